@@ -1,0 +1,95 @@
+// The rows of found files: what the list on the main window shows.
+//
+// Rows are kept in the order they were appended and reached through a stable RowId; the
+// display order (ascending by the sort column, case-insensitive and locale-aware, equal
+// keys in append order) is worked out lazily, once after a batch of changes, so that a
+// scan can append 100,000 rows one by one without re-sorting or repainting each time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace cache {
+
+struct FoundFile {
+    std::string url;      // row text, column "URL"
+    std::string fileName; // sub-item 1, "Filename(s)"
+    std::string size;     // sub-item 2, "Size"
+    std::string path;     // sub-item 3, "File Path"
+    bool ticked = false;
+};
+
+using RowId = std::size_t;
+
+// Told about changes so that a view can follow them. Calls may come thousands of times
+// per second; a view should only note them and catch up when it next paints.
+class FoundFileListObserver {
+  public:
+    virtual ~FoundFileListObserver() = default;
+    virtual void rowsReset() = 0;                // cleared, or rows added / reordered
+    virtual void rowsChanged() = 0;              // ticks or texts of existing rows changed
+    virtual void ensureVisible(RowId row) = 0;   // scroll to this row when catching up
+};
+
+class FoundFileList {
+  public:
+    using SortKeyFunction = std::function<std::string(std::string_view)>;
+
+    FoundFileList();
+
+    // Column set-up (the view reads these).
+    void addColumn(std::string caption);
+    void setColumnWidth(int column, int twips); // column counted from 1
+    const std::vector<std::string>& columnCaptions() const { return captions_; }
+    const std::vector<int>& columnWidths() const { return widths_; }
+    void setSorted(bool sorted);
+    void setSortKey(int key); // 0: row text, 1..3: sub-items
+    // The collation: turns a text into a key compared bytewise.
+    void setSortKeyFunction(SortKeyFunction f);
+
+    void clear();
+    RowId append(std::string text);
+    void setTick(RowId row, bool ticked);
+    void setSubItem(RowId row, int index, std::string text); // index 1..3
+    void ensureVisible(RowId row);
+
+    std::size_t count() const { return rows_.size(); }
+    // The row at display position 1..count; throws app::SubscriptOutOfRange otherwise.
+    RowId rowAt(std::size_t position) const;
+    std::size_t positionOf(RowId row) const; // 1-based
+    const FoundFile& row(RowId id) const;
+    const std::string& subItem(RowId row, int index) const; // 0..3
+    bool exists(RowId id) const { return id < rows_.size(); }
+
+    // The row the user last clicked; throws when none is selected.
+    RowId selected() const;
+    std::optional<RowId> selectedIfAny() const { return selected_; }
+    void select(std::optional<RowId> row);
+
+    void setObserver(FoundFileListObserver* observer) { observer_ = observer; }
+
+  private:
+    void invalidateOrder();
+    void ensureOrder() const;
+    std::string& field(RowId row, int index);
+
+    std::vector<FoundFile> rows_;
+    std::vector<std::string> captions_;
+    std::vector<int> widths_;
+    bool sorted_ = false;
+    int sortKey_ = 0;
+    SortKeyFunction keyFunction_;
+    std::optional<RowId> selected_;
+    FoundFileListObserver* observer_ = nullptr;
+
+    mutable bool orderValid_ = true;
+    mutable std::vector<RowId> order_;      // display position - 1 -> RowId
+    mutable std::vector<std::size_t> rank_; // RowId -> display position - 1
+};
+
+} // namespace cache

@@ -1,0 +1,42 @@
+// The cache scan: walks the user's URL cache and lists the files of the ticked types.
+#pragma once
+
+#include "cache/found_file_list.h"
+
+#include <string>
+
+namespace cache {
+
+inline constexpr const char* kScanTag = "in Orrery2021/08/31.URLCache.getIECache ";
+
+// The six file-type boxes of the main window, read afresh for every entry tested.
+enum class FileType { JPG, BMP, GIF, PNG, ICO, Videos };
+class FileTypeSwitches {
+  public:
+    virtual ~FileTypeSwitches() = default;
+    virtual int value(FileType box) const = 0; // 1 ticked, 0 not
+};
+
+struct FileTypeFilter {
+    // True when a ticked box admits the extension (compared in lower case).
+    static bool admits(const std::string& extension, const FileTypeSwitches& boxes);
+};
+
+// Empties the list and appends one ticked row per cache entry whose local file has an
+// extension a ticked box admits. Reports its own failures and always returns.
+void getIECache(FoundFileList& list, const FileTypeSwitches& boxes);
+
+// The main window's pointer: 0 arrow, 11 hourglass, 99 the hand.
+class PointerTarget {
+  public:
+    virtual ~PointerTarget() = default;
+    virtual void setMousePointer(int code) = 0;
+};
+
+// "Start Retrieving Cached Files".
+void PushButton1_Click(FoundFileList& list, const FileTypeSwitches& boxes, PointerTarget& window);
+// "Select All Items" and "Deselect All Items".
+void PushButton5_Click(FoundFileList& list);
+void PushButton6_Click(FoundFileList& list);
+
+} // namespace cache

@@ -1,0 +1,216 @@
+#include "platform/urlcache.h"
+
+#include "platform/codepage.h"
+#include "platform/urlcache/index_reader.h"
+#include "platform/urlcache/locator.h"
+
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace platform {
+namespace {
+
+struct Entry {
+    urlcache::IndexEntry raw;
+    std::optional<std::string> localFile; // ANSI bytes
+};
+
+struct Enumeration {
+    std::vector<Entry> entries;
+    std::size_t next = 0;
+};
+
+UrlCacheLocator g_locator;
+std::map<std::uint32_t, Enumeration> g_enumerations;
+std::uint32_t g_nextHandle = 1;
+
+// Reads the whole index once, read-only; the cache's own writer may change it meanwhile,
+// so nothing is mapped and the bytes are taken as they are.
+std::vector<std::uint8_t> readWholeFile(const std::string& path) {
+    std::vector<std::uint8_t> bytes;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return bytes;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        // The format cannot describe more than 16 MiB; read a little beyond to notice.
+        constexpr std::size_t kMax = 64u << 20;
+        bytes.resize(std::min<std::size_t>(static_cast<std::size_t>(st.st_size), kMax));
+        std::size_t got = 0;
+        while (got < bytes.size()) {
+            const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+            if (n <= 0)
+                break;
+            got += static_cast<std::size_t>(n);
+        }
+        bytes.resize(got);
+    }
+    ::close(fd);
+    return bytes;
+}
+
+std::vector<Entry> loadEntries() {
+    std::vector<Entry> out;
+    const auto source = LocateUrlCache();
+    if (!source)
+        return out;
+    const auto bytes = readWholeFile(source->indexFile);
+    if (bytes.empty())
+        return out;
+    auto contents = urlcache::ReadIndex(bytes);
+    const std::string folder = Utf8ToAnsi(source->containerFolder);
+    out.reserve(contents.entries.size());
+    for (auto& e : contents.entries) {
+        Entry entry;
+        if (e.fileName && e.directory)
+            entry.localFile = folder + "/" + *e.directory + "/" + *e.fileName;
+        entry.raw = std::move(e);
+        out.push_back(std::move(entry));
+    }
+    return out;
+}
+
+std::uint32_t align4(std::uint32_t v) { return (v + 3u) & ~3u; }
+
+// Bytes an entry needs: record, URL, local name, headers, extension, each 4-aligned.
+std::uint32_t sizeNeeded(const Entry& e) {
+    std::uint64_t n = sizeof(INTERNET_CACHE_ENTRY_INFOA);
+    n = align4(static_cast<std::uint32_t>(n + e.raw.url.size() + 1));
+    if (e.localFile)
+        n = align4(static_cast<std::uint32_t>(n + e.localFile->size() + 1));
+    if (!e.raw.headers.empty())
+        n = align4(static_cast<std::uint32_t>(n + e.raw.headers.size()));
+    if (!e.raw.extension.empty())
+        n = align4(static_cast<std::uint32_t>(n + e.raw.extension.size() + 1));
+    return static_cast<std::uint32_t>(n);
+}
+
+void splitFileTime(std::uint64_t ft, std::uint32_t (&out)[2]) {
+    out[0] = static_cast<std::uint32_t>(ft);
+    out[1] = static_cast<std::uint32_t>(ft >> 32);
+}
+
+// Probe or fill for one entry. True when the entry was copied into the buffer.
+bool probeOrFill(const Entry* e, Address buffer, std::int32_t* size) {
+    if (!size)
+        return false;
+    if (!e) {
+        *size = 0;
+        return false;
+    }
+    const std::uint32_t needed = sizeNeeded(*e);
+    if (buffer == 0 || *size < 0 || static_cast<std::uint32_t>(*size) < needed ||
+        IsBadWritePtr(buffer, needed)) {
+        *size = static_cast<std::int32_t>(needed);
+        return false;
+    }
+    std::vector<std::uint8_t> bytes(needed, 0);
+    INTERNET_CACHE_ENTRY_INFOA rec{};
+    rec.dwStructSize = sizeof(rec);
+    rec.CacheEntryType = e->raw.entryType;
+    rec.dwUseCount = e->raw.useCount;
+    rec.dwHitRate = e->raw.hitRate;
+    rec.dwSizeLow = e->raw.sizeLow;
+    rec.dwSizeHigh = e->raw.sizeHigh;
+    splitFileTime(e->raw.lastModified, rec.LastModifiedTime);
+    splitFileTime(e->raw.lastAccess, rec.LastAccessTime);
+    rec.dwExemptDelta = e->raw.exemptDelta;
+    std::uint32_t at = sizeof(rec);
+    auto put = [&](const std::string& s, bool terminate) {
+        std::memcpy(bytes.data() + at, s.data(), s.size());
+        const Address where = buffer + at;
+        at = align4(static_cast<std::uint32_t>(at + s.size() + (terminate ? 1 : 0)));
+        return where;
+    };
+    rec.lpszSourceUrlName = put(e->raw.url, true);
+    if (e->localFile)
+        rec.lpszLocalFileName = put(*e->localFile, true);
+    if (!e->raw.headers.empty()) {
+        rec.dwHeaderInfoSize = static_cast<std::uint32_t>(e->raw.headers.size());
+        rec.lpHeaderInfo = put(e->raw.headers, false);
+    }
+    if (!e->raw.extension.empty())
+        rec.lpszFileExtension = put(e->raw.extension, true);
+    std::memcpy(bytes.data(), &rec, sizeof(rec));
+    WriteMemory(buffer, bytes.data(), bytes.size());
+    *size = static_cast<std::int32_t>(needed);
+    return true;
+}
+
+} // namespace
+
+std::uint32_t FindFirstUrlCacheEntryA(const char* searchPattern, Address entryInfo,
+                                      std::int32_t* entryInfoSize) {
+    // A null or empty pattern means the content entries; other containers are not read.
+    if (searchPattern && *searchPattern) {
+        if (entryInfoSize)
+            *entryInfoSize = 0;
+        return 0;
+    }
+    Enumeration en;
+    en.entries = loadEntries();
+    const Entry* first = en.entries.empty() ? nullptr : &en.entries.front();
+    if (!probeOrFill(first, entryInfo, entryInfoSize))
+        return 0;
+    en.next = 1;
+    const std::uint32_t handle = g_nextHandle++;
+    if (g_nextHandle == 0)
+        g_nextHandle = 1;
+    g_enumerations.emplace(handle, std::move(en));
+    return handle;
+}
+
+bool FindNextUrlCacheEntryA(std::uint32_t handle, Address entryInfo, std::int32_t* entryInfoSize) {
+    auto it = g_enumerations.find(handle);
+    if (it == g_enumerations.end())
+        return false;
+    Enumeration& en = it->second;
+    const Entry* e = en.next < en.entries.size() ? &en.entries[en.next] : nullptr;
+    if (!probeOrFill(e, entryInfo, entryInfoSize))
+        return false;
+    ++en.next;
+    return true;
+}
+
+bool FindCloseUrlCache(std::uint32_t handle) { return g_enumerations.erase(handle) != 0; }
+
+std::uint32_t FindFirstUrlCacheEntrySkipA() {
+    Enumeration en;
+    en.entries = loadEntries();
+    if (en.entries.empty())
+        return 0;
+    en.next = 1;
+    const std::uint32_t handle = g_nextHandle++;
+    g_enumerations.emplace(handle, std::move(en));
+    return handle;
+}
+
+bool SkipUrlCacheEntry(std::uint32_t handle) {
+    auto it = g_enumerations.find(handle);
+    if (it == g_enumerations.end() || it->second.next >= it->second.entries.size())
+        return false;
+    ++it->second.next;
+    return true;
+}
+
+void SetUrlCacheLocator(UrlCacheLocator locator) { g_locator = std::move(locator); }
+
+std::optional<UrlCacheSource> LocateUrlCache() {
+    if (g_locator)
+        return g_locator();
+    const auto prefix = urlcache::DefaultWinePrefix();
+    if (!prefix)
+        return std::nullopt;
+    const auto where = urlcache::LocateContentCache(*prefix, urlcache::CurrentUserName());
+    if (!where)
+        return std::nullopt;
+    return UrlCacheSource{where->indexFile, where->containerFolder};
+}
+
+std::size_t OpenUrlCacheEnumerations() { return g_enumerations.size(); }
+
+} // namespace platform

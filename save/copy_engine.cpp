@@ -1,0 +1,96 @@
+#include "save/copy_engine.h"
+
+#include "platform/files.h"
+
+#include <stdexcept>
+
+namespace save {
+namespace {
+
+std::string trimBlanks(const std::string& s) {
+    const auto first = s.find_first_not_of(' ');
+    if (first == std::string::npos)
+        return {};
+    return s.substr(first, s.find_last_not_of(' ') - first + 1);
+}
+
+std::string collapseRuns(const std::string& s) {
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '/' && i + 1 < s.size() && s[i + 1] == '/') {
+            out.push_back('/');
+            ++i; // "//" becomes "/", and scanning goes on after the pair
+        } else {
+            out.push_back(s[i]);
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+CopyReport CopyFileChecked(const std::string& sourcePath, const std::string& targetPath) {
+    if (trimBlanks(targetPath).empty() || trimBlanks(sourcePath).empty())
+        return {CopyResult::Skipped, "no file name"};
+    const std::string source = CollapseBackslashes(sourcePath);
+    const std::string target = CollapseBackslashes(targetPath);
+    const bool sourceOk = IsOpenableFile(source);
+    const bool folderOk = IsExistingFolder(FolderPart(target));
+    if (!sourceOk)
+        return {CopyResult::Skipped, "the cached file is missing or cannot be read"};
+    if (!folderOk)
+        return {CopyResult::Skipped, "the destination folder does not exist"};
+    return CopyFileQuietly(source, target);
+}
+
+CopyReport CopyFileQuietly(const std::string& source, const std::string& target) {
+    try {
+        const auto outcome = platform::CopyFileReplacing(source, target);
+        switch (outcome.status) {
+        case platform::CopyStatus::Copied:
+            return {CopyResult::Copied, {}};
+        case platform::CopyStatus::SameFile:
+            return {CopyResult::AlreadyThere, {}};
+        case platform::CopyStatus::Failed:
+            break;
+        }
+        return {CopyResult::Failed, outcome.error};
+    } catch (const std::exception& e) {
+        return {CopyResult::Failed, e.what()};
+    }
+}
+
+bool IsOpenableFile(const std::string& path) {
+    try {
+        return platform::CanOpenExistingFile(path);
+    } catch (...) {
+        return false;
+    }
+}
+
+bool IsExistingFolder(const std::string& path) {
+    try {
+        return platform::IsFolder(path);
+    } catch (...) {
+        return false;
+    }
+}
+
+std::string FolderPart(const std::string& path) {
+    const auto at = path.rfind('/');
+    if (at == std::string::npos)
+        return {};
+    if (at + 1 > 32767)
+        throw std::overflow_error("Overflow");
+    return path.substr(0, at + 1);
+}
+
+std::string CollapseBackslashes(const std::string& path) {
+    if (path.size() < 2 || path[0] != '/' || path[1] != '/')
+        return collapseRuns(path);
+    const auto rest = path.find_first_not_of('/');
+    return "//" + collapseRuns(rest == std::string::npos ? std::string() : path.substr(rest));
+}
+
+} // namespace save

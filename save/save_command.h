@@ -1,0 +1,26 @@
+// "Start Saving Files": copies the ticked rows' cached files into the destination folder.
+#pragma once
+
+#include "cache/found_file_list.h"
+
+#include <string>
+
+namespace save {
+
+inline constexpr const char* kSaveTag = "in Orrery2021/08/31.Form1.PushButton3_Click ";
+
+// What the command needs of the main window.
+class SaveWindow {
+  public:
+    virtual ~SaveWindow() = default;
+    virtual std::string destinationText() const = 0;                // Text3, read afresh
+    virtual void setProgress(std::size_t done, std::size_t total) = 0; // ProgressBar1
+    virtual bool closing() const { return false; } // the user closed the window mid-walk
+};
+
+void PushButton3_Click(cache::FoundFileList& list, SaveWindow& window);
+
+// "name (2).ext" style names for the second and later file of one name in one walk.
+std::string NumberedName(const std::string& fileName, int number);
+
+} // namespace save
