@@ -163,8 +163,9 @@ CopyOutcome CopyFileReplacing(const std::string& source, const std::string& targ
             outcome.error = errorText(EISDIR);
             return outcome;
         }
-        // A file the user made read-only stays as it is, as it would on Windows.
-        if (::access(target.c_str(), W_OK) != 0) {
+        // A file the user made read-only stays as it is, as it would on Windows (even for
+        // a user who could write it anyway).
+        if (::access(target.c_str(), W_OK) != 0 || (dst.st_mode & S_IWUSR) == 0) {
             outcome.error = errorText(EACCES);
             return outcome;
         }

@@ -1,0 +1,344 @@
+#include "app/form1.h"
+
+#include "app/guard.h"
+#include "app/settings_store.h"
+#include "app/shell_utils.h"
+#include "platform/collation.h"
+#include "platform/messages.h"
+#include "platform/qt/cursor_file.h"
+#include "preview/form2.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QTreeView>
+
+namespace app {
+namespace {
+
+constexpr const char* kLoadTag = "in Orrery2021/08/31.Form1.Form_Load ";
+
+std::string setting(const char* key, const std::string& defaultValue) {
+    return ReadSetting(kSettingsApplication, kSettingsSection, key, defaultValue);
+}
+
+} // namespace
+
+Form1::Form1(QString programFolder, QWidget* parent)
+    : QWidget(parent), programFolder_(std::move(programFolder)) {
+    setObjectName("Form1");
+    scale_ = logicalDpiX() / 96.0;
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFixedSize(px(8040), px(6330));
+    // The design's white background.
+    QPalette p = palette();
+    p.setColor(QPalette::Window, Qt::white);
+    setPalette(p);
+    setAutoFillBackground(true);
+    QFont font("Arial");
+    font.setPointSizeF(9);
+    font.setBold(true);
+    setFont(font);
+
+    // Sorted as a Windows list sorts: by the user's locale, ignoring case.
+    list_.setSortKeyFunction(platform::CollationKey);
+    model_ = new FoundFileModel(list_, this);
+    buildControls();
+}
+
+Form1::~Form1() {
+    if (form2_)
+        delete form2_.data();
+}
+
+int Form1::px(int twips) const { return qRound(twips / 15.0 * scale_); }
+
+void Form1::buildControls() {
+    QFont buttonFont = font();
+    buttonFont.setPointSizeF(11.25);
+
+    auto place = [&](QWidget* w, int left, int top, int width, int height) {
+        w->setGeometry(px(left), px(top), px(width), px(height));
+    };
+    auto button = [&](QWidget* parent, const char* name, const char* caption) {
+        auto* b = new QPushButton(caption, parent);
+        b->setObjectName(name);
+        b->setFont(buttonFont);
+        b->setMouseTracking(true);
+        b->installEventFilter(this);
+        return b;
+    };
+    auto check = [&](const char* name, const char* caption) {
+        auto* c = new QCheckBox(caption, Frame2);
+        c->setObjectName(name);
+        return c;
+    };
+
+    Frame2 = new QGroupBox("Filetypes To Retrieve", this);
+    Frame2->setObjectName("Frame2");
+    place(Frame2, 120, 120, 7800, 765);
+    Check2 = check("Check2", "JPG");
+    place(Check2, 240, 360, 690, 195);
+    Check4 = check("Check4", "BMP");
+    place(Check4, 1080, 360, 690, 195);
+    Check7 = check("Check7", "GIF");
+    place(Check7, 1980, 360, 690, 195);
+    Check9 = check("Check9", "PNG");
+    place(Check9, 2790, 360, 690, 195);
+    Check10 = check("Check10", "ICO");
+    place(Check10, 3600, 360, 690, 195);
+    Check11 = check("Check11", " Videos (FLV, MP4,AVI)");
+    place(Check11, 4410, 360, 2340, 195);
+
+    PushButton1 = button(this, "PushButton1", "Start Retrieving Cached Files");
+    place(PushButton1, 120, 1020, 7800, 405);
+
+    ListView1 = new QTreeView(this);
+    ListView1->setObjectName("ListView1");
+    ListView1->setModel(model_);
+    ListView1->setRootIsDecorated(false);
+    ListView1->setUniformRowHeights(true);
+    ListView1->setItemsExpandable(false);
+    ListView1->setAllColumnsShowFocus(true);
+    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
+    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListView1->setSortingEnabled(false);
+    ListView1->header()->setStretchLastSection(false);
+    ListView1->header()->setSectionsClickable(false);
+    ListView1->header()->setMinimumSectionSize(1);
+    ListView1->setMouseTracking(true);
+    ListView1->viewport()->setMouseTracking(true);
+    ListView1->viewport()->installEventFilter(this);
+    place(ListView1, 120, 1550, 7800, 2235);
+
+    PushButton5 = button(this, "PushButton5", "Select All Items");
+    place(PushButton5, 120, 3870, 3840, 405);
+    PushButton6 = button(this, "PushButton6", "Deselect All Items");
+    place(PushButton6, 4080, 3870, 3840, 405);
+
+    Frame1 = new QGroupBox("Save Selected File(s) To This Folder", this);
+    Frame1->setObjectName("Frame1");
+    place(Frame1, 120, 4330, 7800, 820);
+    Text3 = new QLineEdit(Frame1);
+    Text3->setObjectName("Text3");
+    place(Text3, 240, 300, 6705, 345);
+    PushButton8 = button(Frame1, "PushButton8", "...");
+    place(PushButton8, 7080, 300, 495, 345);
+
+    PushButton3 = button(this, "PushButton3", "Start Saving Files");
+    place(PushButton3, 120, 5280, 7800, 405);
+
+    ProgressBar1 = new QProgressBar(this);
+    ProgressBar1->setObjectName("ProgressBar1");
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+    place(ProgressBar1, 120, 5800, 7800, 405);
+
+    for (QWidget* w : std::initializer_list<QWidget*>{this, Frame1, Frame2}) {
+        w->setMouseTracking(true);
+        if (w != this)
+            w->installEventFilter(this);
+    }
+
+    // Keyboard order as designed.
+    const QList<QWidget*> tabOrder = {ListView1, PushButton1, PushButton5, PushButton6, PushButton3,
+                                      Text3,     PushButton8, Check11,     Check10,     Check9,
+                                      Check7,    Check4,      Check2};
+    for (qsizetype i = 1; i < tabOrder.size(); ++i)
+        QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
+
+    connect(PushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
+    connect(PushButton3, &QPushButton::clicked, this, &Form1::PushButton3_Click);
+    connect(PushButton5, &QPushButton::clicked, this, &Form1::PushButton5_Click);
+    connect(PushButton6, &QPushButton::clicked, this, &Form1::PushButton6_Click);
+    connect(PushButton8, &QPushButton::clicked, this, &Form1::PushButton8_Click);
+    connect(ListView1, &QTreeView::clicked, this, [this](const QModelIndex& index) {
+        if (index.isValid() && static_cast<std::size_t>(index.row()) < list_.count())
+            list_.select(list_.rowAt(static_cast<std::size_t>(index.row()) + 1));
+        ListView1_Click();
+    });
+    connect(model_, &FoundFileModel::columnsPrepared, this, &Form1::applyColumnWidths);
+    connect(model_, &FoundFileModel::scrollToRow, this,
+            [this](const QModelIndex& index) { ListView1->scrollTo(index); });
+
+    const std::pair<QCheckBox*, const char*> boxes[] = {{Check2, "JPG"}, {Check4, "BMP"},
+                                                        {Check7, "GIF"}, {Check9, "PNG"},
+                                                        {Check10, "ICO"}, {Check11, "Videos"}};
+    for (const auto& [box, key] : boxes)
+        connect(box, &QCheckBox::toggled, this, [this, b = box, k = key] { checkBoxChanged(b, k); });
+    connect(Text3, &QLineEdit::textChanged, this, &Form1::Text3_Change);
+}
+
+void Form1::applyColumnWidths() {
+    const auto& widths = list_.columnWidths();
+    for (std::size_t i = 0; i < widths.size(); ++i)
+        ListView1->header()->resizeSection(static_cast<int>(i), std::max(px(widths[i]), 1));
+}
+
+void Form1::Form_Load() {
+    Guard g(kLoadTag);
+    g.step(102, [&] { ApplySkin(this, SkinFramework1, programFolder_); });
+    const std::string handPath = (programFolder_ + "/HAND-M.CUR").toStdString();
+    if (g.test(104, [&] { return FileIsPresent(handPath); }))
+        g.step(106, [&] { handCursor_ = platform::LoadCursorFile(QString::fromStdString(handPath)); });
+    g.step(126, [&] { setWindowTitle(kProductName); });
+    g.step(126, [&] {
+        icon_ = QIcon(":/icons/tamberlin.png");
+        for (int size : {16, 32, 48, 64, 128, 256})
+            icon_.addFile(QString(":/icons/tamberlin-%1.png").arg(size));
+        setWindowIcon(icon_);
+    });
+    g.step(126, [&] { SetApplicationTitle(); });
+    g.step(128, [&] {
+        const std::string desktop = GetDesktopFolder();
+        Text3->setText(QString::fromStdString(setting("Download Location", desktop)));
+    });
+    g.step(130, [&] { list_.addColumn("URL"); });
+    g.step(132, [&] { list_.addColumn("Filename(s)"); });
+    g.step(134, [&] { list_.addColumn("Size"); });
+    g.step(136, [&] { list_.addColumn("File Path"); });
+    g.step(138, [&] { list_.setColumnWidth(1, 3200); });
+    g.step(140, [&] { list_.setColumnWidth(2, 3200); });
+    g.step(142, [&] { list_.setColumnWidth(3, 1000); });
+    g.step(144, [&] { list_.setColumnWidth(4, 1); });
+    g.step(146, [&] { list_.setSorted(true); });
+    g.step(148, [&] { list_.setSortKey(1); });
+    g.step(150, [&] { Check2->setChecked(setting("JPG", "1") == "1"); });
+    g.step(152, [&] { Check4->setChecked(setting("BMP", "1") == "1"); });
+    g.step(154, [&] { Check7->setChecked(setting("GIF", "1") == "1"); });
+    g.step(156, [&] { Check9->setChecked(setting("PNG", "1") == "1"); });
+    g.step(158, [&] { Check10->setChecked(setting("ICO", "1") == "1"); });
+    g.step(160, [&] { Check11->setChecked(setting("Videos", "1") == "1"); });
+    model_->catchUp();
+}
+
+void Form1::showCentred() {
+    show();
+    if (const QScreen* screen = this->screen()) {
+        const QRect area = screen->availableGeometry();
+        const QRect frame = frameGeometry();
+        move(area.center() - QPoint(frame.width() / 2, frame.height() / 2));
+    }
+}
+
+void Form1::checkBoxChanged(QCheckBox* box, const char* key) {
+    WriteSetting(kSettingsApplication, kSettingsSection, key, box->isChecked() ? "1" : "0");
+}
+
+void Form1::Text3_Change() {
+    WriteSetting(kSettingsApplication, kSettingsSection, "Download Location", Text3->text().toStdString());
+}
+
+int Form1::value(cache::FileType box) const {
+    const QCheckBox* c = nullptr;
+    switch (box) {
+    case cache::FileType::JPG:
+        c = Check2;
+        break;
+    case cache::FileType::BMP:
+        c = Check4;
+        break;
+    case cache::FileType::GIF:
+        c = Check7;
+        break;
+    case cache::FileType::PNG:
+        c = Check9;
+        break;
+    case cache::FileType::ICO:
+        c = Check10;
+        break;
+    case cache::FileType::Videos:
+        c = Check11;
+        break;
+    }
+    return c && c->isChecked() ? 1 : 0;
+}
+
+void Form1::setMousePointer(int code) {
+    mousePointer_ = code;
+    std::optional<QCursor> cursor;
+    if (code == 11)
+        cursor = QCursor(Qt::WaitCursor);
+    else if (code == 99)
+        cursor = handCursor_ ? *handCursor_ : QCursor(Qt::ArrowCursor);
+    // One pointer for the whole window: its surface and every control on it.
+    QList<QWidget*> widgets = findChildren<QWidget*>();
+    widgets.prepend(this);
+    for (QWidget* w : widgets) {
+        if (cursor)
+            w->setCursor(*cursor);
+        else
+            w->unsetCursor();
+    }
+    if (code == 11)
+        QGuiApplication::sync(); // show the hourglass now: the scan keeps the event loop busy
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseMove && mousePointer_ != 11) {
+        if (qobject_cast<QPushButton*>(watched))
+            setMousePointer(99);
+        else if (watched == ListView1->viewport() || watched == Frame1 || watched == Frame2)
+            setMousePointer(0);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Form1::mouseMoveEvent(QMouseEvent* event) {
+    if (mousePointer_ != 11)
+        setMousePointer(0);
+    QWidget::mouseMoveEvent(event);
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+    // Closing the main window ends the program at once, the preview with it.
+    closing_ = true;
+    if (form2_)
+        form2_->close();
+    event->accept();
+    QApplication::quit();
+}
+
+std::string Form1::destinationText() const { return Text3->text().toStdString(); }
+
+void Form1::setProgress(std::size_t done, std::size_t total) {
+    ProgressBar1->setRange(0, 1000);
+    ProgressBar1->setValue(total == 0 ? 0 : static_cast<int>(done * 1000 / total));
+}
+
+void Form1::setText(const std::string& text) { Text3->setText(QString::fromStdString(text)); }
+
+void Form1::PushButton1_Click() {
+    cache::PushButton1_Click(list_, *this, *this);
+    model_->catchUp();
+}
+
+void Form1::PushButton3_Click() { save::PushButton3_Click(list_, *this); }
+
+void Form1::PushButton5_Click() {
+    cache::PushButton5_Click(list_);
+    model_->catchUp();
+}
+
+void Form1::PushButton6_Click() {
+    cache::PushButton6_Click(list_);
+    model_->catchUp();
+}
+
+void Form1::PushButton8_Click() { save::PushButton8_Click(*this, static_cast<long>(winId())); }
+
+void Form1::ListView1_Click() { preview::ListView1_Click(list_, this, form2_, icon_); }
+
+preview::Form2* Form1::previewWindow() const { return form2_.data(); }
+
+} // namespace app

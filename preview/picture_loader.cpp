@@ -1,0 +1,107 @@
+#include "preview/picture_loader.h"
+
+#include "preview/metafile.h"
+
+#include <QBuffer>
+#include <cstring>
+#include <QFile>
+#include <QImageReader>
+#include <stdexcept>
+
+namespace preview {
+namespace {
+
+// Cached files are untrusted: refuse pictures that would need an absurd amount of memory.
+constexpr qint64 kMaxFileBytes = 256LL << 20;
+constexpr int kAllocationLimitMb = 512;
+
+bool startsWith(const QByteArray& b, const char* magic, int n) {
+    return b.size() >= n && std::memcmp(b.constData(), magic, static_cast<std::size_t>(n)) == 0;
+}
+
+quint32 u32(const QByteArray& b, int at) {
+    if (b.size() < at + 4)
+        return 0;
+    const auto* p = reinterpret_cast<const unsigned char*>(b.constData()) + at;
+    return quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
+}
+
+[[noreturn]] void invalidPicture() { throw std::runtime_error("Invalid picture"); }
+
+} // namespace
+
+PictureFormat SniffPictureFormat(const QByteArray& b) {
+    if (startsWith(b, "BM", 2) && b.size() >= 26)
+        return PictureFormat::Bmp;
+    if (startsWith(b, "GIF87a", 6) || startsWith(b, "GIF89a", 6))
+        return PictureFormat::Gif;
+    if (startsWith(b, "\xFF\xD8\xFF", 3))
+        return PictureFormat::Jpeg;
+    if (startsWith(b, "\x89PNG\r\n\x1A\n", 8))
+        return PictureFormat::Png;
+    if (startsWith(b, "\x00\x00\x01\x00", 4) && b.size() >= 22)
+        return PictureFormat::Icon;
+    if (startsWith(b, "\x00\x00\x02\x00", 4) && b.size() >= 22)
+        return PictureFormat::Cursor;
+    if (startsWith(b, "\xD7\xCD\xC6\x9A", 4))
+        return PictureFormat::Wmf;
+    // A metafile without the placeable header: type 1 or 2, header size 9 words.
+    if ((startsWith(b, "\x01\x00\x09\x00", 4) || startsWith(b, "\x02\x00\x09\x00", 4)) && b.size() >= 18)
+        return PictureFormat::Wmf;
+    if (u32(b, 0) == 1 && u32(b, 40) == 0x464D4520)
+        return PictureFormat::Emf;
+    return PictureFormat::Unknown;
+}
+
+QImage DecodePicture(const QByteArray& bytes) {
+    const PictureFormat format = SniffPictureFormat(bytes);
+    const char* qtFormat = nullptr;
+    switch (format) {
+    case PictureFormat::Bmp:
+        qtFormat = "bmp";
+        break;
+    case PictureFormat::Gif:
+        qtFormat = "gif";
+        break;
+    case PictureFormat::Jpeg:
+        qtFormat = "jpeg";
+        break;
+    case PictureFormat::Png:
+        qtFormat = "png";
+        break;
+    case PictureFormat::Icon:
+        qtFormat = "ico";
+        break;
+    case PictureFormat::Cursor:
+        qtFormat = "cur";
+        break;
+    case PictureFormat::Wmf:
+        return RenderWmf(bytes);
+    case PictureFormat::Emf:
+        return RenderEmf(bytes);
+    case PictureFormat::Unknown:
+        invalidPicture();
+    }
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, qtFormat);
+    reader.setDecideFormatFromContent(false);
+    reader.setAllocationLimit(kAllocationLimitMb);
+    reader.setAutoTransform(false);
+    QImage image = reader.read();
+    if (image.isNull())
+        invalidPicture();
+    return image;
+}
+
+QImage LoadPicture(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        throw std::runtime_error("File not found: " + path.toStdString());
+    if (f.size() > kMaxFileBytes)
+        invalidPicture();
+    return DecodePicture(f.readAll());
+}
+
+} // namespace preview

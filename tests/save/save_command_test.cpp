@@ -1,0 +1,196 @@
+#include "platform/files.h"
+#include "platform/messages.h"
+#include "save/folder_chooser.h"
+#include "save/save_command.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+using namespace save;
+using cache::FoundFileList;
+using testing_support::ReadAll;
+using testing_support::RecordingReporter;
+using testing_support::ScratchFolder;
+using testing_support::ScriptedDialogs;
+
+namespace {
+
+struct Window final : SaveWindow {
+    std::string destination;
+    std::vector<std::pair<std::size_t, std::size_t>> progress;
+    std::string destinationText() const override { return destination; }
+    void setProgress(std::size_t done, std::size_t total) override { progress.push_back({done, total}); }
+};
+
+struct Box final : DestinationBox {
+    std::vector<std::string> texts;
+    void setText(const std::string& t) override { texts.push_back(t); }
+};
+
+cache::RowId addRow(FoundFileList& list, const std::string& path, bool ticked = true) {
+    const auto r = list.append("http://example.com/" + path);
+    list.setTick(r, ticked);
+    list.setSubItem(r, 1, path.substr(path.rfind('/') + 1));
+    list.setSubItem(r, 3, path);
+    return r;
+}
+
+struct Fixture {
+    ScratchFolder d;
+    std::string cache = (d.path() / "cache").string();
+    std::string out = (d.path() / "out").string();
+    Fixture() { std::filesystem::create_directories(out); }
+    std::string cached(const std::string& rel, const std::string& content) { return d.file("cache/" + rel, content); }
+};
+
+} // namespace
+
+TEST(SaveCommand, TheThreeMessagesInTheirOrderOfChecks) {
+    ScriptedDialogs dialogs;
+    RecordingReporter reporter;
+    Fixture f;
+    FoundFileList list;
+    Window w;
+    w.destination = f.d.str() + "/nowhere/";
+    PushButton3_Click(list, w); // empty list: no folder test at all
+    addRow(list, f.cached("A/a.jpg", "a"), false);
+    PushButton3_Click(list, w); // rows, none ticked
+    list.setTick(0, true);
+    PushButton3_Click(list, w);
+    w.destination = "";
+    PushButton3_Click(list, w);
+    w.destination = f.cached("A/a.jpg", "a"); // a file, not a folder
+    PushButton3_Click(list, w);
+    w.destination = f.out + "/";
+    PushButton3_Click(list, w);
+    EXPECT_EQ(dialogs.messages, (std::vector<std::string>{
+                                    "Nothing to save.", "Nothing to save.",
+                                    "Folder does not exist. Please select another folder.",
+                                    "Folder does not exist. Please select another folder.",
+                                    "Folder does not exist. Please select another folder.", "Done."}));
+    EXPECT_EQ(dialogs.titles.back(), "Tamberlin");
+    EXPECT_TRUE(reporter.reports.empty());
+}
+
+TEST(SaveCommand, OnlyTickedRowsAreSavedAndDuplicateNamesDoNotOverwriteEachOther) {
+    ScriptedDialogs dialogs;
+    Fixture f;
+    FoundFileList list;
+    addRow(list, f.cached("A/favicon[1].ico", "first"));
+    addRow(list, f.cached("B/favicon[1].ico", "second"));
+    addRow(list, f.cached("C/favicon[1].ico", "third"));
+    addRow(list, f.cached("A/skip.jpg", "skip"), false);
+    addRow(list, f.cached("A/photo.jpg", "new photo"));
+    f.d.file("out/photo.jpg", "old photo");             // there before: replaced
+    f.d.file("out/favicon[1] (2).ico", "someone else's"); // there before: left alone
+    Window w;
+    w.destination = f.out + "/";
+    PushButton3_Click(list, w);
+    EXPECT_EQ(dialogs.messages, (std::vector<std::string>{"Done."}));
+    EXPECT_EQ(ReadAll(f.out + "/favicon[1].ico"), "first");
+    EXPECT_EQ(ReadAll(f.out + "/favicon[1] (2).ico"), "someone else's");
+    EXPECT_EQ(ReadAll(f.out + "/favicon[1] (3).ico"), "second");
+    EXPECT_EQ(ReadAll(f.out + "/favicon[1] (4).ico"), "third");
+    EXPECT_EQ(ReadAll(f.out + "/photo.jpg"), "new photo");
+    EXPECT_FALSE(std::filesystem::exists(f.out + "/skip.jpg"));
+    // Progress: reset, then one step per ticked row.
+    ASSERT_FALSE(w.progress.empty());
+    EXPECT_EQ(w.progress.front(), (std::pair<std::size_t, std::size_t>{0, 4}));
+    EXPECT_EQ(w.progress.back(), (std::pair<std::size_t, std::size_t>{4, 4}));
+    EXPECT_EQ(NumberedName("noext", 2), "noext (2)");
+    EXPECT_EQ(NumberedName(".hidden", 2), ".hidden (2)");
+}
+
+TEST(SaveCommand, TheClosingMessageTellsTheTruthAboutFilesNotSaved) {
+    ScriptedDialogs dialogs;
+    Fixture f;
+    FoundFileList list;
+    addRow(list, f.cached("A/here.jpg", "x"));
+    addRow(list, f.cache + "/A/gone.jpg");
+    Window w;
+    w.destination = f.out + "/";
+    PushButton3_Click(list, w);
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_NE(dialogs.messages[0], "Done.");
+    EXPECT_NE(dialogs.messages[0].find("1 file was saved; 1 file could not be saved"), std::string::npos);
+    EXPECT_NE(dialogs.messages[0].find("gone.jpg"), std::string::npos);
+
+    // A copy that fails part-way leaves the old file byte-identical.
+    f.d.file("out/here.jpg", "old");
+    list.setTick(1, false);
+    dialogs.messages.clear();
+    platform::SetCopyWriteLimit(0);
+    f.cached("A/here.jpg", std::string(10000, 'n'));
+    PushButton3_Click(list, w);
+    platform::SetCopyWriteLimit(std::nullopt);
+    EXPECT_EQ(ReadAll(f.out + "/here.jpg"), "old");
+    EXPECT_NE(dialogs.messages.at(0).find("0 files were saved"), std::string::npos);
+}
+
+TEST(SaveCommand, ADestinationWithoutAFinalSeparatorJoinsTheNames) {
+    ScriptedDialogs dialogs;
+    Fixture f;
+    std::filesystem::create_directories(f.out + "/Pics");
+    FoundFileList list;
+    addRow(list, f.cached("A/a.jpg", "a"));
+    Window w;
+    w.destination = f.out + "/Pics";
+    PushButton3_Click(list, w);
+    EXPECT_EQ(ReadAll(f.out + "/Picsa.jpg"), "a");
+    EXPECT_EQ(dialogs.messages.back(), "Done.");
+}
+
+TEST(SaveCommand, BetweenRowsTheUserMayEmptyTheListOrSaveAgain) {
+    ScriptedDialogs dialogs;
+    RecordingReporter reporter;
+    Fixture f;
+    FoundFileList list;
+    addRow(list, f.cached("A/1.jpg", "1"));
+    addRow(list, f.cached("A/2.jpg", "2"));
+    addRow(list, f.cached("A/3.jpg", "3"));
+    Window w;
+    w.destination = f.out + "/";
+
+    // A new scan empties the list after the first row.
+    int pumps = 0;
+    platform::setDoEvents([&] {
+        if (++pumps == 2)
+            list.clear();
+    });
+    PushButton3_Click(list, w);
+    platform::setDoEvents({});
+    EXPECT_TRUE(std::filesystem::exists(f.out + "/1.jpg"));
+    EXPECT_FALSE(std::filesystem::exists(f.out + "/2.jpg"));
+    // Each vanished row: one report for reading its path, one for its name.
+    EXPECT_EQ(reporter.lines(), (std::vector<int>{114, 116, 114, 116}));
+    EXPECT_EQ(reporter.reports[0].tag, kSaveTag);
+
+    // A second save between two rows runs to its own end first.
+    reporter.reports.clear();
+    dialogs.messages.clear();
+    addRow(list, f.cached("B/4.jpg", "4"));
+    addRow(list, f.cached("B/5.jpg", "5"));
+    bool nested = false;
+    platform::setDoEvents([&] {
+        if (!nested) {
+            nested = true;
+            PushButton3_Click(list, w);
+        }
+    });
+    PushButton3_Click(list, w);
+    platform::setDoEvents({});
+    EXPECT_EQ(dialogs.messages, (std::vector<std::string>{"Done.", "Done."}));
+    EXPECT_TRUE(reporter.reports.empty());
+}
+
+TEST(FolderChooser, PathRules) {
+    ScriptedDialogs dialogs;
+    Box box;
+    dialogs.folderAnswers = {"", "/home/ann/Pictures", "/", "//server/share", std::string("/x\0junk", 7)};
+    for (int i = 0; i < 5; ++i)
+        PushButton8_Click(box);
+    EXPECT_EQ(box.texts, (std::vector<std::string>{"/home/ann/Pictures/", "/", "//server/share/", "/x/"}));
+    EXPECT_EQ(dialogs.prompts.at(0), "Please select folder:");
+    EXPECT_EQ(InitialBrowseFolder, std::string(1, '\0'));
+    EXPECT_EQ(BrowseCallback(0, 1, 0, 0), 0);
+}

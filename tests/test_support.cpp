@@ -1,0 +1,76 @@
+#include "test_support.h"
+
+#include <atomic>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <unistd.h>
+
+namespace testing_support {
+
+RecordingReporter::RecordingReporter() { app::setErrorReporter(this); }
+RecordingReporter::~RecordingReporter() { app::setErrorReporter(nullptr); }
+void RecordingReporter::report(const std::string& description, const std::string& tag, int line) {
+    reports.push_back({description, tag, line});
+}
+std::vector<int> RecordingReporter::lines() const {
+    std::vector<int> out;
+    for (const auto& r : reports)
+        out.push_back(r.line);
+    return out;
+}
+
+ScriptedDialogs::ScriptedDialogs() { platform::setDialogs(this); }
+ScriptedDialogs::~ScriptedDialogs() { platform::setDialogs(nullptr); }
+void ScriptedDialogs::information(const std::string& text, const std::string& title) {
+    messages.push_back(text);
+    titles.push_back(title);
+}
+std::string ScriptedDialogs::pickFolder(const std::string& prompt) {
+    prompts.push_back(prompt);
+    if (folderAnswers.empty())
+        return {};
+    std::string a = folderAnswers.front();
+    folderAnswers.pop_front();
+    return a;
+}
+
+ScratchFolder::ScratchFolder() {
+    static std::atomic<int> counter{0};
+    path_ = std::filesystem::temp_directory_path() /
+            ("tamberlin-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_);
+}
+
+ScratchFolder::~ScratchFolder() {
+    std::error_code ec;
+    // Make anything a test made read-only removable again.
+    for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+        std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ec);
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
+    std::filesystem::remove_all(path_, ec);
+}
+
+std::string ScratchFolder::file(const std::string& name, const std::string& content) const {
+    const auto p = path_ / name;
+    std::filesystem::create_directories(p.parent_path());
+    std::ofstream(p, std::ios::binary) << content;
+    return p.string();
+}
+
+std::string ReadAll(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+std::string FixturesFolder() {
+    std::error_code ec;
+    return std::filesystem::is_directory(TAMBERLIN_FIXTURES "/url-cache", ec) ? TAMBERLIN_FIXTURES : "";
+}
+
+} // namespace testing_support

@@ -1,0 +1,65 @@
+// Seams answered by tests: recorded error reports and dialogs, scratch folders, fixtures.
+#pragma once
+
+#include "app/guard.h"
+#include "platform/messages.h"
+
+#include <deque>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+struct Report {
+    std::string description;
+    std::string tag;
+    int line;
+};
+
+// Records error reports instead of showing them; installed for its lifetime.
+class RecordingReporter final : public app::ErrorReporter {
+  public:
+    RecordingReporter();
+    ~RecordingReporter() override;
+    void report(const std::string& description, const std::string& tag, int line) override;
+    std::vector<Report> reports;
+    std::vector<int> lines() const;
+};
+
+// Records information boxes and answers folder pickers from a queue.
+class ScriptedDialogs final : public platform::Dialogs {
+  public:
+    ScriptedDialogs();
+    ~ScriptedDialogs() override;
+    void information(const std::string& text, const std::string& title) override;
+    std::string pickFolder(const std::string& prompt) override;
+    std::vector<std::string> messages;
+    std::vector<std::string> titles;
+    std::vector<std::string> prompts;
+    std::deque<std::string> folderAnswers;
+};
+
+// A fresh folder under the system's temporary folder, removed afterwards.
+class ScratchFolder {
+  public:
+    ScratchFolder();
+    ~ScratchFolder();
+    const std::filesystem::path& path() const { return path_; }
+    std::string str() const { return path_.string(); }
+    std::string file(const std::string& name, const std::string& content) const;
+
+  private:
+    std::filesystem::path path_;
+};
+
+std::string ReadAll(const std::filesystem::path& p);
+
+// The shared fixtures folder, or "" when it is not there.
+std::string FixturesFolder();
+
+} // namespace testing_support
+
+#define SKIP_WITHOUT_FIXTURES()                                                                    \
+    if (testing_support::FixturesFolder().empty())                                                 \
+    GTEST_SKIP() << "the shared fixtures folder (../shared/fixtures) is not present"
