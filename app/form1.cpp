@@ -144,6 +144,12 @@ void Form1::buildControls() {
     ProgressBar1->setTextVisible(false);
     place(ProgressBar1, 120, 5800, 7800, 405);
 
+    // A move over a control belongs to that control alone: it must not reach the frame or
+    // the window behind it, whose own moves set the arrow.
+    for (QWidget* w : std::initializer_list<QWidget*>{PushButton1, PushButton3, PushButton5, PushButton6, PushButton8,
+                                                      Check2, Check4, Check7, Check9, Check10, Check11, Text3,
+                                                      ProgressBar1, ListView1})
+        w->setAttribute(Qt::WA_NoMousePropagation);
     for (QWidget* w : std::initializer_list<QWidget*>{this, Frame1, Frame2}) {
         w->setMouseTracking(true);
         if (w != this)
