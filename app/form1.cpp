@@ -35,8 +35,9 @@ Form1::Form1(QString programFolder, QWidget* parent)
     : QWidget(parent), programFolder_(std::move(programFolder)) {
     setObjectName("Form1");
     scale_ = logicalDpiX() / 96.0;
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     setFixedSize(px(8040), px(6330));
     // The design's white background.
     QPalette p = palette();
@@ -57,9 +58,14 @@ Form1::Form1(QString programFolder, QWidget* parent)
 Form1::~Form1() {
     if (form2_)
         delete form2_.data();
+    // The view and its model read the list: both go before the list does.
+    delete ListView1;
+    delete model_;
 }
 
-int Form1::px(int twips) const { return qRound(twips / 15.0 * scale_); }
+int Form1::px(int twips) const {
+    return qRound(twips / 15.0 * scale_);
+}
 
 void Form1::buildControls() {
     QFont buttonFont = font();
@@ -146,9 +152,9 @@ void Form1::buildControls() {
 
     // A move over a control belongs to that control alone: it must not reach the frame or
     // the window behind it, whose own moves set the arrow.
-    for (QWidget* w : std::initializer_list<QWidget*>{PushButton1, PushButton3, PushButton5, PushButton6, PushButton8,
-                                                      Check2, Check4, Check7, Check9, Check10, Check11, Text3,
-                                                      ProgressBar1, ListView1})
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             PushButton1, PushButton3, PushButton5, PushButton6, PushButton8, Check2, Check4,
+             Check7, Check9, Check10, Check11, Text3, ProgressBar1, ListView1})
         w->setAttribute(Qt::WA_NoMousePropagation);
     for (QWidget* w : std::initializer_list<QWidget*>{this, Frame1, Frame2}) {
         w->setMouseTracking(true);
@@ -177,11 +183,12 @@ void Form1::buildControls() {
     connect(model_, &FoundFileModel::scrollToRow, this,
             [this](const QModelIndex& index) { ListView1->scrollTo(index); });
 
-    const std::pair<QCheckBox*, const char*> boxes[] = {{Check2, "JPG"}, {Check4, "BMP"},
-                                                        {Check7, "GIF"}, {Check9, "PNG"},
+    const std::pair<QCheckBox*, const char*> boxes[] = {{Check2, "JPG"},  {Check4, "BMP"},
+                                                        {Check7, "GIF"},  {Check9, "PNG"},
                                                         {Check10, "ICO"}, {Check11, "Videos"}};
     for (const auto& [box, key] : boxes)
-        connect(box, &QCheckBox::toggled, this, [this, b = box, k = key] { checkBoxChanged(b, k); });
+        connect(box, &QCheckBox::toggled, this,
+                [this, b = box, k = key] { checkBoxChanged(b, k); });
     connect(Text3, &QLineEdit::textChanged, this, &Form1::Text3_Change);
 }
 
@@ -196,7 +203,8 @@ void Form1::Form_Load() {
     g.step(102, [&] { ApplySkin(this, SkinFramework1, programFolder_); });
     const std::string handPath = (programFolder_ + "/HAND-M.CUR").toStdString();
     if (g.test(104, [&] { return FileIsPresent(handPath); }))
-        g.step(106, [&] { handCursor_ = platform::LoadCursorFile(QString::fromStdString(handPath)); });
+        g.step(106,
+               [&] { handCursor_ = platform::LoadCursorFile(QString::fromStdString(handPath)); });
     g.step(126, [&] { setWindowTitle(kProductName); });
     g.step(126, [&] {
         icon_ = QIcon(":/icons/tamberlin.png");
@@ -242,7 +250,8 @@ void Form1::checkBoxChanged(QCheckBox* box, const char* key) {
 }
 
 void Form1::Text3_Change() {
-    WriteSetting(kSettingsApplication, kSettingsSection, "Download Location", Text3->text().toStdString());
+    WriteSetting(kSettingsApplication, kSettingsSection, "Download Location",
+                 Text3->text().toStdString());
 }
 
 int Form1::value(cache::FileType box) const {
@@ -315,21 +324,27 @@ void Form1::closeEvent(QCloseEvent* event) {
     QApplication::quit();
 }
 
-std::string Form1::destinationText() const { return Text3->text().toStdString(); }
+std::string Form1::destinationText() const {
+    return Text3->text().toStdString();
+}
 
 void Form1::setProgress(std::size_t done, std::size_t total) {
     ProgressBar1->setRange(0, 1000);
     ProgressBar1->setValue(total == 0 ? 0 : static_cast<int>(done * 1000 / total));
 }
 
-void Form1::setText(const std::string& text) { Text3->setText(QString::fromStdString(text)); }
+void Form1::setText(const std::string& text) {
+    Text3->setText(QString::fromStdString(text));
+}
 
 void Form1::PushButton1_Click() {
     cache::PushButton1_Click(list_, *this, *this);
     model_->catchUp();
 }
 
-void Form1::PushButton3_Click() { save::PushButton3_Click(list_, *this); }
+void Form1::PushButton3_Click() {
+    save::PushButton3_Click(list_, *this);
+}
 
 void Form1::PushButton5_Click() {
     cache::PushButton5_Click(list_);
@@ -341,10 +356,16 @@ void Form1::PushButton6_Click() {
     model_->catchUp();
 }
 
-void Form1::PushButton8_Click() { save::PushButton8_Click(*this, static_cast<long>(winId())); }
+void Form1::PushButton8_Click() {
+    save::PushButton8_Click(*this, static_cast<long>(winId()));
+}
 
-void Form1::ListView1_Click() { preview::ListView1_Click(list_, this, form2_, icon_); }
+void Form1::ListView1_Click() {
+    preview::ListView1_Click(list_, this, form2_, icon_);
+}
 
-preview::Form2* Form1::previewWindow() const { return form2_.data(); }
+preview::Form2* Form1::previewWindow() const {
+    return form2_.data();
+}
 
 } // namespace app

@@ -11,16 +11,21 @@ FoundFileModel::FoundFileModel(cache::FoundFileList& list, QObject* parent)
     shownColumns_ = static_cast<int>(list_.columnCaptions().size());
 }
 
-FoundFileModel::~FoundFileModel() { list_.setObserver(nullptr); }
+FoundFileModel::~FoundFileModel() {
+    list_.setObserver(nullptr);
+}
 
-int FoundFileModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : shownRows_; }
+int FoundFileModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : shownRows_;
+}
 int FoundFileModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : shownColumns_;
 }
 
 QVariant FoundFileModel::data(const QModelIndex& index, int role) const {
     // Between a change and the catch-up the view may still ask about rows that have gone.
-    if (!index.isValid() || static_cast<std::size_t>(index.row()) >= list_.count() || index.column() > 3)
+    if (!index.isValid() || static_cast<std::size_t>(index.row()) >= list_.count() ||
+        index.column() > 3)
         return {};
     const cache::RowId id = list_.rowAt(static_cast<std::size_t>(index.row()) + 1);
     const cache::FoundFile& f = list_.row(id);

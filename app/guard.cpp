@@ -8,7 +8,8 @@ namespace {
 class StderrReporter final : public ErrorReporter {
   public:
     void report(const std::string& description, const std::string& tag, int line) override {
-        std::fprintf(stderr, "Application Error: %s\n", ComposeErrorMessage(description, tag, line).c_str());
+        std::fprintf(stderr, "Application Error: %s\n",
+                     ComposeErrorMessage(description, tag, line).c_str());
     }
 };
 
@@ -27,8 +28,12 @@ ErrorReporter& errorReporter() {
     return g_reporter ? *g_reporter : fallback;
 }
 
-void setErrorReporter(ErrorReporter* reporter) { g_reporter = reporter; }
-void setStepHook(StepHook hook) { g_stepHook = std::move(hook); }
+void setErrorReporter(ErrorReporter* reporter) {
+    g_reporter = reporter;
+}
+void setStepHook(StepHook hook) {
+    g_stepHook = std::move(hook);
+}
 
 void Guard::beforeStep() {
     if (g_stepHook)

@@ -40,6 +40,8 @@ void WriteSetting(const std::string& app, const std::string& section, const std:
         ApplicationTitle());
 }
 
-void ResetSettingsFailureNotice() { g_toldAboutFailure = false; }
+void ResetSettingsFailureNotice() {
+    g_toldAboutFailure = false;
+}
 
 } // namespace app

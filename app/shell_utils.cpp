@@ -55,7 +55,11 @@ std::string TitleForProductName(const std::string& name) {
     return t;
 }
 
-void SetApplicationTitle() { g_title = TitleForProductName(kProductName); }
-const std::string& ApplicationTitle() { return g_title; }
+void SetApplicationTitle() {
+    g_title = TitleForProductName(kProductName);
+}
+const std::string& ApplicationTitle() {
+    return g_title;
+}
 
 } // namespace app

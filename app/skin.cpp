@@ -40,7 +40,8 @@ QVariant SkinFramework::Invoke(int dispid, const QVariantList& args) {
             throw std::invalid_argument("Invalid procedure call or argument");
         QFile f(args.at(0).toString());
         if (!f.open(QIODevice::ReadOnly))
-            throw std::runtime_error("The skin file could not be read: " + args.at(0).toString().toStdString());
+            throw std::runtime_error("The skin file could not be read: " +
+                                     args.at(0).toString().toStdString());
         styleSheet_ = QString::fromUtf8(f.read(4 << 20));
         loaded_ = true;
         return true;
@@ -49,7 +50,8 @@ QVariant SkinFramework::Invoke(int dispid, const QVariantList& args) {
         calls_ << "ApplyWindow";
         if (!loaded_)
             throw std::runtime_error("No skin is loaded");
-        QWidget* w = args.isEmpty() ? nullptr : QWidget::find(static_cast<WId>(args.at(0).toULongLong()));
+        QWidget* w =
+            args.isEmpty() ? nullptr : QWidget::find(static_cast<WId>(args.at(0).toULongLong()));
         if (!w)
             throw std::runtime_error("Invalid window handle");
         w->setStyleSheet(styleSheet_);
@@ -92,9 +94,13 @@ void SkinFramework::SetProperty(int dispid, const QVariant& value) {
     }
 }
 
-QColor ButtonFaceColour() { return QApplication::palette().color(QPalette::Button); }
+QColor ButtonFaceColour() {
+    return QApplication::palette().color(QPalette::Button);
+}
 
-QString SkinFilePath(const QString& programFolder) { return programFolder + "/x/o.cjs"; }
+QString SkinFilePath(const QString& programFolder) {
+    return programFolder + "/x/o.cjs";
+}
 
 void ApplySkin(QWidget* form, SkinFramework& engine, const QString& programFolder) {
     const QString path = SkinFilePath(programFolder);
@@ -110,6 +116,8 @@ void ApplySkin(QWidget* form, SkinFramework& engine, const QString& programFolde
     engine.Invoke(3, {QVariant::fromValue(static_cast<qulonglong>(form->winId()))});
 }
 
-void ApplyFormColours(QWidget* form) { colourControls(form, ButtonFaceColour()); }
+void ApplyFormColours(QWidget* form) {
+    colourControls(form, ButtonFaceColour());
+}
 
 } // namespace app

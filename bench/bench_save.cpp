@@ -54,7 +54,8 @@ int main(int argc, char** argv) {
     std::string cpCommand = "cp -f";
     for (int i = 0; i < files; ++i) {
         // Mostly small pictures, some large videos: about 500 KB on average.
-        const std::size_t size = i % 50 == 0 ? (8u << 20) + rng() % (8u << 20) : 1024 + rng() % (700u << 10);
+        const std::size_t size =
+            i % 50 == 0 ? (8u << 20) + rng() % (8u << 20) : 1024 + rng() % (700u << 10);
         const fs::path p = root / "cache" / ("file" + std::to_string(i) + ".jpg");
         std::ofstream out(p, std::ios::binary);
         for (std::size_t left = size; left > 0;) {
@@ -72,7 +73,8 @@ int main(int argc, char** argv) {
     std::system(("sync; cat " + (root / "cache").string() + "/* > /dev/null").c_str());
 
     const auto c0 = std::chrono::steady_clock::now();
-    const int rc = std::system(("cp -f " + (root / "cache").string() + "/* " + (root / "cp").string() + "/").c_str());
+    const int rc = std::system(
+        ("cp -f " + (root / "cache").string() + "/* " + (root / "cp").string() + "/").c_str());
     const auto c1 = std::chrono::steady_clock::now();
 
     Quiet dialogs;
@@ -86,12 +88,13 @@ int main(int argc, char** argv) {
 
     const double cpTime = std::chrono::duration<double>(c1 - c0).count();
     const double ourTime = std::chrono::duration<double>(s1 - s0).count();
-    std::printf("cp:   %.3f s, %.0f MB/s (exit %d)\n", cpTime, static_cast<double>(total) / 1e6 / cpTime, rc);
-    std::printf("save: %.3f s, %.0f MB/s (closing message: %s)\n", ourTime, static_cast<double>(total) / 1e6 / ourTime,
-                dialogs.last.c_str());
+    std::printf("cp:   %.3f s, %.0f MB/s (exit %d)\n", cpTime,
+                static_cast<double>(total) / 1e6 / cpTime, rc);
+    std::printf("save: %.3f s, %.0f MB/s (closing message: %s)\n", ourTime,
+                static_cast<double>(total) / 1e6 / ourTime, dialogs.last.c_str());
     std::printf("throughput of save relative to cp: %.2f\n", cpTime / ourTime);
-    std::printf("peak memory: %.1f MB before saving, %.1f MB after\n", static_cast<double>(before) / 1024.0,
-                static_cast<double>(peakKb()) / 1024.0);
+    std::printf("peak memory: %.1f MB before saving, %.1f MB after\n",
+                static_cast<double>(before) / 1024.0, static_cast<double>(peakKb()) / 1024.0);
     fs::remove_all(root);
     return 0;
 }

@@ -31,9 +31,9 @@ using RowId = std::size_t;
 class FoundFileListObserver {
   public:
     virtual ~FoundFileListObserver() = default;
-    virtual void rowsReset() = 0;                // cleared, or rows added / reordered
-    virtual void rowsChanged() = 0;              // ticks or texts of existing rows changed
-    virtual void ensureVisible(RowId row) = 0;   // scroll to this row when catching up
+    virtual void rowsReset() = 0;              // cleared, or rows added / reordered
+    virtual void rowsChanged() = 0;            // ticks or texts of existing rows changed
+    virtual void ensureVisible(RowId row) = 0; // scroll to this row when catching up
 };
 
 class FoundFileList {

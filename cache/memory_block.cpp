@@ -35,7 +35,8 @@ std::string MemoryBlock::ExtractString(Address hStartPointer, std::int32_t lMax)
         return result;
     // The string up to its terminator, never more than lMax bytes: an unterminated string
     // is cut at the bound rather than read past it.
-    const auto length = std::min<std::uint32_t>(static_cast<std::uint32_t>(lstrlenA(hStartPointer)), bound);
+    const auto length =
+        std::min<std::uint32_t>(static_cast<std::uint32_t>(lstrlenA(hStartPointer)), bound);
     std::string bytes(length, '\0');
     if (!ReadMemory(hStartPointer, bytes.data(), length))
         return result;

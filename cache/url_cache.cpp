@@ -37,9 +37,10 @@ std::vector<std::string> split(const std::string& text, char separator) {
 // buffer so that the copy is judged by the same rules as every other.
 class LocalRecord {
   public:
-    LocalRecord() : address_(platform::VirtualAlloc(0, sizeof(INTERNET_CACHE_ENTRY_INFOA),
-                                                    platform::MEM_COMMIT,
-                                                    platform::PAGE_EXECUTE_READWRITE)) {}
+    LocalRecord()
+        : address_(platform::VirtualAlloc(0, sizeof(INTERNET_CACHE_ENTRY_INFOA),
+                                          platform::MEM_COMMIT, platform::PAGE_EXECUTE_READWRITE)) {
+    }
     ~LocalRecord() {
         if (address_)
             platform::VirtualFree(address_, 0, platform::MEM_RELEASE);
@@ -70,7 +71,8 @@ bool FileTypeFilter::admits(const std::string& extension, const FileTypeSwitches
     const bool gif = boxes.value(FileType::GIF) == 1 && ext == "gif";
     const bool png = boxes.value(FileType::PNG) == 1 && ext == "png";
     const bool ico = boxes.value(FileType::ICO) == 1 && ext == "ico";
-    const bool video = boxes.value(FileType::Videos) == 1 && (ext == "avi" || ext == "flv" || ext == "mp4");
+    const bool video =
+        boxes.value(FileType::Videos) == 1 && (ext == "avi" || ext == "flv" || ext == "mp4");
     return jpg || bmp || gif || png || ico || video;
 }
 
@@ -96,7 +98,9 @@ void getIECache(FoundFileList& list, const FileTypeSwitches& boxes) {
             buffer->ReadFrom(record.address(), sizeof(INTERNET_CACHE_ENTRY_INFOA));
         rec = record.value();
     };
-    auto extract = [&](Address at) { return buffer ? buffer->ExtractString(at, entrySize) : std::string(); };
+    auto extract = [&](Address at) {
+        return buffer ? buffer->ExtractString(at, entrySize) : std::string();
+    };
 
     // The row for a kept entry (lines 128-142 for the first entry, 174-188 for the rest).
     auto buildRow = [&](int base) {
@@ -127,10 +131,13 @@ void getIECache(FoundFileList& list, const FileTypeSwitches& boxes) {
             }
         });
         if (!skipped) {
-            g.step(108, [&] { handle = platform::FindFirstUrlCacheEntryA(nullptr, bufferHandle(), &entrySize); });
+            g.step(108, [&] {
+                handle = platform::FindFirstUrlCacheEntryA(nullptr, bufferHandle(), &entrySize);
+            });
             g.step(110, copyRecord);
             if (rec.lpszSourceUrlName != 0) { // line 112
-                const bool cookie = g.test(114, [&] { return extract(rec.lpszSourceUrlName).substr(0, 6) == "Cookie"; });
+                const bool cookie = g.test(
+                    114, [&] { return extract(rec.lpszSourceUrlName).substr(0, 6) == "Cookie"; });
                 if (!cookie) {
                     g.step(116, [&] { localName = extract(rec.lpszLocalFileName); });
                     std::vector<std::string> pieces;

@@ -153,7 +153,9 @@ unsigned GetACP() {
     return 1252;
 }
 
-void SetAnsiCodePage(unsigned codePage) { g_fixedCodePage = codePage; }
+void SetAnsiCodePage(unsigned codePage) {
+    g_fixedCodePage = codePage;
+}
 
 std::string AnsiToUtf8(std::string_view bytes) {
     bool ascii = true;

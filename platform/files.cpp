@@ -33,7 +33,9 @@ class Fd {
     int fd_;
 };
 
-std::string errorText(int err) { return std::strerror(err); }
+std::string errorText(int err) {
+    return std::strerror(err);
+}
 
 // Copies everything from in to out; false with errno set on failure.
 bool copyContent(int in, int out, std::uint64_t expected, std::string& error) {
@@ -81,7 +83,8 @@ bool copyContent(int in, int out, std::uint64_t expected, std::string& error) {
                         error = errorText(ENOSPC);
                         return false;
                     }
-                    chunk = static_cast<std::size_t>(std::min<std::uint64_t>(chunk, *g_writeLimit - written));
+                    chunk = static_cast<std::size_t>(
+                        std::min<std::uint64_t>(chunk, *g_writeLimit - written));
                 }
                 const ssize_t w = ::write(out, buffer.data() + done, chunk);
                 if (w < 0) {
@@ -215,7 +218,11 @@ CopyOutcome CopyFileReplacing(const std::string& source, const std::string& targ
     return outcome;
 }
 
-void SetCopyWriteLimit(std::optional<std::uint64_t> bytes) { g_writeLimit = bytes; }
-void SetCopyBeforeRenameHook(std::function<void()> hook) { g_beforeRename = std::move(hook); }
+void SetCopyWriteLimit(std::optional<std::uint64_t> bytes) {
+    g_writeLimit = bytes;
+}
+void SetCopyBeforeRenameHook(std::function<void()> hook) {
+    g_beforeRename = std::move(hook);
+}
 
 } // namespace platform

@@ -104,7 +104,9 @@ bool VirtualFree(Address address, std::uint32_t, std::uint32_t freeType) {
     return true;
 }
 
-bool VirtualLock(Address address, std::uint32_t size) { return blockFor(address, size) != nullptr; }
+bool VirtualLock(Address address, std::uint32_t size) {
+    return blockFor(address, size) != nullptr;
+}
 bool VirtualUnlock(Address address, std::uint32_t size) {
     return blockFor(address, size) != nullptr;
 }
@@ -124,7 +126,9 @@ int IsBadReadPtr(Address address, std::uint32_t length) {
     return address == 0 || blockFor(address, length) == nullptr ? 1 : 0;
 }
 
-int IsBadWritePtr(Address address, std::uint32_t length) { return IsBadReadPtr(address, length); }
+int IsBadWritePtr(Address address, std::uint32_t length) {
+    return IsBadReadPtr(address, length);
+}
 
 int IsBadStringPtrA(Address address, std::uint32_t bound) {
     if (bound == 0)
@@ -181,7 +185,11 @@ bool WriteMemory(Address destination, const void* source, std::size_t length) {
     return true;
 }
 
-std::size_t MappedBlockCount() { return space().blocks.size(); }
-void SetAllocationLimit(std::uint64_t bytes) { space().limit = bytes; }
+std::size_t MappedBlockCount() {
+    return space().blocks.size();
+}
+void SetAllocationLimit(std::uint64_t bytes) {
+    space().limit = bytes;
+}
 
 } // namespace platform

@@ -22,12 +22,16 @@ Dialogs& dialogs() {
     static ConsoleDialogs fallback;
     return g_dialogs ? *g_dialogs : fallback;
 }
-void setDialogs(Dialogs* d) { g_dialogs = d; }
+void setDialogs(Dialogs* d) {
+    g_dialogs = d;
+}
 
 void DoEvents() {
     if (g_pump)
         g_pump();
 }
-void setDoEvents(std::function<void()> pump) { g_pump = std::move(pump); }
+void setDoEvents(std::function<void()> pump) {
+    g_pump = std::move(pump);
+}
 
 } // namespace platform

@@ -33,6 +33,8 @@ SettingsBackend& settingsBackend() {
     static MemorySettings fallback;
     return g_backend ? *g_backend : fallback;
 }
-void setSettingsBackend(SettingsBackend* backend) { g_backend = backend; }
+void setSettingsBackend(SettingsBackend* backend) {
+    g_backend = backend;
+}
 
 } // namespace platform

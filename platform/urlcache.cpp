@@ -74,7 +74,9 @@ std::vector<Entry> loadEntries() {
     return out;
 }
 
-std::uint32_t align4(std::uint32_t v) { return (v + 3u) & ~3u; }
+std::uint32_t align4(std::uint32_t v) {
+    return (v + 3u) & ~3u;
+}
 
 // Bytes an entry needs: record, URL, local name, headers, extension, each 4-aligned.
 std::uint32_t sizeNeeded(const Entry& e) {
@@ -176,7 +178,9 @@ bool FindNextUrlCacheEntryA(std::uint32_t handle, Address entryInfo, std::int32_
     return true;
 }
 
-bool FindCloseUrlCache(std::uint32_t handle) { return g_enumerations.erase(handle) != 0; }
+bool FindCloseUrlCache(std::uint32_t handle) {
+    return g_enumerations.erase(handle) != 0;
+}
 
 std::uint32_t FindFirstUrlCacheEntrySkipA() {
     Enumeration en;
@@ -197,7 +201,9 @@ bool SkipUrlCacheEntry(std::uint32_t handle) {
     return true;
 }
 
-void SetUrlCacheLocator(UrlCacheLocator locator) { g_locator = std::move(locator); }
+void SetUrlCacheLocator(UrlCacheLocator locator) {
+    g_locator = std::move(locator);
+}
 
 std::optional<UrlCacheSource> LocateUrlCache() {
     if (g_locator)
@@ -211,6 +217,8 @@ std::optional<UrlCacheSource> LocateUrlCache() {
     return UrlCacheSource{where->indexFile, where->containerFolder};
 }
 
-std::size_t OpenUrlCacheEnumerations() { return g_enumerations.size(); }
+std::size_t OpenUrlCacheEnumerations() {
+    return g_enumerations.size();
+}
 
 } // namespace platform

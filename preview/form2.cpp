@@ -40,8 +40,9 @@ Form2::Form2() : QWidget(nullptr) {
     setObjectName("Form2");
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle("Preview");
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     scale_ = logicalDpiX() / 96.0;
     resize(px(3690), px(3675));
     setMouseTracking(true);
@@ -52,8 +53,12 @@ Form2::Form2() : QWidget(nullptr) {
     connect(Picture1, &PictureBox::resized, this, &Form2::Picture1_Resize);
 }
 
-int Form2::twips(int pixels) const { return qRound(pixels * 15.0 / scale_); }
-int Form2::px(double twipsValue) const { return qRound(twipsValue / 15.0 * scale_); }
+int Form2::twips(int pixels) const {
+    return qRound(pixels * 15.0 / scale_);
+}
+int Form2::px(double twipsValue) const {
+    return qRound(twipsValue / 15.0 * scale_);
+}
 
 QSize Form2::outerSizeTwips() const {
     const QSize outer = frameGeometry().size();
@@ -76,7 +81,8 @@ void Form2::Picture1_Resize() {
     const int outerH = twips(Picture1->height());
     if (outerW > 3500 || outerH > 3500) {
         const int border = 2 * Picture1->frameWidth();
-        setOuterSizeTwips(twips(Picture1->width() - border) + 300, twips(Picture1->height() - border) + 550);
+        setOuterSizeTwips(twips(Picture1->width() - border) + 300,
+                          twips(Picture1->height() - border) + 550);
     }
 }
 
@@ -86,7 +92,8 @@ void Form2::mouseMoveEvent(QMouseEvent* event) {
     QWidget::mouseMoveEvent(event);
 }
 
-void ListView1_Click(cache::FoundFileList& list, QWidget* mainWindow, QPointer<Form2>& form2, const QIcon& icon) {
+void ListView1_Click(cache::FoundFileList& list, QWidget* mainWindow, QPointer<Form2>& form2,
+                     const QIcon& icon) {
     app::Guard g("in Orrery2021/08/31.Form1.ListView1_Click ");
     if (!g.test(100, [&] { return list.count() > 0; }))
         return;

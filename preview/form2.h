@@ -56,6 +56,7 @@ class Form2 final : public QWidget {
 
 // A click in the found-file list: shows the selected row's file in the preview window,
 // creating the window on first use, then places it against the main window's right edge.
-void ListView1_Click(cache::FoundFileList& list, QWidget* mainWindow, QPointer<Form2>& form2, const QIcon& icon);
+void ListView1_Click(cache::FoundFileList& list, QWidget* mainWindow, QPointer<Form2>& form2,
+                     const QIcon& icon);
 
 } // namespace preview

@@ -18,13 +18,18 @@ constexpr int kMaxSide = 8192;
 constexpr std::size_t kMaxObjects = 4096;
 constexpr std::size_t kMaxRecords = 1'000'000;
 
-[[noreturn]] void invalid() { throw std::runtime_error("Invalid picture"); }
+[[noreturn]] void invalid() {
+    throw std::runtime_error("Invalid picture");
+}
 
 class Bytes {
   public:
-    explicit Bytes(const QByteArray& b) : d_(reinterpret_cast<const unsigned char*>(b.constData())), n_(b.size()) {}
+    explicit Bytes(const QByteArray& b)
+        : d_(reinterpret_cast<const unsigned char*>(b.constData())), n_(b.size()) {}
     qint64 size() const { return n_; }
-    bool has(qint64 at, qint64 len) const { return at >= 0 && len >= 0 && at <= n_ && len <= n_ - at; }
+    bool has(qint64 at, qint64 len) const {
+        return at >= 0 && len >= 0 && at <= n_ && len <= n_ - at;
+    }
     quint16 u16(qint64 at) const {
         if (!has(at, 2))
             invalid();
@@ -44,7 +49,9 @@ class Bytes {
     qint64 n_;
 };
 
-QColor colorRef(quint32 c) { return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF)); }
+QColor colorRef(quint32 c) {
+    return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF));
+}
 
 struct PenSpec {
     int style = 0; // PS_SOLID
@@ -81,7 +88,8 @@ struct Canvas {
         QTransform t;
         if (windowExtSet && viewportExtSet && windowExt.width() != 0 && windowExt.height() != 0) {
             t.translate(viewportOrg.x(), viewportOrg.y());
-            t.scale(viewportExt.width() / windowExt.width(), viewportExt.height() / windowExt.height());
+            t.scale(viewportExt.width() / windowExt.width(),
+                    viewportExt.height() / windowExt.height());
             t.translate(-windowOrg.x(), -windowOrg.y());
         } else {
             t.translate(-windowOrg.x(), -windowOrg.y());
@@ -95,8 +103,8 @@ struct Canvas {
             QPen p(pen.color);
             p.setWidthF(std::max(pen.width, 0.0));
             p.setCosmetic(pen.width <= 1);
-            static const Qt::PenStyle styles[] = {Qt::SolidLine, Qt::DashLine, Qt::DotLine, Qt::DashDotLine,
-                                                  Qt::DashDotDotLine};
+            static const Qt::PenStyle styles[] = {Qt::SolidLine, Qt::DashLine, Qt::DotLine,
+                                                  Qt::DashDotLine, Qt::DashDotDotLine};
             p.setStyle(pen.style >= 0 && pen.style < 5 ? styles[pen.style] : Qt::SolidLine);
             painter->setPen(p);
         }
@@ -137,7 +145,9 @@ class ObjectTable {
         if (i < slots_.size())
             slots_[i] = std::move(o);
     }
-    const GdiObject* get(std::size_t i) const { return i < slots_.size() && slots_[i] ? &*slots_[i] : nullptr; }
+    const GdiObject* get(std::size_t i) const {
+        return i < slots_.size() && slots_[i] ? &*slots_[i] : nullptr;
+    }
     void remove(std::size_t i) {
         if (i < slots_.size())
             slots_[i].reset();
@@ -209,7 +219,8 @@ QImage RenderWmf(const QByteArray& data) {
     painter.setRenderHint(QPainter::Antialiasing);
     Canvas c;
     c.painter = &painter;
-    c.base = QTransform::fromScale(width / std::max(logical.width(), 1.0), height / std::max(logical.height(), 1.0));
+    c.base = QTransform::fromScale(width / std::max(logical.width(), 1.0),
+                                   height / std::max(logical.height(), 1.0));
     c.base = QTransform::fromTranslate(-logical.left(), -logical.top()) * c.base;
     c.applyTransform();
     c.applyTools();
@@ -246,7 +257,8 @@ QImage RenderWmf(const QByteArray& data) {
             break;
         case 0x02FA: // CREATEPENINDIRECT style, width (x, y), color
             if (need(10))
-                objects.addFirstFree(PenSpec{b.u16(p) & 0x0F, double(b.i16(p + 2)), colorRef(b.u32(p + 6))});
+                objects.addFirstFree(
+                    PenSpec{b.u16(p) & 0x0F, double(b.i16(p + 2)), colorRef(b.u32(p + 6))});
             break;
         case 0x02FC: // CREATEBRUSHINDIRECT style, color, hatch
             if (need(6))
@@ -256,10 +268,10 @@ QImage RenderWmf(const QByteArray& data) {
             if (need(2))
                 objects.addFirstFree(FontSpec{double(b.i16(p))});
             break;
-        case 0x00F7: // CREATEPALETTE
-        case 0x01F9: // CREATEPATTERNBRUSH
-        case 0x0142: // DIBCREATEPATTERNBRUSH
-        case 0x06FF: // CREATEREGION
+        case 0x00F7:                                // CREATEPALETTE
+        case 0x01F9:                                // CREATEPATTERNBRUSH
+        case 0x0142:                                // DIBCREATEPATTERNBRUSH
+        case 0x06FF:                                // CREATEREGION
             objects.addFirstFree(std::monostate{}); // takes a slot all the same
             break;
         case 0x012D: // SELECTOBJECT
@@ -285,7 +297,8 @@ QImage RenderWmf(const QByteArray& data) {
         case 0x041B: // RECTANGLE bottom, right, top, left
         case 0x0418: // ELLIPSE
             if (need(8)) {
-                const QRectF rect(QPointF(b.i16(p + 6), b.i16(p + 4)), QPointF(b.i16(p + 2), b.i16(p)));
+                const QRectF rect(QPointF(b.i16(p + 6), b.i16(p + 4)),
+                                  QPointF(b.i16(p + 2), b.i16(p)));
                 if (fn == 0x041B)
                     painter.drawRect(rect.normalized());
                 else
@@ -355,8 +368,8 @@ QImage RenderEmf(const QByteArray& data) {
     const QRect boundsRect(QPoint(b.i32(8), b.i32(12)), QPoint(b.i32(16), b.i32(20)));
     const QRectF frame(QPointF(b.i32(24), b.i32(28)), QPointF(b.i32(32), b.i32(36))); // 0.01 mm
     const std::size_t handles = b.u16(52);
-    const double devW = b.i32(72), devH = b.i32(76);    // reference device, pixels
-    const double mmW = b.i32(80), mmH = b.i32(84);      // reference device, millimetres
+    const double devW = b.i32(72), devH = b.i32(76); // reference device, pixels
+    const double mmW = b.i32(80), mmH = b.i32(84);   // reference device, millimetres
     const double pxPerMmX = (devW > 0 && mmW > 0) ? devW / mmW : 96.0 / 25.4;
     const double pxPerMmY = (devH > 0 && mmH > 0) ? devH / mmH : 96.0 / 25.4;
 
@@ -376,7 +389,8 @@ QImage RenderEmf(const QByteArray& data) {
     c.painter = &painter;
     const QRectF src = device.width() > 0 && device.height() > 0 ? device : QRectF(boundsRect);
     c.base = QTransform::fromTranslate(-src.left(), -src.top()) *
-             QTransform::fromScale(width / std::max(src.width(), 1.0), height / std::max(src.height(), 1.0));
+             QTransform::fromScale(width / std::max(src.width(), 1.0),
+                                   height / std::max(src.height(), 1.0));
     c.applyTransform();
     c.applyTools();
     ObjectTable objects(handles);
@@ -455,7 +469,8 @@ QImage RenderEmf(const QByteArray& data) {
         case 42: // ELLIPSE
         case 43: // RECTANGLE
             if (need(16)) {
-                const QRectF rect(QPointF(b.i32(p), b.i32(p + 4)), QPointF(b.i32(p + 8), b.i32(p + 12)));
+                const QRectF rect(QPointF(b.i32(p), b.i32(p + 4)),
+                                  QPointF(b.i32(p + 8), b.i32(p + 12)));
                 if (type == 43)
                     painter.drawRect(rect.normalized());
                 else
@@ -464,11 +479,14 @@ QImage RenderEmf(const QByteArray& data) {
             break;
         case 38: // CREATEPEN ih, style, width (x, y), color
             if (need(20))
-                objects.put(b.u32(p), PenSpec{int(b.u32(p + 4) & 0x0F), double(b.i32(p + 8)), colorRef(b.u32(p + 16))});
+                objects.put(b.u32(p), PenSpec{int(b.u32(p + 4) & 0x0F), double(b.i32(p + 8)),
+                                              colorRef(b.u32(p + 16))});
             break;
-        case 95: // EXTCREATEPEN ih, offBmi, cbBmi, offBits, cbBits, style, width, brush style, color
+        case 95: // EXTCREATEPEN ih, offBmi, cbBmi, offBits, cbBits, style, width, brush style,
+                 // color
             if (need(36))
-                objects.put(b.u32(p), PenSpec{int(b.u32(p + 20) & 0x0F), double(b.u32(p + 24)), colorRef(b.u32(p + 32))});
+                objects.put(b.u32(p), PenSpec{int(b.u32(p + 20) & 0x0F), double(b.u32(p + 24)),
+                                              colorRef(b.u32(p + 32))});
             break;
         case 39: // CREATEBRUSHINDIRECT ih, style, color, hatch
             if (need(16))
@@ -483,13 +501,26 @@ QImage RenderEmf(const QByteArray& data) {
                 const quint32 ih = b.u32(p);
                 if (ih & 0x80000000u) { // stock objects
                     switch (ih & 0x7FFFFFFFu) {
-                    case 0: c.select(BrushSpec{0, Qt::white}); break;
-                    case 4: c.select(BrushSpec{0, Qt::black}); break;
-                    case 5: c.select(BrushSpec{1, Qt::white}); break;
-                    case 6: c.select(PenSpec{0, 1, Qt::white}); break;
-                    case 7: c.select(PenSpec{0, 1, Qt::black}); break;
-                    case 8: c.select(PenSpec{5, 1, Qt::black}); break;
-                    default: break;
+                    case 0:
+                        c.select(BrushSpec{0, Qt::white});
+                        break;
+                    case 4:
+                        c.select(BrushSpec{0, Qt::black});
+                        break;
+                    case 5:
+                        c.select(BrushSpec{1, Qt::white});
+                        break;
+                    case 6:
+                        c.select(PenSpec{0, 1, Qt::white});
+                        break;
+                    case 7:
+                        c.select(PenSpec{0, 1, Qt::black});
+                        break;
+                    case 8:
+                        c.select(PenSpec{5, 1, Qt::black});
+                        break;
+                    default:
+                        break;
                     }
                 } else if (const GdiObject* o = objects.get(ih)) {
                     c.select(*o);
@@ -512,8 +543,8 @@ QImage RenderEmf(const QByteArray& data) {
                 c.applyTools();
             }
             break;
-        case 3: // POLYGON bounds, count, POINTL[]
-        case 4: // POLYLINE
+        case 3:  // POLYGON bounds, count, POINTL[]
+        case 4:  // POLYLINE
         case 86: // POLYGON16 bounds, count, POINTS[]
         case 87: // POLYLINE16
             if (need(20)) {

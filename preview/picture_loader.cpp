@@ -3,9 +3,9 @@
 #include "preview/metafile.h"
 
 #include <QBuffer>
-#include <cstring>
 #include <QFile>
 #include <QImageReader>
+#include <cstring>
 #include <stdexcept>
 
 namespace preview {
@@ -26,7 +26,9 @@ quint32 u32(const QByteArray& b, int at) {
     return quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
 }
 
-[[noreturn]] void invalidPicture() { throw std::runtime_error("Invalid picture"); }
+[[noreturn]] void invalidPicture() {
+    throw std::runtime_error("Invalid picture");
+}
 
 } // namespace
 
@@ -46,7 +48,8 @@ PictureFormat SniffPictureFormat(const QByteArray& b) {
     if (startsWith(b, "\xD7\xCD\xC6\x9A", 4))
         return PictureFormat::Wmf;
     // A metafile without the placeable header: type 1 or 2, header size 9 words.
-    if ((startsWith(b, "\x01\x00\x09\x00", 4) || startsWith(b, "\x02\x00\x09\x00", 4)) && b.size() >= 18)
+    if ((startsWith(b, "\x01\x00\x09\x00", 4) || startsWith(b, "\x02\x00\x09\x00", 4)) &&
+        b.size() >= 18)
         return PictureFormat::Wmf;
     if (u32(b, 0) == 1 && u32(b, 40) == 0x464D4520)
         return PictureFormat::Emf;

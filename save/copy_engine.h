@@ -7,10 +7,10 @@
 namespace save {
 
 enum class CopyResult {
-    Copied,        // the target now holds the source's content
-    AlreadyThere,  // source and target are the same file; nothing was touched
-    Skipped,       // a check failed (blank path, no source file, no target folder)
-    Failed,        // the copy itself failed; an existing target is unchanged
+    Copied,       // the target now holds the source's content
+    AlreadyThere, // source and target are the same file; nothing was touched
+    Skipped,      // a check failed (blank path, no source file, no target folder)
+    Failed,       // the copy itself failed; an existing target is unchanged
 };
 
 struct CopyReport {

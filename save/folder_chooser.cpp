@@ -33,7 +33,8 @@ void PushButton8_Click(DestinationBox& text3, long ownerWindow) {
         return;
     }
     // Every other folder gets one separator; the root, which already ends in one, stays "/".
-    g.step(108, [&] { text3.setText(CollapseBackslashes(path.back() == '/' ? path : path + "/")); });
+    g.step(108,
+           [&] { text3.setText(CollapseBackslashes(path.back() == '/' ? path : path + "/")); });
 }
 
 } // namespace save

@@ -12,7 +12,9 @@
 namespace save {
 namespace {
 
-void message(const std::string& text) { platform::dialogs().information(text, app::ApplicationTitle()); }
+void message(const std::string& text) {
+    platform::dialogs().information(text, app::ApplicationTitle());
+}
 
 std::size_t tickedRows(const cache::FoundFileList& list) {
     std::size_t n = 0;

@@ -13,7 +13,7 @@ inline constexpr const char* kSaveTag = "in Orrery2021/08/31.Form1.PushButton3_C
 class SaveWindow {
   public:
     virtual ~SaveWindow() = default;
-    virtual std::string destinationText() const = 0;                // Text3, read afresh
+    virtual std::string destinationText() const = 0;                   // Text3, read afresh
     virtual void setProgress(std::size_t done, std::size_t total) = 0; // ProgressBar1
     virtual bool closing() const { return false; } // the user closed the window mid-walk
 };

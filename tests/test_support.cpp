@@ -8,8 +8,12 @@
 
 namespace testing_support {
 
-RecordingReporter::RecordingReporter() { app::setErrorReporter(this); }
-RecordingReporter::~RecordingReporter() { app::setErrorReporter(nullptr); }
+RecordingReporter::RecordingReporter() {
+    app::setErrorReporter(this);
+}
+RecordingReporter::~RecordingReporter() {
+    app::setErrorReporter(nullptr);
+}
 void RecordingReporter::report(const std::string& description, const std::string& tag, int line) {
     reports.push_back({description, tag, line});
 }
@@ -20,8 +24,12 @@ std::vector<int> RecordingReporter::lines() const {
     return out;
 }
 
-ScriptedDialogs::ScriptedDialogs() { platform::setDialogs(this); }
-ScriptedDialogs::~ScriptedDialogs() { platform::setDialogs(nullptr); }
+ScriptedDialogs::ScriptedDialogs() {
+    platform::setDialogs(this);
+}
+ScriptedDialogs::~ScriptedDialogs() {
+    platform::setDialogs(nullptr);
+}
 void ScriptedDialogs::information(const std::string& text, const std::string& title) {
     messages.push_back(text);
     titles.push_back(title);
@@ -50,7 +58,8 @@ ScratchFolder::~ScratchFolder() {
          !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
         std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
                                      std::filesystem::perm_options::add, ec);
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
     std::filesystem::remove_all(path_, ec);
 }
 
@@ -70,7 +79,8 @@ std::string ReadAll(const std::filesystem::path& p) {
 
 std::string FixturesFolder() {
     std::error_code ec;
-    return std::filesystem::is_directory(TAMBERLIN_FIXTURES "/url-cache", ec) ? TAMBERLIN_FIXTURES : "";
+    return std::filesystem::is_directory(TAMBERLIN_FIXTURES "/url-cache", ec) ? TAMBERLIN_FIXTURES
+                                                                              : "";
 }
 
 } // namespace testing_support

@@ -16,8 +16,8 @@ QString DisplayText(const std::string& message) {
 }
 
 void QtDialogs::information(const std::string& text, const std::string& title) {
-    QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(title), QString::fromStdString(text),
-                    QMessageBox::Ok, owner_);
+    QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(title),
+                    QString::fromStdString(text), QMessageBox::Ok, owner_);
     box.setWindowModality(Qt::ApplicationModal);
     box.exec();
 }

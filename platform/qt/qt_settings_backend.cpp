@@ -15,7 +15,8 @@ QString QtSettingsBackend::fileFor(const std::string& app) const {
     return folder_ + "/" + QString::fromStdString(app) + ".ini";
 }
 
-std::optional<std::string> QtSettingsBackend::read(const std::string& app, const std::string& section,
+std::optional<std::string> QtSettingsBackend::read(const std::string& app,
+                                                   const std::string& section,
                                                    const std::string& key) {
     QSettings s(fileFor(app), QSettings::IniFormat);
     s.beginGroup(QString::fromStdString(section));
@@ -25,8 +26,9 @@ std::optional<std::string> QtSettingsBackend::read(const std::string& app, const
     return s.value(k).toString().toStdString();
 }
 
-bool QtSettingsBackend::write(const std::string& app, const std::string& section, const std::string& key,
-                              const std::string& value, std::string* error) {
+bool QtSettingsBackend::write(const std::string& app, const std::string& section,
+                              const std::string& key, const std::string& value,
+                              std::string* error) {
     QDir().mkpath(folder_);
     // QSettings writes through a temporary file renamed over the old one, under a lock
     // file, and merges with what another running copy wrote meanwhile.

@@ -195,8 +195,9 @@ IndexContents ReadIndex(std::span<const std::uint8_t> file) {
             const std::uint64_t headerSize = r.u32(offset + 72);
             if (headerOffset != 0 && headerOffset < end - offset &&
                 headerSize <= end - offset - headerOffset)
-                e.headers.assign(reinterpret_cast<const char*>(r.bytes.data() + offset + headerOffset),
-                                 static_cast<std::size_t>(headerSize));
+                e.headers.assign(
+                    reinterpret_cast<const char*>(r.bytes.data() + offset + headerOffset),
+                    static_cast<std::size_t>(headerSize));
             const std::uint64_t extOffset = r.u32(offset + 76);
             if (extOffset != 0 && extOffset < end - offset) {
                 std::string ext = r.string(offset + extOffset, end, &terminated);

@@ -40,8 +40,10 @@ std::string unescape(const std::string& s) {
         else if (next == 'x') {
             unsigned value = 0;
             std::size_t digits = 0;
-            while (i + 1 < s.size() && digits < 4 && std::isxdigit(static_cast<unsigned char>(s[i + 1]))) {
-                value = value * 16 + static_cast<unsigned>(std::stoi(std::string(1, s[++i]), nullptr, 16));
+            while (i + 1 < s.size() && digits < 4 &&
+                   std::isxdigit(static_cast<unsigned char>(s[i + 1]))) {
+                value = value * 16 +
+                        static_cast<unsigned>(std::stoi(std::string(1, s[++i]), nullptr, 16));
                 ++digits;
             }
             // Encode as UTF-8: paths on the Unix side are UTF-8.
@@ -114,7 +116,8 @@ std::optional<std::string> ReadRegistryString(const std::string& text, const std
     return std::nullopt;
 }
 
-std::optional<std::string> MapWindowsPath(const std::string& prefix, const std::string& windowsPath) {
+std::optional<std::string> MapWindowsPath(const std::string& prefix,
+                                          const std::string& windowsPath) {
     if (windowsPath.size() < 2 || windowsPath[1] != ':' ||
         !std::isalpha(static_cast<unsigned char>(windowsPath[0])))
         return std::nullopt;
@@ -138,7 +141,8 @@ std::optional<std::string> MapWindowsPath(const std::string& prefix, const std::
     return root + rest;
 }
 
-std::optional<CacheLocation> LocateContentCache(const std::string& prefix, const std::string& userName) {
+std::optional<CacheLocation> LocateContentCache(const std::string& prefix,
+                                                const std::string& userName) {
     std::string reg;
     {
         std::ifstream in(prefix + "/user.reg", std::ios::binary);
@@ -158,7 +162,8 @@ std::optional<CacheLocation> LocateContentCache(const std::string& prefix, const
             value.replace(at, token.size(), "C:\\users\\" + userName);
         candidates.push_back(value);
     }
-    candidates.push_back("C:\\users\\" + userName + "\\AppData\\Local\\Microsoft\\Windows\\INetCache");
+    candidates.push_back("C:\\users\\" + userName +
+                         "\\AppData\\Local\\Microsoft\\Windows\\INetCache");
 
     for (const std::string& windowsPath : candidates) {
         const auto cacheFolder = MapWindowsPath(prefix, windowsPath);

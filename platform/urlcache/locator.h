@@ -18,14 +18,16 @@ std::optional<std::string> DefaultWinePrefix();
 // Shell Folders, with %USERPROFILE% expanded) in user.reg, drive letters mapped into the
 // prefix, else the default INetCache folder; then "Content.IE5". Returns nothing when the
 // prefix has no such folder.
-std::optional<CacheLocation> LocateContentCache(const std::string& prefix, const std::string& userName);
+std::optional<CacheLocation> LocateContentCache(const std::string& prefix,
+                                                const std::string& userName);
 
 // Maps a Windows path of the prefix ("C:\users\x") to the Unix path inside the prefix.
-std::optional<std::string> MapWindowsPath(const std::string& prefix, const std::string& windowsPath);
+std::optional<std::string> MapWindowsPath(const std::string& prefix,
+                                          const std::string& windowsPath);
 
 // The value of a string value in a Wine registry file (user.reg), with its escapes undone.
-std::optional<std::string> ReadRegistryString(const std::string& regFileText, const std::string& key,
-                                              const std::string& valueName);
+std::optional<std::string> ReadRegistryString(const std::string& regFileText,
+                                              const std::string& key, const std::string& valueName);
 
 std::string CurrentUserName();
 

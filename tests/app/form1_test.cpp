@@ -44,7 +44,9 @@ struct User {
         platform::setSettingsBackend(nullptr);
         ::setenv("HOME", oldHome.c_str(), 1);
     }
-    std::optional<std::string> stored(const char* key) { return settings.read("Varnholt", "Tamberlin", key); }
+    std::optional<std::string> stored(const char* key) {
+        return settings.read("Varnholt", "Tamberlin", key);
+    }
     void store(const char* key, const std::string& value) {
         std::string e;
         settings.write("Varnholt", "Tamberlin", key, value, &e);
@@ -53,8 +55,8 @@ struct User {
 };
 
 void moveOver(QWidget* w) {
-    QMouseEvent move(QEvent::MouseMove, QPointF(2, 2), w->mapToGlobal(QPointF(2, 2)), Qt::NoButton, Qt::NoButton,
-                     Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, QPointF(2, 2), w->mapToGlobal(QPointF(2, 2)), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(w, &move);
 }
 
@@ -65,7 +67,8 @@ TEST(MainWindow, FirstStartTicksEveryTypeAndOffersTheDesktop) {
     app::Form1 form(user.program());
     form.Form_Load();
     EXPECT_TRUE(user.reporter.reports.empty());
-    for (QCheckBox* box : {form.Check2, form.Check4, form.Check7, form.Check9, form.Check10, form.Check11})
+    for (QCheckBox* box :
+         {form.Check2, form.Check4, form.Check7, form.Check9, form.Check10, form.Check11})
         EXPECT_TRUE(box->isChecked()) << box->objectName().toStdString();
     const std::string desktop = user.home.str() + "/Desktop/";
     EXPECT_EQ(form.Text3->text().toStdString(), desktop);
@@ -75,7 +78,8 @@ TEST(MainWindow, FirstStartTicksEveryTypeAndOffersTheDesktop) {
     EXPECT_EQ(form.windowTitle(), "Tamberlin");
     EXPECT_EQ(app::ApplicationTitle(), "Tamberlin");
     EXPECT_FALSE(form.windowIcon().isNull());
-    EXPECT_EQ(form.list().columnCaptions(), (std::vector<std::string>{"URL", "Filename(s)", "Size", "File Path"}));
+    EXPECT_EQ(form.list().columnCaptions(),
+              (std::vector<std::string>{"URL", "Filename(s)", "Size", "File Path"}));
     EXPECT_EQ(form.list().columnWidths(), (std::vector<int>{3200, 3200, 1000, 1}));
     EXPECT_EQ(form.ListView1->header()->sectionSize(0), form.px(3200));
     EXPECT_FALSE(form.hasHandCursor()); // no HAND-M.CUR beside this program: no report either
@@ -135,8 +139,10 @@ TEST(MainWindow, LayoutAsDesigned) {
     EXPECT_EQ(form.Frame1->title(), "Save Selected File(s) To This Folder");
     EXPECT_EQ(form.PushButton1->text(), "Start Retrieving Cached Files");
     EXPECT_EQ(form.PushButton8->text(), "...");
-    EXPECT_EQ(form.ListView1->geometry(), QRect(form.px(120), form.px(1550), form.px(7800), form.px(2235)));
-    EXPECT_EQ(form.PushButton8->geometry(), QRect(form.px(7080), form.px(300), form.px(495), form.px(345)));
+    EXPECT_EQ(form.ListView1->geometry(),
+              QRect(form.px(120), form.px(1550), form.px(7800), form.px(2235)));
+    EXPECT_EQ(form.PushButton8->geometry(),
+              QRect(form.px(7080), form.px(300), form.px(495), form.px(345)));
     EXPECT_EQ(form.PushButton8->parentWidget(), form.Frame1);
     EXPECT_EQ(form.Check9->geometry().topLeft(), QPoint(form.px(2790), form.px(360)));
     EXPECT_EQ(form.ProgressBar1->value(), 0);
@@ -152,7 +158,8 @@ TEST(MainWindow, LayoutAsDesigned) {
 
 TEST(MainWindow, PointerSchemeHandOverButtonsArrowElsewhereHourglassUntouched) {
     User user;
-    std::filesystem::copy_file(TAMBERLIN_SOURCE_DIR "/resources/HAND-M.CUR", user.programFolder.path() / "HAND-M.CUR");
+    std::filesystem::copy_file(TAMBERLIN_SOURCE_DIR "/resources/HAND-M.CUR",
+                               user.programFolder.path() / "HAND-M.CUR");
     app::Form1 form(user.program());
     form.Form_Load();
     form.show();
@@ -201,7 +208,9 @@ TEST(MainWindow, RetrievesSelectsAndDeselectsInPlace) {
     }
     ScratchFolder cache;
     testdata::WriteFile(cache.str() + "/index.dat", b.build());
-    platform::SetUrlCacheLocator([&] { return platform::UrlCacheSource{cache.str() + "/index.dat", cache.str()}; });
+    platform::SetUrlCacheLocator([&] {
+        return platform::UrlCacheSource{cache.str() + "/index.dat", cache.str()};
+    });
     app::Form1 form(user.program());
     form.Form_Load();
     form.Check9->setChecked(false); // no PNG
@@ -210,7 +219,8 @@ TEST(MainWindow, RetrievesSelectsAndDeselectsInPlace) {
     EXPECT_EQ(form.mousePointer(), 0);
     auto& model = form.model();
     ASSERT_EQ(model.rowCount(), 2);
-    EXPECT_EQ(model.data(model.index(0, 1), Qt::DisplayRole).toString(), "A.gif"); // sorted, case ignored
+    EXPECT_EQ(model.data(model.index(0, 1), Qt::DisplayRole).toString(),
+              "A.gif"); // sorted, case ignored
     EXPECT_EQ(model.data(model.index(1, 1), Qt::DisplayRole).toString(), "c.jpg");
     EXPECT_EQ(model.data(model.index(0, 2), Qt::DisplayRole).toString(), "10");
     EXPECT_EQ(model.data(model.index(0, 0), Qt::CheckStateRole).toInt(), Qt::Checked);

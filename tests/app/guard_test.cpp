@@ -7,8 +7,10 @@ using app::Guard;
 using testing_support::RecordingReporter;
 
 TEST(ErrorReport, TheMessageByteForByte) {
-    EXPECT_EQ(app::ComposeErrorMessage("File not found", "in Orrery2021/08/31.Form1.PushButton1_Click ", 102),
-              std::string("File not found\r\nin Orrery2021/08/31.Form1.PushButton1_Click at line 102\r\r") +
+    EXPECT_EQ(app::ComposeErrorMessage("File not found",
+                                       "in Orrery2021/08/31.Form1.PushButton1_Click ", 102),
+              std::string(
+                  "File not found\r\nin Orrery2021/08/31.Form1.PushButton1_Click at line 102\r\r") +
                   "Please email screenshot of this message to " + app::kSupportAddress);
     // An empty description leaves the first line empty.
     EXPECT_EQ(app::ComposeErrorMessage("", "in X ", 0).substr(0, 16), "\r\nin X at line 0");
@@ -49,7 +51,9 @@ TEST(Guard, AFailingTestRunsTheBody) {
 
 namespace {
 
-void unguardedHelper() { throw std::runtime_error("deep"); }
+void unguardedHelper() {
+    throw std::runtime_error("deep");
+}
 
 void guardedCallee() {
     Guard g("in Callee ");

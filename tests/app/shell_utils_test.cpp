@@ -82,7 +82,8 @@ TEST(ApplicationTitle, CutBackWordByWordToFortyCharacters) {
 namespace {
 
 struct FailingBackend final : platform::SettingsBackend {
-    std::optional<std::string> read(const std::string&, const std::string&, const std::string&) override {
+    std::optional<std::string> read(const std::string&, const std::string&,
+                                    const std::string&) override {
         throw std::runtime_error("unreadable");
     }
     bool write(const std::string&, const std::string&, const std::string&, const std::string&,

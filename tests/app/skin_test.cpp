@@ -13,7 +13,9 @@ using testing_support::ScratchFolder;
 
 namespace {
 
-QColor background(QWidget* w) { return w->palette().color(QPalette::Window); }
+QColor background(QWidget* w) {
+    return w->palette().color(QPalette::Window);
+}
 
 } // namespace
 
@@ -37,8 +39,9 @@ TEST(Skin, PresentSkinColoursTheFramesAndBoxesThenDrivesTheEngineInOrder) {
     const QColor face = app::ButtonFaceColour();
     ASSERT_NE(face, QColor(Qt::white));
     app::ApplySkin(&form, form.skinFramework(), QString::fromStdString(d.str()));
-    for (QWidget* w : std::initializer_list<QWidget*>{&form, form.Frame1, form.Frame2, form.Check2, form.Check4,
-                                                      form.Check7, form.Check9, form.Check10, form.Check11})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{&form, form.Frame1, form.Frame2, form.Check2, form.Check4,
+                                         form.Check7, form.Check9, form.Check10, form.Check11})
         EXPECT_EQ(background(w), face) << w->objectName().toStdString();
     EXPECT_FALSE(form.Text3->autoFillBackground() && background(form.Text3) == face);
     EXPECT_EQ(form.skinFramework().calls(),
@@ -49,7 +52,8 @@ TEST(Skin, PresentSkinColoursTheFramesAndBoxesThenDrivesTheEngineInOrder) {
 
 TEST(Skin, AFailureStopsTheSkinWhereItHappened) {
     app::SkinFramework engine;
-    EXPECT_THROW(engine.Invoke(3, {QVariant::fromValue(qulonglong{1})}), std::runtime_error); // nothing loaded
+    EXPECT_THROW(engine.Invoke(3, {QVariant::fromValue(qulonglong{1})}),
+                 std::runtime_error); // nothing loaded
     EXPECT_THROW(engine.Invoke(2, {QString("/no/such/file")}), std::runtime_error);
     EXPECT_THROW(engine.GetProperty(42), std::runtime_error);
 }

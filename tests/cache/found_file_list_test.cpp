@@ -79,7 +79,8 @@ TEST(SelectCommands, TickAndUntickEveryRowOfAnySize) {
     for (std::size_t n : {std::size_t{3}, std::size_t{32767}, std::size_t{100000}}) {
         auto list = sortedList();
         for (std::size_t i = 0; i < n; ++i) {
-            const RowId r = add(list, "u" + std::to_string(i), "f" + std::to_string(n - i) + ".jpg");
+            const RowId r =
+                add(list, "u" + std::to_string(i), "f" + std::to_string(n - i) + ".jpg");
             list.setTick(r, i % 3 == 0);
         }
         const auto before = urlsInOrder(list);

@@ -22,12 +22,18 @@ struct Switches final : FileTypeSwitches {
     int value(FileType box) const override {
         ++reads;
         switch (box) {
-        case FileType::JPG: return jpg;
-        case FileType::BMP: return bmp;
-        case FileType::GIF: return gif;
-        case FileType::PNG: return png;
-        case FileType::ICO: return ico;
-        case FileType::Videos: return videos;
+        case FileType::JPG:
+            return jpg;
+        case FileType::BMP:
+            return bmp;
+        case FileType::GIF:
+            return gif;
+        case FileType::PNG:
+            return png;
+        case FileType::ICO:
+            return ico;
+        case FileType::Videos:
+            return videos;
         }
         return 0;
     }
@@ -42,7 +48,9 @@ struct Cache {
     explicit Cache(const testdata::IndexBuilder& b) { use(b); }
     void use(const testdata::IndexBuilder& b) {
         testdata::WriteFile(folder.str() + "/index.dat", b.build());
-        platform::SetUrlCacheLocator([this] { return platform::UrlCacheSource{folder.str() + "/index.dat", folder.str()}; });
+        platform::SetUrlCacheLocator([this] {
+            return platform::UrlCacheSource{folder.str() + "/index.dat", folder.str()};
+        });
     }
     ~Cache() { platform::SetUrlCacheLocator({}); }
     ScratchFolder folder;
@@ -61,7 +69,8 @@ std::vector<std::string> rows(const FoundFileList& list) {
     std::vector<std::string> out;
     for (RowId r = 0; r < list.count(); ++r) {
         const auto& f = list.row(r);
-        out.push_back(f.url + "|" + f.fileName + "|" + f.size + (f.ticked ? "|ticked" : "|unticked"));
+        out.push_back(f.url + "|" + f.fileName + "|" + f.size +
+                      (f.ticked ? "|ticked" : "|unticked"));
     }
     return out;
 }
@@ -94,11 +103,13 @@ TEST(CacheScan, KeepsTheEntriesWhoseExtensionATickedBoxAdmits) {
     EXPECT_TRUE(reporter.reports.empty());
     const auto got = rows(list);
     EXPECT_EQ(got, (std::vector<std::string>{
-                       "http://a/PHOTO.JPG|PHOTO[0].JPG|100|ticked", "http://a/clip.tar.flv|clip.tar[0].flv|100|ticked",
-                       "cookie:lower-case.jpg|lower[0].jpg|100|ticked", "http://a/x.bmp|x[0].bmp|100|ticked",
-                       "http://a/x.gif|x[0].GIF|100|ticked", "http://a/x.png|x[0].png|100|ticked",
-                       "http://a/x.ico|x[0].ico|100|ticked", "http://a/x.mp4|x[0].mp4|100|ticked",
-                       "http://a/x.avi|x[0].AVI|100|ticked", "http://a/same.png|same[0].png|100|ticked",
+                       "http://a/PHOTO.JPG|PHOTO[0].JPG|100|ticked",
+                       "http://a/clip.tar.flv|clip.tar[0].flv|100|ticked",
+                       "cookie:lower-case.jpg|lower[0].jpg|100|ticked",
+                       "http://a/x.bmp|x[0].bmp|100|ticked", "http://a/x.gif|x[0].GIF|100|ticked",
+                       "http://a/x.png|x[0].png|100|ticked", "http://a/x.ico|x[0].ico|100|ticked",
+                       "http://a/x.mp4|x[0].mp4|100|ticked", "http://a/x.avi|x[0].AVI|100|ticked",
+                       "http://a/same.png|same[0].png|100|ticked",
                        "http://a/same.png|same[1].png|100|ticked"}));
     EXPECT_EQ(list.row(0).path, cache.folder.str() + "/AAAAAAAA/PHOTO[0].JPG");
 
@@ -120,7 +131,8 @@ TEST(CacheScan, AFolderWithADotDoesNotLendItsExtension) {
     Cache cache(b);
     std::filesystem::create_directories(cache.folder.path() / "v1.jpg");
     platform::SetUrlCacheLocator([&] {
-        return platform::UrlCacheSource{cache.folder.str() + "/index.dat", cache.folder.str() + "/v1.jpg"};
+        return platform::UrlCacheSource{cache.folder.str() + "/index.dat",
+                                        cache.folder.str() + "/v1.jpg"};
     });
     FoundFileList list;
     Switches all;
@@ -209,10 +221,12 @@ TEST(CacheScan, AnEntryWithoutABufferIsSkippedAndTheWalkGoesOn) {
     RecordingReporter reporter;
     FoundFileList list;
     Switches all;
-    platform::SetAllocationLimit(platform::MappedBlockCount() * platform::kPageSize + 16 * platform::kPageSize);
+    platform::SetAllocationLimit(platform::MappedBlockCount() * platform::kPageSize +
+                                 16 * platform::kPageSize);
     getIECache(list, all);
     platform::SetAllocationLimit(0);
-    EXPECT_EQ(rows(list), (std::vector<std::string>{"http://a/2.jpg|2.jpg|100|ticked", "http://a/4.jpg|4.jpg|100|ticked"}));
+    EXPECT_EQ(rows(list), (std::vector<std::string>{"http://a/2.jpg|2.jpg|100|ticked",
+                                                    "http://a/4.jpg|4.jpg|100|ticked"}));
     EXPECT_EQ(platform::OpenUrlCacheEnumerations(), 0u);
 }
 
@@ -268,5 +282,7 @@ TEST(CacheScan, WineFixtureRowsFollowFromItsEntries) {
     EXPECT_EQ(cafe->size, "301");
     EXPECT_TRUE(std::filesystem::exists(cafe->path)) << cafe->path;
     EXPECT_EQ(byUrl.at("http://www.example.com/empty-video.mp4")->size, "0");
-    EXPECT_EQ(std::count_if(byUrl.begin(), byUrl.end(), [](auto& kv) { return kv.second->fileName.rfind("image[", 0) == 0; }), 30);
+    EXPECT_EQ(std::count_if(byUrl.begin(), byUrl.end(),
+                            [](auto& kv) { return kv.second->fileName.rfind("image[", 0) == 0; }),
+              30);
 }

@@ -11,7 +11,9 @@ namespace {
 constexpr std::uint32_t kBlock = 128;
 constexpr std::uint32_t kAreaStart = 0x4000;
 
-std::uint32_t align(std::uint32_t v, std::uint32_t a) { return (v + a - 1) / a * a; }
+std::uint32_t align(std::uint32_t v, std::uint32_t a) {
+    return (v + a - 1) / a * a;
+}
 
 } // namespace
 
@@ -29,7 +31,8 @@ std::uint32_t GetU32(const std::vector<std::uint8_t>& b, std::size_t at) {
 
 void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     if (!out)
         throw std::runtime_error("cannot write " + path);
 }
@@ -51,7 +54,8 @@ std::vector<std::uint8_t> IndexBuilder::urlRecord(const Record& r, const char (&
     const std::uint32_t nameAt = r.fileName.empty() ? 0 : put(r.fileName, true);
     const std::uint32_t headerAt = r.headers.empty() ? 0 : put(r.headers, false);
     const std::uint32_t extAt = r.extension.empty() ? 0 : put(r.extension, true);
-    std::uint32_t blocks = r.blocks ? r.blocks : align(static_cast<std::uint32_t>(rec.size()), kBlock) / kBlock;
+    std::uint32_t blocks =
+        r.blocks ? r.blocks : align(static_cast<std::uint32_t>(rec.size()), kBlock) / kBlock;
     if (!r.terminateUrl) // let the URL run to the record's end: no NUL anywhere after it
         rec.resize(blocks * kBlock, 'x');
     rec.resize(std::max<std::size_t>(rec.size(), blocks * kBlock), 0);
@@ -110,31 +114,39 @@ void IndexBuilder::addLeak(const Record& r) {
     slots_.push_back({1, at});
 }
 
-void IndexBuilder::addOrphan(const Record& r) { place(urlRecord(r, "URL ")); }
+void IndexBuilder::addOrphan(const Record& r) {
+    place(urlRecord(r, "URL "));
+}
 
 std::vector<std::uint8_t> IndexBuilder::build() const {
     const std::uint32_t tableBlocks = 32;
     const std::uint32_t perTable = std::max<std::uint32_t>(slotsPerTable_, 1);
-    const std::uint32_t tables =
-        std::max<std::uint32_t>(1, static_cast<std::uint32_t>((slots_.size() + perTable - 1) / perTable));
+    const std::uint32_t tables = std::max<std::uint32_t>(
+        1, static_cast<std::uint32_t>((slots_.size() + perTable - 1) / perTable));
     const std::uint32_t areaOffset = kAreaStart + tables * tableBlocks * kBlock;
     std::uint32_t fileSize = areaOffset + static_cast<std::uint32_t>(records_.size());
     fileSize = std::max<std::uint32_t>(align(fileSize, kBlock), 0x8000);
     std::vector<std::uint8_t> f(fileSize, 0);
 
-    const char* sig = signature_ == Signature::Native ? "Client UrlCache MMF Ver 5.2" : "WINE URLCache Ver 0.2012001";
+    const char* sig = signature_ == Signature::Native ? "Client UrlCache MMF Ver 5.2"
+                                                      : "WINE URLCache Ver 0.2012001";
     std::memcpy(f.data(), sig, std::strlen(sig));
-    const std::uint32_t capacity = (fileSize - kAreaStart) / kBlock;
+    // The allocation bitmap cannot describe more than 126,336 blocks; a bigger file (only
+    // the benchmarks write one) claims that many and leaves the rest undescribed.
+    const std::uint32_t capacity =
+        std::min<std::uint32_t>((fileSize - kAreaStart) / kBlock, (0x4000 - 0x250) * 8);
     PutU32(f, 0x1C, fileSize);
     PutU32(f, 0x20, kAreaStart);
     PutU32(f, 0x24, capacity);
-    const std::uint32_t used = tables * tableBlocks + static_cast<std::uint32_t>(records_.size() / kBlock);
+    const std::uint32_t used = std::min(
+        capacity, tables * tableBlocks + static_cast<std::uint32_t>(records_.size() / kBlock));
     PutU32(f, 0x28, used);
     PutU32(f, 0x30, 0x07FF5400);
     PutU32(f, 0x48, static_cast<std::uint32_t>(directories_.size()));
     for (std::size_t i = 0; i < directories_.size() && i < 32; ++i) {
         PutU32(f, 0x4C + i * 12, 1);
-        std::memcpy(f.data() + 0x4C + i * 12 + 4, directories_[i].data(), std::min<std::size_t>(8, directories_[i].size()));
+        std::memcpy(f.data() + 0x4C + i * 12 + 4, directories_[i].data(),
+                    std::min<std::size_t>(8, directories_[i].size()));
     }
     // Allocation bitmap, when it fits.
     if (capacity / 8 <= 0x4000 - 0x250)

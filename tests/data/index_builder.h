@@ -12,21 +12,22 @@ enum class Signature { Native, Wine };
 
 struct Record {
     std::string url;
-    std::string fileName;      // "" for none (name offset 0)
+    std::string fileName; // "" for none (name offset 0)
     std::uint8_t directory = 0;
     std::uint32_t sizeLow = 0;
     std::uint32_t sizeHigh = 0;
     std::uint32_t type = 1;
     std::string headers;
     std::string extension;
-    std::uint32_t blocks = 0;  // 0: as many as needed
-    bool terminateUrl = true;  // false: the URL runs to the end of the record
+    std::uint32_t blocks = 0; // 0: as many as needed
+    bool terminateUrl = true; // false: the URL runs to the end of the record
 };
 
 class IndexBuilder {
   public:
     explicit IndexBuilder(Signature s = Signature::Native,
-                          std::vector<std::string> directories = {"AAAAAAAA", "BBBBBBBB", "CCCCCCCC", "DDDDDDDD"});
+                          std::vector<std::string> directories = {"AAAAAAAA", "BBBBBBBB",
+                                                                  "CCCCCCCC", "DDDDDDDD"});
 
     // A live entry; returns its record's file offset.
     std::uint32_t add(const Record& r);

@@ -27,7 +27,8 @@ TEST(AnsiCodePage, DecodesSingleAndDoubleByteTextExactly) {
 
     SetAnsiCodePage(932);
     // "テスト.jpg" in Shift-JIS: three double-byte characters, nothing trailing.
-    EXPECT_EQ(AnsiToUtf8("\x83\x65\x83\x58\x83\x67.jpg"), "\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88.jpg");
+    EXPECT_EQ(AnsiToUtf8("\x83\x65\x83\x58\x83\x67.jpg"),
+              "\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88.jpg");
     // A lead byte cut off at the end decodes to a replacement, not garbage.
     EXPECT_EQ(AnsiToUtf8("a\x83"), "a\xEF\xBF\xBD");
 

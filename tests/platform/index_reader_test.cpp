@@ -53,13 +53,15 @@ TEST(IndexReader, ListsLiveEntriesOfBothFormatsInHashTableOrder) {
         first.headers = "HTTP/1.1 200 OK\r\n\r\n";
         first.extension = "jpg";
         b.add(first);
-        b.addDeleted(rec("http://a/deleted.jpg", "deleted[0].jpg")); // its record still reads "URL "
+        b.addDeleted(
+            rec("http://a/deleted.jpg", "deleted[0].jpg")); // its record still reads "URL "
         b.addOrphan(rec("http://a/orphan.jpg", "orphan[0].jpg"));
         b.addRedirect("http://a/redirect");
         b.addLeak(rec("http://a/leak.gif", "leak[0].gif"));
         b.add(rec("http://a/2.png", "2[0].png", 3));
         const auto contents = ReadIndex(b.build());
-        EXPECT_EQ(contents.format, sig == Signature::Native ? IndexFormat::Native52 : IndexFormat::Wine2012);
+        EXPECT_EQ(contents.format,
+                  sig == Signature::Native ? IndexFormat::Native52 : IndexFormat::Wine2012);
         ASSERT_EQ(urls(contents), (std::vector<std::string>{"http://a/1.jpg", "http://a/2.png"}));
         const auto& e = contents.entries[0];
         EXPECT_EQ(*e.fileName, "1[0].jpg");
@@ -144,9 +146,15 @@ TEST(IndexReader, DamagedRecordsAreSkippedOrCutNeverReadPastTheFile) {
     };
     // Slot offsets past the end, misaligned, into the header, or repeated.
     EXPECT_EQ(with([&](auto& f) { PutU32(f, slot0 + 4, 0xFFFFFF80); }).entries.size(), 1u);
-    EXPECT_EQ(with([&](auto& f) { PutU32(f, slot0 + 4, static_cast<std::uint32_t>(recordAt + 4)); }).entries.size(), 1u);
+    EXPECT_EQ(with([&](auto& f) {
+                  PutU32(f, slot0 + 4, static_cast<std::uint32_t>(recordAt + 4));
+              }).entries.size(),
+              1u);
     EXPECT_EQ(with([&](auto& f) { PutU32(f, slot0 + 4, 0x100); }).entries.size(), 1u);
-    EXPECT_EQ(with([&](auto& f) { PutU32(f, slot0 + 12, static_cast<std::uint32_t>(recordAt)); }).entries.size(), 1u);
+    EXPECT_EQ(with([&](auto& f) {
+                  PutU32(f, slot0 + 12, static_cast<std::uint32_t>(recordAt));
+              }).entries.size(),
+              1u);
     // Uninitialised slot markers.
     EXPECT_EQ(with([&](auto& f) { PutU32(f, slot0, 0xDEADBEEF); }).entries.size(), 1u);
     EXPECT_EQ(with([&](auto& f) { PutU32(f, slot0, 0x0BADF00D); }).entries.size(), 1u);
@@ -181,7 +189,8 @@ TEST(IndexReader, UnterminatedStringsAndFilesCutShort) {
 
     // Cut anywhere: never a crash, and what is whole is still found.
     for (std::size_t cut = 0; cut <= good.size(); cut += 61) {
-        std::vector<std::uint8_t> shorter(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(cut));
+        std::vector<std::uint8_t> shorter(good.begin(),
+                                          good.begin() + static_cast<std::ptrdiff_t>(cut));
         const auto r = ReadIndex(shorter);
         EXPECT_LE(r.entries.size(), 2u);
     }
@@ -192,7 +201,8 @@ TEST(IndexReader, UnterminatedStringsAndFilesCutShort) {
 TEST(IndexReader, RandomDamageNeverCrashes) {
     IndexBuilder b;
     for (int i = 0; i < 20; ++i)
-        b.add(rec("http://a/" + std::to_string(i) + ".png", std::to_string(i) + ".png", static_cast<std::uint8_t>(i % 4)));
+        b.add(rec("http://a/" + std::to_string(i) + ".png", std::to_string(i) + ".png",
+                  static_cast<std::uint8_t>(i % 4)));
     const auto good = b.build();
     std::mt19937 rng(1234);
     for (int round = 0; round < 300; ++round) {
@@ -201,7 +211,9 @@ TEST(IndexReader, RandomDamageNeverCrashes) {
         for (int i = 0; i < flips; ++i) {
             // Aim at the header, the first table and the records, where damage matters.
             const std::size_t region = rng() % 3;
-            std::size_t at = region == 0 ? rng() % 0x250 : region == 1 ? 0x4000 + rng() % 4096 : 0x5000 + rng() % (bytes.size() - 0x5000);
+            std::size_t at = region == 0   ? rng() % 0x250
+                             : region == 1 ? 0x4000 + rng() % 4096
+                                           : 0x5000 + rng() % (bytes.size() - 0x5000);
             bytes[at] = static_cast<std::uint8_t>(rng());
         }
         const auto r = ReadIndex(bytes);
@@ -214,7 +226,8 @@ TEST(IndexReader, RealWindowsIndexMatchesMsiecfexport) {
     const std::string path = testing_support::FixturesFolder() + "/url-cache/ie-content/index.dat";
     const auto contents = ReadIndex(readFile(path));
     EXPECT_EQ(contents.format, IndexFormat::Native52);
-    EXPECT_EQ(contents.directories, (std::vector<std::string>{"ENG3X4ZR", "5ZBG4UOD", "5F9C7HL9", "F4MAMNDH"}));
+    EXPECT_EQ(contents.directories,
+              (std::vector<std::string>{"ENG3X4ZR", "5ZBG4UOD", "5F9C7HL9", "F4MAMNDH"}));
     ASSERT_EQ(contents.entries.size(), 21u);
 
     std::multiset<std::string> ours;

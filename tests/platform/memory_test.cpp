@@ -11,7 +11,8 @@ using namespace platform;
 namespace {
 
 struct Block {
-    explicit Block(std::uint32_t n) : address(VirtualAlloc(0, n, MEM_COMMIT, PAGE_EXECUTE_READWRITE)) {}
+    explicit Block(std::uint32_t n)
+        : address(VirtualAlloc(0, n, MEM_COMMIT, PAGE_EXECUTE_READWRITE)) {}
     ~Block() { VirtualFree(address, 0, MEM_RELEASE); }
     Address address;
 };
@@ -26,7 +27,8 @@ TEST(SimulatedMemory, BlocksAreZeroFilledWholePagesAndGoneAfterRelease) {
         EXPECT_EQ(b.address % kPageSize, 0u);
         std::vector<unsigned char> bytes(kPageSize, 0xAA);
         ASSERT_TRUE(ReadMemory(b.address, bytes.data(), bytes.size())); // the page tail too
-        EXPECT_TRUE(std::all_of(bytes.begin(), bytes.end(), [](unsigned char c) { return c == 0; }));
+        EXPECT_TRUE(
+            std::all_of(bytes.begin(), bytes.end(), [](unsigned char c) { return c == 0; }));
         EXPECT_EQ(IsBadReadPtr(b.address, kPageSize), 0);
         EXPECT_NE(IsBadReadPtr(b.address, kPageSize + 1), 0);
         EXPECT_EQ(MappedBlockCount(), before + 1);
@@ -59,7 +61,7 @@ TEST(SimulatedMemory, StringCallsStopAtTheTerminatorOrTheBlock) {
     const std::string s(kPageSize, 'x'); // no terminator anywhere in the block
     WriteMemory(a.address, s.data(), s.size());
     EXPECT_EQ(lstrlenA(a.address), static_cast<int>(kPageSize));
-    EXPECT_EQ(IsBadStringPtrA(a.address, 100), 0);        // readable for the whole bound
+    EXPECT_EQ(IsBadStringPtrA(a.address, 100), 0);            // readable for the whole bound
     EXPECT_NE(IsBadStringPtrA(a.address, kPageSize + 50), 0); // runs off the block first
     EXPECT_NE(IsBadStringPtrA(0, 10), 0);
     EXPECT_EQ(lstrlenA(0), 0);

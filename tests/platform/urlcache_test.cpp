@@ -17,7 +17,8 @@ using testing_support::ScratchFolder;
 namespace {
 
 struct Buffer {
-    explicit Buffer(std::uint32_t n) : address(VirtualAlloc(0, n, MEM_COMMIT, PAGE_EXECUTE_READWRITE)) {}
+    explicit Buffer(std::uint32_t n)
+        : address(VirtualAlloc(0, n, MEM_COMMIT, PAGE_EXECUTE_READWRITE)) {}
     ~Buffer() { VirtualFree(address, 0, MEM_RELEASE); }
     Address address;
 };
@@ -32,7 +33,9 @@ std::string stringAt(Address a) {
 struct BuiltCache {
     explicit BuiltCache(const testdata::IndexBuilder& b) {
         testdata::WriteFile(folder.str() + "/index.dat", b.build());
-        SetUrlCacheLocator([this] { return UrlCacheSource{folder.str() + "/index.dat", folder.str()}; });
+        SetUrlCacheLocator([this] {
+            return UrlCacheSource{folder.str() + "/index.dat", folder.str()};
+        });
     }
     ~BuiltCache() { SetUrlCacheLocator({}); }
     ScratchFolder folder;
@@ -126,7 +129,8 @@ TEST(UrlCacheEnumeration, NoPrefixNoFolderOrNoIndexIsAnEmptyCache) {
     EXPECT_EQ(size, 0);
 
     // A prefix with the folder but no index.
-    std::filesystem::create_directories(home.path() / "p/drive_c/users/u/AppData/Local/Microsoft/Windows/INetCache/Content.IE5");
+    std::filesystem::create_directories(
+        home.path() / "p/drive_c/users/u/AppData/Local/Microsoft/Windows/INetCache/Content.IE5");
     EnvVar prefix2("WINEPREFIX", home.str() + "/p");
     EnvVar user("USER", "u");
     ASSERT_TRUE(LocateUrlCache().has_value()); // found by the default path
@@ -141,11 +145,12 @@ TEST(UrlCacheLocator, ReadsTheCacheFolderFromTheRegistryAsWineDoes) {
         "WINE REGISTRY Version 2\n"
         "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Explorer\\\\User Shell Folders] 1\n"
         "\"Cache\"=str(2):\"%USERPROFILE%\\\\Caches\\\\Web\"\n";
-    EXPECT_EQ(urlcache::ReadRegistryString(reg, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
-                                           "cache"),
+    EXPECT_EQ(urlcache::ReadRegistryString(
+                  reg, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+                  "cache"),
               "%USERPROFILE%\\Caches\\Web");
-    EXPECT_FALSE(urlcache::ReadRegistryString(reg, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
-                                              "Cache"));
+    EXPECT_FALSE(urlcache::ReadRegistryString(
+        reg, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", "Cache"));
 
     ScratchFolder p;
     std::ofstream(p.path() / "user.reg") << reg;

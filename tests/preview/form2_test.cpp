@@ -75,8 +75,10 @@ TEST(Preview, ASmallPictureKeepsTheInitialSizeBesideTheMainWindow) {
     EXPECT_TRUE(p.reporter.reports.empty());
     EXPECT_TRUE(p.window()->isVisible());
     EXPECT_EQ(p.window()->windowTitle(), "Preview");
-    EXPECT_EQ(p.window()->size(), QSize(p.window()->px(3690), p.window()->px(3675))); // the client area
-    EXPECT_EQ(p.window()->Picture1->geometry().topLeft(), QPoint(p.window()->px(90), p.window()->px(90)));
+    EXPECT_EQ(p.window()->size(),
+              QSize(p.window()->px(3690), p.window()->px(3675))); // the client area
+    EXPECT_EQ(p.window()->Picture1->geometry().topLeft(),
+              QPoint(p.window()->px(90), p.window()->px(90)));
     EXPECT_EQ(p.window()->Picture1->picture().size(), QSize(100, 80));
     const QRect main = p.form->frameGeometry();
     EXPECT_EQ(p.window()->frameGeometry().topLeft(), QPoint(main.x() + main.width(), main.y()));
@@ -102,7 +104,7 @@ TEST(Preview, AWideLowPictureGrowsAndLowersTheWindowAndItNeverShrinks) {
 
 TEST(Preview, ABoxJustWithinTheLimitDoesNotResizeTheWindow) {
     Preview p;
-    const int border = 4; // the picture box's sunken frame, both sides
+    const int border = 4;                  // the picture box's sunken frame, both sides
     const int within = 3500 / 15 - border; // the box's outer width stays at or below 3500 twips
     p.click(p.picture("edge.jpg", within, within));
     EXPECT_EQ(p.window()->size(), QSize(p.window()->px(3690), p.window()->px(3675)));
@@ -113,7 +115,10 @@ TEST(Preview, ABoxJustWithinTheLimitDoesNotResizeTheWindow) {
 TEST(Preview, FilesThatAreNoPictureAreReportedAtLine102AndTheWindowStillShows) {
     Preview p;
     p.click(p.picture("first.jpg", 30, 30));
-    p.click(p.d.file("clip.mp4", std::string("\0\0\0\x18" "ftypmp42", 12) + std::string(200, 'v')));
+    p.click(p.d.file("clip.mp4", std::string("\0\0\0\x18"
+                                             "ftypmp42",
+                                             12) +
+                                     std::string(200, 'v')));
     p.click(p.d.file("fake.png", "not a png at all"));
     p.click(p.d.str() + "/gone.jpg");
     EXPECT_EQ(p.reporter.lines(), (std::vector<int>{102, 102, 102}));

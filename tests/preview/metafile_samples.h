@@ -25,9 +25,9 @@ inline QByteArray Wmf(int width, int height, quint32 colour = 0x000000FF) {
             u16(records, p);
     };
     record(0x02FC, {0, quint16(colour & 0xFFFF), quint16(colour >> 16), 0}); // CREATEBRUSHINDIRECT
-    record(0x012D, {0});                                                      // SELECTOBJECT 0
-    record(0x041B, {quint16(height), quint16(width / 2), 0, 0});              // RECTANGLE
-    record(0x0000, {});                                                       // EOF
+    record(0x012D, {0});                                                     // SELECTOBJECT 0
+    record(0x041B, {quint16(height), quint16(width / 2), 0, 0});             // RECTANGLE
+    record(0x0000, {});                                                      // EOF
     QByteArray b;
     u32(b, 0x9AC6CDD7);
     u16(b, 0);

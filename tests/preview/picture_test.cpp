@@ -46,17 +46,23 @@ TEST(PictureLoader, ReadsTheListedFormatsByTheirContents) {
 TEST(PictureLoader, FilesItCannotDecodeFail) {
     testing_support::ScratchFolder d;
     EXPECT_THROW(LoadPicture(QString::fromStdString(d.str() + "/missing.jpg")), std::runtime_error);
-    EXPECT_THROW(LoadPicture(QString::fromStdString(d.file("garbage.png", "this is not a picture at all"))),
-                 std::runtime_error);
+    EXPECT_THROW(
+        LoadPicture(QString::fromStdString(d.file("garbage.png", "this is not a picture at all"))),
+        std::runtime_error);
     EXPECT_THROW(LoadPicture(QString::fromStdString(d.file("empty.gif", ""))), std::runtime_error);
     // A video, even with a picture's name.
-    EXPECT_THROW(LoadPicture(QString::fromStdString(d.file("movie.jpg", std::string("\0\0\0\x18" "ftypmp42", 12) + std::string(100, 'x')))),
-                 std::runtime_error);
+    EXPECT_THROW(
+        LoadPicture(QString::fromStdString(d.file("movie.jpg", std::string("\0\0\0\x18"
+                                                                           "ftypmp42",
+                                                                           12) +
+                                                                   std::string(100, 'x')))),
+        std::runtime_error);
     // A cut-off JPEG header.
     EXPECT_THROW(DecodePicture(QByteArray("\xFF\xD8\xFF\xE0", 4)), std::runtime_error);
     // An extension that lies: a PNG named .jpg loads as the PNG it is.
     const QByteArray png = encoded(sample(12, 7), "PNG");
-    const std::string lying = d.file("photo.jpg", std::string(png.constData(), static_cast<std::size_t>(png.size())));
+    const std::string lying =
+        d.file("photo.jpg", std::string(png.constData(), static_cast<std::size_t>(png.size())));
     EXPECT_EQ(LoadPicture(QString::fromStdString(lying)).size(), QSize(12, 7));
 }
 
@@ -81,7 +87,8 @@ TEST(Metafiles, DamagedOrHostileMetafilesNeverCrash) {
             QByteArray bytes = good;
             const int flips = 1 + static_cast<int>(rng() % 8);
             for (int i = 0; i < flips; ++i)
-                bytes[static_cast<int>(rng() % static_cast<unsigned>(bytes.size()))] = static_cast<char>(rng());
+                bytes[static_cast<int>(rng() % static_cast<unsigned>(bytes.size()))] =
+                    static_cast<char>(rng());
             if (rng() % 4 == 0)
                 bytes.truncate(static_cast<int>(rng() % static_cast<unsigned>(bytes.size())));
             try {

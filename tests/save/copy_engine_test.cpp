@@ -12,7 +12,7 @@ TEST(PathHelpers, CollapseAndFolderPartWithTheNativeSeparator) {
     EXPECT_EQ(CollapseBackslashes("///server/share//a.jpg"), "//server/share/a.jpg");
     EXPECT_EQ(CollapseBackslashes("//server/share/a.jpg"), "//server/share/a.jpg");
     EXPECT_EQ(CollapseBackslashes("/home///x////y"), "/home//x//y"); // runs of 3 and 4 become 2
-    EXPECT_EQ(CollapseBackslashes("/Pics/a.jpg"), "/Pics/a.jpg"); // an ordinary absolute path
+    EXPECT_EQ(CollapseBackslashes("/Pics/a.jpg"), "/Pics/a.jpg");    // an ordinary absolute path
     EXPECT_EQ(CollapseBackslashes("/"), "/");
     EXPECT_EQ(CollapseBackslashes("//"), "//");
     EXPECT_EQ(CollapseBackslashes(""), "");
@@ -30,16 +30,20 @@ TEST(CopyFileChecked, CopiesOnlyAnExistingFileIntoAnExistingFolder) {
 
     EXPECT_EQ(CopyFileChecked("", out + "/a.jpg").result, CopyResult::Skipped);
     EXPECT_EQ(CopyFileChecked(src, "   ").result, CopyResult::Skipped);
-    EXPECT_EQ(CopyFileChecked(d.str() + "/cache", out + "/a.jpg").result, CopyResult::Skipped); // a folder
-    EXPECT_EQ(CopyFileChecked(d.str() + "/cache/gone.jpg", out + "/a.jpg").result, CopyResult::Skipped);
-    EXPECT_EQ(CopyFileChecked(d.str() + "/cache/?.jpg", out + "/a.jpg").result, CopyResult::Skipped);
+    EXPECT_EQ(CopyFileChecked(d.str() + "/cache", out + "/a.jpg").result,
+              CopyResult::Skipped); // a folder
+    EXPECT_EQ(CopyFileChecked(d.str() + "/cache/gone.jpg", out + "/a.jpg").result,
+              CopyResult::Skipped);
+    EXPECT_EQ(CopyFileChecked(d.str() + "/cache/?.jpg", out + "/a.jpg").result,
+              CopyResult::Skipped);
     EXPECT_EQ(CopyFileChecked(src, out + "/missing/a.jpg").result, CopyResult::Skipped);
-    EXPECT_FALSE(std::filesystem::exists(out + "/missing")); // no folder is made
+    EXPECT_FALSE(std::filesystem::exists(out + "/missing"));              // no folder is made
     EXPECT_EQ(CopyFileChecked(src, "a.jpg").result, CopyResult::Skipped); // no folder part
     EXPECT_TRUE(std::filesystem::is_empty(out));
 
     // Doubled separators are tidied before the tests and the copy.
-    EXPECT_EQ(CopyFileChecked(d.str() + "//cache//a.jpg", out + "//a.jpg").result, CopyResult::Copied);
+    EXPECT_EQ(CopyFileChecked(d.str() + "//cache//a.jpg", out + "//a.jpg").result,
+              CopyResult::Copied);
     EXPECT_EQ(ReadAll(out + "/a.jpg"), "picture");
     // The same target twice: the second replaces the first.
     const auto src2 = d.file("cache/b.jpg", "second");

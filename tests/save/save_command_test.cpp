@@ -19,7 +19,9 @@ struct Window final : SaveWindow {
     std::string destination;
     std::vector<std::pair<std::size_t, std::size_t>> progress;
     std::string destinationText() const override { return destination; }
-    void setProgress(std::size_t done, std::size_t total) override { progress.push_back({done, total}); }
+    void setProgress(std::size_t done, std::size_t total) override {
+        progress.push_back({done, total});
+    }
 };
 
 struct Box final : DestinationBox {
@@ -40,7 +42,9 @@ struct Fixture {
     std::string cache = (d.path() / "cache").string();
     std::string out = (d.path() / "out").string();
     Fixture() { std::filesystem::create_directories(out); }
-    std::string cached(const std::string& rel, const std::string& content) { return d.file("cache/" + rel, content); }
+    std::string cached(const std::string& rel, const std::string& content) {
+        return d.file("cache/" + rel, content);
+    }
 };
 
 } // namespace
@@ -63,11 +67,12 @@ TEST(SaveCommand, TheThreeMessagesInTheirOrderOfChecks) {
     PushButton3_Click(list, w);
     w.destination = f.out + "/";
     PushButton3_Click(list, w);
-    EXPECT_EQ(dialogs.messages, (std::vector<std::string>{
-                                    "Nothing to save.", "Nothing to save.",
-                                    "Folder does not exist. Please select another folder.",
-                                    "Folder does not exist. Please select another folder.",
-                                    "Folder does not exist. Please select another folder.", "Done."}));
+    EXPECT_EQ(dialogs.messages,
+              (std::vector<std::string>{"Nothing to save.", "Nothing to save.",
+                                        "Folder does not exist. Please select another folder.",
+                                        "Folder does not exist. Please select another folder.",
+                                        "Folder does not exist. Please select another folder.",
+                                        "Done."}));
     EXPECT_EQ(dialogs.titles.back(), "Tamberlin");
     EXPECT_TRUE(reporter.reports.empty());
 }
@@ -81,7 +86,7 @@ TEST(SaveCommand, OnlyTickedRowsAreSavedAndDuplicateNamesDoNotOverwriteEachOther
     addRow(list, f.cached("C/favicon[1].ico", "third"));
     addRow(list, f.cached("A/skip.jpg", "skip"), false);
     addRow(list, f.cached("A/photo.jpg", "new photo"));
-    f.d.file("out/photo.jpg", "old photo");             // there before: replaced
+    f.d.file("out/photo.jpg", "old photo");               // there before: replaced
     f.d.file("out/favicon[1] (2).ico", "someone else's"); // there before: left alone
     Window w;
     w.destination = f.out + "/";
@@ -112,7 +117,8 @@ TEST(SaveCommand, TheClosingMessageTellsTheTruthAboutFilesNotSaved) {
     PushButton3_Click(list, w);
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_NE(dialogs.messages[0], "Done.");
-    EXPECT_NE(dialogs.messages[0].find("1 file was saved; 1 file could not be saved"), std::string::npos);
+    EXPECT_NE(dialogs.messages[0].find("1 file was saved; 1 file could not be saved"),
+              std::string::npos);
     EXPECT_NE(dialogs.messages[0].find("gone.jpg"), std::string::npos);
 
     // A copy that fails part-way leaves the old file byte-identical.
@@ -186,10 +192,12 @@ TEST(SaveCommand, BetweenRowsTheUserMayEmptyTheListOrSaveAgain) {
 TEST(FolderChooser, PathRules) {
     ScriptedDialogs dialogs;
     Box box;
-    dialogs.folderAnswers = {"", "/home/ann/Pictures", "/", "//server/share", std::string("/x\0junk", 7)};
+    dialogs.folderAnswers = {"", "/home/ann/Pictures", "/", "//server/share",
+                             std::string("/x\0junk", 7)};
     for (int i = 0; i < 5; ++i)
         PushButton8_Click(box);
-    EXPECT_EQ(box.texts, (std::vector<std::string>{"/home/ann/Pictures/", "/", "//server/share/", "/x/"}));
+    EXPECT_EQ(box.texts,
+              (std::vector<std::string>{"/home/ann/Pictures/", "/", "//server/share/", "/x/"}));
     EXPECT_EQ(dialogs.prompts.at(0), "Please select folder:");
     EXPECT_EQ(InitialBrowseFolder, std::string(1, '\0'));
     EXPECT_EQ(BrowseCallback(0, 1, 0, 0), 0);
