@@ -3,8 +3,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <iconv.h>
-#include <memory>
-#include <mutex>
 #include <string>
 
 namespace platform {

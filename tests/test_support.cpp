@@ -1,6 +1,8 @@
 #include "test_support.h"
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -81,6 +83,44 @@ std::string FixturesFolder() {
     std::error_code ec;
     return std::filesystem::is_directory(TAMBERLIN_FIXTURES "/url-cache", ec) ? TAMBERLIN_FIXTURES
                                                                               : "";
+}
+
+ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) {
+        had_ = true;
+        old_ = old;
+    }
+    if (value)
+        ::setenv(name, value, 1);
+    else
+        ::unsetenv(name);
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (had_)
+        ::setenv(name_, old_.c_str(), 1);
+    else
+        ::unsetenv(name_);
+}
+
+SimBlock::SimBlock(std::uint32_t bytes)
+    : address(platform::VirtualAlloc(0, bytes, platform::MEM_COMMIT,
+                                     platform::PAGE_EXECUTE_READWRITE)) {}
+SimBlock::~SimBlock() {
+    platform::VirtualFree(address, 0, platform::MEM_RELEASE);
+}
+
+std::string CommandOutput(const std::string& command) {
+    std::string output;
+    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    if (!pipe)
+        return output;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0)
+        output.append(buf, n);
+    ::pclose(pipe);
+    return output;
 }
 
 } // namespace testing_support

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "app/guard.h"
+#include "platform/memory.h"
 #include "platform/messages.h"
 
 #include <deque>
@@ -57,6 +58,32 @@ std::string ReadAll(const std::filesystem::path& p);
 
 // The shared fixtures folder, or "" when it is not there.
 std::string FixturesFolder();
+
+// Sets an environment variable (or unsets it, for nullptr) for its lifetime.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const char* value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  private:
+    const char* name_;
+    bool had_ = false;
+    std::string old_;
+};
+
+// A block of the simulated address space, released at the end of its scope.
+struct SimBlock {
+    explicit SimBlock(std::uint32_t bytes);
+    ~SimBlock();
+    SimBlock(const SimBlock&) = delete;
+    SimBlock& operator=(const SimBlock&) = delete;
+    platform::Address address;
+};
+
+// What a shell command prints (standard output and error), "" when it cannot run.
+std::string CommandOutput(const std::string& command);
 
 } // namespace testing_support
 

@@ -10,28 +10,7 @@
 
 using testing_support::ScratchFolder;
 
-namespace {
-
-struct Env {
-    Env(const char* n, const char* v) : name(n) {
-        if (const char* o = std::getenv(n))
-            old = o;
-        if (v)
-            ::setenv(n, v, 1);
-        else
-            ::unsetenv(n);
-    }
-    ~Env() {
-        if (old)
-            ::setenv(name, old->c_str(), 1);
-        else
-            ::unsetenv(name);
-    }
-    const char* name;
-    std::optional<std::string> old;
-};
-
-} // namespace
+using Env = testing_support::ScopedEnv;
 
 TEST(DesktopFolder, TheXdgDesktopWithOneSeparatorAndNoBlanks) {
     ScratchFolder home;

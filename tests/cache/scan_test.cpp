@@ -259,13 +259,12 @@ TEST(RetrieveCommand, ShowsTheHourglassAroundTheScanAndResetsItAfterAFailure) {
 TEST(CacheScan, WineFixtureRowsFollowFromItsEntries) {
     SKIP_WITHOUT_FIXTURES();
     const std::string prefix = testing_support::FixturesFolder() + "/url-cache/wine/prefix";
-    ::setenv("WINEPREFIX", prefix.c_str(), 1);
+    testing_support::ScopedEnv wineprefix("WINEPREFIX", prefix.c_str());
     platform::SetAnsiCodePage(1252);
     RecordingReporter reporter;
     FoundFileList list;
     Switches all;
     getIECache(list, all);
-    ::unsetenv("WINEPREFIX");
     platform::SetAnsiCodePage(0);
     EXPECT_TRUE(reporter.reports.empty());
     std::map<std::string, const FoundFile*> byUrl;

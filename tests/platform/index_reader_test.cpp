@@ -234,15 +234,7 @@ TEST(IndexReader, RealWindowsIndexMatchesMsiecfexport) {
     for (const auto& e : contents.entries)
         ours.insert(e.url + "|" + e.fileName.value_or("") + "|" + e.directory.value_or(""));
 
-    FILE* pipe = ::popen(("msiecfexport '" + path + "' 2>/dev/null").c_str(), "r");
-    std::string output;
-    if (pipe) {
-        char buf[4096];
-        std::size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0)
-            output.append(buf, n);
-        ::pclose(pipe);
-    }
+    const std::string output = testing_support::CommandOutput("msiecfexport '" + path + "'");
     if (output.find("Record type") == std::string::npos)
         GTEST_SKIP() << "msiecfexport (libmsiecf-utils) is not installed; compared the count only";
 
@@ -280,15 +272,7 @@ TEST(IndexBuilderOutput, MsiecfexportReadsWhatTheBuilderWrites) {
     testing_support::ScratchFolder dir;
     const std::string path = dir.str() + "/index.dat";
     testdata::WriteFile(path, b.build());
-    FILE* pipe = ::popen(("msiecfexport '" + path + "' 2>&1").c_str(), "r");
-    std::string output;
-    if (pipe) {
-        char buf[4096];
-        std::size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0)
-            output.append(buf, n);
-        ::pclose(pipe);
-    }
+    const std::string output = testing_support::CommandOutput("msiecfexport '" + path + "'");
     if (output.find("msiecfexport") == std::string::npos)
         GTEST_SKIP() << "msiecfexport (libmsiecf-utils) is not installed";
     EXPECT_NE(output.find("Location\t\t: http://example.com/a.jpg"), std::string::npos) << output;

@@ -1,4 +1,5 @@
 #include "platform/memory.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -8,16 +9,7 @@
 
 using namespace platform;
 
-namespace {
-
-struct Block {
-    explicit Block(std::uint32_t n)
-        : address(VirtualAlloc(0, n, MEM_COMMIT, PAGE_EXECUTE_READWRITE)) {}
-    ~Block() { VirtualFree(address, 0, MEM_RELEASE); }
-    Address address;
-};
-
-} // namespace
+using Block = testing_support::SimBlock;
 
 TEST(SimulatedMemory, BlocksAreZeroFilledWholePagesAndGoneAfterRelease) {
     const std::size_t before = MappedBlockCount();

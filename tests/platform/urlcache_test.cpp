@@ -16,12 +16,8 @@ using testing_support::ScratchFolder;
 
 namespace {
 
-struct Buffer {
-    explicit Buffer(std::uint32_t n)
-        : address(VirtualAlloc(0, n, MEM_COMMIT, PAGE_EXECUTE_READWRITE)) {}
-    ~Buffer() { VirtualFree(address, 0, MEM_RELEASE); }
-    Address address;
-};
+using Buffer = testing_support::SimBlock;
+using EnvVar = testing_support::ScopedEnv;
 
 std::string stringAt(Address a) {
     std::string s(static_cast<std::size_t>(lstrlenA(a)), '\0');
@@ -39,22 +35,6 @@ struct BuiltCache {
     }
     ~BuiltCache() { SetUrlCacheLocator({}); }
     ScratchFolder folder;
-};
-
-struct EnvVar {
-    EnvVar(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name))
-            old_ = old;
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~EnvVar() {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-    const char* name_;
-    std::optional<std::string> old_;
 };
 
 } // namespace
@@ -123,7 +103,7 @@ TEST(UrlCacheEnumeration, ProbeThenFillAndTheRecordPointsInsideTheBuffer) {
 
 TEST(UrlCacheEnumeration, NoPrefixNoFolderOrNoIndexIsAnEmptyCache) {
     ScratchFolder home;
-    EnvVar prefix("WINEPREFIX", home.str() + "/no-such-prefix");
+    EnvVar prefix("WINEPREFIX", (home.str() + "/no-such-prefix").c_str());
     std::int32_t size = 0;
     EXPECT_EQ(FindFirstUrlCacheEntryA(nullptr, 0, &size), 0u);
     EXPECT_EQ(size, 0);
@@ -131,7 +111,7 @@ TEST(UrlCacheEnumeration, NoPrefixNoFolderOrNoIndexIsAnEmptyCache) {
     // A prefix with the folder but no index.
     std::filesystem::create_directories(
         home.path() / "p/drive_c/users/u/AppData/Local/Microsoft/Windows/INetCache/Content.IE5");
-    EnvVar prefix2("WINEPREFIX", home.str() + "/p");
+    EnvVar prefix2("WINEPREFIX", (home.str() + "/p").c_str());
     EnvVar user("USER", "u");
     ASSERT_TRUE(LocateUrlCache().has_value()); // found by the default path
     EXPECT_EQ(FindFirstUrlCacheEntryA(nullptr, 0, &size), 0u);
@@ -165,7 +145,7 @@ TEST(UrlCacheLocator, ReadsTheCacheFolderFromTheRegistryAsWineDoes) {
 TEST(UrlCacheEnumeration, WineFixtureGivesWhatWinesOwnEnumerationGave) {
     SKIP_WITHOUT_FIXTURES();
     const std::string root = testing_support::FixturesFolder() + "/url-cache/wine";
-    EnvVar prefix("WINEPREFIX", root + "/prefix");
+    EnvVar prefix("WINEPREFIX", (root + "/prefix").c_str());
     EnvVar user("USER", "root");
     SetAnsiCodePage(1252);
 
