@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (the cache index reader, the metafile renderer) with clang and
-# runs each for the given time.
+# runs each for the given time. (Leak checks are off for the renderer: fontconfig keeps its
+# caches for the life of the process.)
 # Usage: scripts/fuzz.sh [seconds]   (default 60)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,9 +15,10 @@ mkdir -p build-fuzz/corpus
 cp -n resources/sample-prefix/drive_c/users/sample/AppData/Local/Microsoft/Windows/INetCache/Content.IE5/index.dat \
     build-fuzz/corpus/sample-index.dat 2>/dev/null || true
 echo "-- the cache index reader"
-build-fuzz/fuzz/fuzz_index_reader -max_total_time="$seconds" -max_len=262144 -rss_limit_mb=1024 \
+build-fuzz/bin/fuzz_index_reader -max_total_time="$seconds" -max_len=262144 -rss_limit_mb=1024 -artifact_prefix=build-fuzz/ \
     build-fuzz/corpus
 echo "-- the metafile renderer"
 mkdir -p build-fuzz/corpus-metafile
-QT_QPA_PLATFORM=offscreen build-fuzz/fuzz/fuzz_metafile -max_total_time="$seconds" -max_len=65536 \
-    -rss_limit_mb=2048 -timeout=10 build-fuzz/corpus-metafile
+cp -n fuzz/seeds/* build-fuzz/corpus-metafile/ 2>/dev/null || true
+ASAN_OPTIONS=detect_leaks=0 QT_QPA_PLATFORM=offscreen build-fuzz/bin/fuzz_metafile -max_total_time="$seconds" -max_len=65536 \
+    -rss_limit_mb=2048 -timeout=10 -detect_leaks=0 -artifact_prefix=build-fuzz/ build-fuzz/corpus-metafile
