@@ -6,6 +6,23 @@
 #include <numeric>
 
 namespace cache {
+namespace {
+
+// Column 0 is the row text, 1 to 3 the sub-items.
+template <class Row> auto& columnOf(Row& f, int index) {
+    switch (index) {
+    case 0:
+        return f.url;
+    case 1:
+        return f.fileName;
+    case 2:
+        return f.size;
+    default:
+        return f.path;
+    }
+}
+
+} // namespace
 
 FoundFileList::FoundFileList() {
     keyFunction_ = [](std::string_view s) {
@@ -76,17 +93,7 @@ void FoundFileList::setTick(RowId row, bool ticked) {
 std::string& FoundFileList::field(RowId row, int index) {
     if (!exists(row) || index < 0 || index > 3)
         throw app::SubscriptOutOfRange();
-    FoundFile& f = rows_[row];
-    switch (index) {
-    case 0:
-        return f.url;
-    case 1:
-        return f.fileName;
-    case 2:
-        return f.size;
-    default:
-        return f.path;
-    }
+    return columnOf(rows_[row], index);
 }
 
 void FoundFileList::setSubItem(RowId row, int index, std::string text) {
@@ -100,7 +107,9 @@ void FoundFileList::setSubItem(RowId row, int index, std::string text) {
 }
 
 const std::string& FoundFileList::subItem(RowId row, int index) const {
-    return const_cast<FoundFileList*>(this)->field(row, index);
+    if (!exists(row) || index < 0 || index > 3)
+        throw app::SubscriptOutOfRange();
+    return columnOf(rows_[row], index);
 }
 
 const FoundFile& FoundFileList::row(RowId id) const {
@@ -159,8 +168,7 @@ void FoundFileList::ensureOrder() const {
         std::vector<std::string> keys;
         keys.reserve(rows_.size());
         for (const FoundFile& f : rows_)
-            keys.push_back(keyFunction_(const_cast<FoundFileList*>(this)->field(
-                static_cast<RowId>(&f - rows_.data()), sortKey_)));
+            keys.push_back(keyFunction_(columnOf(f, sortKey_)));
         std::stable_sort(order_.begin(), order_.end(),
                          [&](RowId a, RowId b) { return keys[a] < keys[b]; });
     }
