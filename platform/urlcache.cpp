@@ -24,19 +24,39 @@ struct Enumeration {
     std::size_t next = 0;
 };
 
+// Identifies one state of the index file: a size probe and the fill that follows it read
+// the file once between them, unless it changed in the meantime.
+struct FileState {
+    std::string path;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = -1;
+    std::int64_t modifiedNs = 0;
+    bool operator==(const FileState&) const = default;
+};
+
+// What the last probe read, kept for the fill that normally comes next.
+struct ProbeSnapshot {
+    FileState state;
+    std::vector<Entry> entries;
+};
+
 UrlCacheLocator g_locator;
 std::map<std::uint32_t, Enumeration> g_enumerations;
 std::uint32_t g_nextHandle = 1;
+std::optional<ProbeSnapshot> g_probed;
 
 // Reads the whole index once, read-only; the cache's own writer may change it meanwhile,
 // so nothing is mapped and the bytes are taken as they are.
-std::vector<std::uint8_t> readWholeFile(const std::string& path) {
+std::vector<std::uint8_t> readWholeFile(const std::string& path, FileState& state) {
     std::vector<std::uint8_t> bytes;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
         return bytes;
     struct stat st {};
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        state = {path, st.st_dev, st.st_ino, st.st_size,
+                 std::int64_t{st.st_mtim.tv_sec} * 1'000'000'000 + st.st_mtim.tv_nsec};
         // The format cannot describe more than 16 MiB; read a little beyond to notice.
         constexpr std::size_t kMax = 64u << 20;
         bytes.resize(std::min<std::size_t>(static_cast<std::size_t>(st.st_size), kMax));
@@ -53,12 +73,20 @@ std::vector<std::uint8_t> readWholeFile(const std::string& path) {
     return bytes;
 }
 
-std::vector<Entry> loadEntries() {
+std::optional<FileState> currentState(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return std::nullopt;
+    return FileState{path, st.st_dev, st.st_ino, st.st_size,
+                     std::int64_t{st.st_mtim.tv_sec} * 1'000'000'000 + st.st_mtim.tv_nsec};
+}
+
+std::vector<Entry> loadEntries(FileState& state) {
     std::vector<Entry> out;
     const auto source = LocateUrlCache();
     if (!source)
         return out;
-    const auto bytes = readWholeFile(source->indexFile);
+    const auto bytes = readWholeFile(source->indexFile, state);
     if (bytes.empty())
         return out;
     auto contents = urlcache::ReadIndex(bytes);
@@ -154,10 +182,21 @@ std::uint32_t FindFirstUrlCacheEntryA(const char* searchPattern, Address entryIn
         return 0;
     }
     Enumeration en;
-    en.entries = loadEntries();
+    FileState state;
+    const auto source = LocateUrlCache();
+    if (g_probed && source && currentState(source->indexFile) == g_probed->state) {
+        en.entries = std::move(g_probed->entries);
+        state = g_probed->state;
+    } else {
+        en.entries = loadEntries(state);
+    }
+    g_probed.reset();
     const Entry* first = en.entries.empty() ? nullptr : &en.entries.front();
-    if (!probeOrFill(first, entryInfo, entryInfoSize))
+    if (!probeOrFill(first, entryInfo, entryInfoSize)) {
+        if (first)
+            g_probed = ProbeSnapshot{state, std::move(en.entries)};
         return 0;
+    }
     en.next = 1;
     const std::uint32_t handle = g_nextHandle++;
     if (g_nextHandle == 0)
@@ -184,7 +223,9 @@ bool FindCloseUrlCache(std::uint32_t handle) {
 
 std::uint32_t FindFirstUrlCacheEntrySkipA() {
     Enumeration en;
-    en.entries = loadEntries();
+    FileState state;
+    en.entries = g_probed ? std::move(g_probed->entries) : loadEntries(state);
+    g_probed.reset();
     if (en.entries.empty())
         return 0;
     en.next = 1;

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 using namespace platform;
 using testing_support::ScratchFolder;
@@ -208,4 +209,32 @@ TEST(UrlCacheEnumeration, WineFixtureGivesWhatWinesOwnEnumerationGave) {
         EXPECT_EQ(ours[i].sizeLow, expected[i].sizeLow) << i;
         EXPECT_EQ(ours[i].sizeHigh, expected[i].sizeHigh) << i;
     }
+}
+
+TEST(UrlCacheEnumeration, AnIndexRewrittenBetweenProbeAndFillIsReadAfresh) {
+    testdata::IndexBuilder b;
+    testdata::Record r;
+    r.url = "http://example.com/old.jpg";
+    r.fileName = "old.jpg";
+    b.add(r);
+    BuiltCache cache(b);
+    std::int32_t size = 0;
+    FindFirstUrlCacheEntryA(nullptr, 0, &size);
+    const std::int32_t probed = size;
+
+    // The cache's writer replaces the index: the fill must not hand out what the probe saw.
+    testdata::IndexBuilder changed;
+    r.url = "http://example.com/a-much-longer-address/new.jpg";
+    changed.add(r);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    testdata::WriteFile(cache.folder.str() + "/index.dat", changed.build());
+    Buffer buf(kPageSize);
+    EXPECT_EQ(FindFirstUrlCacheEntryA(nullptr, buf.address, &size), 0u); // too small now
+    EXPECT_GT(size, probed);
+    const std::uint32_t h = FindFirstUrlCacheEntryA(nullptr, buf.address, &size);
+    ASSERT_NE(h, 0u);
+    INTERNET_CACHE_ENTRY_INFOA rec{};
+    ReadMemory(buf.address, &rec, sizeof rec);
+    EXPECT_EQ(stringAt(rec.lpszSourceUrlName), "http://example.com/a-much-longer-address/new.jpg");
+    FindCloseUrlCache(h);
 }
