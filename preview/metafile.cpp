@@ -101,7 +101,7 @@ struct Canvas {
             painter->setPen(Qt::NoPen);
         } else {
             QPen p(pen.color);
-            p.setWidthF(std::max(pen.width, 0.0));
+            p.setWidthF(std::clamp(pen.width, 0.0, 1000.0));
             p.setCosmetic(pen.width <= 1);
             static const Qt::PenStyle styles[] = {Qt::SolidLine, Qt::DashLine, Qt::DotLine,
                                                   Qt::DashDotLine, Qt::DashDotDotLine};
@@ -121,7 +121,7 @@ struct Canvas {
     }
     void text(QPointF at, const QString& s) {
         QFont f("Arial");
-        f.setPixelSize(std::clamp(static_cast<int>(std::abs(font.height)), 1, 2000));
+        f.setPixelSize(static_cast<int>(std::clamp(std::abs(font.height), 1.0, 2000.0)));
         painter->save();
         painter->setFont(f);
         painter->setPen(textColor);
@@ -156,6 +156,13 @@ class ObjectTable {
   private:
     std::vector<std::optional<GdiObject>> slots_;
 };
+
+// A side length in pixels, refused when it is not a sane picture size.
+int side(double pixels) {
+    if (!(pixels >= 1 && pixels <= kMaxSide))
+        invalid();
+    return static_cast<int>(std::lround(pixels));
+}
 
 QImage blankImage(int w, int h) {
     if (w <= 0 || h <= 0 || w > kMaxSide || h > kMaxSide)
@@ -205,12 +212,12 @@ QImage RenderWmf(const QByteArray& data) {
     int width = 0, height = 0;
     if (bounds) {
         logical = *bounds;
-        width = static_cast<int>(std::lround(bounds->width() * 96.0 / unitsPerInch));
-        height = static_cast<int>(std::lround(bounds->height() * 96.0 / unitsPerInch));
+        width = side(bounds->width() * 96.0 / unitsPerInch);
+        height = side(bounds->height() * 96.0 / unitsPerInch);
     } else if (ext) {
         logical = QRectF(org, QSizeF(std::abs(ext->width()), std::abs(ext->height())));
-        width = static_cast<int>(std::lround(logical.width() * 96.0 / 1440.0));
-        height = static_cast<int>(std::lround(logical.height() * 96.0 / 1440.0));
+        width = side(logical.width() * 96.0 / 1440.0);
+        height = side(logical.height() * 96.0 / 1440.0);
     } else {
         invalid();
     }
@@ -365,7 +372,9 @@ QImage RenderEmf(const QByteArray& data) {
     const Bytes b(data);
     if (!b.has(0, 88) || b.u32(0) != 1 || b.u32(40) != 0x464D4520)
         invalid();
-    const QRect boundsRect(QPoint(b.i32(8), b.i32(12)), QPoint(b.i32(16), b.i32(20)));
+    // Inclusive bounds in device pixels; held as doubles, since hostile values overflow int.
+    const QRectF boundsRect(QPointF(b.i32(8), b.i32(12)),
+                            QPointF(double(b.i32(16)) + 1, double(b.i32(20)) + 1));
     const QRectF frame(QPointF(b.i32(24), b.i32(28)), QPointF(b.i32(32), b.i32(36))); // 0.01 mm
     const std::size_t handles = b.u16(52);
     const double devW = b.i32(72), devH = b.i32(76); // reference device, pixels
@@ -374,20 +383,19 @@ QImage RenderEmf(const QByteArray& data) {
     const double pxPerMmY = (devH > 0 && mmH > 0) ? devH / mmH : 96.0 / 25.4;
 
     // The picture's size from its frame, at 96 dpi; its drawing area in device units.
-    int width = static_cast<int>(std::lround(std::abs(frame.width()) / 2540.0 * 96.0));
-    int height = static_cast<int>(std::lround(std::abs(frame.height()) / 2540.0 * 96.0));
+    const double frameW = std::abs(frame.width()) / 2540.0 * 96.0;
+    const double frameH = std::abs(frame.height()) / 2540.0 * 96.0;
     const QRectF device(frame.left() / 100.0 * pxPerMmX, frame.top() / 100.0 * pxPerMmY,
                         frame.width() / 100.0 * pxPerMmX, frame.height() / 100.0 * pxPerMmY);
-    if (width <= 0 || height <= 0) {
-        width = boundsRect.width() + 1;
-        height = boundsRect.height() + 1;
-    }
+    const bool useFrame = frameW >= 0.5 && frameH >= 0.5;
+    const int width = side(useFrame ? frameW : boundsRect.width());
+    const int height = side(useFrame ? frameH : boundsRect.height());
     QImage image = blankImage(width, height);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     Canvas c;
     c.painter = &painter;
-    const QRectF src = device.width() > 0 && device.height() > 0 ? device : QRectF(boundsRect);
+    const QRectF src = device.width() > 0 && device.height() > 0 ? device : boundsRect;
     c.base = QTransform::fromTranslate(-src.left(), -src.top()) *
              QTransform::fromScale(width / std::max(src.width(), 1.0),
                                    height / std::max(src.height(), 1.0));
