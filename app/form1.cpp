@@ -255,27 +255,9 @@ void Form1::Text3_Change() {
 }
 
 int Form1::value(cache::FileType box) const {
-    const QCheckBox* c = nullptr;
-    switch (box) {
-    case cache::FileType::JPG:
-        c = Check2;
-        break;
-    case cache::FileType::BMP:
-        c = Check4;
-        break;
-    case cache::FileType::GIF:
-        c = Check7;
-        break;
-    case cache::FileType::PNG:
-        c = Check9;
-        break;
-    case cache::FileType::ICO:
-        c = Check10;
-        break;
-    case cache::FileType::Videos:
-        c = Check11;
-        break;
-    }
+    // In the order of cache::FileType.
+    const QCheckBox* const boxes[] = {Check2, Check4, Check7, Check9, Check10, Check11};
+    const QCheckBox* c = boxes[static_cast<int>(box)];
     return c && c->isChecked() ? 1 : 0;
 }
 

@@ -171,6 +171,31 @@ bool probeOrFill(const Entry* e, Address buffer, std::int32_t* size) {
     return true;
 }
 
+// The entries of the index: what the last probe read when the file has not changed since,
+// else a fresh read.
+std::vector<Entry> takeEntries(FileState& state) {
+    std::vector<Entry> entries;
+    const auto source = LocateUrlCache();
+    if (g_probed && source && currentState(source->indexFile) == g_probed->state) {
+        entries = std::move(g_probed->entries);
+        state = g_probed->state;
+    } else {
+        entries = loadEntries(state);
+    }
+    g_probed.reset();
+    return entries;
+}
+
+// Registers an enumeration positioned after its first entry; returns its handle.
+std::uint32_t openEnumeration(Enumeration en) {
+    en.next = 1;
+    const std::uint32_t handle = g_nextHandle++;
+    if (g_nextHandle == 0)
+        g_nextHandle = 1;
+    g_enumerations.emplace(handle, std::move(en));
+    return handle;
+}
+
 } // namespace
 
 std::uint32_t FindFirstUrlCacheEntryA(const char* searchPattern, Address entryInfo,
@@ -181,28 +206,15 @@ std::uint32_t FindFirstUrlCacheEntryA(const char* searchPattern, Address entryIn
             *entryInfoSize = 0;
         return 0;
     }
-    Enumeration en;
     FileState state;
-    const auto source = LocateUrlCache();
-    if (g_probed && source && currentState(source->indexFile) == g_probed->state) {
-        en.entries = std::move(g_probed->entries);
-        state = g_probed->state;
-    } else {
-        en.entries = loadEntries(state);
-    }
-    g_probed.reset();
+    Enumeration en{takeEntries(state)};
     const Entry* first = en.entries.empty() ? nullptr : &en.entries.front();
     if (!probeOrFill(first, entryInfo, entryInfoSize)) {
         if (first)
             g_probed = ProbeSnapshot{state, std::move(en.entries)};
         return 0;
     }
-    en.next = 1;
-    const std::uint32_t handle = g_nextHandle++;
-    if (g_nextHandle == 0)
-        g_nextHandle = 1;
-    g_enumerations.emplace(handle, std::move(en));
-    return handle;
+    return openEnumeration(std::move(en));
 }
 
 bool FindNextUrlCacheEntryA(std::uint32_t handle, Address entryInfo, std::int32_t* entryInfoSize) {
@@ -222,16 +234,11 @@ bool FindCloseUrlCache(std::uint32_t handle) {
 }
 
 std::uint32_t FindFirstUrlCacheEntrySkipA() {
-    Enumeration en;
     FileState state;
-    en.entries = g_probed ? std::move(g_probed->entries) : loadEntries(state);
-    g_probed.reset();
+    Enumeration en{takeEntries(state)};
     if (en.entries.empty())
         return 0;
-    en.next = 1;
-    const std::uint32_t handle = g_nextHandle++;
-    g_enumerations.emplace(handle, std::move(en));
-    return handle;
+    return openEnumeration(std::move(en));
 }
 
 bool SkipUrlCacheEntry(std::uint32_t handle) {
