@@ -7,6 +7,7 @@
 #include "platform/messages.h"
 #include "platform/qt/cursor_file.h"
 #include "preview/form2.h"
+#include "preview/window_frame_qt.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -238,10 +239,15 @@ void Form1::Form_Load() {
 
 void Form1::showCentred() {
     show();
+    // The outer frame is what is centred, and its size is known only once the window
+    // manager has framed the window.
+    preview::waitUntilFramed(this);
     if (const QScreen* screen = this->screen()) {
         const QRect area = screen->availableGeometry();
-        const QRect frame = frameGeometry();
-        move(area.center() - QPoint(frame.width() / 2, frame.height() / 2));
+        const app::WindowRect outer = preview::outerGeometry(this);
+        preview::moveFrame(this,
+                           app::centredFrame({area.x(), area.y(), area.width(), area.height()},
+                                             {outer.width, outer.height}));
     }
 }
 
