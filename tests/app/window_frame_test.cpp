@@ -1,3 +1,4 @@
+#include "app/platform_choice.h"
 #include "app/window_frame.h"
 
 #include <gtest/gtest.h>
@@ -101,4 +102,19 @@ TEST(WindowFrame, TwipsAndPixelsRoundToTheNearest) {
     EXPECT_EQ(app::pixelsToTwips(233, 1.0), 3495);
     EXPECT_EQ(app::pixelsToTwips(233, 1.5), 2330);
     EXPECT_EQ(app::pixelsToTwips(1, 1.25), 12);
+}
+
+TEST(QtPlatform, XWaylandIsPreferredOnAWaylandSessionUnlessTheUserChose) {
+    // Wayland with XWayland: X11 first, Wayland as the fall-back.
+    EXPECT_EQ(app::ChooseQtPlatform(nullptr, "wayland-0", ":0", "wayland"), "xcb;wayland");
+    EXPECT_EQ(app::ChooseQtPlatform("", "wayland-0", ":1", nullptr), "xcb;wayland");
+    EXPECT_EQ(app::ChooseQtPlatform(nullptr, nullptr, ":0", "wayland"), "xcb;wayland");
+    // The user's choice stands, whatever it is.
+    EXPECT_EQ(app::ChooseQtPlatform("wayland", "wayland-0", ":0", "wayland"), "");
+    EXPECT_EQ(app::ChooseQtPlatform("offscreen", nullptr, nullptr, nullptr), "");
+    // Wayland without XWayland, plain X11 and no display at all: the toolkit decides.
+    EXPECT_EQ(app::ChooseQtPlatform(nullptr, "wayland-0", nullptr, "wayland"), "");
+    EXPECT_EQ(app::ChooseQtPlatform(nullptr, "wayland-0", "", "wayland"), "");
+    EXPECT_EQ(app::ChooseQtPlatform(nullptr, nullptr, ":0", "x11"), "");
+    EXPECT_EQ(app::ChooseQtPlatform(nullptr, nullptr, nullptr, nullptr), "");
 }
