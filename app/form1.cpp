@@ -238,17 +238,21 @@ void Form1::Form_Load() {
 }
 
 void Form1::showCentred() {
-    show();
+    const auto centre = [this] {
+        if (const QScreen* screen = this->screen()) {
+            const QRect area = screen->availableGeometry();
+            const app::WindowRect outer = preview::outerGeometry(this);
+            preview::moveFrame(this,
+                               app::centredFrame({area.x(), area.y(), area.width(), area.height()},
+                                                 {outer.width, outer.height}));
+        }
+    };
     // The outer frame is what is centred, and its size is known only once the window
-    // manager has framed the window.
+    // manager has framed the window: centred as far as known before showing, then again.
+    centre();
+    show();
     preview::waitUntilFramed(this);
-    if (const QScreen* screen = this->screen()) {
-        const QRect area = screen->availableGeometry();
-        const app::WindowRect outer = preview::outerGeometry(this);
-        preview::moveFrame(this,
-                           app::centredFrame({area.x(), area.y(), area.width(), area.height()},
-                                             {outer.width, outer.height}));
-    }
+    centre();
 }
 
 void Form1::checkBoxChanged(QCheckBox* box, const char* key) {

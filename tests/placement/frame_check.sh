@@ -63,25 +63,6 @@ for try in 1 2 3; do
     sleep 0.5
 done
 
-mkfifo "$work/in" "$work/out"
-QT_QPA_PLATFORM=xcb "$probe" <"$work/in" >"$work/out" 2>"$work/probe.log" &
-pids+=($!)
-exec {probe_in}>"$work/in"
-exec {probe_out}<"$work/out"
-main="" preview=""
-while read -r -t 30 name id <&"$probe_out"; do
-    case "$name" in
-        main) main="$id" ;;
-        preview) preview="$id" ;;
-    esac
-    [ -n "$main" ] && [ -n "$preview" ] && break
-done
-if [ -z "$main" ] || [ -z "$preview" ]; then
-    echo "FAIL: the probe did not report its windows"
-    cat "$work/probe.log"
-    exit 1
-fi
-
 # Outer frame of a window: "x y width height" and its extents "left right top bottom".
 outer() {
     local info extents x y w h l r t b
@@ -96,38 +77,79 @@ outer() {
     echo "$((x - l)) $((y - t)) $((w + l + r)) $((h + t + b)) $l $r $t $b"
 }
 
-near() { local d=$(($1 - $2)); ((d >= -1 && d <= 1)); }
+# near <measured> <designed> <tolerance>
+near() { local d=$(($1 - $2)); ((d >= -$3 && d <= $3)); }
 
-# The designed figures at 96 dpi: the picture plus 300 x 550 twips, 15 twips a pixel.
-want_w=$(((360 * 15 + 300 + 7) / 15))
-want_h=$(((240 * 15 + 550 + 7) / 15))
-
-# The window manager works asynchronously: measure until everything holds, for up to 5 s.
-for attempt in $(seq 50); do
-    failures=()
-    if m=($(outer "$main")) && p=($(outer "$preview")); then
-        ((m[4] + m[5] + m[6] + m[7] > 0)) || failures+=("the main window has no frame")
-        ((p[4] + p[5] + p[6] + p[7] > 0)) || failures+=("the preview has no frame")
-        cx=$(((screen_w - m[2]) / 2)) cy=$(((screen_h - m[3]) / 2))
-        near "${m[0]}" "$cx" && near "${m[1]}" "$cy" ||
-            failures+=("main frame at ${m[0]},${m[1]} (${m[2]}x${m[3]}), centred is $cx,$cy")
-        near "${p[1]}" "${m[1]}" ||
-            failures+=("preview frame top ${p[1]}, main frame top ${m[1]}")
-        near "${p[0]}" "$((m[0] + m[2]))" ||
-            failures+=("preview frame left ${p[0]}, main frame right edge $((m[0] + m[2]))")
-        near "${p[2]}" "$want_w" && near "${p[3]}" "$want_h" ||
-            failures+=("preview frame ${p[2]}x${p[3]}, designed ${want_w}x${want_h}")
-    else
-        failures+=("a window could not be measured")
+# check <dpi> <main client w> <h> <preview outer w> <h> <size tolerance>
+# Starts the probe with the desktop at <dpi> (Xft.dpi, as desktops set it) and measures.
+check() {
+    local dpi=$1 main_w=$2 main_h=$3 want_w=$4 want_h=$5 slack=$6
+    local run="$work/$dpi" main="" preview="" name id probe_pid attempt cx cy
+    local -a m p failures
+    mkdir -p "$run"
+    xprop -root -f RESOURCE_MANAGER 8s -set RESOURCE_MANAGER "Xft.dpi:	$dpi"$'\n'
+    mkfifo "$run/in" "$run/out"
+    env -u QT_SCALE_FACTOR -u QT_SCREEN_SCALE_FACTORS -u QT_ENABLE_HIGHDPI_SCALING \
+        -u QT_SCALE_FACTOR_ROUNDING_POLICY QT_QPA_PLATFORM=xcb \
+        "$probe" <"$run/in" >"$run/out" 2>"$run/probe.log" &
+    probe_pid=$!
+    pids+=("$probe_pid")
+    exec {probe_in}>"$run/in"
+    exec {probe_out}<"$run/out"
+    while read -r -t 30 name id <&"$probe_out"; do
+        case "$name" in
+            main) main="$id" ;;
+            preview) preview="$id" ;;
+        esac
+        [ -n "$main" ] && [ -n "$preview" ] && break
+    done
+    if [ -z "$main" ] || [ -z "$preview" ]; then
+        echo "FAIL at $dpi dpi: the probe did not report its windows"
+        cat "$run/probe.log"
+        return 1
     fi
-    ((${#failures[@]} == 0)) && break
-    sleep 0.1
-done
 
-echo "main frame:    ${m[*]:0:4} (extents ${m[*]:4})"
-echo "preview frame: ${p[*]:0:4} (extents ${p[*]:4})"
-if ((${#failures[@]} > 0)); then
-    printf 'FAIL: %s\n' "${failures[@]}"
-    exit 1
-fi
-echo "PASS: frames placed as designed under openbox"
+    # The window manager works asynchronously: measure until everything holds, up to 5 s.
+    for attempt in $(seq 50); do
+        failures=()
+        if m=($(outer "$main")) && p=($(outer "$preview")); then
+            ((m[4] + m[5] + m[6] + m[7] > 0)) || failures+=("the main window has no frame")
+            ((p[4] + p[5] + p[6] + p[7] > 0)) || failures+=("the preview has no frame")
+            local cw=$((m[2] - m[4] - m[5])) ch=$((m[3] - m[6] - m[7]))
+            ((cw == main_w && ch == main_h)) ||
+                failures+=("main client area ${cw}x${ch}, designed ${main_w}x${main_h}")
+            cx=$(((screen_w - m[2]) / 2)) cy=$(((screen_h - m[3]) / 2))
+            near "${m[0]}" "$cx" 1 && near "${m[1]}" "$cy" 1 ||
+                failures+=("main frame at ${m[0]},${m[1]} (${m[2]}x${m[3]}), centred is $cx,$cy")
+            near "${p[1]}" "${m[1]}" 1 ||
+                failures+=("preview frame top ${p[1]}, main frame top ${m[1]}")
+            near "${p[0]}" "$((m[0] + m[2]))" 1 ||
+                failures+=("preview frame left ${p[0]}, main frame right edge $((m[0] + m[2]))")
+            near "${p[2]}" "$want_w" "$slack" && near "${p[3]}" "$want_h" "$slack" ||
+                failures+=("preview frame ${p[2]}x${p[3]}, designed ${want_w}x${want_h}")
+        else
+            failures+=("a window could not be measured")
+        fi
+        ((${#failures[@]} == 0)) && break
+        sleep 0.1
+    done
+    exec {probe_in}>&- {probe_out}<&-
+
+    echo "$dpi dpi, main frame:    ${m[*]:0:4} (extents ${m[*]:4})"
+    echo "$dpi dpi, preview frame: ${p[*]:0:4} (extents ${p[*]:4})"
+    if ((${#failures[@]} > 0)); then
+        printf 'FAIL at %s dpi: %s\n' "$dpi" "${failures[@]}"
+        return 1
+    fi
+}
+
+status=0
+# 96 dpi: the main window's client area is 8040 x 6330 twips; the preview's outer frame is
+# the 360 x 240 picture plus 300 x 550 twips, 15 twips a pixel, everything within a pixel.
+check 96 536 422 $(((360 * 15 + 300 + 7) / 15)) $(((240 * 15 + 550 + 7) / 15)) 1 || status=1
+# 144 dpi: the toolkit scales by 1.5, the picture included (540 x 360), and 300 x 550 twips
+# are 30 x 55 pixels. It works in whole scaled pixels, so a frame of odd width can cost a
+# pixel on each side of the preview's size.
+check 144 804 633 $((540 + 30)) $((360 + 55)) 2 || status=1
+((status == 0)) && echo "PASS: frames placed as designed under openbox"
+exit $status
