@@ -76,6 +76,8 @@ void Form2::setOuterSizeTwips(double width, double height) {
 }
 
 void Form2::settleFrame() {
+    if (framed_)
+        return; // no waiting while the window is minimized, say
     waitUntilFramed(this);
     if (!windowHandle() || !windowHandle()->isExposed())
         return; // not mapped in time: tried again on the next showing
