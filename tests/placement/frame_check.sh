@@ -80,18 +80,20 @@ outer() {
 # near <measured> <designed> <tolerance>
 near() { local d=$(($1 - $2)); ((d >= -$3 && d <= $3)); }
 
-# check <dpi> <main client w> <h> <preview outer w> <h> <size tolerance>
+# check <dpi> <main client w> <h> <preview outer w> <h> <size tolerance> [toolkit scaling]
 # Starts the probe with the desktop at <dpi> (Xft.dpi, as desktops set it) and measures.
+# Without toolkit scaling ("off") the program itself scales its twips by dpi / 96.
 check() {
-    local dpi=$1 main_w=$2 main_h=$3 want_w=$4 want_h=$5 slack=$6
-    local run="$work/$dpi" main="" preview="" name id probe_pid attempt cx cy
+    local dpi=$1 main_w=$2 main_h=$3 want_w=$4 want_h=$5 slack=$6 scaling=${7:-on}
+    local run="$work/$dpi-$scaling" main="" preview="" name id probe_pid attempt cx cy
     local -a m p failures
     mkdir -p "$run"
     xprop -root -f RESOURCE_MANAGER 8s -set RESOURCE_MANAGER "Xft.dpi:	$dpi"$'\n'
     mkfifo "$run/in" "$run/out"
-    env -u QT_SCALE_FACTOR -u QT_SCREEN_SCALE_FACTORS -u QT_ENABLE_HIGHDPI_SCALING \
-        -u QT_SCALE_FACTOR_ROUNDING_POLICY QT_QPA_PLATFORM=xcb \
-        "$probe" <"$run/in" >"$run/out" 2>"$run/probe.log" &
+    local -a toolkit=(-u QT_ENABLE_HIGHDPI_SCALING)
+    [ "$scaling" = off ] && toolkit=(QT_ENABLE_HIGHDPI_SCALING=0)
+    env -u QT_SCALE_FACTOR -u QT_SCREEN_SCALE_FACTORS -u QT_SCALE_FACTOR_ROUNDING_POLICY \
+        "${toolkit[@]}" QT_QPA_PLATFORM=xcb "$probe" <"$run/in" >"$run/out" 2>"$run/probe.log" &
     probe_pid=$!
     pids+=("$probe_pid")
     exec {probe_in}>"$run/in"
@@ -135,8 +137,8 @@ check() {
     done
     exec {probe_in}>&- {probe_out}<&-
 
-    echo "$dpi dpi, main frame:    ${m[*]:0:4} (extents ${m[*]:4})"
-    echo "$dpi dpi, preview frame: ${p[*]:0:4} (extents ${p[*]:4})"
+    echo "$dpi dpi, toolkit scaling $scaling, main frame:    ${m[*]:0:4} (extents ${m[*]:4})"
+    echo "$dpi dpi, toolkit scaling $scaling, preview frame: ${p[*]:0:4} (extents ${p[*]:4})"
     if ((${#failures[@]} > 0)); then
         printf 'FAIL at %s dpi: %s\n' "$dpi" "${failures[@]}"
         return 1
@@ -151,5 +153,7 @@ check 96 536 422 $(((360 * 15 + 300 + 7) / 15)) $(((240 * 15 + 550 + 7) / 15)) 1
 # are 30 x 55 pixels. It works in whole scaled pixels, so a frame of odd width can cost a
 # pixel on each side of the preview's size.
 check 144 804 633 $((540 + 30)) $((360 + 55)) 2 || status=1
+# 144 dpi, the toolkit not scaling: 10 twips a pixel, the picture at 360 x 240.
+check 144 804 633 $(((3600 + 300) / 10)) $(((2400 + 550) / 10)) 1 off || status=1
 ((status == 0)) && echo "PASS: frames placed as designed under openbox"
 exit $status
