@@ -12,8 +12,8 @@ int roundToInt(double value) {
     return static_cast<int>(std::lround(value));
 }
 
-// Rounds a half down towards the top-left, as integer halving of a non-negative span does,
-// and keeps doing so for a frame larger than the area.
+// Half a span, rounded down: an odd pixel goes to the bottom-right margin, also when the
+// frame is larger than the area and the margins are negative.
 int halfOf(int span) {
     return span >= 0 ? span / 2 : -((-span + 1) / 2);
 }

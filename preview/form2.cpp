@@ -126,7 +126,8 @@ void ListView1_Click(cache::FoundFileList& list, QWidget* mainWindow, QPointer<F
     });
     g.step(104, [&] {
         if (!form2->isVisible()) {
-            // A new window first shows centred on the screen, as before it is moved.
+            // A window being shown appears centred on the screen first; the two moves
+            // below then put it beside the main window.
             if (const QScreen* screen = form2->screen()) {
                 const QRect area = screen->availableGeometry();
                 const app::WindowPoint at =
