@@ -31,9 +31,12 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+trap 'exit 1' HUP INT TERM PIPE
+# Should this script be killed outright, nothing it started outlives it by long.
+limit=(timeout 180)
 
 screen_w=1280 screen_h=1024
-Xvfb "$display" -screen 0 "${screen_w}x${screen_h}x24" -dpi 96 -nolisten tcp \
+"${limit[@]}" Xvfb "$display" -screen 0 "${screen_w}x${screen_h}x24" -dpi 96 -nolisten tcp \
     >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 export DISPLAY="$display"
@@ -45,7 +48,7 @@ done
 
 # A fresh server can refuse its first clients for a moment: openbox gets three tries.
 for try in 1 2 3; do
-    HOME="$work" XDG_CONFIG_HOME="$work/config" openbox >"$work/openbox.log" 2>&1 &
+    HOME="$work" XDG_CONFIG_HOME="$work/config" "${limit[@]}" openbox >"$work/openbox.log" 2>&1 &
     wm=$!
     waited=0
     until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; do
@@ -93,7 +96,7 @@ check() {
     local -a toolkit=(-u QT_ENABLE_HIGHDPI_SCALING)
     [ "$scaling" = off ] && toolkit=(QT_ENABLE_HIGHDPI_SCALING=0)
     env -u QT_SCALE_FACTOR -u QT_SCREEN_SCALE_FACTORS -u QT_SCALE_FACTOR_ROUNDING_POLICY \
-        "${toolkit[@]}" QT_QPA_PLATFORM=xcb "$probe" <"$run/in" >"$run/out" 2>"$run/probe.log" &
+        "${toolkit[@]}" QT_QPA_PLATFORM=xcb "${limit[@]}" "$probe" <"$run/in" >"$run/out" 2>"$run/probe.log" &
     probe_pid=$!
     pids+=("$probe_pid")
     exec {probe_in}>"$run/in"
