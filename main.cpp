@@ -1,5 +1,6 @@
 #include "app/form1.h"
 #include "app/guard.h"
+#include "app/platform_choice.h"
 #include "platform/messages.h"
 #include "platform/qt/qt_dialogs.h"
 #include "platform/qt/qt_settings_backend.h"
@@ -7,7 +8,15 @@
 
 #include <QApplication>
 
+#include <cstdlib>
+
 int main(int argc, char* argv[]) {
+    // Placed windows need a platform that lets the program place them: XWayland on Wayland.
+    const std::string platform =
+        app::ChooseQtPlatform(std::getenv("QT_QPA_PLATFORM"), std::getenv("WAYLAND_DISPLAY"),
+                              std::getenv("DISPLAY"), std::getenv("XDG_SESSION_TYPE"));
+    if (!platform.empty())
+        qputenv("QT_QPA_PLATFORM", platform.c_str());
     QApplication application(argc, argv);
     platform::QtSettingsBackend settings;
     platform::setSettingsBackend(&settings);

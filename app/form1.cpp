@@ -7,6 +7,7 @@
 #include "platform/messages.h"
 #include "platform/qt/cursor_file.h"
 #include "preview/form2.h"
+#include "preview/window_frame_qt.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -237,12 +238,21 @@ void Form1::Form_Load() {
 }
 
 void Form1::showCentred() {
+    const auto centre = [this] {
+        if (const QScreen* screen = this->screen()) {
+            const QRect area = screen->availableGeometry();
+            const app::WindowRect outer = preview::outerGeometry(this);
+            preview::moveFrame(this,
+                               app::centredFrame({area.x(), area.y(), area.width(), area.height()},
+                                                 {outer.width, outer.height}));
+        }
+    };
+    // The outer frame is what is centred, and its size is known only once the window
+    // manager has framed the window: centred as far as known before showing, then again.
+    centre();
     show();
-    if (const QScreen* screen = this->screen()) {
-        const QRect area = screen->availableGeometry();
-        const QRect frame = frameGeometry();
-        move(area.center() - QPoint(frame.width() / 2, frame.height() / 2));
-    }
+    preview::waitUntilFramed(this);
+    centre();
 }
 
 void Form1::checkBoxChanged(QCheckBox* box, const char* key) {

@@ -3,9 +3,12 @@
 #include "app/guard.h"
 #include "app/skin.h"
 #include "preview/picture_loader.h"
+#include "preview/window_frame_qt.h"
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
+#include <QWindow>
 
 namespace preview {
 
@@ -54,20 +57,35 @@ Form2::Form2() : QWidget(nullptr) {
 }
 
 int Form2::twips(int pixels) const {
-    return qRound(pixels * 15.0 / scale_);
+    return app::pixelsToTwips(pixels, scale_);
 }
 int Form2::px(double twipsValue) const {
-    return qRound(twipsValue / 15.0 * scale_);
+    return app::twipsToPixels(twipsValue, scale_);
 }
 
 QSize Form2::outerSizeTwips() const {
-    const QSize outer = frameGeometry().size();
-    return {twips(outer.width()), twips(outer.height())};
+    const app::WindowRect outer = outerGeometry(this);
+    return {twips(outer.width), twips(outer.height)};
 }
 
 void Form2::setOuterSizeTwips(double width, double height) {
-    const QSize frame = frameGeometry().size() - size();
-    resize(std::max(px(width) - frame.width(), 1), std::max(px(height) - frame.height(), 1));
+    const app::WindowSize outer{px(width), px(height)};
+    resizeFrame(this, outer);
+    if (!framed_)
+        pendingOuter_ = outer; // the frame is not known yet: sized again once it is
+}
+
+void Form2::settleFrame() {
+    if (framed_)
+        return; // no waiting while the window is minimized, say
+    waitUntilFramed(this);
+    if (!windowHandle() || !windowHandle()->isExposed())
+        return; // not mapped in time: tried again on the next showing
+    framed_ = true;
+    if (pendingOuter_) {
+        resizeFrame(this, *pendingOuter_);
+        pendingOuter_.reset();
+    }
 }
 
 void Form2::Form_Load(const QIcon& icon) {
@@ -107,14 +125,26 @@ void ListView1_Click(cache::FoundFileList& list, QWidget* mainWindow, QPointer<F
         form2->Picture1->setPicture(picture);
     });
     g.step(104, [&] {
+        if (!form2->isVisible()) {
+            // A window being shown appears centred on the screen first; the two moves
+            // below then put it beside the main window.
+            if (const QScreen* screen = form2->screen()) {
+                const QRect area = screen->availableGeometry();
+                const app::WindowPoint at =
+                    app::centredFrame({area.x(), area.y(), area.width(), area.height()},
+                                      {outerGeometry(form2).width, outerGeometry(form2).height});
+                moveFrame(form2, at);
+            }
+        }
         form2->show();
         form2->raise();
+        form2->settleFrame();
     });
     g.step(106, [&] {
-        const QRect main = mainWindow->frameGeometry();
-        form2->move(main.x() + main.width(), form2->frameGeometry().y());
+        const app::WindowPoint beside = app::besideFrame(outerGeometry(mainWindow));
+        moveFrame(form2, {beside.x, outerGeometry(form2).y});
     });
-    g.step(108, [&] { form2->move(form2->frameGeometry().x(), mainWindow->frameGeometry().y()); });
+    g.step(108, [&] { moveFrame(form2, {outerGeometry(form2).x, outerGeometry(mainWindow).y}); });
 }
 
 } // namespace preview

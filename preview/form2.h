@@ -1,6 +1,7 @@
 // The preview window: the picture of the clicked row, at its natural size.
 #pragma once
 
+#include "app/window_frame.h"
 #include "cache/found_file_list.h"
 
 #include <QFrame>
@@ -8,6 +9,8 @@
 #include <QImage>
 #include <QPointer>
 #include <QWidget>
+
+#include <optional>
 
 namespace preview {
 
@@ -45,6 +48,10 @@ class Form2 final : public QWidget {
     void setOuterSizeTwips(double width, double height);
     QSize outerSizeTwips() const;
 
+    // Once shown: waits for the window manager's frame, then gives an outer size set
+    // before the frame was known to the frame it has.
+    void settleFrame();
+
     PictureBox* Picture1 = nullptr;
 
   protected:
@@ -52,6 +59,8 @@ class Form2 final : public QWidget {
 
   private:
     double scale_ = 1.0;
+    bool framed_ = false;
+    std::optional<app::WindowSize> pendingOuter_;
 };
 
 // A click in the found-file list: shows the selected row's file in the preview window,

@@ -5,8 +5,8 @@ set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev fonts-liberation)
 case "${1:-run}" in
-    test) packages+=(libgtest-dev libgmock-dev libmsiecf-utils) ;;
-    ci) packages+=(libgtest-dev libgmock-dev libmsiecf-utils clang libclang-rt-14-dev clang-format) ;;
+    test) packages+=(libgtest-dev libgmock-dev libmsiecf-utils xvfb openbox x11-utils) ;;
+    ci) packages+=(libgtest-dev libgmock-dev libmsiecf-utils xvfb openbox x11-utils clang libclang-rt-14-dev clang-format) ;;
 esac
 
 missing=()
