@@ -94,6 +94,10 @@ TEST(Metafiles, WmfAndEmfAreDrawnAtTheirNaturalSize) {
     ASSERT_EQ(emf.size(), QSize(120, 60));
     EXPECT_EQ(emf.pixelColor(20, 30), QColor(255, 0, 0));
     EXPECT_EQ(emf.pixelColor(100, 30), QColor(Qt::white));
+    // The object table's size is the header's handle count, not its record count.
+    QByteArray fewRecords = samples::Emf(120, 60);
+    fewRecords[52] = 1;
+    EXPECT_EQ(RenderEmf(fewRecords).pixelColor(20, 30), QColor(255, 0, 0));
 }
 
 TEST(Metafiles, DamagedOrHostileMetafilesNeverCrash) {
