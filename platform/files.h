@@ -1,6 +1,8 @@
-// File calls: the tests the copy engine makes and the copy itself.
+// File calls: the tests the copy engine makes, the copy itself, and the bounded read the
+// preview uses. Paths are the exact bytes the file system knows; nothing here decodes them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -15,6 +17,18 @@ bool IsFolder(const std::string& path);
 // The last-change time of an existing path that is not a folder; nothing otherwise.
 std::optional<std::int64_t> FileDateTime(const std::string& path);
 
+enum class ReadStatus { Read, Missing, NotAFile, TooLarge, Failed };
+struct ReadOutcome {
+    ReadStatus status = ReadStatus::Failed;
+    std::string bytes; // the whole file, when read
+    std::string error; // why not, for the user
+};
+
+// Reads a whole regular file of at most maxBytes bytes. The open never blocks (a named pipe
+// or a device is refused by what the descriptor is, before anything is read), and the
+// limit holds for what is actually read, whatever size the file claims.
+ReadOutcome ReadRegularFile(const std::string& path, std::size_t maxBytes);
+
 enum class CopyStatus { Copied, SameFile, Failed };
 struct CopyOutcome {
     CopyStatus status = CopyStatus::Failed;
@@ -27,7 +41,23 @@ struct CopyOutcome {
 // behind. A target that is the source itself (or a link to it) is left alone.
 CopyOutcome CopyFileReplacing(const std::string& source, const std::string& target);
 
-// Test seam: fail the copy's writing once this many bytes have been written (nothing: off).
+// Bytes from somewhere other than a file: fills buffer with up to capacity bytes and
+// returns how many, 0 at the end, -1 on failure.
+using ByteSource = std::function<std::ptrdiff_t(char* buffer, std::size_t capacity)>;
+
+// Writes everything the source gives to the target path with CopyFileReplacing's
+// guarantees. When the source fails, sourceError (if given) says why.
+CopyOutcome WriteStreamReplacing(const ByteSource& source, const std::string& target,
+                                 std::function<std::string()> sourceError = {});
+
+// Test seam around the calls that put bytes into a temporary file. Before each call the
+// hook is given which call it is, the bytes written so far and the bytes the call asks
+// for; it may lower that count, or return an errno value to make the call fail with it
+// (0 lets the call run).
+enum class CopyCall { KernelCopy, Write };
+using CopyCallHook = std::function<int(CopyCall call, std::uint64_t written, std::size_t& count)>;
+void SetCopyCallHook(CopyCallHook hook);
+// Test seam: the disk is full once this many bytes have been written (nothing: off).
 void SetCopyWriteLimit(std::optional<std::uint64_t> bytes);
 // Test seam: called after the content is complete, just before the rename.
 void SetCopyBeforeRenameHook(std::function<void()> hook);

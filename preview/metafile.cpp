@@ -18,9 +18,31 @@ constexpr int kMaxSide = 8192;
 constexpr std::size_t kMaxObjects = 4096;
 constexpr std::size_t kMaxRecords = 1'000'000;
 
+// What one picture may cost to draw, in pixels touched: a preview must come back within a
+// second or so on a slow machine whatever the file asks for, and a tiny file can ask for
+// thousands of shapes covering the whole picture. Every record also costs something, every
+// shape drawn (a painter call costs microseconds however small the shape) and every point
+// of a polygon, so that long runs of small or invisible shapes are bounded too.
+constexpr double kWorkBudget = 400e6;
+constexpr double kRecordCost = 64;
+constexpr double kShapeCost = 4096;
+constexpr double kPointCost = 16;
+
 [[noreturn]] void invalid() {
     throw std::runtime_error("Invalid picture");
 }
+
+class WorkBudget {
+  public:
+    void charge(double pixelOperations) {
+        left_ -= pixelOperations;
+        if (!(left_ >= 0))
+            throw std::runtime_error("Picture too complex to draw");
+    }
+
+  private:
+    double left_ = kWorkBudget;
+};
 
 class Bytes {
   public:
@@ -70,6 +92,8 @@ using GdiObject = std::variant<std::monostate, PenSpec, BrushSpec, FontSpec>;
 // Drawing state common to both formats, in logical coordinates.
 struct Canvas {
     QPainter* painter = nullptr;
+    WorkBudget* budget = nullptr;
+    QRectF imageRect;
     QPointF windowOrg{0, 0};
     QSizeF windowExt{1, 1};
     bool windowExtSet = false;
@@ -119,9 +143,24 @@ struct Canvas {
             font = *f;
         applyTools();
     }
+    // Charges the budget for drawing a shape with these logical bounds and points: the part
+    // of the picture it can touch, its outline included.
+    void charge(const QRectF& logical, qint64 points = 0) {
+        double pad = 0;
+        if (painter->pen().style() != Qt::NoPen && !painter->pen().isCosmetic())
+            pad = painter->pen().widthF() / 2;
+        const QRectF device =
+            painter->transform().mapRect(logical.normalized().adjusted(-pad, -pad, pad, pad));
+        const QRectF touched = device.adjusted(-1, -1, 1, 1).intersected(imageRect);
+        const double area = touched.isEmpty() ? 0 : touched.width() * touched.height();
+        budget->charge(kShapeCost + area + kPointCost * static_cast<double>(points));
+    }
     void text(QPointF at, const QString& s) {
         QFont f("Arial");
         f.setPixelSize(static_cast<int>(std::clamp(std::abs(font.height), 1.0, 2000.0)));
+        const double size = f.pixelSize();
+        const auto chars = static_cast<double>(s.size());
+        charge(QRectF(at, QSizeF(size * chars, size * 2)), s.size());
         painter->save();
         painter->setFont(f);
         painter->setPen(textColor);
@@ -164,9 +203,10 @@ int side(double pixels) {
     return static_cast<int>(std::lround(pixels));
 }
 
-QImage blankImage(int w, int h) {
+QImage blankImage(int w, int h, WorkBudget& budget) {
     if (w <= 0 || h <= 0 || w > kMaxSide || h > kMaxSide)
         invalid();
+    budget.charge(double(w) * h);
     QImage image(w, h, QImage::Format_ARGB32_Premultiplied);
     if (image.isNull())
         invalid();
@@ -221,11 +261,14 @@ QImage RenderWmf(const QByteArray& data) {
     } else {
         invalid();
     }
-    QImage image = blankImage(width, height);
+    WorkBudget budget;
+    QImage image = blankImage(width, height, budget);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     Canvas c;
     c.painter = &painter;
+    c.budget = &budget;
+    c.imageRect = QRectF(image.rect());
     c.base = QTransform::fromScale(width / std::max(logical.width(), 1.0),
                                    height / std::max(logical.height(), 1.0));
     c.base = QTransform::fromTranslate(-logical.left(), -logical.top()) * c.base;
@@ -238,6 +281,7 @@ QImage RenderWmf(const QByteArray& data) {
         const quint16 fn = b.u16(r + 4);
         if (fn == 0x0000 || words < 3 || !b.has(r, words * 2))
             break;
+        budget.charge(kRecordCost);
         const qint64 p = r + 6;                // parameters
         const qint64 params = (words - 3) * 2; // bytes of parameters
         auto need = [&](qint64 n) { return params >= n; };
@@ -297,6 +341,7 @@ QImage RenderWmf(const QByteArray& data) {
         case 0x0213: // LINETO y, x
             if (need(4)) {
                 const QPointF to(b.i16(p + 2), b.i16(p));
+                c.charge(QRectF(c.current, to), 2);
                 painter.drawLine(c.current, to);
                 c.current = to;
             }
@@ -306,6 +351,7 @@ QImage RenderWmf(const QByteArray& data) {
             if (need(8)) {
                 const QRectF rect(QPointF(b.i16(p + 6), b.i16(p + 4)),
                                   QPointF(b.i16(p + 2), b.i16(p)));
+                c.charge(rect, 4);
                 if (fn == 0x041B)
                     painter.drawRect(rect.normalized());
                 else
@@ -321,6 +367,7 @@ QImage RenderWmf(const QByteArray& data) {
                 QPolygonF poly;
                 for (qint64 i = 0; i < n; ++i)
                     poly << QPointF(b.i16(p + 2 + i * 4), b.i16(p + 4 + i * 4));
+                c.charge(poly.boundingRect(), n);
                 if (fn == 0x0324)
                     painter.drawPolygon(poly, c.fill);
                 else
@@ -346,6 +393,7 @@ QImage RenderWmf(const QByteArray& data) {
                     path.closeSubpath();
                     pt += n * 4;
                 }
+                c.charge(path.boundingRect(), path.elementCount());
                 painter.drawPath(path);
             }
             break;
@@ -376,7 +424,7 @@ QImage RenderEmf(const QByteArray& data) {
     const QRectF boundsRect(QPointF(b.i32(8), b.i32(12)),
                             QPointF(double(b.i32(16)) + 1, double(b.i32(20)) + 1));
     const QRectF frame(QPointF(b.i32(24), b.i32(28)), QPointF(b.i32(32), b.i32(36))); // 0.01 mm
-    const std::size_t handles = b.u16(52);
+    const std::size_t handles = b.u16(56);
     const double devW = b.i32(72), devH = b.i32(76); // reference device, pixels
     const double mmW = b.i32(80), mmH = b.i32(84);   // reference device, millimetres
     const double pxPerMmX = (devW > 0 && mmW > 0) ? devW / mmW : 96.0 / 25.4;
@@ -390,11 +438,14 @@ QImage RenderEmf(const QByteArray& data) {
     const bool useFrame = frameW >= 0.5 && frameH >= 0.5;
     const int width = side(useFrame ? frameW : boundsRect.width());
     const int height = side(useFrame ? frameH : boundsRect.height());
-    QImage image = blankImage(width, height);
+    WorkBudget budget;
+    QImage image = blankImage(width, height, budget);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     Canvas c;
     c.painter = &painter;
+    c.budget = &budget;
+    c.imageRect = QRectF(image.rect());
     const QRectF src = device.width() > 0 && device.height() > 0 ? device : boundsRect;
     c.base = QTransform::fromTranslate(-src.left(), -src.top()) *
              QTransform::fromScale(width / std::max(src.width(), 1.0),
@@ -411,6 +462,7 @@ QImage RenderEmf(const QByteArray& data) {
         const qint64 size = b.u32(r + 4);
         if (size < 8 || size % 4 != 0 || !b.has(r, size))
             break;
+        budget.charge(kRecordCost);
         const qint64 p = r + 8;
         auto need = [&](qint64 n) { return size - 8 >= n; };
         auto pointsL = [&](qint64 at, qint64 n) {
@@ -470,6 +522,7 @@ QImage RenderEmf(const QByteArray& data) {
         case 54: // LINETO
             if (need(8)) {
                 const QPointF to(b.i32(p), b.i32(p + 4));
+                c.charge(QRectF(c.current, to), 2);
                 painter.drawLine(c.current, to);
                 c.current = to;
             }
@@ -479,6 +532,7 @@ QImage RenderEmf(const QByteArray& data) {
             if (need(16)) {
                 const QRectF rect(QPointF(b.i32(p), b.i32(p + 4)),
                                   QPointF(b.i32(p + 8), b.i32(p + 12)));
+                c.charge(rect, 4);
                 if (type == 43)
                     painter.drawRect(rect.normalized());
                 else
@@ -561,6 +615,7 @@ QImage RenderEmf(const QByteArray& data) {
                 if (n < 0 || !need(20 + n * (wide ? 8 : 4)))
                     break;
                 const QPolygonF poly = wide ? pointsL(p + 20, n) : points16(p + 20, n);
+                c.charge(poly.boundingRect(), n);
                 if (type == 3 || type == 86)
                     painter.drawPolygon(poly, c.fill);
                 else

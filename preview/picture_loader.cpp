@@ -2,8 +2,9 @@
 
 #include "preview/metafile.h"
 
+#include "platform/files.h"
+
 #include <QBuffer>
-#include <QFile>
 #include <QImageReader>
 #include <cstring>
 #include <stdexcept>
@@ -14,6 +15,9 @@ namespace {
 // Cached files are untrusted: refuse pictures that would need an absurd amount of memory.
 constexpr qint64 kMaxFileBytes = 256LL << 20;
 constexpr int kAllocationLimitMb = 512;
+// Not every image plug-in honours the allocation limit, so the size a header announces is
+// checked before anything is decoded: at most this many pixels (4 bytes each).
+constexpr qint64 kMaxPixels = (qint64{kAllocationLimitMb} << 20) / 4;
 
 bool startsWith(const QByteArray& b, const char* magic, int n) {
     return b.size() >= n && std::memcmp(b.constData(), magic, static_cast<std::size_t>(n)) == 0;
@@ -53,10 +57,15 @@ PictureFormat SniffPictureFormat(const QByteArray& b) {
         return PictureFormat::Wmf;
     if (u32(b, 0) == 1 && u32(b, 40) == 0x464D4520)
         return PictureFormat::Emf;
+    if (startsWith(b, "RIFF", 4) && b.size() >= 16 &&
+        std::memcmp(b.constData() + 8, "WEBP", 4) == 0)
+        return PictureFormat::Webp;
     return PictureFormat::Unknown;
 }
 
 QImage DecodePicture(const QByteArray& bytes) {
+    if (bytes.size() > kMaxFileBytes)
+        invalidPicture();
     const PictureFormat format = SniffPictureFormat(bytes);
     const char* qtFormat = nullptr;
     switch (format) {
@@ -78,6 +87,9 @@ QImage DecodePicture(const QByteArray& bytes) {
     case PictureFormat::Cursor:
         qtFormat = "cur";
         break;
+    case PictureFormat::Webp:
+        qtFormat = "webp";
+        break;
     case PictureFormat::Wmf:
         return RenderWmf(bytes);
     case PictureFormat::Emf:
@@ -92,19 +104,33 @@ QImage DecodePicture(const QByteArray& bytes) {
     reader.setDecideFormatFromContent(false);
     reader.setAllocationLimit(kAllocationLimitMb);
     reader.setAutoTransform(false);
+    const QSize announced = reader.size();
+    if (announced.isValid() && qint64{announced.width()} * announced.height() > kMaxPixels)
+        invalidPicture();
     QImage image = reader.read();
     if (image.isNull())
         invalidPicture();
     return image;
 }
 
-QImage LoadPicture(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        throw std::runtime_error("File not found: " + path.toStdString());
-    if (f.size() > kMaxFileBytes)
+QImage LoadPicture(const std::string& path) {
+    // Read through the descriptor-checked call: a named pipe or a device in the cache must
+    // not hold the window, and a file may hold more than its size says.
+    platform::ReadOutcome read = platform::ReadRegularFile(path, kMaxFileBytes);
+    switch (read.status) {
+    case platform::ReadStatus::Read:
+        break;
+    case platform::ReadStatus::Missing:
+        throw std::runtime_error("File not found: " + path);
+    case platform::ReadStatus::TooLarge:
         invalidPicture();
-    return DecodePicture(f.readAll());
+    case platform::ReadStatus::NotAFile:
+    case platform::ReadStatus::Failed:
+        throw std::runtime_error("Cannot read " + path + ": " + read.error);
+    }
+    // Decoded in place: the bytes stay in read.bytes while the picture is made.
+    return DecodePicture(
+        QByteArray::fromRawData(read.bytes.data(), static_cast<qsizetype>(read.bytes.size())));
 }
 
 } // namespace preview

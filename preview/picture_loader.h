@@ -3,17 +3,25 @@
 
 #include <QByteArray>
 #include <QImage>
-#include <QString>
+
+#include <string>
 
 namespace preview {
 
-enum class PictureFormat { Unknown, Bmp, Gif, Jpeg, Png, Icon, Cursor, Wmf, Emf };
+enum class PictureFormat { Unknown, Bmp, Gif, Jpeg, Png, Icon, Cursor, Wmf, Emf, Webp };
 
 PictureFormat SniffPictureFormat(const QByteArray& head);
 
-// The picture at its natural size. Throws std::runtime_error when the file cannot be read
-// or is not a Windows bitmap, GIF, JPEG, PNG, icon, cursor or Windows (enhanced) metafile.
-QImage LoadPicture(const QString& path);
+// The picture at its natural size. path is the file's name as the file system spells it,
+// byte for byte (it need not be valid UTF-8). Throws std::runtime_error when the file
+// cannot be read, is not a regular file, or is not a Windows bitmap, GIF, JPEG, PNG, WebP,
+// icon, cursor or Windows (enhanced) metafile, or when it is too large or too costly to
+// draw.
+QImage LoadPicture(const std::string& path);
+// The same for content already in memory (a decoded body, say), with the same limits.
 QImage DecodePicture(const QByteArray& bytes);
+inline QImage LoadPictureFromBytes(const QByteArray& bytes) {
+    return DecodePicture(bytes);
+}
 
 } // namespace preview

@@ -4,9 +4,22 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QMessageBox>
 
 namespace platform {
+namespace {
+
+std::unique_ptr<QMessageBox> plainBox(QMessageBox::Icon icon, const QString& title,
+                                      const QString& text, QWidget* owner) {
+    auto box = std::make_unique<QMessageBox>(icon, title, QString(), QMessageBox::Ok, owner);
+    // Set before the text: QMessageBox would otherwise guess, and show anything that looks
+    // like markup as rich text.
+    box->setTextFormat(Qt::PlainText);
+    box->setText(text);
+    box->setWindowModality(Qt::ApplicationModal);
+    return box;
+}
+
+} // namespace
 
 QString DisplayText(const std::string& message) {
     QString text = QString::fromStdString(message);
@@ -15,11 +28,20 @@ QString DisplayText(const std::string& message) {
     return text;
 }
 
+std::unique_ptr<QMessageBox> MakeInformationBox(const std::string& text, const std::string& title,
+                                                QWidget* owner) {
+    return plainBox(QMessageBox::NoIcon, QString::fromStdString(title),
+                    QString::fromStdString(text), owner);
+}
+
+std::unique_ptr<QMessageBox> MakeErrorBox(const std::string& description, const std::string& tag,
+                                          int line, QWidget* owner) {
+    return plainBox(QMessageBox::Warning, "Application Error",
+                    DisplayText(app::ComposeErrorMessage(description, tag, line)), owner);
+}
+
 void QtDialogs::information(const std::string& text, const std::string& title) {
-    QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(title),
-                    QString::fromStdString(text), QMessageBox::Ok, owner_);
-    box.setWindowModality(Qt::ApplicationModal);
-    box.exec();
+    MakeInformationBox(text, title, owner_)->exec();
 }
 
 std::string QtDialogs::pickFolder(const std::string& prompt) {
@@ -33,11 +55,7 @@ std::string QtDialogs::pickFolder(const std::string& prompt) {
 }
 
 void MessageBoxReporter::report(const std::string& description, const std::string& tag, int line) {
-    QMessageBox box(QMessageBox::Warning, "Application Error",
-                    DisplayText(app::ComposeErrorMessage(description, tag, line)), QMessageBox::Ok,
-                    QApplication::activeWindow());
-    box.setWindowModality(Qt::ApplicationModal);
-    box.exec();
+    MakeErrorBox(description, tag, line, QApplication::activeWindow())->exec();
 }
 
 } // namespace platform

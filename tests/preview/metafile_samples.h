@@ -83,4 +83,50 @@ inline QByteArray Emf(int width, int height, quint32 colour = 0x000000FF) {
     return h + records;
 }
 
+// A picture of width x height pixels at 96 dpi with count ellipses, each covering all of
+// it: tiny files that ask for a great deal of drawing.
+inline QByteArray WmfEllipses(int width, int height, int count) {
+    QByteArray records;
+    for (int i = 0; i < count; ++i) {
+        u32(records, 7);
+        u16(records, 0x0418); // ELLIPSE bottom, right, top, left
+        for (quint16 v : {quint16(height), quint16(width), quint16(0), quint16(0)})
+            u16(records, v);
+    }
+    u32(records, 3);
+    u16(records, 0); // EOF
+    QByteArray b;
+    u32(b, 0x9AC6CDD7);
+    for (quint16 v :
+         {quint16(0), quint16(0), quint16(0), quint16(width), quint16(height), quint16(96)})
+        u16(b, v);
+    u32(b, 0);
+    u16(b, 0);
+    for (quint16 v : {quint16(1), quint16(9), quint16(0x0300)})
+        u16(b, v);
+    u32(b, quint32((18 + records.size()) / 2));
+    u16(b, 0);
+    u32(b, 7);
+    u16(b, 0);
+    return b + records;
+}
+
+inline QByteArray EmfEllipses(int width, int height, int count) {
+    QByteArray withOne = Emf(width, height);
+    // Keep the header (88 bytes) and replace the records.
+    QByteArray records;
+    for (int i = 0; i < count; ++i)
+        for (quint32 v : {42u, 24u, 0u, 0u, quint32(width), quint32(height)})
+            u32(records, v);
+    for (quint32 v : {14u, 20u, 0u, 16u, 20u})
+        u32(records, v);
+    QByteArray h = withOne.left(88);
+    const quint32 total = quint32(88 + records.size());
+    h[48] = char(total & 0xFF);
+    h[49] = char((total >> 8) & 0xFF);
+    h[50] = char((total >> 16) & 0xFF);
+    h[51] = char((total >> 24) & 0xFF);
+    return h + records;
+}
+
 } // namespace samples

@@ -1,7 +1,11 @@
 #include "save/copy_engine.h"
 #include "test_support.h"
 
+#include "platform/files.h"
+
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 using namespace save;
 using testing_support::ReadAll;
@@ -52,4 +56,30 @@ TEST(CopyFileChecked, CopiesOnlyAnExistingFileIntoAnExistingFolder) {
     // Into the cache folder itself: the file is already there and stays untouched.
     EXPECT_EQ(CopyFileChecked(src, d.str() + "/cache/a.jpg").result, CopyResult::AlreadyThere);
     EXPECT_EQ(ReadAll(src), "picture");
+}
+
+TEST(CopyFileChecked, PathBytesReachTheFileSystemUnchangedAndFailuresChangeNothing) {
+    ScratchFolder d;
+    // A cache folder and a destination whose names are not valid UTF-8.
+    const auto src = d.file("cache\xFF/IE\x80//pic\xE9.jpg", "picture bytes");
+    const std::string out = d.str() + "/saved\xFE\xFF";
+    std::filesystem::create_directories(out);
+    const std::string target = out + "//pic\xE9.jpg";
+    EXPECT_EQ(CopyFileChecked(d.str() + "/cache\xFF/IE\x80//pic\xE9.jpg", target).result,
+              CopyResult::Copied);
+    EXPECT_EQ(ReadAll(out + "/pic\xE9.jpg"), "picture bytes");
+    EXPECT_EQ(ReadAll(src), "picture bytes");
+
+    // The disk fills up in the middle of replacing it: the old file stays, no temporary.
+    const auto bigger = d.file("cache\xFF/big.jpg", std::string(300000, 'b'));
+    platform::SetCopyWriteLimit(100000);
+    const CopyReport full = CopyFileChecked(bigger, out + "/pic\xE9.jpg");
+    platform::SetCopyWriteLimit(std::nullopt);
+    EXPECT_EQ(full.result, CopyResult::Failed);
+    EXPECT_FALSE(full.reason.empty());
+    EXPECT_EQ(ReadAll(out + "/pic\xE9.jpg"), "picture bytes");
+    std::size_t entries = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(out))
+        ++entries;
+    EXPECT_EQ(entries, 1u);
 }
