@@ -3,6 +3,7 @@
 #include "platform/codepage.h"
 #include "platform/memory.h"
 #include "platform/urlcache.h"
+#include "save/save_command.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -284,4 +285,107 @@ TEST(CacheScan, WineFixtureRowsFollowFromItsEntries) {
     EXPECT_EQ(std::count_if(byUrl.begin(), byUrl.end(),
                             [](auto& kv) { return kv.second->fileName.rfind("image[", 0) == 0; }),
               30);
+}
+
+namespace {
+
+// The Wine fixture's prefix copied under a folder of the given name; the user's own folders
+// may be named with any bytes.
+struct PrefixUnder {
+    explicit PrefixUnder(const std::string& folderName) {
+        prefix = root.str() + "/" + folderName + "/.wine";
+        std::filesystem::create_directories(prefix);
+        std::filesystem::copy(testing_support::FixturesFolder() + "/url-cache/wine/prefix", prefix,
+                              std::filesystem::copy_options::recursive);
+    }
+    ScratchFolder root;
+    std::string prefix;
+};
+
+// Lists, "previews" (opens the path a row click would open) and saves every row of the
+// fixture prefix found at `prefix`; the path bytes under `prefix` must be the real ones.
+void listPreviewAndSave(const std::string& prefix) {
+    testing_support::ScopedEnv wineprefix("WINEPREFIX", prefix.c_str());
+    platform::SetAnsiCodePage(1252);
+    RecordingReporter reporter;
+    testing_support::ScriptedDialogs dialogs;
+    FoundFileList list;
+    Switches all;
+    getIECache(list, all);
+    platform::SetAnsiCodePage(0);
+    EXPECT_TRUE(reporter.reports.empty());
+    ASSERT_EQ(list.count(), 61u); // as from the prefix where the fixture lies
+
+    const std::string original = testing_support::FixturesFolder() + "/url-cache/wine/prefix";
+    std::size_t present = 0;
+    for (RowId r = 0; r < list.count(); ++r) {
+        const FoundFile& f = list.row(r);
+        ASSERT_EQ(f.path.rfind(prefix + "/", 0), 0u) << f.path;
+        const std::string inside = f.path.substr(prefix.size());
+        EXPECT_EQ(f.path.substr(f.path.size() - f.fileName.size()), f.fileName);
+        if (!std::filesystem::exists(original + inside))
+            continue;
+        ++present;
+        // What the preview opens is the cached file itself.
+        list.select(r);
+        EXPECT_EQ(testing_support::ReadAll(list.subItem(list.selected(), 3)),
+                  testing_support::ReadAll(original + inside))
+            << inside;
+    }
+    EXPECT_EQ(present, 60u);
+
+    ScratchFolder out;
+    struct Window final : save::SaveWindow {
+        std::string folder;
+        std::string destinationText() const override { return folder; }
+        void setProgress(std::size_t, std::size_t) override {}
+    } window;
+    window.folder = out.str() + "/";
+    save::PushButton3_Click(list, window);
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].rfind("60 files were saved; 1 file could not be saved", 0), 0u)
+        << dialogs.messages[0];
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out.path()),
+                            std::filesystem::directory_iterator()),
+              60);
+}
+
+} // namespace
+
+TEST(CacheScan, APrefixUnderAFolderTheAnsiCodePageCannotSpellStillListsPreviewsAndSaves) {
+    SKIP_WITHOUT_FIXTURES();
+    {
+        SCOPED_TRACE("Polish and Japanese letters");
+        PrefixUnder p("\xC5\x81\xC3\xB3\x64\xC5\xBA \xE6\x9D\xB1\xE4\xBA\xAC"); // "Łódź 東京"
+        listPreviewAndSave(p.prefix);
+    }
+    {
+        SCOPED_TRACE("a name that is not UTF-8");
+        PrefixUnder p("Fotos \xE9t\xE9 \xFF\xFE"); // Latin-1 bytes, as an old disk named it
+        listPreviewAndSave(p.prefix);
+    }
+}
+
+TEST(CacheScan, OnlyTheNamesFromTheIndexAreDecodedFromTheAnsiCodePage) {
+    ScratchFolder root;
+    const std::string folder = root.str() + "/\xC5\x81ukasz \xFF/Content.IE5"; // "Łukasz"
+    std::filesystem::create_directories(folder + "/AAAAAAAA");
+    testdata::IndexBuilder b;
+    b.add(entry("http://a/caf\xE9.jpg", "caf\xE9[0].jpg")); // Windows-1252 in the index
+    testdata::WriteFile(folder + "/index.dat", b.build());
+    std::ofstream(folder + "/AAAAAAAA/caf\xC3\xA9[0].jpg") << "jpeg";
+    platform::SetUrlCacheLocator([&] {
+        return platform::UrlCacheSource{folder + "/index.dat", folder};
+    });
+    platform::SetAnsiCodePage(1252);
+    FoundFileList list;
+    Switches all;
+    getIECache(list, all);
+    platform::SetAnsiCodePage(0);
+    platform::SetUrlCacheLocator({});
+    ASSERT_EQ(list.count(), 1u);
+    EXPECT_EQ(list.row(0).url, "http://a/caf\xC3\xA9.jpg");
+    EXPECT_EQ(list.row(0).fileName, "caf\xC3\xA9[0].jpg");
+    EXPECT_EQ(list.row(0).path, folder + "/AAAAAAAA/caf\xC3\xA9[0].jpg");
+    EXPECT_EQ(testing_support::ReadAll(list.row(0).path), "jpeg");
 }
