@@ -176,8 +176,18 @@ void getIECache(FoundFileList& list, const FileTypeSwitches& boxes) {
         });
         if (skipped)
             continue;
-        g.step(154, [&] { platform::FindNextUrlCacheEntryA(handle, bufferHandle(), &entrySize); });
+        bool filled = false;
+        g.step(154, [&] {
+            filled = platform::FindNextUrlCacheEntryA(handle, bufferHandle(), &entrySize);
+        });
         g.step(156, copyRecord);
+        if (!filled) {
+            // The entry was not copied (its buffer was lost to a failed step, or too small)
+            // and the enumeration has not moved: step past it, or it would be probed again
+            // and again; and never work on what the buffer held before.
+            platform::SkipUrlCacheEntry(handle);
+            continue;
+        }
         if (rec.lpszSourceUrlName == 0) // line 158
             continue;
         if (g.test(160, [&] { return extract(rec.lpszSourceUrlName).substr(0, 6) == "Cookie"; }))

@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <map>
 
 using namespace cache;
 using testing_support::RecordingReporter;
@@ -163,14 +164,135 @@ TEST(CacheScan, AnEmptyOrMissingCacheEmptiesTheListAndClosesHandleZero) {
     Cache cache{testdata::IndexBuilder{}};
     RecordingReporter reporter;
     Switches all;
+    std::vector<std::uint32_t> closed;
+    platform::SetUrlCacheCloseObserver([&](std::uint32_t h) { closed.push_back(h); });
     getIECache(list, all);
     EXPECT_EQ(list.count(), 0u);
     platform::SetUrlCacheLocator([] { return std::nullopt; });
     list.append("old row");
-    getIECache(list, all);
+    {
+        testing_support::StepRecorder steps(kScanTag);
+        getIECache(list, all);
+        EXPECT_EQ(steps.lines, (std::vector<int>{100, 102, 190, 192}));
+    }
+    platform::SetUrlCacheCloseObserver({});
     EXPECT_EQ(list.count(), 0u);
     EXPECT_TRUE(reporter.reports.empty());
-    EXPECT_EQ(platform::OpenUrlCacheEnumerations(), 0u);
+    EXPECT_EQ(closed, (std::vector<std::uint32_t>{0, 0}));
+}
+
+namespace {
+
+std::vector<int> concat(std::initializer_list<std::vector<int>> parts) {
+    std::vector<int> out;
+    for (const auto& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+} // namespace
+
+TEST(CacheScan, StepsInOrderForBothCopiesAndWhereEachFailureGoesOn) {
+    testdata::IndexBuilder b;
+    b.add(entry("http://a/1.jpg", "1.jpg"));  // first entry, kept
+    b.add(entry("http://a/2.txt", "2.txt"));  // not kept
+    b.add(entry("http://a/3.gif", "3.gif"));  // kept
+    b.add(entry("Cookie:ann@a/", "ann.txt")); // a cookie
+    b.add(entry("http://a/noext", "noext"));  // no "." in the path
+    Cache cache(b);
+    ASSERT_EQ(cache.folder.str().find('.'), std::string::npos);
+
+    // The first entry's copy of the steps, then the later entries' copy.
+    const std::vector<int> firstHead = {106, 108, 110, 114, 116, 118, 120, 122, 126};
+    const std::vector<int> firstRow = {128, 130, 132, 134, 136, 138, 140, 142};
+    const std::vector<int> next = {146, 148, 152, 154, 156, 160};
+    const std::vector<int> ext = {162, 164, 166, 168, 172};
+    const std::vector<int> noExt = {162, 164, 170, 172};
+    const std::vector<int> row = {174, 176, 178, 180, 182, 184, 186, 188};
+    const std::vector<int> start = {100, 102};
+    const std::vector<int> end = {146, 148, 190, 192};
+    const std::vector<int> normal =
+        concat({start, firstHead, firstRow, next, ext, next, ext, row, next, next, noExt, end});
+
+    struct Case {
+        int failing;
+        std::vector<int> lines;
+        std::vector<std::string> urls; // rows, in the order they were appended
+    };
+    const std::vector<std::string> kept = {"http://a/1.jpg", "http://a/3.gif"};
+    const Case cases[] = {
+        {-1, normal, kept},
+        // The cookie test fails: the entry is skipped.
+        {114,
+         concat({start, {106, 108, 110, 114}, next, ext, next, ext, row, next, next, noExt, end}),
+         {"http://a/3.gif"}},
+        {160,
+         concat({start, firstHead, firstRow, next, next, next, next, end}),
+         {"http://a/1.jpg"}},
+        // The "." test fails: the last piece is taken (the whole path); no box admits it.
+        {164, concat({start, firstHead, firstRow, next, ext, next, ext, row, next, next, ext, end}),
+         kept},
+        // No fill: each later entry is stepped past, never read from the previous record.
+        {154,
+         concat({start,
+                 firstHead,
+                 firstRow,
+                 {146, 148, 152, 154, 156},
+                 {146, 148, 152, 154, 156},
+                 {146, 148, 152, 154, 156},
+                 {146, 148, 152, 154, 156},
+                 end}),
+         {"http://a/1.jpg"}},
+        // The filter fails: the row is built.
+        {172,
+         concat({start, firstHead, firstRow, next, ext, row, next, ext, row, next, next, noExt, row,
+                 end}),
+         {"http://a/1.jpg", "http://a/2.txt", "http://a/3.gif", "http://a/noext"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("failing line " + std::to_string(c.failing));
+        RecordingReporter reporter;
+        FoundFileList list;
+        Switches all;
+        testing_support::StepRecorder steps(kScanTag, c.failing);
+        getIECache(list, all);
+        EXPECT_EQ(steps.lines, c.lines);
+        std::vector<std::string> urls;
+        for (RowId r = 0; r < list.count(); ++r)
+            urls.push_back(list.row(r).url);
+        EXPECT_EQ(urls, c.urls);
+    }
+
+    // Every other step goes on with the step after it (what it failed to do may change
+    // what happens later), and its failure is reported at its own line under the scan's tag.
+    for (std::size_t k = 0; k < normal.size(); ++k) {
+        const int line = normal[k];
+        if (line == 114 || line == 160 || line == 164 || line == 172 ||
+            std::find(normal.begin(), normal.begin() + static_cast<long>(k), line) !=
+                normal.begin() + static_cast<long>(k))
+            continue;
+        SCOPED_TRACE("failing line " + std::to_string(line));
+        RecordingReporter reporter;
+        FoundFileList list;
+        Switches all;
+        testing_support::StepRecorder steps(kScanTag, line);
+        getIECache(list, all);
+        // Where what the failed step left decides a plain comparison after it: no entry
+        // size ends the walk (102, 148); an empty record goes to the loop head (110).
+        const std::map<int, int> decided = {{102, 190}, {110, 146}, {148, 190}};
+        std::vector<int> expected(normal.begin(), normal.begin() + static_cast<long>(k) + 1);
+        if (decided.count(line))
+            expected.push_back(decided.at(line));
+        else if (k + 1 < normal.size())
+            expected.push_back(normal[k + 1]);
+        ASSERT_GE(steps.lines.size(), expected.size());
+        EXPECT_EQ(std::vector<int>(steps.lines.begin(),
+                                   steps.lines.begin() + static_cast<long>(expected.size())),
+                  expected);
+        ASSERT_FALSE(reporter.reports.empty());
+        EXPECT_EQ(reporter.reports[0].line, line);
+        EXPECT_EQ(reporter.reports[0].tag, kScanTag);
+    }
 }
 
 TEST(CacheScan, FailedConditionsRunTheirBodiesAndReportUnderTheScansTag) {
@@ -222,13 +344,14 @@ TEST(CacheScan, AnEntryWithoutABufferIsSkippedAndTheWalkGoesOn) {
     RecordingReporter reporter;
     FoundFileList list;
     Switches all;
+    const std::size_t open = platform::OpenUrlCacheEnumerations();
     platform::SetAllocationLimit(platform::MappedBlockCount() * platform::kPageSize +
                                  16 * platform::kPageSize);
     getIECache(list, all);
     platform::SetAllocationLimit(0);
     EXPECT_EQ(rows(list), (std::vector<std::string>{"http://a/2.jpg|2.jpg|100|ticked",
                                                     "http://a/4.jpg|4.jpg|100|ticked"}));
-    EXPECT_EQ(platform::OpenUrlCacheEnumerations(), 0u);
+    EXPECT_EQ(platform::OpenUrlCacheEnumerations(), open);
 }
 
 TEST(RetrieveCommand, ShowsTheHourglassAroundTheScanAndResetsItAfterAFailure) {
