@@ -512,3 +512,67 @@ TEST(CacheScan, OnlyTheNamesFromTheIndexAreDecodedFromTheAnsiCodePage) {
     EXPECT_EQ(list.row(0).path, folder + "/AAAAAAAA/caf\xC3\xA9[0].jpg");
     EXPECT_EQ(testing_support::ReadAll(list.row(0).path), "jpeg");
 }
+
+TEST(RetrieveCommand, StepsInOrderAndWhereEachFailureGoesOn) {
+    testdata::IndexBuilder b;
+    b.add(entry("http://a/1.jpg", "1.jpg"));
+    Cache cache(b);
+    const std::string tag = "in Orrery2021/08/31.Form1.PushButton1_Click ";
+    struct Case {
+        int failing;
+        std::vector<int> pointer;
+        std::size_t rows;
+    };
+    // A failure goes on with the next step; after a failure at the last the hourglass stays.
+    const Case cases[] = {{-1, {11, 0}, 1}, {100, {0}, 1}, {102, {11, 0}, 0}, {104, {11}, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE("failing line " + std::to_string(c.failing));
+        RecordingReporter reporter;
+        FoundFileList list;
+        Switches all;
+        Pointer pointer;
+        testing_support::StepRecorder steps(tag, c.failing);
+        PushButton1_Click(list, all, pointer);
+        EXPECT_EQ(steps.lines, (std::vector<int>{100, 102, 104}));
+        EXPECT_EQ(pointer.codes, c.pointer);
+        EXPECT_EQ(list.count(), c.rows);
+        EXPECT_EQ(reporter.lines(),
+                  c.failing < 0 ? std::vector<int>{} : std::vector<int>{c.failing});
+    }
+}
+
+TEST(SelectCommands, StepsInOrderAndWhereEachFailureGoesOn) {
+    struct Command {
+        const char* tag;
+        void (*run)(FoundFileList&);
+        bool ticks;
+    };
+    const Command commands[] = {
+        {"in Orrery2021/08/31.Form1.PushButton5_Click ", PushButton5_Click, true},
+        {"in Orrery2021/08/31.Form1.PushButton6_Click ", PushButton6_Click, false}};
+    struct Case {
+        int failing;
+        std::vector<int> lines;
+        std::vector<bool> changed; // which of the three rows the command changed
+    };
+    const Case cases[] = {
+        {-1, {100, 102, 104, 102, 104, 102, 104}, {true, true, true}},
+        {100, {100}, {false, false, false}}, // no row count, no walk
+        {102, {100, 102, 104, 102, 104, 102, 104}, {false, false, false}},
+        {104, {100, 102, 104}, {true, false, false}}, // a failed loop close ends the loop
+    };
+    for (const Command& command : commands) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(command.tag) + "failing line " + std::to_string(c.failing));
+            RecordingReporter reporter;
+            FoundFileList list;
+            for (const char* name : {"a", "b", "c"})
+                list.setTick(list.append(name), !command.ticks);
+            testing_support::StepRecorder steps(command.tag, c.failing);
+            command.run(list);
+            EXPECT_EQ(steps.lines, c.lines);
+            for (std::size_t i = 1; i <= 3; ++i)
+                EXPECT_EQ(list.row(list.rowAt(i)).ticked == command.ticks, c.changed[i - 1]) << i;
+        }
+    }
+}

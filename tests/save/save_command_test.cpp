@@ -305,3 +305,34 @@ TEST(SaveCommand, AFailedFolderTestStillNeverClaimsSuccess) {
     EXPECT_EQ(dialogs.messages[0].rfind("0 files were saved; 1 file could not be saved", 0), 0u)
         << dialogs.messages[0];
 }
+
+TEST(FolderChooser, StepsInOrderAndWhereEachFailureGoesOn) {
+    const std::string tag = "in Orrery2021/08/31.Form1.PushButton8_Click ";
+    struct Case {
+        std::string answer;
+        int failing;
+        std::vector<int> lines;
+        std::vector<std::string> texts;
+    };
+    const Case cases[] = {
+        {"/home/ann", -1, {100, 102, 104, 108}, {"/home/ann/"}},
+        {"//server/share", -1, {100, 102, 104, 106}, {"//server/share/"}},
+        {"", -1, {100, 102}, {}},
+        {"/home/ann", 100, {100, 102}, {}},                       // no path: as if cancelled
+        {"/home/ann", 102, {100, 102}, {}},                       // the test's body ends the click
+        {"/home/ann", 104, {100, 102, 104, 106}, {"/home/ann/"}}, // the test's body runs
+        {"/home/ann", 108, {100, 102, 104, 108}, {}},
+        {"//server/share", 106, {100, 102, 104, 106}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.answer + " failing line " + std::to_string(c.failing));
+        ScriptedDialogs dialogs;
+        RecordingReporter reporter;
+        dialogs.folderAnswers = {c.answer};
+        Box box;
+        testing_support::StepRecorder steps(tag, c.failing);
+        PushButton8_Click(box);
+        EXPECT_EQ(steps.lines, c.lines);
+        EXPECT_EQ(box.texts, c.texts);
+    }
+}
