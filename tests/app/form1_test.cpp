@@ -4,12 +4,14 @@
 #include "platform/qt/qt_settings_backend.h"
 #include "platform/settings.h"
 #include "platform/urlcache.h"
+#include "preview/form2.h"
 #include "test_support.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QImage>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QProgressBar>
@@ -424,4 +426,88 @@ TEST(MainWindow, APathThatIsNotUtf8IsShownReadableAndKeptExact) {
     const QString shown = form.model().data(form.model().index(0, 3), Qt::DisplayRole).toString();
     EXPECT_EQ(shown, QString::fromUtf8("/tmp/Fotos \xEF\xBF\xBDt\xEF\xBF\xBD/AAAAAAAA/a.jpg"));
     EXPECT_EQ(form.list().row(r).path, path);
+}
+
+TEST(MainWindow, StartUpStepsInOrderAndEachFailureGoesOnWithTheNext) {
+    const std::string tag = "in Orrery2021/08/31.Form1.Form_Load ";
+    const std::vector<int> tail = {126, 126, 126, 128, 130, 132, 134, 136, 138, 140,
+                                   142, 144, 146, 148, 150, 152, 154, 156, 158, 160};
+    auto with = [&](std::vector<int> head) {
+        head.insert(head.end(), tail.begin(), tail.end());
+        return head;
+    };
+    for (bool hand : {false, true}) {
+        SCOPED_TRACE(hand ? "with HAND-M.CUR" : "without HAND-M.CUR");
+        const std::vector<int> normal =
+            with(hand ? std::vector<int>{102, 104, 106} : std::vector<int>{102, 104});
+        // Every line once; with the pointer file only the lines it changes.
+        std::vector<int> failing = {-1};
+        for (int line : hand ? std::vector<int>{104, 106} : normal)
+            if (std::find(failing.begin(), failing.end(), line) == failing.end())
+                failing.push_back(line);
+        for (int line : failing) {
+            SCOPED_TRACE("failing line " + std::to_string(line));
+            User user;
+            if (hand)
+                std::filesystem::copy_file(TAMBERLIN_SOURCE_DIR "/resources/HAND-M.CUR",
+                                           user.programFolder.path() / "HAND-M.CUR");
+            app::Form1 form(user.program());
+            testing_support::StepRecorder steps(tag, line);
+            form.Form_Load();
+            // A failed test of the pointer file runs its body: the load is tried anyway.
+            const std::vector<int> expected = line == 104 && !hand ? with({102, 104, 106}) : normal;
+            EXPECT_EQ(steps.lines, expected);
+            // The first report names the failed step; later ones follow from what it left
+            // undone (no columns, then no column widths).
+            ASSERT_EQ(user.reporter.reports.empty(), line < 0);
+            if (line >= 0) {
+                EXPECT_EQ(user.reporter.reports[0].line, line);
+            }
+            // The steps after a failure still ran: the last box is set from its setting.
+            EXPECT_EQ(form.Check11->isChecked(), line != 160);
+        }
+    }
+}
+
+TEST(MainWindow, RowClickStepsInOrderAndEachFailureGoesOnWithTheNext) {
+    User user;
+    const std::string click = "in Orrery2021/08/31.Form1.ListView1_Click ";
+    const std::string load = "in Orrery2021/08/31.Form2.Form_Load ";
+    app::Form1 form(user.program());
+    form.Form_Load();
+    form.show();
+    {
+        // An empty list: the test fails to hold and nothing else runs.
+        testing_support::StepRecorder steps(click);
+        form.ListView1_Click();
+        EXPECT_EQ(steps.lines, (std::vector<int>{100}));
+        EXPECT_EQ(form.previewWindow(), nullptr);
+    }
+    const std::string picture = user.home.file("cache/a.png", "");
+    QImage(4, 4, QImage::Format_RGB32).save(QString::fromStdString(picture), "PNG");
+    const auto r = form.list().append("http://example.com/a.png");
+    form.list().setSubItem(r, 3, picture);
+    form.list().select(r);
+    {
+        testing_support::StepRecorder steps(click);
+        form.ListView1_Click();
+        EXPECT_EQ(steps.lines, (std::vector<int>{100, 102, 104, 106, 108}));
+        ASSERT_NE(form.previewWindow(), nullptr);
+    }
+    {
+        // The preview window's own load, on its first use, under its own tag.
+        form.previewWindow()->close();
+        delete form.previewWindow();
+        testing_support::StepRecorder loadSteps(load);
+        form.ListView1_Click();
+        EXPECT_EQ(loadSteps.lines, (std::vector<int>{100, 102}));
+    }
+    for (int line : {100, 102, 104, 106, 108}) {
+        SCOPED_TRACE("failing line " + std::to_string(line));
+        user.reporter.reports.clear();
+        testing_support::StepRecorder steps(click, line);
+        form.ListView1_Click();
+        EXPECT_EQ(steps.lines, (std::vector<int>{100, 102, 104, 106, 108}));
+        EXPECT_EQ(user.reporter.lines(), std::vector<int>{line});
+    }
 }
