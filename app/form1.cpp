@@ -88,22 +88,29 @@ void Form1::buildControls() {
         c->setObjectName(name);
         return c;
     };
+    // A designed check-box row is lower than the style's indicator and the bold caption:
+    // the box keeps its designed left, width and row, and grows evenly above and below it.
+    auto placeBox = [&](QCheckBox* c, int left, int top, int width, int height) {
+        const int designed = px(height);
+        const int needed = std::max(designed, c->sizeHint().height());
+        c->setGeometry(px(left), px(top) + designed / 2 - needed / 2, px(width), needed);
+    };
 
     Frame2 = new QGroupBox("Filetypes To Retrieve", this);
     Frame2->setObjectName("Frame2");
     place(Frame2, 120, 120, 7800, 765);
     Check2 = check("Check2", "JPG");
-    place(Check2, 240, 360, 690, 195);
+    placeBox(Check2, 240, 360, 690, 195);
     Check4 = check("Check4", "BMP");
-    place(Check4, 1080, 360, 690, 195);
+    placeBox(Check4, 1080, 360, 690, 195);
     Check7 = check("Check7", "GIF");
-    place(Check7, 1980, 360, 690, 195);
+    placeBox(Check7, 1980, 360, 690, 195);
     Check9 = check("Check9", "PNG");
-    place(Check9, 2790, 360, 690, 195);
+    placeBox(Check9, 2790, 360, 690, 195);
     Check10 = check("Check10", "ICO");
-    place(Check10, 3600, 360, 690, 195);
+    placeBox(Check10, 3600, 360, 690, 195);
     Check11 = check("Check11", " Videos (FLV, MP4,AVI)");
-    place(Check11, 4410, 360, 2340, 195);
+    placeBox(Check11, 4410, 360, 2340, 195);
 
     PushButton1 = button(this, "PushButton1", "Start Retrieving Cached Files");
     place(PushButton1, 120, 1020, 7800, 405);
@@ -169,6 +176,8 @@ void Form1::buildControls() {
                                       Check7,    Check4,      Check2};
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    // The list holds the first place: the window opens with the keyboard focus there.
+    ListView1->setFocus(Qt::OtherFocusReason);
 
     connect(PushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
     connect(PushButton3, &QPushButton::clicked, this, &Form1::PushButton3_Click);
@@ -287,8 +296,9 @@ void Form1::setMousePointer(int code) {
         else
             w->unsetCursor();
     }
-    if (code == 11)
-        QGuiApplication::sync(); // show the hourglass now: the scan keeps the event loop busy
+    // Nothing more: the window system is told of the new pointer at once (the X connection
+    // is flushed by the cursor change itself). Flushing through the event loop here would
+    // also run waiting clicks and queued calls inside the command that shows the hourglass.
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {

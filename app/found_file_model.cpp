@@ -29,8 +29,10 @@ QVariant FoundFileModel::data(const QModelIndex& index, int role) const {
         return {};
     const cache::RowId id = list_.rowAt(static_cast<std::size_t>(index.row()) + 1);
     const cache::FoundFile& f = list_.row(id);
+    // A path holds the file system's own bytes, which need not be UTF-8: shown readable,
+    // with a replacement mark for what does not decode, while the list keeps the bytes.
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
-        return QString::fromStdString(list_.subItem(id, index.column()));
+        return QString::fromUtf8(list_.subItem(id, index.column()));
     if (role == Qt::CheckStateRole && index.column() == 0)
         return f.ticked ? Qt::Checked : Qt::Unchecked;
     return {};

@@ -12,7 +12,11 @@ void setEveryTick(FoundFileList& list, const char* tag, bool ticked) {
     g.step(100, [&] { n = list.count(); });
     for (std::size_t i = 1; i <= n; ++i) {
         g.step(102, [&] { list.setTick(list.rowAt(i), ticked); });
-        g.step(104, [] {});
+        // Loop close; when it fails the loop ends, as a failed loop close does.
+        bool next = false;
+        g.step(104, [&] { next = true; });
+        if (!next)
+            break;
     }
 }
 

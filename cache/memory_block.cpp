@@ -26,7 +26,8 @@ void MemoryBlock::WriteTo(Address hReadPointer, std::uint32_t lLength) {
         RtlMoveMemory(address_, hReadPointer, lLength);
 }
 
-std::string MemoryBlock::ExtractString(Address hStartPointer, std::int32_t lMax) const {
+std::string MemoryBlock::ExtractString(Address hStartPointer, std::int32_t lMax,
+                                       std::string_view keptAsIs) const {
     std::string result;
     if (lMax <= 0 || hStartPointer == 0)
         return result;
@@ -40,6 +41,9 @@ std::string MemoryBlock::ExtractString(Address hStartPointer, std::int32_t lMax)
     std::string bytes(length, '\0');
     if (!ReadMemory(hStartPointer, bytes.data(), length))
         return result;
+    if (!keptAsIs.empty() && bytes.size() >= keptAsIs.size() &&
+        std::string_view(bytes).substr(0, keptAsIs.size()) == keptAsIs)
+        return std::string(keptAsIs) + AnsiToUtf8(std::string_view(bytes).substr(keptAsIs.size()));
     return AnsiToUtf8(bytes);
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace cache {
 
@@ -25,7 +26,10 @@ class MemoryBlock {
     void WriteTo(platform::Address hReadPointer, std::uint32_t lLength);
     // The zero-terminated ANSI string at hStartPointer, decoded to UTF-8; the empty text
     // when the address does not lead to a readable string. At most lMax bytes are read.
-    std::string ExtractString(platform::Address hStartPointer, std::int32_t lMax) const;
+    // When the string starts with keptAsIs, those bytes are file-system bytes that are not
+    // ANSI text: they are kept exactly and only the rest is decoded.
+    std::string ExtractString(platform::Address hStartPointer, std::int32_t lMax,
+                              std::string_view keptAsIs = {}) const;
     void ReleaseMemory();
 
   private:

@@ -101,6 +101,12 @@ void getIECache(FoundFileList& list, const FileTypeSwitches& boxes) {
     auto extract = [&](Address at) {
         return buffer ? buffer->ExtractString(at, entrySize) : std::string();
     };
+    // A local file name starts with the cache's folder, a path of the file system that must
+    // reach the copy and the preview byte for byte; only the rest is ANSI text.
+    auto extractLocal = [&](Address at) {
+        return buffer ? buffer->ExtractString(at, entrySize, platform::UrlCacheFolderPrefix(handle))
+                      : std::string();
+    };
 
     // The row for a kept entry (lines 128-142 for the first entry, 174-188 for the rest).
     auto buildRow = [&](int base) {
@@ -111,8 +117,8 @@ void getIECache(FoundFileList& list, const FileTypeSwitches& boxes) {
             const std::uint64_t size = std::uint64_t{rec.dwSizeHigh} << 32 | rec.dwSizeLow;
             list.setSubItem(row, 2, std::to_string(size));
         });
-        g.step(base + 8, [&] { list.setSubItem(row, 3, extract(rec.lpszLocalFileName)); });
-        g.step(base + 10, [&] { localName = extract(rec.lpszLocalFileName); });
+        g.step(base + 8, [&] { list.setSubItem(row, 3, extractLocal(rec.lpszLocalFileName)); });
+        g.step(base + 10, [&] { localName = extractLocal(rec.lpszLocalFileName); });
         std::vector<std::string> pieces;
         g.step(base + 12, [&] { pieces = split(localName, kSeparator); });
         g.step(base + 14, [&] { list.setSubItem(row, 1, pieces.at(pieces.size() - 1)); });
@@ -139,7 +145,7 @@ void getIECache(FoundFileList& list, const FileTypeSwitches& boxes) {
                 const bool cookie = g.test(
                     114, [&] { return extract(rec.lpszSourceUrlName).substr(0, 6) == "Cookie"; });
                 if (!cookie) {
-                    g.step(116, [&] { localName = extract(rec.lpszLocalFileName); });
+                    g.step(116, [&] { localName = extractLocal(rec.lpszLocalFileName); });
                     std::vector<std::string> pieces;
                     g.step(118, [&] { pieces = split(localName, '.'); });
                     if (g.test(120, [&] { return pieces.size() >= 2; }))
@@ -170,13 +176,23 @@ void getIECache(FoundFileList& list, const FileTypeSwitches& boxes) {
         });
         if (skipped)
             continue;
-        g.step(154, [&] { platform::FindNextUrlCacheEntryA(handle, bufferHandle(), &entrySize); });
+        bool filled = false;
+        g.step(154, [&] {
+            filled = platform::FindNextUrlCacheEntryA(handle, bufferHandle(), &entrySize);
+        });
         g.step(156, copyRecord);
+        if (!filled) {
+            // The entry was not copied (its buffer was lost to a failed step, or too small)
+            // and the enumeration has not moved: step past it, or it would be probed again
+            // and again; and never work on what the buffer held before.
+            platform::SkipUrlCacheEntry(handle);
+            continue;
+        }
         if (rec.lpszSourceUrlName == 0) // line 158
             continue;
         if (g.test(160, [&] { return extract(rec.lpszSourceUrlName).substr(0, 6) == "Cookie"; }))
             continue;
-        g.step(162, [&] { localName = extract(rec.lpszLocalFileName); });
+        g.step(162, [&] { localName = extractLocal(rec.lpszLocalFileName); });
         std::vector<std::string> pieces;
         if (g.test(164, [&] { return localName.find('.') != std::string::npos; })) {
             g.step(166, [&] { pieces = split(localName, '.'); });

@@ -1,6 +1,5 @@
 #include "platform/urlcache.h"
 
-#include "platform/codepage.h"
 #include "platform/urlcache/index_reader.h"
 #include "platform/urlcache/locator.h"
 
@@ -19,8 +18,14 @@ struct Entry {
     std::optional<std::string> localFile; // ANSI bytes
 };
 
+// The index's entries, with the folder their local file names are built from.
+struct Entries {
+    std::vector<Entry> list;
+    std::string folder; // file-system bytes, as the locator found them
+};
+
 struct Enumeration {
-    std::vector<Entry> entries;
+    Entries entries;
     std::size_t next = 0;
 };
 
@@ -38,13 +43,14 @@ struct FileState {
 // What the last probe read, kept for the fill that normally comes next.
 struct ProbeSnapshot {
     FileState state;
-    std::vector<Entry> entries;
+    Entries entries;
 };
 
 UrlCacheLocator g_locator;
 std::map<std::uint32_t, Enumeration> g_enumerations;
 std::uint32_t g_nextHandle = 1;
 std::optional<ProbeSnapshot> g_probed;
+std::function<void(std::uint32_t)> g_closeObserver;
 
 // Reads the whole index once, read-only; the cache's own writer may change it meanwhile,
 // so nothing is mapped and the bytes are taken as they are.
@@ -81,8 +87,8 @@ std::optional<FileState> currentState(const std::string& path) {
                      std::int64_t{st.st_mtim.tv_sec} * 1'000'000'000 + st.st_mtim.tv_nsec};
 }
 
-std::vector<Entry> loadEntries(FileState& state) {
-    std::vector<Entry> out;
+Entries loadEntries(FileState& state) {
+    Entries out;
     const auto source = LocateUrlCache();
     if (!source)
         return out;
@@ -90,14 +96,17 @@ std::vector<Entry> loadEntries(FileState& state) {
     if (bytes.empty())
         return out;
     auto contents = urlcache::ReadIndex(bytes);
-    const std::string folder = Utf8ToAnsi(source->containerFolder);
-    out.reserve(contents.entries.size());
+    // The container folder is a path of this file system (whatever bytes the user's folders
+    // are named with), not ANSI text: it goes into the local file names unchanged. Only the
+    // cache folder's name and the file name, both read from the index, are ANSI.
+    out.folder = source->containerFolder;
+    out.list.reserve(contents.entries.size());
     for (auto& e : contents.entries) {
         Entry entry;
         if (e.fileName && e.directory)
-            entry.localFile = folder + "/" + *e.directory + "/" + *e.fileName;
+            entry.localFile = out.folder + "/" + *e.directory + "/" + *e.fileName;
         entry.raw = std::move(e);
-        out.push_back(std::move(entry));
+        out.list.push_back(std::move(entry));
     }
     return out;
 }
@@ -173,8 +182,8 @@ bool probeOrFill(const Entry* e, Address buffer, std::int32_t* size) {
 
 // The entries of the index: what the last probe read when the file has not changed since,
 // else a fresh read.
-std::vector<Entry> takeEntries(FileState& state) {
-    std::vector<Entry> entries;
+Entries takeEntries(FileState& state) {
+    Entries entries;
     const auto source = LocateUrlCache();
     if (g_probed && source && currentState(source->indexFile) == g_probed->state) {
         entries = std::move(g_probed->entries);
@@ -208,7 +217,7 @@ std::uint32_t FindFirstUrlCacheEntryA(const char* searchPattern, Address entryIn
     }
     FileState state;
     Enumeration en{takeEntries(state)};
-    const Entry* first = en.entries.empty() ? nullptr : &en.entries.front();
+    const Entry* first = en.entries.list.empty() ? nullptr : &en.entries.list.front();
     if (!probeOrFill(first, entryInfo, entryInfoSize)) {
         if (first)
             g_probed = ProbeSnapshot{state, std::move(en.entries)};
@@ -222,7 +231,7 @@ bool FindNextUrlCacheEntryA(std::uint32_t handle, Address entryInfo, std::int32_
     if (it == g_enumerations.end())
         return false;
     Enumeration& en = it->second;
-    const Entry* e = en.next < en.entries.size() ? &en.entries[en.next] : nullptr;
+    const Entry* e = en.next < en.entries.list.size() ? &en.entries.list[en.next] : nullptr;
     if (!probeOrFill(e, entryInfo, entryInfoSize))
         return false;
     ++en.next;
@@ -230,20 +239,33 @@ bool FindNextUrlCacheEntryA(std::uint32_t handle, Address entryInfo, std::int32_
 }
 
 bool FindCloseUrlCache(std::uint32_t handle) {
+    if (g_closeObserver)
+        g_closeObserver(handle);
     return g_enumerations.erase(handle) != 0;
+}
+
+std::string UrlCacheFolderPrefix(std::uint32_t handle) {
+    const auto it = g_enumerations.find(handle);
+    if (it == g_enumerations.end() || it->second.entries.folder.empty())
+        return {};
+    return it->second.entries.folder + "/";
+}
+
+void SetUrlCacheCloseObserver(std::function<void(std::uint32_t)> observer) {
+    g_closeObserver = std::move(observer);
 }
 
 std::uint32_t FindFirstUrlCacheEntrySkipA() {
     FileState state;
     Enumeration en{takeEntries(state)};
-    if (en.entries.empty())
+    if (en.entries.list.empty())
         return 0;
     return openEnumeration(std::move(en));
 }
 
 bool SkipUrlCacheEntry(std::uint32_t handle) {
     auto it = g_enumerations.find(handle);
-    if (it == g_enumerations.end() || it->second.next >= it->second.entries.size())
+    if (it == g_enumerations.end() || it->second.next >= it->second.entries.list.size())
         return false;
     ++it->second.next;
     return true;

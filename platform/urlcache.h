@@ -42,6 +42,11 @@ std::uint32_t FindFirstUrlCacheEntryA(const char* searchPattern, Address entryIn
 bool FindNextUrlCacheEntryA(std::uint32_t handle, Address entryInfo, std::int32_t* entryInfoSize);
 bool FindCloseUrlCache(std::uint32_t handle);
 
+// The leading bytes that every local file name of this enumeration starts with and that
+// are a path of the file system rather than ANSI text: the container folder and its
+// separator. On a system whose paths are ANSI this is empty. "" for an unknown handle.
+std::string UrlCacheFolderPrefix(std::uint32_t handle);
+
 // When no buffer can be had for an entry, the walk can still step past it: the first
 // opens an enumeration already past the first entry, the second advances one entry.
 // Both return 0/false when there is nothing to step over.
@@ -51,12 +56,14 @@ bool SkipUrlCacheEntry(std::uint32_t handle);
 // Where the index lives. By default: the content cache of $WINEPREFIX (else ~/.wine).
 struct UrlCacheSource {
     std::string indexFile;
-    std::string containerFolder; // Unix path; the local file names are built from it
+    std::string containerFolder; // file-system path (bytes); the local file names start with it
 };
 using UrlCacheLocator = std::function<std::optional<UrlCacheSource>()>;
 void SetUrlCacheLocator(UrlCacheLocator locator); // empty: back to the default
 std::optional<UrlCacheSource> LocateUrlCache();
 
 std::size_t OpenUrlCacheEnumerations(); // for tests: handles not yet closed
+// For tests: told the handle of every FindCloseUrlCache call (empty: no one is told).
+void SetUrlCacheCloseObserver(std::function<void(std::uint32_t)> observer);
 
 } // namespace platform

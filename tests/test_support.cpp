@@ -6,6 +6,7 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <stdexcept>
 #include <unistd.h>
 
 namespace testing_support {
@@ -24,6 +25,21 @@ std::vector<int> RecordingReporter::lines() const {
     for (const auto& r : reports)
         out.push_back(r.line);
     return out;
+}
+
+StepRecorder::StepRecorder(std::string tag, int failingLine)
+    : tag_(std::move(tag)), failingLine_(failingLine) {
+    app::setStepHook([this](const std::string& procedure, int line) {
+        if (procedure != tag_)
+            return;
+        lines.push_back(line);
+        if (line == failingLine_)
+            throw std::runtime_error("Step failed");
+    });
+}
+
+StepRecorder::~StepRecorder() {
+    app::setStepHook({});
 }
 
 ScriptedDialogs::ScriptedDialogs() {

@@ -28,6 +28,21 @@ class RecordingReporter final : public app::ErrorReporter {
     std::vector<int> lines() const;
 };
 
+// Records the numbered steps one guarded procedure (known by its tag) runs, through the
+// guard's step hook, for its lifetime; every step at failingLine fails.
+class StepRecorder {
+  public:
+    explicit StepRecorder(std::string tag, int failingLine = -1);
+    ~StepRecorder();
+    StepRecorder(const StepRecorder&) = delete;
+    StepRecorder& operator=(const StepRecorder&) = delete;
+    std::vector<int> lines;
+
+  private:
+    std::string tag_;
+    int failingLine_;
+};
+
 // Records information boxes and answers folder pickers from a queue.
 class ScriptedDialogs final : public platform::Dialogs {
   public:

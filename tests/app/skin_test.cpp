@@ -38,12 +38,18 @@ TEST(Skin, PresentSkinColoursTheFramesAndBoxesThenDrivesTheEngineInOrder) {
     app::Form1 form(QString::fromStdString(d.str()));
     const QColor face = app::ButtonFaceColour();
     ASSERT_NE(face, QColor(Qt::white));
+    const QPalette text3 = form.Text3->palette();
+    const QPalette list = form.ListView1->palette();
     app::ApplySkin(&form, form.skinFramework(), QString::fromStdString(d.str()));
     for (QWidget* w :
          std::initializer_list<QWidget*>{&form, form.Frame1, form.Frame2, form.Check2, form.Check4,
                                          form.Check7, form.Check9, form.Check10, form.Check11})
         EXPECT_EQ(background(w), face) << w->objectName().toStdString();
-    EXPECT_FALSE(form.Text3->autoFillBackground() && background(form.Text3) == face);
+    // The text box and the list keep the colour they paint their contents with.
+    EXPECT_EQ(form.Text3->palette().color(QPalette::Base), text3.color(QPalette::Base));
+    EXPECT_EQ(form.ListView1->palette().color(QPalette::Base), list.color(QPalette::Base));
+    EXPECT_NE(form.Text3->palette().color(QPalette::Base), face);
+    EXPECT_FALSE(form.Text3->autoFillBackground());
     EXPECT_EQ(form.skinFramework().calls(),
               (QStringList{"LoadSkin", "Options", "Option5", "Option10", "ApplyWindow"}));
     EXPECT_EQ(form.skinFramework().GetProperty(1).toInt() & 1, 1);

@@ -53,7 +53,13 @@ TEST(MemoryBlock, AllocateReleasesTheOldBlockAndReleaseIsIdempotent) {
     {
         MemoryBlock block;
         block.Allocate(10);
+        const Address first = block.Handle();
+        // Blocks are placed first-fit: the next block lands where the old one was only if
+        // the old one was already gone when it was placed.
+        block.Allocate(10);
+        EXPECT_EQ(block.Handle(), first);
         block.Allocate(5000);
+        EXPECT_EQ(block.Handle(), first);
         EXPECT_EQ(MappedBlockCount(), before + 1);
         block.ReleaseMemory();
         block.ReleaseMemory();

@@ -3,12 +3,14 @@
 #include "platform/codepage.h"
 #include "platform/memory.h"
 #include "platform/urlcache.h"
+#include "save/save_command.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <fstream>
+#include <map>
 
 using namespace cache;
 using testing_support::RecordingReporter;
@@ -162,14 +164,135 @@ TEST(CacheScan, AnEmptyOrMissingCacheEmptiesTheListAndClosesHandleZero) {
     Cache cache{testdata::IndexBuilder{}};
     RecordingReporter reporter;
     Switches all;
+    std::vector<std::uint32_t> closed;
+    platform::SetUrlCacheCloseObserver([&](std::uint32_t h) { closed.push_back(h); });
     getIECache(list, all);
     EXPECT_EQ(list.count(), 0u);
     platform::SetUrlCacheLocator([] { return std::nullopt; });
     list.append("old row");
-    getIECache(list, all);
+    {
+        testing_support::StepRecorder steps(kScanTag);
+        getIECache(list, all);
+        EXPECT_EQ(steps.lines, (std::vector<int>{100, 102, 190, 192}));
+    }
+    platform::SetUrlCacheCloseObserver({});
     EXPECT_EQ(list.count(), 0u);
     EXPECT_TRUE(reporter.reports.empty());
-    EXPECT_EQ(platform::OpenUrlCacheEnumerations(), 0u);
+    EXPECT_EQ(closed, (std::vector<std::uint32_t>{0, 0}));
+}
+
+namespace {
+
+std::vector<int> concat(std::initializer_list<std::vector<int>> parts) {
+    std::vector<int> out;
+    for (const auto& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+} // namespace
+
+TEST(CacheScan, StepsInOrderForBothCopiesAndWhereEachFailureGoesOn) {
+    testdata::IndexBuilder b;
+    b.add(entry("http://a/1.jpg", "1.jpg"));  // first entry, kept
+    b.add(entry("http://a/2.txt", "2.txt"));  // not kept
+    b.add(entry("http://a/3.gif", "3.gif"));  // kept
+    b.add(entry("Cookie:ann@a/", "ann.txt")); // a cookie
+    b.add(entry("http://a/noext", "noext"));  // no "." in the path
+    Cache cache(b);
+    ASSERT_EQ(cache.folder.str().find('.'), std::string::npos);
+
+    // The first entry's copy of the steps, then the later entries' copy.
+    const std::vector<int> firstHead = {106, 108, 110, 114, 116, 118, 120, 122, 126};
+    const std::vector<int> firstRow = {128, 130, 132, 134, 136, 138, 140, 142};
+    const std::vector<int> next = {146, 148, 152, 154, 156, 160};
+    const std::vector<int> ext = {162, 164, 166, 168, 172};
+    const std::vector<int> noExt = {162, 164, 170, 172};
+    const std::vector<int> row = {174, 176, 178, 180, 182, 184, 186, 188};
+    const std::vector<int> start = {100, 102};
+    const std::vector<int> end = {146, 148, 190, 192};
+    const std::vector<int> normal =
+        concat({start, firstHead, firstRow, next, ext, next, ext, row, next, next, noExt, end});
+
+    struct Case {
+        int failing;
+        std::vector<int> lines;
+        std::vector<std::string> urls; // rows, in the order they were appended
+    };
+    const std::vector<std::string> kept = {"http://a/1.jpg", "http://a/3.gif"};
+    const Case cases[] = {
+        {-1, normal, kept},
+        // The cookie test fails: the entry is skipped.
+        {114,
+         concat({start, {106, 108, 110, 114}, next, ext, next, ext, row, next, next, noExt, end}),
+         {"http://a/3.gif"}},
+        {160,
+         concat({start, firstHead, firstRow, next, next, next, next, end}),
+         {"http://a/1.jpg"}},
+        // The "." test fails: the last piece is taken (the whole path); no box admits it.
+        {164, concat({start, firstHead, firstRow, next, ext, next, ext, row, next, next, ext, end}),
+         kept},
+        // No fill: each later entry is stepped past, never read from the previous record.
+        {154,
+         concat({start,
+                 firstHead,
+                 firstRow,
+                 {146, 148, 152, 154, 156},
+                 {146, 148, 152, 154, 156},
+                 {146, 148, 152, 154, 156},
+                 {146, 148, 152, 154, 156},
+                 end}),
+         {"http://a/1.jpg"}},
+        // The filter fails: the row is built.
+        {172,
+         concat({start, firstHead, firstRow, next, ext, row, next, ext, row, next, next, noExt, row,
+                 end}),
+         {"http://a/1.jpg", "http://a/2.txt", "http://a/3.gif", "http://a/noext"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("failing line " + std::to_string(c.failing));
+        RecordingReporter reporter;
+        FoundFileList list;
+        Switches all;
+        testing_support::StepRecorder steps(kScanTag, c.failing);
+        getIECache(list, all);
+        EXPECT_EQ(steps.lines, c.lines);
+        std::vector<std::string> urls;
+        for (RowId r = 0; r < list.count(); ++r)
+            urls.push_back(list.row(r).url);
+        EXPECT_EQ(urls, c.urls);
+    }
+
+    // Every other step goes on with the step after it (what it failed to do may change
+    // what happens later), and its failure is reported at its own line under the scan's tag.
+    for (std::size_t k = 0; k < normal.size(); ++k) {
+        const int line = normal[k];
+        if (line == 114 || line == 160 || line == 164 || line == 172 ||
+            std::find(normal.begin(), normal.begin() + static_cast<long>(k), line) !=
+                normal.begin() + static_cast<long>(k))
+            continue;
+        SCOPED_TRACE("failing line " + std::to_string(line));
+        RecordingReporter reporter;
+        FoundFileList list;
+        Switches all;
+        testing_support::StepRecorder steps(kScanTag, line);
+        getIECache(list, all);
+        // Where what the failed step left decides a plain comparison after it: no entry
+        // size ends the walk (102, 148); an empty record goes to the loop head (110).
+        const std::map<int, int> decided = {{102, 190}, {110, 146}, {148, 190}};
+        std::vector<int> expected(normal.begin(), normal.begin() + static_cast<long>(k) + 1);
+        if (decided.count(line))
+            expected.push_back(decided.at(line));
+        else if (k + 1 < normal.size())
+            expected.push_back(normal[k + 1]);
+        ASSERT_GE(steps.lines.size(), expected.size());
+        EXPECT_EQ(std::vector<int>(steps.lines.begin(),
+                                   steps.lines.begin() + static_cast<long>(expected.size())),
+                  expected);
+        ASSERT_FALSE(reporter.reports.empty());
+        EXPECT_EQ(reporter.reports[0].line, line);
+        EXPECT_EQ(reporter.reports[0].tag, kScanTag);
+    }
 }
 
 TEST(CacheScan, FailedConditionsRunTheirBodiesAndReportUnderTheScansTag) {
@@ -221,13 +344,14 @@ TEST(CacheScan, AnEntryWithoutABufferIsSkippedAndTheWalkGoesOn) {
     RecordingReporter reporter;
     FoundFileList list;
     Switches all;
+    const std::size_t open = platform::OpenUrlCacheEnumerations();
     platform::SetAllocationLimit(platform::MappedBlockCount() * platform::kPageSize +
                                  16 * platform::kPageSize);
     getIECache(list, all);
     platform::SetAllocationLimit(0);
     EXPECT_EQ(rows(list), (std::vector<std::string>{"http://a/2.jpg|2.jpg|100|ticked",
                                                     "http://a/4.jpg|4.jpg|100|ticked"}));
-    EXPECT_EQ(platform::OpenUrlCacheEnumerations(), 0u);
+    EXPECT_EQ(platform::OpenUrlCacheEnumerations(), open);
 }
 
 TEST(RetrieveCommand, ShowsTheHourglassAroundTheScanAndResetsItAfterAFailure) {
@@ -284,4 +408,171 @@ TEST(CacheScan, WineFixtureRowsFollowFromItsEntries) {
     EXPECT_EQ(std::count_if(byUrl.begin(), byUrl.end(),
                             [](auto& kv) { return kv.second->fileName.rfind("image[", 0) == 0; }),
               30);
+}
+
+namespace {
+
+// The Wine fixture's prefix copied under a folder of the given name; the user's own folders
+// may be named with any bytes.
+struct PrefixUnder {
+    explicit PrefixUnder(const std::string& folderName) {
+        prefix = root.str() + "/" + folderName + "/.wine";
+        std::filesystem::create_directories(prefix);
+        std::filesystem::copy(testing_support::FixturesFolder() + "/url-cache/wine/prefix", prefix,
+                              std::filesystem::copy_options::recursive);
+    }
+    ScratchFolder root;
+    std::string prefix;
+};
+
+// Lists, "previews" (opens the path a row click would open) and saves every row of the
+// fixture prefix found at `prefix`; the path bytes under `prefix` must be the real ones.
+void listPreviewAndSave(const std::string& prefix) {
+    testing_support::ScopedEnv wineprefix("WINEPREFIX", prefix.c_str());
+    platform::SetAnsiCodePage(1252);
+    RecordingReporter reporter;
+    testing_support::ScriptedDialogs dialogs;
+    FoundFileList list;
+    Switches all;
+    getIECache(list, all);
+    platform::SetAnsiCodePage(0);
+    EXPECT_TRUE(reporter.reports.empty());
+    ASSERT_EQ(list.count(), 61u); // as from the prefix where the fixture lies
+
+    const std::string original = testing_support::FixturesFolder() + "/url-cache/wine/prefix";
+    std::size_t present = 0;
+    for (RowId r = 0; r < list.count(); ++r) {
+        const FoundFile& f = list.row(r);
+        ASSERT_EQ(f.path.rfind(prefix + "/", 0), 0u) << f.path;
+        const std::string inside = f.path.substr(prefix.size());
+        EXPECT_EQ(f.path.substr(f.path.size() - f.fileName.size()), f.fileName);
+        if (!std::filesystem::exists(original + inside))
+            continue;
+        ++present;
+        // What the preview opens is the cached file itself.
+        list.select(r);
+        EXPECT_EQ(testing_support::ReadAll(list.subItem(list.selected(), 3)),
+                  testing_support::ReadAll(original + inside))
+            << inside;
+    }
+    EXPECT_EQ(present, 60u);
+
+    ScratchFolder out;
+    struct Window final : save::SaveWindow {
+        std::string folder;
+        std::string destinationText() const override { return folder; }
+        void setProgress(std::size_t, std::size_t) override {}
+    } window;
+    window.folder = out.str() + "/";
+    save::PushButton3_Click(list, window);
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].rfind("60 files were saved; 1 file could not be saved", 0), 0u)
+        << dialogs.messages[0];
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out.path()),
+                            std::filesystem::directory_iterator()),
+              60);
+}
+
+} // namespace
+
+TEST(CacheScan, APrefixUnderAFolderTheAnsiCodePageCannotSpellStillListsPreviewsAndSaves) {
+    SKIP_WITHOUT_FIXTURES();
+    {
+        SCOPED_TRACE("Polish and Japanese letters");
+        PrefixUnder p("\xC5\x81\xC3\xB3\x64\xC5\xBA \xE6\x9D\xB1\xE4\xBA\xAC"); // "Łódź 東京"
+        listPreviewAndSave(p.prefix);
+    }
+    {
+        SCOPED_TRACE("a name that is not UTF-8");
+        PrefixUnder p("Fotos \xE9t\xE9 \xFF\xFE"); // Latin-1 bytes, as an old disk named it
+        listPreviewAndSave(p.prefix);
+    }
+}
+
+TEST(CacheScan, OnlyTheNamesFromTheIndexAreDecodedFromTheAnsiCodePage) {
+    ScratchFolder root;
+    const std::string folder = root.str() + "/\xC5\x81ukasz \xFF/Content.IE5"; // "Łukasz"
+    std::filesystem::create_directories(folder + "/AAAAAAAA");
+    testdata::IndexBuilder b;
+    b.add(entry("http://a/caf\xE9.jpg", "caf\xE9[0].jpg")); // Windows-1252 in the index
+    testdata::WriteFile(folder + "/index.dat", b.build());
+    std::ofstream(folder + "/AAAAAAAA/caf\xC3\xA9[0].jpg") << "jpeg";
+    platform::SetUrlCacheLocator([&] {
+        return platform::UrlCacheSource{folder + "/index.dat", folder};
+    });
+    platform::SetAnsiCodePage(1252);
+    FoundFileList list;
+    Switches all;
+    getIECache(list, all);
+    platform::SetAnsiCodePage(0);
+    platform::SetUrlCacheLocator({});
+    ASSERT_EQ(list.count(), 1u);
+    EXPECT_EQ(list.row(0).url, "http://a/caf\xC3\xA9.jpg");
+    EXPECT_EQ(list.row(0).fileName, "caf\xC3\xA9[0].jpg");
+    EXPECT_EQ(list.row(0).path, folder + "/AAAAAAAA/caf\xC3\xA9[0].jpg");
+    EXPECT_EQ(testing_support::ReadAll(list.row(0).path), "jpeg");
+}
+
+TEST(RetrieveCommand, StepsInOrderAndWhereEachFailureGoesOn) {
+    testdata::IndexBuilder b;
+    b.add(entry("http://a/1.jpg", "1.jpg"));
+    Cache cache(b);
+    const std::string tag = "in Orrery2021/08/31.Form1.PushButton1_Click ";
+    struct Case {
+        int failing;
+        std::vector<int> pointer;
+        std::size_t rows;
+    };
+    // A failure goes on with the next step; after a failure at the last the hourglass stays.
+    const Case cases[] = {{-1, {11, 0}, 1}, {100, {0}, 1}, {102, {11, 0}, 0}, {104, {11}, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE("failing line " + std::to_string(c.failing));
+        RecordingReporter reporter;
+        FoundFileList list;
+        Switches all;
+        Pointer pointer;
+        testing_support::StepRecorder steps(tag, c.failing);
+        PushButton1_Click(list, all, pointer);
+        EXPECT_EQ(steps.lines, (std::vector<int>{100, 102, 104}));
+        EXPECT_EQ(pointer.codes, c.pointer);
+        EXPECT_EQ(list.count(), c.rows);
+        EXPECT_EQ(reporter.lines(),
+                  c.failing < 0 ? std::vector<int>{} : std::vector<int>{c.failing});
+    }
+}
+
+TEST(SelectCommands, StepsInOrderAndWhereEachFailureGoesOn) {
+    struct Command {
+        const char* tag;
+        void (*run)(FoundFileList&);
+        bool ticks;
+    };
+    const Command commands[] = {
+        {"in Orrery2021/08/31.Form1.PushButton5_Click ", PushButton5_Click, true},
+        {"in Orrery2021/08/31.Form1.PushButton6_Click ", PushButton6_Click, false}};
+    struct Case {
+        int failing;
+        std::vector<int> lines;
+        std::vector<bool> changed; // which of the three rows the command changed
+    };
+    const Case cases[] = {
+        {-1, {100, 102, 104, 102, 104, 102, 104}, {true, true, true}},
+        {100, {100}, {false, false, false}}, // no row count, no walk
+        {102, {100, 102, 104, 102, 104, 102, 104}, {false, false, false}},
+        {104, {100, 102, 104}, {true, false, false}}, // a failed loop close ends the loop
+    };
+    for (const Command& command : commands) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(command.tag) + "failing line " + std::to_string(c.failing));
+            RecordingReporter reporter;
+            FoundFileList list;
+            for (const char* name : {"a", "b", "c"})
+                list.setTick(list.append(name), !command.ticks);
+            testing_support::StepRecorder steps(command.tag, c.failing);
+            command.run(list);
+            EXPECT_EQ(steps.lines, c.lines);
+            for (std::size_t i = 1; i <= 3; ++i)
+                EXPECT_EQ(list.row(list.rowAt(i)).ticked == command.ticks, c.changed[i - 1]) << i;
+        }
+    }
 }

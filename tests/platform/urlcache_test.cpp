@@ -238,3 +238,31 @@ TEST(UrlCacheEnumeration, AnIndexRewrittenBetweenProbeAndFillIsReadAfresh) {
     EXPECT_EQ(stringAt(rec.lpszSourceUrlName), "http://example.com/a-much-longer-address/new.jpg");
     FindCloseUrlCache(h);
 }
+
+TEST(UrlCacheEnumeration, TheFolderPartOfALocalNameIsTheFileSystemsOwnBytes) {
+    ScratchFolder root;
+    const std::string folder = root.str() + "/\xC5\x81\xC3\xB3\x64\xC5\xBA \xFF"; // not ANSI
+    std::filesystem::create_directories(folder);
+    testdata::IndexBuilder b;
+    testdata::Record r;
+    r.url = "http://example.com/a.jpg";
+    r.fileName = "a[1].jpg";
+    b.add(r);
+    testdata::WriteFile(folder + "/index.dat", b.build());
+    SetUrlCacheLocator([&] { return UrlCacheSource{folder + "/index.dat", folder}; });
+    SetAnsiCodePage(1252);
+    std::int32_t size = 0;
+    FindFirstUrlCacheEntryA(nullptr, 0, &size);
+    Buffer buf(static_cast<std::uint32_t>(size));
+    const std::uint32_t h = FindFirstUrlCacheEntryA(nullptr, buf.address, &size);
+    SetAnsiCodePage(0);
+    SetUrlCacheLocator({});
+    ASSERT_NE(h, 0u);
+    INTERNET_CACHE_ENTRY_INFOA rec{};
+    ReadMemory(buf.address, &rec, sizeof rec);
+    EXPECT_EQ(stringAt(rec.lpszLocalFileName), folder + "/AAAAAAAA/a[1].jpg");
+    EXPECT_EQ(UrlCacheFolderPrefix(h), folder + "/");
+    EXPECT_EQ(UrlCacheFolderPrefix(h + 1), "");
+    FindCloseUrlCache(h);
+    EXPECT_EQ(UrlCacheFolderPrefix(h), "");
+}

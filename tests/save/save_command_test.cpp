@@ -202,3 +202,137 @@ TEST(FolderChooser, PathRules) {
     EXPECT_EQ(InitialBrowseFolder, std::string(1, '\0'));
     EXPECT_EQ(BrowseCallback(0, 1, 0, 0), 0);
 }
+
+namespace {
+
+std::vector<int> concat(std::initializer_list<std::vector<int>> parts) {
+    std::vector<int> out;
+    for (const auto& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+} // namespace
+
+TEST(SaveCommand, StepsInOrderAndWhereEachFailureGoesOn) {
+    using testing_support::StepRecorder;
+    const std::vector<int> row = {112, 114, 116, 118};
+    const std::vector<int> walk = concat({{106, 108, 110}, row, row, {120}});
+    const std::string allNotSaved = "0 files were saved; 2 files could not be saved";
+    struct Case {
+        int failing;
+        std::vector<int> lines;
+        std::string message; // "" for none; otherwise how the message starts
+        int copies;
+    };
+    const Case cases[] = {
+        {-1, walk, "Done.", 2},
+        {106, walk, "Done.", 2}, // goes on at 108, not into "Nothing to save."
+        {108, walk, "Done.", 2}, // goes on at 110: the walk starts
+        {110, {106, 108, 110, 120}, "No file was saved", 0},
+        {112, walk, "Done.", 2},
+        {114, walk, allNotSaved, 0},
+        {116, walk, allNotSaved, 0},
+        {118, concat({{106, 108, 110}, row, {120}}), "1 file was saved; 1 file could not be saved",
+         1}, // the walk ends at a failed loop close
+        {120, walk, "", 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("failing line " + std::to_string(c.failing));
+        ScriptedDialogs dialogs;
+        RecordingReporter reporter;
+        Fixture f;
+        FoundFileList list;
+        addRow(list, f.cached("A/1.jpg", "1"));
+        addRow(list, f.cached("A/2.jpg", "2"));
+        Window w;
+        w.destination = f.out + "/";
+        StepRecorder steps(kSaveTag, c.failing);
+        PushButton3_Click(list, w);
+        EXPECT_EQ(steps.lines, c.lines);
+        if (c.message.empty()) {
+            EXPECT_TRUE(dialogs.messages.empty());
+        } else {
+            ASSERT_EQ(dialogs.messages.size(), 1u);
+            EXPECT_EQ(dialogs.messages[0].rfind(c.message, 0), 0u) << dialogs.messages[0];
+        }
+        const auto copied = std::distance(std::filesystem::directory_iterator(f.out),
+                                          std::filesystem::directory_iterator());
+        EXPECT_EQ(copied, c.copies);
+        for (const auto& r : reporter.reports)
+            EXPECT_EQ(r.line, c.failing);
+    }
+
+    // The short routes, and a failure on each of their closing messages.
+    for (int failing : {-1, 124}) {
+        ScriptedDialogs dialogs;
+        FoundFileList empty;
+        Window w;
+        StepRecorder steps(kSaveTag, failing);
+        RecordingReporter reporter;
+        PushButton3_Click(empty, w);
+        EXPECT_EQ(steps.lines, (std::vector<int>{106, 124}));
+        EXPECT_EQ(dialogs.messages.size(), failing == 124 ? 0u : 1u);
+    }
+    for (int failing : {-1, 122}) {
+        ScriptedDialogs dialogs;
+        Fixture f;
+        FoundFileList list;
+        addRow(list, f.cached("A/1.jpg", "1"));
+        Window w;
+        w.destination = f.d.str() + "/missing/";
+        StepRecorder steps(kSaveTag, failing);
+        RecordingReporter reporter;
+        PushButton3_Click(list, w);
+        EXPECT_EQ(steps.lines, (std::vector<int>{106, 108, 122}));
+        EXPECT_EQ(dialogs.messages.size(), failing == 122 ? 0u : 1u);
+    }
+}
+
+TEST(SaveCommand, AFailedFolderTestStillNeverClaimsSuccess) {
+    // The design goes on into the walk after a failed folder test; the copies into a
+    // missing folder fail and the message says so.
+    ScriptedDialogs dialogs;
+    RecordingReporter reporter;
+    Fixture f;
+    FoundFileList list;
+    addRow(list, f.cached("A/1.jpg", "1"));
+    Window w;
+    w.destination = f.d.str() + "/missing/";
+    testing_support::StepRecorder steps(kSaveTag, 108);
+    PushButton3_Click(list, w);
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].rfind("0 files were saved; 1 file could not be saved", 0), 0u)
+        << dialogs.messages[0];
+}
+
+TEST(FolderChooser, StepsInOrderAndWhereEachFailureGoesOn) {
+    const std::string tag = "in Orrery2021/08/31.Form1.PushButton8_Click ";
+    struct Case {
+        std::string answer;
+        int failing;
+        std::vector<int> lines;
+        std::vector<std::string> texts;
+    };
+    const Case cases[] = {
+        {"/home/ann", -1, {100, 102, 104, 108}, {"/home/ann/"}},
+        {"//server/share", -1, {100, 102, 104, 106}, {"//server/share/"}},
+        {"", -1, {100, 102}, {}},
+        {"/home/ann", 100, {100, 102}, {}},                       // no path: as if cancelled
+        {"/home/ann", 102, {100, 102}, {}},                       // the test's body ends the click
+        {"/home/ann", 104, {100, 102, 104, 106}, {"/home/ann/"}}, // the test's body runs
+        {"/home/ann", 108, {100, 102, 104, 108}, {}},
+        {"//server/share", 106, {100, 102, 104, 106}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.answer + " failing line " + std::to_string(c.failing));
+        ScriptedDialogs dialogs;
+        RecordingReporter reporter;
+        dialogs.folderAnswers = {c.answer};
+        Box box;
+        testing_support::StepRecorder steps(tag, c.failing);
+        PushButton8_Click(box);
+        EXPECT_EQ(steps.lines, c.lines);
+        EXPECT_EQ(box.texts, c.texts);
+    }
+}
