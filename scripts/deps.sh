@@ -3,7 +3,8 @@
 # Usage: scripts/deps.sh [run|test|ci]
 set -euo pipefail
 
-packages=(g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev fonts-liberation)
+packages=(g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev fonts-liberation zlib1g-dev libbrotli-dev
+          libzstd-dev)
 case "${1:-run}" in
     test) packages+=(libgtest-dev libgmock-dev libmsiecf-utils) ;;
     ci) packages+=(libgtest-dev libgmock-dev libmsiecf-utils clang libclang-rt-14-dev clang-format) ;;
