@@ -122,10 +122,8 @@ Verdict Evaluate(ParsedEntry& e, CacheKind kind, const std::string& fallbackName
             return Verdict::Partial;
         Truncate(e.body, *range->total);
         e.storedSize = *range->total;
-    } else {
-        const auto length = ParseDecimal(head.get("Content-Length").value_or(""));
-        if (e.truncated || (length && e.storedSize < *length))
-            return Verdict::Partial;
+    } else if (e.truncated) {
+        return Verdict::Partial;
     }
     if (e.storedSize == 0)
         return Verdict::NotListed;
@@ -140,16 +138,35 @@ Verdict Evaluate(ParsedEntry& e, CacheKind kind, const std::string& fallbackName
     if (!FirstBytes(e, first))
         return Verdict::Unreadable;
     // Chromium may zstd-compress a body for its own storage and leave the headers as sent;
-    // a zstd frame that no declared coding accounts for is that.
-    if (kind == CacheKind::Chromium && first.starts_with("\x28\xB5\x2F\xFD") &&
-        (body.encodings.empty() || body.encodings.back() == "gzip" ||
-         body.encodings.back() == "x-gzip"))
+    // a zstd frame that no declared coding accounts for is that. Content-Length then counts
+    // the bytes as they were before the cache compressed them.
+    const bool compressedByCache = kind == CacheKind::Chromium &&
+                                   first.starts_with("\x28\xB5\x2F\xFD") &&
+                                   (body.encodings.empty() || body.encodings.back() == "gzip" ||
+                                    body.encodings.back() == "x-gzip");
+    if (compressedByCache)
         body.encodings.push_back("zstd");
 
     if (body.encodings.empty()) {
         body.decodedSize = e.storedSize;
     } else if (!Measure(body, first, body.decodedSize) || body.decodedSize == 0) {
         return Verdict::Unreadable;
+    }
+    if (head.status != 206) {
+        // Content-Length counts the bytes as sent, before any decoding of ours.
+        const auto length = ParseDecimal(head.get("Content-Length").value_or(""));
+        std::uint64_t asSent = e.storedSize;
+        if (compressedByCache && length) {
+            BodyLocation inner = body;
+            inner.encodings.pop_back();
+            std::string ignored;
+            if (inner.encodings.empty())
+                asSent = body.decodedSize;
+            else if (!Measure(inner, ignored, asSent))
+                return Verdict::Unreadable;
+        }
+        if (length && asSent < *length)
+            return Verdict::Partial;
     }
     const std::string contentType(head.get("Content-Type").value_or(""));
     const std::string extension = Sniff(first, contentType);
