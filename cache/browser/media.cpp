@@ -210,13 +210,12 @@ std::string MakeFileName(std::string_view url, std::string_view extension,
         stem.append(decoded, i, n);
         i += n;
     }
-    // No hidden files and no names that end in dots or spaces.
-    stem.erase(0, stem.find_first_not_of(". "));
-    while (!stem.empty() && (stem.back() == '.' || stem.back() == ' '))
-        stem.pop_back();
+    // The server's extension goes when it only names a type; then no hidden files and no
+    // names that end in dots or spaces.
     if (const std::size_t dot = stem.rfind('.');
         dot != std::string::npos && IsReplaceableExtension(std::string_view(stem).substr(dot + 1)))
         stem.resize(dot);
+    stem.erase(0, stem.find_first_not_of(". "));
     while (!stem.empty() && (stem.back() == '.' || stem.back() == ' '))
         stem.pop_back();
     if (stem.empty())
