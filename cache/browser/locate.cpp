@@ -27,27 +27,37 @@ std::vector<fs::path> SubFolders(const fs::path& folder) {
     return out;
 }
 
-// `name` inside `folder`, matched without regard to case when the exact name is not there
-// (a profile copied from Windows may have "appdata" or "INETCACHE").
-std::optional<fs::path> ChildNoCase(const fs::path& folder, std::string_view name) {
+// Every entry of `folder` called `name` without regard to case: a profile copied from
+// Windows may say "appdata" or "INETCACHE", and a merge of two copies may hold both spellings.
+std::vector<fs::path> ChildrenNoCase(const fs::path& folder, std::string_view name) {
+    std::vector<fs::path> out;
     std::error_code ec;
-    if (fs::exists(folder / name, ec))
-        return folder / name;
     fs::directory_iterator it(folder, ec), end;
     for (; !ec && it != end; it.increment(ec))
         if (EqualsNoCase(it->path().filename().string(), name))
-            return it->path();
-    return std::nullopt;
+            out.push_back(it->path());
+    std::sort(out.begin(), out.end());
+    return out;
 }
 
-std::optional<fs::path> PathNoCase(fs::path at, std::initializer_list<std::string_view> parts) {
+std::optional<fs::path> ChildNoCase(const fs::path& folder, std::string_view name) {
+    const auto all = ChildrenNoCase(folder, name);
+    if (all.empty())
+        return std::nullopt;
+    return all.front();
+}
+
+std::vector<fs::path> PathsNoCase(const fs::path& at,
+                                  std::initializer_list<std::string_view> parts) {
+    std::vector<fs::path> current{at};
     for (std::string_view part : parts) {
-        const auto next = ChildNoCase(at, part);
-        if (!next)
-            return std::nullopt;
-        at = *next;
+        std::vector<fs::path> next;
+        for (const fs::path& p : current)
+            for (fs::path& child : ChildrenNoCase(p, part))
+                next.push_back(std::move(child));
+        current = std::move(next);
     }
-    return at;
+    return current;
 }
 
 bool IsFirefoxCache(const fs::path& p) {
@@ -209,11 +219,12 @@ bool AddWindowsProfile(const fs::path& profile, Collector& caches,
                        std::vector<std::string>& indexes) {
     bool found = false;
     const auto addIndex = [&](std::initializer_list<std::string_view> parts) {
-        const auto p = PathNoCase(profile, parts);
-        if (p && IsRegularFile(p->string()) &&
-            std::find(indexes.begin(), indexes.end(), p->string()) == indexes.end()) {
-            indexes.push_back(p->string());
-            found = true;
+        for (const fs::path& p : PathsNoCase(profile, parts)) {
+            if (IsRegularFile(p.string()) &&
+                std::find(indexes.begin(), indexes.end(), p.string()) == indexes.end()) {
+                indexes.push_back(p.string());
+                found = true;
+            }
         }
     };
     addIndex({"AppData", "Local", "Microsoft", "Windows", "Temporary Internet Files", "Content.IE5",
@@ -227,15 +238,17 @@ bool AddWindowsProfile(const fs::path& profile, Collector& caches,
               "index.dat"});
     addIndex({"Local Settings", "Temporary Internet Files", "Content.IE5", "index.dat"});
     for (const auto& profiles :
-         {PathNoCase(profile, {"AppData", "Local", "Mozilla", "Firefox", "Profiles"}),
-          PathNoCase(profile,
-                     {"Local Settings", "Application Data", "Mozilla", "Firefox", "Profiles"})}) {
-        if (!profiles)
-            continue;
-        for (const fs::path& p : SubFolders(*profiles)) {
-            if (const auto cache2 = ChildNoCase(p, "cache2"); cache2 && IsFirefoxCache(*cache2)) {
-                caches.add(CacheKind::Firefox, *cache2);
-                found = true;
+         {PathsNoCase(profile, {"AppData", "Local", "Mozilla", "Firefox", "Profiles"}),
+          PathsNoCase(profile,
+                      {"Local Settings", "Application Data", "Mozilla", "Firefox", "Profiles"})}) {
+        for (const fs::path& folder : profiles) {
+            for (const fs::path& p : SubFolders(folder)) {
+                for (const fs::path& cache2 : ChildrenNoCase(p, "cache2")) {
+                    if (IsFirefoxCache(cache2)) {
+                        caches.add(CacheKind::Firefox, cache2);
+                        found = true;
+                    }
+                }
             }
         }
     }
@@ -307,9 +320,10 @@ FolderContents ClassifyFolder(const std::string& folder) {
     // A Windows profile, a folder of them (Users), or a Wine prefix's users.
     if (!AddWindowsProfile(p, caches, result.urlCacheIndexes)) {
         std::vector<fs::path> users;
-        if (const auto u = PathNoCase(p, {"drive_c", "users"}))
-            users = SubFolders(*u);
-        else if (ChildNoCase(p, "AppData") == std::nullopt)
+        for (const fs::path& u : PathsNoCase(p, {"drive_c", "users"}))
+            for (fs::path& user : SubFolders(u))
+                users.push_back(std::move(user));
+        if (users.empty() && !ChildNoCase(p, "AppData"))
             users = SubFolders(p);
         for (const fs::path& user : users)
             if (ChildNoCase(user, "AppData") || ChildNoCase(user, "Local Settings"))
