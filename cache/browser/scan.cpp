@@ -51,11 +51,12 @@ void Truncate(std::vector<BodySegment>& segments, std::uint64_t size) {
     segments.resize(i);
 }
 
-// Reads the decoded body to its end: its size and first bytes. Used only for encoded bodies,
-// whose decoded size nothing else tells.
-bool Measure(const BodyLocation& body, std::string& first, std::uint64_t& size) {
+// Reads the decoded body: its first bytes, and unless `firstOnly` its size, for which it
+// reads to the end. Used only for encoded bodies, whose decoded size nothing else tells.
+bool Measure(const BodyLocation& body, std::string& first, std::uint64_t& size,
+             bool firstOnly = false) {
     auto stream = DecodeStream(OpenStoredBody(body.segments), body.encodings, kMaxDecodedBody);
-    std::vector<char> buffer(64 * 1024);
+    std::vector<char> buffer(firstOnly ? kSniffTextBytes : 64 * 1024);
     size = 0;
     first.clear();
     for (;;) {
@@ -68,6 +69,8 @@ bool Measure(const BodyLocation& body, std::string& first, std::uint64_t& size) 
             first.append(buffer.data(), std::min<std::size_t>(static_cast<std::size_t>(got),
                                                               kSniffTextBytes - first.size()));
         size += static_cast<std::uint64_t>(got);
+        if (firstOnly && first.size() >= kSniffTextBytes)
+            return true;
     }
 }
 
@@ -147,11 +150,20 @@ Verdict Evaluate(ParsedEntry& e, CacheKind kind, const std::string& fallbackName
     if (compressedByCache)
         body.encodings.push_back("zstd");
 
+    // Encoded bodies are decoded whole only once their first bytes show a picture or video:
+    // scripts and pages, most of what is encoded, cost a few kilobytes of decoding.
+    const std::string contentType(head.get("Content-Type").value_or(""));
     if (body.encodings.empty()) {
         body.decodedSize = e.storedSize;
-    } else if (!Measure(body, first, body.decodedSize) || body.decodedSize == 0) {
+    } else if (!Measure(body, first, body.decodedSize, true)) {
         return Verdict::Unreadable;
     }
+    const std::string extension = Sniff(first, contentType);
+    if (extension.empty())
+        return Verdict::NotListed;
+    if (!body.encodings.empty() &&
+        (!Measure(body, first, body.decodedSize) || body.decodedSize == 0))
+        return Verdict::Unreadable;
     if (head.status != 206) {
         // Content-Length counts the bytes as sent, before any decoding of ours.
         const auto length = ParseDecimal(head.get("Content-Length").value_or(""));
@@ -168,11 +180,6 @@ Verdict Evaluate(ParsedEntry& e, CacheKind kind, const std::string& fallbackName
         if (length && asSent < *length)
             return Verdict::Partial;
     }
-    const std::string contentType(head.get("Content-Type").value_or(""));
-    const std::string extension = Sniff(first, contentType);
-    if (extension.empty())
-        return Verdict::NotListed;
-
     row.url = e.url;
     row.extension = extension;
     row.fileName = MakeFileName(e.url, extension, fallbackName);

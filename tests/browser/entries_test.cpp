@@ -215,9 +215,10 @@ TEST_F(FirefoxEntries, HostileEntriesAreSkippedAndTheWalkGoesOn) {
 }
 
 TEST_F(FirefoxEntries, ADecompressionBombIsRefusedWithoutHoldingItsOutput) {
-    // Frames of 16 MiB of zeros each, together past the cap on decoded bodies.
+    // A bitmap header, then frames of 16 MiB of zeros each, together past the cap on
+    // decoded bodies.
     const std::string member = Zstd(std::string(16u << 20, '\0'));
-    std::string bomb;
+    std::string bomb = Zstd(std::string("BM\0\0\0\0\0\0\0\0\x36\0\0\0\x28\0\0\0", 18));
     for (std::uint64_t i = 0; i * (16u << 20) <= browser::kMaxDecodedBody; ++i)
         bomb += member;
     put(BuildFirefoxEntry(Ff("/bomb.bmp", bomb, "HTTP/1.1 200 OK\r\nContent-Encoding: zstd\r\n")));
