@@ -38,7 +38,8 @@ class BodyStream {
 std::unique_ptr<BodyStream> OpenDecodedBody(const BodyLocation& body);
 
 // The most a content-encoded body may decode to. An uncompressed 32-bit BMP of 11,000 x 11,000
-// pixels still fits, while a decompression bomb is cut off after well under a second of work.
+// pixels still fits, while a decompression bomb posing as a picture is cut off after about a
+// second of decoding (bodies that do not start like a picture are never decoded that far).
 inline constexpr std::uint64_t kMaxDecodedBody = 512ull * 1024 * 1024;
 
 enum class CacheKind { Firefox, Chromium };

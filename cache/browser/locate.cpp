@@ -98,6 +98,9 @@ struct IniProfile {
 
 std::vector<IniProfile> ReadProfilesIni(const fs::path& ini) {
     std::vector<IniProfile> profiles;
+    std::error_code ec;
+    if (!fs::is_regular_file(ini, ec)) // (a link to one is fine; a FIFO would block)
+        return profiles;
     std::ifstream in(ini);
     std::string line;
     bool inProfile = false;
