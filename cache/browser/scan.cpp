@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <system_error>
 #include <unordered_map>
@@ -51,16 +52,15 @@ void Truncate(std::vector<BodySegment>& segments, std::uint64_t size) {
     segments.resize(i);
 }
 
-// Reads the decoded body: its first bytes, and unless `firstOnly` its size, for which it
-// reads to the end. Used only for encoded bodies, whose decoded size nothing else tells.
-bool Measure(const BodyLocation& body, std::string& first, std::uint64_t& size,
-             bool firstOnly = false) {
-    auto stream = DecodeStream(OpenStoredBody(body.segments), body.encodings, kMaxDecodedBody);
+// Reads a decoded body on from where `size` bytes were taken, keeping the first bytes in
+// `first`: up to kSniffTextBytes of it when `firstOnly`, else to its end, which gives its
+// size. Used only for encoded bodies, whose decoded size nothing else tells.
+bool ReadDecoded(BodyStream& stream, std::string& first, std::uint64_t& size, bool firstOnly) {
     std::vector<char> buffer(firstOnly ? kSniffTextBytes : 64 * 1024);
-    size = 0;
-    first.clear();
     for (;;) {
-        const std::ptrdiff_t got = stream->read(buffer.data(), buffer.size());
+        if (firstOnly && first.size() >= kSniffTextBytes)
+            return true;
+        const std::ptrdiff_t got = stream.read(buffer.data(), buffer.size());
         if (got < 0)
             return false;
         if (got == 0)
@@ -69,9 +69,14 @@ bool Measure(const BodyLocation& body, std::string& first, std::uint64_t& size,
             first.append(buffer.data(), std::min<std::size_t>(static_cast<std::size_t>(got),
                                                               kSniffTextBytes - first.size()));
         size += static_cast<std::uint64_t>(got);
-        if (firstOnly && first.size() >= kSniffTextBytes)
-            return true;
     }
+}
+
+bool Measure(const BodyLocation& body, std::uint64_t& size) {
+    auto stream = DecodeStream(OpenStoredBody(body.segments), body.encodings, kMaxDecodedBody);
+    std::string first;
+    size = 0;
+    return ReadDecoded(*stream, first, size, false);
 }
 
 // Reads the first stored bytes through the file still open after parsing, which saves
@@ -153,16 +158,20 @@ Verdict Evaluate(ParsedEntry& e, CacheKind kind, const std::string& fallbackName
     // Encoded bodies are decoded whole only once their first bytes show a picture or video:
     // scripts and pages, most of what is encoded, cost a few kilobytes of decoding.
     const std::string contentType(head.get("Content-Type").value_or(""));
+    std::unique_ptr<BodyStream> decoded;
     if (body.encodings.empty()) {
         body.decodedSize = e.storedSize;
-    } else if (!Measure(body, first, body.decodedSize, true)) {
-        return Verdict::Unreadable;
+    } else {
+        decoded = DecodeStream(OpenStoredBody(body.segments), body.encodings, kMaxDecodedBody);
+        first.clear();
+        if (!ReadDecoded(*decoded, first, body.decodedSize, true))
+            return Verdict::Unreadable;
     }
     const std::string extension = Sniff(first, contentType);
     if (extension.empty())
         return Verdict::NotListed;
-    if (!body.encodings.empty() &&
-        (!Measure(body, first, body.decodedSize) || body.decodedSize == 0))
+    if (decoded &&
+        (!ReadDecoded(*decoded, first, body.decodedSize, false) || body.decodedSize == 0))
         return Verdict::Unreadable;
     if (head.status != 206) {
         // Content-Length counts the bytes as sent, before any decoding of ours.
@@ -171,10 +180,9 @@ Verdict Evaluate(ParsedEntry& e, CacheKind kind, const std::string& fallbackName
         if (compressedByCache && length) {
             BodyLocation inner = body;
             inner.encodings.pop_back();
-            std::string ignored;
             if (inner.encodings.empty())
                 asSent = body.decodedSize;
-            else if (!Measure(inner, ignored, asSent))
+            else if (!Measure(inner, asSent))
                 return Verdict::Unreadable;
         }
         if (length && asSent < *length)
