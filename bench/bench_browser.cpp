@@ -1,0 +1,276 @@
+// ScanCacheFolder over a synthetic Firefox cache and a synthetic Chromium cache of 20,000
+// entries each (mostly pictures, some encoded bodies, some scripts and pages), against the
+// plain I/O floor: a pass that opens every entry file and reads its metadata region and its
+// first 64 bytes. Prints both times, their ratio, and the peak memory, then scans a cache of
+// few but large bodies (identity and highly compressed) to show that memory does not follow
+// body sizes.
+#include "cache/browser/browser.h"
+#include "cache_builder.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using namespace browser_test;
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+double PeakMb() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_maxrss) / 1024.0;
+}
+
+// Runs `write` in a child process, so that building the bodies leaves no mark on the peak
+// memory of this one.
+template <typename F> void InChild(F write) {
+    std::fflush(stdout);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        write();
+        std::_Exit(0);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "writing the caches failed\n");
+        std::exit(1);
+    }
+}
+
+double Seconds(Clock::time_point a, Clock::time_point b) {
+    return std::chrono::duration<double>(b - a).count();
+}
+
+// A body of about `size` bytes for entry i: mostly pictures, every 16th an encoded picture,
+// every 8th a script.
+struct Body {
+    std::string bytes, head, path;
+};
+
+Body MakeBody(int i, std::size_t size) {
+    Body b;
+    const std::string n = std::to_string(i);
+    if (i % 8 == 3) {
+        b.bytes = "var x" + n + " = 1;" + std::string(size, ' ');
+        b.head = "Content-Type: application/javascript";
+        b.path = "/js/app" + n + ".js";
+    } else if (i % 16 == 5) {
+        std::string bmp("BM\0\0\0\0\0\0\0\0\x36\0\0\0\x28\0\0\0", 18);
+        bmp.resize(size * 4, '\x10');
+        b.bytes = Gzip(bmp);
+        b.head = "Content-Type: image/bmp\r\nContent-Encoding: gzip";
+        b.path = "/bmp/" + n + ".bmp";
+    } else if (i % 2 == 0) {
+        b.bytes = Jpeg(size, static_cast<char>(i));
+        b.head = "Content-Type: image/jpeg";
+        b.path = "/photos/" + n + ".jpg";
+    } else {
+        b.bytes = Png(size, static_cast<char>(i));
+        b.head = "Content-Type: image/png";
+        b.path = "/img?id=" + n;
+    }
+    return b;
+}
+
+std::size_t SizeOf(int i) {
+    return 2000 + static_cast<std::size_t>((i * 7919) % 30000);
+}
+
+void WriteFirefox(const fs::path& cache2, int count, std::size_t (*size)(int)) {
+    MakeFirefoxCache(cache2);
+    for (int i = 0; i < count; ++i) {
+        const Body b = MakeBody(i, size(i));
+        FirefoxEntry e;
+        e.key = "O^partitionKey=%28https%2Csite" + std::to_string(i % 50) +
+                ".example%29,:https://cdn.example.com" + b.path;
+        e.body = b.bytes;
+        std::string head = b.head;
+        for (std::size_t at; (at = head.find("\r\n")) != std::string::npos;)
+            head.replace(at, 2, "\n");
+        e.responseHead = "HTTP/1.1 200 OK\r\n";
+        for (std::size_t from = 0; from <= head.size();) {
+            const std::size_t nl = std::min(head.find('\n', from), head.size());
+            e.responseHead += head.substr(from, nl - from) + "\r\n";
+            from = nl + 1;
+        }
+        e.responseHead += "Date: Tue, 08 Dec 2026 10:00:00 GMT\r\nCache-Control: max-age=3600\r\n";
+        e.elements = {{"request-method", "GET"}, {"net-response-time-onstart", "12"}};
+        PutFirefox(cache2, FirefoxName(static_cast<unsigned>(i) * 2654435761u),
+                   BuildFirefoxEntry(e));
+    }
+}
+
+void WriteChromium(const fs::path& folder, int count, std::size_t (*size)(int)) {
+    fs::create_directories(folder);
+    WriteFile(folder / "index", std::string(24, '\0'));
+    for (int i = 0; i < count; ++i) {
+        const Body b = MakeBody(i, size(i));
+        ChromiumEntry e;
+        e.key = "1/0/_dk_https://site" + std::to_string(i % 50) + ".example https://site" +
+                std::to_string(i % 50) + ".example https://cdn.example.com" + b.path;
+        e.body = b.bytes;
+        e.headers.clear();
+        std::string head = b.head;
+        for (std::size_t from = 0; from <= head.size();) {
+            const std::size_t nl = std::min(head.find("\r\n", from), head.size());
+            e.headers.push_back(head.substr(from, nl - from));
+            from = nl + 2;
+        }
+        e.headers.push_back("Date: Tue, 08 Dec 2026 10:00:00 GMT");
+        WriteFile(folder / (ChromiumName(static_cast<unsigned>(i) * 2654435761u) + "_0"),
+                  BuildChromiumEntry(e));
+    }
+}
+
+// The floor: list the folder, then per entry file open, fstat, read the metadata region at
+// its end (the last 4 KiB, or the first 4 KiB as well for Chromium, whose header and key lead)
+// and its first 64 bytes.
+std::size_t Floor(const fs::path& folder, bool chromium) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    std::size_t bytes = 0;
+    char buffer[4096];
+    for (const std::string& name : names) {
+        if (chromium && !name.ends_with("_0"))
+            continue;
+        const int fd =
+            ::open((folder / name).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat st {};
+        ::fstat(fd, &st);
+        const off_t size = st.st_size;
+        const off_t tail = std::min<off_t>(size, 4096);
+        bytes += static_cast<std::size_t>(
+            std::max<ssize_t>(0, ::pread(fd, buffer, static_cast<std::size_t>(tail), size - tail)));
+        bytes += static_cast<std::size_t>(
+            std::max<ssize_t>(0, ::pread(fd, buffer, chromium ? 4096 : 64, 0)));
+        ::close(fd);
+    }
+    return bytes;
+}
+
+struct Timing {
+    double scan = 1e9, floor = 1e9, decode = 1e9;
+    std::size_t rows = 0, encoded = 0;
+    std::uint64_t decodedBytes = 0;
+    browser::ScanStats stats;
+};
+
+// Decoding the encoded bodies alone, which the scan must do to learn their sizes.
+double DecodeEncoded(const std::vector<browser::BrowserFile>& rows, std::size_t& count,
+                     std::uint64_t& bytes) {
+    std::vector<char> buffer(64 * 1024);
+    count = 0;
+    bytes = 0;
+    const auto a = Clock::now();
+    for (const auto& row : rows) {
+        if (row.body.encodings.empty())
+            continue;
+        ++count;
+        auto stream = browser::OpenDecodedBody(row.body);
+        for (std::ptrdiff_t got; (got = stream->read(buffer.data(), buffer.size())) > 0;)
+            bytes += static_cast<std::uint64_t>(got);
+    }
+    return Seconds(a, Clock::now());
+}
+
+Timing Measure(const browser::CacheFolder& folder, const fs::path& listed, bool chromium) {
+    Timing t;
+    for (int round = 0; round < 3; ++round) {
+        auto a = Clock::now();
+        const std::size_t bytes = Floor(listed, chromium);
+        auto b = Clock::now();
+        t.floor = std::min(t.floor, Seconds(a, b));
+        a = Clock::now();
+        const auto rows = browser::ScanCacheFolder(folder, &t.stats);
+        b = Clock::now();
+        t.scan = std::min(t.scan, Seconds(a, b));
+        t.rows = rows.size();
+        t.decode = std::min(t.decode, DecodeEncoded(rows, t.encoded, t.decodedBytes));
+        if (bytes == 0)
+            std::printf("(the floor read nothing)\n");
+    }
+    return t;
+}
+
+void Report(const char* what, const Timing& t, int entries) {
+    std::printf("%s: %d entries, %zu rows (%zu unreadable, %zu partial, %zu duplicates)\n", what,
+                entries, t.rows, t.stats.unreadable, t.stats.partial, t.stats.duplicates);
+    std::printf("  scan %.3f s (%.1f us per entry), I/O floor %.3f s, ratio %.2f (target <= 2)\n",
+                t.scan, t.scan * 1e6 / entries, t.floor, t.scan / t.floor);
+    std::printf("  of which decoding the %zu encoded bodies (%.0f MB decoded) alone takes %.3f s; "
+                "the rest vs the floor: ratio %.2f\n",
+                t.encoded, static_cast<double>(t.decodedBytes) / 1e6, t.decode,
+                (t.scan - t.decode) / t.floor);
+}
+
+std::size_t LargeSize(int i) {
+    return i % 16 == 5 ? (16u << 20) : (1u << 20);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // Usage: tamberlin_bench_browser [entries] [--keep [--no-large]]
+    // (--keep: reuse and keep the caches; --no-large: only the two large caches' timings)
+    const int entries = argc > 1 ? std::atoi(argv[1]) : 20000;
+    const bool keep = argc > 2 && std::string(argv[2]) == "--keep";
+    const bool large = !(argc > 3 && std::string(argv[3]) == "--no-large");
+    const fs::path root =
+        fs::temp_directory_path() / ("tamberlin-bench-browser-" + std::to_string(entries));
+    const bool reuse = keep && fs::exists(root / "complete");
+    if (!reuse)
+        fs::remove_all(root);
+    const fs::path ff = root / "firefox/cache2", cr = root / "chromium/Cache_Data";
+    const auto w0 = Clock::now();
+    if (!reuse)
+        InChild([&] {
+            WriteFirefox(ff, entries, SizeOf);
+            WriteChromium(cr, entries, SizeOf);
+        });
+    std::printf("wrote two caches of %d entries in %.1f s under %s\n", entries,
+                Seconds(w0, Clock::now()), root.c_str());
+
+    const double before = PeakMb();
+    const Timing f = Measure({browser::CacheKind::Firefox, ff.string()}, ff / "entries", false);
+    Report("Firefox cache2", f, entries);
+    const Timing c = Measure({browser::CacheKind::Chromium, cr.string()}, cr, true);
+    Report("Chromium Simple Cache", c, entries);
+    std::printf("peak memory: %.1f MB before the scans, %.1f MB after\n", before, PeakMb());
+
+    if (!large)
+        return 0;
+    // Few but large bodies: 1 MiB pictures, and gzip bodies that decode to 64 MiB each.
+    const fs::path big = root / "large/cache2";
+    if (!reuse)
+        InChild([&] { WriteFirefox(big, 160, LargeSize); });
+    WriteFile(root / "complete", "");
+    const double beforeLarge = PeakMb();
+    browser::ScanStats stats;
+    const auto a = Clock::now();
+    const auto rows = browser::ScanCacheFolder({browser::CacheKind::Firefox, big.string()}, &stats);
+    const double largeScan = Seconds(a, Clock::now());
+    std::uint64_t decoded = 0;
+    for (const auto& r : rows)
+        decoded += r.size;
+    std::printf("large bodies: %zu rows, %.0f MB decoded in %.2f s; peak memory %.1f MB before, "
+                "%.1f MB after\n",
+                rows.size(), static_cast<double>(decoded) / 1e6, largeScan, beforeLarge, PeakMb());
+    if (!keep)
+        fs::remove_all(root);
+    return 0;
+}

@@ -1,0 +1,95 @@
+// Pictures and videos held in the disk caches of Linux browsers: Firefox's cache2 and the
+// Simple Cache of the Chromium family. Everything here reads caches that a running browser
+// may be changing, and treats every byte of them as untrusted.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace browser {
+
+// Where a row's bytes live: the raw (still content-encoded) body as byte ranges of files.
+struct BodySegment {
+    std::string file;
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+};
+struct BodyLocation {
+    std::vector<BodySegment> segments;  // concatenated in order = the stored body
+    std::vector<std::string> encodings; // content codings, applied left to right (lower case)
+    std::uint64_t decodedSize = 0;      // size of the decoded body (what Save writes)
+};
+
+// A stream of the decoded body in constant memory. read() returns the number of bytes written
+// (0 = the end) or -1 on failure, after which error() says why.
+class BodyStream {
+  public:
+    virtual ~BodyStream() = default;
+    virtual std::ptrdiff_t read(char* buffer, std::size_t capacity) = 0;
+    virtual const std::string& error() const = 0;
+};
+
+// Opens the body for reading, undoing its content codings right to left. A file that shrank
+// or changed size since the scan, a body that does not decode, or one that decodes to more
+// than kMaxDecodedBody bytes makes read() fail. Never returns null.
+std::unique_ptr<BodyStream> OpenDecodedBody(const BodyLocation& body);
+
+// The most a content-encoded body may decode to. An uncompressed 32-bit BMP of 11,000 x 11,000
+// pixels still fits, while a decompression bomb posing as a picture is cut off after about a
+// second of decoding (bodies that do not start like a picture are never decoded that far).
+inline constexpr std::uint64_t kMaxDecodedBody = 512ull * 1024 * 1024;
+
+enum class CacheKind { Firefox, Chromium };
+// Firefox: the cache2 folder (holding entries/). Chromium: the folder holding the *_0 files
+// (Cache_Data, or Cache in builds without that level).
+struct CacheFolder {
+    CacheKind kind = CacheKind::Firefox;
+    std::string path;
+    bool operator==(const CacheFolder&) const = default;
+};
+
+// One listable picture or video.
+struct BrowserFile {
+    std::string url;          // the request URL, the cache's key prefixes removed
+    std::string fileName;     // recognisable, safe, ending in the canonical extension
+    std::string extension;    // canonical, lower case: jpg png gif bmp ico webp mp4 webm ...
+    std::uint64_t size = 0;   // decoded size
+    std::string entryPath;    // the entry file (.../cache2/entries/<hex> or .../<hex>_0)
+    std::string contentType;  // as the server sent it (a hint only; the type is sniffed)
+    std::int64_t fetched = 0; // when the response arrived, seconds since 1970 (0: unknown)
+    BodyLocation body;
+};
+
+struct ScanStats {
+    std::size_t entries = 0;    // entry files looked at
+    std::size_t listed = 0;     // rows returned
+    std::size_t unreadable = 0; // damaged, unknown version, encrypted, undecodable body...
+    std::size_t partial = 0;    // a response whose stored body is incomplete
+    std::size_t duplicates = 0; // the same URL and body again (another partition)
+    bool unsupported = false;   // the folder holds a cache format we do not read
+};
+
+// Reads one cache folder. A bad entry is counted and skipped, never thrown; a folder that
+// cannot be listed gives an empty result. Rows come in the order of the entry file names.
+std::vector<BrowserFile> ScanCacheFolder(const CacheFolder& folder, ScanStats* stats = nullptr);
+
+// The current user's caches, from the home folder and the XDG folders (the values of $HOME,
+// $XDG_CACHE_HOME and $XDG_CONFIG_HOME; empty gives the XDG default). Only folders that exist.
+struct Environment {
+    std::string home, xdgCacheHome, xdgConfigHome;
+};
+std::vector<CacheFolder> FindUserCaches(const Environment& env);
+
+// What a folder the user names holds, recognised by its content: a Linux home, a copied
+// Windows profile (.../Users/bob: its Internet Explorer index.dat files and Firefox caches),
+// a browser profile, or a cache folder itself.
+struct FolderContents {
+    std::vector<CacheFolder> browserCaches;
+    std::vector<std::string> urlCacheIndexes; // paths of index.dat files
+};
+FolderContents ClassifyFolder(const std::string& folder);
+
+} // namespace browser

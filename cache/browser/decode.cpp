@@ -1,0 +1,396 @@
+#include "cache/browser/decode.h"
+
+#include "cache/browser/http.h"
+#include "cache/browser/source.h"
+
+#include <algorithm>
+#include <brotli/decode.h>
+#include <cstring>
+#include <zlib.h>
+#include <zstd.h>
+
+namespace browser {
+
+namespace detail {
+
+namespace {
+
+constexpr std::size_t kBufferSize = 64 * 1024;
+
+class ErrorStream final : public BodyStream {
+  public:
+    explicit ErrorStream(std::string error) : error_(std::move(error)) {}
+    std::ptrdiff_t read(char*, std::size_t) override { return -1; }
+    const std::string& error() const override { return error_; }
+
+  private:
+    std::string error_;
+};
+
+class MemoryBody final : public BodyStream {
+  public:
+    explicit MemoryBody(std::string_view bytes) : bytes_(bytes) {}
+    std::ptrdiff_t read(char* buffer, std::size_t capacity) override {
+        const std::size_t n = std::min(capacity, bytes_.size() - pos_);
+        std::memcpy(buffer, bytes_.data() + pos_, n);
+        pos_ += n;
+        return static_cast<std::ptrdiff_t>(n);
+    }
+    const std::string& error() const override { return error_; }
+
+  private:
+    std::string bytes_;
+    std::size_t pos_ = 0;
+    std::string error_;
+};
+
+class StoredBody final : public BodyStream {
+  public:
+    explicit StoredBody(std::vector<BodySegment> segments) : segments_(std::move(segments)) {}
+
+    std::ptrdiff_t read(char* buffer, std::size_t capacity) override {
+        if (!error_.empty())
+            return -1;
+        while (index_ < segments_.size()) {
+            const BodySegment& s = segments_[index_];
+            if (done_ == s.length) {
+                ++index_;
+                done_ = 0;
+                continue;
+            }
+            if (!file_.isOpen() || openPath_ != s.file) {
+                openPath_ = s.file;
+                if (!file_.open(s.file) || s.offset > file_.size() ||
+                    s.length > file_.size() - s.offset)
+                    return fail();
+            }
+            const std::size_t want =
+                static_cast<std::size_t>(std::min<std::uint64_t>(capacity, s.length - done_));
+            const std::ptrdiff_t got = file_.readSome(s.offset + done_, buffer, want);
+            if (got <= 0)
+                return fail(); // shrank since it was opened, or unreadable now
+            done_ += static_cast<std::uint64_t>(got);
+            return got;
+        }
+        return 0;
+    }
+    const std::string& error() const override { return error_; }
+
+  private:
+    std::ptrdiff_t fail() {
+        error_ = kChangedWhileReading;
+        file_.close();
+        return -1;
+    }
+    std::vector<BodySegment> segments_;
+    std::size_t index_ = 0;
+    std::uint64_t done_ = 0;
+    ReadOnlyFile file_;
+    std::string openPath_;
+    std::string error_;
+};
+
+// The common part of the decoders: an input buffer filled from the stream below, the count
+// of bytes produced against the cap, and the error state.
+class Decoder : public BodyStream {
+  public:
+    Decoder(std::unique_ptr<BodyStream> in, std::uint64_t cap)
+        : in_(std::move(in)), buffer_(kBufferSize), cap_(cap) {}
+    const std::string& error() const override { return error_; }
+
+    std::ptrdiff_t read(char* out, std::size_t capacity) override {
+        if (!error_.empty())
+            return -1;
+        if (finished_ || capacity == 0)
+            return 0;
+        for (;;) {
+            if (pos_ == len_ && !inputEnded_ && !refill())
+                return -1;
+            std::size_t produced = 0;
+            const Step step = decode(out, capacity, produced);
+            if (step == Step::Failed)
+                return fail(kDoesNotDecode);
+            total_ += produced;
+            if (total_ > cap_)
+                return fail(TooLargeError(cap_));
+            if (step == Step::Finished)
+                finished_ = true;
+            if (produced > 0)
+                return static_cast<std::ptrdiff_t>(produced);
+            if (finished_)
+                return 0;
+            if (step == Step::NeedInput && inputEnded_ && pos_ == len_)
+                return fail(kDoesNotDecode); // the stream stops in the middle
+        }
+    }
+
+  protected:
+    enum class Step { Progress, NeedInput, Finished, Failed };
+    // Decodes from input()[pos_..len_) into out, advancing pos_.
+    virtual Step decode(char* out, std::size_t capacity, std::size_t& produced) = 0;
+
+    const std::uint8_t* input() const {
+        return reinterpret_cast<const std::uint8_t*>(buffer_.data()) + pos_;
+    }
+    std::size_t available() const { return len_ - pos_; }
+    void consume(std::size_t n) { pos_ += n; }
+    bool inputEnded() const { return inputEnded_; }
+    // Makes at least n bytes available unless the input ends first.
+    bool fillAtLeast(std::size_t n) {
+        if (pos_ > 0) {
+            std::memmove(buffer_.data(), buffer_.data() + pos_, len_ - pos_);
+            len_ -= pos_;
+            pos_ = 0;
+        }
+        while (len_ < n && !inputEnded_) {
+            const std::ptrdiff_t got = in_->read(buffer_.data() + len_, buffer_.size() - len_);
+            if (got < 0) {
+                fail(in_->error());
+                return false;
+            }
+            if (got == 0)
+                inputEnded_ = true;
+            len_ += static_cast<std::size_t>(got);
+        }
+        return true;
+    }
+
+    std::ptrdiff_t fail(std::string error) {
+        error_ = std::move(error);
+        return -1;
+    }
+
+  private:
+    bool refill() {
+        pos_ = len_ = 0;
+        return fillAtLeast(1);
+    }
+
+    std::unique_ptr<BodyStream> in_;
+    std::vector<char> buffer_;
+    std::size_t pos_ = 0, len_ = 0;
+    bool inputEnded_ = false, finished_ = false;
+    std::uint64_t total_ = 0;
+    const std::uint64_t cap_;
+    std::string error_;
+};
+
+// gzip (one or more members) and deflate, the latter with or without its zlib wrapper.
+class ZlibDecoder final : public Decoder {
+  public:
+    ZlibDecoder(std::unique_ptr<BodyStream> in, std::uint64_t cap, bool gzip)
+        : Decoder(std::move(in), cap), gzip_(gzip) {}
+    ~ZlibDecoder() override {
+        if (started_)
+            inflateEnd(&z_);
+    }
+
+  protected:
+    Step decode(char* out, std::size_t capacity, std::size_t& produced) override {
+        if (!started_) {
+            int windowBits = 16 + MAX_WBITS;
+            if (!gzip_) {
+                // Servers send "deflate" both as the zlib format it names and as bare
+                // deflate data; the two-byte zlib header tells them apart.
+                if (!fillAtLeast(2))
+                    return Step::Failed;
+                const std::uint8_t* p = input();
+                const bool zlibHeader = available() >= 2 && (p[0] & 0x0F) == 8 &&
+                                        (p[0] >> 4) <= 7 && ((p[0] << 8) | p[1]) % 31 == 0;
+                windowBits = zlibHeader ? MAX_WBITS : -MAX_WBITS;
+            }
+            if (inflateInit2(&z_, windowBits) != Z_OK)
+                return Step::Failed;
+            started_ = true;
+        }
+        if (memberEnded_) {
+            // Another gzip member may follow; anything else after the end is ignored.
+            if (available() == 0 && !inputEnded())
+                return Step::NeedInput;
+            if (!gzip_ || available() < 2 || input()[0] != 0x1F || input()[1] != 0x8B)
+                return Step::Finished;
+            inflateReset(&z_);
+            memberEnded_ = false;
+        }
+        z_.next_in = const_cast<Bytef*>(input());
+        z_.avail_in = static_cast<uInt>(std::min<std::size_t>(available(), 1u << 30));
+        z_.next_out = reinterpret_cast<Bytef*>(out);
+        z_.avail_out = static_cast<uInt>(std::min<std::size_t>(capacity, 1u << 30));
+        const uInt inBefore = z_.avail_in, outBefore = z_.avail_out;
+        const int rc = inflate(&z_, Z_NO_FLUSH);
+        consume(inBefore - z_.avail_in);
+        produced = outBefore - z_.avail_out;
+        if (rc == Z_STREAM_END) {
+            memberEnded_ = true;
+            return Step::Progress;
+        }
+        if (rc == Z_OK)
+            return Step::Progress;
+        if (rc == Z_BUF_ERROR)
+            return Step::NeedInput;
+        return Step::Failed;
+    }
+
+  private:
+    z_stream z_{};
+    bool gzip_;
+    bool started_ = false;
+    bool memberEnded_ = false;
+};
+
+class BrotliDecoder final : public Decoder {
+  public:
+    BrotliDecoder(std::unique_ptr<BodyStream> in, std::uint64_t cap)
+        : Decoder(std::move(in), cap),
+          state_(BrotliDecoderCreateInstance(nullptr, nullptr, nullptr)) {}
+    ~BrotliDecoder() override { BrotliDecoderDestroyInstance(state_); }
+
+  protected:
+    Step decode(char* out, std::size_t capacity, std::size_t& produced) override {
+        if (state_ == nullptr)
+            return Step::Failed;
+        std::size_t availIn = available();
+        const std::uint8_t* nextIn = input();
+        std::size_t availOut = capacity;
+        auto* nextOut = reinterpret_cast<std::uint8_t*>(out);
+        const BrotliDecoderResult r =
+            BrotliDecoderDecompressStream(state_, &availIn, &nextIn, &availOut, &nextOut, nullptr);
+        consume(available() - availIn);
+        produced = capacity - availOut;
+        switch (r) {
+        case BROTLI_DECODER_RESULT_SUCCESS:
+            return Step::Finished;
+        case BROTLI_DECODER_RESULT_NEEDS_MORE_INPUT:
+            return Step::NeedInput;
+        case BROTLI_DECODER_RESULT_NEEDS_MORE_OUTPUT:
+            return Step::Progress;
+        default:
+            return Step::Failed;
+        }
+    }
+
+  private:
+    BrotliDecoderState* state_;
+};
+
+// Browsers refuse zstd windows above 8 MiB; twice that is accepted here, and nothing larger,
+// so that a hostile frame header cannot make the decoder allocate without bound.
+constexpr int kZstdWindowLogMax = 24;
+
+class ZstdDecoder final : public Decoder {
+  public:
+    ZstdDecoder(std::unique_ptr<BodyStream> in, std::uint64_t cap)
+        : Decoder(std::move(in), cap), ctx_(ZSTD_createDCtx()) {
+        if (ctx_ != nullptr)
+            ZSTD_DCtx_setParameter(ctx_, ZSTD_d_windowLogMax, kZstdWindowLogMax);
+    }
+    ~ZstdDecoder() override { ZSTD_freeDCtx(ctx_); }
+
+  protected:
+    Step decode(char* out, std::size_t capacity, std::size_t& produced) override {
+        if (ctx_ == nullptr)
+            return Step::Failed;
+        if (available() == 0 && !inputEnded())
+            return Step::NeedInput;
+        // Frames may follow one another; the body ends cleanly only between frames.
+        if (available() == 0 && !frameOpen_)
+            return Step::Finished;
+        ZSTD_inBuffer in{input(), available(), 0};
+        ZSTD_outBuffer o{out, capacity, 0};
+        const std::size_t rc = ZSTD_decompressStream(ctx_, &o, &in);
+        consume(in.pos);
+        produced = o.pos;
+        if (ZSTD_isError(rc))
+            return Step::Failed;
+        frameOpen_ = rc != 0;
+        if (in.pos == 0 && o.pos == 0)
+            return Step::NeedInput;
+        return Step::Progress;
+    }
+
+  private:
+    ZSTD_DCtx* ctx_;
+    bool frameOpen_ = false;
+};
+
+} // namespace
+
+std::string TooLargeError(std::uint64_t cap) {
+    return "the body decodes to more than " + std::to_string(cap) + " bytes";
+}
+
+std::unique_ptr<BodyStream> FailedStream(std::string error) {
+    return std::make_unique<ErrorStream>(std::move(error));
+}
+
+std::unique_ptr<BodyStream> OpenStoredBody(std::vector<BodySegment> segments) {
+    return std::make_unique<StoredBody>(std::move(segments));
+}
+
+std::unique_ptr<BodyStream> MemoryStream(std::string_view bytes) {
+    return std::make_unique<MemoryBody>(bytes);
+}
+
+std::unique_ptr<BodyStream> DecodeStream(std::unique_ptr<BodyStream> raw,
+                                         const std::vector<std::string>& encodings,
+                                         std::uint64_t cap) {
+    for (auto it = encodings.rbegin(); it != encodings.rend(); ++it) {
+        const std::string& coding = *it;
+        if (coding == "gzip" || coding == "x-gzip")
+            raw = std::make_unique<ZlibDecoder>(std::move(raw), cap, true);
+        else if (coding == "deflate")
+            raw = std::make_unique<ZlibDecoder>(std::move(raw), cap, false);
+        else if (coding == "br")
+            raw = std::make_unique<BrotliDecoder>(std::move(raw), cap);
+        else if (coding == "zstd")
+            raw = std::make_unique<ZstdDecoder>(std::move(raw), cap);
+        else
+            return FailedStream("the body is encoded as \"" + coding +
+                                "\", which cannot be decoded");
+    }
+    return raw;
+}
+
+namespace {
+
+// Holds the decoded body to the size the scan found: more or less means the entry changed.
+class SizeChecked final : public BodyStream {
+  public:
+    SizeChecked(std::unique_ptr<BodyStream> in, std::uint64_t expected)
+        : in_(std::move(in)), expected_(expected) {}
+    std::ptrdiff_t read(char* buffer, std::size_t capacity) override {
+        if (!error_.empty())
+            return -1;
+        const std::ptrdiff_t got = in_->read(buffer, capacity);
+        if (got < 0) {
+            error_ = in_->error();
+            return -1;
+        }
+        total_ += static_cast<std::uint64_t>(got);
+        if (total_ > expected_ || (got == 0 && total_ != expected_)) {
+            error_ = kChangedWhileReading;
+            return -1;
+        }
+        return got;
+    }
+    const std::string& error() const override { return error_; }
+
+  private:
+    std::unique_ptr<BodyStream> in_;
+    std::uint64_t expected_;
+    std::uint64_t total_ = 0;
+    std::string error_;
+};
+
+} // namespace
+} // namespace detail
+
+std::unique_ptr<BodyStream> OpenDecodedBody(const BodyLocation& body) {
+    auto stream = detail::DecodeStream(detail::OpenStoredBody(body.segments), body.encodings,
+                                       kMaxDecodedBody);
+    if (body.decodedSize == 0)
+        return stream;
+    return std::make_unique<detail::SizeChecked>(std::move(stream), body.decodedSize);
+}
+
+} // namespace browser

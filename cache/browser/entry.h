@@ -1,0 +1,45 @@
+// The two entry formats, parsed from the file ends without reading bodies.
+#pragma once
+
+#include "cache/browser/browser.h"
+#include "cache/browser/http.h"
+#include "cache/browser/source.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace browser::detail {
+
+// What an entry file says about its response, before any decision to list it.
+struct ParsedEntry {
+    std::string key; // as stored
+    std::string url; // the key with its prefixes removed
+    std::optional<ResponseHead> head;
+    std::vector<BodySegment> body; // the stored (still encoded) body; empty when none
+    std::uint64_t storedSize = 0;  // sum of the segments' lengths
+    std::string firstBytes;        // the first stored bytes, when the parse read them anyway
+    bool truncated = false;        // the browser marked the body incomplete
+    std::int64_t fetched = 0;      // seconds since 1970, 0 when unknown
+};
+
+enum class ParseError { None, Damaged, UnknownVersion, Encrypted };
+
+// Firefox cache2: `path` names the file for the body segments. Versions 1 to 4, both forms
+// of the trailer; the body ends where alt-data starts.
+ParseError ParseFirefoxEntry(const Source& file, const std::string& path, ParsedEntry& out);
+// The URL of a cache2 key ("O^partitionKey=...,a,:http://..."); "" when malformed.
+std::string FirefoxKeyUrl(std::string_view key);
+
+// Chromium Simple Cache stream file (<hash>_0), entry version 5.
+ParseError ParseChromiumEntry(const Source& file, const std::string& path, ParsedEntry& out);
+// The URL of a Simple Cache key ("1/0/_dk_<site> <site> http://...").
+std::string ChromiumKeyUrl(std::string_view key);
+// The ranges of a sparse file (<hash>_s) belonging to `key`, joined up from offset 0 for as
+// far as they reach without a gap. `reach` is where the joined ranges end.
+ParseError ParseChromiumSparse(const Source& file, const std::string& path, std::string_view key,
+                               std::vector<BodySegment>& joined, std::uint64_t& reach);
+
+} // namespace browser::detail

@@ -1,0 +1,147 @@
+#include "cache/browser/http.h"
+
+#include <limits>
+
+namespace browser::detail {
+
+namespace {
+char Lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+} // namespace
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (Lower(a[i]) != Lower(b[i]))
+            return false;
+    return true;
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
+}
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
+        text.remove_suffix(1);
+    return text;
+}
+
+bool IsWebUrl(std::string_view url) {
+    return StartsWithNoCase(url, "http://") || StartsWithNoCase(url, "https://");
+}
+
+std::optional<std::uint64_t> ParseDecimal(std::string_view text) {
+    text = Trim(text);
+    if (text.empty() || text.size() > 19)
+        return std::nullopt;
+    std::uint64_t v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        v = v * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    return v;
+}
+
+std::optional<std::string_view> ResponseHead::get(std::string_view name) const {
+    for (const auto& [n, v] : headers)
+        if (EqualsNoCase(n, name))
+            return std::string_view(v);
+    return std::nullopt;
+}
+
+std::optional<ResponseHead> ParseResponseHead(std::string_view text, char separator) {
+    ResponseHead head;
+    bool first = true;
+    while (!text.empty()) {
+        std::size_t end = text.find(separator);
+        std::string_view line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        if (first) {
+            first = false;
+            // "HTTP/1.1 200 OK", "HTTP/2 200"
+            if (!line.starts_with("HTTP/"))
+                return std::nullopt;
+            const std::size_t space = line.find(' ');
+            if (space == std::string_view::npos)
+                return std::nullopt;
+            std::string_view code = line.substr(space + 1);
+            code = code.substr(0, code.find(' '));
+            const auto status = ParseDecimal(code);
+            if (!status || code.size() != 3)
+                return std::nullopt;
+            head.status = static_cast<int>(*status);
+            continue;
+        }
+        if (line.empty()) {
+            if (separator == '\0')
+                break; // "\0\0" ends Chromium's raw headers
+            continue;
+        }
+        const std::size_t colon = line.find(':');
+        if (colon == std::string_view::npos || colon == 0)
+            continue;
+        head.headers.emplace_back(std::string(Trim(line.substr(0, colon))),
+                                  std::string(Trim(line.substr(colon + 1))));
+    }
+    if (first)
+        return std::nullopt;
+    return head;
+}
+
+std::vector<std::string> ParseContentEncoding(std::string_view value) {
+    std::vector<std::string> codings;
+    while (!value.empty()) {
+        const std::size_t comma = value.find(',');
+        std::string_view token = Trim(value.substr(0, comma));
+        value = comma == std::string_view::npos ? std::string_view() : value.substr(comma + 1);
+        if (token.empty() || EqualsNoCase(token, "identity"))
+            continue;
+        std::string lower;
+        for (char c : token)
+            lower.push_back(Lower(c));
+        codings.push_back(std::move(lower));
+    }
+    return codings;
+}
+
+bool IsKnownCoding(std::string_view coding) {
+    return coding == "gzip" || coding == "x-gzip" || coding == "deflate" || coding == "br" ||
+           coding == "zstd";
+}
+
+std::optional<ContentRange> ParseContentRange(std::string_view value) {
+    // bytes first-last/total
+    value = Trim(value);
+    if (!StartsWithNoCase(value, "bytes"))
+        return std::nullopt;
+    value = Trim(value.substr(5));
+    const std::size_t dash = value.find('-');
+    const std::size_t slash = value.find('/');
+    if (dash == std::string_view::npos || slash == std::string_view::npos || slash < dash)
+        return std::nullopt;
+    const auto first = ParseDecimal(value.substr(0, dash));
+    const auto last = ParseDecimal(value.substr(dash + 1, slash - dash - 1));
+    if (!first || !last || *last < *first)
+        return std::nullopt;
+    ContentRange r;
+    r.first = *first;
+    r.last = *last;
+    const std::string_view total = Trim(value.substr(slash + 1));
+    if (total != "*") {
+        const auto t = ParseDecimal(total);
+        if (!t || *t <= *last)
+            return std::nullopt;
+        r.total = *t;
+    }
+    return r;
+}
+
+} // namespace browser::detail

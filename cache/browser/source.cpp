@@ -1,0 +1,89 @@
+#include "cache/browser/source.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace browser::detail {
+
+bool MemorySource::readAt(std::uint64_t offset, void* buffer, std::size_t n) const {
+    if (offset > bytes_.size() || n > bytes_.size() - offset)
+        return false;
+    if (n != 0)
+        std::memcpy(buffer, bytes_.data() + offset, n);
+    return true;
+}
+
+ReadOnlyFile::~ReadOnlyFile() {
+    close();
+}
+
+void ReadOnlyFile::close() {
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+    size_ = 0;
+}
+
+bool ReadOnlyFile::open(const std::string& path) {
+    close();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) {
+        ::close(fd);
+        return false;
+    }
+    fd_ = fd;
+    size_ = static_cast<std::uint64_t>(st.st_size);
+    return true;
+}
+
+std::ptrdiff_t ReadOnlyFile::readSome(std::uint64_t offset, void* buffer, std::size_t n) const {
+    if (fd_ < 0 || offset > static_cast<std::uint64_t>(INT64_MAX))
+        return -1;
+    for (;;) {
+        const ssize_t got = ::pread(fd_, buffer, n, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR)
+            continue;
+        return got;
+    }
+}
+
+bool ReadOnlyFile::readAt(std::uint64_t offset, void* buffer, std::size_t n) const {
+    if (offset > size_ || n > size_ - offset)
+        return false;
+    auto* out = static_cast<char*>(buffer);
+    while (n > 0) {
+        const std::ptrdiff_t got = readSome(offset, out, n);
+        if (got <= 0)
+            return false; // the file shrank under us, or the read failed
+        out += got;
+        offset += static_cast<std::uint64_t>(got);
+        n -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+bool ReadOnlyFile::currentSize(std::uint64_t& size) const {
+    struct stat st {};
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0 || st.st_size < 0)
+        return false;
+    size = static_cast<std::uint64_t>(st.st_size);
+    return true;
+}
+
+bool IsRegularFile(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool IsDirectory(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+} // namespace browser::detail

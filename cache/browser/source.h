@@ -1,0 +1,59 @@
+// Random access to the bytes of an entry file, in memory (tests, fuzzing) or on disk.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace browser::detail {
+
+class Source {
+  public:
+    virtual ~Source() = default;
+    virtual std::uint64_t size() const = 0;
+    // Exactly n bytes at offset; false when they are not all there (any more).
+    virtual bool readAt(std::uint64_t offset, void* buffer, std::size_t n) const = 0;
+};
+
+class MemorySource final : public Source {
+  public:
+    explicit MemorySource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+    std::uint64_t size() const override { return bytes_.size(); }
+    bool readAt(std::uint64_t offset, void* buffer, std::size_t n) const override;
+
+  private:
+    std::span<const std::uint8_t> bytes_;
+};
+
+// A cache file opened for reading only. Links are refused (a cache never holds them, and one
+// could lead to a device or a file outside the cache), and so is anything but a regular file,
+// without blocking on a FIFO. Nothing is locked; the size is taken once at opening, and a read
+// past what the file holds now fails instead of returning short data.
+class ReadOnlyFile final : public Source {
+  public:
+    ReadOnlyFile() = default;
+    ~ReadOnlyFile() override;
+    ReadOnlyFile(const ReadOnlyFile&) = delete;
+    ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
+
+    bool open(const std::string& path);
+    bool isOpen() const { return fd_ >= 0; }
+    void close();
+    std::uint64_t size() const override { return size_; }
+    bool readAt(std::uint64_t offset, void* buffer, std::size_t n) const override;
+    // Up to n bytes at offset: the count read (0 at the end of the file), -1 on an error.
+    std::ptrdiff_t readSome(std::uint64_t offset, void* buffer, std::size_t n) const;
+    // The size the file has now.
+    bool currentSize(std::uint64_t& size) const;
+
+  private:
+    int fd_ = -1;
+    std::uint64_t size_ = 0;
+};
+
+// Regular file test without following a link.
+bool IsRegularFile(const std::string& path);
+bool IsDirectory(const std::string& path); // links followed
+
+} // namespace browser::detail

@@ -1,0 +1,404 @@
+// Both entry formats, written by the builder: what is listed, what is counted as partial or
+// unreadable, and hostile entries that must be skipped without stopping the walk.
+#include "cache/browser/browser.h"
+#include "cache_builder.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace {
+
+using namespace browser_test;
+namespace fs = std::filesystem;
+
+std::string Read(const browser::BodyLocation& body, std::string* error = nullptr) {
+    auto stream = browser::OpenDecodedBody(body);
+    std::string out;
+    char buffer[4096];
+    for (;;) {
+        const auto got = stream->read(buffer, sizeof buffer);
+        if (got < 0) {
+            if (error)
+                *error = stream->error();
+            return "<failed>";
+        }
+        if (got == 0)
+            return out;
+        out.append(buffer, static_cast<std::size_t>(got));
+    }
+}
+
+const browser::BrowserFile* Find(const std::vector<browser::BrowserFile>& rows,
+                                 const std::string& url) {
+    for (const auto& r : rows)
+        if (r.url == url)
+            return &r;
+    return nullptr;
+}
+
+FirefoxEntry Ff(const std::string& path, std::string body,
+                const std::string& head = "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\n") {
+    FirefoxEntry e;
+    e.key = "O^partitionKey=%28https%2Cexample.org%29,:https://example.com" + path;
+    e.body = std::move(body);
+    e.responseHead = head;
+    return e;
+}
+
+class FirefoxEntries : public ::testing::Test {
+  protected:
+    TempDir dir;
+    fs::path cache2 = MakeFirefoxCache(dir.path() / "cache2");
+    unsigned next = 1;
+    void put(const std::string& bytes) { PutFirefox(cache2, FirefoxName(next++), bytes); }
+    std::vector<browser::BrowserFile> scan(browser::ScanStats& stats) {
+        return browser::ScanCacheFolder({browser::CacheKind::Firefox, cache2.string()}, &stats);
+    }
+};
+
+TEST_F(FirefoxEntries, EveryMetadataVersionAndBodyShapeIsRead) {
+    for (std::uint32_t v = 1; v <= 4; ++v) {
+        FirefoxEntry e = Ff("/v" + std::to_string(v) + ".png", Png(100 + v));
+        e.version = v;
+        put(BuildFirefoxEntry(e));
+    }
+    // Alternative data after the body is not part of it.
+    FirefoxEntry alt = Ff("/alt.png", Png(300));
+    alt.altData = std::string(5000, 'A');
+    put(BuildFirefoxEntry(alt));
+    // Past one 256 KiB chunk (two chunk hashes) and past the first tail read.
+    put(BuildFirefoxEntry(Ff("/big.jpg", Jpeg(300000), "HTTP/1.1 200 OK\r\n")));
+    // Encoded bodies: their decoded size is the one listed.
+    put(BuildFirefoxEntry(Ff("/g.bmp", Gzip(Png(5000)),
+                             "HTTP/1.1 200 OK\r\ncontent-encoding: GZIP\r\nContent-Length: " +
+                                 std::to_string(Gzip(Png(5000)).size()) + "\r\n")));
+    put(BuildFirefoxEntry(Ff("/chain.png", Brotli(Gzip(Png(7000))),
+                             "HTTP/1.1 200 OK\r\nContent-Encoding: gzip, br\r\n")));
+    put(BuildFirefoxEntry(
+        Ff("/raw.png", RawDeflate(Png(900)), "HTTP/1.1 200 OK\r\nContent-Encoding: deflate\r\n")));
+
+    browser::ScanStats stats;
+    const auto rows = scan(stats);
+    EXPECT_EQ(stats.entries, 9u);
+    EXPECT_EQ(stats.unreadable, 0u);
+    ASSERT_EQ(rows.size(), 9u);
+    for (std::uint32_t v = 1; v <= 4; ++v) {
+        const auto* r = Find(rows, "https://example.com/v" + std::to_string(v) + ".png");
+        ASSERT_NE(r, nullptr) << v;
+        EXPECT_EQ(Read(r->body), Png(100 + v));
+        EXPECT_EQ(r->fetched, 1700000000);
+    }
+    EXPECT_EQ(Read(Find(rows, "https://example.com/alt.png")->body), Png(300));
+    const auto* big = Find(rows, "https://example.com/big.jpg");
+    EXPECT_EQ(big->size, 300000u);
+    EXPECT_EQ(Read(big->body), Jpeg(300000));
+    const auto* g = Find(rows, "https://example.com/g.bmp");
+    EXPECT_EQ(g->fileName, "g.png"); // the sniffed type wins over the URL
+    EXPECT_EQ(g->size, 5000u);
+    EXPECT_EQ(Read(g->body), Png(5000));
+    EXPECT_EQ(Read(Find(rows, "https://example.com/chain.png")->body), Png(7000));
+    EXPECT_EQ(Find(rows, "https://example.com/chain.png")->size, 7000u);
+    EXPECT_EQ(Read(Find(rows, "https://example.com/raw.png")->body), Png(900));
+}
+
+TEST_F(FirefoxEntries, OnlyCompleteSuccessfulPicturesAndVideosAreListed) {
+    put(BuildFirefoxEntry(Ff("/ok.png", Png(64))));
+    put(BuildFirefoxEntry(Ff("/moved.png", Png(64), "HTTP/1.1 301 Moved\r\nLocation: /x\r\n")));
+    put(BuildFirefoxEntry(Ff("/nochange.png", "", "HTTP/1.1 304 Not Modified\r\n")));
+    put(BuildFirefoxEntry(Ff("/empty.png", "", "HTTP/1.1 200 OK\r\n")));
+    put(BuildFirefoxEntry(Ff("/page.html", "<html><body>hi</body></html>", "HTTP/1.1 200 OK\r\n")));
+    FirefoxEntry nohead = Ff("/nohead.png", Png(64), "");
+    put(BuildFirefoxEntry(nohead));
+    FirefoxEntry about = Ff("", Png(64));
+    about.key = ":about:home";
+    put(BuildFirefoxEntry(about));
+    FirefoxEntry ftp = Ff("", Png(64));
+    ftp.key = "a,:ftp://example.com/x.png";
+    put(BuildFirefoxEntry(ftp));
+    // Partial: a range that does not cover the resource, and a body shorter than announced.
+    put(BuildFirefoxEntry(
+        Ff("/range.mp4", Png(100),
+           "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-99/5000\r\n")));
+    put(BuildFirefoxEntry(
+        Ff("/short.png", Png(100), "HTTP/1.1 200 OK\r\nContent-Length: 101\r\n")));
+    // A complete range response is listed.
+    put(BuildFirefoxEntry(Ff("/whole.png", Png(100),
+                             "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-99/100\r\n")));
+    // Bodies that cannot be decoded here, and encrypted entries: counted as unreadable.
+    put(BuildFirefoxEntry(
+        Ff("/dict.png", "\xFF\x44\x43\x42xxxx", "HTTP/1.1 200 OK\r\nContent-Encoding: dcb\r\n")));
+    put(BuildFirefoxEntry(
+        Ff("/broken.png", "not gzip at all", "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n")));
+    FirefoxEntry secret = Ff("/secret.png", Png(64));
+    secret.encrypted = true;
+    put(BuildFirefoxEntry(secret));
+
+    browser::ScanStats stats;
+    const auto rows = scan(stats);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_NE(Find(rows, "https://example.com/ok.png"), nullptr);
+    EXPECT_NE(Find(rows, "https://example.com/whole.png"), nullptr);
+    EXPECT_EQ(stats.entries, 14u);
+    EXPECT_EQ(stats.partial, 2u);
+    EXPECT_EQ(stats.unreadable, 3u);
+}
+
+TEST_F(FirefoxEntries, OneUrlInSeveralPartitionsIsOneRowUnlessTheBodiesDiffer) {
+    for (const char* site : {"a.org", "b.org", "c.org"}) {
+        FirefoxEntry e = Ff("/same.png", Png(500));
+        e.key =
+            std::string("O^partitionKey=%28https%2C") + site + "%29,:https://example.com/same.png";
+        put(BuildFirefoxEntry(e));
+    }
+    FirefoxEntry changed = Ff("/same.png", Png(500, 'q'));
+    changed.key = "a,:https://example.com/same.png";
+    put(BuildFirefoxEntry(changed));
+
+    browser::ScanStats stats;
+    const auto rows = scan(stats);
+    EXPECT_EQ(rows.size(), 2u);
+    EXPECT_EQ(stats.duplicates, 2u);
+    EXPECT_EQ(stats.listed, 2u);
+}
+
+TEST_F(FirefoxEntries, HostileEntriesAreSkippedAndTheWalkGoesOn) {
+    const std::string good = BuildFirefoxEntry(Ff("/good.png", Png(200)));
+    const auto withWord = [](std::string f, std::size_t fromEnd, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            f[f.size() - fromEnd + static_cast<std::size_t>(i)] =
+                static_cast<char>(v >> (24 - 8 * i));
+        return f;
+    };
+    put(withWord(good, 4, 0x7FFFFFF0));    // metadata offset beyond the file
+    put(withWord(good, 8, 7));             // a trailer version nobody wrote
+    put(good.substr(0, good.size() - 30)); // cut in the middle of the metadata
+    put(good.substr(0, 5));                // shorter than any trailer
+    put("");                               // empty
+    // The key length in the header pointing far past the metadata.
+    {
+        std::string f = good;
+        const std::size_t header = 200 + 4 + 2; // body, hash, one chunk hash
+        f = withWord(f, f.size() - header - 24, 0x00FFFFFF);
+        put(f);
+    }
+    // A header version that disagrees with the trailer, and an unknown one.
+    {
+        FirefoxEntry e = Ff("/v.png", Png(200));
+        std::string f = BuildFirefoxEntry(e);
+        f[200 + 4 + 2 + 3] = 3;
+        put(f);
+        f[200 + 4 + 2 + 3] = 9;
+        put(f);
+    }
+    // The elements missing their last NUL, and an alt-data offset past the body.
+    {
+        FirefoxEntry e = Ff("/e.png", Png(200));
+        std::string f = BuildFirefoxEntry(e);
+        f[f.size() - 9] = 'x';
+        put(f);
+        e.elements.emplace_back("alt-data", "1;999999,x");
+        put(BuildFirefoxEntry(e));
+    }
+    // Not files: a link to a picture elsewhere and a FIFO (which must not block the scan).
+    WriteFile(dir.path() / "outside.bin", good);
+    fs::create_symlink(dir.path() / "outside.bin", cache2 / "entries" / FirefoxName(next++));
+    ASSERT_EQ(::mkfifo((cache2 / "entries" / FirefoxName(next++)).c_str(), 0600), 0);
+    put(good);
+
+    browser::ScanStats stats;
+    const auto rows = scan(stats);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].url, "https://example.com/good.png");
+    EXPECT_EQ(stats.entries, 13u);
+    EXPECT_EQ(stats.unreadable, 12u);
+}
+
+TEST_F(FirefoxEntries, ADecompressionBombIsRefusedWithoutHoldingItsOutput) {
+    // A bitmap header, then frames of 16 MiB of zeros each, together past the cap on
+    // decoded bodies.
+    const std::string member = Zstd(std::string(16u << 20, '\0'));
+    std::string bomb = Zstd(std::string("BM\0\0\0\0\0\0\0\0\x36\0\0\0\x28\0\0\0", 18));
+    for (std::uint64_t i = 0; i * (16u << 20) <= browser::kMaxDecodedBody; ++i)
+        bomb += member;
+    put(BuildFirefoxEntry(Ff("/bomb.bmp", bomb, "HTTP/1.1 200 OK\r\nContent-Encoding: zstd\r\n")));
+    browser::ScanStats stats;
+    EXPECT_TRUE(scan(stats).empty());
+    EXPECT_EQ(stats.unreadable, 1u);
+
+    browser::BodyLocation body;
+    body.segments.push_back({(cache2 / "entries" / FirefoxName(1)).string(), 0, bomb.size()});
+    body.encodings = {"zstd"};
+    std::string error;
+    EXPECT_EQ(Read(body, &error), "<failed>");
+    EXPECT_NE(error.find("decodes to more than"), std::string::npos) << error;
+}
+
+TEST_F(FirefoxEntries, AnEntryChangedAfterTheScanFailsToReadInsteadOfGivingOtherBytes) {
+    put(BuildFirefoxEntry(Ff("/a.png", Png(10000))));
+    put(BuildFirefoxEntry(
+        Ff("/b.png", Gzip(Png(10000)), "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n")));
+    put(BuildFirefoxEntry(Ff("/c.png", Png(10000))));
+    browser::ScanStats stats;
+    const auto rows = scan(stats);
+    ASSERT_EQ(rows.size(), 3u);
+    // Shrunk below the body, rewritten with a different body, removed.
+    fs::resize_file(rows[0].entryPath, 5000);
+    WriteFile(rows[1].entryPath,
+              BuildFirefoxEntry(
+                  Ff("/b.png", Gzip(Png(20000)), "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n")));
+    fs::remove(rows[2].entryPath);
+    for (const auto& row : rows) {
+        std::string error;
+        EXPECT_EQ(Read(row.body, &error), "<failed>") << row.url;
+        EXPECT_EQ(error, "the cache entry changed while being read") << row.url;
+    }
+}
+
+// --- Chromium ---------------------------------------------------------------------------
+
+ChromiumEntry Cr(const std::string& path, std::string body,
+                 std::vector<std::string> headers = {"Content-Type: image/png"}) {
+    ChromiumEntry e;
+    e.key = "1/0/_dk_https://example.org https://example.org https://example.com" + path;
+    e.body = std::move(body);
+    e.headers = std::move(headers);
+    return e;
+}
+
+class ChromiumEntries : public ::testing::Test {
+  protected:
+    TempDir dir;
+    fs::path folder = dir.path() / "Cache_Data";
+    unsigned next = 1;
+    std::string put(const std::string& bytes, const std::string& suffix = "_0") {
+        const std::string name = ChromiumName(next++);
+        WriteFile(folder / (name + suffix), bytes);
+        return name;
+    }
+    std::vector<browser::BrowserFile> scan(browser::ScanStats& stats) {
+        return browser::ScanCacheFolder({browser::CacheKind::Chromium, folder.string()}, &stats);
+    }
+};
+
+TEST_F(ChromiumEntries, StreamFilesOfEveryShapeAreRead) {
+    put(BuildChromiumEntry(Cr("/plain.png", Png(300))));
+    ChromiumEntry old = Cr("/old.png", Png(301));
+    old.oldPickle = true;
+    old.keySha256 = false;
+    old.key = "https://example.com/old.png"; // keys from before the split cache
+    put(BuildChromiumEntry(old));
+    ChromiumEntry longKey = Cr("/" + std::string(6000, 'k') + ".jpg", Jpeg(5000), {});
+    put(BuildChromiumEntry(longKey));
+    put(BuildChromiumEntry(Cr("/z.svg", Zstd("<svg xmlns='http://www.w3.org/2000/svg'/>"),
+                              {"Content-Type: image/svg+xml", "Content-Encoding: zstd"})));
+    // A body the cache compressed for itself, the headers as sent.
+    put(BuildChromiumEntry(Cr("/stored.png", Zstd(Png(4000)), {"Content-Length: 4000"})));
+
+    browser::ScanStats stats;
+    const auto rows = scan(stats);
+    EXPECT_EQ(stats.unreadable, 0u);
+    ASSERT_EQ(rows.size(), 5u);
+    EXPECT_EQ(Read(Find(rows, "https://example.com/plain.png")->body), Png(300));
+    EXPECT_EQ(Read(Find(rows, "https://example.com/old.png")->body), Png(301));
+    const auto* l = Find(rows, longKey.key.substr(longKey.key.rfind(' ') + 1));
+    ASSERT_NE(l, nullptr);
+    EXPECT_EQ(Read(l->body), Jpeg(5000));
+    EXPECT_EQ(l->fileName.size(), 255u);
+    EXPECT_TRUE(l->fileName.ends_with("k.jpg"));
+    EXPECT_EQ(Find(rows, "https://example.com/z.svg")->extension, "svg");
+    const auto* s = Find(rows, "https://example.com/stored.png");
+    EXPECT_EQ(s->size, 4000u);
+    EXPECT_EQ(Read(s->body), Png(4000));
+}
+
+TEST_F(ChromiumEntries, RangeResponsesAreRebuiltFromTheirSparseFile) {
+    const std::string video = std::string("\0\0\0\x18"
+                                          "ftypisom",
+                                          12) +
+                              std::string(20000, 'v');
+    const auto rangeEntry = [&](const std::string& path, const std::string& contentRange) {
+        ChromiumEntry e =
+            Cr(path, "", {"Content-Type: video/mp4", "Content-Range: " + contentRange});
+        e.statusLine = "HTTP/1.1 206 Partial Content";
+        return e;
+    };
+    // Out of order and overlapping ranges that join up from 0: complete.
+    ChromiumEntry whole = rangeEntry("/whole.mp4", "bytes 0-20011/20012");
+    const std::string a = put(BuildChromiumEntry(whole));
+    WriteFile(folder / (a + "_s"), BuildChromiumSparse(whole.key, {{9000, video.substr(9000)},
+                                                                   {0, video.substr(0, 10000)}}));
+    // A gap: only the first part is known.
+    ChromiumEntry gap = rangeEntry("/gap.mp4", "bytes 0-20011/20012");
+    const std::string b = put(BuildChromiumEntry(gap));
+    WriteFile(folder / (b + "_s"), BuildChromiumSparse(gap.key, {{0, video.substr(0, 10000)},
+                                                                 {12000, video.substr(12000)}}));
+    // A sparse file of another key, and one whose range runs past its end.
+    ChromiumEntry other = rangeEntry("/other.mp4", "bytes 0-20011/20012");
+    const std::string c = put(BuildChromiumEntry(other));
+    WriteFile(folder / (c + "_s"), BuildChromiumSparse(whole.key, {{0, video}}));
+    ChromiumEntry cut = rangeEntry("/cut.mp4", "bytes 0-20011/20012");
+    const std::string d = put(BuildChromiumEntry(cut));
+    WriteFile(folder / (d + "_s"), BuildChromiumSparse(cut.key, {{0, video}}).substr(0, 5000));
+    // The flag that marks a body the browser did not finish.
+    ChromiumEntry truncated = Cr("/t.png", Png(100));
+    truncated.truncated = true;
+    put(BuildChromiumEntry(truncated));
+
+    browser::ScanStats stats;
+    const auto rows = scan(stats);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].url, "https://example.com/whole.mp4");
+    EXPECT_EQ(rows[0].extension, "mp4");
+    EXPECT_EQ(rows[0].size, video.size());
+    EXPECT_EQ(Read(rows[0].body), video);
+    EXPECT_EQ(stats.partial, 2u);
+    EXPECT_EQ(stats.unreadable, 2u);
+}
+
+TEST_F(ChromiumEntries, HostileStreamFilesAreSkippedAndTheWalkGoesOn) {
+    const std::string good = BuildChromiumEntry(Cr("/good.png", Png(200)));
+    const auto patch = [](std::string f, std::size_t at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            f[at + static_cast<std::size_t>(i)] = static_cast<char>(v >> (8 * i));
+        return f;
+    };
+    put(patch(good, 0, 0x12345678));               // initial magic
+    put(patch(good, 8, 6));                        // entry version
+    put(patch(good, 12, 0x7FFFFFFF));              // key longer than the file
+    put(patch(good, good.size() - 24, 0));         // last EOF record's magic
+    put(patch(good, good.size() - 8, 0x7FFFFFF0)); // stream 0 larger than the file
+    put(patch(good, good.size() - 8, 8));          // stream 0 too short: EOF of stream 1 missed
+    put(good.substr(0, good.size() - 1));          // a byte short
+    put(good.substr(0, 40));
+    // Response info that is not a pickle, without a status line anywhere.
+    {
+        std::string f = good;
+        const std::size_t s0 =
+            f.size() - 24 - 32 - (f[f.size() - 8] & 0xFF) - (f[f.size() - 7] & 0xFF) * 256;
+        for (std::size_t i = s0; i < f.size() - 24 - 32; ++i)
+            f[i] = 'Z';
+        put(f);
+    }
+    WriteFile(folder / "todelete_0000000000000001_0_1", good); // doomed: not an entry
+    put(good);
+    // A blockfile cache elsewhere is recognised and left alone.
+    TempDir windows;
+    for (const char* n : {"index", "data_0", "data_1", "data_2", "data_3", "f_000001"})
+        WriteFile(windows.path() / n, std::string(8192, '\x01'));
+
+    browser::ScanStats stats;
+    const auto rows = scan(stats);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].url, "https://example.com/good.png");
+    EXPECT_EQ(stats.entries, 10u);
+    EXPECT_EQ(stats.unreadable, 8u); // the last of the damaged ones has no response: not listed
+
+    browser::ScanStats blockfile;
+    EXPECT_TRUE(browser::ScanCacheFolder({browser::CacheKind::Chromium, windows.path().string()},
+                                         &blockfile)
+                    .empty());
+    EXPECT_TRUE(blockfile.unsupported);
+}
+
+} // namespace

@@ -1,0 +1,191 @@
+// Where the user's browser caches are, and what a folder the user names holds.
+#include "cache/browser/browser.h"
+#include "cache_builder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+using namespace browser_test;
+namespace fs = std::filesystem;
+using browser::CacheKind;
+
+void FirefoxCacheAt(const fs::path& cache2) {
+    MakeFirefoxCache(cache2);
+}
+void ChromiumCacheAt(const fs::path& folder) {
+    WriteFile(folder / "index", std::string(24, '\0'));
+}
+
+std::vector<std::string> Paths(const std::vector<browser::CacheFolder>& folders, CacheKind kind) {
+    std::vector<std::string> out;
+    for (const auto& f : folders)
+        if (f.kind == kind)
+            out.push_back(f.path);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+std::vector<std::string> Sorted(std::vector<fs::path> paths) {
+    std::vector<std::string> out;
+    for (const auto& p : paths)
+        out.push_back(p.lexically_normal().string());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// A home with Firefox profiles listed in both places profiles.ini is kept, and several
+// Chromium-family browsers with and without the Cache_Data level.
+struct LinuxHome {
+    TempDir dir;
+    fs::path home = dir.path() / "home";
+    fs::path elsewhere = dir.path() / "profiles/work";
+    LinuxHome() {
+        WriteFile(home / ".config/mozilla/firefox/profiles.ini",
+                  "[Profile0]\nName=esr\nIsRelative=1\nPath=ab12.default-esr\n\n"
+                  "[Profile1]\nName=unused\nIsRelative=1\nPath=never.used\n\n"
+                  "[Install4F96D1932A9F858E]\nDefault=ab12.default-esr\n");
+        WriteFile(home / ".mozilla/firefox/profiles.ini",
+                  "[General]\nStartWithLastProfile=1\n\n[Profile0]\nName=old\nIsRelative=1\n"
+                  "Path=cd34.default\n\n[Profile1]\nName=work\nIsRelative=0\nPath=" +
+                      elsewhere.string() + "\n");
+        FirefoxCacheAt(home / ".cache/mozilla/firefox/ab12.default-esr/cache2");
+        FirefoxCacheAt(home / ".cache/mozilla/firefox/cd34.default/cache2");
+        FirefoxCacheAt(elsewhere / "cache2");
+        // A cache whose profile is in no profiles.ini.
+        FirefoxCacheAt(home / ".cache/mozilla/firefox/orphan.default/cache2");
+        FirefoxCacheAt(home / "snap/firefox/common/.cache/mozilla/firefox/sn4p.default/cache2");
+        FirefoxCacheAt(home /
+                       ".var/app/org.mozilla.firefox/cache/mozilla/firefox/fl4t.default/cache2");
+
+        ChromiumCacheAt(home / ".cache/google-chrome/Default/Cache/Cache_Data");
+        ChromiumCacheAt(home / ".cache/google-chrome/Profile 2/Cache/Cache_Data");
+        ChromiumCacheAt(home / ".cache/BraveSoftware/Brave-Browser/Default/Cache");
+        fs::create_directories(home / ".cache/chromium/Default/Code Cache/js");
+        ChromiumCacheAt(home / "snap/chromium/common/.cache/chromium/Default/Cache/Cache_Data");
+        ChromiumCacheAt(home /
+                        ".var/app/com.vivaldi.Vivaldi/cache/vivaldi/Default/Cache/Cache_Data");
+    }
+    std::vector<std::string> firefox() const {
+        return Sorted(
+            {home / ".cache/mozilla/firefox/ab12.default-esr/cache2",
+             home / ".cache/mozilla/firefox/cd34.default/cache2", elsewhere / "cache2",
+             home / "snap/firefox/common/.cache/mozilla/firefox/sn4p.default/cache2",
+             home / ".var/app/org.mozilla.firefox/cache/mozilla/firefox/fl4t.default/cache2"});
+    }
+    std::vector<std::string> chromium() const {
+        return Sorted(
+            {home / ".cache/google-chrome/Default/Cache/Cache_Data",
+             home / ".cache/google-chrome/Profile 2/Cache/Cache_Data",
+             home / ".cache/BraveSoftware/Brave-Browser/Default/Cache",
+             home / "snap/chromium/common/.cache/chromium/Default/Cache/Cache_Data",
+             home / ".var/app/com.vivaldi.Vivaldi/cache/vivaldi/Default/Cache/Cache_Data"});
+    }
+};
+
+TEST(FindUserCaches, EveryListedProfileAndEveryChromiumProfileWithACache) {
+    LinuxHome h;
+    const auto found = browser::FindUserCaches({h.home.string(), "", ""});
+    EXPECT_EQ(Paths(found, CacheKind::Firefox), h.firefox());
+    EXPECT_EQ(Paths(found, CacheKind::Chromium), h.chromium());
+}
+
+TEST(FindUserCaches, XdgFoldersMoveTheCacheAndTheNewProfileList) {
+    LinuxHome h;
+    const fs::path xdgCache = h.dir.path() / "xcache", xdgConfig = h.dir.path() / "xconfig";
+    WriteFile(xdgConfig / "mozilla/firefox/profiles.ini",
+              "[Profile0]\nIsRelative=1\nPath=x9.default\n");
+    FirefoxCacheAt(xdgCache / "mozilla/firefox/x9.default/cache2");
+    ChromiumCacheAt(xdgCache / "chromium/Default/Cache/Cache_Data");
+    const auto found =
+        browser::FindUserCaches({h.home.string(), xdgCache.string(), xdgConfig.string()});
+    // ~/.mozilla's relative profile now looks for its cache under the XDG cache folder too.
+    EXPECT_EQ(
+        Paths(found, CacheKind::Firefox),
+        Sorted(
+            {xdgCache / "mozilla/firefox/x9.default/cache2", h.elsewhere / "cache2",
+             h.home / "snap/firefox/common/.cache/mozilla/firefox/sn4p.default/cache2",
+             h.home / ".var/app/org.mozilla.firefox/cache/mozilla/firefox/fl4t.default/cache2"}));
+    const auto chromium = Paths(found, CacheKind::Chromium);
+    EXPECT_EQ(std::count(chromium.begin(), chromium.end(),
+                         (xdgCache / "chromium/Default/Cache/Cache_Data").string()),
+              1);
+    EXPECT_EQ(chromium.size(), 3u); // plus the snap and Flatpak ones
+
+    // Relative XDG values are ignored; no home and no XDG folders finds nothing.
+    EXPECT_EQ(browser::FindUserCaches({h.home.string(), "rel/cache", "rel/config"}).size(),
+              browser::FindUserCaches({h.home.string(), "", ""}).size());
+    EXPECT_TRUE(browser::FindUserCaches({"", "", ""}).empty());
+}
+
+TEST(ClassifyFolder, AHomeAProfileOrACacheFolderIsRecognised) {
+    LinuxHome h;
+    const auto home = browser::ClassifyFolder(h.home.string());
+    EXPECT_EQ(Paths(home.browserCaches, CacheKind::Firefox), h.firefox());
+    EXPECT_EQ(Paths(home.browserCaches, CacheKind::Chromium), h.chromium());
+    EXPECT_TRUE(home.urlCacheIndexes.empty());
+
+    const fs::path esr = h.home / ".cache/mozilla/firefox/ab12.default-esr/cache2";
+    EXPECT_EQ(browser::ClassifyFolder(esr.string()).browserCaches,
+              (std::vector<browser::CacheFolder>{{CacheKind::Firefox, esr.string()}}));
+    EXPECT_EQ(browser::ClassifyFolder(esr.parent_path().string()).browserCaches.size(), 1u);
+    const fs::path chrome = h.home / ".cache/google-chrome/Default";
+    EXPECT_EQ(browser::ClassifyFolder(chrome.string()).browserCaches,
+              (std::vector<browser::CacheFolder>{
+                  {CacheKind::Chromium, (chrome / "Cache/Cache_Data").string()}}));
+    // A profile folder under ~/.mozilla: its cache lives under ~/.cache.
+    WriteFile(h.home / ".mozilla/firefox/cd34.default/prefs.js", "");
+    EXPECT_EQ(Paths(browser::ClassifyFolder((h.home / ".mozilla/firefox/cd34.default").string())
+                        .browserCaches,
+                    CacheKind::Firefox),
+              Sorted({h.home / ".cache/mozilla/firefox/cd34.default/cache2"}));
+
+    TempDir empty;
+    const auto nothing = browser::ClassifyFolder(empty.path().string());
+    EXPECT_TRUE(nothing.browserCaches.empty());
+    EXPECT_TRUE(nothing.urlCacheIndexes.empty());
+    EXPECT_TRUE(browser::ClassifyFolder((empty.path() / "missing").string()).browserCaches.empty());
+}
+
+TEST(ClassifyFolder, ACopiedWindowsProfileGivesItsIndexFilesAndFirefoxCaches) {
+    const fs::path fixture = fs::path(TAMBERLIN_FIXTURES) / "url-cache/ie-content/index.dat";
+    if (!fs::exists(fixture))
+        GTEST_SKIP() << "the shared index.dat fixture is not at " << fixture;
+    const std::string index = ReadFile(fixture);
+    TempDir dir;
+    const fs::path bob = dir.path() / "Users/bob";
+    // Names in another case than Windows shows them, as a copied disk may have them.
+    const fs::path ie5 =
+        bob / "appdata/Local/Microsoft/Windows/Temporary Internet Files/content.ie5/INDEX.DAT";
+    const fs::path ie11 = bob / "AppData/Local/Microsoft/Windows/INetCache/IE/index.dat";
+    const fs::path ie10 = bob / "AppData/Local/Microsoft/Windows/INetCache/Content.IE5/index.dat";
+    const fs::path ff = bob / "AppData/Local/Mozilla/Firefox/Profiles/q1w2.default-release/cache2";
+    for (const auto& p : {ie5, ie11, ie10})
+        WriteFile(p, index);
+    FirefoxCacheAt(ff);
+    // Roaming holds the profile settings, not the cache.
+    fs::create_directories(bob / "AppData/Roaming/Mozilla/Firefox/Profiles/q1w2.default-release");
+
+    const auto contents = browser::ClassifyFolder(bob.string());
+    EXPECT_EQ(Sorted(std::vector<fs::path>(contents.urlCacheIndexes.begin(),
+                                           contents.urlCacheIndexes.end())),
+              Sorted({ie5, ie11, ie10}));
+    EXPECT_EQ(contents.browserCaches,
+              (std::vector<browser::CacheFolder>{{CacheKind::Firefox, ff.string()}}));
+
+    // Windows XP's layout, and the Users folder holding several profiles.
+    const fs::path xp =
+        dir.path() / "Users/carol/Local Settings/Temporary Internet Files/Content.IE5/index.dat";
+    WriteFile(xp, index);
+    EXPECT_EQ(
+        browser::ClassifyFolder(xp.parent_path().parent_path().parent_path().parent_path().string())
+            .urlCacheIndexes,
+        std::vector<std::string>{xp.string()});
+    const auto users = browser::ClassifyFolder((dir.path() / "Users").string());
+    EXPECT_EQ(users.urlCacheIndexes.size(), 4u);
+    EXPECT_EQ(users.browserCaches.size(), 1u);
+}
+
+} // namespace
