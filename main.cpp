@@ -1,34 +1,20 @@
-#include "app/form1.h"
-#include "app/guard.h"
-#include "app/platform_choice.h"
-#include "platform/messages.h"
-#include "platform/qt/qt_dialogs.h"
-#include "platform/qt/qt_settings_backend.h"
-#include "platform/settings.h"
+// `tamberlin`: the command line, and the door to the window. The window program is a
+// separate executable beside this one, so that listing and saving from a script never load
+// the window libraries and run where there is no display.
+#include "app/command_line.h"
+#include "platform/process.h"
 
-#include <QApplication>
-
-#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
 
 int main(int argc, char* argv[]) {
-    // Placed windows need a platform that lets the program place them: XWayland on Wayland.
-    const std::string platform =
-        app::ChooseQtPlatform(std::getenv("QT_QPA_PLATFORM"), std::getenv("WAYLAND_DISPLAY"),
-                              std::getenv("DISPLAY"), std::getenv("XDG_SESSION_TYPE"));
-    if (!platform.empty())
-        qputenv("QT_QPA_PLATFORM", platform.c_str());
-    QApplication application(argc, argv);
-    platform::QtSettingsBackend settings;
-    platform::setSettingsBackend(&settings);
-    platform::QtDialogs dialogs;
-    platform::setDialogs(&dialogs);
-    platform::MessageBoxReporter reporter;
-    app::setErrorReporter(&reporter);
-    platform::setDoEvents([] { QApplication::processEvents(); });
-
-    app::Form1 form(QApplication::applicationDirPath());
-    dialogs.setOwner(&form);
-    form.Form_Load();
-    form.showCentred();
-    return application.exec();
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    const app::CommandLine command = app::ParseCommandLine(arguments);
+    if (app::WantsCommandLine(command))
+        return app::RunCommandLine(command,
+                                   {std::cout, std::cerr, platform::StandardErrorIsTerminal()});
+    const std::string error = platform::ReplaceWithProgramBeside("tamberlin-window", arguments);
+    std::cerr << "tamberlin: cannot start the window: " << error << "\n";
+    return app::kExitUsage;
 }

@@ -12,14 +12,20 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QTreeView>
+#include <QUrl>
 
 namespace app {
 namespace {
@@ -54,6 +60,7 @@ Form1::Form1(QString programFolder, QWidget* parent)
     list_.setSortKeyFunction(platform::CollationKey);
     model_ = new FoundFileModel(list_, this);
     buildControls();
+    setAcceptDrops(true);
 }
 
 Form1::~Form1() {
@@ -111,6 +118,9 @@ void Form1::buildControls() {
     placeBox(Check10, 3600, 360, 690, 195);
     Check11 = check("Check11", " Videos (FLV, MP4,AVI)");
     placeBox(Check11, 4410, 360, 2340, 195);
+    // Most pictures in a browser cache are WebP: its box takes the free place at the right.
+    Check12 = check("Check12", "WEBP");
+    placeBox(Check12, 6870, 360, 840, 195);
 
     PushButton1 = button(this, "PushButton1", "Start Retrieving Cached Files");
     place(PushButton1, 120, 1020, 7800, 405);
@@ -162,7 +172,7 @@ void Form1::buildControls() {
     // the window behind it, whose own moves set the arrow.
     for (QWidget* w : std::initializer_list<QWidget*>{
              PushButton1, PushButton3, PushButton5, PushButton6, PushButton8, Check2, Check4,
-             Check7, Check9, Check10, Check11, Text3, ProgressBar1, ListView1})
+             Check7, Check9, Check10, Check11, Check12, Text3, ProgressBar1, ListView1})
         w->setAttribute(Qt::WA_NoMousePropagation);
     for (QWidget* w : std::initializer_list<QWidget*>{this, Frame1, Frame2}) {
         w->setMouseTracking(true);
@@ -172,8 +182,8 @@ void Form1::buildControls() {
 
     // Keyboard order as designed.
     const QList<QWidget*> tabOrder = {ListView1, PushButton1, PushButton5, PushButton6, PushButton3,
-                                      Text3,     PushButton8, Check11,     Check10,     Check9,
-                                      Check7,    Check4,      Check2};
+                                      Text3,     PushButton8, Check12,     Check11,     Check10,
+                                      Check9,    Check7,      Check4,      Check2};
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
     // The list holds the first place: the window opens with the keyboard focus there.
@@ -193,9 +203,9 @@ void Form1::buildControls() {
     connect(model_, &FoundFileModel::scrollToRow, this,
             [this](const QModelIndex& index) { ListView1->scrollTo(index); });
 
-    const std::pair<QCheckBox*, const char*> boxes[] = {{Check2, "JPG"},  {Check4, "BMP"},
-                                                        {Check7, "GIF"},  {Check9, "PNG"},
-                                                        {Check10, "ICO"}, {Check11, "Videos"}};
+    const std::pair<QCheckBox*, const char*> boxes[] = {
+        {Check2, "JPG"},  {Check4, "BMP"},     {Check7, "GIF"},  {Check9, "PNG"},
+        {Check10, "ICO"}, {Check11, "Videos"}, {Check12, "WEBP"}};
     for (const auto& [box, key] : boxes)
         connect(box, &QCheckBox::toggled, this,
                 [this, b = box, k = key] { checkBoxChanged(b, k); });
@@ -243,6 +253,7 @@ void Form1::Form_Load() {
     g.step(156, [&] { Check9->setChecked(setting("PNG", "1") == "1"); });
     g.step(158, [&] { Check10->setChecked(setting("ICO", "1") == "1"); });
     g.step(160, [&] { Check11->setChecked(setting("Videos", "1") == "1"); });
+    g.step(162, [&] { Check12->setChecked(setting("WEBP", "1") == "1"); });
     model_->catchUp();
 }
 
@@ -264,6 +275,47 @@ void Form1::showCentred() {
     centre();
 }
 
+void Form1::setCacheFolders(std::vector<std::string> folders) {
+    selection_.folders = std::move(folders);
+    // The only sign of a narrowed retrieve: the button says what it will read.
+    QStringList names;
+    for (const auto& f : selection_.folders)
+        names << QString::fromUtf8(f.data(), static_cast<qsizetype>(f.size()));
+    PushButton1->setToolTip(names.isEmpty() ? QString()
+                                            : QStringLiteral("Reads only: ") + names.join(", "));
+}
+
+namespace {
+
+// The local folders a drag carries; empty when it carries anything else.
+std::vector<std::string> droppedFolders(const QMimeData* data) {
+    std::vector<std::string> folders;
+    if (!data || !data->hasUrls())
+        return folders;
+    for (const QUrl& url : data->urls()) {
+        const QString path = url.toLocalFile();
+        if (path.isEmpty() || !QFileInfo(path).isDir())
+            return {};
+        folders.push_back(QFile::encodeName(path).toStdString());
+    }
+    return folders;
+}
+
+} // namespace
+
+void Form1::dragEnterEvent(QDragEnterEvent* event) {
+    if (!droppedFolders(event->mimeData()).empty())
+        event->acceptProposedAction();
+}
+
+void Form1::dropEvent(QDropEvent* event) {
+    auto folders = droppedFolders(event->mimeData());
+    if (folders.empty())
+        return;
+    setCacheFolders(std::move(folders));
+    event->acceptProposedAction();
+}
+
 void Form1::checkBoxChanged(QCheckBox* box, const char* key) {
     WriteSetting(kSettingsApplication, kSettingsSection, key, box->isChecked() ? "1" : "0");
 }
@@ -275,7 +327,7 @@ void Form1::Text3_Change() {
 
 int Form1::value(cache::FileType box) const {
     // In the order of cache::FileType.
-    const QCheckBox* const boxes[] = {Check2, Check4, Check7, Check9, Check10, Check11};
+    const QCheckBox* const boxes[] = {Check2, Check4, Check7, Check9, Check10, Check11, Check12};
     const QCheckBox* c = boxes[static_cast<int>(box)];
     return c && c->isChecked() ? 1 : 0;
 }
@@ -340,7 +392,7 @@ void Form1::setText(const std::string& text) {
 }
 
 void Form1::PushButton1_Click() {
-    cache::PushButton1_Click(list_, *this, *this);
+    cache::PushButton1_Click(list_, *this, *this, selection_);
     model_->catchUp();
 }
 

@@ -4,6 +4,7 @@
 #include "app/found_file_model.h"
 #include "app/skin.h"
 #include "cache/found_file_list.h"
+#include "cache/retrieve.h"
 #include "cache/url_cache.h"
 #include "save/folder_chooser.h"
 #include "save/save_command.h"
@@ -13,8 +14,12 @@
 #include <QPointer>
 #include <QWidget>
 #include <optional>
+#include <string>
+#include <vector>
 
 class QCheckBox;
+class QDragEnterEvent;
+class QDropEvent;
 class QGroupBox;
 class QLineEdit;
 class QProgressBar;
@@ -40,6 +45,10 @@ class Form1 final : public QWidget,
 
     // The start-up sequence; run once before the window is shown.
     void Form_Load();
+    // What the next Retrieve reads: these folders only (none: the user's own caches). Set
+    // from the command line, or by dropping folders onto the window.
+    void setCacheFolders(std::vector<std::string> folders);
+    const cache::CacheSelection& cacheSelection() const { return selection_; }
     void showCentred();
 
     // Commands, as the buttons and the list run them.
@@ -79,6 +88,7 @@ class Form1 final : public QWidget,
     QCheckBox* Check9 = nullptr;
     QCheckBox* Check10 = nullptr;
     QCheckBox* Check11 = nullptr;
+    QCheckBox* Check12 = nullptr; // "WEBP"
     QPushButton* PushButton1 = nullptr;
     QTreeView* ListView1 = nullptr;
     QPushButton* PushButton5 = nullptr;
@@ -93,6 +103,8 @@ class Form1 final : public QWidget,
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
   private:
     void buildControls();
@@ -102,6 +114,7 @@ class Form1 final : public QWidget,
 
     QString programFolder_;
     cache::FoundFileList list_;
+    cache::CacheSelection selection_; // folders named on the command line or dropped
     FoundFileModel* model_ = nullptr;
     SkinFramework SkinFramework1;
     int mousePointer_ = 0;

@@ -106,6 +106,12 @@ void FoundFileList::setSubItem(RowId row, int index, std::string text) {
         observer_->rowsChanged();
 }
 
+void FoundFileList::setBody(RowId row, std::shared_ptr<const browser::BodyLocation> body) {
+    if (!exists(row))
+        throw app::SubscriptOutOfRange();
+    rows_[row].body = std::move(body);
+}
+
 const std::string& FoundFileList::subItem(RowId row, int index) const {
     if (!exists(row) || index < 0 || index > 3)
         throw app::SubscriptOutOfRange();

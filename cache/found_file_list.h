@@ -6,9 +6,12 @@
 // scan can append 100,000 rows one by one without re-sorting or repainting each time.
 #pragma once
 
+#include "cache/browser/browser.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,6 +25,10 @@ struct FoundFile {
     std::string size;     // sub-item 2, "Size"
     std::string path;     // sub-item 3, "File Path"
     bool ticked = false;
+    // A browser cache keeps a body inside its entry file, perhaps compressed: then the
+    // row's content is read from here, and "File Path" only names the entry file.
+    // Null for a WinINet row, whose content is the file at "File Path".
+    std::shared_ptr<const browser::BodyLocation> body;
 };
 
 using RowId = std::size_t;
@@ -56,6 +63,7 @@ class FoundFileList {
     RowId append(std::string text);
     void setTick(RowId row, bool ticked);
     void setSubItem(RowId row, int index, std::string text); // index 1..3
+    void setBody(RowId row, std::shared_ptr<const browser::BodyLocation> body);
     void ensureVisible(RowId row);
 
     std::size_t count() const { return rows_.size(); }

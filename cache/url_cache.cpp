@@ -2,6 +2,7 @@
 
 #include "app/guard.h"
 #include "cache/memory_block.h"
+#include "cache/retrieve.h"
 #include "platform/urlcache.h"
 
 #include <cstdint>
@@ -73,7 +74,8 @@ bool FileTypeFilter::admits(const std::string& extension, const FileTypeSwitches
     const bool ico = boxes.value(FileType::ICO) == 1 && ext == "ico";
     const bool video =
         boxes.value(FileType::Videos) == 1 && (ext == "avi" || ext == "flv" || ext == "mp4");
-    return jpg || bmp || gif || png || ico || video;
+    const bool webp = boxes.value(FileType::WEBP) == 1 && ext == "webp";
+    return jpg || bmp || gif || png || ico || video || webp;
 }
 
 void getIECache(FoundFileList& list, const FileTypeSwitches& boxes) {
@@ -209,10 +211,12 @@ void getIECache(FoundFileList& list, const FileTypeSwitches& boxes) {
     g.step(192, [&] { buffer.reset(); });
 }
 
-void PushButton1_Click(FoundFileList& list, const FileTypeSwitches& boxes, PointerTarget& window) {
+void PushButton1_Click(FoundFileList& list, const FileTypeSwitches& boxes, PointerTarget& window,
+                       const CacheSelection& selection) {
     app::Guard g("in Orrery2021/08/31.Form1.PushButton1_Click ");
     g.step(100, [&] { window.setMousePointer(11); });
-    g.step(102, [&] { getIECache(list, boxes); });
+    // The WinINet scan, then the browser caches, each reporting its own failures.
+    g.step(102, [&] { RetrieveAll(list, boxes, selection); });
     g.step(104, [&] { window.setMousePointer(0); });
 }
 

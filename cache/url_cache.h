@@ -10,7 +10,8 @@ namespace cache {
 inline constexpr const char* kScanTag = "in Orrery2021/08/31.URLCache.getIECache ";
 
 // The six file-type boxes of the main window, read afresh for every entry tested.
-enum class FileType { JPG, BMP, GIF, PNG, ICO, Videos };
+// The boxes in the order the window shows them; WEBP sits to the right of the videos.
+enum class FileType { JPG, BMP, GIF, PNG, ICO, Videos, WEBP };
 class FileTypeSwitches {
   public:
     virtual ~FileTypeSwitches() = default;
@@ -34,7 +35,10 @@ class PointerTarget {
 };
 
 // "Start Retrieving Cached Files".
-void PushButton1_Click(FoundFileList& list, const FileTypeSwitches& boxes, PointerTarget& window);
+// The folders the user named (none: the current user's own caches) decide what is read.
+struct CacheSelection;
+void PushButton1_Click(FoundFileList& list, const FileTypeSwitches& boxes, PointerTarget& window,
+                       const CacheSelection& selection);
 // "Select All Items" and "Deselect All Items".
 void PushButton5_Click(FoundFileList& list);
 void PushButton6_Click(FoundFileList& list);

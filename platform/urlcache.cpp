@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <map>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -16,12 +17,14 @@ namespace {
 struct Entry {
     urlcache::IndexEntry raw;
     std::optional<std::string> localFile; // ANSI bytes
+    // The folder the local file name is built from: file-system bytes, as the locator
+    // found them. Shared by every entry of one index.
+    std::shared_ptr<const std::string> folder;
 };
 
-// The index's entries, with the folder their local file names are built from.
+// The entries of every index read, in order.
 struct Entries {
     std::vector<Entry> list;
-    std::string folder; // file-system bytes, as the locator found them
 };
 
 struct Enumeration {
@@ -40,13 +43,16 @@ struct FileState {
     bool operator==(const FileState&) const = default;
 };
 
+using FileStates = std::vector<FileState>;
+
 // What the last probe read, kept for the fill that normally comes next.
 struct ProbeSnapshot {
-    FileState state;
+    FileStates state;
     Entries entries;
 };
 
 UrlCacheLocator g_locator;
+std::optional<std::vector<UrlCacheSource>> g_sources;
 std::map<std::uint32_t, Enumeration> g_enumerations;
 std::uint32_t g_nextHandle = 1;
 std::optional<ProbeSnapshot> g_probed;
@@ -87,28 +93,52 @@ std::optional<FileState> currentState(const std::string& path) {
                      std::int64_t{st.st_mtim.tv_sec} * 1'000'000'000 + st.st_mtim.tv_nsec};
 }
 
-Entries loadEntries(FileState& state) {
+// The indexes to read: the ones named for this retrieve, else the located one.
+std::vector<UrlCacheSource> currentSources() {
+    if (g_sources)
+        return *g_sources;
+    std::vector<UrlCacheSource> sources;
+    if (auto source = LocateUrlCache())
+        sources.push_back(std::move(*source));
+    return sources;
+}
+
+Entries loadEntries(FileStates& states) {
     Entries out;
-    const auto source = LocateUrlCache();
-    if (!source)
-        return out;
-    const auto bytes = readWholeFile(source->indexFile, state);
-    if (bytes.empty())
-        return out;
-    auto contents = urlcache::ReadIndex(bytes);
-    // The container folder is a path of this file system (whatever bytes the user's folders
-    // are named with), not ANSI text: it goes into the local file names unchanged. Only the
-    // cache folder's name and the file name, both read from the index, are ANSI.
-    out.folder = source->containerFolder;
-    out.list.reserve(contents.entries.size());
-    for (auto& e : contents.entries) {
-        Entry entry;
-        if (e.fileName && e.directory)
-            entry.localFile = out.folder + "/" + *e.directory + "/" + *e.fileName;
-        entry.raw = std::move(e);
-        out.list.push_back(std::move(entry));
+    states.clear();
+    for (const auto& source : currentSources()) {
+        FileState state;
+        const auto bytes = readWholeFile(source.indexFile, state);
+        states.push_back(state);
+        if (bytes.empty())
+            continue;
+        auto contents = urlcache::ReadIndex(bytes);
+        // The container folder is a path of this file system (whatever bytes the user's
+        // folders are named with), not ANSI text: it goes into the local file names
+        // unchanged. Only the cache folder's name and the file name, both read from the
+        // index, are ANSI.
+        const auto folder = std::make_shared<const std::string>(source.containerFolder);
+        out.list.reserve(out.list.size() + contents.entries.size());
+        for (auto& e : contents.entries) {
+            Entry entry;
+            if (e.fileName && e.directory)
+                entry.localFile = *folder + "/" + *e.directory + "/" + *e.fileName;
+            entry.raw = std::move(e);
+            entry.folder = folder;
+            out.list.push_back(std::move(entry));
+        }
     }
     return out;
+}
+
+bool unchangedSince(const FileStates& states) {
+    const auto sources = currentSources();
+    if (sources.empty() || sources.size() != states.size())
+        return false;
+    for (std::size_t i = 0; i < sources.size(); ++i)
+        if (currentState(sources[i].indexFile) != states[i])
+            return false;
+    return true;
 }
 
 std::uint32_t align4(std::uint32_t v) {
@@ -182,10 +212,9 @@ bool probeOrFill(const Entry* e, Address buffer, std::int32_t* size) {
 
 // The entries of the index: what the last probe read when the file has not changed since,
 // else a fresh read.
-Entries takeEntries(FileState& state) {
+Entries takeEntries(FileStates& state) {
     Entries entries;
-    const auto source = LocateUrlCache();
-    if (g_probed && source && currentState(source->indexFile) == g_probed->state) {
+    if (g_probed && unchangedSince(g_probed->state)) {
         entries = std::move(g_probed->entries);
         state = g_probed->state;
     } else {
@@ -215,7 +244,7 @@ std::uint32_t FindFirstUrlCacheEntryA(const char* searchPattern, Address entryIn
             *entryInfoSize = 0;
         return 0;
     }
-    FileState state;
+    FileStates state;
     Enumeration en{takeEntries(state)};
     const Entry* first = en.entries.list.empty() ? nullptr : &en.entries.list.front();
     if (!probeOrFill(first, entryInfo, entryInfoSize)) {
@@ -245,10 +274,15 @@ bool FindCloseUrlCache(std::uint32_t handle) {
 }
 
 std::string UrlCacheFolderPrefix(std::uint32_t handle) {
+    // The entry last filled is the one before the enumeration's position.
     const auto it = g_enumerations.find(handle);
-    if (it == g_enumerations.end() || it->second.entries.folder.empty())
+    if (it == g_enumerations.end() || it->second.next == 0 ||
+        it->second.next > it->second.entries.list.size())
         return {};
-    return it->second.entries.folder + "/";
+    const auto& folder = it->second.entries.list[it->second.next - 1].folder;
+    if (!folder || folder->empty())
+        return {};
+    return *folder + "/";
 }
 
 void SetUrlCacheCloseObserver(std::function<void(std::uint32_t)> observer) {
@@ -256,7 +290,7 @@ void SetUrlCacheCloseObserver(std::function<void(std::uint32_t)> observer) {
 }
 
 std::uint32_t FindFirstUrlCacheEntrySkipA() {
-    FileState state;
+    FileStates state;
     Enumeration en{takeEntries(state)};
     if (en.entries.list.empty())
         return 0;
@@ -273,6 +307,11 @@ bool SkipUrlCacheEntry(std::uint32_t handle) {
 
 void SetUrlCacheLocator(UrlCacheLocator locator) {
     g_locator = std::move(locator);
+}
+
+void SetUrlCacheSources(std::optional<std::vector<UrlCacheSource>> sources) {
+    g_sources = std::move(sources);
+    g_probed.reset();
 }
 
 std::optional<UrlCacheSource> LocateUrlCache() {

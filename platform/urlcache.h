@@ -12,6 +12,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -60,6 +61,9 @@ struct UrlCacheSource {
 };
 using UrlCacheLocator = std::function<std::optional<UrlCacheSource>()>;
 void SetUrlCacheLocator(UrlCacheLocator locator); // empty: back to the default
+// Index files named by the user, read one after the other as one enumeration, in place of
+// the located one (nothing: back to the locator).
+void SetUrlCacheSources(std::optional<std::vector<UrlCacheSource>> sources);
 std::optional<UrlCacheSource> LocateUrlCache();
 
 std::size_t OpenUrlCacheEnumerations(); // for tests: handles not yet closed

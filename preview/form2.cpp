@@ -120,8 +120,11 @@ void ListView1_Click(cache::FoundFileList& list, QWidget* mainWindow, QPointer<F
             form2 = new Form2();
             form2->Form_Load(icon);
         }
-        const std::string path = list.subItem(list.selected(), 3);
-        const QImage picture = LoadPicture(path);
+        const cache::RowId row = list.selected();
+        const std::string path = list.subItem(row, 3);
+        // A browser row's picture is the body inside its entry file, not the file itself.
+        const auto& body = list.row(row).body;
+        const QImage picture = body ? LoadBodyPicture(*body) : LoadPicture(path);
         form2->Picture1->setPicture(picture);
     });
     g.step(104, [&] {

@@ -113,6 +113,26 @@ QImage DecodePicture(const QByteArray& bytes) {
     return image;
 }
 
+QImage LoadBodyPicture(const browser::BodyLocation& body) {
+    // The cheap refusal first: a body that says it is larger than any picture we draw.
+    if (body.decodedSize > static_cast<std::uint64_t>(kMaxFileBytes))
+        throw std::runtime_error("Out of memory");
+    const auto stream = browser::OpenDecodedBody(body);
+    QByteArray bytes;
+    char chunk[64 * 1024];
+    for (;;) {
+        const std::ptrdiff_t n = stream->read(chunk, sizeof chunk);
+        if (n < 0)
+            throw std::runtime_error(stream->error());
+        if (n == 0)
+            break;
+        if (bytes.size() + n > kMaxFileBytes)
+            throw std::runtime_error("Out of memory");
+        bytes.append(chunk, static_cast<qsizetype>(n));
+    }
+    return DecodePicture(bytes);
+}
+
 QImage LoadPicture(const std::string& path) {
     // Read through the descriptor-checked call: a named pipe or a device in the cache must
     // not hold the window, and a file may hold more than its size says.

@@ -1,6 +1,8 @@
 // The picture loader of the preview: decides by a file's contents, never by its name.
 #pragma once
 
+#include "cache/browser/browser.h"
+
 #include <QByteArray>
 #include <QImage>
 
@@ -23,5 +25,7 @@ QImage DecodePicture(const QByteArray& bytes);
 inline QImage LoadPictureFromBytes(const QByteArray& bytes) {
     return DecodePicture(bytes);
 }
+// A body kept inside a browser cache's entry file: decoded, then read as above.
+QImage LoadBodyPicture(const browser::BodyLocation& body);
 
 } // namespace preview

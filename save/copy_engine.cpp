@@ -44,6 +44,25 @@ CopyReport CopyFileChecked(const std::string& sourcePath, const std::string& tar
     return CopyFileQuietly(source, target);
 }
 
+CopyReport CopyBodyChecked(const browser::BodyLocation& body, const std::string& targetPath) {
+    if (trimBlanks(targetPath).empty())
+        return {CopyResult::Skipped, "no file name"};
+    const std::string target = CollapseBackslashes(targetPath);
+    if (!IsExistingFolder(FolderPart(target)))
+        return {CopyResult::Skipped, "the destination folder does not exist"};
+    try {
+        const auto stream = browser::OpenDecodedBody(body);
+        const auto outcome = platform::WriteStreamReplacing(
+            [&](char* buffer, std::size_t capacity) { return stream->read(buffer, capacity); },
+            target, [&] { return stream->error(); });
+        if (outcome.status == platform::CopyStatus::Copied)
+            return {CopyResult::Copied, {}};
+        return {CopyResult::Failed, outcome.error};
+    } catch (const std::exception& e) {
+        return {CopyResult::Failed, e.what()};
+    }
+}
+
 CopyReport CopyFileQuietly(const std::string& source, const std::string& target) {
     try {
         const auto outcome = platform::CopyFileReplacing(source, target);

@@ -2,6 +2,8 @@
 // Paths use the native separator "/".
 #pragma once
 
+#include "cache/browser/browser.h"
+
 #include <string>
 
 namespace save {
@@ -21,6 +23,10 @@ struct CopyReport {
 // Tidies both paths, tests that the source is a file and the target's folder exists, and
 // only then copies, replacing a file at the target. Reports nothing itself.
 CopyReport CopyFileChecked(const std::string& source, const std::string& target);
+// The same for a body kept inside a browser cache's entry file: the decoded bytes are
+// written to the target with the same guarantees (temporary file, rename when complete, an
+// existing target untouched on failure).
+CopyReport CopyBodyChecked(const browser::BodyLocation& body, const std::string& target);
 // The copy itself; every failure becomes a report, never an exception.
 CopyReport CopyFileQuietly(const std::string& source, const std::string& target);
 // True exactly for an existing regular file that can be opened.

@@ -62,6 +62,26 @@ std::string NumberedName(const std::string& fileName, int number) {
     return fileName.substr(0, dot) + suffix + fileName.substr(dot);
 }
 
+RowSaveResult SaveFoundFile(const cache::FoundFile& row, const std::string& folder,
+                            std::set<std::string>& usedTargets) {
+    // Two rows of one name must not overwrite each other; a file that was in the folder
+    // before this walk is replaced, as always.
+    const std::string& name = row.fileName;
+    std::string target = folder + name;
+    for (int k = 2; usedTargets.count(target) != 0; ++k) {
+        const std::string candidate = folder + NumberedName(name, k);
+        std::error_code ec;
+        if (usedTargets.count(candidate) == 0 && !std::filesystem::exists(candidate, ec))
+            target = candidate;
+    }
+    usedTargets.insert(target);
+    const CopyReport report =
+        row.body ? CopyBodyChecked(*row.body, target) : CopyFileChecked(row.path, target);
+    const bool saved =
+        report.result == CopyResult::Copied || report.result == CopyResult::AlreadyThere;
+    return {saved, target, report.reason};
+}
+
 void PushButton3_Click(cache::FoundFileList& list, SaveWindow& window) {
     app::Guard g(kSaveTag);
 
@@ -100,13 +120,14 @@ void PushButton3_Click(cache::FoundFileList& list, SaveWindow& window) {
         g.step(112, [] { platform::DoEvents(); });
         if (window.closing())
             return;
-        std::string source;
+        cache::FoundFile source;
         bool ticked = false;
         bool rowRead = false;
         g.step(114, [&] {
             const auto& row = list.row(list.rowAt(i));
             ticked = row.ticked;
-            source = row.path;
+            source.path = row.path;
+            source.body = row.body;
             rowRead = true;
         });
         std::string name;
@@ -115,23 +136,14 @@ void PushButton3_Click(cache::FoundFileList& list, SaveWindow& window) {
             name = list.row(list.rowAt(i)).fileName;
             if (!ticked || !rowRead)
                 return;
-            // Two rows of one name must not overwrite each other; a file that was in the
-            // folder before this walk is replaced, as always.
-            const std::string folder = window.destinationText();
-            std::string target = folder + name;
-            for (int k = 2; usedTargets.count(target) != 0; ++k) {
-                const std::string candidate = folder + NumberedName(name, k);
-                std::error_code ec;
-                if (usedTargets.count(candidate) == 0 && !std::filesystem::exists(candidate, ec))
-                    target = candidate;
-            }
-            usedTargets.insert(target);
-            const CopyReport report = CopyFileChecked(source, target);
+            source.fileName = name;
+            const RowSaveResult result =
+                SaveFoundFile(source, window.destinationText(), usedTargets);
             ++outcome.tried;
-            if (report.result == CopyResult::Copied || report.result == CopyResult::AlreadyThere)
+            if (result.saved)
                 ++outcome.saved;
             else
-                outcome.notSaved.push_back(name + " (" + report.reason + ")");
+                outcome.notSaved.push_back(name + " (" + result.reason + ")");
             finished = true;
         });
         // A row whose step failed (the failure was reported) was not copied, whatever it

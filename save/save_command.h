@@ -3,6 +3,7 @@
 
 #include "cache/found_file_list.h"
 
+#include <set>
 #include <string>
 
 namespace save {
@@ -19,6 +20,17 @@ class SaveWindow {
 };
 
 void PushButton3_Click(cache::FoundFileList& list, SaveWindow& window);
+
+// Saves one row into a folder (ending in the separator) under the row's file name: a file
+// that was there before is replaced; a name this walk already wrote gets " (2)", " (3)"...
+// The command line's --save and the button share it.
+struct RowSaveResult {
+    bool saved = false;
+    std::string target; // where it went, or would have gone
+    std::string reason; // why not, when not saved
+};
+RowSaveResult SaveFoundFile(const cache::FoundFile& row, const std::string& folder,
+                            std::set<std::string>& usedTargets);
 
 // "name (2).ext" style names for the second and later file of one name in one walk.
 std::string NumberedName(const std::string& fileName, int number);

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -10,6 +11,37 @@
 #include <unistd.h>
 
 namespace testing_support {
+namespace {
+
+// No test may read the real user's caches, prefix or settings: every test process starts
+// in an empty home of its own, and tests that need a cache point at one themselves.
+class IsolatedHome {
+  public:
+    IsolatedHome() {
+        std::string dir = "/tmp/tamberlin-test-home-XXXXXX";
+        if (::mkdtemp(dir.data()) == nullptr)
+            return;
+        folder_ = dir;
+        ::setenv("HOME", dir.c_str(), 1);
+        ::setenv("XDG_CACHE_HOME", (dir + "/.cache").c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (dir + "/.config").c_str(), 1);
+        ::unsetenv("WINEPREFIX");
+    }
+    ~IsolatedHome() {
+        if (!folder_.empty()) {
+            std::error_code ec;
+            std::filesystem::remove_all(folder_, ec);
+        }
+    }
+    IsolatedHome(const IsolatedHome&) = delete;
+    IsolatedHome& operator=(const IsolatedHome&) = delete;
+
+  private:
+    std::string folder_;
+};
+const IsolatedHome g_isolatedHome;
+
+} // namespace
 
 RecordingReporter::RecordingReporter() {
     app::setErrorReporter(this);

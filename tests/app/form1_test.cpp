@@ -359,11 +359,12 @@ TEST(MainWindow, TheListHasTheFocusAtStartAndTabFollowsTheDesignedOrder) {
     EXPECT_TRUE(form.Check2->isChecked());
     EXPECT_EQ(user.stored("JPG"), "1");
 
-    // Tab places 0 to 15; frames and the progress bar take no focus.
+    // Tab places 0 to 15, and the WEBP box beside the videos; frames and the progress bar
+    // take no focus.
     const std::vector<QWidget*> cycle = {
         form.ListView1, form.PushButton1, form.PushButton5, form.PushButton6, form.PushButton3,
-        form.Text3,     form.PushButton8, form.Check11,     form.Check10,     form.Check9,
-        form.Check7,    form.Check4,      form.Check2,      form.ListView1};
+        form.Text3,     form.PushButton8, form.Check12,     form.Check11,     form.Check10,
+        form.Check9,    form.Check7,      form.Check4,      form.Check2,      form.ListView1};
     for (std::size_t i = 1; i < cycle.size(); ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         EXPECT_EQ(focused(), cycle[i]->objectName().toStdString())
@@ -382,16 +383,17 @@ TEST(MainWindow, FileTypeBoxesShowWholeOnTheirDesignedRowAndEachStoresItsOwnKey)
     form.Form_Load();
     form.show();
     const std::pair<QCheckBox*, const char*> boxes[] = {
-        {form.Check2, "JPG"}, {form.Check4, "BMP"},  {form.Check7, "GIF"},
-        {form.Check9, "PNG"}, {form.Check10, "ICO"}, {form.Check11, "Videos"}};
-    const int lefts[] = {240, 1080, 1980, 2790, 3600, 4410};
+        {form.Check2, "JPG"},  {form.Check4, "BMP"},  {form.Check7, "GIF"},
+        {form.Check9, "PNG"},  {form.Check10, "ICO"}, {form.Check11, "Videos"},
+        {form.Check12, "WEBP"}};
+    const int lefts[] = {240, 1080, 1980, 2790, 3600, 4410, 6870};
     const int designedMiddle = form.px(360) + form.px(195) / 2;
     for (std::size_t i = 0; i < std::size(boxes); ++i) {
         QCheckBox* box = boxes[i].first;
         SCOPED_TRACE(box->objectName().toStdString());
         const QRect g = box->geometry();
         EXPECT_EQ(g.left(), form.px(lefts[i]));
-        EXPECT_EQ(g.width(), form.px(i == 5 ? 2340 : 690));
+        EXPECT_EQ(g.width(), form.px(i == 5 ? 2340 : i == 6 ? 840 : 690));
         EXPECT_NEAR(g.center().y(), designedMiddle, 1);
         // The indicator and the caption fit the box, and the box fits its frame.
         QStyleOptionButton option;
@@ -430,8 +432,8 @@ TEST(MainWindow, APathThatIsNotUtf8IsShownReadableAndKeptExact) {
 
 TEST(MainWindow, StartUpStepsInOrderAndEachFailureGoesOnWithTheNext) {
     const std::string tag = "in Orrery2021/08/31.Form1.Form_Load ";
-    const std::vector<int> tail = {126, 126, 126, 128, 130, 132, 134, 136, 138, 140,
-                                   142, 144, 146, 148, 150, 152, 154, 156, 158, 160};
+    const std::vector<int> tail = {126, 126, 126, 128, 130, 132, 134, 136, 138, 140, 142,
+                                   144, 146, 148, 150, 152, 154, 156, 158, 160, 162};
     auto with = [&](std::vector<int> head) {
         head.insert(head.end(), tail.begin(), tail.end());
         return head;
@@ -465,6 +467,7 @@ TEST(MainWindow, StartUpStepsInOrderAndEachFailureGoesOnWithTheNext) {
             }
             // The steps after a failure still ran: the last box is set from its setting.
             EXPECT_EQ(form.Check11->isChecked(), line != 160);
+            EXPECT_EQ(form.Check12->isChecked(), line != 162);
         }
     }
 }

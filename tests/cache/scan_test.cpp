@@ -1,3 +1,4 @@
+#include "cache/retrieve.h"
 #include "cache/url_cache.h"
 #include "index_builder.h"
 #include "platform/codepage.h"
@@ -20,6 +21,7 @@ namespace {
 
 struct Switches final : FileTypeSwitches {
     int jpg = 1, bmp = 1, gif = 1, png = 1, ico = 1, videos = 1;
+    int webp = 0; // the box added for browser caches; the six above are the original row
     mutable int reads = 0;
     int value(FileType box) const override {
         ++reads;
@@ -36,6 +38,8 @@ struct Switches final : FileTypeSwitches {
             return ico;
         case FileType::Videos:
             return videos;
+        case FileType::WEBP:
+            return webp;
         }
         return 0;
     }
@@ -95,6 +99,7 @@ TEST(CacheScan, KeepsTheEntriesWhoseExtensionATickedBoxAdmits) {
     b.add(entry("http://a/x.mp4", "x[0].mp4"));
     b.add(entry("http://a/x.avi", "x[0].AVI"));
     b.add(entry("http://a/x.webm", "x[0].webm"));
+    b.add(entry("http://a/x.webp", "x[0].WebP"));
     b.add(entry("http://a/same.png", "same[0].png"));
     b.add(entry("http://a/same.png", "same[1].png"));
     Cache cache(b);
@@ -120,11 +125,18 @@ TEST(CacheScan, KeepsTheEntriesWhoseExtensionATickedBoxAdmits) {
     onlyVideo.jpg = onlyVideo.bmp = onlyVideo.gif = onlyVideo.png = onlyVideo.ico = 0;
     getIECache(list, onlyVideo);
     EXPECT_EQ(list.count(), 3u);
+    // The WEBP box admits "webp" from this cache too, and nothing else.
+    Switches onlyWebp;
+    onlyWebp.jpg = onlyWebp.bmp = onlyWebp.gif = onlyWebp.png = onlyWebp.ico = onlyWebp.videos = 0;
+    onlyWebp.webp = 1;
+    getIECache(list, onlyWebp);
+    ASSERT_EQ(list.count(), 1u);
+    EXPECT_EQ(list.row(0).fileName, "x[0].WebP");
     Switches none;
     none.jpg = none.bmp = none.gif = none.png = none.ico = none.videos = 0;
     getIECache(list, none);
     EXPECT_EQ(list.count(), 0u);
-    EXPECT_EQ(none.reads, 6 * 15); // every entry with a URL that is not a cookie is tested
+    EXPECT_EQ(none.reads, 7 * 16); // every entry with a URL that is not a cookie is tested
 }
 
 TEST(CacheScan, AFolderWithADotDoesNotLendItsExtension) {
@@ -366,7 +378,7 @@ TEST(RetrieveCommand, ShowsTheHourglassAroundTheScanAndResetsItAfterAFailure) {
         if (tag == kScanTag && line == 100)
             throw std::runtime_error("scan failed");
     });
-    PushButton1_Click(list, all, pointer);
+    PushButton1_Click(list, all, pointer, cache::CacheSelection{});
     app::setStepHook({});
     EXPECT_EQ(pointer.codes, (std::vector<int>{11, 0}));
     ASSERT_EQ(reporter.reports.size(), 1u);
@@ -375,7 +387,7 @@ TEST(RetrieveCommand, ShowsTheHourglassAroundTheScanAndResetsItAfterAFailure) {
 
     // Twice: the second scan replaces the rows, ticks the user changed are lost.
     list.setTick(0, false);
-    PushButton1_Click(list, all, pointer);
+    PushButton1_Click(list, all, pointer, cache::CacheSelection{});
     EXPECT_EQ(list.count(), 1u);
     EXPECT_TRUE(list.row(0).ticked);
 }
@@ -532,7 +544,7 @@ TEST(RetrieveCommand, StepsInOrderAndWhereEachFailureGoesOn) {
         Switches all;
         Pointer pointer;
         testing_support::StepRecorder steps(tag, c.failing);
-        PushButton1_Click(list, all, pointer);
+        PushButton1_Click(list, all, pointer, cache::CacheSelection{});
         EXPECT_EQ(steps.lines, (std::vector<int>{100, 102, 104}));
         EXPECT_EQ(pointer.codes, c.pointer);
         EXPECT_EQ(list.count(), c.rows);

@@ -1,0 +1,58 @@
+// The command line: list and save without the window.
+//
+//   tamberlin --list [--json] [--types LIST] [FOLDER...]
+//   tamberlin --save DIR [--types LIST] [FOLDER...]
+//   tamberlin --help | --version
+//   tamberlin [FOLDER...]            (the window, reading only those folders)
+//
+// Everything here runs over the core alone: no display, no window code.
+#pragma once
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace app {
+
+enum class CommandMode { Window, List, Save, Help, Version };
+
+struct CommandLine {
+    CommandMode mode = CommandMode::Window;
+    bool json = false;
+    std::string saveFolder;                        // --save DIR
+    std::optional<std::vector<std::string>> types; // --types; nothing: the stored boxes
+    std::vector<std::string> folders;              // nothing: the current user's caches
+    std::string error;                             // a usage error, for the user
+};
+
+// Exit statuses.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitSomeNotSaved = 1;
+inline constexpr int kExitUsage = 2;
+
+// The file-type names --types takes, in the order the window shows its boxes.
+const std::vector<std::string>& CommandLineTypeNames();
+
+CommandLine ParseCommandLine(const std::vector<std::string>& arguments);
+// True when the arguments ask for the command line rather than the window.
+bool WantsCommandLine(const CommandLine& command);
+
+struct CommandStreams {
+    std::ostream& out;
+    std::ostream& err;
+    bool errIsTerminal = false; // progress is shown only on a terminal
+};
+
+// Runs --list, --save, --help or --version (or reports a usage error) and returns the exit
+// status. Settings are read, never written.
+int RunCommandLine(const CommandLine& command, CommandStreams streams);
+
+std::string UsageText();
+std::string VersionText();
+
+// Output helpers, exposed for their tests.
+std::string TsvField(const std::string& text);
+std::string JsonString(const std::string& text);
+
+} // namespace app

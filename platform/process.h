@@ -1,0 +1,18 @@
+// Starting the window program from the command-line program, and what the latter needs
+// to know about its terminal.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// True when standard error is a terminal (progress is shown only there).
+bool StandardErrorIsTerminal();
+
+// Replaces this process with the program `name` that sits in the same folder as the running
+// one, passing `arguments`. Returns only on failure, with the reason.
+std::string ReplaceWithProgramBeside(const std::string& name,
+                                     const std::vector<std::string>& arguments);
+
+} // namespace platform
