@@ -8,7 +8,9 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+
 #include <QWindow>
+#include <stdexcept>
 
 namespace preview {
 
@@ -127,7 +129,15 @@ void ListView1_Click(cache::FoundFileList& list, QWidget* mainWindow, QPointer<F
         const QImage picture = body ? LoadBodyPicture(*body) : LoadPicture(path);
         form2->Picture1->setPicture(picture);
     });
+    // When the window could not even be created, the steps below report that instead of
+    // reaching through a null pointer.
+    const auto window = [&]() -> Form2* {
+        if (!form2)
+            throw std::runtime_error("Object variable or With block variable not set");
+        return form2.data();
+    };
     g.step(104, [&] {
+        window();
         if (!form2->isVisible()) {
             // A window being shown appears centred on the screen first; the two moves
             // below then put it beside the main window.
@@ -145,9 +155,11 @@ void ListView1_Click(cache::FoundFileList& list, QWidget* mainWindow, QPointer<F
     });
     g.step(106, [&] {
         const app::WindowPoint beside = app::besideFrame(outerGeometry(mainWindow));
-        moveFrame(form2, {beside.x, outerGeometry(form2).y});
+        moveFrame(window(), {beside.x, outerGeometry(form2).y});
     });
-    g.step(108, [&] { moveFrame(form2, {outerGeometry(form2).x, outerGeometry(mainWindow).y}); });
+    g.step(108, [&] {
+        moveFrame(window(), {outerGeometry(form2).x, outerGeometry(mainWindow).y});
+    });
 }
 
 } // namespace preview

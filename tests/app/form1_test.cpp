@@ -513,4 +513,16 @@ TEST(MainWindow, RowClickStepsInOrderAndEachFailureGoesOnWithTheNext) {
         EXPECT_EQ(steps.lines, (std::vector<int>{100, 102, 104, 106, 108}));
         EXPECT_EQ(user.reporter.lines(), std::vector<int>{line});
     }
+    {
+        // The first click after the preview was closed fails before the window exists:
+        // each later step reports that it has no window, none crashes.
+        form.previewWindow()->close();
+        delete form.previewWindow();
+        user.reporter.reports.clear();
+        testing_support::StepRecorder steps(click, 102);
+        form.ListView1_Click();
+        EXPECT_EQ(steps.lines, (std::vector<int>{100, 102, 104, 106, 108}));
+        EXPECT_EQ(user.reporter.lines(), (std::vector<int>{102, 104, 106, 108}));
+        EXPECT_EQ(form.previewWindow(), nullptr);
+    }
 }
