@@ -1,5 +1,6 @@
 #include "app/form1.h"
 #include "app/guard.h"
+#include "app/message_box_reporter.h"
 #include "platform/messages.h"
 #include "platform/qt/qt_dialogs.h"
 #include "platform/qt/qt_settings_backend.h"
@@ -13,7 +14,7 @@ int main(int argc, char* argv[]) {
     platform::setSettingsBackend(&settings);
     platform::QtDialogs dialogs;
     platform::setDialogs(&dialogs);
-    platform::MessageBoxReporter reporter;
+    app::MessageBoxReporter reporter;
     app::setErrorReporter(&reporter);
     platform::setDoEvents([] { QApplication::processEvents(); });
 

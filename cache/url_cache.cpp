@@ -195,9 +195,9 @@ void getIECache(FoundFileList& list, const FileTypeSwitches& boxes) {
 
 void PushButton1_Click(FoundFileList& list, const FileTypeSwitches& boxes, PointerTarget& window) {
     app::Guard g("in Orrery2021/08/31.Form1.PushButton1_Click ");
-    g.step(100, [&] { window.setMousePointer(11); });
+    g.step(100, [&] { window.setMousePointer(MousePointerCode::Hourglass); });
     g.step(102, [&] { getIECache(list, boxes); });
-    g.step(104, [&] { window.setMousePointer(0); });
+    g.step(104, [&] { window.setMousePointer(MousePointerCode::Default); });
 }
 
 } // namespace cache

@@ -1,7 +1,7 @@
 #include "preview/form2.h"
 
+#include "app/form_colours.h"
 #include "app/guard.h"
-#include "app/skin.h"
 #include "preview/picture_loader.h"
 
 #include <QMouseEvent>

@@ -1,19 +1,11 @@
 #include "platform/qt/qt_dialogs.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 
 namespace platform {
-
-QString DisplayText(const std::string& message) {
-    QString text = QString::fromStdString(message);
-    text.replace("\r\n", "\n");
-    text.replace('\r', '\n');
-    return text;
-}
 
 void QtDialogs::information(const std::string& text, const std::string& title) {
     QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(title),
@@ -30,14 +22,6 @@ std::string QtDialogs::pickFolder(const std::string& prompt) {
     if (dir.isEmpty())
         return {};
     return QDir::cleanPath(QFileInfo(dir).absoluteFilePath()).toStdString();
-}
-
-void MessageBoxReporter::report(const std::string& description, const std::string& tag, int line) {
-    QMessageBox box(QMessageBox::Warning, "Application Error",
-                    DisplayText(app::ComposeErrorMessage(description, tag, line)), QMessageBox::Ok,
-                    QApplication::activeWindow());
-    box.setWindowModality(Qt::ApplicationModal);
-    box.exec();
 }
 
 } // namespace platform

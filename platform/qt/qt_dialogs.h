@@ -1,7 +1,6 @@
-// The real message boxes and folder picker, and the error report's box.
+// The real message boxes and folder picker.
 #pragma once
 
-#include "app/guard.h"
 #include "platform/messages.h"
 
 #include <QPointer>
@@ -18,14 +17,5 @@ class QtDialogs final : public Dialogs {
   private:
     QPointer<QWidget> owner_;
 };
-
-// Shows the "Application Error" box: warning icon, one OK button, application-modal.
-class MessageBoxReporter final : public app::ErrorReporter {
-  public:
-    void report(const std::string& description, const std::string& tag, int line) override;
-};
-
-// The report text as the screen shows it: each CR, or CR LF, starts a new line.
-QString DisplayText(const std::string& message);
 
 } // namespace platform
