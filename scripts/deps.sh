@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev fonts-liberation)
 case "${1:-run}" in
     test) packages+=(libgtest-dev libgmock-dev libmsiecf-utils) ;;
-    ci) packages+=(libgtest-dev libgmock-dev libmsiecf-utils clang libclang-rt-14-dev clang-format) ;;
+    ci) packages+=(libgtest-dev libgmock-dev libmsiecf-utils clang libclang-rt-14-dev clang-format clang-tidy) ;;
 esac
 
 missing=()
