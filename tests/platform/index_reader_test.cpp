@@ -178,6 +178,7 @@ TEST(IndexReader, StagesReportTheHeaderFoldersAndTablesWalked) {
     IndexBuilder b(Signature::Wine, {"AAAAAAAA", "bad/name", "CCCCCCCC"});
     b.setSlotsPerTable(4);
     std::vector<std::uint32_t> records;
+    records.reserve(6);
     for (int i = 0; i < 6; ++i)
         records.push_back(b.add(rec("http://a/" + std::to_string(i), "f.jpg", 2)));
     const auto bytes = b.build();
