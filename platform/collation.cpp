@@ -3,10 +3,10 @@
 #include "platform/utf8.h"
 
 #include <clocale>
+#include <cstdint>
+#include <cwchar>
 #include <cwctype>
-#include <locale.h>
 #include <vector>
-#include <wchar.h>
 
 namespace platform {
 namespace {
@@ -56,7 +56,7 @@ std::string CollationKey(std::string_view utf8) {
     std::string bytes;
     bytes.reserve(key.size() * 4);
     for (wchar_t w : key) {
-        const auto v = static_cast<std::uint32_t>(w);
+        const auto v = static_cast<std::uint32_t>(static_cast<std::int32_t>(w));
         bytes.push_back(static_cast<char>(v >> 24));
         bytes.push_back(static_cast<char>(v >> 16));
         bytes.push_back(static_cast<char>(v >> 8));
