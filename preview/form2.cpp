@@ -102,7 +102,7 @@ void ListView1_Click(cache::FoundFileList& list, QWidget* mainWindow, QPointer<F
             form2 = new Form2();
             form2->Form_Load(icon);
         }
-        const std::string path = list.subItem(list.selected(), 3);
+        const std::string& path = list.subItem(list.selected(), 3);
         const QImage picture = LoadPicture(QString::fromStdString(path));
         form2->Picture1->setPicture(picture);
     });
