@@ -47,7 +47,9 @@ std::vector<std::uint8_t> IndexBuilder::urlRecord(const Record& r, const char (&
         rec.insert(rec.end(), s.begin(), s.end());
         if (nul)
             rec.push_back(0);
-        rec.resize(align(static_cast<std::uint32_t>(rec.size()), 4), 0);
+        // An unterminated URL must find no NUL in its padding either.
+        const std::uint8_t pad = !nul && &s == &r.url ? 'x' : 0;
+        rec.resize(align(static_cast<std::uint32_t>(rec.size()), 4), pad);
         return at;
     };
     const std::uint32_t urlAt = put(r.url, r.terminateUrl);
