@@ -27,13 +27,13 @@ struct TypeName {
 };
 
 constexpr std::array<TypeName, 7> kTypes{{
-    {"jpg", cache::FileType::JPG, "JPG"},
-    {"bmp", cache::FileType::BMP, "BMP"},
-    {"gif", cache::FileType::GIF, "GIF"},
-    {"png", cache::FileType::PNG, "PNG"},
-    {"ico", cache::FileType::ICO, "ICO"},
-    {"webp", cache::FileType::WEBP, "WEBP"},
-    {"videos", cache::FileType::Videos, "Videos"},
+    {"jpg", cache::FileType::JPG, kKeyJpg},
+    {"bmp", cache::FileType::BMP, kKeyBmp},
+    {"gif", cache::FileType::GIF, kKeyGif},
+    {"png", cache::FileType::PNG, kKeyPng},
+    {"ico", cache::FileType::ICO, kKeyIco},
+    {"webp", cache::FileType::WEBP, kKeyWebp},
+    {"videos", cache::FileType::Videos, kKeyVideos},
 }};
 
 // The boxes as the command line sets them: from --types, else as the user left them.

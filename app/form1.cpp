@@ -204,8 +204,8 @@ void Form1::buildControls() {
             [this](const QModelIndex& index) { ListView1->scrollTo(index); });
 
     const std::pair<QCheckBox*, const char*> boxes[] = {
-        {Check2, "JPG"},  {Check4, "BMP"},     {Check7, "GIF"},  {Check9, "PNG"},
-        {Check10, "ICO"}, {Check11, "Videos"}, {Check12, "WEBP"}};
+        {Check2, kKeyJpg},  {Check4, kKeyBmp},     {Check7, kKeyGif},  {Check9, kKeyPng},
+        {Check10, kKeyIco}, {Check11, kKeyVideos}, {Check12, kKeyWebp}};
     for (const auto& [box, key] : boxes)
         connect(box, &QCheckBox::toggled, this,
                 [this, b = box, k = key] { checkBoxChanged(b, k); });
@@ -235,7 +235,7 @@ void Form1::Form_Load() {
     g.step(126, [&] { SetApplicationTitle(); });
     g.step(128, [&] {
         const std::string desktop = GetDesktopFolder();
-        Text3->setText(QString::fromStdString(setting("Download Location", desktop)));
+        Text3->setText(QString::fromStdString(setting(kKeyDownloadLocation, desktop)));
     });
     g.step(130, [&] { list_.addColumn("URL"); });
     g.step(132, [&] { list_.addColumn("Filename(s)"); });
@@ -247,13 +247,13 @@ void Form1::Form_Load() {
     g.step(144, [&] { list_.setColumnWidth(4, 1); });
     g.step(146, [&] { list_.setSorted(true); });
     g.step(148, [&] { list_.setSortKey(1); });
-    g.step(150, [&] { Check2->setChecked(setting("JPG", "1") == "1"); });
-    g.step(152, [&] { Check4->setChecked(setting("BMP", "1") == "1"); });
-    g.step(154, [&] { Check7->setChecked(setting("GIF", "1") == "1"); });
-    g.step(156, [&] { Check9->setChecked(setting("PNG", "1") == "1"); });
-    g.step(158, [&] { Check10->setChecked(setting("ICO", "1") == "1"); });
-    g.step(160, [&] { Check11->setChecked(setting("Videos", "1") == "1"); });
-    g.step(162, [&] { Check12->setChecked(setting("WEBP", "1") == "1"); });
+    g.step(150, [&] { Check2->setChecked(setting(kKeyJpg, "1") == "1"); });
+    g.step(152, [&] { Check4->setChecked(setting(kKeyBmp, "1") == "1"); });
+    g.step(154, [&] { Check7->setChecked(setting(kKeyGif, "1") == "1"); });
+    g.step(156, [&] { Check9->setChecked(setting(kKeyPng, "1") == "1"); });
+    g.step(158, [&] { Check10->setChecked(setting(kKeyIco, "1") == "1"); });
+    g.step(160, [&] { Check11->setChecked(setting(kKeyVideos, "1") == "1"); });
+    g.step(162, [&] { Check12->setChecked(setting(kKeyWebp, "1") == "1"); });
     model_->catchUp();
 }
 
@@ -321,7 +321,7 @@ void Form1::checkBoxChanged(QCheckBox* box, const char* key) {
 }
 
 void Form1::Text3_Change() {
-    WriteSetting(kSettingsApplication, kSettingsSection, "Download Location",
+    WriteSetting(kSettingsApplication, kSettingsSection, kKeyDownloadLocation,
                  Text3->text().toStdString());
 }
 
@@ -335,9 +335,9 @@ int Form1::value(cache::FileType box) const {
 void Form1::setMousePointer(int code) {
     mousePointer_ = code;
     std::optional<QCursor> cursor;
-    if (code == 11)
+    if (code == cache::MousePointerCode::Hourglass)
         cursor = QCursor(Qt::WaitCursor);
-    else if (code == 99)
+    else if (code == cache::MousePointerCode::Custom)
         cursor = handCursor_ ? *handCursor_ : QCursor(Qt::ArrowCursor);
     // One pointer for the whole window: its surface and every control on it.
     QList<QWidget*> widgets = findChildren<QWidget*>();
@@ -354,18 +354,18 @@ void Form1::setMousePointer(int code) {
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::MouseMove && mousePointer_ != 11) {
+    if (event->type() == QEvent::MouseMove && mousePointer_ != cache::MousePointerCode::Hourglass) {
         if (qobject_cast<QPushButton*>(watched))
-            setMousePointer(99);
+            setMousePointer(cache::MousePointerCode::Custom);
         else if (watched == ListView1->viewport() || watched == Frame1 || watched == Frame2)
-            setMousePointer(0);
+            setMousePointer(cache::MousePointerCode::Default);
     }
     return QWidget::eventFilter(watched, event);
 }
 
 void Form1::mouseMoveEvent(QMouseEvent* event) {
-    if (mousePointer_ != 11)
-        setMousePointer(0);
+    if (mousePointer_ != cache::MousePointerCode::Hourglass)
+        setMousePointer(cache::MousePointerCode::Default);
     QWidget::mouseMoveEvent(event);
 }
 

@@ -8,6 +8,16 @@ namespace app {
 inline constexpr const char* kSettingsApplication = "Varnholt";
 inline constexpr const char* kSettingsSection = "Tamberlin";
 
+// The keys under that section.
+inline constexpr const char* kKeyDownloadLocation = "Download Location";
+inline constexpr const char* kKeyJpg = "JPG";
+inline constexpr const char* kKeyBmp = "BMP";
+inline constexpr const char* kKeyGif = "GIF";
+inline constexpr const char* kKeyPng = "PNG";
+inline constexpr const char* kKeyIco = "ICO";
+inline constexpr const char* kKeyVideos = "Videos";
+inline constexpr const char* kKeyWebp = "WEBP";
+
 // The stored value when the key exists (even when empty), else the default. Never throws.
 std::string ReadSetting(const std::string& app, const std::string& section, const std::string& key,
                         const std::string& defaultValue);

@@ -2,6 +2,7 @@
 
 #include "app/guard.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "platform/shell.h"
 
 #include <vector>
@@ -30,7 +31,7 @@ std::string GetDesktopFolder() {
             p = i + 1;
     if (p == 0)
         throw InvalidArgument();
-    return t.substr(0, p - 1) + "/";
+    return t.substr(0, p - 1) + platform::kPathSeparator;
 }
 
 bool FileIsPresent(const std::string& path) {

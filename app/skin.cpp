@@ -1,36 +1,11 @@
 #include "app/skin.h"
 
-#include <QApplication>
-#include <QCheckBox>
 #include <QFile>
 #include <QFileInfo>
-#include <QGroupBox>
-#include <QLabel>
-#include <QPalette>
-#include <QRadioButton>
 #include <QWidget>
 #include <stdexcept>
 
 namespace app {
-namespace {
-
-void paintBackground(QWidget* w, const QColor& colour) {
-    QPalette p = w->palette();
-    p.setColor(QPalette::Window, colour);
-    w->setPalette(p);
-    w->setAutoFillBackground(true);
-}
-
-void colourControls(QWidget* form, const QColor& colour) {
-    paintBackground(form, colour);
-    for (QWidget* child : form->findChildren<QWidget*>()) {
-        if (qobject_cast<QCheckBox*>(child) || qobject_cast<QGroupBox*>(child) ||
-            qobject_cast<QRadioButton*>(child) || qobject_cast<QLabel*>(child))
-            paintBackground(child, colour);
-    }
-}
-
-} // namespace
 
 QVariant SkinFramework::Invoke(int dispid, const QVariantList& args) {
     switch (dispid) {
@@ -94,10 +69,6 @@ void SkinFramework::SetProperty(int dispid, const QVariant& value) {
     }
 }
 
-QColor ButtonFaceColour() {
-    return QApplication::palette().color(QPalette::Button);
-}
-
 QString SkinFilePath(const QString& programFolder) {
     return programFolder + "/x/o.cjs";
 }
@@ -108,16 +79,12 @@ void ApplySkin(QWidget* form, SkinFramework& engine, const QString& programFolde
     const QFileInfo info(path);
     if (!info.exists() || !info.isFile() || info.isHidden())
         return;
-    colourControls(form, ButtonFaceColour());
+    ApplyFormColours(form);
     engine.Invoke(2, {path, QString()});
     engine.SetProperty(1, engine.GetProperty(1).toInt() | 1);
     engine.SetProperty(5, true);
     engine.SetProperty(10, true);
     engine.Invoke(3, {QVariant::fromValue(static_cast<qulonglong>(form->winId()))});
-}
-
-void ApplyFormColours(QWidget* form) {
-    colourControls(form, ButtonFaceColour());
 }
 
 } // namespace app

@@ -1,10 +1,12 @@
-// The optional skin and the button-face colour routine.
+// The optional skin.
 //
 // SkinFramework stands in for the window's skin engine. It is driven by dispatch id, in
 // the order the start-up uses: 2 load the skin file (read as a Qt style sheet), 1 option
 // flags, 5 and 10 two boolean options, 3 apply the skin to a window given its native
 // handle.
 #pragma once
+
+#include "app/form_colours.h"
 
 #include <QColor>
 #include <QObject>
@@ -36,15 +38,11 @@ class SkinFramework final : public QObject {
     QStringList calls_;
 };
 
-// The system's button-face colour.
-QColor ButtonFaceColour();
 // The skin file beside the program: <program folder>/x/o.cjs.
 QString SkinFilePath(const QString& programFolder);
 // When the skin file is there: the window, its frames, check boxes, option buttons and
 // labels take the button-face colour, and the engine loads and applies the skin. A failure
 // stops it at that point and travels to the caller.
 void ApplySkin(QWidget* form, SkinFramework& engine, const QString& programFolder);
-// The button-face colour for any window and the same kinds of control, without a skin.
-void ApplyFormColours(QWidget* form);
 
 } // namespace app

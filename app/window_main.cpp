@@ -3,6 +3,7 @@
 #include "app/command_line.h"
 #include "app/form1.h"
 #include "app/guard.h"
+#include "app/message_box_reporter.h"
 #include "app/platform_choice.h"
 #include "platform/messages.h"
 #include "platform/qt/qt_dialogs.h"
@@ -27,7 +28,7 @@ int main(int argc, char* argv[]) {
     platform::setSettingsBackend(&settings);
     platform::QtDialogs dialogs;
     platform::setDialogs(&dialogs);
-    platform::MessageBoxReporter reporter;
+    app::MessageBoxReporter reporter;
     app::setErrorReporter(&reporter);
     platform::setDoEvents([] { QApplication::processEvents(); });
 

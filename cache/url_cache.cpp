@@ -214,10 +214,10 @@ void getIECache(FoundFileList& list, const FileTypeSwitches& boxes) {
 void PushButton1_Click(FoundFileList& list, const FileTypeSwitches& boxes, PointerTarget& window,
                        const CacheSelection& selection) {
     app::Guard g("in Orrery2021/08/31.Form1.PushButton1_Click ");
-    g.step(100, [&] { window.setMousePointer(11); });
+    g.step(100, [&] { window.setMousePointer(MousePointerCode::Hourglass); });
     // The WinINet scan, then the browser caches, each reporting its own failures.
     g.step(102, [&] { RetrieveAll(list, boxes, selection); });
-    g.step(104, [&] { window.setMousePointer(0); });
+    g.step(104, [&] { window.setMousePointer(MousePointerCode::Default); });
 }
 
 } // namespace cache

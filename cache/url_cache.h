@@ -27,7 +27,11 @@ struct FileTypeFilter {
 // extension a ticked box admits. Reports its own failures and always returns.
 void getIECache(FoundFileList& list, const FileTypeSwitches& boxes);
 
-// The main window's pointer: 0 arrow, 11 hourglass, 99 the hand.
+// The main window's pointer codes: the arrow, the hourglass, and the custom pointer (the
+// hand over the buttons).
+enum MousePointerCode : int { Default = 0, Hourglass = 11, Custom = 99 };
+
+// The main window's pointer, set by MousePointerCode.
 class PointerTarget {
   public:
     virtual ~PointerTarget() = default;

@@ -1,10 +1,12 @@
 #include "platform/collation.h"
 
+#include "platform/utf8.h"
+
 #include <clocale>
+#include <cstdint>
+#include <cwchar>
 #include <cwctype>
-#include <locale.h>
 #include <vector>
-#include <wchar.h>
 
 namespace platform {
 namespace {
@@ -24,36 +26,16 @@ locale_t caseLocale() {
     return loc;
 }
 
-std::wstring decodeUtf8(std::string_view s) {
-    std::wstring out;
-    out.reserve(s.size());
-    for (std::size_t i = 0; i < s.size();) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        char32_t cp = 0xFFFD;
-        std::size_t len = 1;
-        if (c < 0x80) {
-            cp = c;
-        } else if ((c >> 5) == 0x6 && i + 1 < s.size()) {
-            cp = (char32_t(c & 0x1F) << 6) | (s[i + 1] & 0x3F);
-            len = 2;
-        } else if ((c >> 4) == 0xE && i + 2 < s.size()) {
-            cp = (char32_t(c & 0x0F) << 12) | (char32_t(s[i + 1] & 0x3F) << 6) | (s[i + 2] & 0x3F);
-            len = 3;
-        } else if ((c >> 3) == 0x1E && i + 3 < s.size()) {
-            cp = (char32_t(c & 0x07) << 18) | (char32_t(s[i + 1] & 0x3F) << 12) |
-                 (char32_t(s[i + 2] & 0x3F) << 6) | (s[i + 3] & 0x3F);
-            len = 4;
-        }
-        out.push_back(static_cast<wchar_t>(cp));
-        i += len;
-    }
-    return out;
-}
-
 } // namespace
 
 std::string CollationKey(std::string_view utf8) {
-    std::wstring text = decodeUtf8(utf8);
+    std::wstring text;
+    text.reserve(utf8.size());
+    for (std::size_t i = 0; i < utf8.size();) {
+        const Utf8Decoded d = DecodeUtf8(utf8, i);
+        text.push_back(static_cast<wchar_t>(d.codePoint));
+        i += d.length;
+    }
     locale_t lower = caseLocale();
     for (auto& ch : text)
         ch = lower ? static_cast<wchar_t>(towlower_l(static_cast<wint_t>(ch), lower))
@@ -74,7 +56,7 @@ std::string CollationKey(std::string_view utf8) {
     std::string bytes;
     bytes.reserve(key.size() * 4);
     for (wchar_t w : key) {
-        const auto v = static_cast<std::uint32_t>(w);
+        const auto v = static_cast<std::uint32_t>(static_cast<std::int32_t>(w));
         bytes.push_back(static_cast<char>(v >> 24));
         bytes.push_back(static_cast<char>(v >> 16));
         bytes.push_back(static_cast<char>(v >> 8));

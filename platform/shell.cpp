@@ -1,5 +1,7 @@
 #include "platform/shell.h"
 
+#include "platform/paths.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -22,12 +24,12 @@ std::optional<std::string> homeFolder() {
 std::optional<std::string> XdgDesktopFolder() {
     const auto home = homeFolder();
     std::string config;
-    if (const char* c = std::getenv("XDG_CONFIG_HOME"); c && *c == '/')
+    if (const char* c = std::getenv("XDG_CONFIG_HOME"); c && *c == kPathSeparator)
         config = c;
     else if (home)
-        config = *home + "/.config";
+        config = JoinPath(*home, ".config");
     if (!config.empty()) {
-        std::ifstream in(config + "/user-dirs.dirs");
+        std::ifstream in(JoinPath(config, "user-dirs.dirs"));
         std::string line;
         while (std::getline(in, line)) {
             const std::string key = "XDG_DESKTOP_DIR=";
@@ -41,8 +43,8 @@ std::optional<std::string> XdgDesktopFolder() {
                     break;
                 value = *home + value.substr(5);
             }
-            if (!value.empty() && value.front() == '/') {
-                while (value.size() > 1 && value.back() == '/')
+            if (!value.empty() && value.front() == kPathSeparator) {
+                while (value.size() > 1 && value.back() == kPathSeparator)
                     value.pop_back();
                 return value;
             }

@@ -1,7 +1,7 @@
 #include "preview/form2.h"
 
+#include "app/form_colours.h"
 #include "app/guard.h"
-#include "app/skin.h"
 #include "preview/picture_loader.h"
 #include "preview/window_frame_qt.h"
 
@@ -154,11 +154,13 @@ void ListView1_Click(cache::FoundFileList& list, QWidget* mainWindow, QPointer<F
         form2->settleFrame();
     });
     g.step(106, [&] {
+        Form2* const preview = window();
         const app::WindowPoint beside = app::besideFrame(outerGeometry(mainWindow));
-        moveFrame(window(), {beside.x, outerGeometry(form2).y});
+        moveFrame(preview, {beside.x, outerGeometry(preview).y});
     });
     g.step(108, [&] {
-        moveFrame(window(), {outerGeometry(form2).x, outerGeometry(mainWindow).y});
+        Form2* const preview = window();
+        moveFrame(preview, {outerGeometry(preview).x, outerGeometry(mainWindow).y});
     });
 }
 

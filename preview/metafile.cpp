@@ -176,13 +176,13 @@ class ObjectTable {
     void addFirstFree(GdiObject o) {
         for (auto& s : slots_)
             if (!s) {
-                s = std::move(o);
+                s = o;
                 return;
             }
     }
     void put(std::size_t i, GdiObject o) {
         if (i < slots_.size())
-            slots_[i] = std::move(o);
+            slots_[i] = o;
     }
     const GdiObject* get(std::size_t i) const {
         return i < slots_.size() && slots_[i] ? &*slots_[i] : nullptr;

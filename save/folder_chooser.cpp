@@ -2,6 +2,7 @@
 
 #include "app/guard.h"
 #include "platform/messages.h"
+#include "platform/paths.h"
 #include "save/copy_engine.h"
 
 namespace save {
@@ -29,12 +30,14 @@ void PushButton8_Click(DestinationBox& text3, long ownerWindow) {
         return;
     // A network-style path ("//host/share") keeps its leading pair untouched.
     if (g.test(104, [&] { return path.rfind("//", 0) == 0; })) {
-        g.step(106, [&] { text3.setText(path + "/"); });
+        g.step(106, [&] { text3.setText(path + platform::kPathSeparator); });
         return;
     }
     // Every other folder gets one separator; the root, which already ends in one, stays "/".
-    g.step(108,
-           [&] { text3.setText(CollapseBackslashes(path.back() == '/' ? path : path + "/")); });
+    g.step(108, [&] {
+        text3.setText(CollapseBackslashes(
+            path.back() == platform::kPathSeparator ? path : path + platform::kPathSeparator));
+    });
 }
 
 } // namespace save

@@ -7,7 +7,8 @@ packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-image-formats-plugin
           zlib1g-dev libbrotli-dev libzstd-dev)
 case "${1:-run}" in
     test) packages+=(libgtest-dev libgmock-dev libmsiecf-utils xvfb openbox x11-utils) ;;
-    ci) packages+=(libgtest-dev libgmock-dev libmsiecf-utils xvfb openbox x11-utils clang libclang-rt-14-dev clang-format) ;;
+    ci) packages+=(libgtest-dev libgmock-dev libmsiecf-utils xvfb openbox x11-utils clang libclang-rt-14-dev
+                   clang-format clang-tidy) ;;
 esac
 
 missing=()

@@ -1,24 +1,39 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets (the cache index reader, the metafile renderer) with clang and
-# runs each for the given time. (Leak checks are off for the renderer: fontconfig keeps its
-# caches for the life of the process.)
-# Usage: scripts/fuzz.sh [seconds]   (default 60)
+# Builds the libFuzzer targets with clang (preset "fuzz") and runs each for the given time:
+# the index reader alone, the whole road an index travels (enumeration into the simulated
+# memory, then the scan), and the metafile renderer. The corpora are seeded at run time
+# from the shared fixtures' real indexes, when present, and the sample cache; leaks are
+# checked, with the suppressions for what system libraries keep (scripts/lsan.supp).
+# Usage: scripts/fuzz.sh [seconds per target]   (default 60)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 scripts/deps.sh ci
-cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-      -DTAMBERLIN_FUZZ=ON -DTAMBERLIN_GUI=OFF -DTAMBERLIN_TESTS=OFF -DTAMBERLIN_WERROR=ON >/dev/null
-cmake --build build-fuzz --target fuzz_index_reader fuzz_metafile
-mkdir -p build-fuzz/corpus
-# Seed with the sample cache shipped for new users.
-cp -n resources/sample-prefix/drive_c/users/sample/AppData/Local/Microsoft/Windows/INetCache/Content.IE5/index.dat \
-    build-fuzz/corpus/sample-index.dat 2>/dev/null || true
-echo "-- the cache index reader"
-build-fuzz/bin/fuzz_index_reader -max_total_time="$seconds" -max_len=262144 -rss_limit_mb=1024 -artifact_prefix=build-fuzz/ \
-    build-fuzz/corpus
-echo "-- the metafile renderer"
-mkdir -p build-fuzz/corpus-metafile
-cp -n fuzz/seeds/* build-fuzz/corpus-metafile/ 2>/dev/null || true
-ASAN_OPTIONS=detect_leaks=0 QT_QPA_PLATFORM=offscreen build-fuzz/bin/fuzz_metafile -max_total_time="$seconds" -max_len=65536 \
-    -rss_limit_mb=2048 -timeout=10 -detect_leaks=0 -artifact_prefix=build-fuzz/ build-fuzz/corpus-metafile
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz --target fuzz_index_reader fuzz_index_scan fuzz_metafile
+
+out=build-fuzz
+mkdir -p "$out/corpus-index" "$out/corpus-metafile"
+seed() { [ -f "$1" ] && cp -n "$1" "$out/corpus-index/$2" || true; }
+seed resources/sample-prefix/drive_c/users/sample/AppData/Local/Microsoft/Windows/INetCache/Content.IE5/index.dat sample-index.dat
+seed ../shared/fixtures/url-cache/ie-content/index.dat ie-content-index.dat
+seed ../shared/fixtures/url-cache/wine/prefix/drive_c/users/root/AppData/Local/Microsoft/Windows/INetCache/Content.IE5/index.dat wine-index.dat
+cp -n fuzz/seeds/* "$out/corpus-metafile/" 2>/dev/null || true
+
+export ASAN_OPTIONS=detect_leaks=1
+export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
+run() {
+    local target=$1 corpus=$2
+    shift 2
+    echo "-- $target"
+    local log="$out/$target.log"
+    if ! "$out/bin/$target" -max_total_time="$seconds" -artifact_prefix="$out/" \
+        -print_final_stats=1 "$@" "$out/$corpus" >"$log" 2>&1; then
+        tail -n 60 "$log"
+        return 1
+    fi
+    grep -E '^stat::(number_of_executed_units|peak_rss_mb)' "$log" || true
+}
+run fuzz_index_reader corpus-index -max_len=262144 -rss_limit_mb=1024
+run fuzz_index_scan corpus-index -max_len=262144 -rss_limit_mb=1024
+QT_QPA_PLATFORM=offscreen run fuzz_metafile corpus-metafile -max_len=65536 -rss_limit_mb=2048 -timeout=10

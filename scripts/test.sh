@@ -1,21 +1,18 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Tamberlin with its tests and runs every test.
-#   scripts/test.sh              normal build in build-test/
-#   scripts/test.sh --sanitize   AddressSanitizer + UndefinedBehaviorSanitizer in build-asan/
+#   scripts/test.sh              normal build in build/ (preset "default")
+#   scripts/test.sh --core       the core alone, without Qt, in build-core/ (preset "core")
+#   scripts/test.sh --sanitize   AddressSanitizer + UndefinedBehaviorSanitizer with the leak
+#                                checker on, in build-asan/ (preset "asan")
 set -euo pipefail
 cd "$(dirname "$0")/.."
-mode="${1:-}"
+case "${1:-}" in
+    --sanitize) preset=asan ;;
+    --core) preset=core ;;
+    "") preset=default ;;
+    *) echo "usage: $0 [--core|--sanitize]" >&2; exit 2 ;;
+esac
 scripts/deps.sh test
-
-if [ "$mode" = "--sanitize" ]; then
-    dir=build-asan
-    flags=(-DCMAKE_BUILD_TYPE=Debug -DTAMBERLIN_SANITIZE=ON -DTAMBERLIN_BENCH=OFF)
-    export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
-    export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-else
-    dir=build-test
-    flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
-fi
-cmake -S . -B "$dir" -G Ninja -DTAMBERLIN_WERROR=ON "${flags[@]}" >/dev/null
-cmake --build "$dir"
-QT_QPA_PLATFORM=offscreen ctest --test-dir "$dir" --output-on-failure
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset"
+ctest --preset "$preset"

@@ -1,5 +1,7 @@
 #include "platform/qt/cursor_file.h"
 
+#include "platform/endian.h"
+
 #include <QBuffer>
 #include <QFile>
 #include <QImage>
@@ -8,21 +10,15 @@
 #include <stdexcept>
 
 namespace platform {
-namespace {
-
-quint16 u16(const QByteArray& b, int at) {
-    return static_cast<quint16>(static_cast<quint8>(b[at]) | static_cast<quint8>(b[at + 1]) << 8);
-}
-
-} // namespace
-
 QCursor CursorFromBytes(const QByteArray& bytes) {
     // ICONDIR: reserved 0, type 2 (cursor), count; then 16-byte entries whose bytes 4..7
     // hold the hot spot.
-    if (bytes.size() < 22 || u16(bytes, 0) != 0 || u16(bytes, 2) != 2 || u16(bytes, 4) == 0)
+    const LittleEndianReader r(std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                         static_cast<std::size_t>(bytes.size())));
+    if (!r.has(0, 22) || r.u16(0) != 0 || r.u16(2) != 2 || r.u16(4) == 0)
         throw std::runtime_error("Invalid picture");
-    const int hotX = u16(bytes, 6 + 4);
-    const int hotY = u16(bytes, 6 + 6);
+    const int hotX = r.u16(6 + 4);
+    const int hotY = r.u16(6 + 6);
     QBuffer buffer;
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);

@@ -1,6 +1,5 @@
 #include "platform/qt/qt_dialogs.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -21,23 +20,10 @@ std::unique_ptr<QMessageBox> plainBox(QMessageBox::Icon icon, const QString& tit
 
 } // namespace
 
-QString DisplayText(const std::string& message) {
-    QString text = QString::fromStdString(message);
-    text.replace("\r\n", "\n");
-    text.replace('\r', '\n');
-    return text;
-}
-
 std::unique_ptr<QMessageBox> MakeInformationBox(const std::string& text, const std::string& title,
                                                 QWidget* owner) {
     return plainBox(QMessageBox::NoIcon, QString::fromStdString(title),
                     QString::fromStdString(text), owner);
-}
-
-std::unique_ptr<QMessageBox> MakeErrorBox(const std::string& description, const std::string& tag,
-                                          int line, QWidget* owner) {
-    return plainBox(QMessageBox::Warning, "Application Error",
-                    DisplayText(app::ComposeErrorMessage(description, tag, line)), owner);
 }
 
 void QtDialogs::information(const std::string& text, const std::string& title) {
@@ -52,10 +38,6 @@ std::string QtDialogs::pickFolder(const std::string& prompt) {
     if (dir.isEmpty())
         return {};
     return QDir::cleanPath(QFileInfo(dir).absoluteFilePath()).toStdString();
-}
-
-void MessageBoxReporter::report(const std::string& description, const std::string& tag, int line) {
-    MakeErrorBox(description, tag, line, QApplication::activeWindow())->exec();
 }
 
 } // namespace platform

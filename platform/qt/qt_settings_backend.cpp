@@ -1,5 +1,7 @@
 #include "platform/qt/qt_settings_backend.h"
 
+#include "platform/paths.h"
+
 #include <QDir>
 #include <QSettings>
 #include <QStandardPaths>
@@ -12,7 +14,7 @@ QtSettingsBackend::QtSettingsBackend(QString folder) : folder_(std::move(folder)
 }
 
 QString QtSettingsBackend::fileFor(const std::string& app) const {
-    return folder_ + "/" + QString::fromStdString(app) + ".ini";
+    return folder_ + QChar(kPathSeparator) + QString::fromStdString(app) + ".ini";
 }
 
 std::optional<std::string> QtSettingsBackend::read(const std::string& app,

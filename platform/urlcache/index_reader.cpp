@@ -1,5 +1,8 @@
 #include "platform/urlcache/index_reader.h"
 
+#include "platform/paths.h"
+#include "platform/urlcache/index_layout.h"
+
 #include <algorithm>
 #include <cstring>
 #include <set>
@@ -8,62 +11,43 @@
 namespace platform::urlcache {
 namespace {
 
-constexpr std::uint64_t kRecordAreaStart = 0x4000;
-constexpr std::uint64_t kBlockSize = 128;
-constexpr std::uint64_t kUrlRecordFixedSize = 0x68;
-constexpr std::uint32_t kMaxDirectories = 32;
+using namespace layout;
 
-struct Reader {
-    std::span<const std::uint8_t> bytes;
+bool tagIs(const LittleEndianReader& r, std::uint64_t offset, const char (&tag)[5]) {
+    return r.text(offset, kRecordTagSize) == std::string_view(tag, kRecordTagSize);
+}
 
-    bool has(std::uint64_t offset, std::uint64_t length) const {
-        return offset <= bytes.size() && length <= bytes.size() - offset;
-    }
-    std::uint32_t u32(std::uint64_t offset) const {
-        if (!has(offset, 4))
-            return 0;
-        const auto* p = bytes.data() + offset;
-        return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
-               std::uint32_t{p[3]} << 24;
-    }
-    std::uint64_t u64(std::uint64_t offset) const {
-        return std::uint64_t{u32(offset)} | std::uint64_t{u32(offset + 4)} << 32;
-    }
-    std::uint8_t u8(std::uint64_t offset) const { return has(offset, 1) ? bytes[offset] : 0; }
-    bool tagIs(std::uint64_t offset, const char (&tag)[5]) const {
-        return has(offset, 4) && std::memcmp(bytes.data() + offset, tag, 4) == 0;
-    }
-    // A NUL-terminated string found inside [offset, limit); unterminated strings are cut
-    // at the limit and flagged.
-    std::string string(std::uint64_t offset, std::uint64_t limit, bool* terminated) const {
-        limit = std::min<std::uint64_t>(limit, bytes.size());
-        if (offset >= limit) {
-            if (terminated)
-                *terminated = false;
-            return {};
-        }
-        const auto* start = bytes.data() + offset;
-        const auto* nul = static_cast<const std::uint8_t*>(std::memchr(start, 0, limit - offset));
-        if (terminated)
-            *terminated = nul != nullptr;
-        const std::uint64_t n = nul ? static_cast<std::uint64_t>(nul - start) : limit - offset;
-        return std::string(reinterpret_cast<const char*>(start), n);
-    }
-};
+// A record offset must name a whole block of the record area.
+bool isBlockInRecordArea(std::uint64_t offset) {
+    return offset >= kRecordAreaStart && (offset - kRecordAreaStart) % kBlockSize == 0;
+}
 
-IndexFormat formatOf(const Reader& r) {
-    if (!r.has(0, 28))
+// A NUL-terminated string found inside [offset, limit); an unterminated string is cut at
+// the limit and flagged.
+std::string stringAt(const LittleEndianReader& r, std::uint64_t offset, std::uint64_t limit,
+                     bool& terminated) {
+    limit = std::min(limit, r.size());
+    if (offset >= limit) {
+        terminated = false;
+        return {};
+    }
+    const std::string_view area = r.text(offset, limit - offset);
+    const auto nul = area.find('\0');
+    terminated = nul != std::string_view::npos;
+    return std::string(area.substr(0, nul));
+}
+
+IndexFormat formatOf(const LittleEndianReader& r) {
+    const std::string_view field = r.text(0, kSignatureSize);
+    const auto nul = field.find('\0');
+    if (field.empty() || nul == std::string_view::npos)
         return IndexFormat::Unknown;
-    const std::string_view sig(reinterpret_cast<const char*>(r.bytes.data()), 28);
-    const auto nul = sig.find('\0');
-    if (nul == std::string_view::npos)
-        return IndexFormat::Unknown;
-    const std::string_view text = sig.substr(0, nul);
-    if (text == "Client UrlCache MMF Ver 5.2")
+    const std::string_view text = field.substr(0, nul);
+    if (text == kNativeSignature)
         return IndexFormat::Native52;
-    if (text == "WINE URLCache Ver 0.2012001")
+    if (text == kWine2012Signature)
         return IndexFormat::Wine2012;
-    if (text == "WINE URLCache Ver 0.2005001")
+    if (text == kWine2005Signature)
         return IndexFormat::Wine2005;
     return IndexFormat::Unknown;
 }
@@ -74,140 +58,211 @@ bool isAlnum(char c) {
 
 } // namespace
 
+const char* Describe(IndexWarningKind kind) {
+    switch (kind) {
+    case IndexWarningKind::UnknownSignature:
+        return "unknown signature";
+    case IndexWarningKind::SizeMismatch:
+        return "header size differs from file length";
+    case IndexWarningKind::TooManyDirectories:
+        return "too many cache directories";
+    case IndexWarningKind::BadHashTable:
+        return "bad hash table offset";
+    case IndexWarningKind::HashChainLoops:
+        return "hash table chain loops";
+    case IndexWarningKind::HashTableCutShort:
+        return "hash table cut short";
+    case IndexWarningKind::RecordCutShort:
+        return "record cut short";
+    case IndexWarningKind::UnterminatedUrl:
+        return "unterminated URL";
+    }
+    return "unknown warning";
+}
+
 bool IsUnsafeName(const std::string& name) {
     if (name.empty() || name == "." || name == "..")
         return true;
+    // The host's separator, and both of Windows' (the names were written there).
     for (char c : name)
-        if (c == '/' || c == '\\' || c == ':' || c == '\0')
+        if (c == kPathSeparator || c == '/' || c == '\\' || c == ':' || c == '\0')
             return true;
     return false;
 }
 
-IndexContents ReadIndex(std::span<const std::uint8_t> file) {
-    IndexContents out;
-    Reader whole{file};
-    out.format = formatOf(whole);
-    if (out.format == IndexFormat::Unknown) {
-        out.warnings.push_back("unknown signature");
-        return out;
+IndexHeader ReadIndexHeader(std::span<const std::uint8_t> file, IndexWarnings& warnings) {
+    const LittleEndianReader r(file);
+    IndexHeader h;
+    h.format = formatOf(r);
+    if (h.format == IndexFormat::Unknown) {
+        warnings.push_back({IndexWarningKind::UnknownSignature, 0});
+        return h;
     }
-
     // Trust the smaller of the recorded and the real length: a copy taken while the cache
     // was in use may disagree with its header.
-    std::uint64_t length = file.size();
-    const std::uint32_t recorded = whole.u32(0x1C);
-    if (recorded != length) {
-        out.warnings.push_back("header size differs from file length");
-        if (recorded != 0 && recorded < length)
-            length = recorded;
+    h.recordedSize = r.u32(kFileSize);
+    h.usableLength = r.size();
+    if (h.recordedSize != r.size()) {
+        warnings.push_back({IndexWarningKind::SizeMismatch, kFileSize});
+        if (h.recordedSize != 0 && h.recordedSize < r.size())
+            h.usableLength = h.recordedSize;
     }
-    const Reader r{file.first(static_cast<std::size_t>(length))};
+    const LittleEndianReader usable(file.first(static_cast<std::size_t>(h.usableLength)));
+    h.firstHashTable = usable.u32(kFirstHashTable);
+    h.capacityBlocks = usable.u32(kCapacityBlocks);
+    h.usedBlocks = usable.u32(kUsedBlocks);
+    // Wine's 2005 format keeps the count in one byte followed by padding.
+    h.directoryCount = h.format == IndexFormat::Wine2005 ? usable.u8(kDirectoryCount)
+                                                         : usable.u32(kDirectoryCount);
+    return h;
+}
 
-    // Cache folders.
-    std::uint32_t dirCount = out.format == IndexFormat::Wine2005 ? r.u8(0x48) : r.u32(0x48);
-    if (dirCount > kMaxDirectories) {
-        out.warnings.push_back("too many cache directories");
-        dirCount = kMaxDirectories;
+DirectoryTable ReadDirectoryTable(const LittleEndianReader& r, const IndexHeader& header,
+                                  IndexWarnings& warnings) {
+    std::uint32_t count = header.directoryCount;
+    if (count > kMaxDirectories) {
+        warnings.push_back({IndexWarningKind::TooManyDirectories, kDirectoryCount});
+        count = kMaxDirectories;
     }
-    for (std::uint32_t i = 0; i < dirCount; ++i) {
-        const std::uint64_t at = 0x4C + std::uint64_t{i} * 12 + 4;
-        std::string name;
-        if (r.has(at, 8)) {
-            name.assign(reinterpret_cast<const char*>(r.bytes.data() + at), 8);
-            if (!std::all_of(name.begin(), name.end(), isAlnum))
-                name.clear();
-        }
-        out.directories.push_back(name);
+    DirectoryTable table;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint64_t entry = kDirectoryTable + std::uint64_t{i} * kDirectoryEntrySize;
+        std::string name(r.text(entry + kDirectoryName, kDirectoryNameSize));
+        if (name.size() != kDirectoryNameSize || !std::all_of(name.begin(), name.end(), isAlnum))
+            name.clear();
+        table.names.push_back(std::move(name));
+        table.fileCounts.push_back(r.u32(entry + kDirectoryFileCount));
     }
+    return table;
+}
 
-    // Walk the chain of hash tables.
+HashWalk WalkHashTables(const LittleEndianReader& r, const IndexHeader& header,
+                        IndexWarnings& warnings) {
+    HashWalk walk;
     std::set<std::uint64_t> seenTables;
     std::set<std::uint64_t> seenRecords;
-    std::uint64_t table = r.u32(0x20);
-    const std::uint64_t maxTables = length / (32 * kBlockSize) + 1;
+    const std::uint64_t length = r.size();
+    // No file can hold more tables than this; a longer chain is a loop in disguise.
+    const std::uint64_t maxTables = length / (kHashTableBlocks * kBlockSize) + 1;
+    std::uint64_t table = header.firstHashTable;
     while (table != 0) {
-        if (table < kRecordAreaStart || (table - kRecordAreaStart) % kBlockSize != 0 ||
-            !r.has(table, 16) || !r.tagIs(table, "HASH")) {
-            out.warnings.push_back("bad hash table offset");
+        if (!isBlockInRecordArea(table) || !r.has(table, kHashSlots) ||
+            !tagIs(r, table, kHashTag)) {
+            warnings.push_back({IndexWarningKind::BadHashTable, table});
             break;
         }
         if (!seenTables.insert(table).second || seenTables.size() > maxTables) {
-            out.warnings.push_back("hash table chain loops");
+            warnings.push_back({IndexWarningKind::HashChainLoops, table});
             break;
         }
-        const std::uint64_t blocks = r.u32(table + 4);
+        walk.tables.push_back(table);
+        const std::uint64_t blocks = r.u32(table + kRecordBlocks);
         std::uint64_t tableEnd = table + std::max<std::uint64_t>(blocks, 1) * kBlockSize;
         if (blocks == 0 || tableEnd > length) {
-            out.warnings.push_back("hash table cut short");
-            tableEnd = std::min<std::uint64_t>(tableEnd, length);
+            warnings.push_back({IndexWarningKind::HashTableCutShort, table});
+            tableEnd = std::min(tableEnd, length);
         }
-        for (std::uint64_t slot = table + 16; slot + 8 <= tableEnd; slot += 8) {
-            const std::uint32_t key = r.u32(slot);
-            const std::uint64_t offset = r.u32(slot + 4);
-            if (key == offset || key == 0x0BADF00D || key == 0xDEADBEEF || (key & 0x3F) == 1)
+        for (std::uint64_t slot = table + kHashSlots; slot + kHashSlotSize <= tableEnd;
+             slot += kHashSlotSize) {
+            const std::uint32_t key = r.u32(slot + kSlotKey);
+            const std::uint32_t offset = r.u32(slot + kSlotRecord);
+            const bool free = key == offset;
+            const bool uninitialised =
+                key == kSlotUninitialisedBadFood || key == kSlotUninitialisedDeadBeef;
+            const bool deleted = (key & kSlotStateMask) == kSlotStateDeleted;
+            if (free || uninitialised || deleted)
                 continue;
-            if (offset < kRecordAreaStart || (offset - kRecordAreaStart) % kBlockSize != 0 ||
-                !r.has(offset, 8) || !seenRecords.insert(offset).second)
+            if (!isBlockInRecordArea(offset) || !r.has(offset, kRecordHeaderSize) ||
+                !seenRecords.insert(offset).second)
                 continue;
-            if (!r.tagIs(offset, "URL "))
-                continue; // REDR, LEAK and anything unknown are not entries
-            const std::uint64_t recordBlocks = r.u32(offset + 4);
-            std::uint64_t end = offset + recordBlocks * kBlockSize;
-            if (recordBlocks == 0)
-                continue;
-            if (end > length) {
-                out.warnings.push_back("record cut short");
-                end = length;
-            }
-            if (end - offset < kUrlRecordFixedSize)
-                continue;
-
-            IndexEntry e;
-            e.lastModified = r.u64(offset + 8);
-            e.lastAccess = r.u64(offset + 16);
-            e.sizeLow = r.u32(offset + 32);
-            e.sizeHigh = r.u32(offset + 36);
-            e.exemptDelta = r.u32(offset + 44);
-            e.entryType = r.u32(offset + 64);
-            e.hitRate = r.u32(offset + 84);
-            e.useCount = r.u32(offset + 88);
-
-            const std::uint64_t urlOffset = r.u32(offset + 52);
-            if (urlOffset == 0 || urlOffset >= end - offset)
-                continue; // no readable URL: nothing to list
-            bool terminated = true;
-            e.url = r.string(offset + urlOffset, end, &terminated);
-            if (!terminated)
-                out.warnings.push_back("unterminated URL");
-
-            const std::uint64_t nameOffset = r.u32(offset + 60);
-            const std::uint32_t dir = r.u8(offset + 56);
-            if (nameOffset != 0 && nameOffset < end - offset && dir < out.directories.size() &&
-                !out.directories[dir].empty()) {
-                std::string name = r.string(offset + nameOffset, end, &terminated);
-                if (terminated && !IsUnsafeName(name)) {
-                    e.fileName = std::move(name);
-                    e.directory = out.directories[dir];
-                }
-            }
-
-            const std::uint64_t headerOffset = r.u32(offset + 68);
-            const std::uint64_t headerSize = r.u32(offset + 72);
-            if (headerOffset != 0 && headerOffset < end - offset &&
-                headerSize <= end - offset - headerOffset)
-                e.headers.assign(
-                    reinterpret_cast<const char*>(r.bytes.data() + offset + headerOffset),
-                    static_cast<std::size_t>(headerSize));
-            const std::uint64_t extOffset = r.u32(offset + 76);
-            if (extOffset != 0 && extOffset < end - offset) {
-                std::string ext = r.string(offset + extOffset, end, &terminated);
-                if (terminated)
-                    e.extension = std::move(ext);
-            }
-            out.entries.push_back(std::move(e));
+            walk.records.push_back(offset);
         }
-        table = r.u32(table + 8);
+        table = r.u32(table + kHashNextTable);
     }
+    return walk;
+}
+
+std::optional<IndexEntry> DecodeUrlRecord(const LittleEndianReader& r, std::uint64_t offset,
+                                          const std::vector<std::string>& directories,
+                                          IndexWarnings& warnings) {
+    // REDR, LEAK and anything unknown are not entries.
+    if (!tagIs(r, offset, kUrlTag))
+        return std::nullopt;
+    const std::uint64_t blocks = r.u32(offset + kRecordBlocks);
+    if (blocks == 0)
+        return std::nullopt;
+    std::uint64_t end = offset + blocks * kBlockSize;
+    if (end > r.size()) {
+        warnings.push_back({IndexWarningKind::RecordCutShort, offset});
+        end = r.size();
+    }
+    const std::uint64_t recordLength = end - offset;
+    if (recordLength < kUrlFixedSize)
+        return std::nullopt;
+
+    IndexEntry e;
+    e.recordOffset = offset;
+    e.lastModified = r.u64(offset + kUrlLastModified);
+    e.lastAccess = r.u64(offset + kUrlLastAccess);
+    e.sizeLow = r.u32(offset + kUrlSizeLow);
+    e.sizeHigh = r.u32(offset + kUrlSizeHigh);
+    e.exemptDelta = r.u32(offset + kUrlExemptDelta);
+    e.entryType = r.u32(offset + kUrlEntryType);
+    e.hitRate = r.u32(offset + kUrlHitRate);
+    e.useCount = r.u32(offset + kUrlUseCount);
+
+    // String offsets count from the record start and must stay inside the record.
+    const std::uint64_t urlOffset = r.u32(offset + kUrlUrlOffset);
+    if (urlOffset == 0 || urlOffset >= recordLength)
+        return std::nullopt; // no readable URL: nothing to list
+    bool terminated = true;
+    e.url = stringAt(r, offset + urlOffset, end, terminated);
+    if (!terminated)
+        warnings.push_back({IndexWarningKind::UnterminatedUrl, offset});
+
+    const std::uint64_t nameOffset = r.u32(offset + kUrlFileNameOffset);
+    const std::uint32_t dir = r.u8(offset + kUrlDirectory);
+    if (nameOffset != 0 && nameOffset < recordLength && dir < directories.size() &&
+        !directories[dir].empty()) {
+        std::string name = stringAt(r, offset + nameOffset, end, terminated);
+        if (terminated && !IsUnsafeName(name)) {
+            e.fileName = std::move(name);
+            e.directory = directories[dir];
+        }
+    }
+
+    const std::uint64_t headerOffset = r.u32(offset + kUrlHeaderOffset);
+    const std::uint64_t headerSize = r.u32(offset + kUrlHeaderSize);
+    if (headerOffset != 0 && headerOffset < recordLength &&
+        headerSize <= recordLength - headerOffset)
+        e.headers = std::string(r.text(offset + headerOffset, headerSize));
+
+    const std::uint64_t extOffset = r.u32(offset + kUrlExtensionOffset);
+    if (extOffset != 0 && extOffset < recordLength) {
+        std::string ext = stringAt(r, offset + extOffset, end, terminated);
+        if (terminated)
+            e.extension = std::move(ext);
+    }
+    return e;
+}
+
+IndexContents ReadIndex(std::span<const std::uint8_t> file) {
+    IndexContents out;
+    out.header = ReadIndexHeader(file, out.warnings);
+    out.format = out.header.format;
+    if (out.format == IndexFormat::Unknown)
+        return out;
+    const LittleEndianReader r(file.first(static_cast<std::size_t>(out.header.usableLength)));
+
+    DirectoryTable directories = ReadDirectoryTable(r, out.header, out.warnings);
+    out.directories = std::move(directories.names);
+    out.directoryFileCounts = std::move(directories.fileCounts);
+
+    HashWalk walk = WalkHashTables(r, out.header, out.warnings);
+    out.hashTables = std::move(walk.tables);
+    for (const std::uint64_t offset : walk.records)
+        if (auto entry = DecodeUrlRecord(r, offset, out.directories, out.warnings))
+            out.entries.push_back(std::move(*entry));
     return out;
 }
 

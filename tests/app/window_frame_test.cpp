@@ -7,6 +7,9 @@
 
 namespace app {
 // Readable failures.
+void PrintTo(const WindowPoint& p, std::ostream* os);
+void PrintTo(const WindowSize& s, std::ostream* os);
+void PrintTo(const WindowRect& r, std::ostream* os);
 void PrintTo(const WindowPoint& p, std::ostream* os) {
     *os << p.x << "," << p.y;
 }

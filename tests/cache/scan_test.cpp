@@ -347,7 +347,7 @@ TEST(CacheScan, FailedConditionsRunTheirBodiesAndReportUnderTheScansTag) {
 TEST(CacheScan, AnEntryWithoutABufferIsSkippedAndTheWalkGoesOn) {
     testdata::IndexBuilder b;
     auto fat = entry("http://a/fat.jpg", "fat.jpg");
-    fat.headers = std::string(64 * 1024, 'h'); // needs far more memory than the others
+    fat.headers = std::string(std::size_t{64} * 1024, 'h'); // needs far more memory than the others
     b.add(fat);
     b.add(entry("http://a/2.jpg", "2.jpg"));
     b.add(fat);
@@ -358,7 +358,7 @@ TEST(CacheScan, AnEntryWithoutABufferIsSkippedAndTheWalkGoesOn) {
     Switches all;
     const std::size_t open = platform::OpenUrlCacheEnumerations();
     platform::SetAllocationLimit(platform::MappedBlockCount() * platform::kPageSize +
-                                 16 * platform::kPageSize);
+                                 std::uint64_t{16} * platform::kPageSize);
     getIECache(list, all);
     platform::SetAllocationLimit(0);
     EXPECT_EQ(rows(list), (std::vector<std::string>{"http://a/2.jpg|2.jpg|100|ticked",

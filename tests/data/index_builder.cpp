@@ -47,7 +47,9 @@ std::vector<std::uint8_t> IndexBuilder::urlRecord(const Record& r, const char (&
         rec.insert(rec.end(), s.begin(), s.end());
         if (nul)
             rec.push_back(0);
-        rec.resize(align(static_cast<std::uint32_t>(rec.size()), 4), 0);
+        // An unterminated URL must find no NUL in its padding either.
+        const std::uint8_t pad = !nul && &s == &r.url ? 'x' : 0;
+        rec.resize(align(static_cast<std::uint32_t>(rec.size()), 4), pad);
         return at;
     };
     const std::uint32_t urlAt = put(r.url, r.terminateUrl);
@@ -56,11 +58,12 @@ std::vector<std::uint8_t> IndexBuilder::urlRecord(const Record& r, const char (&
     const std::uint32_t extAt = r.extension.empty() ? 0 : put(r.extension, true);
     std::uint32_t blocks =
         r.blocks ? r.blocks : align(static_cast<std::uint32_t>(rec.size()), kBlock) / kBlock;
+    const std::size_t length = std::size_t{blocks} * kBlock;
     if (!r.terminateUrl) // let the URL run to the record's end: no NUL anywhere after it
-        rec.resize(blocks * kBlock, 'x');
-    rec.resize(std::max<std::size_t>(rec.size(), blocks * kBlock), 0);
+        rec.resize(length, 'x');
+    rec.resize(std::max(rec.size(), length), 0);
     if (r.blocks)
-        rec.resize(blocks * kBlock, 0);
+        rec.resize(length, 0);
     std::memcpy(rec.data(), tag, 4);
     PutU32(rec, 4, blocks);
     PutU32(rec, 32, r.sizeLow);

@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool onlyTheseFiles(const fs::path& folder, std::set<std::string> names) {
+bool onlyTheseFiles(const fs::path& folder, const std::set<std::string>& names) {
     std::set<std::string> found;
     for (const auto& e : fs::directory_iterator(folder))
         found.insert(e.path().filename().string());

@@ -130,6 +130,74 @@ TEST(IndexReader, HostileHeadersAndChainsEndTheWalkQuietly) {
     EXPECT_TRUE(with([](auto& f) { PutU32(f, 0x1C, 0x4100); }).entries.empty());
 }
 
+TEST(IndexReader, WarningsNameWhatWentWrongAndWhere) {
+    IndexBuilder b;
+    b.add(rec("http://a/1.jpg", "1.jpg"));
+    Record open = rec("http://a/unterminated", "");
+    open.terminateUrl = false;
+    b.add(open);
+    auto good = b.build();
+    const auto openRecord = ReadIndex(good).entries.at(1).recordOffset;
+    // The URL runs to the record's end; nothing else is wrong.
+    EXPECT_EQ(ReadIndex(good).warnings,
+              (std::vector<IndexWarning>{{IndexWarningKind::UnterminatedUrl, openRecord}}));
+    Record closed = rec("http://a/2.jpg", "2.jpg");
+    IndexBuilder clean;
+    clean.add(closed);
+    EXPECT_TRUE(ReadIndex(clean.build()).warnings.empty());
+
+    auto warningsWith = [&](auto change) {
+        auto bytes = good;
+        change(bytes);
+        auto w = ReadIndex(bytes).warnings;
+        std::erase(w, IndexWarning{IndexWarningKind::UnterminatedUrl, openRecord});
+        return w;
+    };
+    using W = std::vector<IndexWarning>;
+    EXPECT_EQ(warningsWith([](auto& f) { f[3] = 'X'; }),
+              (W{{IndexWarningKind::UnknownSignature, 0}}));
+    EXPECT_EQ(warningsWith([](auto& f) { PutU32(f, 0x1C, 0x7FFFFFFF); }),
+              (W{{IndexWarningKind::SizeMismatch, 0x1C}}));
+    EXPECT_EQ(warningsWith([](auto& f) { PutU32(f, 0x48, 33); }),
+              (W{{IndexWarningKind::TooManyDirectories, 0x48}}));
+    EXPECT_EQ(warningsWith([](auto& f) { PutU32(f, 0x20, 0x4001); }),
+              (W{{IndexWarningKind::BadHashTable, 0x4001}}));
+    EXPECT_EQ(warningsWith([](auto& f) { PutU32(f, 0x4000 + 8, 0x4000); }),
+              (W{{IndexWarningKind::HashChainLoops, 0x4000}}));
+    EXPECT_EQ(warningsWith([](auto& f) { PutU32(f, 0x4000 + 4, 0); }),
+              (W{{IndexWarningKind::HashTableCutShort, 0x4000}}));
+    // The last record claims more blocks than the file has left.
+    EXPECT_EQ(warningsWith([&](auto& f) { PutU32(f, openRecord + 4, 0x1000); }),
+              (W{{IndexWarningKind::RecordCutShort, openRecord}}));
+    for (auto kind : {IndexWarningKind::UnknownSignature, IndexWarningKind::RecordCutShort})
+        EXPECT_STRNE(Describe(kind), "");
+}
+
+TEST(IndexReader, StagesReportTheHeaderFoldersAndTablesWalked) {
+    IndexBuilder b(Signature::Wine, {"AAAAAAAA", "bad/name", "CCCCCCCC"});
+    b.setSlotsPerTable(4);
+    std::vector<std::uint32_t> records;
+    records.reserve(6);
+    for (int i = 0; i < 6; ++i)
+        records.push_back(b.add(rec("http://a/" + std::to_string(i), "f.jpg", 2)));
+    const auto bytes = b.build();
+    const auto c = ReadIndex(bytes);
+    EXPECT_EQ(c.header.format, IndexFormat::Wine2012);
+    EXPECT_EQ(c.header.recordedSize, bytes.size());
+    EXPECT_EQ(c.header.usableLength, bytes.size());
+    EXPECT_EQ(c.header.directoryCount, 3u);
+    EXPECT_EQ(c.directories, (std::vector<std::string>{"AAAAAAAA", "", "CCCCCCCC"}));
+    EXPECT_EQ(c.directoryFileCounts.size(), 3u);
+    // Six entries over tables of four slots: a chain of two, walked in order.
+    ASSERT_EQ(c.hashTables.size(), 2u);
+    EXPECT_EQ(c.hashTables[0], c.header.firstHashTable);
+    // Each entry says where its record is: after the tables, spaced as they were written.
+    ASSERT_EQ(c.entries.size(), records.size());
+    EXPECT_GT(c.entries[0].recordOffset, c.hashTables[1]);
+    for (std::size_t i = 0; i < records.size(); ++i)
+        EXPECT_EQ(c.entries[i].recordOffset - c.entries[0].recordOffset, records[i] - records[0]);
+}
+
 TEST(IndexReader, DamagedRecordsAreSkippedOrCutNeverReadPastTheFile) {
     IndexBuilder b;
     const auto firstRecord = b.add(rec("http://a/1.jpg", "1.jpg"));

@@ -74,7 +74,7 @@ TEST(SimulatedMemory, FreedRangesAreReusedAndTheLimitRefuses) {
     Block again(kPageSize);
     EXPECT_EQ(again.address, first);
 
-    SetAllocationLimit(kPageSize * 4);
+    SetAllocationLimit(std::uint64_t{kPageSize} * 4);
     EXPECT_EQ(VirtualAlloc(0, kPageSize * 8, MEM_COMMIT, PAGE_EXECUTE_READWRITE), 0u);
     SetAllocationLimit(0);
     EXPECT_EQ(VirtualAlloc(0, 0xFFFFFFFFu, MEM_COMMIT, PAGE_EXECUTE_READWRITE), 0u);

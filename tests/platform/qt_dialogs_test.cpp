@@ -1,3 +1,4 @@
+#include "app/message_box_reporter.h"
 #include "platform/qt/qt_dialogs.h"
 
 #include <QAbstractButton>
@@ -9,6 +10,8 @@
 #include <functional>
 
 using namespace platform;
+using app::MakeErrorBox;
+using app::MessageBoxReporter;
 
 namespace {
 

@@ -170,7 +170,7 @@ TEST(UrlCacheEnumeration, WineFixtureGivesWhatWinesOwnEnumerationGave) {
             continue;
         std::string local = cols[1];
         if (!local.empty()) {
-            local = root + "/prefix/drive_c" + local.substr(2);
+            local = std::string(root).append("/prefix/drive_c").append(local, 2);
             std::replace(local.begin(), local.end(), '\\', '/');
         }
         expected.push_back({cols[0], local, cols[2], cols[3]});

@@ -20,7 +20,7 @@ struct Window final : SaveWindow {
     std::vector<std::pair<std::size_t, std::size_t>> progress;
     std::string destinationText() const override { return destination; }
     void setProgress(std::size_t done, std::size_t total) override {
-        progress.push_back({done, total});
+        progress.emplace_back(done, total);
     }
 };
 

@@ -1,0 +1,63 @@
+// libFuzzer target: any bytes as the index of the user's cache, taken the whole way the
+// program takes it. The enumeration calls probe each entry's size and fill it into the
+// simulated memory, and the scan reads those records back into the found-file list. Nothing
+// may crash, read outside a buffer or leak an enumeration handle, and every listed row must
+// come from a local file inside the cache folder.
+#include "app/guard.h"
+#include "cache/found_file_list.h"
+#include "cache/url_cache.h"
+#include "platform/urlcache.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace {
+
+struct AllTicked final : cache::FileTypeSwitches {
+    int value(cache::FileType) const override { return 1; }
+};
+
+// A failure inside the scan is reported and the walk goes on; that is allowed, quietly.
+struct QuietReporter final : app::ErrorReporter {
+    void report(const std::string&, const std::string&, int) override {}
+};
+
+struct Scratch {
+    Scratch() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "tamberlin-fuzz-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr)
+            std::abort();
+        folder = pattern;
+        index = folder + "/index.dat";
+        platform::SetUrlCacheLocator([this] { return platform::UrlCacheSource{index, folder}; });
+        app::setErrorReporter(&reporter);
+    }
+    std::string folder;
+    std::string index;
+    QuietReporter reporter;
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static Scratch scratch;
+    {
+        std::ofstream out(scratch.index, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    }
+    cache::FoundFileList list;
+    cache::getIECache(list, AllTicked{});
+    if (platform::OpenUrlCacheEnumerations() != 0)
+        std::abort();
+    for (cache::RowId r = 0; r < list.count(); ++r) {
+        const std::string& path = list.row(r).path;
+        if (path.rfind(scratch.folder + "/", 0) != 0 || path.find("/../") != std::string::npos)
+            std::abort();
+    }
+    return 0;
+}

@@ -1,0 +1,32 @@
+// The program's one UTF-8 coder: text inside the program is UTF-8, whatever the cache or
+// the registry stored.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+inline constexpr char32_t kReplacementCharacter = 0xFFFD;
+
+// Appends the UTF-8 form of a code point; surrogates and values past U+10FFFF append
+// U+FFFD.
+void AppendUtf8(std::string& out, char32_t codePoint);
+
+struct Utf8Decoded {
+    char32_t codePoint = kReplacementCharacter;
+    std::size_t length = 1; // bytes taken, at least 1
+};
+
+// The code point that starts at text[at] (at < text.size()). A malformed, overlong or
+// cut-off sequence gives U+FFFD and takes one byte, so decoding always moves on.
+Utf8Decoded DecodeUtf8(std::string_view text, std::size_t at);
+
+// The whole text as code points, each malformed byte becoming U+FFFD.
+std::u32string DecodeUtf8(std::string_view text);
+
+// The length a sequence announces by its lead byte: 1 to 4; 1 for a byte that cannot lead.
+std::size_t Utf8SequenceLength(unsigned char lead);
+
+} // namespace platform
