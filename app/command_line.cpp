@@ -7,6 +7,7 @@
 #include "platform/collation.h"
 #include "platform/ini_settings.h"
 #include "platform/settings.h"
+#include "platform/utf8.h"
 #include "save/save_command.h"
 
 #include <algorithm>
@@ -405,10 +406,9 @@ std::string JsonString(const std::string& text) {
     // JSON text must be UTF-8: bytes that are not (a path on a disk that predates UTF-8)
     // become U+FFFD; --list without --json prints them as they are.
     std::string out = "\"";
-    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
     const std::size_t n = text.size();
     for (std::size_t i = 0; i < n;) {
-        const unsigned char c = s[i];
+        const auto c = static_cast<unsigned char>(text[i]);
         if (c < 0x80) {
             switch (c) {
             case '"':
@@ -439,35 +439,12 @@ std::string JsonString(const std::string& text) {
             continue;
         }
         // A well-formed multi-byte sequence is copied; anything else is one U+FFFD per byte.
-        std::size_t len = 0;
-        std::uint32_t cp = 0;
-        if (c >= 0xC2 && c <= 0xDF) {
-            len = 2;
-            cp = c & 0x1F;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            len = 3;
-            cp = c & 0x0F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            len = 4;
-            cp = c & 0x07;
-        }
-        bool ok = len != 0 && i + len <= n;
-        for (std::size_t k = 1; ok && k < len; ++k) {
-            if ((s[i + k] & 0xC0) != 0x80)
-                ok = false;
-            else
-                cp = (cp << 6) | (s[i + k] & 0x3F);
-        }
-        if (ok && ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
-                   (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))))
-            ok = false;
-        if (ok) {
-            out.append(text, i, len);
-            i += len;
-        } else {
+        const platform::Utf8Decoded d = platform::DecodeUtf8(text, i);
+        if (d.codePoint == platform::kReplacementCharacter && d.length == 1)
             out += "\xEF\xBF\xBD";
-            ++i;
-        }
+        else
+            out.append(text, i, d.length);
+        i += d.length;
     }
     out += '"';
     return out;

@@ -1,5 +1,7 @@
 #include "platform/ini_settings.h"
 
+#include "platform/utf8.h"
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -15,19 +17,6 @@ int HexValue(char c) {
     if (c >= 'A' && c <= 'F')
         return c - 'A' + 10;
     return -1;
-}
-
-void AppendUtf8(std::string& out, unsigned long cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
 }
 
 // Keys and section names: "%XX" is a byte (Latin-1 code point), "%UXXXX" a UTF-16 unit,
@@ -49,7 +38,7 @@ std::string UnescapeKey(const std::string& s) {
                 out += s[i];
                 continue;
             }
-            AppendUtf8(out, cp);
+            AppendUtf8(out, static_cast<char32_t>(cp));
             i += 5;
         } else if (s[i] == '%' && i + 2 < s.size() && HexValue(s[i + 1]) >= 0 &&
                    HexValue(s[i + 2]) >= 0) {
