@@ -29,8 +29,27 @@ template <class T> void AppendUnique(std::vector<T>& to, const std::vector<T>& f
             to.push_back(v);
 }
 
-browser::FolderContents Classify(const std::string& folder) {
+bool IsRegularFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// "/a/b/" and "/a/b" name one folder; the paths built from it must not hold "//".
+std::string WithoutTrailingSeparators(std::string folder) {
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    return folder;
+}
+
+browser::FolderContents Classify(const std::string& named) {
+    const std::string folder = WithoutTrailingSeparators(named);
     browser::FolderContents c = browser::ClassifyFolder(folder);
+    // A WinINet cache folder itself (Content.IE5, or IE under INetCache) holds its index.
+    const std::string index = folder + "/index.dat";
+    if (IsRegularFile(index) &&
+        std::find(c.urlCacheIndexes.begin(), c.urlCacheIndexes.end(), index) ==
+            c.urlCacheIndexes.end())
+        c.urlCacheIndexes.insert(c.urlCacheIndexes.begin(), index);
     // A Linux home may also hold a Wine prefix with its own Internet Explorer cache.
     struct stat st {};
     const std::string wine = folder + "/.wine";
