@@ -1,4 +1,5 @@
 #include "app/command_line.h"
+#include "platform/paths.h"
 
 #include "app/settings_store.h"
 #include "cache/found_file_list.h"
@@ -151,8 +152,8 @@ void PrintList(const cache::FoundFileList& list, bool json, std::ostream& out) {
 int SaveAll(const cache::FoundFileList& list, const std::string& folder,
             const CommandStreams& streams, Progress& progress) {
     std::string destination = folder;
-    if (destination.empty() || destination.back() != '/')
-        destination += '/';
+    if (destination.empty() || destination.back() != platform::kPathSeparator)
+        destination += platform::kPathSeparator;
     std::set<std::string> usedTargets;
     std::size_t saved = 0;
     std::size_t failed = 0;

@@ -1,4 +1,5 @@
 #include "cache/retrieve.h"
+#include "platform/paths.h"
 
 #include "app/guard.h"
 #include "platform/urlcache.h"
@@ -19,7 +20,7 @@ std::string Env(const char* name) {
 }
 
 std::string FolderOf(const std::string& file) {
-    const auto slash = file.rfind('/');
+    const auto slash = file.rfind(platform::kPathSeparator);
     return slash == std::string::npos ? std::string() : file.substr(0, slash);
 }
 
@@ -36,7 +37,7 @@ bool IsRegularFile(const std::string& path) {
 
 // "/a/b/" and "/a/b" name one folder; the paths built from it must not hold "//".
 std::string WithoutTrailingSeparators(std::string folder) {
-    while (folder.size() > 1 && folder.back() == '/')
+    while (folder.size() > 1 && folder.back() == platform::kPathSeparator)
         folder.pop_back();
     return folder;
 }
@@ -45,14 +46,13 @@ browser::FolderContents Classify(const std::string& named) {
     const std::string folder = WithoutTrailingSeparators(named);
     browser::FolderContents c = browser::ClassifyFolder(folder);
     // A WinINet cache folder itself (Content.IE5, or IE under INetCache) holds its index.
-    const std::string index = folder + "/index.dat";
-    if (IsRegularFile(index) &&
-        std::find(c.urlCacheIndexes.begin(), c.urlCacheIndexes.end(), index) ==
-            c.urlCacheIndexes.end())
+    const std::string index = platform::JoinPath(folder, "index.dat");
+    if (IsRegularFile(index) && std::find(c.urlCacheIndexes.begin(), c.urlCacheIndexes.end(),
+                                          index) == c.urlCacheIndexes.end())
         c.urlCacheIndexes.insert(c.urlCacheIndexes.begin(), index);
     // A Linux home may also hold a Wine prefix with its own Internet Explorer cache.
     struct stat st {};
-    const std::string wine = folder + "/.wine";
+    const std::string wine = platform::JoinPath(folder, ".wine");
     if (::stat(wine.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
         const browser::FolderContents w = browser::ClassifyFolder(wine);
         AppendUnique(c.urlCacheIndexes, w.urlCacheIndexes);

@@ -1,4 +1,5 @@
 #include "cache/url_cache.h"
+#include "platform/paths.h"
 
 #include "app/guard.h"
 #include "cache/memory_block.h"
@@ -60,7 +61,7 @@ class LocalRecord {
 };
 
 // Where the local file's name starts: the text after the last separator.
-constexpr char kSeparator = '/';
+constexpr char kSeparator = platform::kPathSeparator;
 
 } // namespace
 

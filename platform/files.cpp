@@ -1,4 +1,5 @@
 #include "platform/files.h"
+#include "platform/paths.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -137,7 +138,7 @@ bool copyContent(int in, int out, std::uint64_t expected, std::string& error) {
 
 // The folder a temporary file for target goes into, with its trailing separator.
 std::string folderWithSeparator(const std::string& path) {
-    const auto slash = path.rfind('/');
+    const auto slash = path.rfind(kPathSeparator);
     if (slash == std::string::npos)
         return "./";
     return path.substr(0, slash + 1);

@@ -1,4 +1,5 @@
 #include "platform/ini_settings.h"
+#include "platform/paths.h"
 
 #include "platform/utf8.h"
 
@@ -131,7 +132,7 @@ std::optional<std::string> IniSettingsReader::read(const std::string& app,
                                                    const std::string& key) {
     if (!loaded_[app]) {
         loaded_[app] = true;
-        std::ifstream f(folder_ + "/" + app + ".ini", std::ios::binary);
+        std::ifstream f(JoinPath(folder_, app + ".ini"), std::ios::binary);
         if (f) {
             std::ostringstream text;
             text << f.rdbuf();

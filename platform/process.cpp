@@ -1,4 +1,5 @@
 #include "platform/process.h"
+#include "platform/paths.h"
 
 #include <cerrno>
 #include <climits>
@@ -20,7 +21,7 @@ std::string ReplaceWithProgramBeside(const std::string& name,
     if (n <= 0)
         return std::string("cannot find the program's own folder (") + std::strerror(errno) + ")";
     self.resize(static_cast<std::size_t>(n));
-    const auto slash = self.rfind('/');
+    const auto slash = self.rfind(kPathSeparator);
     const std::string program =
         (slash == std::string::npos ? std::string() : self.substr(0, slash + 1)) + name;
 

@@ -1,4 +1,5 @@
 #include "platform/urlcache.h"
+#include "platform/paths.h"
 
 #include "platform/urlcache/index_reader.h"
 #include "platform/urlcache/locator.h"
@@ -122,7 +123,8 @@ Entries loadEntries(FileStates& states) {
         for (auto& e : contents.entries) {
             Entry entry;
             if (e.fileName && e.directory)
-                entry.localFile = *folder + "/" + *e.directory + "/" + *e.fileName;
+                entry.localFile =
+                    *folder + kPathSeparator + *e.directory + kPathSeparator + *e.fileName;
             entry.raw = std::move(e);
             entry.folder = folder;
             out.list.push_back(std::move(entry));
@@ -282,7 +284,7 @@ std::string UrlCacheFolderPrefix(std::uint32_t handle) {
     const auto& folder = it->second.entries.list[it->second.next - 1].folder;
     if (!folder || folder->empty())
         return {};
-    return *folder + "/";
+    return *folder + kPathSeparator;
 }
 
 void SetUrlCacheCloseObserver(std::function<void(std::uint32_t)> observer) {

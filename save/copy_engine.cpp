@@ -1,10 +1,13 @@
 #include "save/copy_engine.h"
+#include "platform/paths.h"
 
 #include "platform/files.h"
 
 #include <stdexcept>
 
 namespace save {
+
+constexpr char kSep = platform::kPathSeparator;
 namespace {
 
 std::string trimBlanks(const std::string& s) {
@@ -18,8 +21,8 @@ std::string collapseRuns(const std::string& s) {
     std::string out;
     out.reserve(s.size());
     for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '/' && i + 1 < s.size() && s[i + 1] == '/') {
-            out.push_back('/');
+        if (s[i] == kSep && i + 1 < s.size() && s[i + 1] == kSep) {
+            out.push_back(kSep);
             ++i; // "//" becomes "/", and scanning goes on after the pair
         } else {
             out.push_back(s[i]);
@@ -97,7 +100,7 @@ bool IsExistingFolder(const std::string& path) {
 }
 
 std::string FolderPart(const std::string& path) {
-    const auto at = path.rfind('/');
+    const auto at = path.rfind(kSep);
     if (at == std::string::npos)
         return {};
     if (at + 1 > 32767)
@@ -106,9 +109,9 @@ std::string FolderPart(const std::string& path) {
 }
 
 std::string CollapseBackslashes(const std::string& path) {
-    if (path.size() < 2 || path[0] != '/' || path[1] != '/')
+    if (path.size() < 2 || path[0] != kSep || path[1] != kSep)
         return collapseRuns(path);
-    const auto rest = path.find_first_not_of('/');
+    const auto rest = path.find_first_not_of(kSep);
     return "//" + collapseRuns(rest == std::string::npos ? std::string() : path.substr(rest));
 }
 

@@ -1,4 +1,5 @@
 #include "platform/urlcache/locator.h"
+#include "platform/paths.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -133,11 +134,11 @@ std::optional<std::string> MapWindowsPath(const std::string& prefix,
     else
         return std::nullopt;
     std::string rest = windowsPath.substr(2);
-    std::replace(rest.begin(), rest.end(), '\\', '/');
-    while (!rest.empty() && rest.back() == '/')
+    std::replace(rest.begin(), rest.end(), '\\', kPathSeparator);
+    while (!rest.empty() && rest.back() == kPathSeparator)
         rest.pop_back();
-    if (!rest.empty() && rest.front() != '/')
-        rest.insert(rest.begin(), '/');
+    if (!rest.empty() && rest.front() != kPathSeparator)
+        rest.insert(rest.begin(), kPathSeparator);
     return root + rest;
 }
 
