@@ -204,6 +204,7 @@ bool PrepareDestination(const std::string& folder, const CommandStreams& streams
 const std::vector<std::string>& CommandLineTypeNames() {
     static const std::vector<std::string> names = [] {
         std::vector<std::string> v;
+        v.reserve(kTypes.size());
         for (const auto& t : kTypes)
             v.emplace_back(t.name);
         return v;

@@ -43,8 +43,7 @@ std::string UnescapeKey(const std::string& s) {
             i += 5;
         } else if (s[i] == '%' && i + 2 < s.size() && HexValue(s[i + 1]) >= 0 &&
                    HexValue(s[i + 2]) >= 0) {
-            AppendUtf8(out,
-                       static_cast<unsigned long>(HexValue(s[i + 1]) * 16 + HexValue(s[i + 2])));
+            AppendUtf8(out, static_cast<char32_t>(HexValue(s[i + 1]) * 16 + HexValue(s[i + 2])));
             i += 2;
         } else {
             out += s[i];

@@ -30,6 +30,7 @@ std::string ReplaceWithProgramBeside(const std::string& name,
     args.push_back(program);
     args.insert(args.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (auto& a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
