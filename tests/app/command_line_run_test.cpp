@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <map>
 #include <sstream>
+#include <stdexcept>
 #include <unistd.h>
 
 namespace {
@@ -123,7 +124,7 @@ class JsonArrayOfObjects {
             if (!eat(':'))
                 return false;
             space();
-            if (!(i_ < s_.size() && s_[i_] == '"' ? parseString(value) : parseNumber(value)))
+            if (!(i_ < s_.size() && s_[i_] == '"' ? parseString(value) : parseNumberOrNull(value)))
                 return false;
             if (!object.emplace(key, value).second)
                 return false;
@@ -131,7 +132,12 @@ class JsonArrayOfObjects {
         } while (eat(','));
         return eat('}');
     }
-    bool parseNumber(std::string& value) {
+    bool parseNumberOrNull(std::string& value) {
+        if (s_.compare(i_, 4, "null") == 0) {
+            i_ += 4;
+            value = "null";
+            return true;
+        }
         const std::size_t start = i_;
         eat('-');
         if (i_ >= s_.size() || !std::isdigit(static_cast<unsigned char>(s_[i_])))
@@ -280,6 +286,36 @@ TEST_F(CommandLineRun, ListPrintsTheWindowsRowsInTheWindowsOrder) {
         }
     }
 
+    // A prefix on a disk named in Latin-1: the paths are not UTF-8, the JSON still is, and
+    // the list without --json keeps the bytes.
+    ScratchFolder latin1;
+    const std::string prefix = latin1.str() + "/Fotos \xE9t\xE9/.wine";
+    fs::create_directories(prefix);
+    fs::copy(folders[2], prefix, fs::copy_options::recursive);
+    const Outcome odd = RunWith({"--list", "--json", prefix});
+    EXPECT_EQ(odd.status, app::kExitOk) << odd.err;
+    EXPECT_TRUE(ValidUtf8(odd.out));
+    objects.clear();
+    ASSERT_TRUE(JsonArrayOfObjects(odd.out).parse(objects)) << odd.out.substr(0, 400);
+    EXPECT_EQ(objects.size(), 62u);
+    EXPECT_NE(RunWith({"--list", prefix}).out.find(prefix + "/drive_c/"), std::string::npos);
+
+    // A row whose size step failed (and was reported) has no size: still JSON.
+    {
+        testing_support::RecordingReporter reporter;
+        app::setStepHook([](const std::string& tag, int line) {
+            if (tag == cache::kScanTag && (line == 134 || line == 180))
+                throw std::runtime_error("no size");
+        });
+        const Outcome sizeless = RunWith({"--list", "--json", folders[2]});
+        app::setStepHook({});
+        EXPECT_FALSE(reporter.reports.empty());
+        objects.clear();
+        EXPECT_TRUE(JsonArrayOfObjects(sizeless.out).parse(objects)) << sizeless.out.substr(0, 400);
+        ASSERT_EQ(objects.size(), 62u);
+        EXPECT_EQ(objects[0].at("size"), "null");
+    }
+
     // An empty result is still a well-formed array.
     const Outcome none = RunWith(with({"--list", "--json", "--types="}));
     EXPECT_EQ(none.status, app::kExitOk);
@@ -405,18 +441,21 @@ TEST_F(CommandLineRun, TypesComeFromTheOptionElseFromTheStoredBoxesWhichAreNever
 
     ScratchFolder config;
     ScopedEnv xdg("XDG_CONFIG_HOME", config.str().c_str());
-    const std::string ini = config.file("Varnholt.ini", "[Tamberlin]\nPNG=0\nVideos=0\n");
+    // Ticked exactly when the stored text is "1", as the window reads it.
+    const std::string text = "[Tamberlin]\nPNG=0\nVideos=0\nGIF=true\n";
+    const std::string ini = config.file("Varnholt.ini", text);
     const auto before = fs::last_write_time(ini);
     const auto stored = extensions(RunWith(withBrowsers({"--list"})));
     EXPECT_EQ(stored.count("png"), 0u);
     EXPECT_EQ(stored.count("mp4"), 0u);
+    EXPECT_EQ(stored.count("gif"), 0u);
     EXPECT_EQ(stored.count("jpg"), 6u);
     EXPECT_EQ(stored.count("webp"), 2u); // a box never stored is ticked
     // The option wins over the stored boxes.
     EXPECT_EQ(extensions(RunWith(withBrowsers({"--list", "-t", "png"}))).count("png"), 6u);
     ScratchFolder saved;
     EXPECT_EQ(RunWith(withBrowsers({"--save", saved.str()})).status, app::kExitOk);
-    EXPECT_EQ(ReadAll(ini), "[Tamberlin]\nPNG=0\nVideos=0\n");
+    EXPECT_EQ(ReadAll(ini), text);
     EXPECT_EQ(fs::last_write_time(ini), before);
     EXPECT_EQ(FolderContents(config.path()).size(), 1u); // no lock or temporary file either
 }

@@ -150,6 +150,15 @@ TEST_F(RetrieveFixtures, AHomeWithAWinePrefixListsTheScansRowsFirstThenTheBrowse
         EXPECT_FALSE(platform::LocateUrlCache().has_value());
     }
     {
+        SCOPED_TRACE("named folders replace the user's own prefix");
+        ScopedEnv wineprefix("WINEPREFIX", (merged.home() + "/.wine").c_str());
+        FoundFileList list;
+        cache::RetrieveAll(list, Boxes{}, cache::CacheSelection{{home("firefox")}});
+        const auto [head, tail] = Split(RowsInAppendOrder(list));
+        EXPECT_TRUE(head.empty());
+        ExpectBrowserRows(tail, {{"firefox", home("firefox")}});
+    }
+    {
         SCOPED_TRACE("the user's own home");
         ScopedEnv h("HOME", merged.home().c_str());
         ScopedEnv c("XDG_CACHE_HOME", nullptr);
