@@ -316,6 +316,17 @@ TEST_F(CommandLineRun, ListPrintsTheWindowsRowsInTheWindowsOrder) {
         EXPECT_EQ(objects[0].at("size"), "null");
     }
 
+    // On a terminal a running count goes to standard error, ended by a new line; the list
+    // on standard output is the same.
+    {
+        std::ostringstream out, err;
+        EXPECT_EQ(app::RunCommandLine(app::ParseCommandLine(with({"--list"})), {out, err, true}),
+                  app::kExitOk);
+        EXPECT_EQ(Lines(out.str()), expected);
+        EXPECT_NE(err.str().find("entries read"), std::string::npos) << err.str();
+        EXPECT_TRUE(err.str().ends_with("\n"));
+    }
+
     // An empty result is still a well-formed array.
     const Outcome none = RunWith(with({"--list", "--json", "--types="}));
     EXPECT_EQ(none.status, app::kExitOk);

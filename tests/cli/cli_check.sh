@@ -72,6 +72,14 @@ run --version
 run --frobnicate
 [ "$status" -eq 2 ] || fail "an unknown option exited $status"
 
+# Without an option the window program beside it is started; alone, it says it cannot.
+mkdir "$tmp/alone"
+cp "$bin" "$tmp/alone/tamberlin"
+env -u DISPLAY -u WAYLAND_DISPLAY "$tmp/alone/tamberlin" >"$tmp/out" 2>"$tmp/err"
+status=$?
+[ "$status" -eq 2 ] || fail "without the window program beside it exited $status"
+grep -q "cannot start the window" "$tmp/err" || fail "no word about the window: $(cat "$tmp/err")"
+
 # The command line loads no window library.
 if ldd "$bin" | grep -q "libQt6"; then
     fail "tamberlin links Qt: $(ldd "$bin" | grep libQt6 | head -n 1)"
