@@ -129,6 +129,14 @@ std::vector<const cache::FoundFile*> RowsInOrder(const cache::FoundFileList& lis
     return rows;
 }
 
+// The size column as a JSON number. A row whose size could not be set (its step failed and
+// was reported) has none: null, so that the array still parses.
+std::string JsonSize(const std::string& size) {
+    const bool digits = !size.empty() && std::all_of(size.begin(), size.end(),
+                                                     [](char c) { return c >= '0' && c <= '9'; });
+    return digits ? size : "null";
+}
+
 void PrintList(const cache::FoundFileList& list, bool json, std::ostream& out) {
     const auto rows = RowsInOrder(list);
     if (json) {
@@ -136,8 +144,9 @@ void PrintList(const cache::FoundFileList& list, bool json, std::ostream& out) {
         bool first = true;
         for (const auto* r : rows) {
             out << (first ? "\n" : ",\n") << "  {\"url\": " << JsonString(r->url)
-                << ", \"file_name\": " << JsonString(r->fileName) << ", \"size\": " << r->size
-                << ", \"path\": " << JsonString(r->path) << "}";
+                << ", \"file_name\": " << JsonString(r->fileName)
+                << ", \"size\": " << JsonSize(r->size) << ", \"path\": " << JsonString(r->path)
+                << "}";
             first = false;
         }
         out << (first ? "]\n" : "\n]\n");
