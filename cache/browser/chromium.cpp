@@ -16,8 +16,8 @@ constexpr std::uint32_t kFlagHasKeySha256 = 2;
 constexpr std::uint64_t kHeaderLen = 24, kEofLen = 24, kKeySha256Len = 32;
 constexpr std::size_t kEndRead = 4096;
 // Response info holds headers and a certificate chain; a few MiB is far beyond any real one.
-constexpr std::uint64_t kMaxStream0 = 4 * 1024 * 1024;
-constexpr std::uint64_t kMaxKey = 1024 * 1024;
+constexpr std::uint64_t kMaxStream0 = 4ull * 1024 * 1024;
+constexpr std::uint64_t kMaxKey = 1024ull * 1024;
 constexpr std::uint32_t kResponseTruncated = 1u << 12;
 constexpr std::uint32_t kHasExtraFlags = 1u << 31;
 constexpr std::uint32_t kExtraHasOriginalResponseTime = 1u << 2;

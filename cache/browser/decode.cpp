@@ -15,7 +15,7 @@ namespace detail {
 
 namespace {
 
-constexpr std::size_t kBufferSize = 64 * 1024;
+constexpr std::size_t kBufferSize = std::size_t{64} * 1024;
 
 class ErrorStream final : public BodyStream {
   public:
@@ -334,8 +334,9 @@ std::unique_ptr<BodyStream> MemoryStream(std::string_view bytes) {
 std::unique_ptr<BodyStream> DecodeStream(std::unique_ptr<BodyStream> raw,
                                          const std::vector<std::string>& encodings,
                                          std::uint64_t cap) {
-    for (auto it = encodings.rbegin(); it != encodings.rend(); ++it) {
-        const std::string& coding = *it;
+    // Applied left to right, so undone right to left.
+    for (std::size_t i = encodings.size(); i-- > 0;) {
+        const std::string& coding = encodings[i];
         if (coding == "gzip" || coding == "x-gzip")
             raw = std::make_unique<ZlibDecoder>(std::move(raw), cap, true);
         else if (coding == "deflate")

@@ -6,11 +6,11 @@ namespace browser::detail {
 
 namespace {
 
-constexpr std::uint64_t kChunkSize = 256 * 1024;
+constexpr std::uint64_t kChunkSize = 256ull * 1024;
 // The tail read first: it holds the whole metadata of nearly every entry.
 constexpr std::size_t kTailRead = 4096;
 // Chunk hashes for a 4 GiB body, a long key and Firefox's 64 KiB of elements fit easily.
-constexpr std::uint64_t kMaxMetadata = 1024 * 1024;
+constexpr std::uint64_t kMaxMetadata = 1024ull * 1024;
 constexpr std::uint32_t kEncryptedBit = 0x80000000u;
 
 std::uint32_t Be32(const std::string& s, std::size_t at) {

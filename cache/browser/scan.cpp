@@ -56,7 +56,7 @@ void Truncate(std::vector<BodySegment>& segments, std::uint64_t size) {
 // `first`: up to kSniffTextBytes of it when `firstOnly`, else to its end, which gives its
 // size. Used only for encoded bodies, whose decoded size nothing else tells.
 bool ReadDecoded(BodyStream& stream, std::string& first, std::uint64_t& size, bool firstOnly) {
-    std::vector<char> buffer(firstOnly ? kSniffTextBytes : 64 * 1024);
+    std::vector<char> buffer(firstOnly ? kSniffTextBytes : std::size_t{64} * 1024);
     for (;;) {
         if (firstOnly && first.size() >= kSniffTextBytes)
             return true;
@@ -153,7 +153,7 @@ Verdict Evaluate(ParsedEntry& e, CacheKind kind, const std::string& fallbackName
                                    (body.encodings.empty() || body.encodings.back() == "gzip" ||
                                     body.encodings.back() == "x-gzip");
     if (compressedByCache)
-        body.encodings.push_back("zstd");
+        body.encodings.emplace_back("zstd");
 
     // Encoded bodies are decoded whole only once their first bytes show a picture or video:
     // scripts and pages, most of what is encoded, cost a few kilobytes of decoding.
@@ -208,7 +208,7 @@ void Count(Verdict v, ParseError error, ScanStats& stats) {
 // A 64-bit fingerprint of the stored body, for telling two entries of one URL apart.
 std::optional<std::uint64_t> Fingerprint(const BodyLocation& body) {
     auto stream = OpenStoredBody(body.segments);
-    std::vector<char> buffer(64 * 1024);
+    std::vector<char> buffer(std::size_t{64} * 1024);
     uLong crc = crc32(0, nullptr, 0), adler = adler32(0, nullptr, 0);
     for (;;) {
         const std::ptrdiff_t got = stream->read(buffer.data(), buffer.size());
