@@ -127,7 +127,7 @@ void WriteChromium(const fs::path& folder, int count, std::size_t (*size)(int)) 
             e.headers.push_back(head.substr(from, nl - from));
             from = nl + 2;
         }
-        e.headers.push_back("Date: Tue, 08 Dec 2026 10:00:00 GMT");
+        e.headers.emplace_back("Date: Tue, 08 Dec 2026 10:00:00 GMT");
         WriteFile(folder / (ChromiumName(static_cast<unsigned>(i) * 2654435761u) + "_0"),
                   BuildChromiumEntry(e));
     }
@@ -173,7 +173,7 @@ struct Timing {
 // Decoding the encoded bodies alone, which the scan must do to learn their sizes.
 double DecodeEncoded(const std::vector<browser::BrowserFile>& rows, std::size_t& count,
                      std::uint64_t& bytes) {
-    std::vector<char> buffer(64 * 1024);
+    std::vector<char> buffer(std::size_t{64} * 1024);
     count = 0;
     bytes = 0;
     const auto a = Clock::now();

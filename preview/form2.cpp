@@ -123,7 +123,7 @@ void ListView1_Click(cache::FoundFileList& list, QWidget* mainWindow, QPointer<F
             form2->Form_Load(icon);
         }
         const cache::RowId row = list.selected();
-        const std::string path = list.subItem(row, 3);
+        const std::string& path = list.subItem(row, 3);
         // A browser row's picture is the body inside its entry file, not the file itself.
         const auto& body = list.row(row).body;
         const QImage picture = body ? LoadBodyPicture(*body) : LoadPicture(path);

@@ -27,7 +27,7 @@ std::string Drain(browser::BodyStream& s, std::size_t chunk, std::string* error 
     }
 }
 
-std::string Decode(const std::string& stored, std::vector<std::string> codings,
+std::string Decode(const std::string& stored, const std::vector<std::string>& codings,
                    std::string* error = nullptr, std::uint64_t cap = browser::kMaxDecodedBody,
                    std::size_t chunk = 1000) {
     auto s = browser::detail::DecodeStream(browser::detail::MemoryStream(stored), codings, cap);

@@ -272,7 +272,7 @@ class ChromiumEntries : public ::testing::Test {
     fs::path folder = dir.path() / "Cache_Data";
     unsigned next = 1;
     std::string put(const std::string& bytes, const std::string& suffix = "_0") {
-        const std::string name = ChromiumName(next++);
+        std::string name = ChromiumName(next++);
         WriteFile(folder / (name + suffix), bytes);
         return name;
     }
@@ -374,8 +374,8 @@ TEST_F(ChromiumEntries, HostileStreamFilesAreSkippedAndTheWalkGoesOn) {
     // Response info that is not a pickle, without a status line anywhere.
     {
         std::string f = good;
-        const std::size_t s0 =
-            f.size() - 24 - 32 - (f[f.size() - 8] & 0xFF) - (f[f.size() - 7] & 0xFF) * 256;
+        const std::size_t s0 = f.size() - 24 - 32 - (f[f.size() - 8] & 0xFF) -
+                               std::size_t(f[f.size() - 7] & 0xFF) * 256;
         for (std::size_t i = s0; i < f.size() - 24 - 32; ++i)
             f[i] = 'Z';
         put(f);

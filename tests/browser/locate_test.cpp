@@ -28,8 +28,9 @@ std::vector<std::string> Paths(const std::vector<browser::CacheFolder>& folders,
     return out;
 }
 
-std::vector<std::string> Sorted(std::vector<fs::path> paths) {
+std::vector<std::string> Sorted(const std::vector<fs::path>& paths) {
     std::vector<std::string> out;
+    out.reserve(paths.size());
     for (const auto& p : paths)
         out.push_back(p.lexically_normal().string());
     std::sort(out.begin(), out.end());

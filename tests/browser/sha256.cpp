@@ -30,8 +30,10 @@ Sha256::Sha256()
 void Sha256::block(const unsigned char* p) {
     std::uint32_t w[64];
     for (int i = 0; i < 16; ++i)
-        w[i] = std::uint32_t(p[4 * i]) << 24 | std::uint32_t(p[4 * i + 1]) << 16 |
-               std::uint32_t(p[4 * i + 2]) << 8 | std::uint32_t(p[4 * i + 3]);
+        w[i] = std::uint32_t(p[std::ptrdiff_t{4} * i]) << 24 |
+               std::uint32_t(p[std::ptrdiff_t{4} * i + 1]) << 16 |
+               std::uint32_t(p[std::ptrdiff_t{4} * i + 2]) << 8 |
+               std::uint32_t(p[std::ptrdiff_t{4} * i + 3]);
     for (int i = 16; i < 64; ++i) {
         const std::uint32_t s0 = Rotr(w[i - 15], 7) ^ Rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
         const std::uint32_t s1 = Rotr(w[i - 2], 17) ^ Rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
