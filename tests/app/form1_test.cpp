@@ -313,7 +313,7 @@ TEST(MainWindow, InputWaitingWhenAScanStartsIsHandledAfterItInOrder) {
             return;
         if (line == 100) {
             deepest = std::max(deepest, ++depth);
-            order.push_back(form.Check7->isChecked() ? "scan with GIF" : "scan without GIF");
+            order.emplace_back(form.Check7->isChecked() ? "scan with GIF" : "scan without GIF");
         }
         const bool hourglass = form.mousePointer() == 11 &&
                                form.cursor().shape() == Qt::WaitCursor &&
@@ -324,7 +324,7 @@ TEST(MainWindow, InputWaitingWhenAScanStartsIsHandledAfterItInOrder) {
             --depth;
     });
     QObject::connect(form.Check7, &QCheckBox::toggled,
-                     [&](bool on) { order.push_back(on ? "GIF ticked" : "GIF unticked"); });
+                     [&](bool on) { order.emplace_back(on ? "GIF ticked" : "GIF unticked"); });
 
     // A second click on the button and a click on the GIF box wait in the queue, one posted
     // as input, one as a queued call, when the first scan starts.
