@@ -1,4 +1,5 @@
 #include "browser_fixture.h"
+#include "expected_tsv.h"
 
 #include "sha256.h"
 
@@ -29,17 +30,8 @@ std::vector<ListableBody> ListableBodies(const std::string& name) {
     static const std::set<std::string> kAdmitted = {"jpg", "png",  "gif", "bmp",
                                                     "ico", "webp", "mp4"};
     std::vector<ListableBody> out;
-    std::ifstream in(fs::path(BrowserFixture(name)) / "expected.tsv");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#')
-            continue;
-        std::vector<std::string> f;
-        std::stringstream s(line);
-        std::string field;
-        while (std::getline(s, field, '\t'))
-            f.push_back(field);
-        f.resize(8);
+    for (const auto& f :
+         testdata::ReadExpectedTsv(fs::path(BrowserFixture(name)) / "expected.tsv")) {
         if (!kAdmitted.count(f[4]) || f[6].empty())
             continue;
         out.push_back({f[0], UrlPath(f[0]), f[4], std::stoull(f[5]), f[6], f[7]});

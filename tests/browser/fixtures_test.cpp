@@ -1,5 +1,6 @@
 // The caches real browsers wrote, matched entry by entry against what the test site served.
 #include "cache/browser/browser.h"
+#include "expected_tsv.h"
 #include "sha256.h"
 
 #include <gtest/gtest.h>
@@ -26,17 +27,7 @@ fs::path CachesFolder() {
 
 std::vector<Expected> ReadExpected(const fs::path& tsv) {
     std::vector<Expected> rows;
-    std::ifstream in(tsv);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#')
-            continue;
-        std::vector<std::string> f;
-        std::stringstream s(line);
-        std::string field;
-        while (std::getline(s, field, '\t'))
-            f.push_back(field);
-        f.resize(8);
+    for (const auto& f : testdata::ReadExpectedTsv(tsv)) {
         Expected e{f[0], f[1], f[2], f[3], f[4], f[7], 0, f[6]};
         if (!f[5].empty())
             e.size = std::stoull(f[5]);
