@@ -1,10 +1,10 @@
 // Retrieve over a synthetic native-format cache of 100,000 entries: enumerate, filter,
 // fill and sort the list. Prints the time, the time per entry, the peak memory, and the
 // time msiecfexport takes on the same index in the same run.
-#include "cache/url_cache.h"
+#include "cache/scan/url_cache.h"
 #include "index_builder.h"
-#include "platform/collation.h"
-#include "platform/urlcache.h"
+#include "platform/base/collation.h"
+#include "platform/urlcache/urlcache.h"
 
 #include <chrono>
 #include <cstdio>

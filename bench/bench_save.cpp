@@ -8,7 +8,7 @@
 // allocator steps over recently freed inodes), which would charge whichever run came after
 // a deletion. The machine-wide page cache is left alone: other programs share it. Prints
 // each round, the median ratio and its spread, processor times and memory.
-#include "platform/messages.h"
+#include "platform/base/messages.h"
 #include "save/save_command.h"
 
 #include <algorithm>

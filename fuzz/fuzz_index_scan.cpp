@@ -3,10 +3,10 @@
 // simulated memory, and the scan reads those records back into the found-file list. Nothing
 // may crash, read outside a buffer or leak an enumeration handle, and every listed row must
 // come from a local file inside the cache folder.
-#include "app/guard.h"
-#include "cache/found_file_list.h"
-#include "cache/url_cache.h"
-#include "platform/urlcache.h"
+#include "app/guard/guard.h"
+#include "cache/scan/found_file_list.h"
+#include "cache/scan/url_cache.h"
+#include "platform/urlcache/urlcache.h"
 
 #include <cstdint>
 #include <cstdio>

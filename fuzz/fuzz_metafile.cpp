@@ -1,6 +1,6 @@
 // libFuzzer target: any bytes as a Windows metafile or enhanced metafile. The renderer must
 // neither crash, hang nor draw a picture larger than its cap.
-#include "preview/metafile.h"
+#include "preview/metafile/metafile.h"
 
 #include <QGuiApplication>
 #include <cstdint>

@@ -1,7 +1,7 @@
 #include "save/copy_engine.h"
-#include "platform/paths.h"
+#include "platform/base/paths.h"
 
-#include "platform/files.h"
+#include "platform/base/files.h"
 
 #include <stdexcept>
 

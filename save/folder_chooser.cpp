@@ -1,8 +1,8 @@
 #include "save/folder_chooser.h"
 
-#include "app/guard.h"
-#include "platform/messages.h"
-#include "platform/paths.h"
+#include "app/guard/guard.h"
+#include "platform/base/messages.h"
+#include "platform/base/paths.h"
 #include "save/copy_engine.h"
 
 namespace save {

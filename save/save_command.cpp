@@ -1,8 +1,8 @@
 #include "save/save_command.h"
 
-#include "app/guard.h"
-#include "app/shell_utils.h"
-#include "platform/messages.h"
+#include "app/core/shell_utils.h"
+#include "app/guard/guard.h"
+#include "platform/base/messages.h"
 #include "save/copy_engine.h"
 
 #include <filesystem>

@@ -1,7 +1,7 @@
 // "Start Saving Files": copies the ticked rows' cached files into the destination folder.
 #pragma once
 
-#include "cache/found_file_list.h"
+#include "cache/scan/found_file_list.h"
 
 #include <set>
 #include <string>

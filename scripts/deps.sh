@@ -8,7 +8,7 @@ packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-image-formats-plugin
 case "${1:-run}" in
     test) packages+=(libgtest-dev libgmock-dev libmsiecf-utils xvfb openbox x11-utils) ;;
     ci) packages+=(libgtest-dev libgmock-dev libmsiecf-utils xvfb openbox x11-utils clang libclang-rt-14-dev
-                   clang-format clang-tidy) ;;
+                   clang-format clang-tidy python3) ;;
 esac
 
 missing=()

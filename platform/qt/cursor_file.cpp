@@ -1,6 +1,6 @@
 #include "platform/qt/cursor_file.h"
 
-#include "platform/endian.h"
+#include "platform/base/endian.h"
 
 #include <QBuffer>
 #include <QFile>

@@ -1,7 +1,7 @@
 // The real message boxes and folder picker.
 #pragma once
 
-#include "platform/messages.h"
+#include "platform/base/messages.h"
 
 #include <QMessageBox>
 #include <QPointer>

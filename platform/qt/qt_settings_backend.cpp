@@ -1,6 +1,6 @@
 #include "platform/qt/qt_settings_backend.h"
 
-#include "platform/paths.h"
+#include "platform/base/paths.h"
 
 #include <QDir>
 #include <QSettings>

@@ -2,7 +2,7 @@
 // $XDG_CONFIG_HOME/<application>.ini (normally ~/.config/Varnholt.ini), one group per section.
 #pragma once
 
-#include "platform/settings.h"
+#include "platform/base/settings.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #include "platform/urlcache/index_reader.h"
 
-#include "platform/paths.h"
+#include "platform/base/paths.h"
 #include "platform/urlcache/index_layout.h"
 
 #include <algorithm>

@@ -9,7 +9,7 @@
 // decoding of one URL record.
 #pragma once
 
-#include "platform/endian.h"
+#include "platform/base/endian.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,5 +1,5 @@
 #include "platform/urlcache/locator.h"
-#include "platform/paths.h"
+#include "platform/base/paths.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,10 +1,10 @@
 // Opens the main window as the program does, clicks a row holding a 360 x 240 picture, then
 // prints the two windows' ids ("main 0x...", "preview 0x...") and stays up until its input
 // closes, for frame_check.sh to measure them from outside.
-#include "app/form1.h"
+#include "app/window/form1.h"
+#include "platform/base/settings.h"
 #include "platform/qt/qt_settings_backend.h"
-#include "platform/settings.h"
-#include "preview/form2.h"
+#include "preview/window/form2.h"
 #include "test_support.h"
 
 #include <QApplication>

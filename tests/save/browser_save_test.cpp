@@ -1,6 +1,6 @@
 // Saving rows whose content is a body inside a browser cache's entry file.
 #include "browser_fixture.h"
-#include "cache/retrieve.h"
+#include "cache/scan/retrieve.h"
 #include "save/save_command.h"
 #include "sha256.h"
 #include "test_support.h"

@@ -1,7 +1,7 @@
 #include "save/copy_engine.h"
 #include "test_support.h"
 
-#include "platform/files.h"
+#include "platform/base/files.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "platform/files.h"
-#include "platform/messages.h"
+#include "platform/base/files.h"
+#include "platform/base/messages.h"
 #include "save/folder_chooser.h"
 #include "save/save_command.h"
 #include "test_support.h"

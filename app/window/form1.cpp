@@ -1,0 +1,425 @@
+#include "app/window/form1.h"
+
+#include "app/core/settings_store.h"
+#include "app/core/shell_utils.h"
+#include "app/guard/guard.h"
+#include "platform/base/collation.h"
+#include "platform/base/messages.h"
+#include "platform/qt/cursor_file.h"
+#include "preview/window/form2.h"
+#include "preview/window/window_frame_qt.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QTreeView>
+#include <QUrl>
+
+namespace app {
+namespace {
+
+constexpr const char* kLoadTag = "in Orrery2021/08/31.Form1.Form_Load ";
+
+std::string setting(const char* key, const std::string& defaultValue) {
+    return ReadSetting(kSettingsApplication, kSettingsSection, key, defaultValue);
+}
+
+} // namespace
+
+Form1::Form1(QString programFolder, QWidget* parent)
+    : QWidget(parent), programFolder_(std::move(programFolder)) {
+    setObjectName("Form1");
+    scale_ = logicalDpiX() / 96.0;
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setFixedSize(px(8040), px(6330));
+    // The design's white background.
+    QPalette p = palette();
+    p.setColor(QPalette::Window, Qt::white);
+    setPalette(p);
+    setAutoFillBackground(true);
+    QFont font("Arial");
+    font.setPointSizeF(9);
+    font.setBold(true);
+    setFont(font);
+
+    // Sorted as a Windows list sorts: by the user's locale, ignoring case.
+    list_.setSortKeyFunction(platform::CollationKey);
+    model_ = new FoundFileModel(list_, this);
+    buildControls();
+    setAcceptDrops(true);
+}
+
+Form1::~Form1() {
+    if (form2_)
+        delete form2_.data();
+    // The view and its model read the list: both go before the list does.
+    delete ListView1;
+    delete model_;
+}
+
+int Form1::px(int twips) const {
+    return qRound(twips / 15.0 * scale_);
+}
+
+void Form1::buildControls() {
+    QFont buttonFont = font();
+    buttonFont.setPointSizeF(11.25);
+
+    auto place = [&](QWidget* w, int left, int top, int width, int height) {
+        w->setGeometry(px(left), px(top), px(width), px(height));
+    };
+    auto button = [&](QWidget* parent, const char* name, const char* caption) {
+        auto* b = new QPushButton(caption, parent);
+        b->setObjectName(name);
+        b->setFont(buttonFont);
+        b->setMouseTracking(true);
+        b->installEventFilter(this);
+        return b;
+    };
+    auto check = [&](const char* name, const char* caption) {
+        auto* c = new QCheckBox(caption, Frame2);
+        c->setObjectName(name);
+        return c;
+    };
+    // A designed check-box row is lower than the style's indicator and the bold caption:
+    // the box keeps its designed left, width and row, and grows evenly above and below it.
+    auto placeBox = [&](QCheckBox* c, int left, int top, int width, int height) {
+        const int designed = px(height);
+        const int needed = std::max(designed, c->sizeHint().height());
+        c->setGeometry(px(left), px(top) + designed / 2 - needed / 2, px(width), needed);
+    };
+
+    Frame2 = new QGroupBox("Filetypes To Retrieve", this);
+    Frame2->setObjectName("Frame2");
+    place(Frame2, 120, 120, 7800, 765);
+    Check2 = check("Check2", "JPG");
+    placeBox(Check2, 240, 360, 690, 195);
+    Check4 = check("Check4", "BMP");
+    placeBox(Check4, 1080, 360, 690, 195);
+    Check7 = check("Check7", "GIF");
+    placeBox(Check7, 1980, 360, 690, 195);
+    Check9 = check("Check9", "PNG");
+    placeBox(Check9, 2790, 360, 690, 195);
+    Check10 = check("Check10", "ICO");
+    placeBox(Check10, 3600, 360, 690, 195);
+    Check11 = check("Check11", " Videos (FLV, MP4,AVI)");
+    placeBox(Check11, 4410, 360, 2340, 195);
+    // Most pictures in a browser cache are WebP: its box takes the free place at the right.
+    Check12 = check("Check12", "WEBP");
+    placeBox(Check12, 6870, 360, 840, 195);
+
+    PushButton1 = button(this, "PushButton1", "Start Retrieving Cached Files");
+    place(PushButton1, 120, 1020, 7800, 405);
+
+    ListView1 = new QTreeView(this);
+    ListView1->setObjectName("ListView1");
+    ListView1->setModel(model_);
+    ListView1->setRootIsDecorated(false);
+    ListView1->setUniformRowHeights(true);
+    ListView1->setItemsExpandable(false);
+    ListView1->setAllColumnsShowFocus(true);
+    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
+    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListView1->setSortingEnabled(false);
+    ListView1->header()->setStretchLastSection(false);
+    ListView1->header()->setSectionsClickable(false);
+    ListView1->header()->setMinimumSectionSize(1);
+    ListView1->setMouseTracking(true);
+    ListView1->viewport()->setMouseTracking(true);
+    ListView1->viewport()->installEventFilter(this);
+    place(ListView1, 120, 1550, 7800, 2235);
+
+    PushButton5 = button(this, "PushButton5", "Select All Items");
+    place(PushButton5, 120, 3870, 3840, 405);
+    PushButton6 = button(this, "PushButton6", "Deselect All Items");
+    place(PushButton6, 4080, 3870, 3840, 405);
+
+    Frame1 = new QGroupBox("Save Selected File(s) To This Folder", this);
+    Frame1->setObjectName("Frame1");
+    place(Frame1, 120, 4330, 7800, 820);
+    Text3 = new QLineEdit(Frame1);
+    Text3->setObjectName("Text3");
+    place(Text3, 240, 300, 6705, 345);
+    PushButton8 = button(Frame1, "PushButton8", "...");
+    place(PushButton8, 7080, 300, 495, 345);
+
+    PushButton3 = button(this, "PushButton3", "Start Saving Files");
+    place(PushButton3, 120, 5280, 7800, 405);
+
+    ProgressBar1 = new QProgressBar(this);
+    ProgressBar1->setObjectName("ProgressBar1");
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+    place(ProgressBar1, 120, 5800, 7800, 405);
+
+    // A move over a control belongs to that control alone: it must not reach the frame or
+    // the window behind it, whose own moves set the arrow.
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             PushButton1, PushButton3, PushButton5, PushButton6, PushButton8, Check2, Check4,
+             Check7, Check9, Check10, Check11, Check12, Text3, ProgressBar1, ListView1})
+        w->setAttribute(Qt::WA_NoMousePropagation);
+    for (QWidget* w : std::initializer_list<QWidget*>{this, Frame1, Frame2}) {
+        w->setMouseTracking(true);
+        if (w != this)
+            w->installEventFilter(this);
+    }
+
+    // Keyboard order as designed.
+    const QList<QWidget*> tabOrder = {ListView1, PushButton1, PushButton5, PushButton6, PushButton3,
+                                      Text3,     PushButton8, Check12,     Check11,     Check10,
+                                      Check9,    Check7,      Check4,      Check2};
+    for (qsizetype i = 1; i < tabOrder.size(); ++i)
+        QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    // The list holds the first place: the window opens with the keyboard focus there.
+    ListView1->setFocus(Qt::OtherFocusReason);
+
+    connect(PushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
+    connect(PushButton3, &QPushButton::clicked, this, &Form1::PushButton3_Click);
+    connect(PushButton5, &QPushButton::clicked, this, &Form1::PushButton5_Click);
+    connect(PushButton6, &QPushButton::clicked, this, &Form1::PushButton6_Click);
+    connect(PushButton8, &QPushButton::clicked, this, &Form1::PushButton8_Click);
+    connect(ListView1, &QTreeView::clicked, this, [this](const QModelIndex& index) {
+        if (index.isValid() && static_cast<std::size_t>(index.row()) < list_.count())
+            list_.select(list_.rowAt(static_cast<std::size_t>(index.row()) + 1));
+        ListView1_Click();
+    });
+    connect(model_, &FoundFileModel::columnsPrepared, this, &Form1::applyColumnWidths);
+    connect(model_, &FoundFileModel::scrollToRow, this,
+            [this](const QModelIndex& index) { ListView1->scrollTo(index); });
+
+    const std::pair<QCheckBox*, const char*> boxes[] = {
+        {Check2, kKeyJpg},  {Check4, kKeyBmp},     {Check7, kKeyGif},  {Check9, kKeyPng},
+        {Check10, kKeyIco}, {Check11, kKeyVideos}, {Check12, kKeyWebp}};
+    for (const auto& [box, key] : boxes)
+        connect(box, &QCheckBox::toggled, this,
+                [this, b = box, k = key] { checkBoxChanged(b, k); });
+    connect(Text3, &QLineEdit::textChanged, this, &Form1::Text3_Change);
+}
+
+void Form1::applyColumnWidths() {
+    const auto& widths = list_.columnWidths();
+    for (std::size_t i = 0; i < widths.size(); ++i)
+        ListView1->header()->resizeSection(static_cast<int>(i), std::max(px(widths[i]), 1));
+}
+
+void Form1::Form_Load() {
+    Guard g(kLoadTag);
+    g.step(102, [&] { ApplySkin(this, SkinFramework1, programFolder_); });
+    const std::string handPath = (programFolder_ + "/HAND-M.CUR").toStdString();
+    if (g.test(104, [&] { return FileIsPresent(handPath); }))
+        g.step(106,
+               [&] { handCursor_ = platform::LoadCursorFile(QString::fromStdString(handPath)); });
+    g.step(126, [&] { setWindowTitle(kProductName); });
+    g.step(126, [&] {
+        icon_ = QIcon(":/icons/tamberlin.png");
+        for (int size : {16, 32, 48, 64, 128, 256})
+            icon_.addFile(QString(":/icons/tamberlin-%1.png").arg(size));
+        setWindowIcon(icon_);
+    });
+    g.step(126, [&] { SetApplicationTitle(); });
+    g.step(128, [&] {
+        const std::string desktop = GetDesktopFolder();
+        Text3->setText(QString::fromStdString(setting(kKeyDownloadLocation, desktop)));
+    });
+    g.step(130, [&] { list_.addColumn("URL"); });
+    g.step(132, [&] { list_.addColumn("Filename(s)"); });
+    g.step(134, [&] { list_.addColumn("Size"); });
+    g.step(136, [&] { list_.addColumn("File Path"); });
+    g.step(138, [&] { list_.setColumnWidth(1, 3200); });
+    g.step(140, [&] { list_.setColumnWidth(2, 3200); });
+    g.step(142, [&] { list_.setColumnWidth(3, 1000); });
+    g.step(144, [&] { list_.setColumnWidth(4, 1); });
+    g.step(146, [&] { list_.setSorted(true); });
+    g.step(148, [&] { list_.setSortKey(1); });
+    g.step(150, [&] { Check2->setChecked(setting(kKeyJpg, "1") == "1"); });
+    g.step(152, [&] { Check4->setChecked(setting(kKeyBmp, "1") == "1"); });
+    g.step(154, [&] { Check7->setChecked(setting(kKeyGif, "1") == "1"); });
+    g.step(156, [&] { Check9->setChecked(setting(kKeyPng, "1") == "1"); });
+    g.step(158, [&] { Check10->setChecked(setting(kKeyIco, "1") == "1"); });
+    g.step(160, [&] { Check11->setChecked(setting(kKeyVideos, "1") == "1"); });
+    g.step(162, [&] { Check12->setChecked(setting(kKeyWebp, "1") == "1"); });
+    model_->catchUp();
+}
+
+void Form1::showCentred() {
+    const auto centre = [this] {
+        if (const QScreen* screen = this->screen()) {
+            const QRect area = screen->availableGeometry();
+            const app::WindowRect outer = preview::outerGeometry(this);
+            preview::moveFrame(this,
+                               app::centredFrame({area.x(), area.y(), area.width(), area.height()},
+                                                 {outer.width, outer.height}));
+        }
+    };
+    // The outer frame is what is centred, and its size is known only once the window
+    // manager has framed the window: centred as far as known before showing, then again.
+    centre();
+    show();
+    preview::waitUntilFramed(this);
+    centre();
+}
+
+void Form1::setCacheFolders(std::vector<std::string> folders) {
+    selection_.folders = std::move(folders);
+    // The only sign of a narrowed retrieve: the button says what it will read.
+    QStringList names;
+    for (const auto& f : selection_.folders)
+        names << QString::fromUtf8(f.data(), static_cast<qsizetype>(f.size()));
+    PushButton1->setToolTip(names.isEmpty() ? QString()
+                                            : QStringLiteral("Reads only: ") + names.join(", "));
+}
+
+namespace {
+
+// The local folders a drag carries; empty when it carries anything else.
+std::vector<std::string> droppedFolders(const QMimeData* data) {
+    std::vector<std::string> folders;
+    if (!data || !data->hasUrls())
+        return folders;
+    for (const QUrl& url : data->urls()) {
+        const QString path = url.toLocalFile();
+        if (path.isEmpty() || !QFileInfo(path).isDir())
+            return {};
+        folders.push_back(QFile::encodeName(path).toStdString());
+    }
+    return folders;
+}
+
+} // namespace
+
+void Form1::dragEnterEvent(QDragEnterEvent* event) {
+    if (!droppedFolders(event->mimeData()).empty())
+        event->acceptProposedAction();
+}
+
+void Form1::dropEvent(QDropEvent* event) {
+    auto folders = droppedFolders(event->mimeData());
+    if (folders.empty())
+        return;
+    setCacheFolders(std::move(folders));
+    event->acceptProposedAction();
+}
+
+void Form1::checkBoxChanged(QCheckBox* box, const char* key) {
+    WriteSetting(kSettingsApplication, kSettingsSection, key, box->isChecked() ? "1" : "0");
+}
+
+void Form1::Text3_Change() {
+    WriteSetting(kSettingsApplication, kSettingsSection, kKeyDownloadLocation,
+                 Text3->text().toStdString());
+}
+
+int Form1::value(cache::FileType box) const {
+    // In the order of cache::FileType.
+    const QCheckBox* const boxes[] = {Check2, Check4, Check7, Check9, Check10, Check11, Check12};
+    const QCheckBox* c = boxes[static_cast<int>(box)];
+    return c && c->isChecked() ? 1 : 0;
+}
+
+void Form1::setMousePointer(int code) {
+    mousePointer_ = code;
+    std::optional<QCursor> cursor;
+    if (code == cache::MousePointerCode::Hourglass)
+        cursor = QCursor(Qt::WaitCursor);
+    else if (code == cache::MousePointerCode::Custom)
+        cursor = handCursor_ ? *handCursor_ : QCursor(Qt::ArrowCursor);
+    // One pointer for the whole window: its surface and every control on it.
+    QList<QWidget*> widgets = findChildren<QWidget*>();
+    widgets.prepend(this);
+    for (QWidget* w : widgets) {
+        if (cursor)
+            w->setCursor(*cursor);
+        else
+            w->unsetCursor();
+    }
+    // Nothing more: the window system is told of the new pointer at once (the X connection
+    // is flushed by the cursor change itself). Flushing through the event loop here would
+    // also run waiting clicks and queued calls inside the command that shows the hourglass.
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseMove && mousePointer_ != cache::MousePointerCode::Hourglass) {
+        if (qobject_cast<QPushButton*>(watched))
+            setMousePointer(cache::MousePointerCode::Custom);
+        else if (watched == ListView1->viewport() || watched == Frame1 || watched == Frame2)
+            setMousePointer(cache::MousePointerCode::Default);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Form1::mouseMoveEvent(QMouseEvent* event) {
+    if (mousePointer_ != cache::MousePointerCode::Hourglass)
+        setMousePointer(cache::MousePointerCode::Default);
+    QWidget::mouseMoveEvent(event);
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+    // Closing the main window ends the program at once, the preview with it.
+    closing_ = true;
+    if (form2_)
+        form2_->close();
+    event->accept();
+    QApplication::quit();
+}
+
+std::string Form1::destinationText() const {
+    return Text3->text().toStdString();
+}
+
+void Form1::setProgress(std::size_t done, std::size_t total) {
+    ProgressBar1->setRange(0, 1000);
+    ProgressBar1->setValue(total == 0 ? 0 : static_cast<int>(done * 1000 / total));
+}
+
+void Form1::setText(const std::string& text) {
+    Text3->setText(QString::fromStdString(text));
+}
+
+void Form1::PushButton1_Click() {
+    cache::PushButton1_Click(list_, *this, *this, selection_);
+    model_->catchUp();
+}
+
+void Form1::PushButton3_Click() {
+    save::PushButton3_Click(list_, *this);
+}
+
+void Form1::PushButton5_Click() {
+    cache::PushButton5_Click(list_);
+    model_->catchUp();
+}
+
+void Form1::PushButton6_Click() {
+    cache::PushButton6_Click(list_);
+    model_->catchUp();
+}
+
+void Form1::PushButton8_Click() {
+    save::PushButton8_Click(*this, static_cast<long>(winId()));
+}
+
+void Form1::ListView1_Click() {
+    preview::ListView1_Click(list_, this, form2_, icon_);
+}
+
+preview::Form2* Form1::previewWindow() const {
+    return form2_.data();
+}
+
+} // namespace app

@@ -1,0 +1,187 @@
+#include "cache/scan/found_file_list.h"
+
+#include "app/guard/guard.h"
+
+#include <algorithm>
+#include <numeric>
+
+namespace cache {
+namespace {
+
+// Column 0 is the row text, 1 to 3 the sub-items.
+template <class Row> auto& columnOf(Row& f, int index) {
+    switch (index) {
+    case 0:
+        return f.url;
+    case 1:
+        return f.fileName;
+    case 2:
+        return f.size;
+    default:
+        return f.path;
+    }
+}
+
+} // namespace
+
+FoundFileList::FoundFileList() {
+    keyFunction_ = [](std::string_view s) {
+        std::string k(s);
+        for (auto& c : k)
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
+        return k;
+    };
+}
+
+void FoundFileList::addColumn(std::string caption) {
+    captions_.push_back(std::move(caption));
+    widths_.push_back(1440); // a control's default column width, one inch
+    if (observer_)
+        observer_->rowsReset();
+}
+
+void FoundFileList::setColumnWidth(int column, int twips) {
+    if (column < 1 || column > static_cast<int>(widths_.size()))
+        throw app::SubscriptOutOfRange();
+    widths_[static_cast<std::size_t>(column - 1)] = twips;
+    if (observer_)
+        observer_->rowsReset();
+}
+
+void FoundFileList::setSorted(bool sorted) {
+    sorted_ = sorted;
+    invalidateOrder();
+}
+
+void FoundFileList::setSortKey(int key) {
+    if (key < 0 || key > 3)
+        throw app::InvalidArgument();
+    sortKey_ = key;
+    invalidateOrder();
+}
+
+void FoundFileList::setSortKeyFunction(SortKeyFunction f) {
+    keyFunction_ = std::move(f);
+    invalidateOrder();
+}
+
+void FoundFileList::clear() {
+    rows_.clear();
+    selected_.reset();
+    invalidateOrder();
+}
+
+RowId FoundFileList::append(std::string text) {
+    FoundFile f;
+    f.url = std::move(text);
+    rows_.push_back(std::move(f));
+    invalidateOrder();
+    return rows_.size() - 1;
+}
+
+void FoundFileList::setTick(RowId row, bool ticked) {
+    if (!exists(row))
+        throw app::SubscriptOutOfRange();
+    if (rows_[row].ticked == ticked)
+        return;
+    rows_[row].ticked = ticked;
+    if (observer_)
+        observer_->rowsChanged();
+}
+
+std::string& FoundFileList::field(RowId row, int index) {
+    if (!exists(row) || index < 0 || index > 3)
+        throw app::SubscriptOutOfRange();
+    return columnOf(rows_[row], index);
+}
+
+void FoundFileList::setSubItem(RowId row, int index, std::string text) {
+    if (index < 1)
+        throw app::SubscriptOutOfRange();
+    field(row, index) = std::move(text);
+    if (sorted_ && index == sortKey_)
+        invalidateOrder();
+    else if (observer_)
+        observer_->rowsChanged();
+}
+
+void FoundFileList::setBody(RowId row, std::shared_ptr<const browser::BodyLocation> body) {
+    if (!exists(row))
+        throw app::SubscriptOutOfRange();
+    rows_[row].body = std::move(body);
+}
+
+const std::string& FoundFileList::subItem(RowId row, int index) const {
+    if (!exists(row) || index < 0 || index > 3)
+        throw app::SubscriptOutOfRange();
+    return columnOf(rows_[row], index);
+}
+
+const FoundFile& FoundFileList::row(RowId id) const {
+    if (!exists(id))
+        throw app::SubscriptOutOfRange();
+    return rows_[id];
+}
+
+void FoundFileList::ensureVisible(RowId row) {
+    if (!exists(row))
+        throw app::SubscriptOutOfRange();
+    // Positions are only known once the order is settled; the view asks for the position
+    // of the last requested row when it catches up.
+    if (observer_)
+        observer_->ensureVisible(row);
+}
+
+RowId FoundFileList::rowAt(std::size_t position) const {
+    if (position < 1 || position > rows_.size())
+        throw app::SubscriptOutOfRange();
+    ensureOrder();
+    return order_[position - 1];
+}
+
+std::size_t FoundFileList::positionOf(RowId row) const {
+    if (!exists(row))
+        throw app::SubscriptOutOfRange();
+    ensureOrder();
+    return rank_[row] + 1;
+}
+
+RowId FoundFileList::selected() const {
+    if (!selected_ || !exists(*selected_))
+        throw std::runtime_error("Object variable or With block variable not set");
+    return *selected_;
+}
+
+void FoundFileList::select(std::optional<RowId> row) {
+    if (row && !exists(*row))
+        throw app::SubscriptOutOfRange();
+    selected_ = row;
+}
+
+void FoundFileList::invalidateOrder() {
+    orderValid_ = false;
+    if (observer_)
+        observer_->rowsReset();
+}
+
+void FoundFileList::ensureOrder() const {
+    if (orderValid_ && order_.size() == rows_.size())
+        return;
+    order_.resize(rows_.size());
+    std::iota(order_.begin(), order_.end(), RowId{0});
+    if (sorted_ && rows_.size() > 1) {
+        std::vector<std::string> keys;
+        keys.reserve(rows_.size());
+        for (const FoundFile& f : rows_)
+            keys.push_back(keyFunction_(columnOf(f, sortKey_)));
+        std::stable_sort(order_.begin(), order_.end(),
+                         [&](RowId a, RowId b) { return keys[a] < keys[b]; });
+    }
+    rank_.resize(rows_.size());
+    for (std::size_t i = 0; i < order_.size(); ++i)
+        rank_[order_[i]] = i;
+    orderValid_ = true;
+}
+
+} // namespace cache

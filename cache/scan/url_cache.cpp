@@ -1,0 +1,224 @@
+#include "cache/scan/url_cache.h"
+#include "platform/base/paths.h"
+
+#include "app/guard/guard.h"
+#include "cache/scan/memory_block.h"
+#include "cache/scan/retrieve.h"
+#include "platform/urlcache/urlcache.h"
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace cache {
+namespace {
+
+using platform::Address;
+using platform::INTERNET_CACHE_ENTRY_INFOA;
+
+std::string lowerAscii(std::string s) {
+    for (auto& c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+std::vector<std::string> split(const std::string& text, char separator) {
+    std::vector<std::string> pieces;
+    std::string::size_type start = 0;
+    for (;;) {
+        const auto at = text.find(separator, start);
+        pieces.push_back(text.substr(start, at - start));
+        if (at == std::string::npos)
+            return pieces;
+        start = at + 1;
+    }
+}
+
+// The scan's own copy of the entry record, kept in the same address space as the entry
+// buffer so that the copy is judged by the same rules as every other.
+class LocalRecord {
+  public:
+    LocalRecord()
+        : address_(platform::VirtualAlloc(0, sizeof(INTERNET_CACHE_ENTRY_INFOA),
+                                          platform::MEM_COMMIT, platform::PAGE_EXECUTE_READWRITE)) {
+    }
+    ~LocalRecord() {
+        if (address_)
+            platform::VirtualFree(address_, 0, platform::MEM_RELEASE);
+    }
+    LocalRecord(const LocalRecord&) = delete;
+    LocalRecord& operator=(const LocalRecord&) = delete;
+    Address address() const { return address_; }
+    INTERNET_CACHE_ENTRY_INFOA value() const {
+        INTERNET_CACHE_ENTRY_INFOA rec{};
+        platform::ReadMemory(address_, &rec, sizeof(rec));
+        return rec;
+    }
+
+  private:
+    Address address_;
+};
+
+// Where the local file's name starts: the text after the last separator.
+constexpr char kSeparator = platform::kPathSeparator;
+
+} // namespace
+
+bool FileTypeFilter::admits(const std::string& extension, const FileTypeSwitches& boxes) {
+    const std::string ext = lowerAscii(extension);
+    // Every test is made; none has side effects.
+    const bool jpg = boxes.value(FileType::JPG) == 1 && ext == "jpg";
+    const bool bmp = boxes.value(FileType::BMP) == 1 && ext == "bmp";
+    const bool gif = boxes.value(FileType::GIF) == 1 && ext == "gif";
+    const bool png = boxes.value(FileType::PNG) == 1 && ext == "png";
+    const bool ico = boxes.value(FileType::ICO) == 1 && ext == "ico";
+    const bool video =
+        boxes.value(FileType::Videos) == 1 && (ext == "avi" || ext == "flv" || ext == "mp4");
+    const bool webp = boxes.value(FileType::WEBP) == 1 && ext == "webp";
+    return jpg || bmp || gif || png || ico || video || webp;
+}
+
+void getIECache(FoundFileList& list, const FileTypeSwitches& boxes) {
+    app::Guard g(kScanTag);
+    std::int32_t entrySize = 0;
+    std::uint32_t handle = 0;
+    std::optional<MemoryBlock> buffer;
+    LocalRecord record;
+    INTERNET_CACHE_ENTRY_INFOA rec{};
+    std::string localName;
+    std::string extension;
+    RowId row = 0;
+
+    auto bufferHandle = [&]() -> Address { return buffer ? buffer->Handle() : 0; };
+    auto allocate = [&] {
+        if (!buffer)
+            buffer.emplace();
+        buffer->Allocate(entrySize);
+    };
+    auto copyRecord = [&] {
+        if (buffer)
+            buffer->ReadFrom(record.address(), sizeof(INTERNET_CACHE_ENTRY_INFOA));
+        rec = record.value();
+    };
+    auto extract = [&](Address at) {
+        return buffer ? buffer->ExtractString(at, entrySize) : std::string();
+    };
+    // A local file name starts with the cache's folder, a path of the file system that must
+    // reach the copy and the preview byte for byte; only the rest is ANSI text.
+    auto extractLocal = [&](Address at) {
+        return buffer ? buffer->ExtractString(at, entrySize, platform::UrlCacheFolderPrefix(handle))
+                      : std::string();
+    };
+
+    // The row for a kept entry (lines 128-142 for the first entry, 174-188 for the rest).
+    auto buildRow = [&](int base) {
+        g.step(base, [&] { row = list.append(extract(rec.lpszSourceUrlName)); });
+        g.step(base + 2, [&] { list.setTick(row, true); });
+        g.step(base + 4, [&] { list.ensureVisible(row); });
+        g.step(base + 6, [&] {
+            const std::uint64_t size = std::uint64_t{rec.dwSizeHigh} << 32 | rec.dwSizeLow;
+            list.setSubItem(row, 2, std::to_string(size));
+        });
+        g.step(base + 8, [&] { list.setSubItem(row, 3, extractLocal(rec.lpszLocalFileName)); });
+        g.step(base + 10, [&] { localName = extractLocal(rec.lpszLocalFileName); });
+        std::vector<std::string> pieces;
+        g.step(base + 12, [&] { pieces = split(localName, kSeparator); });
+        g.step(base + 14, [&] { list.setSubItem(row, 1, pieces.at(pieces.size() - 1)); });
+    };
+
+    g.step(100, [&] { list.clear(); });
+    g.step(102, [&] { platform::FindFirstUrlCacheEntryA(nullptr, 0, &entrySize); });
+    if (entrySize >= 1) { // line 104
+        bool skipped = false;
+        g.step(106, [&] {
+            allocate();
+            if (bufferHandle() == 0) {
+                // No memory for this entry: step past it rather than stop the walk.
+                handle = platform::FindFirstUrlCacheEntrySkipA();
+                skipped = true;
+            }
+        });
+        if (!skipped) {
+            g.step(108, [&] {
+                handle = platform::FindFirstUrlCacheEntryA(nullptr, bufferHandle(), &entrySize);
+            });
+            g.step(110, copyRecord);
+            if (rec.lpszSourceUrlName != 0) { // line 112
+                const bool cookie = g.test(
+                    114, [&] { return extract(rec.lpszSourceUrlName).substr(0, 6) == "Cookie"; });
+                if (!cookie) {
+                    g.step(116, [&] { localName = extractLocal(rec.lpszLocalFileName); });
+                    std::vector<std::string> pieces;
+                    g.step(118, [&] { pieces = split(localName, '.'); });
+                    if (g.test(120, [&] { return pieces.size() >= 2; }))
+                        g.step(122, [&] { extension = pieces.at(pieces.size() - 1); });
+                    else
+                        g.step(124, [&] { extension = ""; });
+                    if (g.test(126, [&] { return FileTypeFilter::admits(extension, boxes); }))
+                        buildRow(128);
+                }
+            }
+        }
+    }
+
+    for (;;) {
+        if (handle == 0) // line 144
+            break;
+        g.step(146, [&] { entrySize = 0; });
+        g.step(148, [&] { platform::FindNextUrlCacheEntryA(handle, 0, &entrySize); });
+        if (entrySize < 1) // line 150
+            break;
+        bool skipped = false;
+        g.step(152, [&] {
+            allocate();
+            if (bufferHandle() == 0) {
+                platform::SkipUrlCacheEntry(handle);
+                skipped = true;
+            }
+        });
+        if (skipped)
+            continue;
+        bool filled = false;
+        g.step(154, [&] {
+            filled = platform::FindNextUrlCacheEntryA(handle, bufferHandle(), &entrySize);
+        });
+        g.step(156, copyRecord);
+        if (!filled) {
+            // The entry was not copied (its buffer was lost to a failed step, or too small)
+            // and the enumeration has not moved: step past it, or it would be probed again
+            // and again; and never work on what the buffer held before.
+            platform::SkipUrlCacheEntry(handle);
+            continue;
+        }
+        if (rec.lpszSourceUrlName == 0) // line 158
+            continue;
+        if (g.test(160, [&] { return extract(rec.lpszSourceUrlName).substr(0, 6) == "Cookie"; }))
+            continue;
+        g.step(162, [&] { localName = extractLocal(rec.lpszLocalFileName); });
+        std::vector<std::string> pieces;
+        if (g.test(164, [&] { return localName.find('.') != std::string::npos; })) {
+            g.step(166, [&] { pieces = split(localName, '.'); });
+            g.step(168, [&] { extension = pieces.at(pieces.size() - 1); });
+        } else {
+            g.step(170, [&] { extension = ""; });
+        }
+        if (!g.test(172, [&] { return FileTypeFilter::admits(extension, boxes); }))
+            continue;
+        buildRow(174);
+    }
+
+    g.step(190, [&] { platform::FindCloseUrlCache(handle); });
+    g.step(192, [&] { buffer.reset(); });
+}
+
+void PushButton1_Click(FoundFileList& list, const FileTypeSwitches& boxes, PointerTarget& window,
+                       const CacheSelection& selection) {
+    app::Guard g("in Orrery2021/08/31.Form1.PushButton1_Click ");
+    g.step(100, [&] { window.setMousePointer(MousePointerCode::Hourglass); });
+    // The WinINet scan, then the browser caches, each reporting its own failures.
+    g.step(102, [&] { RetrieveAll(list, boxes, selection); });
+    g.step(104, [&] { window.setMousePointer(MousePointerCode::Default); });
+}
+
+} // namespace cache

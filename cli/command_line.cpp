@@ -1,0 +1,464 @@
+#include "cli/command_line.h"
+#include "platform/base/paths.h"
+
+#include "app/core/settings_store.h"
+#include "cache/scan/found_file_list.h"
+#include "cache/scan/retrieve.h"
+#include "cache/scan/url_cache.h"
+#include "platform/base/collation.h"
+#include "platform/base/ini_settings.h"
+#include "platform/base/settings.h"
+#include "platform/base/utf8.h"
+#include "save/save_command.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <ostream>
+#include <set>
+
+namespace app {
+namespace {
+
+struct TypeName {
+    const char* name;
+    cache::FileType box;
+    const char* settingsKey;
+};
+
+constexpr std::array<TypeName, 7> kTypes{{
+    {"jpg", cache::FileType::JPG, kKeyJpg},
+    {"bmp", cache::FileType::BMP, kKeyBmp},
+    {"gif", cache::FileType::GIF, kKeyGif},
+    {"png", cache::FileType::PNG, kKeyPng},
+    {"ico", cache::FileType::ICO, kKeyIco},
+    {"webp", cache::FileType::WEBP, kKeyWebp},
+    {"videos", cache::FileType::Videos, kKeyVideos},
+}};
+
+// The boxes as the command line sets them: from --types, else as the user left them.
+class CommandLineSwitches final : public cache::FileTypeSwitches {
+  public:
+    int value(cache::FileType box) const override {
+        auto it = values_.find(box);
+        return it == values_.end() ? 0 : it->second;
+    }
+    void set(cache::FileType box, int v) { values_[box] = v; }
+
+  private:
+    std::map<cache::FileType, int> values_;
+};
+
+CommandLineSwitches SwitchesFor(const CommandLine& command) {
+    CommandLineSwitches boxes;
+    for (const auto& t : kTypes) {
+        if (command.types) {
+            const auto& chosen = *command.types;
+            boxes.set(t.box, std::find(chosen.begin(), chosen.end(), t.name) != chosen.end());
+        } else {
+            // The same rule as the window's start-up: ticked exactly when the text is "1".
+            boxes.set(t.box, ReadSetting(kSettingsApplication, kSettingsSection, t.settingsKey,
+                                         "1") == "1");
+        }
+    }
+    return boxes;
+}
+
+void PrepareList(cache::FoundFileList& list) {
+    // The same columns and order as the window's list.
+    list.addColumn("URL");
+    list.addColumn("Filename(s)");
+    list.addColumn("Size");
+    list.addColumn("File Path");
+    list.setSortKeyFunction(platform::CollationKey);
+    list.setSorted(true);
+    list.setSortKey(1);
+}
+
+// Shows a running count on a terminal; nothing when standard error is a file or a pipe.
+class Progress {
+  public:
+    explicit Progress(const CommandStreams& s) : streams_(s) {}
+    ~Progress() { finish(); }
+    Progress(const Progress&) = delete;
+    Progress& operator=(const Progress&) = delete;
+    void entries(std::size_t n) {
+        entries_ = n;
+        show();
+    }
+    void saved(std::size_t n) {
+        saved_ = n;
+        show();
+    }
+    void finish() {
+        if (shown_)
+            streams_.err << "\n" << std::flush;
+        shown_ = false;
+    }
+
+  private:
+    void show() {
+        if (!streams_.errIsTerminal)
+            return;
+        streams_.err << "\r" << entries_ << " entries read";
+        if (saved_)
+            streams_.err << ", " << saved_ << " files saved";
+        streams_.err << std::flush;
+        shown_ = true;
+    }
+    const CommandStreams& streams_;
+    std::size_t entries_ = 0;
+    std::size_t saved_ = 0;
+    bool shown_ = false;
+};
+
+bool ReportFolderProblems(const CommandLine& command, const CommandStreams& streams) {
+    const auto problems = cache::CheckFolders(command.folders);
+    for (const auto& p : problems)
+        streams.err << "tamberlin: " << p.folder << ": " << p.reason << "\n";
+    return !problems.empty();
+}
+
+std::vector<const cache::FoundFile*> RowsInOrder(const cache::FoundFileList& list) {
+    std::vector<const cache::FoundFile*> rows;
+    rows.reserve(list.count());
+    for (std::size_t i = 1; i <= list.count(); ++i)
+        rows.push_back(&list.row(list.rowAt(i)));
+    return rows;
+}
+
+// The size column as a JSON number. A row whose size could not be set (its step failed and
+// was reported) has none: null, so that the array still parses.
+std::string JsonSize(const std::string& size) {
+    const bool digits = !size.empty() && std::all_of(size.begin(), size.end(),
+                                                     [](char c) { return c >= '0' && c <= '9'; });
+    return digits ? size : "null";
+}
+
+void PrintList(const cache::FoundFileList& list, bool json, std::ostream& out) {
+    const auto rows = RowsInOrder(list);
+    if (json) {
+        out << "[";
+        bool first = true;
+        for (const auto* r : rows) {
+            out << (first ? "\n" : ",\n") << "  {\"url\": " << JsonString(r->url)
+                << ", \"file_name\": " << JsonString(r->fileName)
+                << ", \"size\": " << JsonSize(r->size) << ", \"path\": " << JsonString(r->path)
+                << "}";
+            first = false;
+        }
+        out << (first ? "]\n" : "\n]\n");
+        return;
+    }
+    out << "URL\tFilename(s)\tSize\tFile Path\n";
+    for (const auto* r : rows)
+        out << TsvField(r->url) << '\t' << TsvField(r->fileName) << '\t' << TsvField(r->size)
+            << '\t' << TsvField(r->path) << '\n';
+}
+
+int SaveAll(const cache::FoundFileList& list, const std::string& folder,
+            const CommandStreams& streams, Progress& progress) {
+    std::string destination = folder;
+    if (destination.empty() || destination.back() != platform::kPathSeparator)
+        destination += platform::kPathSeparator;
+    std::set<std::string> usedTargets;
+    std::size_t saved = 0;
+    std::size_t failed = 0;
+    for (const auto* row : RowsInOrder(list)) {
+        const save::RowSaveResult result = save::SaveFoundFile(*row, destination, usedTargets);
+        if (result.saved) {
+            ++saved;
+            streams.out << "saved\t" << TsvField(result.target) << '\n';
+        } else {
+            ++failed;
+            streams.out << "not saved\t" << TsvField(row->path) << '\t' << TsvField(result.reason)
+                        << '\n';
+        }
+        progress.saved(saved);
+    }
+    progress.finish();
+    streams.err << "tamberlin: " << saved << (saved == 1 ? " file" : " files") << " saved to "
+                << folder;
+    if (failed)
+        streams.err << "; " << failed << (failed == 1 ? " file" : " files")
+                    << " could not be saved";
+    streams.err << "\n";
+    return failed ? kExitSomeNotSaved : kExitOk;
+}
+
+// The destination must be a folder we can write into; a missing one is created.
+bool PrepareDestination(const std::string& folder, const CommandStreams& streams) {
+    std::error_code ec;
+    const auto status = std::filesystem::status(folder, ec);
+    if (std::filesystem::exists(status)) {
+        if (!std::filesystem::is_directory(status)) {
+            streams.err << "tamberlin: " << folder << ": not a folder\n";
+            return false;
+        }
+        return true;
+    }
+    std::filesystem::create_directories(folder, ec);
+    if (ec) {
+        streams.err << "tamberlin: " << folder << ": cannot create the folder (" << ec.message()
+                    << ")\n";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+const std::vector<std::string>& CommandLineTypeNames() {
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> v;
+        v.reserve(kTypes.size());
+        for (const auto& t : kTypes)
+            v.emplace_back(t.name);
+        return v;
+    }();
+    return names;
+}
+
+CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
+    CommandLine c;
+    bool modeGiven = false;
+    bool optionsEnded = false;
+    auto setMode = [&](CommandMode m, const std::string& arg) {
+        if (modeGiven && c.mode != m && c.error.empty())
+            c.error = "'" + arg + "' cannot be combined with the option before it";
+        c.mode = m;
+        modeGiven = true;
+    };
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& a = arguments[i];
+        if (optionsEnded || a.empty() || a[0] != '-' || a == "-") {
+            c.folders.push_back(a);
+            continue;
+        }
+        if (a == "--") {
+            optionsEnded = true;
+        } else if (a == "--list" || a == "-l") {
+            setMode(CommandMode::List, a);
+        } else if (a == "--json") {
+            c.json = true;
+        } else if (a == "--save" || a == "-s" || a.rfind("--save=", 0) == 0) {
+            setMode(CommandMode::Save, a);
+            if (a.rfind("--save=", 0) == 0) {
+                c.saveFolder = a.substr(7);
+            } else if (i + 1 < arguments.size()) {
+                c.saveFolder = arguments[++i];
+            } else if (c.error.empty()) {
+                c.error = "'" + a + "' needs a destination folder";
+            }
+            if (c.saveFolder.empty() && c.error.empty())
+                c.error = "the destination folder of '--save' is empty";
+        } else if (a == "--types" || a == "-t" || a.rfind("--types=", 0) == 0) {
+            std::string list;
+            if (a.rfind("--types=", 0) == 0)
+                list = a.substr(8);
+            else if (i + 1 < arguments.size())
+                list = arguments[++i];
+            else if (c.error.empty())
+                c.error = "'" + a + "' needs a list of file types";
+            std::vector<std::string> types;
+            std::size_t start = 0;
+            while (start <= list.size()) {
+                const auto comma = list.find(',', start);
+                std::string t = list.substr(start, comma == std::string::npos ? std::string::npos
+                                                                              : comma - start);
+                std::transform(t.begin(), t.end(), t.begin(), [](unsigned char ch) {
+                    return static_cast<char>(std::tolower(ch));
+                });
+                if (!t.empty()) {
+                    const auto& names = CommandLineTypeNames();
+                    if (std::find(names.begin(), names.end(), t) == names.end()) {
+                        if (c.error.empty())
+                            c.error = "unknown file type '" + t + "' in --types";
+                    } else {
+                        types.push_back(t);
+                    }
+                }
+                if (comma == std::string::npos)
+                    break;
+                start = comma + 1;
+            }
+            c.types = types;
+        } else if (a == "--help" || a == "-h") {
+            setMode(CommandMode::Help, a);
+        } else if (a == "--version" || a == "-V") {
+            setMode(CommandMode::Version, a);
+        } else if (c.error.empty()) {
+            c.error = "unknown option '" + a + "'";
+        }
+    }
+    if (c.error.empty() && c.json && c.mode != CommandMode::List)
+        c.error = "'--json' goes with '--list'";
+    if (c.error.empty() && c.types && c.mode != CommandMode::List && c.mode != CommandMode::Save)
+        c.error = "'--types' goes with '--list' or '--save'";
+    return c;
+}
+
+bool WantsCommandLine(const CommandLine& command) {
+    return command.mode != CommandMode::Window || !command.error.empty();
+}
+
+int RunCommandLine(const CommandLine& command, CommandStreams streams) {
+    if (!command.error.empty()) {
+        streams.err << "tamberlin: " << command.error << "\n"
+                    << "Try 'tamberlin --help' for more information.\n";
+        return kExitUsage;
+    }
+    switch (command.mode) {
+    case CommandMode::Help:
+        streams.out << UsageText();
+        return kExitOk;
+    case CommandMode::Version:
+        streams.out << VersionText();
+        return kExitOk;
+    case CommandMode::Window:
+        return kExitUsage;
+    case CommandMode::List:
+    case CommandMode::Save:
+        break;
+    }
+
+    // The stored boxes are read from the user's settings file; nothing is ever written.
+    platform::IniSettingsReader settings(platform::DefaultSettingsFolder());
+    platform::SettingsBackend* previous = &platform::settingsBackend();
+    platform::setSettingsBackend(&settings);
+    struct Restore {
+        platform::SettingsBackend* backend;
+        ~Restore() { platform::setSettingsBackend(backend); }
+    } restore{previous};
+
+    if (ReportFolderProblems(command, streams))
+        return kExitUsage;
+    if (command.mode == CommandMode::Save && !PrepareDestination(command.saveFolder, streams))
+        return kExitUsage;
+
+    const CommandLineSwitches boxes = SwitchesFor(command);
+    cache::FoundFileList list;
+    PrepareList(list);
+    Progress progress(streams);
+    const cache::RetrieveReport report =
+        cache::RetrieveAll(list, boxes, cache::CacheSelection{command.folders},
+                           [&](std::size_t entries) { progress.entries(entries); });
+    for (const auto& p : report.problems)
+        streams.err << "tamberlin: " << p.folder << ": " << p.reason << "\n";
+
+    if (command.mode == CommandMode::List) {
+        progress.finish();
+        PrintList(list, command.json, streams.out);
+        return kExitOk;
+    }
+    return SaveAll(list, command.saveFolder, streams, progress);
+}
+
+std::string UsageText() {
+    return "Usage: tamberlin [FOLDER...]\n"
+           "       tamberlin --list [--json] [--types TYPES] [FOLDER...]\n"
+           "       tamberlin --save DIR [--types TYPES] [FOLDER...]\n"
+           "\n"
+           "Finds the pictures and videos in browser caches and saves them.\n"
+           "Without --list or --save the window opens; FOLDERs given there are what\n"
+           "\"Start Retrieving Cached Files\" reads.\n"
+           "\n"
+           "  -l, --list          print one line per file found: URL, file name, size and\n"
+           "                      path, tab-separated, after a header line\n"
+           "      --json          with --list: print a JSON array of objects instead\n"
+           "  -s, --save DIR      save every file found into DIR (created when missing);\n"
+           "                      a file already there is replaced atomically, two files of\n"
+           "                      one name become \"name.ext\", \"name (2).ext\"...\n"
+           "  -t, --types TYPES   comma-separated file types: jpg,bmp,gif,png,ico,webp,videos\n"
+           "                      (default: the types ticked in the window)\n"
+           "  -h, --help          show this help and exit\n"
+           "  -V, --version       show the version and exit\n"
+           "\n"
+           "FOLDER is a home folder (Linux, or a copied Windows profile such as\n"
+           "/mnt/old-disk/Users/bob), a browser profile or a cache folder. Without FOLDERs\n"
+           "the current user's caches are read: the Wine prefix's Internet Explorer cache,\n"
+           "Firefox and the Chromium family.\n"
+           "\n"
+           "Exit status: 0 when everything found was listed or saved, 1 when some files\n"
+           "could not be saved, 2 for a usage error or a folder holding no readable cache.\n";
+}
+
+std::string VersionText() {
+    return std::string("tamberlin ") + TAMBERLIN_VERSION + "\n";
+}
+
+std::string TsvField(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        switch (c) {
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string JsonString(const std::string& text) {
+    // JSON text must be UTF-8: bytes that are not (a path on a disk that predates UTF-8)
+    // become U+FFFD; --list without --json prints them as they are.
+    std::string out = "\"";
+    const std::size_t n = text.size();
+    for (std::size_t i = 0; i < n;) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                if (c < 0x20) {
+                    char buf[8];
+                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                    out += buf;
+                } else {
+                    out += static_cast<char>(c);
+                }
+            }
+            ++i;
+            continue;
+        }
+        // A well-formed multi-byte sequence is copied; anything else is one U+FFFD per byte.
+        const platform::Utf8Decoded d = platform::DecodeUtf8(text, i);
+        if (d.codePoint == platform::kReplacementCharacter && d.length == 1)
+            out += "\xEF\xBF\xBD";
+        else
+            out.append(text, i, d.length);
+        i += d.length;
+    }
+    out += '"';
+    return out;
+}
+
+} // namespace app

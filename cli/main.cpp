@@ -1,0 +1,20 @@
+// `tamberlin`: the command line, and the door to the window. The window program is a
+// separate executable beside this one, so that listing and saving from a script never load
+// the window libraries and run where there is no display.
+#include "cli/command_line.h"
+#include "platform/base/process.h"
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+int main(int argc, char* argv[]) {
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    const app::CommandLine command = app::ParseCommandLine(arguments);
+    if (app::WantsCommandLine(command))
+        return app::RunCommandLine(command,
+                                   {std::cout, std::cerr, platform::StandardErrorIsTerminal()});
+    const std::string error = platform::ReplaceWithProgramBeside("tamberlin-window", arguments);
+    std::cerr << "tamberlin: cannot start the window: " << error << "\n";
+    return app::kExitUsage;
+}

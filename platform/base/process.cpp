@@ -1,0 +1,41 @@
+#include "platform/base/process.h"
+#include "platform/base/paths.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <unistd.h>
+
+namespace platform {
+
+bool StandardErrorIsTerminal() {
+    return ::isatty(STDERR_FILENO) == 1;
+}
+
+std::string ReplaceWithProgramBeside(const std::string& name,
+                                     const std::vector<std::string>& arguments) {
+    // The running program's own file, not argv[0]: the window program is installed beside
+    // it, wherever the user's PATH found it.
+    std::string self(PATH_MAX, '\0');
+    const ssize_t n = ::readlink("/proc/self/exe", self.data(), self.size());
+    if (n <= 0)
+        return std::string("cannot find the program's own folder (") + std::strerror(errno) + ")";
+    self.resize(static_cast<std::size_t>(n));
+    const auto slash = self.rfind(kPathSeparator);
+    const std::string program =
+        (slash == std::string::npos ? std::string() : self.substr(0, slash + 1)) + name;
+
+    std::vector<std::string> args;
+    args.reserve(arguments.size() + 1);
+    args.push_back(program);
+    args.insert(args.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv(program.c_str(), argv.data());
+    return program + ": " + std::strerror(errno);
+}
+
+} // namespace platform

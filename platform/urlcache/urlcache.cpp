@@ -1,0 +1,335 @@
+#include "platform/urlcache/urlcache.h"
+#include "platform/base/paths.h"
+
+#include "platform/urlcache/index_reader.h"
+#include "platform/urlcache/locator.h"
+
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace platform {
+namespace {
+
+struct Entry {
+    urlcache::IndexEntry raw;
+    std::optional<std::string> localFile; // ANSI bytes
+    // The folder the local file name is built from: file-system bytes, as the locator
+    // found them. Shared by every entry of one index.
+    std::shared_ptr<const std::string> folder;
+};
+
+// The entries of every index read, in order.
+struct Entries {
+    std::vector<Entry> list;
+};
+
+struct Enumeration {
+    Entries entries;
+    std::size_t next = 0;
+};
+
+// Identifies one state of the index file: a size probe and the fill that follows it read
+// the file once between them, unless it changed in the meantime.
+struct FileState {
+    std::string path;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = -1;
+    std::int64_t modifiedNs = 0;
+    bool operator==(const FileState&) const = default;
+};
+
+using FileStates = std::vector<FileState>;
+
+// What the last probe read, kept for the fill that normally comes next.
+struct ProbeSnapshot {
+    FileStates state;
+    Entries entries;
+};
+
+UrlCacheLocator g_locator;
+std::optional<std::vector<UrlCacheSource>> g_sources;
+std::map<std::uint32_t, Enumeration> g_enumerations;
+std::uint32_t g_nextHandle = 1;
+std::optional<ProbeSnapshot> g_probed;
+std::function<void(std::uint32_t)> g_closeObserver;
+
+// Reads the whole index once, read-only; the cache's own writer may change it meanwhile,
+// so nothing is mapped and the bytes are taken as they are.
+std::vector<std::uint8_t> readWholeFile(const std::string& path, FileState& state) {
+    std::vector<std::uint8_t> bytes;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return bytes;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        state = {path, st.st_dev, st.st_ino, st.st_size,
+                 std::int64_t{st.st_mtim.tv_sec} * 1'000'000'000 + st.st_mtim.tv_nsec};
+        // The format cannot describe more than 16 MiB; read a little beyond to notice.
+        constexpr std::size_t kMax = 64u << 20;
+        bytes.resize(std::min<std::size_t>(static_cast<std::size_t>(st.st_size), kMax));
+        std::size_t got = 0;
+        while (got < bytes.size()) {
+            const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+            if (n <= 0)
+                break;
+            got += static_cast<std::size_t>(n);
+        }
+        bytes.resize(got);
+    }
+    ::close(fd);
+    return bytes;
+}
+
+std::optional<FileState> currentState(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return std::nullopt;
+    return FileState{path, st.st_dev, st.st_ino, st.st_size,
+                     std::int64_t{st.st_mtim.tv_sec} * 1'000'000'000 + st.st_mtim.tv_nsec};
+}
+
+// The indexes to read: the ones named for this retrieve, else the located one.
+std::vector<UrlCacheSource> currentSources() {
+    if (g_sources)
+        return *g_sources;
+    std::vector<UrlCacheSource> sources;
+    if (auto source = LocateUrlCache())
+        sources.push_back(std::move(*source));
+    return sources;
+}
+
+Entries loadEntries(FileStates& states) {
+    Entries out;
+    states.clear();
+    for (const auto& source : currentSources()) {
+        FileState state;
+        const auto bytes = readWholeFile(source.indexFile, state);
+        states.push_back(state);
+        if (bytes.empty())
+            continue;
+        auto contents = urlcache::ReadIndex(bytes);
+        // The container folder is a path of this file system (whatever bytes the user's
+        // folders are named with), not ANSI text: it goes into the local file names
+        // unchanged. Only the cache folder's name and the file name, both read from the
+        // index, are ANSI.
+        const auto folder = std::make_shared<const std::string>(source.containerFolder);
+        out.list.reserve(out.list.size() + contents.entries.size());
+        for (auto& e : contents.entries) {
+            Entry entry;
+            if (e.fileName && e.directory)
+                entry.localFile =
+                    *folder + kPathSeparator + *e.directory + kPathSeparator + *e.fileName;
+            entry.raw = std::move(e);
+            entry.folder = folder;
+            out.list.push_back(std::move(entry));
+        }
+    }
+    return out;
+}
+
+bool unchangedSince(const FileStates& states) {
+    const auto sources = currentSources();
+    if (sources.empty() || sources.size() != states.size())
+        return false;
+    for (std::size_t i = 0; i < sources.size(); ++i)
+        if (currentState(sources[i].indexFile) != states[i])
+            return false;
+    return true;
+}
+
+std::uint32_t align4(std::uint32_t v) {
+    return (v + 3u) & ~3u;
+}
+
+// Bytes an entry needs: record, URL, local name, headers, extension, each 4-aligned.
+std::uint32_t sizeNeeded(const Entry& e) {
+    std::uint64_t n = sizeof(INTERNET_CACHE_ENTRY_INFOA);
+    n = align4(static_cast<std::uint32_t>(n + e.raw.url.size() + 1));
+    if (e.localFile)
+        n = align4(static_cast<std::uint32_t>(n + e.localFile->size() + 1));
+    if (!e.raw.headers.empty())
+        n = align4(static_cast<std::uint32_t>(n + e.raw.headers.size()));
+    if (!e.raw.extension.empty())
+        n = align4(static_cast<std::uint32_t>(n + e.raw.extension.size() + 1));
+    return static_cast<std::uint32_t>(n);
+}
+
+void splitFileTime(std::uint64_t ft, std::uint32_t (&out)[2]) {
+    out[0] = static_cast<std::uint32_t>(ft);
+    out[1] = static_cast<std::uint32_t>(ft >> 32);
+}
+
+// Probe or fill for one entry. True when the entry was copied into the buffer.
+bool probeOrFill(const Entry* e, Address buffer, std::int32_t* size) {
+    if (!size)
+        return false;
+    if (!e) {
+        *size = 0;
+        return false;
+    }
+    const std::uint32_t needed = sizeNeeded(*e);
+    if (buffer == 0 || *size < 0 || static_cast<std::uint32_t>(*size) < needed ||
+        IsBadWritePtr(buffer, needed)) {
+        *size = static_cast<std::int32_t>(needed);
+        return false;
+    }
+    std::vector<std::uint8_t> bytes(needed, 0);
+    INTERNET_CACHE_ENTRY_INFOA rec{};
+    rec.dwStructSize = sizeof(rec);
+    rec.CacheEntryType = e->raw.entryType;
+    rec.dwUseCount = e->raw.useCount;
+    rec.dwHitRate = e->raw.hitRate;
+    rec.dwSizeLow = e->raw.sizeLow;
+    rec.dwSizeHigh = e->raw.sizeHigh;
+    splitFileTime(e->raw.lastModified, rec.LastModifiedTime);
+    splitFileTime(e->raw.lastAccess, rec.LastAccessTime);
+    rec.dwExemptDelta = e->raw.exemptDelta;
+    std::uint32_t at = sizeof(rec);
+    auto put = [&](const std::string& s, bool terminate) {
+        std::memcpy(bytes.data() + at, s.data(), s.size());
+        const Address where = buffer + at;
+        at = align4(static_cast<std::uint32_t>(at + s.size() + (terminate ? 1 : 0)));
+        return where;
+    };
+    rec.lpszSourceUrlName = put(e->raw.url, true);
+    if (e->localFile)
+        rec.lpszLocalFileName = put(*e->localFile, true);
+    if (!e->raw.headers.empty()) {
+        rec.dwHeaderInfoSize = static_cast<std::uint32_t>(e->raw.headers.size());
+        rec.lpHeaderInfo = put(e->raw.headers, false);
+    }
+    if (!e->raw.extension.empty())
+        rec.lpszFileExtension = put(e->raw.extension, true);
+    std::memcpy(bytes.data(), &rec, sizeof(rec));
+    WriteMemory(buffer, bytes.data(), bytes.size());
+    *size = static_cast<std::int32_t>(needed);
+    return true;
+}
+
+// The entries of the index: what the last probe read when the file has not changed since,
+// else a fresh read.
+Entries takeEntries(FileStates& state) {
+    Entries entries;
+    if (g_probed && unchangedSince(g_probed->state)) {
+        entries = std::move(g_probed->entries);
+        state = g_probed->state;
+    } else {
+        entries = loadEntries(state);
+    }
+    g_probed.reset();
+    return entries;
+}
+
+// Registers an enumeration positioned after its first entry; returns its handle.
+std::uint32_t openEnumeration(Enumeration en) {
+    en.next = 1;
+    const std::uint32_t handle = g_nextHandle++;
+    if (g_nextHandle == 0)
+        g_nextHandle = 1;
+    g_enumerations.emplace(handle, std::move(en));
+    return handle;
+}
+
+} // namespace
+
+std::uint32_t FindFirstUrlCacheEntryA(const char* searchPattern, Address entryInfo,
+                                      std::int32_t* entryInfoSize) {
+    // A null or empty pattern means the content entries; other containers are not read.
+    if (searchPattern && *searchPattern) {
+        if (entryInfoSize)
+            *entryInfoSize = 0;
+        return 0;
+    }
+    FileStates state;
+    Enumeration en{takeEntries(state)};
+    const Entry* first = en.entries.list.empty() ? nullptr : &en.entries.list.front();
+    if (!probeOrFill(first, entryInfo, entryInfoSize)) {
+        if (first)
+            g_probed = ProbeSnapshot{state, std::move(en.entries)};
+        return 0;
+    }
+    return openEnumeration(std::move(en));
+}
+
+bool FindNextUrlCacheEntryA(std::uint32_t handle, Address entryInfo, std::int32_t* entryInfoSize) {
+    auto it = g_enumerations.find(handle);
+    if (it == g_enumerations.end())
+        return false;
+    Enumeration& en = it->second;
+    const Entry* e = en.next < en.entries.list.size() ? &en.entries.list[en.next] : nullptr;
+    if (!probeOrFill(e, entryInfo, entryInfoSize))
+        return false;
+    ++en.next;
+    return true;
+}
+
+bool FindCloseUrlCache(std::uint32_t handle) {
+    if (g_closeObserver)
+        g_closeObserver(handle);
+    return g_enumerations.erase(handle) != 0;
+}
+
+std::string UrlCacheFolderPrefix(std::uint32_t handle) {
+    // The entry last filled is the one before the enumeration's position.
+    const auto it = g_enumerations.find(handle);
+    if (it == g_enumerations.end() || it->second.next == 0 ||
+        it->second.next > it->second.entries.list.size())
+        return {};
+    const auto& folder = it->second.entries.list[it->second.next - 1].folder;
+    if (!folder || folder->empty())
+        return {};
+    return *folder + kPathSeparator;
+}
+
+void SetUrlCacheCloseObserver(std::function<void(std::uint32_t)> observer) {
+    g_closeObserver = std::move(observer);
+}
+
+std::uint32_t FindFirstUrlCacheEntrySkipA() {
+    FileStates state;
+    Enumeration en{takeEntries(state)};
+    if (en.entries.list.empty())
+        return 0;
+    return openEnumeration(std::move(en));
+}
+
+bool SkipUrlCacheEntry(std::uint32_t handle) {
+    auto it = g_enumerations.find(handle);
+    if (it == g_enumerations.end() || it->second.next >= it->second.entries.list.size())
+        return false;
+    ++it->second.next;
+    return true;
+}
+
+void SetUrlCacheLocator(UrlCacheLocator locator) {
+    g_locator = std::move(locator);
+}
+
+void SetUrlCacheSources(std::optional<std::vector<UrlCacheSource>> sources) {
+    g_sources = std::move(sources);
+    g_probed.reset();
+}
+
+std::optional<UrlCacheSource> LocateUrlCache() {
+    if (g_locator)
+        return g_locator();
+    const auto prefix = urlcache::DefaultWinePrefix();
+    if (!prefix)
+        return std::nullopt;
+    const auto where = urlcache::LocateContentCache(*prefix, urlcache::CurrentUserName());
+    if (!where)
+        return std::nullopt;
+    return UrlCacheSource{where->indexFile, where->containerFolder};
+}
+
+std::size_t OpenUrlCacheEnumerations() {
+    return g_enumerations.size();
+}
+
+} // namespace platform

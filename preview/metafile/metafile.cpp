@@ -1,0 +1,634 @@
+#include "preview/metafile/metafile.h"
+
+#include <QPainter>
+#include <QPainterPath>
+#include <QPolygonF>
+#include <QTransform>
+#include <algorithm>
+#include <cmath>
+#include <optional>
+#include <stdexcept>
+#include <variant>
+#include <vector>
+
+namespace preview {
+namespace {
+
+constexpr int kMaxSide = 8192;
+constexpr std::size_t kMaxObjects = 4096;
+constexpr std::size_t kMaxRecords = 1'000'000;
+
+// What one picture may cost to draw, in pixels touched: a preview must come back within a
+// second or so on a slow machine whatever the file asks for, and a tiny file can ask for
+// thousands of shapes covering the whole picture. Every record also costs something, every
+// shape drawn (a painter call costs microseconds however small the shape) and every point
+// of a polygon, so that long runs of small or invisible shapes are bounded too.
+constexpr double kWorkBudget = 400e6;
+constexpr double kRecordCost = 64;
+constexpr double kShapeCost = 4096;
+constexpr double kPointCost = 16;
+
+[[noreturn]] void invalid() {
+    throw std::runtime_error("Invalid picture");
+}
+
+class WorkBudget {
+  public:
+    void charge(double pixelOperations) {
+        left_ -= pixelOperations;
+        if (!(left_ >= 0))
+            throw std::runtime_error("Picture too complex to draw");
+    }
+
+  private:
+    double left_ = kWorkBudget;
+};
+
+class Bytes {
+  public:
+    explicit Bytes(const QByteArray& b)
+        : d_(reinterpret_cast<const unsigned char*>(b.constData())), n_(b.size()) {}
+    qint64 size() const { return n_; }
+    bool has(qint64 at, qint64 len) const {
+        return at >= 0 && len >= 0 && at <= n_ && len <= n_ - at;
+    }
+    quint16 u16(qint64 at) const {
+        if (!has(at, 2))
+            invalid();
+        return static_cast<quint16>(d_[at] | d_[at + 1] << 8);
+    }
+    qint16 i16(qint64 at) const { return static_cast<qint16>(u16(at)); }
+    quint32 u32(qint64 at) const { return quint32(u16(at)) | quint32(u16(at + 2)) << 16; }
+    qint32 i32(qint64 at) const { return static_cast<qint32>(u32(at)); }
+    QByteArray bytes(qint64 at, qint64 len) const {
+        if (!has(at, len))
+            invalid();
+        return QByteArray(reinterpret_cast<const char*>(d_ + at), static_cast<int>(len));
+    }
+
+  private:
+    const unsigned char* d_;
+    qint64 n_;
+};
+
+QColor colorRef(quint32 c) {
+    return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF));
+}
+
+struct PenSpec {
+    int style = 0; // PS_SOLID
+    double width = 1;
+    QColor color = Qt::black;
+};
+struct BrushSpec {
+    int style = 0; // BS_SOLID
+    QColor color = Qt::white;
+};
+struct FontSpec {
+    double height = 12;
+};
+using GdiObject = std::variant<std::monostate, PenSpec, BrushSpec, FontSpec>;
+
+// Drawing state common to both formats, in logical coordinates.
+struct Canvas {
+    QPainter* painter = nullptr;
+    WorkBudget* budget = nullptr;
+    QRectF imageRect;
+    QPointF windowOrg{0, 0};
+    QSizeF windowExt{1, 1};
+    bool windowExtSet = false;
+    QPointF viewportOrg{0, 0};
+    QSizeF viewportExt{1, 1};
+    bool viewportExtSet = false;
+    QTransform base; // device -> image
+    QPointF current{0, 0};
+    QColor textColor = Qt::black;
+    Qt::FillRule fill = Qt::OddEvenFill;
+    PenSpec pen;
+    BrushSpec brush;
+    FontSpec font;
+
+    void applyTransform() {
+        QTransform t;
+        if (windowExtSet && viewportExtSet && windowExt.width() != 0 && windowExt.height() != 0) {
+            t.translate(viewportOrg.x(), viewportOrg.y());
+            t.scale(viewportExt.width() / windowExt.width(),
+                    viewportExt.height() / windowExt.height());
+            t.translate(-windowOrg.x(), -windowOrg.y());
+        } else {
+            t.translate(-windowOrg.x(), -windowOrg.y());
+        }
+        painter->setTransform(t * base);
+    }
+    void applyTools() {
+        if (pen.style == 5) { // PS_NULL
+            painter->setPen(Qt::NoPen);
+        } else {
+            QPen p(pen.color);
+            p.setWidthF(std::clamp(pen.width, 0.0, 1000.0));
+            p.setCosmetic(pen.width <= 1);
+            static const Qt::PenStyle styles[] = {Qt::SolidLine, Qt::DashLine, Qt::DotLine,
+                                                  Qt::DashDotLine, Qt::DashDotDotLine};
+            p.setStyle(pen.style >= 0 && pen.style < 5 ? styles[pen.style] : Qt::SolidLine);
+            painter->setPen(p);
+        }
+        painter->setBrush(brush.style == 1 ? QBrush(Qt::NoBrush) : QBrush(brush.color)); // BS_NULL
+    }
+    void select(const GdiObject& o) {
+        if (const auto* p = std::get_if<PenSpec>(&o))
+            pen = *p;
+        else if (const auto* b = std::get_if<BrushSpec>(&o))
+            brush = *b;
+        else if (const auto* f = std::get_if<FontSpec>(&o))
+            font = *f;
+        applyTools();
+    }
+    // Charges the budget for drawing a shape with these logical bounds and points: the part
+    // of the picture it can touch, its outline included.
+    void charge(const QRectF& logical, qint64 points = 0) {
+        double pad = 0;
+        if (painter->pen().style() != Qt::NoPen && !painter->pen().isCosmetic())
+            pad = painter->pen().widthF() / 2;
+        const QRectF device =
+            painter->transform().mapRect(logical.normalized().adjusted(-pad, -pad, pad, pad));
+        const QRectF touched = device.adjusted(-1, -1, 1, 1).intersected(imageRect);
+        const double area = touched.isEmpty() ? 0 : touched.width() * touched.height();
+        budget->charge(kShapeCost + area + kPointCost * static_cast<double>(points));
+    }
+    void text(QPointF at, const QString& s) {
+        QFont f("Arial");
+        f.setPixelSize(static_cast<int>(std::clamp(std::abs(font.height), 1.0, 2000.0)));
+        const double size = f.pixelSize();
+        const auto chars = static_cast<double>(s.size());
+        charge(QRectF(at, QSizeF(size * chars, size * 2)), s.size());
+        painter->save();
+        painter->setFont(f);
+        painter->setPen(textColor);
+        painter->drawText(at + QPointF(0, QFontMetricsF(f).ascent()), s);
+        painter->restore();
+    }
+};
+
+class ObjectTable {
+  public:
+    explicit ObjectTable(std::size_t n) : slots_(std::min(n, kMaxObjects)) {}
+    // WMF: a new object takes the lowest free slot.
+    void addFirstFree(GdiObject o) {
+        for (auto& s : slots_)
+            if (!s) {
+                s = o;
+                return;
+            }
+    }
+    void put(std::size_t i, GdiObject o) {
+        if (i < slots_.size())
+            slots_[i] = o;
+    }
+    const GdiObject* get(std::size_t i) const {
+        return i < slots_.size() && slots_[i] ? &*slots_[i] : nullptr;
+    }
+    void remove(std::size_t i) {
+        if (i < slots_.size())
+            slots_[i].reset();
+    }
+
+  private:
+    std::vector<std::optional<GdiObject>> slots_;
+};
+
+// A side length in pixels, refused when it is not a sane picture size.
+int side(double pixels) {
+    if (!(pixels >= 1 && pixels <= kMaxSide))
+        invalid();
+    return static_cast<int>(std::lround(pixels));
+}
+
+QImage blankImage(int w, int h, WorkBudget& budget) {
+    if (w <= 0 || h <= 0 || w > kMaxSide || h > kMaxSide)
+        invalid();
+    budget.charge(double(w) * h);
+    QImage image(w, h, QImage::Format_ARGB32_Premultiplied);
+    if (image.isNull())
+        invalid();
+    image.fill(Qt::white);
+    return image;
+}
+
+} // namespace
+
+QImage RenderWmf(const QByteArray& data) {
+    const Bytes b(data);
+    qint64 at = 0;
+    std::optional<QRectF> bounds;
+    double unitsPerInch = 1440;
+    if (b.size() >= 22 && b.u32(0) == 0x9AC6CDD7) {
+        const double left = b.i16(6), top = b.i16(8), right = b.i16(10), bottom = b.i16(12);
+        unitsPerInch = b.u16(14) ? b.u16(14) : 1440;
+        bounds = QRectF(QPointF(std::min(left, right), std::min(top, bottom)),
+                        QPointF(std::max(left, right), std::max(top, bottom)));
+        at = 22;
+    }
+    // The metafile header: type, header size (9 words), version, size, objects, ...
+    if (!b.has(at, 18) || b.u16(at + 2) != 9)
+        invalid();
+    const std::size_t objectCount = b.u16(at + 10);
+    const qint64 recordsStart = at + 18;
+
+    // Without the placeable header, the picture's extent comes from SetWindowExt/Org.
+    QPointF org(0, 0);
+    std::optional<QSizeF> ext;
+    for (qint64 r = recordsStart, count = 0; b.has(r, 6) && count < qint64(kMaxRecords); ++count) {
+        const qint64 words = b.u32(r);
+        const quint16 fn = b.u16(r + 4);
+        if (words < 3 || !b.has(r, words * 2) || fn == 0)
+            break;
+        if (fn == 0x020B && words >= 5)
+            org = QPointF(b.i16(r + 8), b.i16(r + 6));
+        if (fn == 0x020C && words >= 5)
+            ext = QSizeF(b.i16(r + 8), b.i16(r + 6));
+        r += words * 2;
+    }
+    QRectF logical;
+    int width = 0, height = 0;
+    if (bounds) {
+        logical = *bounds;
+        width = side(bounds->width() * 96.0 / unitsPerInch);
+        height = side(bounds->height() * 96.0 / unitsPerInch);
+    } else if (ext) {
+        logical = QRectF(org, QSizeF(std::abs(ext->width()), std::abs(ext->height())));
+        width = side(logical.width() * 96.0 / 1440.0);
+        height = side(logical.height() * 96.0 / 1440.0);
+    } else {
+        invalid();
+    }
+    WorkBudget budget;
+    QImage image = blankImage(width, height, budget);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    Canvas c;
+    c.painter = &painter;
+    c.budget = &budget;
+    c.imageRect = QRectF(image.rect());
+    c.base = QTransform::fromScale(width / std::max(logical.width(), 1.0),
+                                   height / std::max(logical.height(), 1.0));
+    c.base = QTransform::fromTranslate(-logical.left(), -logical.top()) * c.base;
+    c.applyTransform();
+    c.applyTools();
+    ObjectTable objects(objectCount);
+
+    for (qint64 r = recordsStart, count = 0; b.has(r, 6) && count < qint64(kMaxRecords); ++count) {
+        const qint64 words = b.u32(r);
+        const quint16 fn = b.u16(r + 4);
+        if (fn == 0x0000 || words < 3 || !b.has(r, words * 2))
+            break;
+        budget.charge(kRecordCost);
+        const qint64 p = r + 6;                // parameters
+        const qint64 params = (words - 3) * 2; // bytes of parameters
+        auto need = [&](qint64 n) { return params >= n; };
+        switch (fn) {
+        case 0x020B: // SETWINDOWORG y, x
+            if (need(4)) {
+                c.windowOrg = QPointF(b.i16(p + 2), b.i16(p));
+                c.applyTransform();
+            }
+            break;
+        case 0x020C: // SETWINDOWEXT y, x
+            if (need(4)) {
+                c.windowExt = QSizeF(b.i16(p + 2), b.i16(p));
+                c.windowExtSet = true;
+            }
+            break;
+        case 0x0209: // SETTEXTCOLOR
+            if (need(4))
+                c.textColor = colorRef(b.u32(p));
+            break;
+        case 0x0106: // SETPOLYFILLMODE
+            if (need(2))
+                c.fill = b.u16(p) == 2 ? Qt::WindingFill : Qt::OddEvenFill;
+            break;
+        case 0x02FA: // CREATEPENINDIRECT style, width (x, y), color
+            if (need(10))
+                objects.addFirstFree(
+                    PenSpec{b.u16(p) & 0x0F, double(b.i16(p + 2)), colorRef(b.u32(p + 6))});
+            break;
+        case 0x02FC: // CREATEBRUSHINDIRECT style, color, hatch
+            if (need(6))
+                objects.addFirstFree(BrushSpec{b.u16(p), colorRef(b.u32(p + 2))});
+            break;
+        case 0x02FB: // CREATEFONTINDIRECT height, ...
+            if (need(2))
+                objects.addFirstFree(FontSpec{double(b.i16(p))});
+            break;
+        case 0x00F7:                                // CREATEPALETTE
+        case 0x01F9:                                // CREATEPATTERNBRUSH
+        case 0x0142:                                // DIBCREATEPATTERNBRUSH
+        case 0x06FF:                                // CREATEREGION
+            objects.addFirstFree(std::monostate{}); // takes a slot all the same
+            break;
+        case 0x012D: // SELECTOBJECT
+            if (need(2))
+                if (const GdiObject* o = objects.get(b.u16(p)))
+                    c.select(*o);
+            break;
+        case 0x01F0: // DELETEOBJECT
+            if (need(2))
+                objects.remove(b.u16(p));
+            break;
+        case 0x0214: // MOVETO y, x
+            if (need(4))
+                c.current = QPointF(b.i16(p + 2), b.i16(p));
+            break;
+        case 0x0213: // LINETO y, x
+            if (need(4)) {
+                const QPointF to(b.i16(p + 2), b.i16(p));
+                c.charge(QRectF(c.current, to), 2);
+                painter.drawLine(c.current, to);
+                c.current = to;
+            }
+            break;
+        case 0x041B: // RECTANGLE bottom, right, top, left
+        case 0x0418: // ELLIPSE
+            if (need(8)) {
+                const QRectF rect(QPointF(b.i16(p + 6), b.i16(p + 4)),
+                                  QPointF(b.i16(p + 2), b.i16(p)));
+                c.charge(rect, 4);
+                if (fn == 0x041B)
+                    painter.drawRect(rect.normalized());
+                else
+                    painter.drawEllipse(rect.normalized());
+            }
+            break;
+        case 0x0324: // POLYGON count, points
+        case 0x0325: // POLYLINE
+            if (need(2)) {
+                const qint64 n = b.u16(p);
+                if (!need(2 + n * 4))
+                    break;
+                QPolygonF poly;
+                for (qint64 i = 0; i < n; ++i)
+                    poly << QPointF(b.i16(p + 2 + i * 4), b.i16(p + 4 + i * 4));
+                c.charge(poly.boundingRect(), n);
+                if (fn == 0x0324)
+                    painter.drawPolygon(poly, c.fill);
+                else
+                    painter.drawPolyline(poly);
+            }
+            break;
+        case 0x0538: // POLYPOLYGON count, counts..., points
+            if (need(2)) {
+                const qint64 polys = b.u16(p);
+                if (!need(2 + polys * 2))
+                    break;
+                qint64 pt = p + 2 + polys * 2;
+                QPainterPath path;
+                path.setFillRule(c.fill);
+                for (qint64 k = 0; k < polys; ++k) {
+                    const qint64 n = b.u16(p + 2 + k * 2);
+                    if (!b.has(pt, n * 4) || pt + n * 4 > r + words * 2)
+                        break;
+                    QPolygonF poly;
+                    for (qint64 i = 0; i < n; ++i)
+                        poly << QPointF(b.i16(pt + i * 4), b.i16(pt + 2 + i * 4));
+                    path.addPolygon(poly);
+                    path.closeSubpath();
+                    pt += n * 4;
+                }
+                c.charge(path.boundingRect(), path.elementCount());
+                painter.drawPath(path);
+            }
+            break;
+        case 0x0521: // TEXTOUT count, string (word-padded), y, x
+            if (need(2)) {
+                const qint64 n = b.u16(p);
+                const qint64 padded = (n + 1) / 2 * 2;
+                if (!need(2 + padded + 4))
+                    break;
+                const QString s = QString::fromLatin1(b.bytes(p + 2, n));
+                c.text(QPointF(b.i16(p + 2 + padded + 2), b.i16(p + 2 + padded)), s);
+            }
+            break;
+        default:
+            break; // records we do not draw
+        }
+        r += words * 2;
+    }
+    painter.end();
+    return image;
+}
+
+QImage RenderEmf(const QByteArray& data) {
+    const Bytes b(data);
+    if (!b.has(0, 88) || b.u32(0) != 1 || b.u32(40) != 0x464D4520)
+        invalid();
+    // Inclusive bounds in device pixels; held as doubles, since hostile values overflow int.
+    const QRectF boundsRect(QPointF(b.i32(8), b.i32(12)),
+                            QPointF(double(b.i32(16)) + 1, double(b.i32(20)) + 1));
+    const QRectF frame(QPointF(b.i32(24), b.i32(28)), QPointF(b.i32(32), b.i32(36))); // 0.01 mm
+    const std::size_t handles = b.u16(56);
+    const double devW = b.i32(72), devH = b.i32(76); // reference device, pixels
+    const double mmW = b.i32(80), mmH = b.i32(84);   // reference device, millimetres
+    const double pxPerMmX = (devW > 0 && mmW > 0) ? devW / mmW : 96.0 / 25.4;
+    const double pxPerMmY = (devH > 0 && mmH > 0) ? devH / mmH : 96.0 / 25.4;
+
+    // The picture's size from its frame, at 96 dpi; its drawing area in device units.
+    const double frameW = std::abs(frame.width()) / 2540.0 * 96.0;
+    const double frameH = std::abs(frame.height()) / 2540.0 * 96.0;
+    const QRectF device(frame.left() / 100.0 * pxPerMmX, frame.top() / 100.0 * pxPerMmY,
+                        frame.width() / 100.0 * pxPerMmX, frame.height() / 100.0 * pxPerMmY);
+    const bool useFrame = frameW >= 0.5 && frameH >= 0.5;
+    const int width = side(useFrame ? frameW : boundsRect.width());
+    const int height = side(useFrame ? frameH : boundsRect.height());
+    WorkBudget budget;
+    QImage image = blankImage(width, height, budget);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    Canvas c;
+    c.painter = &painter;
+    c.budget = &budget;
+    c.imageRect = QRectF(image.rect());
+    const QRectF src = device.width() > 0 && device.height() > 0 ? device : boundsRect;
+    c.base = QTransform::fromTranslate(-src.left(), -src.top()) *
+             QTransform::fromScale(width / std::max(src.width(), 1.0),
+                                   height / std::max(src.height(), 1.0));
+    c.applyTransform();
+    c.applyTools();
+    ObjectTable objects(handles);
+    std::vector<Canvas> saved;
+
+    const qint64 headerSize = b.u32(4);
+    qint64 r = headerSize;
+    for (std::size_t count = 0; count < kMaxRecords && b.has(r, 8); ++count) {
+        const quint32 type = b.u32(r);
+        const qint64 size = b.u32(r + 4);
+        if (size < 8 || size % 4 != 0 || !b.has(r, size))
+            break;
+        budget.charge(kRecordCost);
+        const qint64 p = r + 8;
+        auto need = [&](qint64 n) { return size - 8 >= n; };
+        auto pointsL = [&](qint64 at, qint64 n) {
+            QPolygonF poly;
+            for (qint64 i = 0; i < n; ++i)
+                poly << QPointF(b.i32(at + i * 8), b.i32(at + i * 8 + 4));
+            return poly;
+        };
+        auto points16 = [&](qint64 at, qint64 n) {
+            QPolygonF poly;
+            for (qint64 i = 0; i < n; ++i)
+                poly << QPointF(b.i16(at + i * 4), b.i16(at + i * 4 + 2));
+            return poly;
+        };
+        switch (type) {
+        case 14: // EOF
+            r = b.size();
+            continue;
+        case 9: // SETWINDOWEXTEX
+            if (need(8)) {
+                c.windowExt = QSizeF(b.i32(p), b.i32(p + 4));
+                c.windowExtSet = true;
+                c.applyTransform();
+            }
+            break;
+        case 10: // SETWINDOWORGEX
+            if (need(8)) {
+                c.windowOrg = QPointF(b.i32(p), b.i32(p + 4));
+                c.applyTransform();
+            }
+            break;
+        case 11: // SETVIEWPORTEXTEX
+            if (need(8)) {
+                c.viewportExt = QSizeF(b.i32(p), b.i32(p + 4));
+                c.viewportExtSet = true;
+                c.applyTransform();
+            }
+            break;
+        case 12: // SETVIEWPORTORGEX
+            if (need(8)) {
+                c.viewportOrg = QPointF(b.i32(p), b.i32(p + 4));
+                c.applyTransform();
+            }
+            break;
+        case 19: // SETPOLYFILLMODE
+            if (need(4))
+                c.fill = b.u32(p) == 2 ? Qt::WindingFill : Qt::OddEvenFill;
+            break;
+        case 24: // SETTEXTCOLOR
+            if (need(4))
+                c.textColor = colorRef(b.u32(p));
+            break;
+        case 27: // MOVETOEX
+            if (need(8))
+                c.current = QPointF(b.i32(p), b.i32(p + 4));
+            break;
+        case 54: // LINETO
+            if (need(8)) {
+                const QPointF to(b.i32(p), b.i32(p + 4));
+                c.charge(QRectF(c.current, to), 2);
+                painter.drawLine(c.current, to);
+                c.current = to;
+            }
+            break;
+        case 42: // ELLIPSE
+        case 43: // RECTANGLE
+            if (need(16)) {
+                const QRectF rect(QPointF(b.i32(p), b.i32(p + 4)),
+                                  QPointF(b.i32(p + 8), b.i32(p + 12)));
+                c.charge(rect, 4);
+                if (type == 43)
+                    painter.drawRect(rect.normalized());
+                else
+                    painter.drawEllipse(rect.normalized());
+            }
+            break;
+        case 38: // CREATEPEN ih, style, width (x, y), color
+            if (need(20))
+                objects.put(b.u32(p), PenSpec{int(b.u32(p + 4) & 0x0F), double(b.i32(p + 8)),
+                                              colorRef(b.u32(p + 16))});
+            break;
+        case 95: // EXTCREATEPEN ih, offBmi, cbBmi, offBits, cbBits, style, width, brush style,
+                 // color
+            if (need(36))
+                objects.put(b.u32(p), PenSpec{int(b.u32(p + 20) & 0x0F), double(b.u32(p + 24)),
+                                              colorRef(b.u32(p + 32))});
+            break;
+        case 39: // CREATEBRUSHINDIRECT ih, style, color, hatch
+            if (need(16))
+                objects.put(b.u32(p), BrushSpec{int(b.u32(p + 4)), colorRef(b.u32(p + 8))});
+            break;
+        case 82: // EXTCREATEFONTINDIRECTW ih, LOGFONT (height first)
+            if (need(8))
+                objects.put(b.u32(p), FontSpec{double(b.i32(p + 4))});
+            break;
+        case 37: // SELECTOBJECT
+            if (need(4)) {
+                const quint32 ih = b.u32(p);
+                if (ih & 0x80000000u) { // stock objects
+                    switch (ih & 0x7FFFFFFFu) {
+                    case 0:
+                        c.select(BrushSpec{0, Qt::white});
+                        break;
+                    case 4:
+                        c.select(BrushSpec{0, Qt::black});
+                        break;
+                    case 5:
+                        c.select(BrushSpec{1, Qt::white});
+                        break;
+                    case 6:
+                        c.select(PenSpec{0, 1, Qt::white});
+                        break;
+                    case 7:
+                        c.select(PenSpec{0, 1, Qt::black});
+                        break;
+                    case 8:
+                        c.select(PenSpec{5, 1, Qt::black});
+                        break;
+                    default:
+                        break;
+                    }
+                } else if (const GdiObject* o = objects.get(ih)) {
+                    c.select(*o);
+                }
+            }
+            break;
+        case 40: // DELETEOBJECT
+            if (need(4))
+                objects.remove(b.u32(p));
+            break;
+        case 33: // SAVEDC
+            if (saved.size() < 256)
+                saved.push_back(c);
+            break;
+        case 34: // RESTOREDC
+            if (!saved.empty()) {
+                c = saved.back();
+                saved.pop_back();
+                c.applyTransform();
+                c.applyTools();
+            }
+            break;
+        case 3:  // POLYGON bounds, count, POINTL[]
+        case 4:  // POLYLINE
+        case 86: // POLYGON16 bounds, count, POINTS[]
+        case 87: // POLYLINE16
+            if (need(20)) {
+                const qint64 n = b.u32(p + 16);
+                const bool wide = type == 3 || type == 4;
+                if (n < 0 || !need(20 + n * (wide ? 8 : 4)))
+                    break;
+                const QPolygonF poly = wide ? pointsL(p + 20, n) : points16(p + 20, n);
+                c.charge(poly.boundingRect(), n);
+                if (type == 3 || type == 86)
+                    painter.drawPolygon(poly, c.fill);
+                else
+                    painter.drawPolyline(poly);
+            }
+            break;
+        default:
+            break; // records we do not draw
+        }
+        r += size;
+    }
+    painter.end();
+    return image;
+}
+
+} // namespace preview

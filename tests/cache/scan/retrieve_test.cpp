@@ -1,0 +1,302 @@
+// Retrieve over real caches: the WinINet rows as the scan lists them, then the browsers'.
+#include "browser_fixture.h"
+#include "cache/scan/retrieve.h"
+#include "cache/scan/url_cache.h"
+#include "platform/urlcache/urlcache.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <set>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using cache::FileType;
+using cache::FoundFile;
+using cache::FoundFileList;
+using testing_support::ListableBodies;
+using testing_support::ScopedEnv;
+using testing_support::ScratchFolder;
+
+struct Boxes final : cache::FileTypeSwitches {
+    std::set<FileType> ticked = {FileType::JPG, FileType::BMP,    FileType::GIF, FileType::PNG,
+                                 FileType::ICO, FileType::Videos, FileType::WEBP};
+    int value(FileType box) const override { return ticked.count(box) ? 1 : 0; }
+};
+
+Boxes Only(std::set<FileType> ticked) {
+    Boxes b;
+    b.ticked = std::move(ticked);
+    return b;
+}
+
+std::vector<FoundFile> RowsInAppendOrder(const FoundFileList& list) {
+    std::vector<FoundFile> rows;
+    for (cache::RowId r = 0; r < list.count(); ++r)
+        rows.push_back(list.row(r));
+    return rows;
+}
+
+// What the scan alone lists from the Wine prefix at `prefix`.
+std::vector<FoundFile> WinInetRows(const std::string& prefix, const Boxes& boxes) {
+    ScopedEnv wineprefix("WINEPREFIX", prefix.c_str());
+    FoundFileList list;
+    cache::getIECache(list, boxes);
+    return RowsInAppendOrder(list);
+}
+
+// The browser rows are exactly the fixtures' listable bodies, each once, ticked, with the
+// decoded size, a name of the real type and the entry file as its path.
+void ExpectBrowserRows(const std::vector<FoundFile>& rows,
+                       const std::vector<std::pair<std::string, std::string>>& fixtureHomes) {
+    std::map<std::string, const FoundFile*> byUrl;
+    for (const auto& r : rows) {
+        EXPECT_NE(r.body, nullptr) << r.url;
+        EXPECT_TRUE(byUrl.emplace(r.url, &r).second) << "listed twice: " << r.url;
+    }
+    std::size_t expected = 0;
+    for (const auto& [name, home] : fixtureHomes) {
+        for (const auto& e : ListableBodies(name)) {
+            ++expected;
+            SCOPED_TRACE(e.url);
+            auto it = byUrl.find(e.url);
+            ASSERT_NE(it, byUrl.end());
+            const FoundFile& r = *it->second;
+            EXPECT_TRUE(r.ticked);
+            EXPECT_TRUE(r.fileName.ends_with("." + e.type)) << r.fileName;
+            EXPECT_EQ(r.size, std::to_string(e.size));
+            ASSERT_NE(r.body, nullptr);
+            EXPECT_EQ(r.body->decodedSize, e.size);
+            EXPECT_EQ(fs::path(r.path), fs::path(home) / e.entryFile);
+        }
+    }
+    EXPECT_EQ(rows.size(), expected);
+    for (const auto& r : rows) {
+        EXPECT_EQ(r.url.find("no-store"), std::string::npos) << r.url;
+        EXPECT_FALSE(r.fileName.ends_with(".svg")) << "no box admits an SVG: " << r.url;
+    }
+}
+
+void ExpectSameRows(const std::vector<FoundFile>& actual, const std::vector<FoundFile>& expected) {
+    ASSERT_EQ(actual.size(), expected.size());
+    for (std::size_t i = 0; i < actual.size(); ++i) {
+        SCOPED_TRACE(expected[i].url);
+        EXPECT_EQ(actual[i].url, expected[i].url);
+        EXPECT_EQ(actual[i].fileName, expected[i].fileName);
+        EXPECT_EQ(actual[i].size, expected[i].size);
+        EXPECT_EQ(actual[i].path, expected[i].path);
+        EXPECT_EQ(actual[i].ticked, expected[i].ticked);
+        EXPECT_EQ(actual[i].body, nullptr);
+    }
+}
+
+// Splits rows into the WinINet head and the browser tail, failing when they interleave.
+std::pair<std::vector<FoundFile>, std::vector<FoundFile>>
+Split(const std::vector<FoundFile>& rows) {
+    std::size_t n = 0;
+    while (n < rows.size() && !rows[n].body)
+        ++n;
+    for (std::size_t i = n; i < rows.size(); ++i)
+        EXPECT_NE(rows[i].body, nullptr) << "a WinINet row after the browser rows: " << rows[i].url;
+    return {{rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(n)},
+            {rows.begin() + static_cast<std::ptrdiff_t>(n), rows.end()}};
+}
+
+class RetrieveFixtures : public ::testing::Test {
+  protected:
+    void SetUp() override { SKIP_WITHOUT_BROWSER_FIXTURES(); }
+    std::string home(const std::string& name) {
+        return testing_support::BrowserFixture(name) + "/home";
+    }
+};
+
+TEST_F(RetrieveFixtures, TheUsersOwnHomeListsEachBrowsersPicturesAndVideos) {
+    for (const std::string name : {"firefox", "chromium"}) {
+        SCOPED_TRACE(name);
+        ScopedEnv h("HOME", home(name).c_str());
+        ScopedEnv c("XDG_CACHE_HOME", nullptr);
+        ScopedEnv g("XDG_CONFIG_HOME", nullptr);
+        testing_support::RecordingReporter reporter;
+        FoundFileList list;
+        list.append("left over from the last retrieve");
+        const cache::RetrieveReport report = cache::RetrieveAll(list, Boxes{}, {});
+        EXPECT_TRUE(reporter.reports.empty());
+        EXPECT_TRUE(report.problems.empty());
+        EXPECT_EQ(report.unreadable, 0u);
+        ExpectBrowserRows(RowsInAppendOrder(list), {{name, home(name)}});
+    }
+}
+
+TEST_F(RetrieveFixtures, AHomeWithAWinePrefixListsTheScansRowsFirstThenTheBrowsers) {
+    testing_support::MergedHome merged;
+    const auto wine = WinInetRows(merged.home() + "/.wine", Boxes{});
+    ASSERT_EQ(wine.size(), 62u); // with the WEBP box, the prefix's WebP picture too
+    const std::vector<std::pair<std::string, std::string>> homes = {{"firefox", merged.home()},
+                                                                    {"chromium", merged.home()}};
+
+    {
+        SCOPED_TRACE("the home named as a folder");
+        FoundFileList list;
+        cache::RetrieveAll(list, Boxes{}, cache::CacheSelection{{merged.home()}});
+        const auto [head, tail] = Split(RowsInAppendOrder(list));
+        ExpectSameRows(head, wine);
+        ExpectBrowserRows(tail, homes);
+        // Named folders stand in for the prefix only while they are read.
+        EXPECT_FALSE(platform::LocateUrlCache().has_value());
+    }
+    {
+        SCOPED_TRACE("named folders replace the user's own prefix");
+        ScopedEnv wineprefix("WINEPREFIX", (merged.home() + "/.wine").c_str());
+        FoundFileList list;
+        cache::RetrieveAll(list, Boxes{}, cache::CacheSelection{{home("firefox")}});
+        const auto [head, tail] = Split(RowsInAppendOrder(list));
+        EXPECT_TRUE(head.empty());
+        ExpectBrowserRows(tail, {{"firefox", home("firefox")}});
+    }
+    {
+        SCOPED_TRACE("the user's own home");
+        ScopedEnv h("HOME", merged.home().c_str());
+        ScopedEnv c("XDG_CACHE_HOME", nullptr);
+        ScopedEnv g("XDG_CONFIG_HOME", nullptr);
+        FoundFileList list;
+        cache::RetrieveAll(list, Boxes{}, {});
+        const auto [head, tail] = Split(RowsInAppendOrder(list));
+        ExpectSameRows(head, wine);
+        ExpectBrowserRows(tail, homes);
+    }
+}
+
+TEST_F(RetrieveFixtures, TheBoxesFilterTheBrowserRowsByTheirRealType) {
+    testing_support::MergedHome merged;
+    const cache::CacheSelection selection{{merged.home()}};
+    struct Case {
+        const char* what;
+        std::set<FileType> ticked;
+        std::set<std::string> extensions;
+    } cases[] = {
+        {"WEBP", {FileType::WEBP}, {"webp"}},
+        {"Videos", {FileType::Videos}, {"mp4", "flv", "avi"}},
+        {"JPG and GIF", {FileType::JPG, FileType::GIF}, {"jpg", "gif"}},
+        {"none", {}, {}},
+    };
+    FoundFileList list;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Boxes boxes = Only(c.ticked);
+        cache::RetrieveAll(list, boxes, selection);
+        const auto [head, tail] = Split(RowsInAppendOrder(list));
+        ExpectSameRows(head, WinInetRows(merged.home() + "/.wine", boxes));
+        std::size_t expected = 0;
+        for (const std::string name : {"firefox", "chromium"})
+            for (const auto& e : ListableBodies(name))
+                expected += c.extensions.count(e.type);
+        EXPECT_EQ(tail.size(), expected);
+        for (const auto& r : tail) {
+            const std::string ext = r.fileName.substr(r.fileName.rfind('.') + 1);
+            EXPECT_TRUE(c.extensions.count(ext)) << r.fileName;
+        }
+    }
+    // A JPEG served as image/png under a .png URL is a JPG: the PNG box does not take it.
+    cache::RetrieveAll(list, Only({FileType::PNG}), selection);
+    for (const auto& r : Split(RowsInAppendOrder(list)).second)
+        EXPECT_EQ(r.url.find("mislabeled"), std::string::npos) << r.url;
+}
+
+TEST_F(RetrieveFixtures, ACopiedWindowsProfileGivesItsIndexAndItsFirefoxCache) {
+    testing_support::CopiedWindowsProfile copy;
+    for (const std::string& folder : {copy.profile(), copy.users()}) {
+        SCOPED_TRACE(folder);
+        const cache::CacheSet set = cache::CachesFor({{folder}});
+        ASSERT_EQ(set.urlCacheIndexes.size(), 1u);
+        EXPECT_EQ(fs::path(set.urlCacheIndexes[0]),
+                  fs::path(copy.profile()) /
+                      "AppData/Local/Microsoft/Windows/INetCache/IE/index.dat");
+        ASSERT_EQ(set.browserCaches.size(), 1u);
+        EXPECT_EQ(set.browserCaches[0].kind, browser::CacheKind::Firefox);
+        EXPECT_EQ(fs::path(set.browserCaches[0].path), fs::path(copy.cache2()));
+        EXPECT_TRUE(cache::CheckFolders({folder}).empty());
+
+        FoundFileList list;
+        cache::RetrieveAll(list, Boxes{}, {{folder}});
+        const auto [head, tail] = Split(RowsInAppendOrder(list));
+        // The index's icons are listed from the copy, their files being where it says.
+        EXPECT_FALSE(head.empty());
+        for (const auto& r : head)
+            EXPECT_EQ(
+                r.path.rfind(copy.profile() + "/AppData/Local/Microsoft/Windows/INetCache/IE/", 0),
+                0u)
+                << r.path;
+        ASSERT_EQ(tail.size(), ListableBodies("firefox").size());
+        for (const auto& r : tail)
+            EXPECT_EQ(r.path.rfind(copy.cache2() + "/entries/", 0), 0u) << r.path;
+    }
+}
+
+TEST_F(RetrieveFixtures, ABrowserCacheThatFailsIsToldOnceAndTheOthersAreStillRead) {
+    testing_support::MergedHome merged;
+    testing_support::RecordingReporter reporter;
+    int scans = 0;
+    app::setStepHook([&](const std::string& tag, int line) {
+        if (tag == cache::kBrowserScanTag && line == 100 && scans++ == 0)
+            throw std::runtime_error("the first cache could not be read");
+    });
+    FoundFileList list;
+    cache::RetrieveAll(list, Boxes{}, {{merged.home()}});
+    app::setStepHook({});
+    ASSERT_EQ(reporter.reports.size(), 1u);
+    EXPECT_EQ(reporter.reports[0].tag, cache::kBrowserScanTag);
+    EXPECT_EQ(reporter.reports[0].line, 100);
+    // Firefox's cache comes first and was lost; Chromium's rows are all there.
+    const auto tail = Split(RowsInAppendOrder(list)).second;
+    ExpectBrowserRows(tail, {{"chromium", merged.home()}});
+}
+
+TEST(RetrieveFolders, EachNamedFolderMustExistBeReadableAndHoldACache) {
+    ScratchFolder d;
+    const std::string missing = d.str() + "/missing";
+    const std::string file = d.file("a-file", "x");
+    const std::string empty = d.str() + "/empty";
+    fs::create_directories(empty);
+    // A Chromium cache copied from Windows: found, but in a format we do not read.
+    const std::string windowsChromium = d.str() + "/Chrome/Default/Cache";
+    fs::create_directories(windowsChromium);
+    for (const char* name : {"index", "data_0", "data_1", "data_2", "f_000001"})
+        d.file(std::string("Chrome/Default/Cache/") + name, "x");
+    // A WinINet cache folder named directly, with a trailing separator.
+    const std::string ieFolder = d.str() + "/Content.IE5/";
+    d.file("Content.IE5/index.dat", "not an index, but a file of that name");
+    const auto problems =
+        cache::CheckFolders({missing, file, empty, d.str() + "/Chrome/Default", ieFolder});
+    ASSERT_EQ(problems.size(), 4u);
+    EXPECT_NE(problems[3].reason.find("blockfile"), std::string::npos) << problems[3].reason;
+    EXPECT_EQ(problems[0].folder, missing);
+    EXPECT_NE(problems[0].reason.find("cannot be read"), std::string::npos) << problems[0].reason;
+    EXPECT_EQ(problems[1].reason, "is not a folder");
+    EXPECT_NE(problems[2].reason.find("holds no browser cache"), std::string::npos);
+
+    // Nothing is listed from a folder without caches, and the user's prefix is not read
+    // in its place.
+    FoundFileList list;
+    cache::RetrieveAll(list, Boxes{}, {{empty}});
+    EXPECT_EQ(list.count(), 0u);
+}
+
+TEST(RetrieveFolders, AFolderThatCannotBeListedIsNamedAsUnreadable) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "running as root: permission bits do not stop root from reading";
+    ScratchFolder d;
+    const std::string locked = d.str() + "/locked";
+    fs::create_directories(locked + "/.cache/mozilla");
+    fs::permissions(locked, fs::perms::none);
+    const auto locks = cache::CheckFolders({locked});
+    fs::permissions(locked, fs::perms::owner_all);
+    ASSERT_EQ(locks.size(), 1u);
+    EXPECT_NE(locks[0].reason.find("cannot be read"), std::string::npos) << locks[0].reason;
+}
+
+} // namespace

@@ -1,0 +1,126 @@
+// The command line's argument rules and output encodings.
+#include "cli/command_line.h"
+#include "platform/base/ini_settings.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using app::CommandMode;
+using app::ParseCommandLine;
+
+TEST(CommandLineArguments, ModesFoldersAndTypes) {
+    auto c = ParseCommandLine({});
+    EXPECT_EQ(c.mode, CommandMode::Window);
+    EXPECT_FALSE(app::WantsCommandLine(c));
+
+    c = ParseCommandLine({"/mnt/old/Users/bob", "/home/ann"});
+    EXPECT_EQ(c.mode, CommandMode::Window); // folders alone open the window over them
+    EXPECT_EQ(c.folders, (std::vector<std::string>{"/mnt/old/Users/bob", "/home/ann"}));
+    EXPECT_FALSE(app::WantsCommandLine(c));
+
+    c = ParseCommandLine({"--list", "--json", "--types", "JPG,webp,,videos", "/x"});
+    EXPECT_TRUE(c.error.empty()) << c.error;
+    EXPECT_EQ(c.mode, CommandMode::List);
+    EXPECT_TRUE(c.json);
+    ASSERT_TRUE(c.types.has_value());
+    EXPECT_EQ(*c.types, (std::vector<std::string>{"jpg", "webp", "videos"}));
+    EXPECT_EQ(c.folders, std::vector<std::string>{"/x"});
+
+    c = ParseCommandLine({"--save=/tmp/out", "--", "--list"});
+    EXPECT_TRUE(c.error.empty()) << c.error;
+    EXPECT_EQ(c.mode, CommandMode::Save);
+    EXPECT_EQ(c.saveFolder, "/tmp/out");
+    EXPECT_EQ(c.folders, std::vector<std::string>{"--list"}); // after "--", a folder
+
+    c = ParseCommandLine({"-s", "/tmp/out", "-t", "png"});
+    EXPECT_EQ(c.saveFolder, "/tmp/out");
+    EXPECT_EQ(*c.types, std::vector<std::string>{"png"});
+
+    // An empty --types list is a valid choice: nothing is looked for.
+    c = ParseCommandLine({"--list", "--types="});
+    EXPECT_TRUE(c.error.empty());
+    EXPECT_TRUE(c.types->empty());
+}
+
+TEST(CommandLineArguments, UsageErrorsAreNamed) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* mentions;
+    } cases[] = {
+        {{"--frobnicate"}, "--frobnicate"},
+        {{"--save"}, "--save"},
+        {{"--save", ""}, "empty"},
+        {{"--list", "--types", "jpg,tiff"}, "tiff"},
+        {{"--list", "--save", "/tmp/x"}, "--save"},
+        {{"--json"}, "--json"},
+        {{"--types", "jpg"}, "--types"},
+        {{"--list", "--types"}, "--types"},
+    };
+    for (const auto& c : cases) {
+        const auto parsed = ParseCommandLine(c.args);
+        EXPECT_TRUE(app::WantsCommandLine(parsed));
+        EXPECT_NE(parsed.error.find(c.mentions), std::string::npos)
+            << "error for " << c.args[0] << ": " << parsed.error;
+        std::ostringstream out, err;
+        EXPECT_EQ(app::RunCommandLine(parsed, {out, err, false}), app::kExitUsage);
+        EXPECT_TRUE(out.str().empty());
+        EXPECT_NE(err.str().find("tamberlin: "), std::string::npos);
+    }
+}
+
+TEST(CommandLineArguments, HelpAndVersionGoToStandardOutput) {
+    std::ostringstream out, err;
+    EXPECT_EQ(app::RunCommandLine(ParseCommandLine({"--help"}), {out, err, false}), 0);
+    EXPECT_NE(out.str().find("--list"), std::string::npos);
+    EXPECT_NE(out.str().find("jpg,bmp,gif,png,ico,webp,videos"), std::string::npos);
+    EXPECT_TRUE(err.str().empty());
+    out.str("");
+    EXPECT_EQ(app::RunCommandLine(ParseCommandLine({"--version"}), {out, err, false}), 0);
+    EXPECT_EQ(out.str().rfind("tamberlin ", 0), 0u);
+}
+
+TEST(CommandLineOutput, TsvFieldsCannotBreakALine) {
+    EXPECT_EQ(app::TsvField("plain name.jpg"), "plain name.jpg");
+    EXPECT_EQ(app::TsvField("a\tb\nc\rd\\e"), "a\\tb\\nc\\rd\\\\e");
+    EXPECT_EQ(app::TsvField("\xff\xfe"), "\xff\xfe"); // the real bytes, for scripts
+}
+
+TEST(CommandLineOutput, JsonStringsAreValidUtf8) {
+    EXPECT_EQ(app::JsonString("a\"b\\c"), "\"a\\\"b\\\\c\"");
+    EXPECT_EQ(app::JsonString(std::string("x\x01y\n", 4)), "\"x\\u0001y\\n\"");
+    EXPECT_EQ(app::JsonString("\xc5\x81\xc3\xb3\x64\xc5\xba \xe6\x9d\xb1"),
+              "\"\xc5\x81\xc3\xb3\x64\xc5\xba \xe6\x9d\xb1\"");
+    // Bytes that are not UTF-8: one replacement mark each, never raw.
+    EXPECT_EQ(app::JsonString("a\xff"
+                              "b"),
+              "\"a\xEF\xBF\xBD"
+              "b\"");
+    EXPECT_EQ(app::JsonString("\xe6\x9d"), "\"\xEF\xBF\xBD\xEF\xBF\xBD\""); // cut short
+    EXPECT_EQ(app::JsonString("\xed\xa0\x80"),
+              "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\"");                  // surrogate
+    EXPECT_EQ(app::JsonString("\xc0\xaf"), "\"\xEF\xBF\xBD\xEF\xBF\xBD\""); // overlong
+}
+
+TEST(CommandLineSettings, ReadsTheWindowsIniFile) {
+    const auto ini = platform::ParseIniText("[General]\n"
+                                            "x=1\n"
+                                            "[Tamberlin]\n"
+                                            "Download%20Location=/home/ann/Pictures/\n"
+                                            "JPG=0\n"
+                                            "PNG=\"1\"\n"
+                                            "Odd=\" 1\"\n"
+                                            "ICO = 1 \r\n"
+                                            "Name=caf%U00e9\n");
+    const auto& s = ini.at("Tamberlin");
+    EXPECT_EQ(s.at("Download Location"), "/home/ann/Pictures/");
+    EXPECT_EQ(s.at("JPG"), "0");
+    EXPECT_EQ(s.at("PNG"), "1");
+    EXPECT_EQ(s.at("Odd"), " 1"); // quoted blanks are part of the value: not ticked
+    EXPECT_EQ(s.at("ICO"), "1");
+    EXPECT_EQ(ini.at("General").at("x"), "1");
+    const auto keys = platform::ParseIniText("[Tamberlin]\ncaf%U00e9=2\n");
+    EXPECT_EQ(keys.at("Tamberlin").at("caf\xc3\xa9"), "2");
+}
+
+} // namespace

@@ -1,0 +1,107 @@
+// Seams answered by tests: recorded error reports and dialogs, scratch folders, fixtures.
+#pragma once
+
+#include "app/guard/guard.h"
+#include "platform/base/memory.h"
+#include "platform/base/messages.h"
+
+#include <deque>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+struct Report {
+    std::string description;
+    std::string tag;
+    int line;
+};
+
+// Records error reports instead of showing them; installed for its lifetime.
+class RecordingReporter final : public app::ErrorReporter {
+  public:
+    RecordingReporter();
+    ~RecordingReporter() override;
+    void report(const std::string& description, const std::string& tag, int line) override;
+    std::vector<Report> reports;
+    std::vector<int> lines() const;
+};
+
+// Records the numbered steps one guarded procedure (known by its tag) runs, through the
+// guard's step hook, for its lifetime; every step at failingLine fails.
+class StepRecorder {
+  public:
+    explicit StepRecorder(std::string tag, int failingLine = -1);
+    ~StepRecorder();
+    StepRecorder(const StepRecorder&) = delete;
+    StepRecorder& operator=(const StepRecorder&) = delete;
+    std::vector<int> lines;
+
+  private:
+    std::string tag_;
+    int failingLine_;
+};
+
+// Records information boxes and answers folder pickers from a queue.
+class ScriptedDialogs final : public platform::Dialogs {
+  public:
+    ScriptedDialogs();
+    ~ScriptedDialogs() override;
+    void information(const std::string& text, const std::string& title) override;
+    std::string pickFolder(const std::string& prompt) override;
+    std::vector<std::string> messages;
+    std::vector<std::string> titles;
+    std::vector<std::string> prompts;
+    std::deque<std::string> folderAnswers;
+};
+
+// A fresh folder under the system's temporary folder, removed afterwards.
+class ScratchFolder {
+  public:
+    ScratchFolder();
+    ~ScratchFolder();
+    const std::filesystem::path& path() const { return path_; }
+    std::string str() const { return path_.string(); }
+    std::string file(const std::string& name, const std::string& content) const;
+
+  private:
+    std::filesystem::path path_;
+};
+
+std::string ReadAll(const std::filesystem::path& p);
+
+// The shared fixtures folder, or "" when it is not there.
+std::string FixturesFolder();
+
+// Sets an environment variable (or unsets it, for nullptr) for its lifetime.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const char* value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  private:
+    const char* name_;
+    bool had_ = false;
+    std::string old_;
+};
+
+// A block of the simulated address space, released at the end of its scope.
+struct SimBlock {
+    explicit SimBlock(std::uint32_t bytes);
+    ~SimBlock();
+    SimBlock(const SimBlock&) = delete;
+    SimBlock& operator=(const SimBlock&) = delete;
+    platform::Address address;
+};
+
+// What a shell command prints (standard output and error), "" when it cannot run.
+std::string CommandOutput(const std::string& command);
+
+} // namespace testing_support
+
+#define SKIP_WITHOUT_FIXTURES()                                                                    \
+    if (testing_support::FixturesFolder().empty())                                                 \
+    GTEST_SKIP() << "the shared fixtures folder (../shared/fixtures) is not present"
