@@ -5,6 +5,7 @@
 #include "cache/scan/found_file_list.h"
 #include "cache/scan/retrieve.h"
 #include "cache/scan/url_cache.h"
+#include "platform/base/ascii.h"
 #include "platform/base/collation.h"
 #include "platform/base/ini_settings.h"
 #include "platform/base/settings.h"
@@ -268,9 +269,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
                 const auto comma = list.find(',', start);
                 std::string t = list.substr(start, comma == std::string::npos ? std::string::npos
                                                                               : comma - start);
-                std::transform(t.begin(), t.end(), t.begin(), [](unsigned char ch) {
-                    return static_cast<char>(std::tolower(ch));
-                });
+                t = platform::AsciiLower(t);
                 if (!t.empty()) {
                     const auto& names = CommandLineTypeNames();
                     if (std::find(names.begin(), names.end(), t) == names.end()) {

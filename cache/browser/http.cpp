@@ -4,21 +4,6 @@
 
 namespace browser::detail {
 
-namespace {
-char Lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-} // namespace
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (Lower(a[i]) != Lower(b[i]))
-            return false;
-    return true;
-}
-
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
 }
@@ -106,7 +91,7 @@ std::vector<std::string> ParseContentEncoding(std::string_view value) {
             continue;
         std::string lower;
         for (char c : token)
-            lower.push_back(Lower(c));
+            lower.push_back(platform::AsciiLower(c));
         codings.push_back(std::move(lower));
     }
     return codings;

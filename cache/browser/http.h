@@ -1,6 +1,8 @@
 // The pieces of an HTTP response the readers need: status, headers, codings, ranges.
 #pragma once
 
+#include "platform/base/ascii.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -34,7 +36,7 @@ struct ContentRange {
 std::optional<ContentRange> ParseContentRange(std::string_view value);
 std::optional<std::uint64_t> ParseDecimal(std::string_view text);
 
-bool EqualsNoCase(std::string_view a, std::string_view b);
+using platform::EqualsNoCase;
 bool StartsWithNoCase(std::string_view text, std::string_view prefix);
 std::string_view Trim(std::string_view text);
 // http:// or https:// (any case).

@@ -1,4 +1,5 @@
 #include "cache/browser/media.h"
+#include "platform/base/ascii.h"
 
 #include "cache/browser/http.h"
 
@@ -108,22 +109,13 @@ std::string Sniff(std::string_view head, std::string_view contentType) {
 
 namespace {
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 std::string PercentDecode(std::string_view s) {
     std::string out;
     out.reserve(s.size());
     for (std::size_t i = 0; i < s.size(); ++i) {
         if (s[i] == '%' && i + 2 < s.size()) {
-            const int hi = HexValue(s[i + 1]), lo = HexValue(s[i + 2]);
+            const int hi = platform::HexDigitValue(s[i + 1]),
+                      lo = platform::HexDigitValue(s[i + 2]);
             if (hi >= 0 && lo >= 0) {
                 out.push_back(static_cast<char>(hi * 16 + lo));
                 i += 2;

@@ -1,4 +1,5 @@
 #include "cache/scan/found_file_list.h"
+#include "platform/base/ascii.h"
 
 #include "app/guard/guard.h"
 
@@ -25,13 +26,7 @@ template <class Row> auto& columnOf(Row& f, int index) {
 } // namespace
 
 FoundFileList::FoundFileList() {
-    keyFunction_ = [](std::string_view s) {
-        std::string k(s);
-        for (auto& c : k)
-            if (c >= 'A' && c <= 'Z')
-                c = static_cast<char>(c - 'A' + 'a');
-        return k;
-    };
+    keyFunction_ = [](std::string_view s) { return platform::AsciiLower(s); };
 }
 
 void FoundFileList::addColumn(std::string caption) {

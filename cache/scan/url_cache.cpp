@@ -1,4 +1,5 @@
 #include "cache/scan/url_cache.h"
+#include "platform/base/ascii.h"
 #include "platform/base/paths.h"
 
 #include "app/guard/guard.h"
@@ -15,13 +16,6 @@ namespace {
 
 using platform::Address;
 using platform::INTERNET_CACHE_ENTRY_INFOA;
-
-std::string lowerAscii(std::string s) {
-    for (auto& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
 
 std::vector<std::string> split(const std::string& text, char separator) {
     std::vector<std::string> pieces;
@@ -66,7 +60,7 @@ constexpr char kSeparator = platform::kPathSeparator;
 } // namespace
 
 bool FileTypeFilter::admits(const std::string& extension, const FileTypeSwitches& boxes) {
-    const std::string ext = lowerAscii(extension);
+    const std::string ext = platform::AsciiLower(extension);
     // Every test is made; none has side effects.
     const bool jpg = boxes.value(FileType::JPG) == 1 && ext == "jpg";
     const bool bmp = boxes.value(FileType::BMP) == 1 && ext == "bmp";

@@ -1,4 +1,5 @@
 #include "platform/base/ini_settings.h"
+#include "platform/base/ascii.h"
 #include "platform/base/paths.h"
 
 #include "platform/base/utf8.h"
@@ -9,16 +10,6 @@
 
 namespace platform {
 namespace {
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 // Keys and section names: "%XX" is a byte (Latin-1 code point), "%UXXXX" a UTF-16 unit,
 // "\" stands for "/".
@@ -31,7 +22,7 @@ std::string UnescapeKey(const std::string& s) {
             unsigned long cp = 0;
             bool ok = true;
             for (std::size_t k = 2; k < 6; ++k) {
-                const int h = HexValue(s[i + k]);
+                const int h = platform::HexDigitValue(s[i + k]);
                 ok = ok && h >= 0;
                 cp = cp * 16 + static_cast<unsigned long>(h < 0 ? 0 : h);
             }
@@ -41,9 +32,10 @@ std::string UnescapeKey(const std::string& s) {
             }
             AppendUtf8(out, static_cast<char32_t>(cp));
             i += 5;
-        } else if (s[i] == '%' && i + 2 < s.size() && HexValue(s[i + 1]) >= 0 &&
-                   HexValue(s[i + 2]) >= 0) {
-            AppendUtf8(out, static_cast<char32_t>(HexValue(s[i + 1]) * 16 + HexValue(s[i + 2])));
+        } else if (s[i] == '%' && i + 2 < s.size() && platform::HexDigitValue(s[i + 1]) >= 0 &&
+                   platform::HexDigitValue(s[i + 2]) >= 0) {
+            AppendUtf8(out, static_cast<char32_t>(platform::HexDigitValue(s[i + 1]) * 16 +
+                                                  platform::HexDigitValue(s[i + 2])));
             i += 2;
         } else {
             out += s[i];

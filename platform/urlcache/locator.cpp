@@ -1,5 +1,7 @@
 #include "platform/urlcache/locator.h"
+#include "platform/base/ascii.h"
 #include "platform/base/paths.h"
+#include "platform/base/utf8.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -8,6 +10,7 @@
 #include <pwd.h>
 #include <sstream>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -15,52 +18,45 @@ namespace fs = std::filesystem;
 namespace platform::urlcache {
 namespace {
 
-std::string lower(std::string s) {
-    for (auto& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
 bool isFolder(const std::string& path) {
     std::error_code ec;
     return fs::is_directory(path, ec);
 }
 
-// Undo the escapes of a quoted registry string: \\ \" \n and \xNNNN.
+// Undo the escapes of a quoted registry string: \\ \" \n and \xNNNN (a UTF-16 unit; a
+// surrogate pair is two of them). Paths on the Unix side are UTF-8.
 std::string unescape(const std::string& s) {
     std::string out;
+    char32_t highSurrogate = 0;
     for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] != '\\' || i + 1 >= s.size()) {
-            out.push_back(s[i]);
+        if (s[i] != '\\' || i + 1 >= s.size() || s[i + 1] != 'x') {
+            if (highSurrogate != 0)
+                platform::AppendUtf8(out, std::exchange(highSurrogate, 0));
+            if (s[i] == '\\' && i + 1 < s.size())
+                out.push_back(s[++i] == 'n' ? '\n' : s[i]);
+            else
+                out.push_back(s[i]);
             continue;
         }
-        const char next = s[++i];
-        if (next == 'n')
-            out.push_back('\n');
-        else if (next == 'x') {
-            unsigned value = 0;
-            std::size_t digits = 0;
-            while (i + 1 < s.size() && digits < 4 &&
-                   std::isxdigit(static_cast<unsigned char>(s[i + 1]))) {
-                value = value * 16 +
-                        static_cast<unsigned>(std::stoi(std::string(1, s[++i]), nullptr, 16));
-                ++digits;
-            }
-            // Encode as UTF-8: paths on the Unix side are UTF-8.
-            if (value < 0x80)
-                out.push_back(static_cast<char>(value));
-            else if (value < 0x800) {
-                out.push_back(static_cast<char>(0xC0 | (value >> 6)));
-                out.push_back(static_cast<char>(0x80 | (value & 0x3F)));
-            } else {
-                out.push_back(static_cast<char>(0xE0 | (value >> 12)));
-                out.push_back(static_cast<char>(0x80 | ((value >> 6) & 0x3F)));
-                out.push_back(static_cast<char>(0x80 | (value & 0x3F)));
-            }
-        } else
-            out.push_back(next);
+        ++i;
+        char32_t unit = 0;
+        for (std::size_t digits = 0;
+             digits < 4 && i + 1 < s.size() && platform::HexDigitValue(s[i + 1]) >= 0; ++digits)
+            unit = unit * 16 + static_cast<char32_t>(platform::HexDigitValue(s[++i]));
+        if (highSurrogate != 0 && unit >= 0xDC00 && unit <= 0xDFFF)
+            platform::AppendUtf8(out, 0x10000 + ((std::exchange(highSurrogate, 0) - 0xD800) << 10) +
+                                          (unit - 0xDC00));
+        else {
+            if (highSurrogate != 0)
+                platform::AppendUtf8(out, std::exchange(highSurrogate, 0));
+            if (unit >= 0xD800 && unit <= 0xDBFF)
+                highSurrogate = unit;
+            else
+                platform::AppendUtf8(out, unit);
+        }
     }
+    if (highSurrogate != 0)
+        platform::AppendUtf8(out, highSurrogate);
     return out;
 }
 
@@ -91,8 +87,8 @@ std::optional<std::string> ReadRegistryString(const std::string& text, const std
         if (c == '\\')
             wantedKey.push_back('\\');
     }
-    wantedKey = lower("[" + wantedKey + "]");
-    const std::string wantedValue = lower("\"" + valueName + "\"=");
+    wantedKey = platform::AsciiLower("[" + wantedKey + "]");
+    const std::string wantedValue = platform::AsciiLower("\"" + valueName + "\"=");
 
     std::istringstream in(text);
     std::string line;
@@ -102,10 +98,11 @@ std::optional<std::string> ReadRegistryString(const std::string& text, const std
             line.pop_back();
         if (!line.empty() && line[0] == '[') {
             const auto close = line.find(']');
-            inKey = close != std::string::npos && lower(line.substr(0, close + 1)) == wantedKey;
+            inKey = close != std::string::npos &&
+                    platform::AsciiLower(line.substr(0, close + 1)) == wantedKey;
             continue;
         }
-        if (!inKey || lower(line.substr(0, wantedValue.size())) != wantedValue)
+        if (!inKey || platform::AsciiLower(line.substr(0, wantedValue.size())) != wantedValue)
             continue;
         std::string rest = line.substr(wantedValue.size());
         if (rest.rfind("str(2):", 0) == 0)
@@ -122,7 +119,7 @@ std::optional<std::string> MapWindowsPath(const std::string& prefix,
     if (windowsPath.size() < 2 || windowsPath[1] != ':' ||
         !std::isalpha(static_cast<unsigned char>(windowsPath[0])))
         return std::nullopt;
-    const char drive = static_cast<char>(std::tolower(static_cast<unsigned char>(windowsPath[0])));
+    const char drive = platform::AsciiLower(windowsPath[0]);
     std::string root;
     // Wine's drive links live in dosdevices; c: is normally ../drive_c.
     const std::string link = prefix + "/dosdevices/" + std::string(1, drive) + ":";
@@ -158,7 +155,7 @@ std::optional<CacheLocation> LocateContentCache(const std::string& prefix,
     if (auto v = ReadRegistryString(reg, explorer + "User Shell Folders", "Cache")) {
         std::string value = *v;
         const std::string token = "%USERPROFILE%";
-        const auto at = lower(value).find(lower(token));
+        const auto at = platform::AsciiLower(value).find(platform::AsciiLower(token));
         if (at != std::string::npos)
             value.replace(at, token.size(), "C:\\users\\" + userName);
         candidates.push_back(value);

@@ -203,21 +203,10 @@ TEST(FolderChooser, PathRules) {
     EXPECT_EQ(BrowseCallback(0, 1, 0, 0), 0);
 }
 
-namespace {
-
-std::vector<int> concat(std::initializer_list<std::vector<int>> parts) {
-    std::vector<int> out;
-    for (const auto& p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
-} // namespace
-
 TEST(SaveCommand, StepsInOrderAndWhereEachFailureGoesOn) {
     using testing_support::StepRecorder;
     const std::vector<int> row = {112, 114, 116, 118};
-    const std::vector<int> walk = concat({{106, 108, 110}, row, row, {120}});
+    const std::vector<int> walk = testing_support::Concat({{106, 108, 110}, row, row, {120}});
     const std::string allNotSaved = "0 files were saved; 2 files could not be saved";
     struct Case {
         int failing;
@@ -233,8 +222,8 @@ TEST(SaveCommand, StepsInOrderAndWhereEachFailureGoesOn) {
         {112, walk, "Done.", 2},
         {114, walk, allNotSaved, 0},
         {116, walk, allNotSaved, 0},
-        {118, concat({{106, 108, 110}, row, {120}}), "1 file was saved; 1 file could not be saved",
-         1}, // the walk ends at a failed loop close
+        {118, testing_support::Concat({{106, 108, 110}, row, {120}}),
+         "1 file was saved; 1 file could not be saved", 1}, // the walk ends at a failed loop close
         {120, walk, "", 2},
     };
     for (const Case& c : cases) {

@@ -5,7 +5,8 @@
 
 namespace testdata {
 
-std::vector<std::vector<std::string>> ReadExpectedTsv(const std::filesystem::path& tsv) {
+std::vector<std::vector<std::string>> ReadExpectedTsv(const std::filesystem::path& tsv,
+                                                      std::size_t fields) {
     std::vector<std::vector<std::string>> rows;
     std::ifstream in(tsv);
     std::string line;
@@ -17,7 +18,7 @@ std::vector<std::vector<std::string>> ReadExpectedTsv(const std::filesystem::pat
         std::string field;
         while (std::getline(s, field, '\t'))
             f.push_back(field);
-        f.resize(8);
+        f.resize(fields);
         rows.push_back(std::move(f));
     }
     return rows;

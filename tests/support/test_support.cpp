@@ -171,4 +171,11 @@ std::string CommandOutput(const std::string& command) {
     return output;
 }
 
+std::vector<int> Concat(std::initializer_list<std::vector<int>> parts) {
+    std::vector<int> out;
+    for (const auto& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
 } // namespace testing_support

@@ -7,6 +7,7 @@
 
 #include <deque>
 #include <filesystem>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -99,6 +100,9 @@ struct SimBlock {
 
 // What a shell command prints (standard output and error), "" when it cannot run.
 std::string CommandOutput(const std::string& command);
+
+// The step numbers of several stretches of a walk, one after the other.
+std::vector<int> Concat(std::initializer_list<std::vector<int>> parts);
 
 } // namespace testing_support
 

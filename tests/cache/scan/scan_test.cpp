@@ -193,17 +193,6 @@ TEST(CacheScan, AnEmptyOrMissingCacheEmptiesTheListAndClosesHandleZero) {
     EXPECT_EQ(closed, (std::vector<std::uint32_t>{0, 0}));
 }
 
-namespace {
-
-std::vector<int> concat(std::initializer_list<std::vector<int>> parts) {
-    std::vector<int> out;
-    for (const auto& p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
-} // namespace
-
 TEST(CacheScan, StepsInOrderForBothCopiesAndWhereEachFailureGoesOn) {
     testdata::IndexBuilder b;
     b.add(entry("http://a/1.jpg", "1.jpg"));  // first entry, kept
@@ -223,8 +212,8 @@ TEST(CacheScan, StepsInOrderForBothCopiesAndWhereEachFailureGoesOn) {
     const std::vector<int> row = {174, 176, 178, 180, 182, 184, 186, 188};
     const std::vector<int> start = {100, 102};
     const std::vector<int> end = {146, 148, 190, 192};
-    const std::vector<int> normal =
-        concat({start, firstHead, firstRow, next, ext, next, ext, row, next, next, noExt, end});
+    const std::vector<int> normal = testing_support::Concat(
+        {start, firstHead, firstRow, next, ext, next, ext, row, next, next, noExt, end});
 
     struct Case {
         int failing;
@@ -236,29 +225,32 @@ TEST(CacheScan, StepsInOrderForBothCopiesAndWhereEachFailureGoesOn) {
         {-1, normal, kept},
         // The cookie test fails: the entry is skipped.
         {114,
-         concat({start, {106, 108, 110, 114}, next, ext, next, ext, row, next, next, noExt, end}),
+         testing_support::Concat(
+             {start, {106, 108, 110, 114}, next, ext, next, ext, row, next, next, noExt, end}),
          {"http://a/3.gif"}},
         {160,
-         concat({start, firstHead, firstRow, next, next, next, next, end}),
+         testing_support::Concat({start, firstHead, firstRow, next, next, next, next, end}),
          {"http://a/1.jpg"}},
         // The "." test fails: the last piece is taken (the whole path); no box admits it.
-        {164, concat({start, firstHead, firstRow, next, ext, next, ext, row, next, next, ext, end}),
+        {164,
+         testing_support::Concat(
+             {start, firstHead, firstRow, next, ext, next, ext, row, next, next, ext, end}),
          kept},
         // No fill: each later entry is stepped past, never read from the previous record.
         {154,
-         concat({start,
-                 firstHead,
-                 firstRow,
-                 {146, 148, 152, 154, 156},
-                 {146, 148, 152, 154, 156},
-                 {146, 148, 152, 154, 156},
-                 {146, 148, 152, 154, 156},
-                 end}),
+         testing_support::Concat({start,
+                                  firstHead,
+                                  firstRow,
+                                  {146, 148, 152, 154, 156},
+                                  {146, 148, 152, 154, 156},
+                                  {146, 148, 152, 154, 156},
+                                  {146, 148, 152, 154, 156},
+                                  end}),
          {"http://a/1.jpg"}},
         // The filter fails: the row is built.
         {172,
-         concat({start, firstHead, firstRow, next, ext, row, next, ext, row, next, next, noExt, row,
-                 end}),
+         testing_support::Concat({start, firstHead, firstRow, next, ext, row, next, ext, row, next,
+                                  next, noExt, row, end}),
          {"http://a/1.jpg", "http://a/2.txt", "http://a/3.gif", "http://a/noext"}},
     };
     for (const Case& c : cases) {

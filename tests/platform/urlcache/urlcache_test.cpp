@@ -1,3 +1,4 @@
+#include "expected_tsv.h"
 #include "index_builder.h"
 #include "platform/base/codepage.h"
 #include "platform/base/memory.h"
@@ -132,6 +133,16 @@ TEST(UrlCacheLocator, ReadsTheCacheFolderFromTheRegistryAsWineDoes) {
               "%USERPROFILE%\\Caches\\Web");
     EXPECT_FALSE(urlcache::ReadRegistryString(
         reg, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", "Cache"));
+    // Wine writes each UTF-16 unit outside ASCII as \xNNNN; a pair of them is one character.
+    const std::pair<std::string, std::string> escapes[] = {
+        {"\\x141\\x00f3d\\x17a", "\u0141\u00f3d\u017a"}, // Łódź
+        {"\\xd83d\\xde00", "\U0001F600"},                // a surrogate pair
+        {"a\\xd83db", "a\uFFFDb"},                       // a lone high surrogate
+        {"\\\\ \\\" \\n", "\\ \" \n"},
+    };
+    for (const auto& [stored, meant] : escapes)
+        EXPECT_EQ(urlcache::ReadRegistryString("[K]\n\"V\"=\"" + stored + "\"\n", "K", "V"), meant)
+            << stored;
 
     ScratchFolder p;
     std::ofstream(p.path() / "user.reg") << reg;
@@ -154,17 +165,7 @@ TEST(UrlCacheEnumeration, WineFixtureGivesWhatWinesOwnEnumerationGave) {
         std::string url, local, sizeLow, sizeHigh;
     };
     std::vector<Row> expected;
-    std::ifstream in(root + "/expected.tsv");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#')
-            continue;
-        std::vector<std::string> cols;
-        std::stringstream ss(line);
-        std::string col;
-        while (std::getline(ss, col, '\t'))
-            cols.push_back(col);
-        ASSERT_GE(cols.size(), 4u);
+    for (const auto& cols : testdata::ReadExpectedTsv(root + "/expected.tsv", 4)) {
         // Wine lists the cookie and history containers too; a null pattern means content.
         if (cols[0].rfind("Cookie:", 0) == 0 || cols[0].rfind("Visited:", 0) == 0)
             continue;
