@@ -1,6 +1,7 @@
 // How long a click on a row holding a 4000 x 3000 JPEG takes until the picture is in the
 // preview window and painted.
 #include "app/window/form1.h"
+#include "cache/scan/commands.h"
 #include "preview/window/form2.h"
 
 #include <QApplication>

@@ -1,4 +1,5 @@
 #include "app/window/form1.h"
+#include "cache/scan/commands.h"
 
 #include "app/core/settings_store.h"
 #include "app/core/shell_utils.h"

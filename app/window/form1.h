@@ -3,6 +3,7 @@
 
 #include "app/window/found_file_model.h"
 #include "app/window/skin.h"
+#include "cache/scan/commands.h"
 #include "cache/scan/found_file_list.h"
 #include "cache/scan/retrieve.h"
 #include "cache/scan/url_cache.h"

@@ -1,5 +1,5 @@
+#include "cache/scan/commands.h"
 #include "app/guard/guard.h"
-#include "cache/scan/url_cache.h"
 
 namespace cache {
 namespace {
@@ -21,6 +21,15 @@ void setEveryTick(FoundFileList& list, const char* tag, bool ticked) {
 }
 
 } // namespace
+
+void PushButton1_Click(FoundFileList& list, const FileTypeSwitches& boxes, PointerTarget& window,
+                       const CacheSelection& selection) {
+    app::Guard g("in Orrery2021/08/31.Form1.PushButton1_Click ");
+    g.step(100, [&] { window.setMousePointer(MousePointerCode::Hourglass); });
+    // The WinINet scan, then the browser caches, each reporting its own failures.
+    g.step(102, [&] { RetrieveAll(list, boxes, selection); });
+    g.step(104, [&] { window.setMousePointer(MousePointerCode::Default); });
+}
 
 void PushButton5_Click(FoundFileList& list) {
     setEveryTick(list, "in Orrery2021/08/31.Form1.PushButton5_Click ", true);

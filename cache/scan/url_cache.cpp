@@ -4,7 +4,6 @@
 
 #include "app/guard/guard.h"
 #include "cache/scan/memory_block.h"
-#include "cache/scan/retrieve.h"
 #include "platform/urlcache/urlcache.h"
 
 #include <cstdint>
@@ -204,15 +203,6 @@ void getIECache(FoundFileList& list, const FileTypeSwitches& boxes) {
 
     g.step(190, [&] { platform::FindCloseUrlCache(handle); });
     g.step(192, [&] { buffer.reset(); });
-}
-
-void PushButton1_Click(FoundFileList& list, const FileTypeSwitches& boxes, PointerTarget& window,
-                       const CacheSelection& selection) {
-    app::Guard g("in Orrery2021/08/31.Form1.PushButton1_Click ");
-    g.step(100, [&] { window.setMousePointer(MousePointerCode::Hourglass); });
-    // The WinINet scan, then the browser caches, each reporting its own failures.
-    g.step(102, [&] { RetrieveAll(list, boxes, selection); });
-    g.step(104, [&] { window.setMousePointer(MousePointerCode::Default); });
 }
 
 } // namespace cache

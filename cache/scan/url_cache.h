@@ -27,24 +27,4 @@ struct FileTypeFilter {
 // extension a ticked box admits. Reports its own failures and always returns.
 void getIECache(FoundFileList& list, const FileTypeSwitches& boxes);
 
-// The main window's pointer codes: the arrow, the hourglass, and the custom pointer (the
-// hand over the buttons).
-enum MousePointerCode : int { Default = 0, Hourglass = 11, Custom = 99 };
-
-// The main window's pointer, set by MousePointerCode.
-class PointerTarget {
-  public:
-    virtual ~PointerTarget() = default;
-    virtual void setMousePointer(int code) = 0;
-};
-
-// "Start Retrieving Cached Files".
-// The folders the user named (none: the current user's own caches) decide what is read.
-struct CacheSelection;
-void PushButton1_Click(FoundFileList& list, const FileTypeSwitches& boxes, PointerTarget& window,
-                       const CacheSelection& selection);
-// "Select All Items" and "Deselect All Items".
-void PushButton5_Click(FoundFileList& list);
-void PushButton6_Click(FoundFileList& list);
-
 } // namespace cache

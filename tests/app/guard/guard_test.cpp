@@ -1,4 +1,5 @@
 #include "app/guard/guard.h"
+#include "cache/scan/commands.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>

@@ -2,6 +2,7 @@
 // entry file, and the command line agreeing with the window's list.
 #include "app/window/form1.h"
 #include "browser_fixture.h"
+#include "cache/scan/commands.h"
 #include "cli/command_line.h"
 #include "platform/base/settings.h"
 #include "platform/qt/qt_settings_backend.h"

@@ -1,5 +1,6 @@
 #include "app/core/shell_utils.h"
 #include "app/window/form1.h"
+#include "cache/scan/commands.h"
 #include "index_builder.h"
 #include "platform/base/settings.h"
 #include "platform/qt/qt_settings_backend.h"

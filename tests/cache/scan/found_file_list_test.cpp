@@ -1,3 +1,4 @@
+#include "cache/scan/commands.h"
 #include "cache/scan/found_file_list.h"
 #include "cache/scan/url_cache.h"
 #include "platform/base/collation.h"

@@ -1,3 +1,4 @@
+#include "cache/scan/commands.h"
 #include "cache/scan/retrieve.h"
 #include "cache/scan/url_cache.h"
 #include "index_builder.h"
