@@ -129,20 +129,10 @@ RetrieveReport RetrieveAll(FoundFileList& list, const FileTypeSwitches& boxes,
 
     // The WinINet cache first, through the scan exactly as it always ran. Named folders
     // replace the Wine prefix as its source.
-    if (!selection.folders.empty()) {
-        std::vector<platform::UrlCacheSource> sources;
-        for (const auto& index : caches.urlCacheIndexes)
-            sources.push_back({index, FolderOf(index)});
-        platform::SetUrlCacheSources(std::move(sources));
-    }
-    struct RestoreSources {
-        bool set;
-        ~RestoreSources() {
-            if (set)
-                platform::SetUrlCacheSources(std::nullopt);
-        }
-    } restore{!selection.folders.empty()};
-    getIECache(list, boxes);
+    platform::UrlCacheSources named;
+    for (const auto& index : caches.urlCacheIndexes)
+        named.push_back({index, FolderOf(index)});
+    getIECache(list, boxes, selection.folders.empty() ? nullptr : &named);
     if (progress)
         progress(list.count());
 

@@ -72,7 +72,8 @@ bool FileTypeFilter::admits(const std::string& extension, const FileTypeSwitches
     return jpg || bmp || gif || png || ico || video || webp;
 }
 
-void getIECache(FoundFileList& list, const FileTypeSwitches& boxes) {
+void getIECache(FoundFileList& list, const FileTypeSwitches& boxes,
+                const std::vector<platform::UrlCacheSource>* sources) {
     app::Guard g(kScanTag);
     std::int32_t entrySize = 0;
     std::uint32_t handle = 0;
@@ -121,20 +122,21 @@ void getIECache(FoundFileList& list, const FileTypeSwitches& boxes) {
     };
 
     g.step(100, [&] { list.clear(); });
-    g.step(102, [&] { platform::FindFirstUrlCacheEntryA(nullptr, 0, &entrySize); });
+    g.step(102, [&] { platform::FindFirstUrlCacheEntryA(nullptr, 0, &entrySize, sources); });
     if (entrySize >= 1) { // line 104
         bool skipped = false;
         g.step(106, [&] {
             allocate();
             if (bufferHandle() == 0) {
                 // No memory for this entry: step past it rather than stop the walk.
-                handle = platform::FindFirstUrlCacheEntrySkipA();
+                handle = platform::FindFirstUrlCacheEntrySkipA(sources);
                 skipped = true;
             }
         });
         if (!skipped) {
             g.step(108, [&] {
-                handle = platform::FindFirstUrlCacheEntryA(nullptr, bufferHandle(), &entrySize);
+                handle =
+                    platform::FindFirstUrlCacheEntryA(nullptr, bufferHandle(), &entrySize, sources);
             });
             g.step(110, copyRecord);
             if (rec.lpszSourceUrlName != 0) { // line 112

@@ -4,6 +4,11 @@
 #include "cache/scan/found_file_list.h"
 
 #include <string>
+#include <vector>
+
+namespace platform {
+struct UrlCacheSource;
+}
 
 namespace cache {
 
@@ -24,7 +29,9 @@ struct FileTypeFilter {
 };
 
 // Empties the list and appends one ticked row per cache entry whose local file has an
-// extension a ticked box admits. Reports its own failures and always returns.
-void getIECache(FoundFileList& list, const FileTypeSwitches& boxes);
+// extension a ticked box admits. Reports its own failures and always returns. `sources` are
+// the index files of the folders the user named; null reads the current user's cache.
+void getIECache(FoundFileList& list, const FileTypeSwitches& boxes,
+                const std::vector<platform::UrlCacheSource>* sources = nullptr);
 
 } // namespace cache

@@ -52,11 +52,17 @@ struct ProbeSnapshot {
     Entries entries;
 };
 
+// The process's open enumerations, as Windows keeps them for a process: the handles, and
+// what the last size probe read.
+struct EnumerationTable {
+    std::map<std::uint32_t, Enumeration> open;
+    std::uint32_t nextHandle = 1;
+    std::optional<ProbeSnapshot> probed;
+};
+EnumerationTable g_table;
+
+// Test seams.
 UrlCacheLocator g_locator;
-std::optional<std::vector<UrlCacheSource>> g_sources;
-std::map<std::uint32_t, Enumeration> g_enumerations;
-std::uint32_t g_nextHandle = 1;
-std::optional<ProbeSnapshot> g_probed;
 std::function<void(std::uint32_t)> g_closeObserver;
 
 // Reads the whole index once, read-only; the cache's own writer may change it meanwhile,
@@ -95,19 +101,19 @@ std::optional<FileState> currentState(const std::string& path) {
 }
 
 // The indexes to read: the ones named for this retrieve, else the located one.
-std::vector<UrlCacheSource> currentSources() {
-    if (g_sources)
-        return *g_sources;
-    std::vector<UrlCacheSource> sources;
+UrlCacheSources currentSources(const UrlCacheSources* named) {
+    if (named)
+        return *named;
+    UrlCacheSources sources;
     if (auto source = LocateUrlCache())
         sources.push_back(std::move(*source));
     return sources;
 }
 
-Entries loadEntries(FileStates& states) {
+Entries loadEntries(FileStates& states, const UrlCacheSources* named) {
     Entries out;
     states.clear();
-    for (const auto& source : currentSources()) {
+    for (const auto& source : currentSources(named)) {
         FileState state;
         const auto bytes = readWholeFile(source.indexFile, state);
         states.push_back(state);
@@ -133,8 +139,8 @@ Entries loadEntries(FileStates& states) {
     return out;
 }
 
-bool unchangedSince(const FileStates& states) {
-    const auto sources = currentSources();
+bool unchangedSince(const FileStates& states, const UrlCacheSources* named) {
+    const auto sources = currentSources(named);
     if (sources.empty() || sources.size() != states.size())
         return false;
     for (std::size_t i = 0; i < sources.size(); ++i)
@@ -214,32 +220,32 @@ bool probeOrFill(const Entry* e, Address buffer, std::int32_t* size) {
 
 // The entries of the index: what the last probe read when the file has not changed since,
 // else a fresh read.
-Entries takeEntries(FileStates& state) {
+Entries takeEntries(FileStates& state, const UrlCacheSources* named) {
     Entries entries;
-    if (g_probed && unchangedSince(g_probed->state)) {
-        entries = std::move(g_probed->entries);
-        state = g_probed->state;
+    if (g_table.probed && unchangedSince(g_table.probed->state, named)) {
+        entries = std::move(g_table.probed->entries);
+        state = g_table.probed->state;
     } else {
-        entries = loadEntries(state);
+        entries = loadEntries(state, named);
     }
-    g_probed.reset();
+    g_table.probed.reset();
     return entries;
 }
 
 // Registers an enumeration positioned after its first entry; returns its handle.
 std::uint32_t openEnumeration(Enumeration en) {
     en.next = 1;
-    const std::uint32_t handle = g_nextHandle++;
-    if (g_nextHandle == 0)
-        g_nextHandle = 1;
-    g_enumerations.emplace(handle, std::move(en));
+    const std::uint32_t handle = g_table.nextHandle++;
+    if (g_table.nextHandle == 0)
+        g_table.nextHandle = 1;
+    g_table.open.emplace(handle, std::move(en));
     return handle;
 }
 
 } // namespace
 
 std::uint32_t FindFirstUrlCacheEntryA(const char* searchPattern, Address entryInfo,
-                                      std::int32_t* entryInfoSize) {
+                                      std::int32_t* entryInfoSize, const UrlCacheSources* sources) {
     // A null or empty pattern means the content entries; other containers are not read.
     if (searchPattern && *searchPattern) {
         if (entryInfoSize)
@@ -247,19 +253,19 @@ std::uint32_t FindFirstUrlCacheEntryA(const char* searchPattern, Address entryIn
         return 0;
     }
     FileStates state;
-    Enumeration en{takeEntries(state)};
+    Enumeration en{takeEntries(state, sources)};
     const Entry* first = en.entries.list.empty() ? nullptr : &en.entries.list.front();
     if (!probeOrFill(first, entryInfo, entryInfoSize)) {
         if (first)
-            g_probed = ProbeSnapshot{state, std::move(en.entries)};
+            g_table.probed = ProbeSnapshot{state, std::move(en.entries)};
         return 0;
     }
     return openEnumeration(std::move(en));
 }
 
 bool FindNextUrlCacheEntryA(std::uint32_t handle, Address entryInfo, std::int32_t* entryInfoSize) {
-    auto it = g_enumerations.find(handle);
-    if (it == g_enumerations.end())
+    auto it = g_table.open.find(handle);
+    if (it == g_table.open.end())
         return false;
     Enumeration& en = it->second;
     const Entry* e = en.next < en.entries.list.size() ? &en.entries.list[en.next] : nullptr;
@@ -272,13 +278,13 @@ bool FindNextUrlCacheEntryA(std::uint32_t handle, Address entryInfo, std::int32_
 bool FindCloseUrlCache(std::uint32_t handle) {
     if (g_closeObserver)
         g_closeObserver(handle);
-    return g_enumerations.erase(handle) != 0;
+    return g_table.open.erase(handle) != 0;
 }
 
 std::string UrlCacheFolderPrefix(std::uint32_t handle) {
     // The entry last filled is the one before the enumeration's position.
-    const auto it = g_enumerations.find(handle);
-    if (it == g_enumerations.end() || it->second.next == 0 ||
+    const auto it = g_table.open.find(handle);
+    if (it == g_table.open.end() || it->second.next == 0 ||
         it->second.next > it->second.entries.list.size())
         return {};
     const auto& folder = it->second.entries.list[it->second.next - 1].folder;
@@ -291,17 +297,17 @@ void SetUrlCacheCloseObserver(std::function<void(std::uint32_t)> observer) {
     g_closeObserver = std::move(observer);
 }
 
-std::uint32_t FindFirstUrlCacheEntrySkipA() {
+std::uint32_t FindFirstUrlCacheEntrySkipA(const UrlCacheSources* sources) {
     FileStates state;
-    Enumeration en{takeEntries(state)};
+    Enumeration en{takeEntries(state, sources)};
     if (en.entries.list.empty())
         return 0;
     return openEnumeration(std::move(en));
 }
 
 bool SkipUrlCacheEntry(std::uint32_t handle) {
-    auto it = g_enumerations.find(handle);
-    if (it == g_enumerations.end() || it->second.next >= it->second.entries.list.size())
+    auto it = g_table.open.find(handle);
+    if (it == g_table.open.end() || it->second.next >= it->second.entries.list.size())
         return false;
     ++it->second.next;
     return true;
@@ -309,11 +315,6 @@ bool SkipUrlCacheEntry(std::uint32_t handle) {
 
 void SetUrlCacheLocator(UrlCacheLocator locator) {
     g_locator = std::move(locator);
-}
-
-void SetUrlCacheSources(std::optional<std::vector<UrlCacheSource>> sources) {
-    g_sources = std::move(sources);
-    g_probed.reset();
 }
 
 std::optional<UrlCacheSource> LocateUrlCache() {
@@ -329,7 +330,7 @@ std::optional<UrlCacheSource> LocateUrlCache() {
 }
 
 std::size_t OpenUrlCacheEnumerations() {
-    return g_enumerations.size();
+    return g_table.open.size();
 }
 
 } // namespace platform

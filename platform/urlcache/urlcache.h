@@ -37,9 +37,20 @@ struct INTERNET_CACHE_ENTRY_INFOA {
 };
 static_assert(sizeof(INTERNET_CACHE_ENTRY_INFOA) == 80);
 
-// Returns an enumeration handle (non-zero) after a successful fill, else 0.
+// Where the index lives. By default: the content cache of $WINEPREFIX (else ~/.wine).
+struct UrlCacheSource {
+    std::string indexFile;
+    std::string containerFolder; // file-system path (bytes); the local file names start with it
+};
+// Index files named by the user, read one after the other as one enumeration in place of
+// the located one.
+using UrlCacheSources = std::vector<UrlCacheSource>;
+
+// Returns an enumeration handle (non-zero) after a successful fill, else 0. `sources`, when
+// given, are the indexes the user named; null reads the located cache, as Windows does.
 std::uint32_t FindFirstUrlCacheEntryA(const char* searchPattern, Address entryInfo,
-                                      std::int32_t* entryInfoSize);
+                                      std::int32_t* entryInfoSize,
+                                      const UrlCacheSources* sources = nullptr);
 bool FindNextUrlCacheEntryA(std::uint32_t handle, Address entryInfo, std::int32_t* entryInfoSize);
 bool FindCloseUrlCache(std::uint32_t handle);
 
@@ -51,19 +62,11 @@ std::string UrlCacheFolderPrefix(std::uint32_t handle);
 // When no buffer can be had for an entry, the walk can still step past it: the first
 // opens an enumeration already past the first entry, the second advances one entry.
 // Both return 0/false when there is nothing to step over.
-std::uint32_t FindFirstUrlCacheEntrySkipA();
+std::uint32_t FindFirstUrlCacheEntrySkipA(const UrlCacheSources* sources = nullptr);
 bool SkipUrlCacheEntry(std::uint32_t handle);
 
-// Where the index lives. By default: the content cache of $WINEPREFIX (else ~/.wine).
-struct UrlCacheSource {
-    std::string indexFile;
-    std::string containerFolder; // file-system path (bytes); the local file names start with it
-};
 using UrlCacheLocator = std::function<std::optional<UrlCacheSource>()>;
-void SetUrlCacheLocator(UrlCacheLocator locator); // empty: back to the default
-// Index files named by the user, read one after the other as one enumeration, in place of
-// the located one (nothing: back to the locator).
-void SetUrlCacheSources(std::optional<std::vector<UrlCacheSource>> sources);
+void SetUrlCacheLocator(UrlCacheLocator locator); // for tests; empty: back to the default
 std::optional<UrlCacheSource> LocateUrlCache();
 
 std::size_t OpenUrlCacheEnumerations(); // for tests: handles not yet closed
