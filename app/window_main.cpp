@@ -5,6 +5,7 @@
 #include "app/guard.h"
 #include "app/message_box_reporter.h"
 #include "app/platform_choice.h"
+#include "platform/files.h"
 #include "platform/messages.h"
 #include "platform/qt/qt_dialogs.h"
 #include "platform/qt/qt_settings_backend.h"
@@ -24,6 +25,8 @@ int main(int argc, char* argv[]) {
     if (!platform.empty())
         qputenv("QT_QPA_PLATFORM", platform.c_str());
     QApplication application(argc, argv);
+    // Closing the terminal, Ctrl-C or a kill in the middle of a save leaves no temporary file.
+    platform::RemoveTemporaryFilesOnSignal();
     platform::QtSettingsBackend settings;
     platform::setSettingsBackend(&settings);
     platform::QtDialogs dialogs;
