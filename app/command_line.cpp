@@ -345,15 +345,20 @@ int RunCommandLine(const CommandLine& command, CommandStreams streams) {
     const cache::RetrieveReport report =
         cache::RetrieveAll(list, boxes, cache::CacheSelection{command.folders},
                            [&](std::size_t entries) { progress.entries(entries); });
+    progress.finish();
     for (const auto& p : report.problems)
         streams.err << "tamberlin: " << p.folder << ": " << p.reason << "\n";
+    // A named folder of which nothing could be read is not an empty one: what the others
+    // hold is still listed or saved, and the status says it.
+    for (const auto& folder : report.unreadableFolders)
+        streams.err << "tamberlin: " << folder << ": nothing in it could be read\n";
+    const int status = report.unreadableFolders.empty() ? kExitOk : kExitUsage;
 
     if (command.mode == CommandMode::List) {
-        progress.finish();
         PrintList(list, command.json, streams.out);
-        return kExitOk;
+        return status;
     }
-    return SaveAll(list, command.saveFolder, streams, progress);
+    return std::max(status, SaveAll(list, command.saveFolder, streams, progress));
 }
 
 std::string UsageText() {
