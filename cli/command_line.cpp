@@ -344,15 +344,20 @@ int RunCommandLine(const CommandLine& command, CommandStreams streams) {
     const cache::RetrieveReport report =
         cache::RetrieveAll(list, boxes, cache::CacheSelection{command.folders},
                            [&](std::size_t entries) { progress.entries(entries); });
+    progress.finish();
     for (const auto& p : report.problems)
         streams.err << "tamberlin: " << p.folder << ": " << p.reason << "\n";
+    // A named folder of which nothing could be read is not an empty one: what the others
+    // hold is still listed or saved, and the status says it.
+    for (const auto& folder : report.unreadableFolders)
+        streams.err << "tamberlin: " << folder << ": nothing in it could be read\n";
+    const int status = report.unreadableFolders.empty() ? kExitOk : kExitUsage;
 
     if (command.mode == CommandMode::List) {
-        progress.finish();
         PrintList(list, command.json, streams.out);
-        return kExitOk;
+        return status;
     }
-    return SaveAll(list, command.saveFolder, streams, progress);
+    return std::max(status, SaveAll(list, command.saveFolder, streams, progress));
 }
 
 std::string UsageText() {
@@ -391,7 +396,29 @@ std::string VersionText() {
 std::string TsvField(const std::string& text) {
     std::string out;
     out.reserve(text.size());
-    for (const char c : text) {
+    // Every other control character (C0, DEL, C1) is written as \xHH, one per byte: raw, an
+    // escape sequence from a URL would reach the terminal. A C1 control counts whether it
+    // comes as UTF-8 (C2 80 to C2 9F) or as a lone byte of another encoding.
+    const auto hex = [&](unsigned char byte) {
+        char buf[5];
+        std::snprintf(buf, sizeof buf, "\\x%02x", static_cast<unsigned>(byte));
+        out += buf;
+    };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x80) {
+            const platform::Utf8Decoded d = platform::DecodeUtf8(text, i);
+            const bool valid = d.length > 1;
+            if (valid ? d.codePoint <= 0x9F : byte <= 0x9F) {
+                for (std::size_t k = 0; k < d.length; ++k)
+                    hex(static_cast<unsigned char>(text[i + k]));
+            } else {
+                out.append(text, i, d.length);
+            }
+            i += d.length - 1;
+            continue;
+        }
         switch (c) {
         case '\\':
             out += "\\\\";
@@ -406,7 +433,10 @@ std::string TsvField(const std::string& text) {
             out += "\\r";
             break;
         default:
-            out += c;
+            if (byte < 0x20 || byte == 0x7F)
+                hex(byte);
+            else
+                out += c;
         }
     }
     return out;

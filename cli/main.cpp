@@ -2,6 +2,7 @@
 // separate executable beside this one, so that listing and saving from a script never load
 // the window libraries and run where there is no display.
 #include "cli/command_line.h"
+#include "platform/base/files.h"
 #include "platform/base/process.h"
 
 #include <iostream>
@@ -11,9 +12,12 @@
 int main(int argc, char* argv[]) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     const app::CommandLine command = app::ParseCommandLine(arguments);
-    if (app::WantsCommandLine(command))
+    if (app::WantsCommandLine(command)) {
+        // Ctrl-C or a kill in the middle of --save leaves no temporary file behind.
+        platform::RemoveTemporaryFilesOnSignal();
         return app::RunCommandLine(command,
                                    {std::cout, std::cerr, platform::StandardErrorIsTerminal()});
+    }
     const std::string error = platform::ReplaceWithProgramBeside("tamberlin-window", arguments);
     std::cerr << "tamberlin: cannot start the window: " << error << "\n";
     return app::kExitUsage;

@@ -22,7 +22,8 @@ class SaveWindow {
 void PushButton3_Click(cache::FoundFileList& list, SaveWindow& window);
 
 // Saves one row into a folder (ending in the separator) under the row's file name: a file
-// that was there before is replaced; a name this walk already wrote gets " (2)", " (3)"...
+// that was there before is replaced; a name this walk already wrote, in any letter case,
+// gets " (2)", " (3)"... usedTargets holds the targets written, as FoldNameCase gives them.
 // The command line's --save and the button share it.
 struct RowSaveResult {
     bool saved = false;
@@ -32,7 +33,11 @@ struct RowSaveResult {
 RowSaveResult SaveFoundFile(const cache::FoundFile& row, const std::string& folder,
                             std::set<std::string>& usedTargets);
 
-// "name (2).ext" style names for the second and later file of one name in one walk.
+// "name (2).ext" style names for the second and later file of one name in one walk. The
+// name's stem is shortened, between characters, so that the result fits 255 bytes.
 std::string NumberedName(const std::string& fileName, int number);
+// A name as the walk compares it with the names it already wrote: letters folded to small
+// ones (ASCII, Latin-1 and Latin Extended-A; other scripts are compared as they are).
+std::string FoldNameCase(const std::string& name);
 
 } // namespace save

@@ -5,6 +5,7 @@
 #include "app/guard_qt/message_box_reporter.h"
 #include "app/window/form1.h"
 #include "cli/command_line.h"
+#include "platform/base/files.h"
 #include "platform/base/messages.h"
 #include "platform/base/settings.h"
 #include "platform/qt/qt_dialogs.h"
@@ -24,6 +25,8 @@ int main(int argc, char* argv[]) {
     if (!platform.empty())
         qputenv("QT_QPA_PLATFORM", platform.c_str());
     QApplication application(argc, argv);
+    // Closing the terminal, Ctrl-C or a kill in the middle of a save leaves no temporary file.
+    platform::RemoveTemporaryFilesOnSignal();
     platform::QtSettingsBackend settings;
     platform::setSettingsBackend(&settings);
     platform::QtDialogs dialogs;

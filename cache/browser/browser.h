@@ -63,6 +63,12 @@ struct BrowserFile {
     BodyLocation body;
 };
 
+// Something in a cache that could not be read, named for the user.
+struct ScanProblem {
+    std::string path;   // the folder or entry file
+    std::string reason; // why, in words ("cannot be read (Permission denied)", "damaged")
+};
+
 struct ScanStats {
     std::size_t entries = 0;    // entry files looked at
     std::size_t listed = 0;     // rows returned
@@ -70,10 +76,14 @@ struct ScanStats {
     std::size_t partial = 0;    // a response whose stored body is incomplete
     std::size_t duplicates = 0; // the same URL and body again (another partition)
     bool unsupported = false;   // the folder holds a cache format we do not read
+    // The folders and entries that could not be read, each named. A reader that only counts
+    // its unreadable entries leaves this empty; they are then told by their number.
+    std::vector<ScanProblem> problems;
 };
 
-// Reads one cache folder. A bad entry is counted and skipped, never thrown; a folder that
-// cannot be listed gives an empty result. Rows come in the order of the entry file names.
+// Reads one cache folder. A bad entry is counted, named in stats->problems and skipped, never
+// thrown; a folder that cannot be listed gives an empty result and a problem naming it. Rows
+// come in the order of the entry file names.
 std::vector<BrowserFile> ScanCacheFolder(const CacheFolder& folder, ScanStats* stats = nullptr);
 
 // The current user's caches, from the home folder and the XDG folders (the values of $HOME,

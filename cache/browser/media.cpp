@@ -127,12 +127,12 @@ std::string PercentDecode(std::string_view s) {
     return out;
 }
 
-// The length of the valid UTF-8 sequence starting at s[i], or 0.
-std::size_t Utf8Length(std::string_view s, std::size_t i) {
+// The length of the valid UTF-8 sequence starting at s[i], or 0; its code point in `cp`.
+std::size_t Utf8Length(std::string_view s, std::size_t i, std::uint32_t& cp) {
     const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
     const unsigned char c = b(i);
     std::size_t n;
-    std::uint32_t cp;
+    cp = c;
     if (c < 0x80)
         return 1;
     if (c >= 0xC2 && c <= 0xDF) {
@@ -158,6 +158,24 @@ std::size_t Utf8Length(std::string_view s, std::size_t i) {
         (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
         return 0;
     return n;
+}
+
+// Characters that show nothing themselves but change how the text around them looks: the
+// bidirectional controls (which can make "gpj.exe" read as "exe.jpg"), zero-width characters
+// and every other format character (Unicode general category Cf).
+bool IsFormatCharacter(std::uint32_t cp) {
+    static constexpr std::array<std::pair<std::uint32_t, std::uint32_t>, 21> kFormat = {{
+        {0xAD, 0xAD},       {0x600, 0x605},     {0x61C, 0x61C},     {0x6DD, 0x6DD},
+        {0x70F, 0x70F},     {0x890, 0x891},     {0x8E2, 0x8E2},     {0x180E, 0x180E},
+        {0x200B, 0x200F},   {0x202A, 0x202E},   {0x2060, 0x2064},   {0x2066, 0x206F},
+        {0xFEFF, 0xFEFF},   {0xFFF9, 0xFFFB},   {0x110BD, 0x110BD}, {0x110CD, 0x110CD},
+        {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A}, {0xE0001, 0xE0001},
+        {0xE0020, 0xE007F},
+    }};
+    for (const auto& [first, last] : kFormat)
+        if (cp >= first && cp <= last)
+            return true;
+    return false;
 }
 
 // Extensions that only say what the server called the resource, not what it is: they are
@@ -192,9 +210,13 @@ std::string MakeFileName(std::string_view url, std::string_view extension,
 
     std::string stem;
     for (std::size_t i = 0; i < decoded.size();) {
-        const std::size_t n = Utf8Length(decoded, i);
-        const unsigned char c = static_cast<unsigned char>(decoded[i]);
-        if (n == 0 || c < 0x20 || c == 0x7F || c == '/' || c == '\\') {
+        std::uint32_t cp = 0;
+        const std::size_t n = Utf8Length(decoded, i, cp);
+        if (n != 0 && IsFormatCharacter(cp)) {
+            i += n; // invisible: dropped rather than shown as '_'
+            continue;
+        }
+        if (n == 0 || cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || cp == '/' || cp == '\\') {
             stem.push_back('_');
             i += n == 0 ? 1 : n;
             continue;

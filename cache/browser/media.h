@@ -18,7 +18,8 @@ bool MayBeText(std::string_view head);
 
 // A safe, recognisable file name for the body of `url`: the last path segment,
 // percent-decoded, with `extension` as its extension; `fallback` when nothing usable remains.
-// At most 255 bytes, valid UTF-8, never "." or "..", no '/', '\\' or control characters.
+// At most 255 bytes, valid UTF-8, never "." or "..", no '/', '\\', control characters (C0, DEL,
+// C1) or format characters (bidirectional controls, zero-width characters: category Cf).
 std::string MakeFileName(std::string_view url, std::string_view extension,
                          std::string_view fallback);
 

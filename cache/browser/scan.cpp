@@ -4,6 +4,8 @@
 #include "cache/browser/media.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -30,15 +32,28 @@ bool IsHex(std::string_view s, bool upper) {
     return true;
 }
 
-// The names in a folder, sorted; empty when it cannot be listed.
-std::vector<std::string> ListNames(const fs::path& folder) {
+// The names in a folder, sorted; empty when it cannot be listed, which a caller that passes
+// `stats` is told of as a problem naming the folder.
+std::vector<std::string> ListNames(const fs::path& folder, ScanStats* stats = nullptr) {
     std::vector<std::string> names;
     std::error_code ec;
     fs::directory_iterator it(folder, ec), end;
     for (; !ec && it != end; it.increment(ec))
         names.push_back(it->path().filename().string());
+    if (ec && stats)
+        stats->problems.push_back({folder.string(), "cannot be read (" + ec.message() + ")"});
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// Opens an entry file; when it cannot be opened, the reason is kept for the user.
+bool OpenEntry(ReadOnlyFile& file, const std::string& path, std::string& reason) {
+    errno = 0;
+    if (file.open(path))
+        return true;
+    reason = errno != 0 ? "cannot be opened (" + std::string(std::strerror(errno)) + ")"
+                        : "is not a regular file";
+    return false;
 }
 
 // Takes `size` bytes from the front of the segments.
@@ -198,11 +213,32 @@ Verdict Evaluate(ParsedEntry& e, CacheKind kind, const std::string& fallbackName
     return Verdict::Listed;
 }
 
-void Count(Verdict v, ParseError error, ScanStats& stats) {
-    if (error != ParseError::None || v == Verdict::Unreadable)
+// Counts the verdict; an entry that could not be read is also named, with why.
+void Count(Verdict v, ParseError error, const std::string& path, const std::string& openFailure,
+           ScanStats& stats) {
+    if (error != ParseError::None || v == Verdict::Unreadable) {
         ++stats.unreadable;
-    else if (v == Verdict::Partial)
+        std::string reason = openFailure;
+        if (reason.empty()) {
+            switch (error) {
+            case ParseError::UnknownVersion:
+                reason = "is in an entry format version Tamberlin does not read";
+                break;
+            case ParseError::Encrypted:
+                reason = "is encrypted";
+                break;
+            case ParseError::Damaged:
+                reason = "is damaged";
+                break;
+            case ParseError::None:
+                reason = "holds a body that could not be read or decoded";
+                break;
+            }
+        }
+        stats.problems.push_back({path, std::move(reason)});
+    } else if (v == Verdict::Partial) {
         ++stats.partial;
+    }
 }
 
 // A 64-bit fingerprint of the stored body, for telling two entries of one URL apart.
@@ -265,14 +301,15 @@ std::vector<BrowserFile> RemoveDuplicates(std::vector<BrowserFile> rows, ScanSta
 void ScanFirefox(const fs::path& cache2, std::vector<BrowserFile>& rows, ScanStats& stats) {
     const fs::path entries = cache2 / "entries";
     ReadOnlyFile file;
-    for (const std::string& name : ListNames(entries)) {
+    for (const std::string& name : ListNames(entries, &stats)) {
         if (name.size() != 40 || !IsHex(name, true))
             continue;
         ++stats.entries;
         const std::string path = (entries / name).string();
         ParsedEntry e;
         ParseError error = ParseError::Damaged;
-        if (file.open(path))
+        std::string openFailure;
+        if (OpenEntry(file, path, openFailure))
             error = ParseFirefoxEntry(file, path, e);
         if (error == ParseError::None)
             Prefetch(file, path, e);
@@ -280,7 +317,7 @@ void ScanFirefox(const fs::path& cache2, std::vector<BrowserFile>& rows, ScanSta
         BrowserFile row;
         const Verdict v = error == ParseError::None ? Evaluate(e, CacheKind::Firefox, name, row)
                                                     : Verdict::Unreadable;
-        Count(v, error, stats);
+        Count(v, error, path, openFailure, stats);
         if (v == Verdict::Listed) {
             row.entryPath = path;
             rows.push_back(std::move(row));
@@ -296,14 +333,14 @@ bool LooksLikeBlockfile(const std::vector<std::string>& names) {
 }
 
 void ScanChromium(fs::path folder, std::vector<BrowserFile>& rows, ScanStats& stats) {
-    std::vector<std::string> names = ListNames(folder);
+    std::vector<std::string> names = ListNames(folder, &stats);
     if (LooksLikeBlockfile(names)) {
         stats.unsupported = true; // the Windows backend: another format altogether
         return;
     }
     if (std::binary_search(names.begin(), names.end(), std::string("Cache_Data"))) {
         folder /= "Cache_Data";
-        names = ListNames(folder);
+        names = ListNames(folder, &stats);
     }
     ReadOnlyFile file, sparse;
     for (const std::string& name : names) {
@@ -313,7 +350,8 @@ void ScanChromium(fs::path folder, std::vector<BrowserFile>& rows, ScanStats& st
         const std::string path = (folder / name).string();
         ParsedEntry e;
         ParseError error = ParseError::Damaged;
-        if (file.open(path))
+        std::string openFailure;
+        if (OpenEntry(file, path, openFailure))
             error = ParseChromiumEntry(file, path, e);
         if (error == ParseError::None)
             Prefetch(file, path, e);
@@ -326,7 +364,7 @@ void ScanChromium(fs::path folder, std::vector<BrowserFile>& rows, ScanStats& st
             const std::string sparsePath = (folder / sparseName).string();
             std::uint64_t reach = 0;
             error = ParseError::Damaged;
-            if (sparse.open(sparsePath))
+            if (OpenEntry(sparse, sparsePath, openFailure))
                 error = ParseChromiumSparse(sparse, sparsePath, e.key, e.body, reach);
             e.storedSize = reach;
             e.firstBytes.clear();
@@ -337,7 +375,7 @@ void ScanChromium(fs::path folder, std::vector<BrowserFile>& rows, ScanStats& st
         BrowserFile row;
         const Verdict v = error == ParseError::None ? Evaluate(e, CacheKind::Chromium, hash, row)
                                                     : Verdict::Unreadable;
-        Count(v, error, stats);
+        Count(v, error, path, openFailure, stats);
         if (v == Verdict::Listed) {
             row.entryPath = path;
             rows.push_back(std::move(row));

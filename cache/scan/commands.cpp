@@ -26,8 +26,9 @@ void PushButton1_Click(FoundFileList& list, const FileTypeSwitches& boxes, Point
                        const CacheSelection& selection) {
     app::Guard g("in Orrery2021/08/31.Form1.PushButton1_Click ");
     g.step(100, [&] { window.setMousePointer(MousePointerCode::Hourglass); });
-    // The WinINet scan, then the browser caches, each reporting its own failures.
-    g.step(102, [&] { RetrieveAll(list, boxes, selection); });
+    // The WinINet scan, then the browser caches, each reporting its own failures and what
+    // it could not read.
+    g.step(102, [&] { ReportUnreadable(RetrieveAll(list, boxes, selection)); });
     g.step(104, [&] { window.setMousePointer(MousePointerCode::Default); });
 }
 

@@ -2,6 +2,7 @@
 #include "platform/base/paths.h"
 
 #include "app/guard/guard.h"
+#include "platform/base/files.h"
 #include "platform/urlcache/urlcache.h"
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <set>
 #include <sys/stat.h>
 
 namespace cache {
@@ -121,34 +123,87 @@ std::vector<FolderProblem> CheckFolders(const std::vector<std::string>& folders)
     return problems;
 }
 
+namespace {
+
+// What one cache gave: nothing at all (a format not read, a folder that could not be
+// listed, every entry unreadable, a scan that failed), or something.
+bool NothingRead(const browser::ScanStats& stats, bool scanned) {
+    return !scanned || stats.unsupported ||
+           (stats.entries == stats.unreadable && (stats.unreadable > 0 || !stats.problems.empty()));
+}
+
+} // namespace
+
 RetrieveReport RetrieveAll(FoundFileList& list, const FileTypeSwitches& boxes,
                            const CacheSelection& selection,
                            const std::function<void(std::size_t entries)>& progress) {
     RetrieveReport report;
-    const CacheSet caches = CachesFor(selection);
+    const std::vector<std::string>& named = selection.folders;
 
     // The WinINet cache first, through the scan exactly as it always ran. Named folders
     // replace the Wine prefix as its source.
-    platform::UrlCacheSources named;
-    for (const auto& index : caches.urlCacheIndexes)
-        named.push_back({index, FolderOf(index)});
-    getIECache(list, boxes, selection.folders.empty() ? nullptr : &named);
+    std::vector<std::vector<std::string>> indexesOf(named.size());
+    std::vector<std::string> indexes;
+    for (std::size_t i = 0; i < named.size(); ++i) {
+        indexesOf[i] = Classify(named[i]).urlCacheIndexes;
+        AppendUnique(indexes, indexesOf[i]);
+    }
+    platform::UrlCacheSources sources;
+    for (const auto& index : indexes)
+        sources.push_back({index, FolderOf(index)});
+    getIECache(list, boxes, named.empty() ? nullptr : &sources);
     if (progress)
         progress(list.count());
+    std::set<std::string> readIndexes;
+    for (const auto& index : indexes) {
+        errno = 0;
+        if (platform::CanOpenExistingFile(index))
+            readIndexes.insert(index);
+        else
+            report.problems.push_back(
+                {index, errno ? std::string("cannot be read (") + std::strerror(errno) + ")"
+                              : std::string("cannot be read")});
+    }
 
-    // Then the browser caches. One failing cache is told once and the rest still read.
+    // Then the browser caches, located and read under their own tag. One failing cache is
+    // told once and the rest still read.
     app::Guard g(kBrowserScanTag);
-    for (const auto& folder : caches.browserCaches) {
+    std::vector<std::vector<browser::CacheFolder>> cachesOf(named.size());
+    std::vector<browser::CacheFolder> caches;
+    g.step(100, [&] {
+        if (named.empty())
+            caches = browser::FindUserCaches(
+                browser::Environment{Env("HOME"), Env("XDG_CACHE_HOME"), Env("XDG_CONFIG_HOME")});
+        for (std::size_t i = 0; i < named.size(); ++i) {
+            cachesOf[i] = Classify(named[i]).browserCaches;
+            AppendUnique(caches, cachesOf[i]);
+        }
+    });
+    std::set<std::string> readCaches;
+    for (const auto& folder : caches) {
         browser::ScanStats stats;
         std::vector<browser::BrowserFile> files;
-        g.step(100, [&] { files = browser::ScanCacheFolder(folder, &stats); });
+        bool scanned = false;
+        g.step(102, [&] {
+            files = browser::ScanCacheFolder(folder, &stats);
+            scanned = true;
+        });
         report.browserEntries += stats.entries;
         report.unreadable += stats.unreadable;
         if (stats.unsupported)
             report.problems.push_back({folder.path,
                                        "a cache format Tamberlin does not read (a Chromium cache "
                                        "copied from Windows uses another format)"});
-        g.step(102, [&] {
+        for (auto& p : stats.problems)
+            report.problems.push_back({std::move(p.path), std::move(p.reason)});
+        if (stats.problems.empty() && stats.unreadable > 0)
+            report.problems.push_back(
+                {folder.path, std::to_string(stats.unreadable) +
+                                  (stats.unreadable == 1 ? " entry" : " entries") +
+                                  " could not be read"});
+        if (!NothingRead(stats, scanned))
+            readCaches.insert(folder.path);
+        g.step(104, [&] {
             for (auto& f : files) {
                 if (!FileTypeFilter::admits(f.extension, boxes))
                     continue;
@@ -164,7 +219,35 @@ RetrieveReport RetrieveAll(FoundFileList& list, const FileTypeSwitches& boxes,
         if (progress)
             progress(list.count() + report.browserEntries);
     }
+
+    // A named folder of which nothing could be read is not an empty one.
+    for (std::size_t i = 0; i < named.size(); ++i) {
+        const bool someIndex =
+            std::any_of(indexesOf[i].begin(), indexesOf[i].end(),
+                        [&](const auto& x) { return readIndexes.count(x) != 0; });
+        const bool someCache =
+            std::any_of(cachesOf[i].begin(), cachesOf[i].end(),
+                        [&](const auto& c) { return readCaches.count(c.path) != 0; });
+        if (!someIndex && !someCache)
+            report.unreadableFolders.push_back(named[i]);
+    }
     return report;
+}
+
+void ReportUnreadable(const RetrieveReport& report) {
+    if (report.problems.empty() && report.unreadableFolders.empty())
+        return;
+    std::string text = "Some browser caches could not be read, so the list may lack files:\n";
+    for (const auto& folder : report.unreadableFolders)
+        text += "\n" + folder + ": nothing in it could be read";
+    constexpr std::size_t kNamed = 5;
+    for (std::size_t i = 0; i < report.problems.size() && i < kNamed; ++i)
+        text += "\n" + report.problems[i].folder + ": " + report.problems[i].reason;
+    if (report.problems.size() > kNamed)
+        text += "\n... and " + std::to_string(report.problems.size() - kNamed) + " more.";
+    // Told once, after the scan, under the tag the browser caches are read under.
+    app::Guard g(kBrowserScanTag);
+    g.step(106, [&] { app::errorReporter().report(text, g.tag(), g.line()); });
 }
 
 } // namespace cache

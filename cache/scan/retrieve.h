@@ -21,7 +21,7 @@ struct CacheSelection {
 };
 
 struct FolderProblem {
-    std::string folder;
+    std::string folder; // the folder, or the file in it, concerned
     std::string reason;
 };
 
@@ -35,17 +35,28 @@ CacheSet CachesFor(const CacheSelection& selection);
 // Each named folder must exist, be readable and hold a cache this program reads.
 std::vector<FolderProblem> CheckFolders(const std::vector<std::string>& folders);
 
+// What Retrieve could not read: a cache that cannot be read is never passed off as empty.
 struct RetrieveReport {
-    std::vector<FolderProblem> problems; // browser caches in a format this program cannot read
-    std::size_t browserEntries = 0;      // entry files looked at in the browser caches
-    std::size_t unreadable = 0;          // of those, entries that could not be read
+    // Each cache folder, index or entry that could not be read, and why; a cache in a format
+    // this program does not read is one of them.
+    std::vector<FolderProblem> problems;
+    // The named folders of which nothing at all could be read.
+    std::vector<std::string> unreadableFolders;
+    std::size_t browserEntries = 0; // entry files looked at in the browser caches
+    std::size_t unreadable = 0;     // of those, entries that could not be read
 };
 
 // Empties the list and fills it: the WinINet rows first (getIECache, as always), then one
-// row per picture or video of the browser caches that a ticked box admits. A browser cache
-// that fails is reported once under its own tag and the others are still read.
+// row per picture or video of the browser caches that a ticked box admits. The browser
+// caches are located and read under their own tag, so that nothing there can change the
+// WinINet part; a browser cache that fails is reported once and the others are still read.
 RetrieveReport RetrieveAll(FoundFileList& list, const FileTypeSwitches& boxes,
                            const CacheSelection& selection,
                            const std::function<void(std::size_t entries)>& progress = {});
+
+// The window's word on what could not be read: one error report under the browser caches'
+// tag naming the folders and entries (the first few, then how many more), none when
+// everything was read.
+void ReportUnreadable(const RetrieveReport& report);
 
 } // namespace cache

@@ -2,9 +2,14 @@
 #include "platform/base/paths.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <pthread.h>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -155,10 +160,131 @@ mode_t newFileMode() {
     return 0666 & ~mask;
 }
 
+// Temporary files that a signal ending the program must not leave behind. The handler may
+// only do what is async-signal-safe, so the paths sit in a fixed table it can read without
+// locks: a slot is claimed (1), filled, then published (2); the handler unlinks published
+// slots only.
+constexpr std::size_t kPendingSlots = 8;
+struct PendingTemporary {
+    std::atomic<int> state{0};
+    char path[PATH_MAX] = {};
+};
+static_assert(std::atomic<int>::is_always_lock_free);
+PendingTemporary g_pending[kPendingSlots];
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+void removePendingThenEnd(int signal) {
+    const int savedErrno = errno;
+    for (auto& slot : g_pending)
+        if (slot.state.load() == 2)
+            ::unlink(slot.path);
+    // The handler was installed to run once (SA_RESETHAND): the signal raised again is
+    // delivered when it returns, with the default action.
+    ::raise(signal);
+    errno = savedErrno;
+}
+
+// Holds off the ending signals while a temporary file and its entry in the table come into
+// being or go away together.
+class EndingSignalsHeld {
+  public:
+    EndingSignalsHeld() {
+        sigset_t set;
+        ::sigemptyset(&set);
+        for (const int sig : kEndingSignals)
+            ::sigaddset(&set, sig);
+        ::pthread_sigmask(SIG_BLOCK, &set, &old_);
+    }
+    ~EndingSignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
+    EndingSignalsHeld(const EndingSignalsHeld&) = delete;
+    EndingSignalsHeld& operator=(const EndingSignalsHeld&) = delete;
+
+  private:
+    sigset_t old_;
+};
+
+// A named temporary file listed for removal on a signal for as long as it lives. Create and
+// dispose of it while the ending signals are held.
+class NamedTemporary {
+  public:
+    NamedTemporary() = default;
+    ~NamedTemporary() { forget(); }
+    NamedTemporary(const NamedTemporary&) = delete;
+    NamedTemporary& operator=(const NamedTemporary&) = delete;
+
+    // Lists `path` (a table that is full, or a path too long for it, lists nothing: the
+    // write still works, it is only not cleaned up after a signal).
+    void remember(const std::string& path) {
+        forget();
+        path_ = path;
+        if (path.size() >= PATH_MAX)
+            return;
+        for (std::size_t i = 0; i < kPendingSlots; ++i) {
+            int expected = 0;
+            if (g_pending[i].state.compare_exchange_strong(expected, 1)) {
+                std::memcpy(g_pending[i].path, path.c_str(), path.size() + 1);
+                g_pending[i].state.store(2);
+                slot_ = static_cast<int>(i);
+                return;
+            }
+        }
+    }
+    // The file is gone (renamed or removed): nothing to clean up any more.
+    void forget() {
+        if (slot_ >= 0)
+            g_pending[slot_].state.store(0);
+        slot_ = -1;
+        path_.clear();
+    }
+    const std::string& path() const { return path_; }
+    bool named() const { return !path_.empty(); }
+
+  private:
+    std::string path_;
+    int slot_ = -1;
+};
+
+bool g_unnamedAllowed = true;
+
+// A name of fixed length, so that any name the folder can hold can be saved.
+std::string temporaryName(const std::string& target) {
+    static std::minstd_rand random(std::random_device{}());
+    static constexpr char kChars[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::string name = folderWithSeparator(target) + ".tamberlin-";
+    for (int i = 0; i < 6; ++i)
+        name += kChars[random() % (sizeof kChars - 1)];
+    return name;
+}
+
+// An unnamed file in the target's folder (O_TMPFILE), which nothing can leave behind: it
+// only gets a name when linked in, complete. -1 where the file system cannot make one, or
+// where /proc, through which it is linked, is not there.
+int openUnnamed(const std::string& target, mode_t mode) {
+    if (!g_unnamedAllowed)
+        return -1;
+    const int fd =
+        ::open(folderWithSeparator(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    if (fd < 0)
+        return -1;
+    struct stat st {};
+    if (::stat(("/proc/self/fd/" + std::to_string(fd)).c_str(), &st) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Gives the unnamed file `fd` the name `path`; fails with EEXIST when the name is taken.
+int linkUnnamed(int fd, const std::string& path) {
+    return ::linkat(AT_FDCWD, ("/proc/self/fd/" + std::to_string(fd)).c_str(), AT_FDCWD,
+                    path.c_str(), AT_SYMLINK_FOLLOW);
+}
+
 using Filler = std::function<bool(int out, std::string& error)>;
 
 // The shared half of every replacing write: checks the target, fills a temporary file
-// beside it and renames that over the target only when complete. source, when given, is
+// beside it and puts that in place of the target only when complete. source, when given, is
 // the file being copied, so that copying a file onto itself leaves it alone.
 CopyOutcome replaceTarget(const std::string& target, const struct stat* source,
                           const Filler& fill) {
@@ -185,16 +311,31 @@ CopyOutcome replaceTarget(const std::string& target, const struct stat* source,
         replacing = true;
     }
 
-    // A short name of fixed length, so that any name the folder can hold can be saved.
-    std::string temp = folderWithSeparator(target) + ".tamberlin-XXXXXX";
-    Fd out(::mkostemp(temp.data(), O_CLOEXEC));
-    if (out.get() < 0) {
-        outcome.error = errorText(errno);
-        return outcome;
+    // Unnamed where the file system allows it, else a named file listed for removal should
+    // a signal end the program before it is renamed.
+    NamedTemporary temp;
+    int fd = openUnnamed(target, mode);
+    if (fd < 0) {
+        EndingSignalsHeld held;
+        std::string name = folderWithSeparator(target) + ".tamberlin-XXXXXX";
+        fd = ::mkostemp(name.data(), O_CLOEXEC);
+        if (fd < 0) {
+            outcome.error = errorText(errno);
+            return outcome;
+        }
+        temp.remember(name);
     }
+    Fd out(fd);
+    const auto removeTemp = [&] {
+        if (temp.named()) {
+            EndingSignalsHeld held;
+            ::unlink(temp.path().c_str());
+            temp.forget();
+        }
+    };
     auto discard = [&](std::string why) {
         ::close(out.release());
-        ::unlink(temp.c_str());
+        removeTemp();
         outcome.error = std::move(why);
         return outcome;
     };
@@ -208,19 +349,51 @@ CopyOutcome replaceTarget(const std::string& target, const struct stat* source,
     // old content to lose and is left to the ordinary write-back.
     if (replacing && ::fsync(out.get()) != 0)
         return discard(errorText(errno));
-    if (::close(out.release()) != 0) {
-        ::unlink(temp.c_str());
-        outcome.error = errorText(errno);
-        return outcome;
+    bool hooked = false;
+    const auto beforePlacing = [&] {
+        if (g_beforeRename && !hooked)
+            g_beforeRename();
+        hooked = true;
+    };
+    if (!temp.named()) {
+        // A new target gets its name in one step; one that is (or meanwhile became) taken is
+        // replaced through a named link renamed over it.
+        if (!replacing) {
+            beforePlacing();
+            if (linkUnnamed(out.get(), target) == 0) {
+                ::close(out.release());
+                outcome.status = CopyStatus::Copied;
+                return outcome;
+            }
+            if (errno != EEXIST)
+                return discard(errorText(errno));
+        }
+        for (int attempt = 0;; ++attempt) {
+            EndingSignalsHeld held;
+            const std::string name = temporaryName(target);
+            if (linkUnnamed(out.get(), name) == 0) {
+                temp.remember(name);
+                break;
+            }
+            if (errno != EEXIST || attempt == 100)
+                return discard(errorText(errno));
+        }
     }
-    if (g_beforeRename)
-        g_beforeRename();
-    if (::rename(temp.c_str(), target.c_str()) != 0) {
+    if (::close(out.release()) != 0) {
         const int err = errno;
-        ::unlink(temp.c_str());
+        removeTemp();
         outcome.error = errorText(err);
         return outcome;
     }
+    beforePlacing();
+    EndingSignalsHeld held;
+    if (::rename(temp.path().c_str(), target.c_str()) != 0) {
+        const int err = errno;
+        ::unlink(temp.path().c_str());
+        outcome.error = errorText(err);
+        return outcome;
+    }
+    temp.forget();
     outcome.status = CopyStatus::Copied;
     return outcome;
 }
@@ -360,6 +533,25 @@ void SetCopyWriteLimit(std::optional<std::uint64_t> bytes) {
         count = static_cast<std::size_t>(std::min<std::uint64_t>(count, limit - written));
         return 0;
     };
+}
+
+void RemoveTemporaryFilesOnSignal() {
+    for (const int sig : kEndingSignals) {
+        struct sigaction previous {};
+        if (::sigaction(sig, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN)
+            continue; // started ignoring it (nohup, a background job): it stays ignored
+        struct sigaction action {};
+        action.sa_handler = removePendingThenEnd;
+        ::sigemptyset(&action.sa_mask);
+        for (const int other : kEndingSignals)
+            ::sigaddset(&action.sa_mask, other);
+        action.sa_flags = SA_RESETHAND;
+        ::sigaction(sig, &action, nullptr);
+    }
+}
+
+void SetUnnamedTemporaryFiles(bool allowed) {
+    g_unnamedAllowed = allowed;
 }
 
 void SetCopyBeforeRenameHook(std::function<void()> hook) {

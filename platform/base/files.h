@@ -36,9 +36,10 @@ struct CopyOutcome {
 };
 
 // Puts the source's content at the target path, replacing a file there atomically: the
-// bytes go to a temporary file beside the target, which is renamed over it only when
-// complete. A failure leaves an existing target exactly as it was and no temporary file
-// behind. A target that is the source itself (or a link to it) is left alone.
+// bytes go to a temporary file beside the target, which is put in its place only when
+// complete. The temporary file is unnamed (O_TMPFILE) where the file system allows it, else
+// ".tamberlin-XXXXXX". A failure leaves an existing target exactly as it was and no
+// temporary file behind. A target that is the source itself (or a link to it) is left alone.
 CopyOutcome CopyFileReplacing(const std::string& source, const std::string& target);
 
 // Bytes from somewhere other than a file: fills buffer with up to capacity bytes and
@@ -50,6 +51,13 @@ using ByteSource = std::function<std::ptrdiff_t(char* buffer, std::size_t capaci
 CopyOutcome WriteStreamReplacing(const ByteSource& source, const std::string& target,
                                  std::function<std::string()> sourceError = {});
 
+// Installs, for SIGINT, SIGTERM and SIGHUP, a handler that removes the named temporary files
+// of the writes in progress and then lets the signal end the program as it would have.
+// Signals the program was started ignoring stay ignored. Called once by each program.
+void RemoveTemporaryFilesOnSignal();
+// Test seam: false makes writes use named temporary files even where unnamed ones work.
+void SetUnnamedTemporaryFiles(bool allowed);
+
 // Test seam around the calls that put bytes into a temporary file. Before each call the
 // hook is given which call it is, the bytes written so far and the bytes the call asks
 // for; it may lower that count, or return an errno value to make the call fail with it
@@ -59,7 +67,7 @@ using CopyCallHook = std::function<int(CopyCall call, std::uint64_t written, std
 void SetCopyCallHook(CopyCallHook hook);
 // Test seam: the disk is full once this many bytes have been written (nothing: off).
 void SetCopyWriteLimit(std::optional<std::uint64_t> bytes);
-// Test seam: called after the content is complete, just before the rename.
+// Test seam: called after the content is complete, just before it is put in place.
 void SetCopyBeforeRenameHook(std::function<void()> hook);
 
 } // namespace platform

@@ -415,6 +415,24 @@ TEST_F(CommandLineRun, ExitStatusesForFoldersAndDestinations) {
     }
 }
 
+TEST_F(CommandLineRun, ACacheThatCannotBeReadIsNamedAndANamedFolderOfItAloneIsAnError) {
+    ScratchFolder d;
+    const std::string entry = d.file("damaged/cache2/entries/" + std::string(40, 'B'), "x");
+    const std::string damaged = d.str() + "/damaged/cache2";
+    for (const bool save : {false, true}) {
+        SCOPED_TRACE(save);
+        const Outcome r = save ? RunWith({"--save", d.str() + "/out", folders[0], damaged})
+                               : RunWith({"--list", folders[0], damaged});
+        EXPECT_EQ(r.status, app::kExitUsage);
+        EXPECT_NE(r.err.find("tamberlin: " + entry + ": "), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("tamberlin: " + damaged + ": nothing in it could be read"),
+                  std::string::npos)
+            << r.err;
+        // What the other folder holds is still listed or saved.
+        EXPECT_EQ(Lines(r.out).size(), ListableBodies("firefox").size() + (save ? 0 : 1));
+    }
+}
+
 TEST_F(CommandLineRun, AnUnreadableFolderIsAUsageError) {
     if (::geteuid() == 0)
         GTEST_SKIP() << "running as root: permission bits do not stop root from reading";

@@ -84,6 +84,20 @@ TEST(CommandLineOutput, TsvFieldsCannotBreakALine) {
     EXPECT_EQ(app::TsvField("plain name.jpg"), "plain name.jpg");
     EXPECT_EQ(app::TsvField("a\tb\nc\rd\\e"), "a\\tb\\nc\\rd\\\\e");
     EXPECT_EQ(app::TsvField("\xff\xfe"), "\xff\xfe"); // the real bytes, for scripts
+    // No other control character reaches a terminal: C0, DEL, and C1 in UTF-8 or alone.
+    const std::pair<std::string, std::string> escaped[] = {
+        {std::string("a\0b", 3), "a\\x00b"},
+        {"\x1b]0;title\x07\x1b[2J", "\\x1b]0;title\\x07\\x1b[2J"},
+        {"del\x7f", "del\\x7f"},
+        {"csi\xc2\x9b"
+         "31m",
+         "csi\\xc2\\x9b31m"},
+        {"lone\x9b", "lone\\x9b"},
+        {"\xe2\x82\xac \xf0\x9f\x98\x80 \xc2\xa0", "\xe2\x82\xac \xf0\x9f\x98\x80 \xc2\xa0"},
+        {"\\x1b", "\\\\x1b"}, // a backslash written by the URL stays told apart
+    };
+    for (const auto& [raw, shown] : escaped)
+        EXPECT_EQ(app::TsvField(raw), shown) << shown;
 }
 
 TEST(CommandLineOutput, JsonStringsAreValidUtf8) {

@@ -106,6 +106,67 @@ TEST(SaveCommand, OnlyTickedRowsAreSavedAndDuplicateNamesDoNotOverwriteEachOther
     EXPECT_EQ(NumberedName(".hidden", 2), ".hidden (2)");
 }
 
+TEST(SaveCommand, NumberedNamesFitTheNameLimitAndAreCutBetweenCharacters) {
+    const std::string euros = [] {
+        std::string e;
+        for (int i = 0; i < 83; ++i)
+            e += "\xE2\x82\xAC"; // 249 bytes
+        return e;
+    }();
+    const struct {
+        std::string name;
+        int number;
+        std::string numbered;
+    } cases[] = {
+        {std::string(251, 'a') + ".jpg", 2, std::string(247, 'a') + " (2).jpg"},
+        {std::string(251, 'a') + ".jpg", 10, std::string(246, 'a') + " (10).jpg"},
+        {euros + ".jpg", 2, euros.substr(0, 246) + " (2).jpg"}, // 247 would split a euro
+        {std::string(255, 'n'), 3, std::string(251, 'n') + " (3)"},
+        {"a." + std::string(253, 'x'), 2, ("a." + std::string(249, 'x')) + " (2)"},
+        {"short.png", 2, "short (2).png"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name.size());
+        EXPECT_EQ(NumberedName(c.name, c.number), c.numbered);
+        EXPECT_LE(NumberedName(c.name, c.number).size(), 255u);
+    }
+    // Saved for real: two rows of one 255-byte name both land, the second shortened.
+    Fixture f;
+    FoundFileList list;
+    addRow(list, f.cached("A/" + std::string(251, 'a') + ".jpg", "first"));
+    addRow(list, f.cached("B/" + std::string(251, 'a') + ".jpg", "second"));
+    std::set<std::string> used;
+    for (cache::RowId r = 0; r < 2; ++r)
+        EXPECT_TRUE(SaveFoundFile(list.row(r), f.out + "/", used).saved);
+    EXPECT_EQ(ReadAll(f.out + "/" + std::string(247, 'a') + " (2).jpg"), "second");
+}
+
+TEST(SaveCommand, NamesDifferingOnlyInLetterCaseAreNumbered) {
+    // On FAT, exFAT and casefolded folders these are one file each: the second must not
+    // replace the first, whatever the file system of the test machine.
+    const std::pair<std::string, std::string> pairs[] = {
+        {"Photo.jpg", "photo.JPG"},
+        {"\xC3\x84pfel.png", "\xC3\xA4pfel.png"}, // Ä, ä
+        {"\xC5\x81\xC3\xB3"
+         "d\xC5\xBA.gif",
+         "\xC5\x82\xC3\x93"
+         "D\xC5\xB9.gif"}, // Łódź, łÓDŹ
+    };
+    for (const auto& [first, second] : pairs) {
+        SCOPED_TRACE(first);
+        Fixture f;
+        FoundFileList list;
+        addRow(list, f.cached("A/" + first, "first"));
+        addRow(list, f.cached("B/" + second, "second"));
+        std::set<std::string> used;
+        EXPECT_EQ(SaveFoundFile(list.row(0), f.out + "/", used).target, f.out + "/" + first);
+        EXPECT_EQ(SaveFoundFile(list.row(1), f.out + "/", used).target,
+                  f.out + "/" + NumberedName(second, 2));
+    }
+    EXPECT_EQ(FoldNameCase("A\xC3\x9E\xC4\x80\xC4\xB9\xC5\xB8\xC3\x97\xCE\x91"),
+              "a\xC3\xBE\xC4\x81\xC4\xBA\xC3\xBF\xC3\x97\xCE\x91"); // Greek left as is
+}
+
 TEST(SaveCommand, TheClosingMessageTellsTheTruthAboutFilesNotSaved) {
     ScriptedDialogs dialogs;
     Fixture f;

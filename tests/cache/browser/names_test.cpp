@@ -31,6 +31,15 @@ TEST(BrowserFileNames, NamesAreSafeWhateverTheUrlHolds) {
     EXPECT_EQ(MakeFileName("http://h/a%2Fb%5Cc%00d%0A.gif", "gif", "F"), "a_b_c_d_.gif");
     EXPECT_EQ(MakeFileName("http://h/%FF%C3x.png", "png", "F"), "__x.png");
     EXPECT_EQ(MakeFileName("http://h/.hidden.png", "png", "F"), "hidden.png");
+    // Bidirectional controls and other invisible format characters are dropped: U+202E would
+    // show "photo<RLO>gpj.exe" as "photoexe.jpg"; C1 controls become '_' like C0 ones.
+    EXPECT_EQ(MakeFileName("http://h/photo%E2%80%AEgpj.exe", "jpg", "F"), "photogpj.exe.jpg");
+    EXPECT_EQ(MakeFileName("http://h/a%E2%81%A6b%E2%80%8Fc%E2%80%8Bd%EF%BB%BF%C2%ADe"
+                           "%F3%A0%80%81.png",
+                           "png", "F"),
+              "abcde.png");
+    EXPECT_EQ(MakeFileName("http://h/x%C2%9B31my.gif", "gif", "F"), "x_31my.gif");
+    EXPECT_EQ(MakeFileName("http://h/%E2%80%AA%E2%80%AC.png", "png", "F0"), "F0.png");
     // At most 255 bytes, cut between characters, the extension kept.
     std::string euros;
     for (int i = 0; i < 120; ++i)

@@ -1,5 +1,6 @@
 // Retrieve over real caches: the WinINet rows as the scan lists them, then the browsers'.
 #include "browser_fixture.h"
+#include "cache/scan/commands.h"
 #include "cache/scan/retrieve.h"
 #include "cache/scan/url_cache.h"
 #include "platform/urlcache/urlcache.h"
@@ -242,7 +243,7 @@ TEST_F(RetrieveFixtures, ABrowserCacheThatFailsIsToldOnceAndTheOthersAreStillRea
     testing_support::RecordingReporter reporter;
     int scans = 0;
     app::setStepHook([&](const std::string& tag, int line) {
-        if (tag == cache::kBrowserScanTag && line == 100 && scans++ == 0)
+        if (tag == cache::kBrowserScanTag && line == 102 && scans++ == 0)
             throw std::runtime_error("the first cache could not be read");
     });
     FoundFileList list;
@@ -250,10 +251,92 @@ TEST_F(RetrieveFixtures, ABrowserCacheThatFailsIsToldOnceAndTheOthersAreStillRea
     app::setStepHook({});
     ASSERT_EQ(reporter.reports.size(), 1u);
     EXPECT_EQ(reporter.reports[0].tag, cache::kBrowserScanTag);
-    EXPECT_EQ(reporter.reports[0].line, 100);
+    EXPECT_EQ(reporter.reports[0].line, 102);
     // Firefox's cache comes first and was lost; Chromium's rows are all there.
     const auto tail = Split(RowsInAppendOrder(list)).second;
     ExpectBrowserRows(tail, {{"chromium", merged.home()}});
+}
+
+TEST_F(RetrieveFixtures, AFailureLocatingTheBrowserCachesLeavesTheWinInetPartAsItIs) {
+    testing_support::MergedHome merged;
+    ScopedEnv h("HOME", merged.home().c_str());
+    ScopedEnv w("WINEPREFIX", (merged.home() + "/.wine").c_str());
+    for (const cache::CacheSelection& selection :
+         {cache::CacheSelection{}, cache::CacheSelection{{merged.home()}}}) {
+        SCOPED_TRACE(selection.folders.size());
+        FoundFileList whole;
+        cache::RetrieveAll(whole, Boxes{}, selection);
+        testing_support::RecordingReporter reporter;
+        app::setStepHook([&](const std::string& tag, int line) {
+            if (tag == cache::kBrowserScanTag && line == 100)
+                throw std::bad_alloc();
+        });
+        FoundFileList list;
+        cache::RetrieveAll(list, Boxes{}, selection);
+        app::setStepHook({});
+        ASSERT_EQ(reporter.reports.size(), 1u);
+        EXPECT_EQ(reporter.reports[0].tag, cache::kBrowserScanTag);
+        EXPECT_EQ(reporter.reports[0].line, 100);
+        const auto [head, tail] = Split(RowsInAppendOrder(list));
+        EXPECT_FALSE(head.empty());
+        ExpectSameRows(head, Split(RowsInAppendOrder(whole)).first);
+        EXPECT_TRUE(tail.empty());
+    }
+}
+
+// A Firefox cache2 folder whose only entry is damaged.
+std::string DamagedCache(const ScratchFolder& d, const std::string& at) {
+    d.file(at + "/entries/" + std::string(40, 'A'), "not an entry");
+    return d.str() + "/" + at;
+}
+
+TEST(RetrieveUnreadable, WhatCouldNotBeReadIsNamedNeverPassedOffAsEmpty) {
+    ScratchFolder d;
+    const std::string damaged = DamagedCache(d, "damaged/cache2");
+    fs::create_directories(d.path() / "empty/cache2/entries");
+    const std::string empty = d.str() + "/empty/cache2";
+    FoundFileList list;
+    const cache::RetrieveReport r = cache::RetrieveAll(list, Boxes{}, {{damaged, empty}});
+    ASSERT_EQ(r.problems.size(), 1u);
+    EXPECT_EQ(r.problems[0].folder, damaged + "/entries/" + std::string(40, 'A'));
+    EXPECT_EQ(r.problems[0].reason, "is in an entry format version Tamberlin does not read");
+    // Nothing could be read from the first; the second is really empty.
+    EXPECT_EQ(r.unreadableFolders, std::vector<std::string>{damaged});
+
+    // A folder that cannot be listed is named too (a file stands where the folder should;
+    // unlike permission bits, that stops root as well).
+    const std::string notListable = d.str() + "/file-for-entries/cache2";
+    d.file("file-for-entries/cache2/entries", "a file");
+    browser::ScanStats stats;
+    browser::ScanCacheFolder({browser::CacheKind::Firefox, notListable}, &stats);
+    ASSERT_EQ(stats.problems.size(), 1u);
+    EXPECT_EQ(stats.problems[0].path, notListable + "/entries");
+    EXPECT_NE(stats.problems[0].reason.find("cannot be read"), std::string::npos);
+
+    // The window tells it all once, under the browser caches' tag.
+    testing_support::RecordingReporter reporter;
+    struct : cache::PointerTarget {
+        void setMousePointer(int) override {}
+    } pointer;
+    cache::PushButton1_Click(list, Boxes{}, pointer, {{damaged, empty}});
+    ASSERT_EQ(reporter.reports.size(), 1u);
+    EXPECT_EQ(reporter.reports[0].tag, cache::kBrowserScanTag);
+    EXPECT_NE(reporter.reports[0].description.find(damaged + "/entries/"), std::string::npos);
+}
+
+TEST(RetrieveUnreadable, AnEntriesFolderWithoutPermissionsIsNamed) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "running as root: permission bits do not stop root from reading";
+    ScratchFolder d;
+    const std::string cache2 = DamagedCache(d, "locked/cache2");
+    fs::permissions(cache2 + "/entries", fs::perms::none);
+    FoundFileList list;
+    const cache::RetrieveReport r = cache::RetrieveAll(list, Boxes{}, {{cache2}});
+    fs::permissions(cache2 + "/entries", fs::perms::owner_all);
+    ASSERT_EQ(r.problems.size(), 1u);
+    EXPECT_EQ(r.problems[0].folder, cache2 + "/entries");
+    EXPECT_NE(r.problems[0].reason.find("Permission denied"), std::string::npos);
+    EXPECT_EQ(r.unreadableFolders, std::vector<std::string>{cache2});
 }
 
 TEST(RetrieveFolders, EachNamedFolderMustExistBeReadableAndHoldACache) {

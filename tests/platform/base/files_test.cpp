@@ -5,12 +5,14 @@
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <future>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace platform;
@@ -250,6 +252,77 @@ TEST(WriteStreamReplacing, WritesTheWholeStreamAndFailsCleanlyMidway) {
               CopyStatus::Failed);
     EXPECT_EQ(WriteStreamReplacing(pieces("x", 1), d.str() + "/gone/x").status, CopyStatus::Failed);
     EXPECT_TRUE(onlyTheseFiles(d.path() / "out", {"v.mp4", "new.bin", "ro.jpg", "folder"}));
+}
+
+TEST(WriteStreamReplacing, ASignalEndingTheProgramLeavesNoTemporaryFile) {
+    enum Moment { MidWrite, BeforePlacing };
+    for (const bool unnamed : {true, false})
+        for (const int sig : {SIGINT, SIGTERM, SIGHUP})
+            for (const Moment moment : {MidWrite, BeforePlacing})
+                for (const bool existing : {true, false}) {
+                    SCOPED_TRACE(::testing::Message()
+                                 << "unnamed " << unnamed << ", signal " << sig << ", moment "
+                                 << moment << ", existing " << existing);
+                    ScratchFolder d;
+                    const std::string target = d.str() + "/out/v.mp4";
+                    fs::create_directories(d.path() / "out");
+                    if (existing)
+                        d.file("out/v.mp4", "old");
+                    // The program as it runs, in a child: the signal ends it for real.
+                    const pid_t pid = ::fork();
+                    ASSERT_GE(pid, 0);
+                    if (pid == 0) {
+                        for (const int s : {SIGINT, SIGTERM, SIGHUP})
+                            ::signal(s, SIG_DFL); // a test runner may have ignored them
+                        RemoveTemporaryFilesOnSignal();
+                        SetUnnamedTemporaryFiles(unnamed);
+                        if (moment == BeforePlacing)
+                            SetCopyBeforeRenameHook([sig] { ::raise(sig); });
+                        int calls = 0;
+                        WriteStreamReplacing(
+                            [&](char* buffer, std::size_t capacity) -> std::ptrdiff_t {
+                                if (moment == MidWrite && calls == 1)
+                                    ::raise(sig);
+                                if (calls++ == 3)
+                                    return 0;
+                                std::memset(buffer, 'n', capacity);
+                                return static_cast<std::ptrdiff_t>(capacity);
+                            },
+                            target);
+                        ::_exit(0);
+                    }
+                    int status = 0;
+                    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+                    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+                    if (existing) {
+                        EXPECT_EQ(ReadAll(target), "old");
+                        EXPECT_TRUE(onlyTheseFiles(d.path() / "out", {"v.mp4"}));
+                    } else {
+                        EXPECT_TRUE(onlyTheseFiles(d.path() / "out", {}));
+                    }
+                }
+}
+
+TEST(WriteStreamReplacing, WhereTheFileSystemAllowsItTheTemporaryFileHasNoName) {
+    ScratchFolder d;
+    fs::create_directories(d.path() / "out");
+    const int probe = ::open((d.str() + "/out").c_str(), O_TMPFILE | O_WRONLY, 0600);
+    if (probe < 0)
+        GTEST_SKIP() << "this file system makes no unnamed files: " << std::strerror(errno);
+    ::close(probe);
+    const auto dst = d.file("out/v.mp4", "old");
+    bool seen = false;
+    int calls = 0;
+    const auto r = WriteStreamReplacing(
+        [&](char* buffer, std::size_t) -> std::ptrdiff_t {
+            seen = seen || !onlyTheseFiles(d.path() / "out", {"v.mp4"});
+            buffer[0] = 'n';
+            return calls++ < 2 ? 1 : 0;
+        },
+        dst);
+    EXPECT_EQ(r.status, CopyStatus::Copied);
+    EXPECT_FALSE(seen) << "a temporary name showed in the folder during the write";
+    EXPECT_EQ(ReadAll(dst), "nn");
 }
 
 TEST(ReadRegularFile, ReadsFilesUpToTheLimitAndRefusesEverythingElse) {
