@@ -159,7 +159,7 @@ ParseError ParseChromiumEntry(const Source& file, const std::string& path, Parse
 
     out.storedSize = eof1At - bodyAt;
     if (out.storedSize > 0)
-        out.body.push_back({path, bodyAt, out.storedSize});
+        out.body.push_back(Segment(path, bodyAt, out.storedSize));
     if (bodyAt < headLen)
         out.firstBytes = head.substr(static_cast<std::size_t>(bodyAt),
                                      static_cast<std::size_t>(std::min<std::uint64_t>(
@@ -217,7 +217,7 @@ ParseError ParseChromiumSparse(const Source& file, const std::string& path, std:
         if (end <= reach)
             continue;
         const std::uint64_t skip = reach - r.offset;
-        joined.push_back({path, r.fileOffset + skip, r.length - skip});
+        joined.push_back(Segment(path, r.fileOffset + skip, r.length - skip));
         reach = end;
     }
     return ParseError::None;

@@ -27,6 +27,15 @@ struct ParsedEntry {
 
 enum class ParseError { None, Damaged, UnknownVersion, Encrypted };
 
+// A segment whose other fields (the identity, filled by the scan) keep their defaults.
+inline BodySegment Segment(const std::string& file, std::uint64_t offset, std::uint64_t length) {
+    BodySegment s;
+    s.file = file;
+    s.offset = offset;
+    s.length = length;
+    return s;
+}
+
 // Firefox cache2: `path` names the file for the body segments. Versions 1 to 4, both forms
 // of the trailer; the body ends where alt-data starts.
 ParseError ParseFirefoxEntry(const Source& file, const std::string& path, ParsedEntry& out);

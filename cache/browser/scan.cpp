@@ -79,6 +79,14 @@ bool Measure(const BodyLocation& body, std::uint64_t& size) {
     return ReadDecoded(*stream, first, size, false);
 }
 
+// Records which file each segment of `path` was read from, from the descriptor the parse
+// read, so that a save can tell a file swapped or rewritten since.
+void Stamp(std::vector<BodySegment>& segments, const ReadOnlyFile& file, const std::string& path) {
+    for (BodySegment& s : segments)
+        if (s.file == path)
+            s.identity = file.identity();
+}
+
 // Reads the first stored bytes through the file still open after parsing, which saves
 // opening it again: as many as sniffing needs, more only for what may be text.
 void Prefetch(const Source& file, const std::string& path, ParsedEntry& e) {
@@ -274,6 +282,7 @@ void ScanFirefox(const fs::path& cache2, std::vector<BrowserFile>& rows, ScanSta
         ParseError error = ParseError::Damaged;
         if (file.open(path))
             error = ParseFirefoxEntry(file, path, e);
+        Stamp(e.body, file, path);
         if (error == ParseError::None)
             Prefetch(file, path, e);
         file.close();
@@ -315,6 +324,7 @@ void ScanChromium(fs::path folder, std::vector<BrowserFile>& rows, ScanStats& st
         ParseError error = ParseError::Damaged;
         if (file.open(path))
             error = ParseChromiumEntry(file, path, e);
+        Stamp(e.body, file, path);
         if (error == ParseError::None)
             Prefetch(file, path, e);
         file.close();
@@ -328,6 +338,7 @@ void ScanChromium(fs::path folder, std::vector<BrowserFile>& rows, ScanStats& st
             error = ParseError::Damaged;
             if (sparse.open(sparsePath))
                 error = ParseChromiumSparse(sparse, sparsePath, e.key, e.body, reach);
+            Stamp(e.body, sparse, sparsePath);
             e.storedSize = reach;
             e.firstBytes.clear();
             if (error == ParseError::None)

@@ -1,6 +1,7 @@
 // Both entry formats, written by the builder: what is listed, what is counted as partial or
 // unreadable, and hostile entries that must be skipped without stopping the walk.
 #include "cache/browser/browser.h"
+#include "cache/browser/source.h"
 #include "cache_builder.h"
 
 #include <gtest/gtest.h>
@@ -227,8 +228,12 @@ TEST_F(FirefoxEntries, ADecompressionBombIsRefusedWithoutHoldingItsOutput) {
     EXPECT_EQ(stats.unreadable, 1u);
 
     browser::BodyLocation body;
-    body.segments.push_back({(cache2 / "entries" / FirefoxName(1)).string(), 0, bomb.size()});
+    const std::string entry = (cache2 / "entries" / FirefoxName(1)).string();
+    browser::detail::ReadOnlyFile file;
+    ASSERT_TRUE(file.open(entry));
+    body.segments.push_back({entry, 0, bomb.size(), file.identity()});
     body.encodings = {"zstd"};
+    body.decodedSize = browser::kMaxDecodedBody + 1;
     std::string error;
     EXPECT_EQ(Read(body, &error), "<failed>");
     EXPECT_NE(error.find("decodes to more than"), std::string::npos) << error;
@@ -251,7 +256,7 @@ TEST_F(FirefoxEntries, AnEntryChangedAfterTheScanFailsToReadInsteadOfGivingOther
     for (const auto& row : rows) {
         std::string error;
         EXPECT_EQ(Read(row.body, &error), "<failed>") << row.url;
-        EXPECT_EQ(error, "the cache entry changed while being read") << row.url;
+        EXPECT_EQ(error, "the cache entry changed since it was listed") << row.url;
     }
 }
 
