@@ -9,6 +9,7 @@
 #include <optional>
 #include <system_error>
 #include <unordered_map>
+#include <unordered_set>
 #include <zlib.h>
 
 namespace browser {
@@ -231,42 +232,36 @@ std::optional<std::uint64_t> Fingerprint(const BodyLocation& body) {
     return static_cast<std::uint64_t>(crc) << 32 | (adler & 0xFFFFFFFFu);
 }
 
-// Drops rows whose URL and body an earlier row already has (one per partition).
+// Drops rows whose URL and body an earlier row already has (one per partition). Rows are
+// grouped by URL, size and codings in one pass; only a group of two or more needs its bodies
+// fingerprinted, each once, so the work stays linear in the rows however many share a URL.
 std::vector<BrowserFile> RemoveDuplicates(std::vector<BrowserFile> rows, ScanStats& stats) {
-    std::unordered_map<std::string, std::vector<std::size_t>> byUrl;
-    std::vector<std::optional<std::uint64_t>> prints(rows.size());
-    std::vector<bool> computed(rows.size(), false);
-    auto print = [&](std::size_t i) {
-        if (!computed[i]) {
-            prints[i] = Fingerprint(rows[i].body);
-            computed[i] = true;
-        }
-        return prints[i];
-    };
-    std::vector<BrowserFile> kept;
+    std::unordered_map<std::string, std::vector<std::size_t>> groups;
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        auto& same = byUrl[rows[i].url];
-        bool duplicate = false;
-        for (std::size_t j : same) {
-            if (rows[j].size != rows[i].size || rows[j].body.encodings != rows[i].body.encodings)
-                continue;
-            const auto a = print(i), b = print(j);
-            if (a && b && *a == *b) {
-                duplicate = true;
-                break;
+        std::string key = rows[i].url;
+        key += '\0';
+        key += std::to_string(rows[i].size);
+        for (const std::string& coding : rows[i].body.encodings)
+            key += '\0' + coding;
+        groups[key].push_back(i);
+    }
+    std::vector<bool> dropped(rows.size(), false);
+    for (const auto& [key, members] : groups) {
+        if (members.size() < 2)
+            continue;
+        std::unordered_set<std::uint64_t> seen;
+        for (std::size_t i : members) {
+            const auto print = Fingerprint(rows[i].body);
+            if (print && !seen.insert(*print).second) {
+                dropped[i] = true;
+                ++stats.duplicates;
             }
         }
-        if (duplicate) {
-            ++stats.duplicates;
-            continue;
-        }
-        same.push_back(i);
     }
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        const auto& same = byUrl[rows[i].url];
-        if (std::find(same.begin(), same.end(), i) != same.end())
+    std::vector<BrowserFile> kept;
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        if (!dropped[i])
             kept.push_back(std::move(rows[i]));
-    }
     return kept;
 }
 
