@@ -21,6 +21,7 @@ struct ParsedEntry {
     std::vector<BodySegment> body; // the stored (still encoded) body; empty when none
     std::uint64_t storedSize = 0;  // sum of the segments' lengths
     std::string firstBytes;        // the first stored bytes, when the parse read them anyway
+    std::string lastBytes;         // the last 8 stored bytes, when read with the first ones
     bool truncated = false;        // the browser marked the body incomplete
     std::int64_t fetched = 0;      // seconds since 1970, 0 when unknown
 };

@@ -343,6 +343,38 @@ TEST(ChangedEntries, AFileSwappedOrRewrittenAtAnyPointOfAReadNeverGivesOtherByte
             }
 }
 
+TEST_F(FirefoxEntries, AnEncodedBodyIsListedAtTheSizeItDecodesToOrCannotBeSaved) {
+    const std::string big = NoisyPng(65000), small = Png(13000);
+    const struct {
+        std::string path, stored;
+        std::uint64_t listed;
+        bool reads;
+    } cases[] = {
+        {"/one.png", Gzip(big), big.size(), true},
+        // The last member's trailer counts only that member.
+        {"/two.png", Gzip(big) + Gzip(small), big.size() + small.size(), true},
+        {"/tiny.png", Gzip(Png(100)), 100, true},
+        // A small first member: the last one's size passes for the whole, and is wrong.
+        {"/fooled.png", Gzip(Png(100)) + Gzip(big), big.size(), false},
+    };
+    for (const auto& c : cases)
+        put(BuildFirefoxEntry(
+            Ff(c.path, c.stored, "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n")));
+    browser::ScanStats stats;
+    const auto rows = scan(stats);
+    for (const auto& c : cases) {
+        const auto* row = Find(rows, "https://example.com" + c.path);
+        ASSERT_NE(row, nullptr) << c.path;
+        EXPECT_EQ(row->size, c.listed) << c.path;
+        std::string error;
+        const std::string read = Read(row->body, &error);
+        EXPECT_EQ(read != "<failed>", c.reads) << c.path << ": " << error;
+        if (!c.reads) {
+            EXPECT_EQ(error, "the cache entry changed since it was listed");
+        }
+    }
+}
+
 // --- Chromium ---------------------------------------------------------------------------
 
 ChromiumEntry Cr(const std::string& path, std::string body,
