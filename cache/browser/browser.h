@@ -11,11 +11,20 @@
 
 namespace browser {
 
+// Which file a body was read from and how it stood then, from fstat of the descriptor read:
+// a browser replaces an entry by renaming another file over it, or rewrites it in place.
+struct FileIdentity {
+    std::uint64_t device = 0, inode = 0, size = 0;
+    std::int64_t mtimeNs = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
 // Where a row's bytes live: the raw (still content-encoded) body as byte ranges of files.
 struct BodySegment {
     std::string file;
     std::uint64_t offset = 0;
     std::uint64_t length = 0;
+    FileIdentity identity; // of `file` when the scan read it; reading checks it still is
 };
 struct BodyLocation {
     std::vector<BodySegment> segments;  // concatenated in order = the stored body
@@ -32,9 +41,12 @@ class BodyStream {
     virtual const std::string& error() const = 0;
 };
 
-// Opens the body for reading, undoing its content codings right to left. A file that shrank
-// or changed size since the scan, a body that does not decode, or one that decodes to more
-// than kMaxDecodedBody bytes makes read() fail. Never returns null.
+// Opens the body for reading, undoing its content codings right to left. read() fails with
+// kChangedSinceListed when a file is no longer the one the scan read, unchanged (checked at
+// opening and again after its last byte is read), or when the body does not decode to exactly
+// decodedSize bytes; it fails too for a body that does not decode, or decodes to more than
+// kMaxDecodedBody bytes. Never returns null.
+inline constexpr char kChangedSinceListed[] = "the cache entry changed since it was listed";
 std::unique_ptr<BodyStream> OpenDecodedBody(const BodyLocation& body);
 
 // The most a content-encoded body may decode to. An uncompressed 32-bit BMP of 11,000 x 11,000

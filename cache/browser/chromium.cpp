@@ -21,6 +21,7 @@ constexpr std::uint64_t kMaxKey = 1024ull * 1024;
 constexpr std::uint32_t kResponseTruncated = 1u << 12;
 constexpr std::uint32_t kHasExtraFlags = 1u << 31;
 constexpr std::uint32_t kExtraHasOriginalResponseTime = 1u << 2;
+constexpr std::uint64_t kMaxSparseRangesBase = 64, kMinSparseRangeBytes = 1024;
 
 template <typename T> T Le(std::string_view s, std::size_t at) {
     T v = 0;
@@ -159,7 +160,7 @@ ParseError ParseChromiumEntry(const Source& file, const std::string& path, Parse
 
     out.storedSize = eof1At - bodyAt;
     if (out.storedSize > 0)
-        out.body.push_back({path, bodyAt, out.storedSize});
+        out.body.push_back(Segment(path, bodyAt, out.storedSize));
     if (bodyAt < headLen)
         out.firstBytes = head.substr(static_cast<std::size_t>(bodyAt),
                                      static_cast<std::size_t>(std::min<std::uint64_t>(
@@ -192,9 +193,13 @@ ParseError ParseChromiumSparse(const Source& file, const std::string& path, std:
     };
     std::vector<Range> ranges;
     constexpr std::uint64_t kRangeHeader = 32;
+    // Chromium extends the last range when a write continues it, so a real file holds few
+    // ranges, each many bytes long. A file claiming more than one range per KiB it holds (and
+    // a few more) is refused before its ranges can fill memory.
+    const std::uint64_t maxRanges = kMaxSparseRangesBase + size / kMinSparseRangeBytes;
     std::uint64_t at = kHeaderLen + keyLen;
     std::string rh(kRangeHeader, '\0');
-    while (size - at >= kRangeHeader) {
+    for (std::uint64_t count = 0; size - at >= kRangeHeader; ++count) {
         if (!file.readAt(at, rh.data(), rh.size()) || Le<std::uint64_t>(rh, 0) != kSparseRangeMagic)
             return ParseError::Damaged;
         const std::int64_t offset = Le<std::int64_t>(rh, 8);
@@ -202,6 +207,8 @@ ParseError ParseChromiumSparse(const Source& file, const std::string& path, std:
         const std::uint64_t dataAt = at + kRangeHeader;
         if (offset < 0 || length < 0 || static_cast<std::uint64_t>(length) > size - dataAt ||
             static_cast<std::uint64_t>(offset) > UINT64_MAX / 2)
+            return ParseError::Damaged;
+        if (count >= maxRanges)
             return ParseError::Damaged;
         if (length > 0)
             ranges.push_back(
@@ -217,7 +224,7 @@ ParseError ParseChromiumSparse(const Source& file, const std::string& path, std:
         if (end <= reach)
             continue;
         const std::uint64_t skip = reach - r.offset;
-        joined.push_back({path, r.fileOffset + skip, r.length - skip});
+        joined.push_back(Segment(path, r.fileOffset + skip, r.length - skip));
         reach = end;
     }
     return ParseError::None;

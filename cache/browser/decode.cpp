@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <brotli/decode.h>
 #include <cstring>
+#include <functional>
 #include <zlib.h>
 #include <zstd.h>
 
@@ -16,6 +17,13 @@ namespace detail {
 namespace {
 
 constexpr std::size_t kBufferSize = std::size_t{64} * 1024;
+
+std::function<void(StoredReadPoint)> g_storedReadHook;
+
+void StoredReadSeam(StoredReadPoint point) {
+    if (g_storedReadHook)
+        g_storedReadHook(point);
+}
 
 class ErrorStream final : public BodyStream {
   public:
@@ -44,7 +52,7 @@ class MemoryBody final : public BodyStream {
     std::string error_;
 };
 
-class StoredBody final : public BodyStream {
+class StoredBody final : public StoredStream {
   public:
     explicit StoredBody(std::vector<BodySegment> segments) : segments_(std::move(segments)) {}
 
@@ -56,13 +64,24 @@ class StoredBody final : public BodyStream {
             if (done_ == s.length) {
                 ++index_;
                 done_ = 0;
+                // Leaving a file: it must still be as the scan saw it once its last byte of
+                // this body is read, so that nothing written meanwhile slips into the copy.
+                if (index_ == segments_.size() || segments_[index_].file != openPath_ ||
+                    segments_[index_].identity != s.identity) {
+                    if (!verify())
+                        return fail();
+                    file_.close();
+                }
                 continue;
             }
-            if (!file_.isOpen() || openPath_ != s.file) {
+            if (!file_.isOpen()) {
+                StoredReadSeam(StoredReadPoint::BeforeOpen);
                 openPath_ = s.file;
-                if (!file_.open(s.file) || s.offset > file_.size() ||
-                    s.length > file_.size() - s.offset)
+                if (!file_.open(s.file) || file_.identity() != s.identity ||
+                    s.offset > file_.size() || s.length > file_.size() - s.offset)
                     return fail();
+            } else if (done_ > 0 || index_ > 0) {
+                StoredReadSeam(StoredReadPoint::BetweenReads);
             }
             const std::size_t want =
                 static_cast<std::size_t>(std::min<std::uint64_t>(capacity, s.length - done_));
@@ -70,15 +89,30 @@ class StoredBody final : public BodyStream {
             if (got <= 0)
                 return fail(); // shrank since it was opened, or unreadable now
             done_ += static_cast<std::uint64_t>(got);
+            if (done_ == s.length && index_ + 1 == segments_.size())
+                StoredReadSeam(StoredReadPoint::AfterLastByte);
             return got;
         }
         return 0;
     }
     const std::string& error() const override { return error_; }
 
+    // The file being read (if any) is still the one the scan read, unchanged.
+    bool verify() override {
+        if (!error_.empty())
+            return false;
+        if (!file_.isOpen())
+            return true;
+        FileIdentity now;
+        if (file_.currentIdentity(now) && now == file_.identity())
+            return true;
+        fail();
+        return false;
+    }
+
   private:
     std::ptrdiff_t fail() {
-        error_ = kChangedWhileReading;
+        error_ = kChangedSinceListed;
         file_.close();
         return -1;
     }
@@ -108,8 +142,8 @@ class Decoder : public BodyStream {
                 return -1;
             std::size_t produced = 0;
             const Step step = decode(out, capacity, produced);
-            if (step == Step::Failed)
-                return fail(kDoesNotDecode);
+            if (step == Step::Failed) // the input's own failure, if that was it, stands
+                return error_.empty() ? fail(kDoesNotDecode) : -1;
             total_ += produced;
             if (total_ > cap_)
                 return fail(TooLargeError(cap_));
@@ -204,9 +238,10 @@ class ZlibDecoder final : public Decoder {
             started_ = true;
         }
         if (memberEnded_) {
-            // Another gzip member may follow; anything else after the end is ignored.
-            if (available() == 0 && !inputEnded())
-                return Step::NeedInput;
+            // Another gzip member may follow; anything else after the end is ignored. The
+            // two bytes that tell may straddle a refill, so both are read in before deciding.
+            if (gzip_ && !fillAtLeast(2))
+                return Step::Failed;
             if (!gzip_ || available() < 2 || input()[0] != 0x1F || input()[1] != 0x8B)
                 return Step::Finished;
             inflateReset(&z_);
@@ -323,8 +358,12 @@ std::unique_ptr<BodyStream> FailedStream(std::string error) {
     return std::make_unique<ErrorStream>(std::move(error));
 }
 
-std::unique_ptr<BodyStream> OpenStoredBody(std::vector<BodySegment> segments) {
+std::unique_ptr<StoredStream> OpenStoredBody(std::vector<BodySegment> segments) {
     return std::make_unique<StoredBody>(std::move(segments));
+}
+
+void SetStoredReadHook(std::function<void(StoredReadPoint)> hook) {
+    g_storedReadHook = std::move(hook);
 }
 
 std::unique_ptr<BodyStream> MemoryStream(std::string_view bytes) {
@@ -354,11 +393,13 @@ std::unique_ptr<BodyStream> DecodeStream(std::unique_ptr<BodyStream> raw,
 
 namespace {
 
-// Holds the decoded body to the size the scan found: more or less means the entry changed.
-class SizeChecked final : public BodyStream {
+// Holds the decoded body to exactly the size the scan listed, and checks that the stored
+// files are unchanged once the decoded body ends (a decoder may stop before the last stored
+// byte, so the stored stream cannot always tell by itself).
+class Listed final : public BodyStream {
   public:
-    SizeChecked(std::unique_ptr<BodyStream> in, std::uint64_t expected)
-        : in_(std::move(in)), expected_(expected) {}
+    Listed(std::unique_ptr<BodyStream> in, StoredStream& stored, std::uint64_t expected)
+        : in_(std::move(in)), stored_(stored), expected_(expected) {}
     std::ptrdiff_t read(char* buffer, std::size_t capacity) override {
         if (!error_.empty())
             return -1;
@@ -368,8 +409,8 @@ class SizeChecked final : public BodyStream {
             return -1;
         }
         total_ += static_cast<std::uint64_t>(got);
-        if (total_ > expected_ || (got == 0 && total_ != expected_)) {
-            error_ = kChangedWhileReading;
+        if (total_ > expected_ || (got == 0 && (total_ != expected_ || !stored_.verify()))) {
+            error_ = kChangedSinceListed;
             return -1;
         }
         return got;
@@ -378,6 +419,7 @@ class SizeChecked final : public BodyStream {
 
   private:
     std::unique_ptr<BodyStream> in_;
+    StoredStream& stored_; // owned at the bottom of in_
     std::uint64_t expected_;
     std::uint64_t total_ = 0;
     std::string error_;
@@ -387,11 +429,10 @@ class SizeChecked final : public BodyStream {
 } // namespace detail
 
 std::unique_ptr<BodyStream> OpenDecodedBody(const BodyLocation& body) {
-    auto stream = detail::DecodeStream(detail::OpenStoredBody(body.segments), body.encodings,
-                                       kMaxDecodedBody);
-    if (body.decodedSize == 0)
-        return stream;
-    return std::make_unique<detail::SizeChecked>(std::move(stream), body.decodedSize);
+    auto stored = detail::OpenStoredBody(body.segments);
+    detail::StoredStream& bottom = *stored;
+    auto decoded = detail::DecodeStream(std::move(stored), body.encodings, kMaxDecodedBody);
+    return std::make_unique<detail::Listed>(std::move(decoded), bottom, body.decodedSize);
 }
 
 } // namespace browser

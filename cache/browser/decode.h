@@ -4,6 +4,7 @@
 #include "cache/browser/browser.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -11,14 +12,24 @@
 
 namespace browser::detail {
 
-inline constexpr char kChangedWhileReading[] = "the cache entry changed while being read";
 inline constexpr char kDoesNotDecode[] = "the body does not decode";
 
 // A stream that fails at once with `error`.
 std::unique_ptr<BodyStream> FailedStream(std::string error);
-// The stored bytes of the segments, in order. A file that is gone, no longer a regular file
-// or shorter than a segment needs fails the stream.
-std::unique_ptr<BodyStream> OpenStoredBody(std::vector<BodySegment> segments);
+// The stored bytes of the segments, in order. A file that is gone, is not the one of the
+// segment's identity, or has changed since (seen when its last byte of the body has been read,
+// or by verify()) fails the stream with kChangedSinceListed.
+class StoredStream : public BodyStream {
+  public:
+    // False (and the stream failed) when the file being read has changed since it was opened.
+    virtual bool verify() = 0;
+};
+std::unique_ptr<StoredStream> OpenStoredBody(std::vector<BodySegment> segments);
+
+// Test seam: called where a file can change under the stored stream: before it opens a file,
+// between two reads, and after the last byte of the body is read but before the last check.
+enum class StoredReadPoint { BeforeOpen, BetweenReads, AfterLastByte };
+void SetStoredReadHook(std::function<void(StoredReadPoint)> hook);
 // A copy of `bytes` as a stream.
 std::unique_ptr<BodyStream> MemoryStream(std::string_view bytes);
 // Undoes `encodings` (applied left to right) on `raw`, right to left. Every stage fails once

@@ -21,11 +21,21 @@ struct ParsedEntry {
     std::vector<BodySegment> body; // the stored (still encoded) body; empty when none
     std::uint64_t storedSize = 0;  // sum of the segments' lengths
     std::string firstBytes;        // the first stored bytes, when the parse read them anyway
+    std::string lastBytes;         // the last 8 stored bytes, when read with the first ones
     bool truncated = false;        // the browser marked the body incomplete
     std::int64_t fetched = 0;      // seconds since 1970, 0 when unknown
 };
 
 enum class ParseError { None, Damaged, UnknownVersion, Encrypted };
+
+// A segment whose other fields (the identity, filled by the scan) keep their defaults.
+inline BodySegment Segment(const std::string& file, std::uint64_t offset, std::uint64_t length) {
+    BodySegment s;
+    s.file = file;
+    s.offset = offset;
+    s.length = length;
+    return s;
+}
 
 // Firefox cache2: `path` names the file for the body segments. Versions 1 to 4, both forms
 // of the trailer; the body ends where alt-data starts.

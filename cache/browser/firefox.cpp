@@ -138,7 +138,7 @@ ParseError ParseFirefoxEntry(const Source& file, const std::string& path, Parsed
 
     out.storedSize = bodyEnd;
     if (bodyEnd > 0)
-        out.body.push_back({path, 0, bodyEnd});
+        out.body.push_back(Segment(path, 0, bodyEnd));
     if (tailStart == 0)
         out.firstBytes =
             tail.substr(0, static_cast<std::size_t>(std::min<std::uint64_t>(bodyEnd, 1024)));

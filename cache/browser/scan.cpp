@@ -11,6 +11,7 @@
 #include <optional>
 #include <system_error>
 #include <unordered_map>
+#include <unordered_set>
 #include <zlib.h>
 
 namespace browser {
@@ -21,6 +22,8 @@ using namespace detail;
 namespace fs = std::filesystem;
 
 enum class Verdict { Listed, NotListed, Partial, Unreadable };
+
+constexpr std::string_view kZstdMagic("\x28\xB5\x2F\xFD", 4);
 
 bool IsHex(std::string_view s, bool upper) {
     for (char c : s) {
@@ -94,23 +97,101 @@ bool Measure(const BodyLocation& body, std::uint64_t& size) {
     return ReadDecoded(*stream, first, size, false);
 }
 
+// Records which file each segment of `path` was read from, from the descriptor the parse
+// read, so that a save can tell a file swapped or rewritten since.
+void Stamp(std::vector<BodySegment>& segments, const ReadOnlyFile& file, const std::string& path) {
+    for (BodySegment& s : segments)
+        if (s.file == path)
+            s.identity = file.identity();
+}
+
+constexpr std::size_t kTrailerBytes = 8; // a gzip member's CRC-32 and ISIZE
+
 // Reads the first stored bytes through the file still open after parsing, which saves
-// opening it again: as many as sniffing needs, more only for what may be text.
+// opening it again: as many as sniffing needs, more only for what may be text or is encoded
+// (its decoded first bytes come from them), and the last bytes, where a gzip body says its
+// decoded size.
 void Prefetch(const Source& file, const std::string& path, ParsedEntry& e) {
-    if (e.body.empty() || e.body.front().file != path)
+    if (e.body.empty())
+        return;
+    const bool encoded = e.head && e.head->get("Content-Encoding");
+    const BodySegment& last = e.body.back();
+    if (encoded && last.file == path && last.length >= kTrailerBytes) {
+        std::string bytes(kTrailerBytes, '\0');
+        if (file.readAt(last.offset + last.length - kTrailerBytes, bytes.data(), bytes.size()))
+            e.lastBytes = std::move(bytes);
+    }
+    if (e.body.front().file != path)
         return;
     const BodySegment& s = e.body.front();
     for (std::size_t want : {kSniffBytes, kSniffTextBytes}) {
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(s.length, want));
         if (e.firstBytes.size() >= n)
             continue;
-        if (!e.firstBytes.empty() && !MayBeText(e.firstBytes))
+        if (!e.firstBytes.empty() && !MayBeText(e.firstBytes) && !encoded &&
+            !e.firstBytes.starts_with(kZstdMagic))
             return;
         std::string bytes(n, '\0');
         if (!file.readAt(s.offset, bytes.data(), n))
             return;
         e.firstBytes = std::move(bytes);
     }
+}
+
+// The first decoded bytes, as many as sniffing needs, from the stored bytes already read when
+// they are enough; from the files otherwise. `wholeSize` is set when the decoded body ended
+// within those first bytes, so that its decoded size is known as well.
+bool DecodeFirst(const ParsedEntry& e, const BodyLocation& body, std::string& first,
+                 std::optional<std::uint64_t>& wholeSize) {
+    if (!e.firstBytes.empty()) {
+        const bool all = e.firstBytes.size() >= e.storedSize;
+        auto stream = DecodeStream(
+            MemoryStream(std::string_view(e.firstBytes)
+                             .substr(0, static_cast<std::size_t>(
+                                            std::min<std::uint64_t>(e.storedSize, SIZE_MAX)))),
+            body.encodings, kMaxDecodedBody);
+        std::string got;
+        std::uint64_t size = 0;
+        const bool decoded = ReadDecoded(*stream, got, size, true);
+        if (all) {
+            if (decoded && size < kSniffTextBytes)
+                wholeSize = size; // it ended before sniffing had enough
+            first = std::move(got);
+            return decoded;
+        }
+        // Stopped by the end of the bytes read, or by having enough.
+        if (got.size() >= kSniffTextBytes || (got.size() >= kSniffBytes && !MayBeText(got))) {
+            first = std::move(got);
+            return true;
+        }
+    }
+    auto stream = DecodeStream(OpenStoredBody(body.segments), body.encodings, kMaxDecodedBody);
+    std::uint64_t size = 0;
+    first.clear();
+    return ReadDecoded(*stream, first, size, true);
+}
+
+std::uint32_t Le32(std::string_view s, std::size_t at) {
+    std::uint32_t v = 0;
+    for (std::size_t i = 0; i < 4; ++i)
+        v |= static_cast<std::uint32_t>(static_cast<unsigned char>(s[at + i])) << (8 * i);
+    return v;
+}
+
+// The decoded size a gzip body states in its trailer, when it can be taken for the body's:
+// ISIZE counts only the last member, modulo 2^32. A single member decodes to at least about
+// its stored size (deflate grows incompressible data by a few bytes per block), so a stated
+// size well below the stored one means several members, or a wrap, and the body is decoded
+// instead. Whatever is listed, a save checks the decoded length is exactly this.
+std::optional<std::uint64_t> StatedGzipSize(const ParsedEntry& e, const BodyLocation& body) {
+    if (body.encodings.size() != 1 ||
+        (body.encodings[0] != "gzip" && body.encodings[0] != "x-gzip") ||
+        e.lastBytes.size() != kTrailerBytes || !e.firstBytes.starts_with("\x1F\x8B\x08"))
+        return std::nullopt;
+    const std::uint64_t stated = Le32(e.lastBytes, 4);
+    if (stated == 0 || stated > kMaxDecodedBody || e.storedSize > stated + stated / 64 + 1024)
+        return std::nullopt;
+    return stated;
 }
 
 // The first stored bytes of the body, as many as sniffing needs.
@@ -143,6 +224,8 @@ Verdict Evaluate(ParsedEntry& e, CacheKind kind, const std::string& fallbackName
         const auto range = ParseContentRange(head.get("Content-Range").value_or(""));
         if (!range || !range->total || e.storedSize < *range->total)
             return Verdict::Partial;
+        if (e.storedSize != *range->total)
+            e.lastBytes.clear(); // no longer the end of the body
         Truncate(e.body, *range->total);
         e.storedSize = *range->total;
     } else if (e.truncated) {
@@ -163,8 +246,7 @@ Verdict Evaluate(ParsedEntry& e, CacheKind kind, const std::string& fallbackName
     // Chromium may zstd-compress a body for its own storage and leave the headers as sent;
     // a zstd frame that no declared coding accounts for is that. Content-Length then counts
     // the bytes as they were before the cache compressed them.
-    const bool compressedByCache = kind == CacheKind::Chromium &&
-                                   first.starts_with("\x28\xB5\x2F\xFD") &&
+    const bool compressedByCache = kind == CacheKind::Chromium && first.starts_with(kZstdMagic) &&
                                    (body.encodings.empty() || body.encodings.back() == "gzip" ||
                                     body.encodings.back() == "x-gzip");
     if (compressedByCache)
@@ -173,21 +255,25 @@ Verdict Evaluate(ParsedEntry& e, CacheKind kind, const std::string& fallbackName
     // Encoded bodies are decoded whole only once their first bytes show a picture or video:
     // scripts and pages, most of what is encoded, cost a few kilobytes of decoding.
     const std::string contentType(head.get("Content-Type").value_or(""));
-    std::unique_ptr<BodyStream> decoded;
-    if (body.encodings.empty()) {
+    std::optional<std::uint64_t> wholeSize;
+    if (body.encodings.empty())
         body.decodedSize = e.storedSize;
-    } else {
-        decoded = DecodeStream(OpenStoredBody(body.segments), body.encodings, kMaxDecodedBody);
-        first.clear();
-        if (!ReadDecoded(*decoded, first, body.decodedSize, true))
-            return Verdict::Unreadable;
-    }
+    else if (!DecodeFirst(e, body, first, wholeSize))
+        return Verdict::Unreadable;
     const std::string extension = Sniff(first, contentType);
     if (extension.empty())
         return Verdict::NotListed;
-    if (decoded &&
-        (!ReadDecoded(*decoded, first, body.decodedSize, false) || body.decodedSize == 0))
-        return Verdict::Unreadable;
+    if (!body.encodings.empty()) {
+        // The decoded size: known already, stated by the body, or else decoded to the end.
+        if (!wholeSize)
+            wholeSize = StatedGzipSize(e, body);
+        if (!wholeSize && !Measure(body, body.decodedSize))
+            return Verdict::Unreadable;
+        if (wholeSize)
+            body.decodedSize = *wholeSize;
+        if (body.decodedSize == 0)
+            return Verdict::Unreadable;
+    }
     if (head.status != 206) {
         // Content-Length counts the bytes as sent, before any decoding of ours.
         const auto length = ParseDecimal(head.get("Content-Length").value_or(""));
@@ -259,42 +345,36 @@ std::optional<std::uint64_t> Fingerprint(const BodyLocation& body) {
     return static_cast<std::uint64_t>(crc) << 32 | (adler & 0xFFFFFFFFu);
 }
 
-// Drops rows whose URL and body an earlier row already has (one per partition).
+// Drops rows whose URL and body an earlier row already has (one per partition). Rows are
+// grouped by URL, size and codings in one pass; only a group of two or more needs its bodies
+// fingerprinted, each once, so the work stays linear in the rows however many share a URL.
 std::vector<BrowserFile> RemoveDuplicates(std::vector<BrowserFile> rows, ScanStats& stats) {
-    std::unordered_map<std::string, std::vector<std::size_t>> byUrl;
-    std::vector<std::optional<std::uint64_t>> prints(rows.size());
-    std::vector<bool> computed(rows.size(), false);
-    auto print = [&](std::size_t i) {
-        if (!computed[i]) {
-            prints[i] = Fingerprint(rows[i].body);
-            computed[i] = true;
-        }
-        return prints[i];
-    };
-    std::vector<BrowserFile> kept;
+    std::unordered_map<std::string, std::vector<std::size_t>> groups;
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        auto& same = byUrl[rows[i].url];
-        bool duplicate = false;
-        for (std::size_t j : same) {
-            if (rows[j].size != rows[i].size || rows[j].body.encodings != rows[i].body.encodings)
-                continue;
-            const auto a = print(i), b = print(j);
-            if (a && b && *a == *b) {
-                duplicate = true;
-                break;
+        std::string key = rows[i].url;
+        key += '\0';
+        key += std::to_string(rows[i].size);
+        for (const std::string& coding : rows[i].body.encodings)
+            key += '\0' + coding;
+        groups[key].push_back(i);
+    }
+    std::vector<bool> dropped(rows.size(), false);
+    for (const auto& [key, members] : groups) {
+        if (members.size() < 2)
+            continue;
+        std::unordered_set<std::uint64_t> seen;
+        for (std::size_t i : members) {
+            const auto print = Fingerprint(rows[i].body);
+            if (print && !seen.insert(*print).second) {
+                dropped[i] = true;
+                ++stats.duplicates;
             }
         }
-        if (duplicate) {
-            ++stats.duplicates;
-            continue;
-        }
-        same.push_back(i);
     }
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        const auto& same = byUrl[rows[i].url];
-        if (std::find(same.begin(), same.end(), i) != same.end())
+    std::vector<BrowserFile> kept;
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        if (!dropped[i])
             kept.push_back(std::move(rows[i]));
-    }
     return kept;
 }
 
@@ -311,6 +391,7 @@ void ScanFirefox(const fs::path& cache2, std::vector<BrowserFile>& rows, ScanSta
         std::string openFailure;
         if (OpenEntry(file, path, openFailure))
             error = ParseFirefoxEntry(file, path, e);
+        Stamp(e.body, file, path);
         if (error == ParseError::None)
             Prefetch(file, path, e);
         file.close();
@@ -353,6 +434,7 @@ void ScanChromium(fs::path folder, std::vector<BrowserFile>& rows, ScanStats& st
         std::string openFailure;
         if (OpenEntry(file, path, openFailure))
             error = ParseChromiumEntry(file, path, e);
+        Stamp(e.body, file, path);
         if (error == ParseError::None)
             Prefetch(file, path, e);
         file.close();
@@ -366,6 +448,7 @@ void ScanChromium(fs::path folder, std::vector<BrowserFile>& rows, ScanStats& st
             error = ParseError::Damaged;
             if (OpenEntry(sparse, sparsePath, openFailure))
                 error = ParseChromiumSparse(sparse, sparsePath, e.key, e.body, reach);
+            Stamp(e.body, sparse, sparsePath);
             e.storedSize = reach;
             e.firstBytes.clear();
             if (error == ParseError::None)

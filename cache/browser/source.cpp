@@ -8,6 +8,16 @@
 
 namespace browser::detail {
 
+namespace {
+
+FileIdentity IdentityOf(const struct stat& st) {
+    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+            static_cast<std::uint64_t>(st.st_size),
+            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+} // namespace
+
 bool MemorySource::readAt(std::uint64_t offset, void* buffer, std::size_t n) const {
     if (offset > bytes_.size() || n > bytes_.size() - offset)
         return false;
@@ -25,6 +35,7 @@ void ReadOnlyFile::close() {
         ::close(fd_);
     fd_ = -1;
     size_ = 0;
+    identity_ = {};
 }
 
 bool ReadOnlyFile::open(const std::string& path) {
@@ -39,6 +50,7 @@ bool ReadOnlyFile::open(const std::string& path) {
     }
     fd_ = fd;
     size_ = static_cast<std::uint64_t>(st.st_size);
+    identity_ = IdentityOf(st);
     return true;
 }
 
@@ -73,6 +85,14 @@ bool ReadOnlyFile::currentSize(std::uint64_t& size) const {
     if (fd_ < 0 || ::fstat(fd_, &st) != 0 || st.st_size < 0)
         return false;
     size = static_cast<std::uint64_t>(st.st_size);
+    return true;
+}
+
+bool ReadOnlyFile::currentIdentity(FileIdentity& now) const {
+    struct stat st {};
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0)
+        return false;
+    now = IdentityOf(st);
     return true;
 }
 

@@ -1,6 +1,8 @@
 // Random access to the bytes of an entry file, in memory (tests, fuzzing) or on disk.
 #pragma once
 
+#include "cache/browser/browser.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -46,10 +48,14 @@ class ReadOnlyFile final : public Source {
     std::ptrdiff_t readSome(std::uint64_t offset, void* buffer, std::size_t n) const;
     // The size the file has now.
     bool currentSize(std::uint64_t& size) const;
+    // The file as it was at opening, and as it is now (false when it cannot be asked).
+    const FileIdentity& identity() const { return identity_; }
+    bool currentIdentity(FileIdentity& now) const;
 
   private:
     int fd_ = -1;
     std::uint64_t size_ = 0;
+    FileIdentity identity_;
 };
 
 // Regular file test without following a link.

@@ -2,9 +2,13 @@
 // damaged, truncated, oversized or of an unknown coding.
 #include "cache/browser/browser.h"
 #include "cache/browser/decode.h"
+#include "cache/browser/source.h"
 #include "cache_builder.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -64,6 +68,70 @@ TEST(BodyDecoders, EveryCodingAndChainRoundTrips) {
               body.substr(0, 5000));
 }
 
+// Gives the bytes below a decoder at most `step` at a time, as a slow or fragmented file
+// would, so that every boundary inside headers, members and frames gets hit.
+class Trickle final : public browser::BodyStream {
+  public:
+    Trickle(std::string bytes, std::size_t step) : bytes_(std::move(bytes)), step_(step) {}
+    std::ptrdiff_t read(char* buffer, std::size_t capacity) override {
+        const std::size_t n = std::min({capacity, step_, bytes_.size() - pos_});
+        std::memcpy(buffer, bytes_.data() + pos_, n);
+        pos_ += n;
+        return static_cast<std::ptrdiff_t>(n);
+    }
+    const std::string& error() const override { return error_; }
+
+  private:
+    std::string bytes_, error_;
+    std::size_t step_, pos_ = 0;
+};
+
+// Bytes that do not compress, so that a gzip member of a chosen compressed size can be made.
+std::string Noise(std::size_t n) {
+    std::string s(n, '\0');
+    std::uint64_t x = 88172645463325252ull;
+    for (char& c : s) {
+        x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+        c = static_cast<char>(x);
+    }
+    return s;
+}
+
+TEST(BodyDecoders, EveryMemberAndFrameDecodesWhateverTheInputBoundaries) {
+    // A first gzip member of exactly 65,535 compressed bytes ends one byte short of the
+    // decoder's input buffer, the second member's magic straddling the refill.
+    std::string first = Noise(65000);
+    while (Gzip(first).size() != 65535)
+        first = Noise(first.size() + 65535 - Gzip(first).size());
+    const std::string second = Sample(13000);
+    const std::string body = Sample(20000);
+    const struct {
+        const char* name;
+        std::string stored;
+        std::vector<std::string> codings;
+        std::string whole;
+    } cases[] = {
+        {"gzip, two members", Gzip(first) + Gzip(second), {"gzip"}, first + second},
+        {"gzip, three small members", Gzip("abc") + Gzip("") + Gzip("def"), {"gzip"}, "abcdef"},
+        {"zlib deflate", Zlib(body), {"deflate"}, body},
+        {"raw deflate", RawDeflate(body), {"deflate"}, body},
+        {"br", Brotli(body), {"br"}, body},
+        {"zstd, three frames",
+         Zstd(body) + Zstd("x") + Zstd(second),
+         {"zstd"},
+         body + "x" + second},
+    };
+    for (const auto& c : cases)
+        for (std::size_t step :
+             {std::size_t{1}, std::size_t{2}, std::size_t{4099}, c.stored.size()}) {
+            auto s = browser::detail::DecodeStream(std::make_unique<Trickle>(c.stored, step),
+                                                   c.codings, browser::kMaxDecodedBody);
+            const std::string out = Drain(*s, 7919);
+            EXPECT_EQ(out.size(), c.whole.size()) << c.name << ", input in pieces of " << step;
+            EXPECT_TRUE(out == c.whole) << c.name << ", input in pieces of " << step;
+        }
+}
+
 TEST(BodyDecoders, DamagedTruncatedAndUnknownBodiesFailWithAReason) {
     const std::string body = Sample(100000);
     for (const auto& [stored, coding] :
@@ -113,20 +181,23 @@ TEST(BodyDecoders, StoredBodiesAreReadFromTheirSegmentsOnly) {
     TempDir dir;
     const auto file = dir.path() / "entry";
     WriteFile(file, "headerPARTONE..PARTTWOtrailer");
+    browser::detail::ReadOnlyFile opened;
+    ASSERT_TRUE(opened.open(file.string()));
+    const browser::FileIdentity id = opened.identity();
     browser::BodyLocation body;
-    body.segments = {{file.string(), 6, 7}, {file.string(), 15, 7}};
+    body.segments = {{file.string(), 6, 7, id}, {file.string(), 15, 7, id}};
     body.decodedSize = 14;
     auto s = browser::OpenDecodedBody(body);
     EXPECT_EQ(Drain(*s, 3), "PARTONEPARTTWO");
 
     // A segment reaching past the end of its file, and a file that is not there.
-    body.segments = {{file.string(), 20, 50}};
+    body.segments = {{file.string(), 20, 50, id}};
     body.decodedSize = 50;
     std::string error;
     s = browser::OpenDecodedBody(body);
     EXPECT_EQ(Drain(*s, 100, &error), "<failed>");
-    EXPECT_EQ(error, "the cache entry changed while being read");
-    body.segments = {{(dir.path() / "gone").string(), 0, 5}};
+    EXPECT_EQ(error, "the cache entry changed since it was listed");
+    body.segments = {{(dir.path() / "gone").string(), 0, 5, id}};
     s = browser::OpenDecodedBody(body);
     EXPECT_EQ(Drain(*s, 100, &error), "<failed>");
 }

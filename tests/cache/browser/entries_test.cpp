@@ -1,10 +1,16 @@
 // Both entry formats, written by the builder: what is listed, what is counted as partial or
 // unreadable, and hostile entries that must be skipped without stopping the walk.
 #include "cache/browser/browser.h"
+#include "cache/browser/decode.h"
+#include "cache/browser/source.h"
 #include "cache_builder.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <map>
 #include <sys/stat.h>
 
 namespace {
@@ -227,8 +233,12 @@ TEST_F(FirefoxEntries, ADecompressionBombIsRefusedWithoutHoldingItsOutput) {
     EXPECT_EQ(stats.unreadable, 1u);
 
     browser::BodyLocation body;
-    body.segments.push_back({(cache2 / "entries" / FirefoxName(1)).string(), 0, bomb.size()});
+    const std::string entry = (cache2 / "entries" / FirefoxName(1)).string();
+    browser::detail::ReadOnlyFile file;
+    ASSERT_TRUE(file.open(entry));
+    body.segments.push_back({entry, 0, bomb.size(), file.identity()});
     body.encodings = {"zstd"};
+    body.decodedSize = browser::kMaxDecodedBody + 1;
     std::string error;
     EXPECT_EQ(Read(body, &error), "<failed>");
     EXPECT_NE(error.find("decodes to more than"), std::string::npos) << error;
@@ -251,7 +261,117 @@ TEST_F(FirefoxEntries, AnEntryChangedAfterTheScanFailsToReadInsteadOfGivingOther
     for (const auto& row : rows) {
         std::string error;
         EXPECT_EQ(Read(row.body, &error), "<failed>") << row.url;
-        EXPECT_EQ(error, "the cache entry changed while being read") << row.url;
+        EXPECT_EQ(error, "the cache entry changed since it was listed") << row.url;
+    }
+}
+
+// Bytes that do not compress, after a picture's signature.
+std::string NoisyPng(std::size_t n) {
+    std::string s = Png(n);
+    std::uint64_t x = 88172645463325252ull;
+    for (std::size_t i = 16; i < s.size(); ++i) {
+        x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+        s[i] = static_cast<char>(x);
+    }
+    return s;
+}
+
+TEST(ChangedEntries, AFileSwappedOrRewrittenAtAnyPointOfAReadNeverGivesOtherBytes) {
+    using browser::detail::StoredReadPoint;
+    // What browsers do to an entry file: rename another over it, cut it, write more to it,
+    // rewrite it in place, delete it.
+    const std::vector<std::pair<const char*, std::function<void(const fs::path&)>>> changes = {
+        {"renamed over",
+         [](const fs::path& p) {
+             WriteFile(p.string() + ".new", BuildFirefoxEntry(Ff("/a.png", Png(400000))));
+             fs::rename(p.string() + ".new", p);
+         }},
+        {"truncated", [](const fs::path& p) { fs::resize_file(p, fs::file_size(p) / 2); }},
+        {"extended", [](const fs::path& p) { fs::resize_file(p, fs::file_size(p) + 10); }},
+        {"rewritten in place",
+         [](const fs::path& p) {
+             std::fstream f(p, std::ios::in | std::ios::out | std::ios::binary);
+             f.seekp(20);
+             f.write("changed", 7);
+         }},
+        {"deleted", [](const fs::path& p) { fs::remove(p); }},
+    };
+    // The descriptor being read keeps the bytes that were listed once a file is open, so a
+    // rename or delete after that point changes nothing that is read; a change to the file
+    // itself is seen whenever it happens.
+    const std::map<std::pair<std::string, StoredReadPoint>, bool> stillTheListedBody = {
+        {{"renamed over", StoredReadPoint::BetweenReads}, true},
+        {{"renamed over", StoredReadPoint::AfterLastByte}, true},
+        {{"deleted", StoredReadPoint::BetweenReads}, true},
+        {{"deleted", StoredReadPoint::AfterLastByte}, true},
+    };
+    const std::string picture = NoisyPng(300000);
+    for (const std::string coding : {"", "gzip"})
+        for (const auto& [name, change] : changes)
+            for (StoredReadPoint point :
+                 {StoredReadPoint::BeforeOpen, StoredReadPoint::BetweenReads,
+                  StoredReadPoint::AfterLastByte}) {
+                SCOPED_TRACE(std::string(name) + " at point " +
+                             std::to_string(static_cast<int>(point)) + ", coding '" + coding + "'");
+                TempDir dir;
+                const fs::path cache2 = MakeFirefoxCache(dir.path() / "cache2");
+                PutFirefox(cache2, FirefoxName(1),
+                           BuildFirefoxEntry(
+                               Ff("/a.png", coding.empty() ? picture : Gzip(picture),
+                                  "HTTP/1.1 200 OK\r\nContent-Encoding: " + coding + "\r\n")));
+                const fs::path entry = cache2 / "entries" / FirefoxName(1);
+                // Written long ago, so that a rewrite now shows in the modification time.
+                fs::last_write_time(entry, fs::last_write_time(entry) - std::chrono::hours(1));
+                const auto rows =
+                    browser::ScanCacheFolder({browser::CacheKind::Firefox, cache2.string()});
+                ASSERT_EQ(rows.size(), 1u);
+                int changed = 0;
+                browser::detail::SetStoredReadHook([&](StoredReadPoint at) {
+                    if (at == point && changed++ == 0)
+                        change(entry);
+                });
+                std::string error;
+                const std::string read = Read(rows[0].body, &error);
+                browser::detail::SetStoredReadHook({});
+                EXPECT_EQ(changed > 0, true);
+                if (stillTheListedBody.count({name, point}) != 0) {
+                    EXPECT_TRUE(read == picture) << error;
+                } else {
+                    EXPECT_EQ(read, "<failed>");
+                    EXPECT_EQ(error, "the cache entry changed since it was listed");
+                }
+            }
+}
+
+TEST_F(FirefoxEntries, AnEncodedBodyIsListedAtTheSizeItDecodesToOrCannotBeSaved) {
+    const std::string big = NoisyPng(65000), small = Png(13000);
+    const struct {
+        std::string path, stored;
+        std::uint64_t listed;
+        bool reads;
+    } cases[] = {
+        {"/one.png", Gzip(big), big.size(), true},
+        // The last member's trailer counts only that member.
+        {"/two.png", Gzip(big) + Gzip(small), big.size() + small.size(), true},
+        {"/tiny.png", Gzip(Png(100)), 100, true},
+        // A small first member: the last one's size passes for the whole, and is wrong.
+        {"/fooled.png", Gzip(Png(100)) + Gzip(big), big.size(), false},
+    };
+    for (const auto& c : cases)
+        put(BuildFirefoxEntry(
+            Ff(c.path, c.stored, "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n")));
+    browser::ScanStats stats;
+    const auto rows = scan(stats);
+    for (const auto& c : cases) {
+        const auto* row = Find(rows, "https://example.com" + c.path);
+        ASSERT_NE(row, nullptr) << c.path;
+        EXPECT_EQ(row->size, c.listed) << c.path;
+        std::string error;
+        const std::string read = Read(row->body, &error);
+        EXPECT_EQ(read != "<failed>", c.reads) << c.path << ": " << error;
+        if (!c.reads) {
+            EXPECT_EQ(error, "the cache entry changed since it was listed");
+        }
     }
 }
 
@@ -340,6 +460,13 @@ TEST_F(ChromiumEntries, RangeResponsesAreRebuiltFromTheirSparseFile) {
     ChromiumEntry cut = rangeEntry("/cut.mp4", "bytes 0-20011/20012");
     const std::string d = put(BuildChromiumEntry(cut));
     WriteFile(folder / (d + "_s"), BuildChromiumSparse(cut.key, {{0, video}}).substr(0, 5000));
+    // Complete, but in more ranges than any real writer leaves: one per byte.
+    ChromiumEntry many = rangeEntry("/many.mp4", "bytes 0-20011/20012");
+    std::vector<std::pair<std::uint64_t, std::string>> bytes;
+    for (std::size_t i = 0; i < video.size(); ++i)
+        bytes.emplace_back(i, video.substr(i, 1));
+    WriteFile(folder / (put(BuildChromiumEntry(many)) + "_s"),
+              BuildChromiumSparse(many.key, bytes));
     // The flag that marks a body the browser did not finish.
     ChromiumEntry truncated = Cr("/t.png", Png(100));
     truncated.truncated = true;
@@ -353,7 +480,7 @@ TEST_F(ChromiumEntries, RangeResponsesAreRebuiltFromTheirSparseFile) {
     EXPECT_EQ(rows[0].size, video.size());
     EXPECT_EQ(Read(rows[0].body), video);
     EXPECT_EQ(stats.partial, 2u);
-    EXPECT_EQ(stats.unreadable, 2u);
+    EXPECT_EQ(stats.unreadable, 3u);
 }
 
 TEST_F(ChromiumEntries, HostileStreamFilesAreSkippedAndTheWalkGoesOn) {
