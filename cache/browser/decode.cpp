@@ -2,6 +2,7 @@
 
 #include "cache/browser/http.h"
 #include "cache/browser/source.h"
+#include "cache/browser/sql_cache.h"
 
 #include <algorithm>
 #include <brotli/decode.h>
@@ -56,9 +57,16 @@ class StoredBody final : public BodyStream {
             if (done_ == s.length) {
                 ++index_;
                 done_ = 0;
+                blobOpen_ = false;
                 continue;
             }
-            if (!file_.isOpen() || openPath_ != s.file) {
+            if (s.blobRowId >= 0) {
+                // A blob of an SQL cache shard: opened when the segment starts.
+                if (done_ == 0 && !blobOpen_ &&
+                    !blob_.open(s.file, s.blobRowId, s.offset, s.length))
+                    return fail();
+                blobOpen_ = true;
+            } else if (!file_.isOpen() || openPath_ != s.file) {
                 openPath_ = s.file;
                 if (!file_.open(s.file) || s.offset > file_.size() ||
                     s.length > file_.size() - s.offset)
@@ -66,7 +74,9 @@ class StoredBody final : public BodyStream {
             }
             const std::size_t want =
                 static_cast<std::size_t>(std::min<std::uint64_t>(capacity, s.length - done_));
-            const std::ptrdiff_t got = file_.readSome(s.offset + done_, buffer, want);
+            const std::ptrdiff_t got = s.blobRowId >= 0
+                                           ? blob_.read(buffer, want)
+                                           : file_.readSome(s.offset + done_, buffer, want);
             if (got <= 0)
                 return fail(); // shrank since it was opened, or unreadable now
             done_ += static_cast<std::uint64_t>(got);
@@ -87,6 +97,8 @@ class StoredBody final : public BodyStream {
     std::uint64_t done_ = 0;
     ReadOnlyFile file_;
     std::string openPath_;
+    SqlBlobReader blob_;
+    bool blobOpen_ = false;
     std::string error_;
 };
 
