@@ -162,11 +162,17 @@ void ReadFirstBytes(sqlite3* db, sqlite3_blob*& handle, ParsedEntry& e) {
         handle = nullptr;
         return;
     }
-    std::string first(static_cast<std::size_t>(std::min<std::uint64_t>(s.length, kSniffTextBytes)),
-                      '\0');
-    if (sqlite3_blob_read(handle, first.data(), static_cast<int>(first.size()),
-                          static_cast<int>(s.offset)) == SQLITE_OK)
+    // As many bytes as sniffing a binary format wants; more only for what may be text.
+    for (std::size_t want : {kSniffBytes, kSniffTextBytes}) {
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(s.length, want));
+        if (e.firstBytes.size() >= n || (!e.firstBytes.empty() && !MayBeText(e.firstBytes)))
+            return;
+        std::string first(n, '\0');
+        if (sqlite3_blob_read(handle, first.data(), static_cast<int>(n),
+                              static_cast<int>(s.offset)) != SQLITE_OK)
+            return;
         e.firstBytes = std::move(first);
+    }
 }
 
 std::string TempFolder() {
