@@ -25,6 +25,9 @@ struct BodySegment {
     std::uint64_t offset = 0;
     std::uint64_t length = 0;
     FileIdentity identity; // of `file` when the scan read it; reading checks it still is
+    // -1: a plain byte range of `file`. Otherwise the rowid of a row of the `blobs` table in
+    // the SQLite database `file`, and offset/length are a range within that row's blob.
+    std::int64_t blobRowId = -1;
 };
 struct BodyLocation {
     std::vector<BodySegment> segments;  // concatenated in order = the stored body
@@ -54,9 +57,10 @@ std::unique_ptr<BodyStream> OpenDecodedBody(const BodyLocation& body);
 // second of decoding (bodies that do not start like a picture are never decoded that far).
 inline constexpr std::uint64_t kMaxDecodedBody = 512ull * 1024 * 1024;
 
-enum class CacheKind { Firefox, Chromium };
+enum class CacheKind { Firefox, Chromium, Sql };
 // Firefox: the cache2 folder (holding entries/). Chromium: the folder holding the *_0 files
-// (Cache_Data, or Cache in builds without that level).
+// (Cache_Data, or Cache in builds without that level). Sql: the folder holding Chromium's SQL
+// back-end (its `index` and sqldb0, sqldb1...).
 struct CacheFolder {
     CacheKind kind = CacheKind::Firefox;
     std::string path;

@@ -37,10 +37,12 @@ std::int64_t UnixSeconds(std::int64_t windowsMicros) {
     return (windowsMicros - kEpochDelta) / 1000000;
 }
 
+} // namespace
+
 // The raw headers of an HttpResponseInfo pickle: "HTTP/1.1 200 OK\0Name: value\0...\0\0".
 // Read by the pickle's fields; when they do not add up (an older or newer layout), the
 // status line is searched for instead.
-void ParsePickle(std::string_view s0, ParsedEntry& out) {
+void ParseChromiumResponseInfo(std::string_view s0, ParsedEntry& out) {
     std::string_view headers;
     if (s0.size() >= 8) {
         const std::uint64_t payload = Le<std::uint32_t>(s0, 0);
@@ -76,8 +78,6 @@ void ParsePickle(std::string_view s0, ParsedEntry& out) {
     }
     out.head = ParseResponseHead(headers, '\0');
 }
-
-} // namespace
 
 std::string ChromiumKeyUrl(std::string_view key) {
     // "<credentials>/<upload id>/" in front, then for a split cache "_dk_<sites> " before the URL.
@@ -156,7 +156,7 @@ ParseError ParseChromiumEntry(const Source& file, const std::string& path, Parse
     if (!readRange(eof1At, kEofLen, eof1) || Le<std::uint64_t>(eof1, 0) != kFinalMagic ||
         !readRange(s0At, s0Len, s0))
         return ParseError::Damaged;
-    ParsePickle(s0, out);
+    ParseChromiumResponseInfo(s0, out);
 
     out.storedSize = eof1At - bodyAt;
     if (out.storedSize > 0)

@@ -2,6 +2,7 @@
 
 #include "cache/browser/http.h"
 #include "cache/browser/source.h"
+#include "cache/browser/sql_cache.h"
 
 #include <algorithm>
 #include <brotli/decode.h>
@@ -64,6 +65,7 @@ class StoredBody final : public StoredStream {
             if (done_ == s.length) {
                 ++index_;
                 done_ = 0;
+                blobOpen_ = false;
                 // Leaving a file: it must still be as the scan saw it once its last byte of
                 // this body is read, so that nothing written meanwhile slips into the copy.
                 if (index_ == segments_.size() || segments_[index_].file != openPath_ ||
@@ -75,17 +77,28 @@ class StoredBody final : public StoredStream {
                 continue;
             }
             if (!file_.isOpen()) {
+                // An SQL cache shard is opened too, though its blobs are read through SQLite:
+                // the file's identity tells whether the shard changed since the scan.
                 StoredReadSeam(StoredReadPoint::BeforeOpen);
                 openPath_ = s.file;
-                if (!file_.open(s.file) || file_.identity() != s.identity ||
-                    s.offset > file_.size() || s.length > file_.size() - s.offset)
+                if (!file_.open(s.file) || file_.identity() != s.identity)
+                    return fail();
+                if (s.blobRowId < 0 &&
+                    (s.offset > file_.size() || s.length > file_.size() - s.offset))
                     return fail();
             } else if (done_ > 0 || index_ > 0) {
                 StoredReadSeam(StoredReadPoint::BetweenReads);
             }
+            if (s.blobRowId >= 0 && !blobOpen_) {
+                if (!blob_.open(s.file, s.blobRowId, s.offset + done_, s.length - done_))
+                    return fail();
+                blobOpen_ = true;
+            }
             const std::size_t want =
                 static_cast<std::size_t>(std::min<std::uint64_t>(capacity, s.length - done_));
-            const std::ptrdiff_t got = file_.readSome(s.offset + done_, buffer, want);
+            const std::ptrdiff_t got = s.blobRowId >= 0
+                                           ? blob_.read(buffer, want)
+                                           : file_.readSome(s.offset + done_, buffer, want);
             if (got <= 0)
                 return fail(); // shrank since it was opened, or unreadable now
             done_ += static_cast<std::uint64_t>(got);
@@ -121,6 +134,8 @@ class StoredBody final : public StoredStream {
     std::uint64_t done_ = 0;
     ReadOnlyFile file_;
     std::string openPath_;
+    SqlBlobReader blob_;
+    bool blobOpen_ = false;
     std::string error_;
 };
 

@@ -45,6 +45,9 @@ std::string FirefoxKeyUrl(std::string_view key);
 
 // Chromium Simple Cache stream file (<hash>_0), entry version 5.
 ParseError ParseChromiumEntry(const Source& file, const std::string& path, ParsedEntry& out);
+// The response info every Chromium back-end stores (a u32 length, then the pickle): the
+// status and headers, the truncated flag and the response time.
+void ParseChromiumResponseInfo(std::string_view info, ParsedEntry& out);
 // The URL of a Simple Cache key ("1/0/_dk_<site> <site> http://...").
 std::string ChromiumKeyUrl(std::string_view key);
 // The ranges of a sparse file (<hash>_s) belonging to `key`, joined up from offset 0 for as

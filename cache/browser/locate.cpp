@@ -1,6 +1,7 @@
 #include "cache/browser/browser.h"
 #include "cache/browser/http.h"
 #include "cache/browser/source.h"
+#include "cache/browser/sql_cache.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -64,7 +65,8 @@ bool IsFirefoxCache(const fs::path& p) {
     return IsDirectory((p / "entries").string());
 }
 
-// The folder holding a Simple Cache's files at or just below `p` (Cache_Data level).
+// The folder holding a Simple Cache's or an SQL cache's files at or just below `p`
+// (Cache_Data level). Both keep a file called `index`; the SQL one's says so.
 std::optional<fs::path> ChromiumCacheAt(const fs::path& p) {
     if (IsDirectory((p / "Cache_Data").string()))
         return p / "Cache_Data";
@@ -86,7 +88,7 @@ class Collector {
     }
     void addChromium(const fs::path& cacheLevel) {
         if (const auto c = ChromiumCacheAt(cacheLevel))
-            add(CacheKind::Chromium, *c);
+            add(ReadSqlIndex(c->string()) ? CacheKind::Sql : CacheKind::Chromium, *c);
     }
     std::vector<CacheFolder> folders;
 };

@@ -2,6 +2,7 @@
 #include "cache/browser/decode.h"
 #include "cache/browser/entry.h"
 #include "cache/browser/media.h"
+#include "cache/browser/sql_cache.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -246,7 +247,7 @@ Verdict Evaluate(ParsedEntry& e, CacheKind kind, const std::string& fallbackName
     // Chromium may zstd-compress a body for its own storage and leave the headers as sent;
     // a zstd frame that no declared coding accounts for is that. Content-Length then counts
     // the bytes as they were before the cache compressed them.
-    const bool compressedByCache = kind == CacheKind::Chromium && first.starts_with(kZstdMagic) &&
+    const bool compressedByCache = kind != CacheKind::Firefox && first.starts_with(kZstdMagic) &&
                                    (body.encodings.empty() || body.encodings.back() == "gzip" ||
                                     body.encodings.back() == "x-gzip");
     if (compressedByCache)
@@ -413,6 +414,69 @@ bool LooksLikeBlockfile(const std::vector<std::string>& names) {
     return has("index") && has("data_0") && has("data_1");
 }
 
+// Private copies of the shards of a cache in Wal mode, kept while the scan reads bodies
+// through them; rows refer to the shard itself once the scan is over.
+struct ShardCopies {
+    std::vector<std::pair<std::unique_ptr<PrivateShardCopy>, std::string>> copies;
+    void pointRowsAtShards(std::vector<BrowserFile>& rows) const {
+        for (BrowserFile& row : rows)
+            for (BodySegment& s : row.body.segments)
+                for (const auto& [copy, shard] : copies)
+                    if (s.file == copy->path())
+                        s.file = shard;
+    }
+};
+
+void ScanSql(const fs::path& folder, const SqlIndex& index, std::vector<BrowserFile>& rows,
+             ScanStats& stats, ShardCopies& copies) {
+    for (unsigned shard = 0; shard < index.shards; ++shard) {
+        const std::string path = (folder / SqlShardName(shard)).string();
+        std::string openPath = path;
+        if (HasWriteAheadLog(path)) {
+            // Committed rows may still be in the log, which an immutable open ignores.
+            auto copy = std::make_unique<PrivateShardCopy>();
+            if (!copy->make(path)) {
+                ++stats.unreadable;
+                stats.problems.push_back({path, "could not be copied to read its write-ahead log"});
+                continue;
+            }
+            openPath = copy->path();
+            copies.copies.emplace_back(std::move(copy), path);
+        }
+        // Rows remember the shard as it is now; reading a body checks it is still so.
+        ReadOnlyFile shardFile;
+        if (!shardFile.open(path)) {
+            ++stats.unreadable;
+            stats.problems.push_back({path, "cannot be read"});
+            continue;
+        }
+        const FileIdentity identity = shardFile.identity();
+        const ShardResult result =
+            ReadSqlShard(openPath, [&](ParsedEntry& e, ParseError error, std::int64_t resId) {
+                for (BodySegment& s : e.body)
+                    s.identity = identity;
+                ++stats.entries;
+                BrowserFile row;
+                const std::string fallback = SqlShardName(shard) + "_" + std::to_string(resId);
+                const Verdict v = error == ParseError::None
+                                      ? Evaluate(e, CacheKind::Sql, fallback, row)
+                                      : Verdict::Unreadable;
+                Count(v, error, path + " (resource " + std::to_string(resId) + ")", "", stats);
+                if (v == Verdict::Listed) {
+                    row.entryPath = path;
+                    rows.push_back(std::move(row));
+                }
+            });
+        if (result == ShardResult::UnknownSchema) {
+            stats.unsupported = true;
+            stats.problems.push_back({path, "is in an SQL cache schema Tamberlin does not read"});
+        } else if (result != ShardResult::Read) {
+            ++stats.unreadable; // a missing or damaged shard: its entries are lost to us
+            stats.problems.push_back({path, "is damaged"});
+        }
+    }
+}
+
 void ScanChromium(fs::path folder, std::vector<BrowserFile>& rows, ScanStats& stats) {
     std::vector<std::string> names = ListNames(folder, &stats);
     if (LooksLikeBlockfile(names)) {
@@ -473,11 +537,21 @@ std::vector<BrowserFile> ScanCacheFolder(const CacheFolder& folder, ScanStats* s
     ScanStats& s = stats ? *stats : local;
     s = ScanStats{};
     std::vector<BrowserFile> rows;
-    if (folder.kind == CacheKind::Firefox)
+    ShardCopies copies;
+    if (folder.kind == CacheKind::Firefox) {
         ScanFirefox(folder.path, rows, s);
-    else
-        ScanChromium(folder.path, rows, s);
+    } else {
+        // An SQL cache sits where a Simple Cache would, with or without the Cache_Data level.
+        fs::path at = folder.path;
+        if (!ReadSqlIndex(at.string()) && IsDirectory((at / "Cache_Data").string()))
+            at /= "Cache_Data";
+        if (const auto index = ReadSqlIndex(at.string()))
+            ScanSql(at, *index, rows, s, copies);
+        else if (folder.kind == CacheKind::Chromium)
+            ScanChromium(folder.path, rows, s);
+    }
     rows = RemoveDuplicates(std::move(rows), s);
+    copies.pointRowsAtShards(rows);
     s.listed = rows.size();
     return rows;
 }

@@ -107,7 +107,15 @@ std::string BuildChromiumEntry(const ChromiumEntry& e) {
     file += e.key;
     file += e.body;
     file += Eof(1, e.body);
+    const std::string stream0 = BuildChromiumResponseInfo(e);
+    file += stream0;
+    if (e.keySha256)
+        file += std::string(32, '\x5A');
+    file += Eof(e.keySha256 ? 3 : 1, stream0);
+    return file;
+}
 
+std::string BuildChromiumResponseInfo(const ChromiumEntry& e) {
     std::string raw = e.statusLine;
     raw.push_back('\0');
     for (const std::string& h : e.headers) {
@@ -133,11 +141,7 @@ std::string BuildChromiumEntry(const ChromiumEntry& e) {
     std::string stream0;
     Le32(stream0, static_cast<std::uint32_t>(payload.size()));
     stream0 += payload;
-    file += stream0;
-    if (e.keySha256)
-        file += std::string(32, '\x5A');
-    file += Eof(e.keySha256 ? 3 : 1, stream0);
-    return file;
+    return stream0;
 }
 
 std::string BuildChromiumSparse(const std::string& key,

@@ -35,6 +35,8 @@ struct ChromiumEntry {
     bool oldPickle = false; // no extra-flags word
 };
 std::string BuildChromiumEntry(const ChromiumEntry& e);
+// Its stream 0 alone: the response-info pickle (which the SQL back-end keeps as `head`).
+std::string BuildChromiumResponseInfo(const ChromiumEntry& e);
 // A sparse file: the header, the key, then the ranges (offset in the resource, bytes).
 std::string BuildChromiumSparse(const std::string& key,
                                 const std::vector<std::pair<std::uint64_t, std::string>>& ranges,

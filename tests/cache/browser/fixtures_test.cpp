@@ -161,6 +161,32 @@ TEST_F(BrowserFixtures, ChromiumHomeListsEveryPictureAndTheVideoRebuiltFromItsRa
     EXPECT_EQ(names.at("/img?id=7&size=small"), "img.png");
 }
 
+TEST_F(BrowserFixtures, ChromiumSqlHomeListsEveryPictureAndTheVideoJoinedFromTwoBlobs) {
+    const fs::path home = CachesFolder() / "chromium-sql/home";
+    const auto caches = browser::FindUserCaches({home.string(), "", ""});
+    ASSERT_EQ(caches.size(), 1u);
+    EXPECT_EQ(caches[0].kind, browser::CacheKind::Sql);
+    EXPECT_EQ(fs::path(caches[0].path), home / ".cache/chromium/Default/Cache/Cache_Data");
+    EXPECT_EQ(browser::ClassifyFolder(home.string()).browserCaches, caches);
+
+    browser::ScanStats stats;
+    const auto rows = browser::ScanCacheFolder(caches[0], &stats);
+    CheckAgainstExpected(rows, ReadExpected(CachesFolder() / "chromium-sql/expected.tsv"), home);
+    EXPECT_EQ(stats.entries, 15u);
+    EXPECT_EQ(stats.unreadable, 0u);
+    EXPECT_EQ(stats.partial, 0u);
+    EXPECT_FALSE(stats.unsupported);
+    for (const auto& row : rows) {
+        if (row.url.ends_with("/clip-video.mp4")) {
+            EXPECT_EQ(row.body.segments.size(), 2u);
+        }
+    }
+    const auto names = NamesByPath(rows);
+    EXPECT_EQ(names.at("/mislabeled.png"), "mislabeled.jpg");
+    EXPECT_EQ(names.at("/img?id=7&size=small"), "img.png");
+    EXPECT_EQ(names.at("/big.bmp"), "big.bmp");
+}
+
 TEST_F(BrowserFixtures, OlderFirefoxCacheSkipsTheFileWithAGarbageTrailer) {
     const fs::path folder = CachesFolder() / "firefox-real";
     browser::ScanStats stats;

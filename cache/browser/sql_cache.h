@@ -1,0 +1,81 @@
+// Chromium's SQL cache back-end: an `index` text file and SQLite shards sqldb0, sqldb1...
+// Every shard is opened so that SQLite can neither write, lock nor replay a journal; see
+// docs/browser-caches.md for how.
+#pragma once
+
+#include "cache/browser/entry.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace browser::detail {
+
+// What the `index` file says: "SQLCache" + the journal mode + the number of shards.
+struct SqlIndex {
+    bool wal = false;
+    unsigned shards = 0;
+};
+std::optional<SqlIndex> ParseSqlIndex(std::string_view text);
+// The index of the SQL cache in `folder`, or nothing when the folder holds none.
+std::optional<SqlIndex> ReadSqlIndex(const std::string& folder);
+std::string SqlShardName(unsigned shard); // "sqldb<shard>"
+
+// The SQLite URI that opens `path` read-only and immutable. Every byte outside the unreserved
+// set is percent-encoded, so names holding '?', '#', '%' or bytes that are not UTF-8 still
+// name the file they name; a relative path is made absolute first.
+std::string ImmutableUri(const std::string& path);
+
+enum class ShardResult { Read, Missing, Damaged, UnknownSchema };
+
+// Reads every live (not doomed) resource of the shard at `path`, handing each to `each` with
+// its res_id, key, URL, parsed head and the blob segments joined from byte 0 up to body_end or
+// the first gap (a gap marks the entry truncated). A row that cannot be read (its head's
+// check sum is wrong, its blobs disagree with their ranges) comes with ParseError::Damaged.
+// The first stored bytes are read for sniffing.
+ShardResult ReadSqlShard(const std::string& path,
+                         const std::function<void(ParsedEntry&, ParseError, std::int64_t)>& each);
+
+// A private copy of a shard and its -wal in a temporary folder, with the log merged into the
+// copy, so that a Wal-mode cache's committed rows can be read without touching the cache.
+// The folder is removed with the object.
+class PrivateShardCopy {
+  public:
+    PrivateShardCopy() = default;
+    ~PrivateShardCopy();
+    PrivateShardCopy(const PrivateShardCopy&) = delete;
+    PrivateShardCopy& operator=(const PrivateShardCopy&) = delete;
+    // False when the shard cannot be copied or the copy cannot be opened.
+    bool make(const std::string& shard);
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string folder_, path_;
+};
+// True when `shard` has a non-empty -wal beside it: rows may live only in the log.
+bool HasWriteAheadLog(const std::string& shard);
+
+// The bytes [offset, offset + length) of one row's blob in a shard, read in pieces through
+// SQLite's incremental blob I/O on an immutable read-only connection. A shard with a
+// write-ahead log is read from a private copy. The blob must still hold the whole range.
+class SqlBlobReader {
+  public:
+    SqlBlobReader();
+    ~SqlBlobReader();
+    SqlBlobReader(const SqlBlobReader&) = delete;
+    SqlBlobReader& operator=(const SqlBlobReader&) = delete;
+    bool open(const std::string& shard, std::int64_t rowId, std::uint64_t offset,
+              std::uint64_t length);
+    // Up to n bytes of what remains of the range: the count read (0 at its end), -1 on failure.
+    std::ptrdiff_t read(void* buffer, std::size_t n);
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+} // namespace browser::detail
