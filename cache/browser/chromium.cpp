@@ -29,6 +29,8 @@ template <typename T> T Le(std::string_view s, std::size_t at) {
     return v;
 }
 
+} // namespace
+
 std::int64_t UnixSeconds(std::int64_t windowsMicros) {
     constexpr std::int64_t kEpochDelta = 11644473600000000ll; // 1601 -> 1970, microseconds
     if (windowsMicros <= kEpochDelta)
@@ -75,8 +77,6 @@ void ParsePickle(std::string_view s0, ParsedEntry& out) {
     }
     out.head = ParseResponseHead(headers, '\0');
 }
-
-} // namespace
 
 std::string ChromiumKeyUrl(std::string_view key) {
     // "<credentials>/<upload id>/" in front, then for a split cache "_dk_<sites> " before the URL.

@@ -33,6 +33,12 @@ ParseError ParseFirefoxEntry(const Source& file, const std::string& path, Parsed
 // The URL of a cache2 key ("O^partitionKey=...,a,:http://..."); "" when malformed.
 std::string FirefoxKeyUrl(std::string_view key);
 
+// Chromium's response info (stream 0 of every Chromium back-end): status, headers, the
+// truncated flag and the response time.
+void ParsePickle(std::string_view s0, ParsedEntry& out);
+// Microseconds since 1601 as seconds since 1970; 0 for anything earlier.
+std::int64_t UnixSeconds(std::int64_t windowsMicros);
+
 // Chromium Simple Cache stream file (<hash>_0), entry version 5.
 ParseError ParseChromiumEntry(const Source& file, const std::string& path, ParsedEntry& out);
 // The URL of a Simple Cache key ("1/0/_dk_<site> <site> http://...").

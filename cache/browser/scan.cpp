@@ -1,9 +1,11 @@
+#include "cache/browser/blockfile.h"
 #include "cache/browser/browser.h"
 #include "cache/browser/decode.h"
 #include "cache/browser/entry.h"
 #include "cache/browser/media.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -148,7 +150,7 @@ Verdict Evaluate(ParsedEntry& e, CacheKind kind, const std::string& fallbackName
     // Chromium may zstd-compress a body for its own storage and leave the headers as sent;
     // a zstd frame that no declared coding accounts for is that. Content-Length then counts
     // the bytes as they were before the cache compressed them.
-    const bool compressedByCache = kind == CacheKind::Chromium &&
+    const bool compressedByCache = kind != CacheKind::Firefox &&
                                    first.starts_with("\x28\xB5\x2F\xFD") &&
                                    (body.encodings.empty() || body.encodings.back() == "gzip" ||
                                     body.encodings.back() == "x-gzip");
@@ -295,10 +297,35 @@ bool LooksLikeBlockfile(const std::vector<std::string>& names) {
     return has("index") && has("data_0") && has("data_1");
 }
 
+void ScanBlockfile(const fs::path& folder, std::vector<BrowserFile>& rows, ScanStats& stats) {
+    BlockfileFolder files(folder.string());
+    BlockfileContents contents = ReadBlockfile(files);
+    if (!contents.readable) {
+        stats.unsupported = true; // recognised, but the index cannot be read
+        return;
+    }
+    for (BlockfileEntry& entry : contents.entries) {
+        if (!IsResourceEntry(entry))
+            continue; // evicted, doomed, or a piece of another entry
+        ++stats.entries;
+        BrowserFile row;
+        char fallback[16];
+        std::snprintf(fallback, sizeof fallback, "%08x", entry.address);
+        const Verdict v = entry.readable
+                              ? Evaluate(entry.parsed, CacheKind::Blockfile, fallback, row)
+                              : Verdict::Unreadable;
+        Count(v, ParseError::None, stats);
+        if (v == Verdict::Listed) {
+            row.entryPath = entry.bodyFile;
+            rows.push_back(std::move(row));
+        }
+    }
+}
+
 void ScanChromium(fs::path folder, std::vector<BrowserFile>& rows, ScanStats& stats) {
     std::vector<std::string> names = ListNames(folder);
     if (LooksLikeBlockfile(names)) {
-        stats.unsupported = true; // the Windows backend: another format altogether
+        ScanBlockfile(folder, rows, stats); // the Windows back-end, found at a Linux place
         return;
     }
     if (std::binary_search(names.begin(), names.end(), std::string("Cache_Data"))) {
@@ -354,6 +381,8 @@ std::vector<BrowserFile> ScanCacheFolder(const CacheFolder& folder, ScanStats* s
     std::vector<BrowserFile> rows;
     if (folder.kind == CacheKind::Firefox)
         ScanFirefox(folder.path, rows, s);
+    else if (folder.kind == CacheKind::Blockfile)
+        ScanBlockfile(folder.path, rows, s);
     else
         ScanChromium(folder.path, rows, s);
     rows = RemoveDuplicates(std::move(rows), s);
