@@ -66,6 +66,7 @@ struct Child {
 struct Parent {
     std::size_t entry = 0; // index into the contents' entries
     std::int64_t signature = 0;
+    std::string children; // bitmap of the children that were written
 };
 
 class Reader {
@@ -362,7 +363,8 @@ class Reader {
                 warn(BlockfileProblem::BadSparse, e.address);
                 return false;
             }
-            parents_.push_back({out_.entries.size(), Le<std::int64_t>(sparse, kSparseSignatureAt)});
+            parents_.push_back({out_.entries.size(), Le<std::int64_t>(sparse, kSparseSignatureAt),
+                                sparse.substr(kSparseHeaderSize)});
             return true;
         }
         BodySegment body;
@@ -421,7 +423,10 @@ class Reader {
             for (std::uint32_t n = 0; n < kMaxChildren; ++n) {
                 const auto it = children_.find(prefix + std::to_string(n));
                 if (it == children_.end() || it->second.signature != parent.signature) {
-                    if (n == 0 || it != children_.end())
+                    const bool written =
+                        n / 8 < parent.children.size() &&
+                        ((static_cast<unsigned char>(parent.children[n / 8]) >> (n % 8)) & 1);
+                    if (n == 0 || written)
                         warn(BlockfileProblem::ChildMissing, e.address);
                     break;
                 }

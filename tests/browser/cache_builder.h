@@ -35,6 +35,10 @@ struct ChromiumEntry {
     bool oldPickle = false; // no extra-flags word
 };
 std::string BuildChromiumEntry(const ChromiumEntry& e);
+// Chromium's response info (stream 0 of every Chromium back-end).
+std::string BuildResponseInfo(const std::string& statusLine,
+                              const std::vector<std::string>& headers, bool truncated = false,
+                              bool oldPickle = false);
 // A sparse file: the header, the key, then the ranges (offset in the resource, bytes).
 std::string BuildChromiumSparse(const std::string& key,
                                 const std::vector<std::pair<std::uint64_t, std::string>>& ranges,
