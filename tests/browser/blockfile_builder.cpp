@@ -67,17 +67,21 @@ std::uint32_t BlockfileBuilder::place(const std::string& bytes, bool extension) 
         files[name] = bytes;
         return bf::kAddrInitialized | number;
     }
-    std::uint32_t number = type - 1;
-    if (extension) {
-        number = 4;
-        if (files.count(Name(4)) == 0) {
-            files[Name(4)] = BlockFileHeader(4, bf::BlockSize(type));
-            files[Name(type - 1)][bf::kBlockNextFileAt] = 4;
-        }
-    }
-    std::string& file = files[Name(number)];
     const std::uint32_t size = bf::BlockSize(type);
     const auto blocks = static_cast<std::uint32_t>((bytes.size() + size - 1) / size);
+    // A full file (or one asked to be passed) is extended by a new one chained from it.
+    constexpr std::size_t kMaxBlocks = (bf::kBlockHeaderSize - 80) * 8;
+    const std::size_t used = (files[Name(current_[type])].size() - bf::kBlockHeaderSize) / size;
+    if ((extension && current_[type] == type - 1) || used + blocks > kMaxBlocks) {
+        const std::uint32_t added = nextFile_++;
+        files[Name(added)] = BlockFileHeader(added, size);
+        std::string& previous = files[Name(current_[type])];
+        previous[bf::kBlockNextFileAt] = static_cast<char>(added);
+        previous[bf::kBlockNextFileAt + 1] = static_cast<char>(added >> 8);
+        current_[type] = added;
+    }
+    const std::uint32_t number = current_[type];
+    std::string& file = files[Name(number)];
     const auto start = static_cast<std::uint32_t>((file.size() - bf::kBlockHeaderSize) / size);
     file += bytes;
     file.resize(bf::kBlockHeaderSize + std::size_t{start + blocks} * size, '\0');

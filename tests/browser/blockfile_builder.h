@@ -52,6 +52,8 @@ class BlockfileBuilder {
     void rehash(std::uint32_t entry);
     std::uint32_t tableLength_;
     std::uint32_t nextExternal_ = 1;
+    std::uint32_t current_[5] = {0, 0, 1, 2, 3}; // the block file being filled, by type
+    std::uint32_t nextFile_ = 4;                 // the number of the next extension file
 };
 
 // The key Chromium gives a URL in a partitioned cache.
