@@ -148,10 +148,13 @@ void WriteBlockfile(const fs::path& folder, int count, std::size_t (*size)(int))
         }
         headers.emplace_back("Date: Tue, 08 Dec 2026 10:00:00 GMT");
         const std::string site = "https://site" + std::to_string(i % 50) + ".example";
-        cache.add({"1/0/_dk_" + site + " " + site + " https://cdn.example.com" + b.path,
-                   BuildResponseInfo("HTTP/1.1 200 OK", headers),
-                   b.bytes,
-                   {}});
+        std::string key = "1/0/_dk_";
+        key += site;
+        key += ' ';
+        key += site;
+        key += " https://cdn.example.com";
+        key += b.path;
+        cache.add({key, BuildResponseInfo("HTTP/1.1 200 OK", headers), b.bytes, {}});
     }
     cache.write(folder);
 }

@@ -264,8 +264,9 @@ class Reader {
         e.state = Le<std::int32_t>(r, kEntryStateAt);
         e.flags = Le<std::uint32_t>(r, kEntryFlagsAt);
         for (std::uint32_t i = 0; i < kStreamCount; ++i) {
-            e.streamSizes[i] = Le<std::int32_t>(r, kEntryStreamSizesAt + 4 * i);
-            e.streamAddresses[i] = Le<std::uint32_t>(r, kEntryStreamAddressesAt + 4 * i);
+            e.streamSizes[i] = Le<std::int32_t>(r, kEntryStreamSizesAt + std::uint64_t{4} * i);
+            e.streamAddresses[i] =
+                Le<std::uint32_t>(r, kEntryStreamAddressesAt + std::uint64_t{4} * i);
         }
         if (out_.header.version >= kIndexVersion2_1 &&
             SuperFastHash(std::string_view(r).substr(0, kEntrySelfHashAt)) !=

@@ -102,8 +102,8 @@ inline constexpr std::uint64_t kSparseMagicAt = 8;     // kIndexMagic
 inline constexpr std::uint64_t kSparseLastBlockAt = 16;
 inline constexpr std::uint64_t kSparseLastBlockLengthAt = 20;
 inline constexpr std::uint64_t kSparseHeaderSize = 64;
-inline constexpr std::uint64_t kChildSpan = 1024 * 1024; // bytes of the resource per child
-inline constexpr std::uint64_t kChildBlock = 1024;       // one bitmap bit
+inline constexpr std::uint64_t kChildSpan = 1024ull * 1024; // bytes of the resource per child
+inline constexpr std::uint64_t kChildBlock = 1024;          // one bitmap bit
 inline constexpr std::uint64_t kChildBitmapBytes = kChildSpan / kChildBlock / 8;
 // The most children followed for one parent: 4 GiB of a resource.
 inline constexpr std::uint32_t kMaxChildren = 4096;

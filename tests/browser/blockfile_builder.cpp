@@ -58,7 +58,7 @@ std::uint32_t BlockfileBuilder::place(const std::string& bytes, bool extension) 
     if (bytes.empty())
         return 0;
     std::uint32_t type = 2;
-    while (type <= 4 && bytes.size() > 4 * bf::BlockSize(type))
+    while (type <= 4 && bytes.size() > std::size_t{4} * bf::BlockSize(type))
         ++type;
     if (type > 4) {
         const std::uint32_t number = nextExternal_++;

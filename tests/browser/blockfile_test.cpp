@@ -150,7 +150,7 @@ TEST(Blockfile, HostileCachesCostOnlyWhatTheyDamage) {
          0, 0, false, BlockfileProblem::NotNormal},
         {"a sparse child missing",
          [](Cache& c) {
-             std::string video(1536 * 1024, 'v');
+             std::string video(std::size_t{1536} * 1024, 'v');
              video.replace(0, 12,
                            std::string("\0\0\0\x1c"
                                        "ftypisom",
