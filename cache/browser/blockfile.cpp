@@ -19,6 +19,9 @@ constexpr std::uint64_t kMaxResponseInfo = 4ull * 1024 * 1024;
 constexpr std::uint64_t kMaxKeyLength = 1024ull * 1024;
 // A sparse parent's bitmap of children, or a child's of blocks, with room to spare.
 constexpr std::uint64_t kMaxSparseStream = 64ull * 1024;
+constexpr std::uint64_t kPageSize = 64ull * 1024;
+// A 256-byte block file holds at most 64,896 blocks (16 MiB): this keeps four of them.
+constexpr std::uint64_t kPageBudget = 64ull * 1024 * 1024;
 
 template <typename T> T Le(std::string_view s, std::uint64_t at) {
     std::uint64_t v = 0;
@@ -48,6 +51,8 @@ std::string Hex(std::uint64_t value) {
 struct Span {
     std::string name;
     const Source* file = nullptr;
+    std::uint32_t blockFile = 0; // data_N's N
+    bool paged = false;          // in a file of 256-byte blocks, read through the page store
     std::uint64_t offset = 0;
     std::uint64_t capacity = 0;
 };
@@ -196,6 +201,8 @@ class Reader {
         const std::uint64_t count = ((address & kAddrBlockCountMask) >> kAddrBlockCountShift) + 1;
         s.name = BlockFileName(number);
         s.file = it->second.file;
+        s.blockFile = number;
+        s.paged = type == static_cast<std::uint32_t>(FileType::Block256);
         s.offset = kBlockHeaderSize + std::uint64_t{address & kAddrStartBlockMask} * blockSize;
         s.capacity = count * blockSize;
         if (s.offset > s.file->size() || s.capacity > s.file->size() - s.offset) {
@@ -203,6 +210,41 @@ class Reader {
             return std::nullopt;
         }
         return s;
+    }
+
+    // The 256-byte block files hold every entry record, key and response info, read in an
+    // order that has nothing to do with their place: they are read a page at a time and the
+    // pages kept (up to a budget), instead of a few hundred bytes per read.
+    bool read(const Span& s, std::uint64_t offset, char* out, std::size_t n) {
+        if (!s.paged)
+            return s.file->readAt(offset, out, n);
+        if (offset > s.file->size() || n > s.file->size() - offset)
+            return false;
+        while (n > 0) {
+            const std::uint64_t page = offset / kPageSize;
+            const std::uint64_t key = std::uint64_t{s.blockFile} << 40 | page;
+            auto it = pages_.find(key);
+            if (it == pages_.end()) {
+                if (pagedBytes_ >= kPageBudget) {
+                    pages_.clear();
+                    pagedBytes_ = 0;
+                }
+                const std::uint64_t start = page * kPageSize;
+                std::string bytes(
+                    static_cast<std::size_t>(std::min(kPageSize, s.file->size() - start)), '\0');
+                if (!s.file->readAt(start, bytes.data(), bytes.size()))
+                    return false;
+                pagedBytes_ += bytes.size();
+                it = pages_.emplace(key, std::move(bytes)).first;
+            }
+            const auto at = static_cast<std::size_t>(offset - page * kPageSize);
+            const std::size_t take = std::min(n, it->second.size() - at);
+            std::copy_n(it->second.data() + at, take, out);
+            out += take;
+            offset += take;
+            n -= take;
+        }
+        return true;
     }
 
     // The first `size` bytes at `address`, which must hold at least that many.
@@ -216,7 +258,7 @@ class Reader {
             return false;
         }
         into.resize(static_cast<std::size_t>(size));
-        if (!s->file->readAt(s->offset, into.data(), into.size())) {
+        if (!read(*s, s->offset, into.data(), into.size())) {
             warn(BlockfileProblem::BadAddress, owner);
             return false;
         }
@@ -256,7 +298,7 @@ class Reader {
         if (!s)
             return false;
         std::string r(static_cast<std::size_t>(s->capacity), '\0');
-        if (!s->file->readAt(s->offset, r.data(), r.size())) {
+        if (!read(*s, s->offset, r.data(), r.size())) {
             warn(BlockfileProblem::BadAddress, a);
             return false;
         }
@@ -336,7 +378,7 @@ class Reader {
                 if (first->size() >= n || (!first->empty() && !MayBeText(*first)))
                     break;
                 std::string bytes(n, '\0');
-                if (!s->file->readAt(s->offset, bytes.data(), n))
+                if (!read(*s, s->offset, bytes.data(), n))
                     break;
                 *first = std::move(bytes);
             }
@@ -448,6 +490,8 @@ class Reader {
     BlockfileContents& out_;
     std::unordered_map<std::uint32_t, BlockFile> blockFiles_;
     std::unordered_set<std::uint32_t> visited_;
+    std::unordered_map<std::uint64_t, std::string> pages_;
+    std::uint64_t pagedBytes_ = 0;
     std::unordered_map<std::string, Child> children_;
     std::vector<Parent> parents_;
 };
