@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (preset "fuzz") and runs each for the given time:
 # the index reader alone, the whole road an index travels (enumeration into the simulated
-# memory, then the scan), the metafile renderer, the two browser cache entry formats and the
-# body decoders. The corpora are seeded at run time
+# memory, then the scan), the metafile renderer, the two browser cache entry formats, whole
+# blockfile caches and the body decoders. The corpora are seeded at run time
 # from the shared fixtures' real indexes, when present, and the sample cache; leaks are
 # checked, with the suppressions for what system libraries keep (scripts/lsan.supp).
 # Usage: scripts/fuzz.sh [seconds per target]   (default 60)
@@ -12,11 +12,11 @@ seconds="${1:-60}"
 scripts/deps.sh ci
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz --target fuzz_index_reader fuzz_index_scan fuzz_metafile \
-    fuzz_firefox_entry fuzz_chromium_entry fuzz_body_decoder
+    fuzz_firefox_entry fuzz_chromium_entry fuzz_blockfile blockfile_pack fuzz_body_decoder
 
 out=build-fuzz
 mkdir -p "$out/corpus-index" "$out/corpus-metafile" "$out/corpus-firefox" "$out/corpus-chromium" \
-    "$out/corpus-decoder"
+    "$out/corpus-blockfile" "$out/corpus-decoder"
 seed() { [ -f "$1" ] && cp -n "$1" "$out/corpus-index/$2" || true; }
 seed resources/sample-prefix/drive_c/users/sample/AppData/Local/Microsoft/Windows/INetCache/Content.IE5/index.dat sample-index.dat
 seed ../shared/fixtures/url-cache/ie-content/index.dat ie-content-index.dat
@@ -27,6 +27,12 @@ browsers=../shared/fixtures/browser-caches
 if [ -d "$browsers" ]; then
     find "$browsers" -path '*/cache2/entries/*' -type f -exec cp -n {} "$out/corpus-firefox/" \;
     find "$browsers" -path '*/Cache_Data/*_[0s]' -type f -exec cp -n {} "$out/corpus-chromium/" \;
+    # Each blockfile cache packed whole into one input.
+    n=0
+    while IFS= read -r -d '' index; do
+        n=$((n + 1))
+        "$out/bin/blockfile_pack" "$(dirname "$index")" "$out/corpus-blockfile/fixture-$n" || true
+    done < <(find "$browsers" -path '*/Cache_Data/index' -type f -print0)
 fi
 printf '\xc1\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03\x03\x00\x00\x00\x00\x00\x00\x00\x00\x00' \
     >"$out/corpus-decoder/empty-gzip"
@@ -50,4 +56,5 @@ run fuzz_index_scan corpus-index -max_len=262144 -rss_limit_mb=1024
 QT_QPA_PLATFORM=offscreen run fuzz_metafile corpus-metafile -max_len=65536 -rss_limit_mb=2048 -timeout=10
 run fuzz_firefox_entry corpus-firefox -max_len=524288 -rss_limit_mb=1024 -timeout=10
 run fuzz_chromium_entry corpus-chromium -max_len=524288 -rss_limit_mb=1024 -timeout=10
+run fuzz_blockfile corpus-blockfile -max_len=262144 -rss_limit_mb=2048 -timeout=10
 run fuzz_body_decoder corpus-decoder -max_len=65536 -rss_limit_mb=2048 -timeout=10

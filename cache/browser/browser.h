@@ -57,10 +57,11 @@ std::unique_ptr<BodyStream> OpenDecodedBody(const BodyLocation& body);
 // second of decoding (bodies that do not start like a picture are never decoded that far).
 inline constexpr std::uint64_t kMaxDecodedBody = 512ull * 1024 * 1024;
 
-enum class CacheKind { Firefox, Chromium, Sql };
+enum class CacheKind { Firefox, Chromium, Blockfile, Sql };
 // Firefox: the cache2 folder (holding entries/). Chromium: the folder holding the *_0 files
-// (Cache_Data, or Cache in builds without that level). Sql: the folder holding Chromium's SQL
-// back-end (its `index` and sqldb0, sqldb1...).
+// (Cache_Data, or Cache in builds without that level). Blockfile: the folder holding index,
+// data_N and f_ files (the Chromium family's cache on Windows). Sql: the folder holding
+// Chromium's SQL back-end (its `index` and sqldb0, sqldb1...).
 struct CacheFolder {
     CacheKind kind = CacheKind::Firefox;
     std::string path;
@@ -73,7 +74,8 @@ struct BrowserFile {
     std::string fileName;     // recognisable, safe, ending in the canonical extension
     std::string extension;    // canonical, lower case: jpg png gif bmp ico webp mp4 webm ...
     std::uint64_t size = 0;   // decoded size
-    std::string entryPath;    // the entry file (.../cache2/entries/<hex> or .../<hex>_0)
+    std::string entryPath;    // the entry file (.../cache2/entries/<hex> or .../<hex>_0), or
+                              // for blockfile the f_ or data_N file holding the body
     std::string contentType;  // as the server sent it (a hint only; the type is sniffed)
     std::int64_t fetched = 0; // when the response arrived, seconds since 1970 (0: unknown)
     BodyLocation body;

@@ -30,14 +30,14 @@ template <typename T> T Le(std::string_view s, std::size_t at) {
     return v;
 }
 
+} // namespace
+
 std::int64_t UnixSeconds(std::int64_t windowsMicros) {
     constexpr std::int64_t kEpochDelta = 11644473600000000ll; // 1601 -> 1970, microseconds
     if (windowsMicros <= kEpochDelta)
         return 0;
     return (windowsMicros - kEpochDelta) / 1000000;
 }
-
-} // namespace
 
 // The raw headers of an HttpResponseInfo pickle: "HTTP/1.1 200 OK\0Name: value\0...\0\0".
 // Read by the pickle's fields; when they do not add up (an older or newer layout), the

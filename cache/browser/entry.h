@@ -43,6 +43,9 @@ ParseError ParseFirefoxEntry(const Source& file, const std::string& path, Parsed
 // The URL of a cache2 key ("O^partitionKey=...,a,:http://..."); "" when malformed.
 std::string FirefoxKeyUrl(std::string_view key);
 
+// Microseconds since 1601 as seconds since 1970; 0 for anything earlier.
+std::int64_t UnixSeconds(std::int64_t windowsMicros);
+
 // Chromium Simple Cache stream file (<hash>_0), entry version 5.
 ParseError ParseChromiumEntry(const Source& file, const std::string& path, ParsedEntry& out);
 // The response info every Chromium back-end stores (a u32 length, then the pickle): the

@@ -65,13 +65,29 @@ bool IsFirefoxCache(const fs::path& p) {
     return IsDirectory((p / "entries").string());
 }
 
-// The folder holding a Simple Cache's or an SQL cache's files at or just below `p`
-// (Cache_Data level). Both keep a file called `index`; the SQL one's says so.
-std::optional<fs::path> ChromiumCacheAt(const fs::path& p) {
-    if (IsDirectory((p / "Cache_Data").string()))
-        return p / "Cache_Data";
+// Chromium's Windows back-end: an index beside its block files.
+bool IsBlockfileCache(const fs::path& p) {
+    return IsRegularFile((p / "index").string()) && IsRegularFile((p / "data_0").string()) &&
+           IsRegularFile((p / "data_1").string());
+}
+
+// Which of Chromium's three back-ends wrote the cache folder `p`. All keep a file called
+// `index`: the blockfile one beside its block files, the SQL one's says so.
+CacheKind ChromiumKindOf(const fs::path& p) {
+    if (IsBlockfileCache(p))
+        return CacheKind::Blockfile;
+    return ReadSqlIndex(p.string()) ? CacheKind::Sql : CacheKind::Chromium;
+}
+
+// The Chromium cache at or just below `p` (the Cache_Data level, in any letter case).
+std::optional<CacheFolder> ChromiumCacheAt(const fs::path& p) {
+    for (const fs::path& data : ChildrenNoCase(p, "Cache_Data"))
+        if (IsDirectory(data.string()))
+            return CacheFolder{ChromiumKindOf(data), data.string()};
+    if (IsBlockfileCache(p))
+        return CacheFolder{CacheKind::Blockfile, p.string()};
     if (IsRegularFile((p / "index").string()) || IsDirectory((p / "index-dir").string()))
-        return p;
+        return CacheFolder{ChromiumKindOf(p), p.string()};
     return std::nullopt;
 }
 
@@ -86,9 +102,12 @@ class Collector {
         if (IsFirefoxCache(cache2))
             add(CacheKind::Firefox, cache2);
     }
-    void addChromium(const fs::path& cacheLevel) {
-        if (const auto c = ChromiumCacheAt(cacheLevel))
-            add(ReadSqlIndex(c->string()) ? CacheKind::Sql : CacheKind::Chromium, *c);
+    // The cache below a "Cache" level; true when there is one.
+    bool addChromium(const fs::path& cacheLevel) {
+        const auto c = ChromiumCacheAt(cacheLevel);
+        if (c)
+            add(c->kind, c->path);
+        return c.has_value();
     }
     std::vector<CacheFolder> folders;
 };
@@ -219,6 +238,125 @@ void FindUser(const Environment& env, Collector& out) {
     FindChromium(home, cache, out);
 }
 
+// Chromium's profile folders: "Default", "Profile 3", "Guest Profile" (any letter case).
+bool IsChromiumProfile(const fs::path& folder) {
+    const std::string name = folder.filename().string();
+    if (EqualsNoCase(name, "Default") || EqualsNoCase(name, "Guest Profile"))
+        return true;
+    constexpr std::string_view kNumbered = "Profile ";
+    return name.size() > kNumbered.size() && StartsWithNoCase(name, kNumbered) &&
+           name.find_first_not_of("0123456789", kNumbered.size()) == std::string::npos;
+}
+
+std::vector<fs::path> PathsNoCase(const fs::path& at, std::string_view slashed) {
+    std::vector<fs::path> current{at};
+    while (!slashed.empty()) {
+        const std::size_t slash = slashed.find('/');
+        const std::string_view part = slashed.substr(0, slash);
+        slashed = slash == std::string_view::npos ? std::string_view() : slashed.substr(slash + 1);
+        std::vector<fs::path> next;
+        for (const fs::path& p : current)
+            for (fs::path& child : ChildrenNoCase(p, part))
+                next.push_back(std::move(child));
+        current = std::move(next);
+    }
+    return current;
+}
+
+// The cache of every profile folder of a browser's user-data folder; true when one was found.
+bool AddChromiumProfiles(const fs::path& userData, Collector& out) {
+    bool found = false;
+    for (const fs::path& profile : SubFolders(userData))
+        if (IsChromiumProfile(profile))
+            for (const fs::path& cache : ChildrenNoCase(profile, "Cache"))
+                found = out.addChromium(cache) || found;
+    return found;
+}
+
+// User-data folders of the Chromium family on Windows, below AppData/Local (or, before Vista,
+// Local Settings/Application Data).
+constexpr std::string_view kWindowsChromium[] = {
+    "Google/Chrome/User Data",
+    "Google/Chrome Beta/User Data",
+    "Google/Chrome Dev/User Data",
+    "Google/Chrome SxS/User Data",
+    "Chromium/User Data",
+    "Microsoft/Edge/User Data",
+    "Microsoft/Edge Beta/User Data",
+    "Microsoft/Edge Dev/User Data",
+    "Microsoft/Edge SxS/User Data",
+    "BraveSoftware/Brave-Browser/User Data",
+    "Vivaldi/User Data",
+};
+
+// Opera keeps no profile level: "Opera Software/Opera Stable/Cache" (and Opera GX Stable...),
+// under Roaming or, for the cache, Local.
+constexpr std::string_view kWindowsOpera[] = {
+    "AppData/Roaming/Opera Software",
+    "AppData/Local/Opera Software",
+    "Application Data/Opera Software",
+    "Local Settings/Application Data/Opera Software",
+};
+
+bool AddWindowsChromium(const fs::path& profile, Collector& caches) {
+    bool found = false;
+    for (std::string_view local : {"AppData/Local", "Local Settings/Application Data"})
+        for (const fs::path& base : PathsNoCase(profile, local))
+            for (std::string_view userData : kWindowsChromium)
+                for (const fs::path& folder : PathsNoCase(base, userData))
+                    found = AddChromiumProfiles(folder, caches) || found;
+    for (std::string_view opera : kWindowsOpera)
+        for (const fs::path& vendor : PathsNoCase(profile, opera))
+            for (const fs::path& browserProfile : SubFolders(vendor))
+                for (const fs::path& cache : ChildrenNoCase(browserProfile, "Cache"))
+                    found = caches.addChromium(cache) || found;
+    return found;
+}
+
+// Browser folders below Library/Caches of a macOS home: profiles inside, Cache below each.
+constexpr std::string_view kMacChromium[] = {
+    "Google/Chrome",
+    "Google/Chrome Beta",
+    "Google/Chrome Dev",
+    "Google/Chrome Canary",
+    "Chromium",
+    "Microsoft Edge",
+    "Microsoft Edge Beta",
+    "Microsoft Edge Dev",
+    "Microsoft Edge Canary",
+    "BraveSoftware/Brave-Browser",
+    "BraveSoftware/Brave-Browser-Beta",
+    "BraveSoftware/Brave-Browser-Nightly",
+    "Vivaldi",
+    "com.operasoftware.Opera",
+    "com.operasoftware.OperaGX",
+};
+
+// The caches of a home copied from a Mac (/Users/<name>).
+bool AddMacHome(const fs::path& home, Collector& caches) {
+    bool found = false;
+    for (const fs::path& library : PathsNoCase(home, "Library/Caches")) {
+        for (std::string_view browserFolder : kMacChromium) {
+            for (const fs::path& b : PathsNoCase(library, browserFolder)) {
+                for (const fs::path& cache : ChildrenNoCase(b, "Cache"))
+                    found = caches.addChromium(cache) || found; // Opera: no profile level
+                found = AddChromiumProfiles(b, caches) || found;
+            }
+        }
+        for (const fs::path& profiles : PathsNoCase(library, "Firefox/Profiles")) {
+            for (const fs::path& p : SubFolders(profiles)) {
+                for (const fs::path& cache2 : ChildrenNoCase(p, "cache2")) {
+                    if (IsFirefoxCache(cache2)) {
+                        caches.add(CacheKind::Firefox, cache2);
+                        found = true;
+                    }
+                }
+            }
+        }
+    }
+    return found;
+}
+
 // Internet Explorer's index files and Firefox's caches in a profile copied from Windows.
 bool AddWindowsProfile(const fs::path& profile, Collector& caches,
                        std::vector<std::string>& indexes) {
@@ -242,6 +380,7 @@ bool AddWindowsProfile(const fs::path& profile, Collector& caches,
     addIndex({"AppData", "Local", "Microsoft", "Windows", "INetCache", "Low", "Content.IE5",
               "index.dat"});
     addIndex({"Local Settings", "Temporary Internet Files", "Content.IE5", "index.dat"});
+    found = AddWindowsChromium(profile, caches) || found;
     for (const auto& profiles :
          {PathsNoCase(profile, {"AppData", "Local", "Mozilla", "Firefox", "Profiles"}),
           PathsNoCase(profile,
@@ -322,17 +461,22 @@ FolderContents ClassifyFolder(const std::string& folder) {
         }
     }
 
-    // A Windows profile, a folder of them (Users), or a Wine prefix's users.
-    if (!AddWindowsProfile(p, caches, result.urlCacheIndexes)) {
+    // A Windows or macOS home, a folder of them (Users), or a Wine prefix's users.
+    const auto addHome = [&](const fs::path& home) {
+        const bool windows = AddWindowsProfile(home, caches, result.urlCacheIndexes);
+        return AddMacHome(home, caches) || windows;
+    };
+    if (!addHome(p)) {
         std::vector<fs::path> users;
         for (const fs::path& u : PathsNoCase(p, {"drive_c", "users"}))
             for (fs::path& user : SubFolders(u))
                 users.push_back(std::move(user));
-        if (users.empty() && !ChildNoCase(p, "AppData"))
+        if (users.empty() && !ChildNoCase(p, "AppData") && !ChildNoCase(p, "Library"))
             users = SubFolders(p);
         for (const fs::path& user : users)
-            if (ChildNoCase(user, "AppData") || ChildNoCase(user, "Local Settings"))
-                AddWindowsProfile(user, caches, result.urlCacheIndexes);
+            if (ChildNoCase(user, "AppData") || ChildNoCase(user, "Local Settings") ||
+                ChildNoCase(user, "Library"))
+                addHome(user);
     }
     result.browserCaches = std::move(caches.folders);
     return result;

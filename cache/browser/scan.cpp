@@ -1,3 +1,4 @@
+#include "cache/browser/blockfile.h"
 #include "cache/browser/browser.h"
 #include "cache/browser/decode.h"
 #include "cache/browser/entry.h"
@@ -6,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -477,10 +479,39 @@ void ScanSql(const fs::path& folder, const SqlIndex& index, std::vector<BrowserF
     }
 }
 
+void ScanBlockfile(const fs::path& folder, std::vector<BrowserFile>& rows, ScanStats& stats) {
+    BlockfileFolder files(folder.string());
+    BlockfileContents contents = ReadBlockfile(files);
+    if (!contents.readable) {
+        stats.unsupported = true; // recognised, but the index cannot be read
+        stats.problems.push_back(
+            {(folder / "index").string(),
+             "is a blockfile cache index Tamberlin cannot read (an unknown version or damaged)"});
+        return;
+    }
+    for (BlockfileEntry& entry : contents.entries) {
+        if (!IsResourceEntry(entry))
+            continue; // evicted, doomed, or a piece of another entry
+        ++stats.entries;
+        BrowserFile row;
+        char fallback[16];
+        std::snprintf(fallback, sizeof fallback, "%08x", entry.address);
+        const Verdict v = entry.readable
+                              ? Evaluate(entry.parsed, CacheKind::Blockfile, fallback, row)
+                              : Verdict::Unreadable;
+        Count(v, ParseError::None, (folder / "index").string() + " (entry " + fallback + ")", "",
+              stats);
+        if (v == Verdict::Listed) {
+            row.entryPath = entry.bodyFile;
+            rows.push_back(std::move(row));
+        }
+    }
+}
+
 void ScanChromium(fs::path folder, std::vector<BrowserFile>& rows, ScanStats& stats) {
     std::vector<std::string> names = ListNames(folder, &stats);
     if (LooksLikeBlockfile(names)) {
-        stats.unsupported = true; // the Windows backend: another format altogether
+        ScanBlockfile(folder, rows, stats); // the Windows back-end, found at a Linux place
         return;
     }
     if (std::binary_search(names.begin(), names.end(), std::string("Cache_Data"))) {
@@ -540,6 +571,8 @@ std::vector<BrowserFile> ScanCacheFolder(const CacheFolder& folder, ScanStats* s
     ShardCopies copies;
     if (folder.kind == CacheKind::Firefox) {
         ScanFirefox(folder.path, rows, s);
+    } else if (folder.kind == CacheKind::Blockfile) {
+        ScanBlockfile(folder.path, rows, s);
     } else {
         // An SQL cache sits where a Simple Cache would, with or without the Cache_Data level.
         fs::path at = folder.path;
@@ -547,7 +580,7 @@ std::vector<BrowserFile> ScanCacheFolder(const CacheFolder& folder, ScanStats* s
             at /= "Cache_Data";
         if (const auto index = ReadSqlIndex(at.string()))
             ScanSql(at, *index, rows, s, copies);
-        else if (folder.kind == CacheKind::Chromium)
+        else
             ScanChromium(folder.path, rows, s);
     }
     rows = RemoveDuplicates(std::move(rows), s);

@@ -101,20 +101,6 @@ std::vector<FolderProblem> CheckFolders(const std::vector<std::string>& folders)
         }
         ::closedir(d);
         const browser::FolderContents c = Classify(folder);
-        // A Chromium cache copied from Windows (blockfile: index, data_0, data_1...) is
-        // found but cannot be read: a folder holding nothing else holds nothing for us.
-        const bool onlyUnreadable =
-            c.urlCacheIndexes.empty() && !c.browserCaches.empty() &&
-            std::all_of(c.browserCaches.begin(), c.browserCaches.end(), [](const auto& cache) {
-                return cache.kind == browser::CacheKind::Chromium &&
-                       IsRegularFile(platform::JoinPath(cache.path, "data_0")) &&
-                       IsRegularFile(platform::JoinPath(cache.path, "data_1"));
-            });
-        if (onlyUnreadable) {
-            problems.push_back({folder, "holds only a Chromium cache copied from Windows "
-                                        "(blockfile format), which Tamberlin does not read"});
-            continue;
-        }
         if (c.urlCacheIndexes.empty() && c.browserCaches.empty())
             problems.push_back({folder, "holds no browser cache that Tamberlin can read (looked "
                                         "for a home folder, a copied Windows profile, a browser "
@@ -192,8 +178,8 @@ RetrieveReport RetrieveAll(FoundFileList& list, const FileTypeSwitches& boxes,
         report.unreadable += stats.unreadable;
         if (stats.unsupported)
             report.problems.push_back({folder.path,
-                                       "a cache format Tamberlin does not read (a Chromium cache "
-                                       "copied from Windows uses another format)"});
+                                       "a cache Tamberlin recognises but cannot read (an unknown "
+                                       "version or a damaged index)"});
         for (auto& p : stats.problems)
             report.problems.push_back({std::move(p.path), std::move(p.reason)});
         if (stats.problems.empty() && stats.unreadable > 0)

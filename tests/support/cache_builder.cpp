@@ -97,6 +97,37 @@ std::string BuildFirefoxEntry(const FirefoxEntry& e) {
     return file;
 }
 
+std::string BuildResponseInfo(const std::string& statusLine,
+                              const std::vector<std::string>& headers, bool truncated,
+                              bool oldPickle) {
+    std::string raw = statusLine;
+    raw.push_back('\0');
+    for (const std::string& h : headers) {
+        raw += h;
+        raw.push_back('\0');
+    }
+    raw.push_back('\0');
+    std::string payload;
+    std::uint32_t flags = 3 | (truncated ? 1u << 12 : 0u);
+    if (!oldPickle)
+        flags |= 1u << 31;
+    Le32(payload, flags);
+    if (!oldPickle)
+        Le32(payload, 6);                // extra flags: the original response time follows
+    Le64(payload, 13350000000000000ull); // request time
+    Le64(payload, 13350000001000000ull); // response time
+    if (!oldPickle)
+        Le64(payload, 13350000001000000ull);
+    Le32(payload, static_cast<std::uint32_t>(raw.size()));
+    payload += raw;
+    while (payload.size() % 4 != 0)
+        payload.push_back('\0');
+    std::string stream0;
+    Le32(stream0, static_cast<std::uint32_t>(payload.size()));
+    stream0 += payload;
+    return stream0;
+}
+
 std::string BuildChromiumEntry(const ChromiumEntry& e) {
     std::string file;
     Le64(file, kInitialMagic);
@@ -116,32 +147,7 @@ std::string BuildChromiumEntry(const ChromiumEntry& e) {
 }
 
 std::string BuildChromiumResponseInfo(const ChromiumEntry& e) {
-    std::string raw = e.statusLine;
-    raw.push_back('\0');
-    for (const std::string& h : e.headers) {
-        raw += h;
-        raw.push_back('\0');
-    }
-    raw.push_back('\0');
-    std::string payload;
-    std::uint32_t flags = 3 | (e.truncated ? 1u << 12 : 0u);
-    if (!e.oldPickle)
-        flags |= 1u << 31;
-    Le32(payload, flags);
-    if (!e.oldPickle)
-        Le32(payload, 6);                // extra flags: the original response time follows
-    Le64(payload, 13350000000000000ull); // request time
-    Le64(payload, 13350000001000000ull); // response time
-    if (!e.oldPickle)
-        Le64(payload, 13350000001000000ull);
-    Le32(payload, static_cast<std::uint32_t>(raw.size()));
-    payload += raw;
-    while (payload.size() % 4 != 0)
-        payload.push_back('\0');
-    std::string stream0;
-    Le32(stream0, static_cast<std::uint32_t>(payload.size()));
-    stream0 += payload;
-    return stream0;
+    return BuildResponseInfo(e.statusLine, e.headers, e.truncated, e.oldPickle);
 }
 
 std::string BuildChromiumSparse(const std::string& key,

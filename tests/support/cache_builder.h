@@ -37,6 +37,10 @@ struct ChromiumEntry {
 std::string BuildChromiumEntry(const ChromiumEntry& e);
 // Its stream 0 alone: the response-info pickle (which the SQL back-end keeps as `head`).
 std::string BuildChromiumResponseInfo(const ChromiumEntry& e);
+// Chromium's response info (stream 0 of every Chromium back-end).
+std::string BuildResponseInfo(const std::string& statusLine,
+                              const std::vector<std::string>& headers, bool truncated = false,
+                              bool oldPickle = false);
 // A sparse file: the header, the key, then the ranges (offset in the resource, bytes).
 std::string BuildChromiumSparse(const std::string& key,
                                 const std::vector<std::pair<std::uint64_t, std::string>>& ranges,

@@ -509,7 +509,7 @@ TEST_F(ChromiumEntries, HostileStreamFilesAreSkippedAndTheWalkGoesOn) {
     }
     WriteFile(folder / "todelete_0000000000000001_0_1", good); // doomed: not an entry
     put(good);
-    // A blockfile cache elsewhere is recognised and left alone.
+    // A folder that looks like a blockfile cache but whose index is not one: named as unreadable.
     TempDir windows;
     for (const char* n : {"index", "data_0", "data_1", "data_2", "data_3", "f_000001"})
         WriteFile(windows.path() / n, std::string(8192, '\x01'));

@@ -187,6 +187,35 @@ TEST_F(BrowserFixtures, ChromiumSqlHomeListsEveryPictureAndTheVideoJoinedFromTwo
     EXPECT_EQ(names.at("/big.bmp"), "big.bmp");
 }
 
+TEST_F(BrowserFixtures, BlockfileProfilesFromWindowsListEveryPictureAndTheSparseVideo) {
+    const fs::path home = CachesFolder() / "chromium-blockfile/home";
+    const auto expected = ReadExpected(CachesFolder() / "chromium-blockfile/expected.tsv");
+    const auto caches = browser::ClassifyFolder(home.string()).browserCaches;
+    ASSERT_EQ(caches.size(), 2u);
+    for (const auto& cache : caches) {
+        SCOPED_TRACE(cache.path);
+        EXPECT_EQ(cache.kind, browser::CacheKind::Blockfile);
+        const std::string profile = fs::relative(cache.path, home).string();
+        std::vector<Expected> mine;
+        for (const Expected& e : expected)
+            if (e.entryFile.starts_with(profile + "/"))
+                mine.push_back(e);
+        ASSERT_EQ(mine.size(), 15u) << profile;
+
+        browser::ScanStats stats;
+        const auto rows = browser::ScanCacheFolder(cache, &stats);
+        CheckAgainstExpected(rows, mine, home);
+        EXPECT_EQ(stats.entries, 15u); // the video's sparse child is part of its parent
+        EXPECT_EQ(stats.unreadable, 0u);
+        EXPECT_EQ(stats.partial, 0u);
+        EXPECT_FALSE(stats.unsupported);
+        const auto names = NamesByPath(rows);
+        EXPECT_EQ(names.at("/mislabeled.png"), "mislabeled.jpg");
+        EXPECT_EQ(names.at("/img?id=7&size=small"), "img.png");
+        EXPECT_EQ(names.at("/clip-video.mp4"), "clip-video.mp4");
+    }
+}
+
 TEST_F(BrowserFixtures, OlderFirefoxCacheSkipsTheFileWithAGarbageTrailer) {
     const fs::path folder = CachesFolder() / "firefox-real";
     browser::ScanStats stats;

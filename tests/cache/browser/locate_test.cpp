@@ -190,3 +190,62 @@ TEST(ClassifyFolder, ACopiedWindowsProfileGivesItsIndexFilesAndFirefoxCaches) {
 }
 
 } // namespace
+
+TEST(ClassifyFolder, UsersFolderGivesEveryChromiumFamilyCacheOfWindowsAndMacHomes) {
+    const fs::path fixtures = fs::path(TAMBERLIN_FIXTURES) / "browser-caches";
+    const fs::path blockfile =
+        fixtures / "chromium-blockfile/home/AppData/Local/Google/Chrome/User Data/Default/Cache";
+    if (!fs::is_directory(blockfile))
+        GTEST_SKIP() << "the shared browser-cache fixtures are not at " << fixtures;
+    TempDir dir;
+    const fs::path users = dir.path() / "Users";
+    std::vector<fs::path> expected;
+    // Each place holds the fixture's cache through a link to its folder, made here.
+    const auto link = [&](const fs::path& at, const fs::path& target, const fs::path& found) {
+        fs::create_directories(at.parent_path());
+        fs::create_directory_symlink(target, at);
+        expected.push_back(found);
+    };
+    const auto windows = [&](const std::string& profile) {
+        const fs::path at = users / "bob" / profile / "Cache";
+        link(at, blockfile, at / "Cache_Data");
+    };
+    windows("AppData/Local/Google/Chrome Beta/User Data/Default");
+    windows("AppData/Local/Google/Chrome SxS/User Data/Profile 3");
+    windows("AppData/Local/Chromium/User Data/Guest Profile");
+    windows("AppData/Local/Microsoft/Edge Dev/User Data/Default");
+    windows("AppData/Local/BraveSoftware/Brave-Browser/User Data/Profile 12");
+    windows("AppData/Local/Vivaldi/User Data/Default");
+    windows("AppData/Roaming/Opera Software/Opera Stable");
+    windows("AppData/Local/Opera Software/Opera GX Stable");
+    // Another letter case, and the older level without Cache_Data.
+    const fs::path old = users / "bob/appdata/local/microsoft/edge/user data/default/cache";
+    link(old, blockfile / "Cache_Data", old);
+    // Not profile folders: passed over.
+    for (const char* other : {"GrShaderCache", "System Profile"}) {
+        const fs::path at = users / "bob/AppData/Local/Google/Chrome/User Data" / other;
+        fs::create_directories(at);
+        fs::create_directory_symlink(blockfile, at / "Cache");
+    }
+
+    const fs::path mac = users / "alice/Library/Caches";
+    const fs::path simple = fixtures / "chromium/home/.cache/chromium/Default/Cache";
+    link(mac / "Google/Chrome/Default/Cache", simple,
+         mac / "Google/Chrome/Default/Cache/Cache_Data");
+    link(mac / "BraveSoftware/Brave-Browser/Profile 1/Cache", simple,
+         mac / "BraveSoftware/Brave-Browser/Profile 1/Cache/Cache_Data");
+    const fs::path firefox = mac / "Firefox/Profiles/x9y8.default-release/cache2";
+    link(firefox, fixtures / "firefox/home/.cache/mozilla/firefox/pylwchot.default-esr/cache2",
+         firefox);
+
+    std::vector<std::string> found;
+    for (const auto& cache : browser::ClassifyFolder(users.string()).browserCaches) {
+        found.push_back(cache.path);
+        const bool mine = cache.path.starts_with((users / "bob").string());
+        EXPECT_EQ(cache.kind == CacheKind::Blockfile, mine) << cache.path;
+    }
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, Sorted(expected));
+    // A macOS home named itself.
+    EXPECT_EQ(browser::ClassifyFolder((users / "alice").string()).browserCaches.size(), 3u);
+}

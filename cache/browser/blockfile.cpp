@@ -1,0 +1,635 @@
+#include "cache/browser/blockfile.h"
+#include "cache/browser/blockfile_layout.h"
+#include "cache/browser/media.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace browser::detail {
+
+using namespace blockfile;
+
+namespace {
+
+// Response info holds headers and a certificate chain; a few MiB is far beyond any real one.
+constexpr std::uint64_t kMaxResponseInfo = 4ull * 1024 * 1024;
+constexpr std::uint64_t kMaxKeyLength = 1024ull * 1024;
+// A sparse parent's bitmap of children, or a child's of blocks, with room to spare.
+constexpr std::uint64_t kMaxSparseStream = 64ull * 1024;
+constexpr std::uint64_t kPageSize = 64ull * 1024;
+// A 256-byte block file holds at most 64,896 blocks (16 MiB): this keeps four of them.
+constexpr std::uint64_t kPageBudget = 64ull * 1024 * 1024;
+
+template <typename T> T Le(std::string_view s, std::uint64_t at) {
+    std::uint64_t v = 0;
+    for (std::size_t i = 0; i < sizeof(T); ++i)
+        v |= std::uint64_t{static_cast<unsigned char>(s[static_cast<std::size_t>(at) + i])}
+             << (8 * i);
+    return static_cast<T>(v);
+}
+
+std::string BlockFileName(std::uint32_t number) {
+    return "data_" + std::to_string(number);
+}
+
+std::string ExternalFileName(std::uint32_t number) {
+    char name[16];
+    std::snprintf(name, sizeof name, "f_%06x", number);
+    return name;
+}
+
+std::string Hex(std::uint64_t value) {
+    char text[24];
+    std::snprintf(text, sizeof text, "%llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+// A range of one file that an address names: the blocks of a block file, or an f_ file.
+struct Span {
+    std::string name;
+    const Source* file = nullptr;
+    std::uint32_t blockFile = 0; // data_N's N
+    bool paged = false;          // in a file of 256-byte blocks, read through the page store
+    std::uint64_t offset = 0;
+    std::uint64_t capacity = 0;
+};
+
+struct BlockFile {
+    const Source* file = nullptr;
+    std::uint32_t blockSize = 0;
+};
+
+// What a sparse child holds, kept until the parents are put together.
+struct Child {
+    std::int64_t signature = 0;
+    BodySegment filled; // the bytes from the child's start for as far as they are filled
+};
+
+struct Parent {
+    std::size_t entry = 0; // index into the contents' entries
+    std::int64_t signature = 0;
+    std::string children; // bitmap of the children that were written
+};
+
+class Reader {
+  public:
+    Reader(BlockfileFiles& files, BlockfileContents& out) : files_(files), out_(out) {}
+
+    void run() {
+        std::string table;
+        if (!readIndex(table))
+            return;
+        openBlockFiles();
+        out_.readable = true;
+        walkTable(table);
+        joinSparseParents();
+    }
+
+  private:
+    void warn(BlockfileProblem p, std::uint32_t address) { out_.warnings.push_back({p, address}); }
+
+    // --- the index ----------------------------------------------------------------------
+    bool readIndex(std::string& table) {
+        const Source* index = files_.open("index");
+        std::string head(kIndexHeaderSize, '\0');
+        if (!index || index->size() < kIndexHeaderSize ||
+            !index->readAt(0, head.data(), head.size())) {
+            warn(BlockfileProblem::IndexMissing, 0);
+            return false;
+        }
+        if (Le<std::uint32_t>(head, kIndexMagicAt) != kIndexMagic) {
+            warn(BlockfileProblem::IndexMagic, 0);
+            return false;
+        }
+        BlockfileIndexHeader& h = out_.header;
+        h.version = Le<std::uint32_t>(head, kIndexVersionAt);
+        h.entryCount = Le<std::int32_t>(head, kIndexEntryCountAt);
+        h.crashed = Le<std::int32_t>(head, kIndexCrashAt) != 0;
+        h.tableLength = Le<std::uint32_t>(head, kIndexTableLengthAt);
+        if (h.version != kIndexVersion2_0 && h.version != kIndexVersion2_1 &&
+            h.version != kIndexVersion3_0) {
+            warn(BlockfileProblem::IndexVersion, 0);
+            return false;
+        }
+        if (h.tableLength == 0)
+            h.tableLength = kDefaultTableLength;
+        const std::uint64_t tableBytes = std::uint64_t{h.tableLength} * 4;
+        if (h.tableLength > kMaxTableLength || (h.tableLength & (h.tableLength - 1)) != 0 ||
+            index->size() - kIndexHeaderSize < tableBytes) {
+            warn(BlockfileProblem::TableOutsideIndex, 0);
+            return false;
+        }
+        table.resize(static_cast<std::size_t>(tableBytes));
+        if (!index->readAt(kIndexHeaderSize, table.data(), table.size())) {
+            warn(BlockfileProblem::IndexMissing, 0);
+            return false;
+        }
+        return true;
+    }
+
+    // --- block files: data_0..data_3 and the extension files chained from them ----------
+    void openBlockFiles() {
+        for (std::uint32_t first = 0; first < kFirstBlockFiles; ++first) {
+            std::uint32_t number = first;
+            std::uint32_t chainBlockSize = 0;
+            for (;;) {
+                if (blockFiles_.count(number) != 0) {
+                    warn(BlockfileProblem::BlockFileBad, 0); // the chain comes back
+                    break;
+                }
+                const Source* f = files_.open(BlockFileName(number));
+                std::string head(kBlockSizeAt + 4, '\0');
+                if (!f || f->size() < kBlockHeaderSize || !f->readAt(0, head.data(), head.size())) {
+                    if (f || number >= kFirstBlockFiles) // a cache may lack data_3, say
+                        warn(BlockfileProblem::BlockFileBad, 0);
+                    break;
+                }
+                const std::uint32_t version = Le<std::uint32_t>(head, kBlockVersionAt);
+                const std::uint32_t blockSize = Le<std::uint32_t>(head, kBlockSizeAt);
+                const auto thisFile = Le<std::int16_t>(head, kBlockThisFileAt);
+                const auto next = Le<std::int16_t>(head, kBlockNextFileAt);
+                if (chainBlockSize == 0)
+                    chainBlockSize = blockSize;
+                if (Le<std::uint32_t>(head, kBlockMagicAt) != kBlockMagic ||
+                    (version != kBlockVersion2_0 && version != kBlockVersion3_0) ||
+                    thisFile != static_cast<std::int16_t>(number) ||
+                    blockSize != BlockSize(first + 1) || blockSize != chainBlockSize || next < 0) {
+                    warn(BlockfileProblem::BlockFileBad, 0);
+                    break;
+                }
+                blockFiles_[number] = {f, blockSize};
+                number = static_cast<std::uint32_t>(next);
+                if (number == 0)
+                    break;
+            }
+        }
+    }
+
+    // Where an address points, checked against the file it names. External files stay valid
+    // until the next external address is resolved.
+    std::optional<Span> resolve(std::uint32_t address, std::uint32_t owner) {
+        if ((address & kAddrInitialized) == 0) {
+            warn(BlockfileProblem::BadAddress, owner);
+            return std::nullopt;
+        }
+        const std::uint32_t type = (address & kAddrTypeMask) >> kAddrTypeShift;
+        Span s;
+        if (type == static_cast<std::uint32_t>(FileType::External)) {
+            s.name = ExternalFileName(address & kAddrExternalNumberMask);
+            s.file = files_.open(s.name);
+            if (!s.file) {
+                warn(BlockfileProblem::MissingFile, owner);
+                return std::nullopt;
+            }
+            s.capacity = s.file->size();
+            return s;
+        }
+        const std::uint32_t blockSize = BlockSize(type);
+        const std::uint32_t number = (address & kAddrFileNumberMask) >> kAddrFileNumberShift;
+        const auto it = blockFiles_.find(number);
+        if (blockSize == 0 || type == static_cast<std::uint32_t>(FileType::Rankings) ||
+            (address & kAddrReservedMask) != 0 || it == blockFiles_.end() ||
+            it->second.blockSize != blockSize) {
+            warn(it == blockFiles_.end() && blockSize != 0 ? BlockfileProblem::MissingFile
+                                                           : BlockfileProblem::BadAddress,
+                 owner);
+            return std::nullopt;
+        }
+        const std::uint64_t count = ((address & kAddrBlockCountMask) >> kAddrBlockCountShift) + 1;
+        s.name = BlockFileName(number);
+        s.file = it->second.file;
+        s.blockFile = number;
+        s.paged = type == static_cast<std::uint32_t>(FileType::Block256);
+        s.offset = kBlockHeaderSize + std::uint64_t{address & kAddrStartBlockMask} * blockSize;
+        s.capacity = count * blockSize;
+        if (s.offset > s.file->size() || s.capacity > s.file->size() - s.offset) {
+            warn(BlockfileProblem::BadAddress, owner);
+            return std::nullopt;
+        }
+        return s;
+    }
+
+    // The 256-byte block files hold every entry record, key and response info, read in an
+    // order that has nothing to do with their place: they are read a page at a time and the
+    // pages kept (up to a budget), instead of a few hundred bytes per read.
+    bool read(const Span& s, std::uint64_t offset, char* out, std::size_t n) {
+        if (!s.paged)
+            return s.file->readAt(offset, out, n);
+        if (offset > s.file->size() || n > s.file->size() - offset)
+            return false;
+        while (n > 0) {
+            const std::uint64_t page = offset / kPageSize;
+            const std::uint64_t key = std::uint64_t{s.blockFile} << 40 | page;
+            auto it = pages_.find(key);
+            if (it == pages_.end()) {
+                if (pagedBytes_ >= kPageBudget) {
+                    pages_.clear();
+                    pagedBytes_ = 0;
+                }
+                const std::uint64_t start = page * kPageSize;
+                std::string bytes(
+                    static_cast<std::size_t>(std::min(kPageSize, s.file->size() - start)), '\0');
+                if (!s.file->readAt(start, bytes.data(), bytes.size()))
+                    return false;
+                pagedBytes_ += bytes.size();
+                it = pages_.emplace(key, std::move(bytes)).first;
+            }
+            const auto at = static_cast<std::size_t>(offset - page * kPageSize);
+            const std::size_t take = std::min(n, it->second.size() - at);
+            std::copy_n(it->second.data() + at, take, out);
+            out += take;
+            offset += take;
+            n -= take;
+        }
+        return true;
+    }
+
+    // The first `size` bytes at `address`, which must hold at least that many.
+    bool readStream(std::uint32_t address, std::uint64_t size, std::uint64_t max,
+                    std::uint32_t owner, std::string& into, BlockfileProblem tooLarge) {
+        const auto s = resolve(address, owner);
+        if (!s)
+            return false;
+        if (size > s->capacity || size > max) {
+            warn(tooLarge, owner);
+            return false;
+        }
+        into.resize(static_cast<std::size_t>(size));
+        if (!read(*s, s->offset, into.data(), into.size())) {
+            warn(BlockfileProblem::BadAddress, owner);
+            return false;
+        }
+        return true;
+    }
+
+    // --- entries ------------------------------------------------------------------------
+    void walkTable(std::string_view table) {
+        const std::uint32_t mask = out_.header.tableLength - 1;
+        for (std::uint32_t bucket = 0; bucket <= mask; ++bucket) {
+            std::uint32_t address = Le<std::uint32_t>(table, std::uint64_t{bucket} * 4);
+            while (address != 0) {
+                if (!visited_.insert(address).second) {
+                    warn(BlockfileProblem::ChainLoop, address);
+                    break;
+                }
+                BlockfileEntry e;
+                e.address = address;
+                std::uint32_t next = 0;
+                if (!readEntry(e, bucket, mask, next))
+                    break; // not even the record could be read: the chain ends here
+                out_.entries.push_back(std::move(e));
+                address = next;
+            }
+        }
+    }
+
+    bool readEntry(BlockfileEntry& e, std::uint32_t bucket, std::uint32_t mask,
+                   std::uint32_t& next) {
+        const std::uint32_t a = e.address;
+        if ((a & kAddrTypeMask) >> kAddrTypeShift !=
+            static_cast<std::uint32_t>(FileType::Block256)) {
+            warn(BlockfileProblem::BadAddress, a); // entries live in 256-byte blocks only
+            return false;
+        }
+        const auto s = resolve(a, a);
+        if (!s)
+            return false;
+        std::string r(static_cast<std::size_t>(s->capacity), '\0');
+        if (!read(*s, s->offset, r.data(), r.size())) {
+            warn(BlockfileProblem::BadAddress, a);
+            return false;
+        }
+        next = Le<std::uint32_t>(r, kEntryNextAt);
+        e.state = Le<std::int32_t>(r, kEntryStateAt);
+        e.flags = Le<std::uint32_t>(r, kEntryFlagsAt);
+        for (std::uint32_t i = 0; i < kStreamCount; ++i) {
+            e.streamSizes[i] = Le<std::int32_t>(r, kEntryStreamSizesAt + std::uint64_t{4} * i);
+            e.streamAddresses[i] =
+                Le<std::uint32_t>(r, kEntryStreamAddressesAt + std::uint64_t{4} * i);
+        }
+        if (out_.header.version >= kIndexVersion2_1 &&
+            SuperFastHash(std::string_view(r).substr(0, kEntrySelfHashAt)) !=
+                Le<std::uint32_t>(r, kEntrySelfHashAt)) {
+            warn(BlockfileProblem::EntryHash, a);
+            return true; // the record is not what was written: nothing in it is trusted
+        }
+        if (e.state != static_cast<std::int32_t>(EntryState::Normal)) {
+            warn(BlockfileProblem::NotNormal, a);
+            return true;
+        }
+        ParsedEntry& p = e.parsed;
+        if (!readKey(r, a, p.key))
+            return true;
+        const std::uint32_t keyHash = Le<std::uint32_t>(r, kEntryHashAt);
+        if (SuperFastHash(p.key) != keyHash || (keyHash & mask) != bucket) {
+            warn(BlockfileProblem::EntryHash, a);
+            return true;
+        }
+        p.url = ChromiumKeyUrl(p.key);
+        p.fetched = UnixSeconds(Le<std::int64_t>(r, kEntryCreationTimeAt));
+        for (std::int32_t size : e.streamSizes) {
+            if (size < 0) {
+                warn(BlockfileProblem::StreamTooLarge, a);
+                return true;
+            }
+        }
+        e.readable = (e.flags & kFlagChildEntry) ? readChild(e) : readResource(e);
+        return true;
+    }
+
+    bool readKey(std::string_view r, std::uint32_t a, std::string& key) {
+        const std::int32_t length = Le<std::int32_t>(r, kEntryKeyLengthAt);
+        const std::uint32_t longKey = Le<std::uint32_t>(r, kEntryLongKeyAt);
+        if (length < 0 || static_cast<std::uint64_t>(length) > kMaxKeyLength) {
+            warn(BlockfileProblem::KeyTooLong, a);
+            return false;
+        }
+        const auto n = static_cast<std::uint64_t>(length);
+        if (longKey == 0) {
+            if (n > r.size() - kEntryKeyAt) {
+                warn(BlockfileProblem::KeyTooLong, a);
+                return false;
+            }
+            key = std::string(r.substr(kEntryKeyAt, static_cast<std::size_t>(n)));
+            return true;
+        }
+        return readStream(longKey, n, kMaxKeyLength, a, key, BlockfileProblem::KeyTooLong);
+    }
+
+    // Stream 1 as a body segment; its first bytes are read while its file is open.
+    bool locateBody(const BlockfileEntry& e, BodySegment& segment, std::string* first) {
+        const std::uint64_t size = static_cast<std::uint64_t>(e.streamSizes[kStreamBody]);
+        if (size == 0)
+            return true;
+        const auto s = resolve(e.streamAddresses[kStreamBody], e.address);
+        if (!s)
+            return false;
+        if (size > s->capacity) {
+            warn(BlockfileProblem::StreamTooLarge, e.address);
+            return false;
+        }
+        segment = Segment(files_.path(s->name), s->offset, size);
+        segment.identity = files_.identity(s->name);
+        if (first) {
+            for (std::size_t want : {kSniffBytes, kSniffTextBytes}) {
+                const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(size, want));
+                if (first->size() >= n || (!first->empty() && !MayBeText(*first)))
+                    break;
+                std::string bytes(n, '\0');
+                if (!read(*s, s->offset, bytes.data(), n))
+                    break;
+                *first = std::move(bytes);
+            }
+        }
+        return true;
+    }
+
+    bool readResource(BlockfileEntry& e) {
+        ParsedEntry& p = e.parsed;
+        const auto infoSize = static_cast<std::uint64_t>(e.streamSizes[kStreamResponseInfo]);
+        if (infoSize > 0) {
+            std::string info;
+            if (!readStream(e.streamAddresses[kStreamResponseInfo], infoSize, kMaxResponseInfo,
+                            e.address, info, BlockfileProblem::StreamTooLarge))
+                return false;
+            ParseChromiumResponseInfo(info, p);
+        }
+        if (e.flags & kFlagParentEntry) {
+            std::string sparse;
+            const auto sparseSize = static_cast<std::uint64_t>(e.streamSizes[kStreamSparse]);
+            if (sparseSize < kSparseHeaderSize ||
+                !readStream(e.streamAddresses[kStreamSparse], sparseSize, kMaxSparseStream,
+                            e.address, sparse, BlockfileProblem::BadSparse) ||
+                Le<std::uint32_t>(sparse, kSparseMagicAt) != kIndexMagic) {
+                warn(BlockfileProblem::BadSparse, e.address);
+                return false;
+            }
+            parents_.push_back({out_.entries.size(), Le<std::int64_t>(sparse, kSparseSignatureAt),
+                                sparse.substr(kSparseHeaderSize)});
+            return true;
+        }
+        BodySegment body;
+        if (!locateBody(e, body, &p.firstBytes))
+            return false;
+        if (body.length > 0) {
+            p.body.push_back(body);
+            p.storedSize = body.length;
+            e.bodyFile = body.file;
+        }
+        return true;
+    }
+
+    // A child's bytes from its start: the 1 KiB blocks its bitmap marks filled without a gap,
+    // then the part of the block after them that its header says was written.
+    bool readChild(BlockfileEntry& e) {
+        std::string sparse;
+        const auto sparseSize = static_cast<std::uint64_t>(e.streamSizes[kStreamSparse]);
+        if (sparseSize < kSparseHeaderSize + kChildBitmapBytes ||
+            !readStream(e.streamAddresses[kStreamSparse], sparseSize, kMaxSparseStream, e.address,
+                        sparse, BlockfileProblem::BadSparse) ||
+            Le<std::uint32_t>(sparse, kSparseMagicAt) != kIndexMagic) {
+            warn(BlockfileProblem::BadSparse, e.address);
+            return false;
+        }
+        std::uint64_t blocks = 0;
+        while (
+            blocks < kChildSpan / kChildBlock &&
+            (static_cast<unsigned char>(sparse[kSparseHeaderSize + blocks / 8]) >> (blocks % 8)) &
+                1)
+            ++blocks;
+        std::uint64_t filled = blocks * kChildBlock;
+        const auto lastBlock = Le<std::int32_t>(sparse, kSparseLastBlockAt);
+        const auto lastLength = Le<std::int32_t>(sparse, kSparseLastBlockLengthAt);
+        if (lastBlock >= 0 && static_cast<std::uint64_t>(lastBlock) == blocks && lastLength > 0 &&
+            static_cast<std::uint64_t>(lastLength) < kChildBlock)
+            filled += static_cast<std::uint64_t>(lastLength);
+        Child child;
+        child.signature = Le<std::int64_t>(sparse, kSparseSignatureAt);
+        if (!locateBody(e, child.filled, nullptr))
+            return false;
+        child.filled.length = std::min(child.filled.length, filled);
+        if (child.filled.length > 0)
+            e.bodyFile = child.filled.file;
+        children_.emplace(e.parsed.key, std::move(child));
+        return true;
+    }
+
+    // --- sparse parents -----------------------------------------------------------------
+    void joinSparseParents() {
+        for (const Parent& parent : parents_) {
+            BlockfileEntry& e = out_.entries[parent.entry];
+            ParsedEntry& p = e.parsed;
+            const std::string prefix =
+                "Range_" + p.key + ":" + Hex(static_cast<std::uint64_t>(parent.signature)) + ":";
+            for (std::uint32_t n = 0; n < kMaxChildren; ++n) {
+                const auto it = children_.find(prefix + std::to_string(n));
+                if (it == children_.end() || it->second.signature != parent.signature) {
+                    const bool written =
+                        n / 8 < parent.children.size() &&
+                        ((static_cast<unsigned char>(parent.children[n / 8]) >> (n % 8)) & 1);
+                    if (n == 0 || written)
+                        warn(BlockfileProblem::ChildMissing, e.address);
+                    break;
+                }
+                const BodySegment& piece = it->second.filled;
+                if (piece.length == 0)
+                    break;
+                p.body.push_back(piece);
+                p.storedSize += piece.length;
+                if (e.bodyFile.empty())
+                    e.bodyFile = piece.file;
+                if (piece.length < kChildSpan)
+                    break; // the bytes stop inside this child
+            }
+        }
+    }
+
+    BlockfileFiles& files_;
+    BlockfileContents& out_;
+    std::unordered_map<std::uint32_t, BlockFile> blockFiles_;
+    std::unordered_set<std::uint32_t> visited_;
+    std::unordered_map<std::uint64_t, std::string> pages_;
+    std::uint64_t pagedBytes_ = 0;
+    std::unordered_map<std::string, Child> children_;
+    std::vector<Parent> parents_;
+};
+
+} // namespace
+
+const Source* BlockfileFolder::open(const std::string& name) {
+    if (name.starts_with("f_")) {
+        if (externalName_ != name) {
+            externalName_ = name;
+            externalOpen_ = external_.open(path(name));
+        }
+        return externalOpen_ ? &external_ : nullptr;
+    }
+    auto [it, inserted] = kept_.try_emplace(name);
+    if (inserted) {
+        auto file = std::make_unique<ReadOnlyFile>();
+        if (file->open(path(name)))
+            it->second = std::move(file);
+    }
+    return it->second.get();
+}
+
+std::string BlockfileFolder::path(const std::string& name) const {
+    return folder_ + "/" + name;
+}
+
+FileIdentity BlockfileFolder::identity(const std::string& name) const {
+    if (name.starts_with("f_"))
+        return externalOpen_ && externalName_ == name ? external_.identity() : FileIdentity{};
+    const auto it = kept_.find(name);
+    return it != kept_.end() && it->second ? it->second->identity() : FileIdentity{};
+}
+
+const Source* BlockfileMemory::open(const std::string& name) {
+    const auto f = files.find(name);
+    if (f == files.end())
+        return nullptr;
+    auto& s = sources_[name];
+    if (!s)
+        s = std::make_unique<MemorySource>(std::span<const std::uint8_t>(
+            reinterpret_cast<const std::uint8_t*>(f->second.data()), f->second.size()));
+    return s.get();
+}
+
+const char* Describe(BlockfileProblem problem) {
+    switch (problem) {
+    case BlockfileProblem::IndexMissing:
+        return "no index, or one shorter than its header";
+    case BlockfileProblem::IndexMagic:
+        return "the index is not a blockfile index";
+    case BlockfileProblem::IndexVersion:
+        return "an index version this reader does not know";
+    case BlockfileProblem::TableOutsideIndex:
+        return "the hash table does not fit the index";
+    case BlockfileProblem::BlockFileBad:
+        return "a block file whose header is missing or wrong";
+    case BlockfileProblem::BadAddress:
+        return "an address outside its file";
+    case BlockfileProblem::ChainLoop:
+        return "a bucket chain comes back to an entry already read";
+    case BlockfileProblem::EntryHash:
+        return "an entry whose hash does not match";
+    case BlockfileProblem::KeyTooLong:
+        return "a key longer than the blocks holding it";
+    case BlockfileProblem::StreamTooLarge:
+        return "a stream larger than its blocks";
+    case BlockfileProblem::MissingFile:
+        return "a file an address names is missing";
+    case BlockfileProblem::BadSparse:
+        return "a damaged sparse header";
+    case BlockfileProblem::ChildMissing:
+        return "a sparse entry whose children stop early";
+    case BlockfileProblem::NotNormal:
+        return "an evicted or doomed entry (passed over)";
+    }
+    return "?";
+}
+
+BlockfileContents ReadBlockfile(BlockfileFiles& files) {
+    BlockfileContents out;
+    Reader(files, out).run();
+    return out;
+}
+
+bool IsResourceEntry(const BlockfileEntry& entry) {
+    return entry.state == static_cast<std::int32_t>(EntryState::Normal) &&
+           (entry.flags & kFlagChildEntry) == 0;
+}
+
+std::uint32_t SuperFastHash(std::string_view data) {
+    if (data.empty())
+        return 0;
+    const auto byte = [&](std::size_t i) {
+        return static_cast<std::uint32_t>(static_cast<unsigned char>(data[i]));
+    };
+    // The trailing bytes are read as signed chars, as the original does.
+    const auto signedByte = [&](std::size_t i) {
+        return static_cast<std::uint32_t>(
+            static_cast<std::int32_t>(static_cast<signed char>(data[i])));
+    };
+    const auto get16 = [&](std::size_t i) { return byte(i) | byte(i + 1) << 8; };
+    auto hash = static_cast<std::uint32_t>(data.size());
+    std::size_t i = 0;
+    for (std::size_t blocks = data.size() / 4; blocks > 0; --blocks, i += 4) {
+        hash += get16(i);
+        const std::uint32_t tmp = (get16(i + 2) << 11) ^ hash;
+        hash = (hash << 16) ^ tmp;
+        hash += hash >> 11;
+    }
+    switch (data.size() % 4) {
+    case 3:
+        hash += get16(i);
+        hash ^= hash << 16;
+        hash ^= signedByte(i + 2) << 18;
+        hash += hash >> 11;
+        break;
+    case 2:
+        hash += get16(i);
+        hash ^= hash << 11;
+        hash += hash >> 17;
+        break;
+    case 1:
+        hash += signedByte(i);
+        hash ^= hash << 10;
+        hash += hash >> 1;
+        break;
+    default:
+        break;
+    }
+    hash ^= hash << 3;
+    hash += hash >> 5;
+    hash ^= hash << 4;
+    hash += hash >> 17;
+    hash ^= hash << 25;
+    hash += hash >> 6;
+    return hash;
+}
+
+} // namespace browser::detail
