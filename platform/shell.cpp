@@ -59,8 +59,8 @@ std::optional<std::string> namedDesktopFolder(const std::optional<std::string>& 
 std::optional<std::string> XdgDesktopFolder() {
     // A minimal or non-desktop system often has no desktop folder; the home folder is the
     // one folder certain to exist, so a first save there just works.
-    const auto home = homeFolder();
-    const auto desktop = namedDesktopFolder(home);
+    auto home = homeFolder();
+    auto desktop = namedDesktopFolder(home);
     if (desktop && !IsFolder(*desktop) && home)
         return home;
     return desktop;
