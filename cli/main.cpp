@@ -18,7 +18,8 @@ int main(int argc, char* argv[]) {
         return app::RunCommandLine(command,
                                    {std::cout, std::cerr, platform::StandardErrorIsTerminal()});
     }
-    const std::string error = platform::ReplaceWithProgramBeside("tamberlin-window", arguments);
+    const std::string error =
+        platform::ReplaceWithProgramBeside("tamberlin-window", arguments, TAMBERLIN_WINDOW_FOLDER);
     std::cerr << "tamberlin: cannot start the window: " << error << "\n";
     return app::kExitUsage;
 }

@@ -1,14 +1,20 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages Tamberlin needs to build, run and test, when missing.
-# Usage: scripts/deps.sh [run|test|ci]
-set -euo pipefail
+# Usage: scripts/deps.sh [run|test|tidy|package|check-package|ci]
+set -Eeuo pipefail
+trap 'echo "$0: failed (line $LINENO: $BASH_COMMAND)" >&2' ERR
 
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-image-formats-plugins libgl-dev fonts-liberation
           zlib1g-dev libbrotli-dev libzstd-dev libsqlite3-dev)
 case "${1:-run}" in
+    run) ;;
     test) packages+=(libgtest-dev libgmock-dev libmsiecf-utils xvfb openbox x11-utils) ;;
+    tidy) packages+=(libgtest-dev libgmock-dev clang-tidy) ;;
+    package) packages+=(dpkg-dev file lintian) ;;
+    check-package) packages=(debootstrap) ;;
     ci) packages+=(libgtest-dev libgmock-dev libmsiecf-utils xvfb openbox x11-utils clang libclang-rt-14-dev
-                   clang-format clang-tidy python3) ;;
+                   clang-format clang-tidy python3 dpkg-dev file lintian) ;;
+    *) echo "usage: $0 [run|test|tidy|package|check-package|ci]" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -6,7 +6,8 @@
 # from the shared fixtures' real indexes, when present, and the sample cache; leaks are
 # checked, with the suppressions for what system libraries keep (scripts/lsan.supp).
 # Usage: scripts/fuzz.sh [seconds per target]   (default 60)
-set -euo pipefail
+set -Eeuo pipefail
+trap 'echo "$0: failed (line $LINENO: $BASH_COMMAND)" >&2' ERR
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 scripts/deps.sh ci

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Tamberlin (preset "release", in build-release/) and starts
 # it. Extra arguments go to CMake.
-set -euo pipefail
+set -Eeuo pipefail
+trap 'echo "$0: failed (line $LINENO: $BASH_COMMAND)" >&2' ERR
 cd "$(dirname "$0")/.."
 scripts/deps.sh run
 cmake --preset release "$@" >/dev/null

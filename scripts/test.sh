@@ -4,7 +4,8 @@
 #   scripts/test.sh --core       the core alone, without Qt, in build-core/ (preset "core")
 #   scripts/test.sh --sanitize   AddressSanitizer + UndefinedBehaviorSanitizer with the leak
 #                                checker on, in build-asan/ (preset "asan")
-set -euo pipefail
+set -Eeuo pipefail
+trap 'echo "$0: failed (line $LINENO: $BASH_COMMAND)" >&2' ERR
 cd "$(dirname "$0")/.."
 case "${1:-}" in
     --sanitize) preset=asan ;;

@@ -39,8 +39,9 @@ std::string setting(const char* key, const std::string& defaultValue) {
 
 } // namespace
 
-Form1::Form1(QString programFolder, QWidget* parent)
-    : QWidget(parent), programFolder_(std::move(programFolder)) {
+Form1::Form1(QString programFolder, QString dataFolder, QWidget* parent)
+    : QWidget(parent), programFolder_(std::move(programFolder)),
+      dataFolder_(std::move(dataFolder)) {
     setObjectName("Form1");
     scale_ = logicalDpiX() / 96.0;
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -222,7 +223,11 @@ void Form1::applyColumnWidths() {
 void Form1::Form_Load() {
     Guard g(kLoadTag);
     g.step(102, [&] { ApplySkin(this, SkinFramework1, programFolder_); });
-    const std::string handPath = (programFolder_ + "/HAND-M.CUR").toStdString();
+    // Beside the program first (a build tree, a copied program folder), then the installed
+    // data folder, which keeps everything but programs out of the program folder.
+    std::string handPath = (programFolder_ + "/HAND-M.CUR").toStdString();
+    if (!dataFolder_.isEmpty() && !FileIsPresent(handPath))
+        handPath = (dataFolder_ + "/HAND-M.CUR").toStdString();
     if (g.test(104, [&] { return FileIsPresent(handPath); }))
         g.step(106,
                [&] { handCursor_ = platform::LoadCursorFile(QString::fromStdString(handPath)); });

@@ -40,8 +40,9 @@ class Form1 final : public QWidget,
                     public save::DestinationBox {
     Q_OBJECT
   public:
-    // programFolder: where HAND-M.CUR and x/o.cjs are looked for (the executable's folder).
-    explicit Form1(QString programFolder, QWidget* parent = nullptr);
+    // programFolder: where HAND-M.CUR and x/o.cjs are looked for (the executable's folder);
+    // dataFolder: where HAND-M.CUR is looked for next (the installed data folder), if given.
+    explicit Form1(QString programFolder, QString dataFolder = {}, QWidget* parent = nullptr);
     ~Form1() override;
 
     // The start-up sequence; run once before the window is shown.
@@ -114,6 +115,7 @@ class Form1 final : public QWidget,
     void Text3_Change();
 
     QString programFolder_;
+    QString dataFolder_;
     cache::FoundFileList list_;
     cache::CacheSelection selection_; // folders named on the command line or dropped
     FoundFileModel* model_ = nullptr;

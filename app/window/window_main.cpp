@@ -39,7 +39,7 @@ int main(int argc, char* argv[]) {
     const app::CommandLine command =
         app::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
 
-    app::Form1 form(QApplication::applicationDirPath());
+    app::Form1 form(QApplication::applicationDirPath(), QStringLiteral(TAMBERLIN_DATA_FOLDER));
     dialogs.setOwner(&form);
     form.Form_Load();
     form.setCacheFolders(command.folders);

@@ -235,15 +235,21 @@ std::string MakeFileName(std::string_view url, std::string_view extension,
     if (stem.empty())
         stem = std::string(fallback.empty() ? std::string_view("file") : fallback);
 
-    const std::string suffix = extension.empty() ? std::string() : "." + std::string(extension);
+    // Appended piece by piece: GCC 12 misreads `"." + std::string(...)` at -O3 as an
+    // overlapping copy (-Wrestrict).
+    const std::size_t suffixSize = extension.empty() ? 0 : extension.size() + 1;
     constexpr std::size_t kMaxName = 255;
-    if (stem.size() + suffix.size() > kMaxName) {
-        std::size_t keep = kMaxName - suffix.size();
+    if (stem.size() + suffixSize > kMaxName) {
+        std::size_t keep = kMaxName - suffixSize;
         while (keep > 0 && (static_cast<unsigned char>(stem[keep]) & 0xC0) == 0x80)
             --keep; // never split a character
         stem.resize(keep);
     }
-    return stem + suffix;
+    if (!extension.empty()) {
+        stem.push_back('.');
+        stem.append(extension);
+    }
+    return stem;
 }
 
 } // namespace browser::detail

@@ -13,7 +13,8 @@ bool StandardErrorIsTerminal() {
 }
 
 std::string ReplaceWithProgramBeside(const std::string& name,
-                                     const std::vector<std::string>& arguments) {
+                                     const std::vector<std::string>& arguments,
+                                     const std::string& otherFolder) {
     // The running program's own file, not argv[0]: the window program is installed beside
     // it, wherever the user's PATH found it.
     std::string self(PATH_MAX, '\0');
@@ -35,7 +36,17 @@ std::string ReplaceWithProgramBeside(const std::string& name,
         argv.push_back(a.data());
     argv.push_back(nullptr);
     ::execv(program.c_str(), argv.data());
-    return program + ": " + std::strerror(errno);
+    const int besideError = errno;
+    std::string error = program + ": " + std::strerror(besideError);
+    // An installed window program lives in a folder of its own, out of the user's PATH.
+    if (besideError == ENOENT && !otherFolder.empty()) {
+        const std::string other = otherFolder + kPathSeparator + name;
+        args[0] = other;
+        argv[0] = args[0].data();
+        ::execv(other.c_str(), argv.data());
+        error += "; " + other + ": " + std::strerror(errno);
+    }
+    return error;
 }
 
 } // namespace platform

@@ -11,8 +11,10 @@ namespace platform {
 bool StandardErrorIsTerminal();
 
 // Replaces this process with the program `name` that sits in the same folder as the running
-// one, passing `arguments`. Returns only on failure, with the reason.
+// one, or else in `otherFolder` (when not empty), passing `arguments`. Returns only on
+// failure, with the reason.
 std::string ReplaceWithProgramBeside(const std::string& name,
-                                     const std::vector<std::string>& arguments);
+                                     const std::vector<std::string>& arguments,
+                                     const std::string& otherFolder = {});
 
 } // namespace platform

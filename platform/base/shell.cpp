@@ -1,5 +1,6 @@
 #include "platform/base/shell.h"
 
+#include "platform/base/files.h"
 #include "platform/base/paths.h"
 
 #include <cstdlib>
@@ -19,10 +20,8 @@ std::optional<std::string> homeFolder() {
     return std::nullopt;
 }
 
-} // namespace
-
-std::optional<std::string> XdgDesktopFolder() {
-    const auto home = homeFolder();
+// The desktop folder user-dirs.dirs names, else $HOME/Desktop; whether it exists or not.
+std::optional<std::string> namedDesktopFolder(const std::optional<std::string>& home) {
     std::string config;
     if (const char* c = std::getenv("XDG_CONFIG_HOME"); c && *c == kPathSeparator)
         config = c;
@@ -53,6 +52,18 @@ std::optional<std::string> XdgDesktopFolder() {
     if (!home)
         return std::nullopt;
     return *home + "/Desktop";
+}
+
+} // namespace
+
+std::optional<std::string> XdgDesktopFolder() {
+    // A minimal or non-desktop system often has no desktop folder; the home folder is the
+    // one folder certain to exist, so a first save there just works.
+    auto home = homeFolder();
+    auto desktop = namedDesktopFolder(home);
+    if (desktop && !IsFolder(*desktop) && home)
+        return home;
+    return desktop;
 }
 
 int SHGetSpecialFolderLocation(int, int folder, ITEMIDLIST* list) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 using testing_support::ScratchFolder;
@@ -16,15 +17,42 @@ TEST(DesktopFolder, TheXdgDesktopWithOneSeparatorAndNoBlanks) {
     ScratchFolder home;
     Env h("HOME", home.str().c_str());
     Env x("XDG_CONFIG_HOME", nullptr);
+    std::filesystem::create_directory(home.path() / "Desktop");
     EXPECT_EQ(app::GetDesktopFolder(), home.str() + "/Desktop/");
     const std::string raw = app::GetSpecialFolderPath(0);
     EXPECT_EQ(raw.size(), 512u);
     EXPECT_EQ(raw[home.str().size() + 8], '\0');
     EXPECT_EQ(raw.back(), ' ');
-
-    home.file(".config/user-dirs.dirs", "# comment\nXDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n");
-    EXPECT_EQ(app::GetDesktopFolder(), home.str() + "/Schreibtisch/");
     EXPECT_EQ(app::GetSpecialFolderPath(5), ""); // a folder we do not know
+}
+
+TEST(DesktopFolder, TheHomeFolderWhenTheDesktopDoesNotExist) {
+    ScratchFolder home;
+    Env h("HOME", home.str().c_str());
+    Env x("XDG_CONFIG_HOME", nullptr);
+    const struct {
+        const char* userDirs; // nullptr: no user-dirs.dirs
+        const char* folder;   // created under the home, or nullptr
+        std::string expected;
+    } cases[] = {
+        {nullptr, nullptr, home.str() + "/"},
+        {"XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n", nullptr, home.str() + "/"},
+        {"XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n", "Desktop", home.str() + "/"},
+        {"# comment\nXDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n", "Schreibtisch",
+         home.str() + "/Schreibtisch/"},
+        {nullptr, "Desktop", home.str() + "/Desktop/"},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove_all(home.path() / ".config");
+        std::filesystem::remove_all(home.path() / "Desktop");
+        std::filesystem::remove_all(home.path() / "Schreibtisch");
+        if (c.userDirs)
+            home.file(".config/user-dirs.dirs", c.userDirs);
+        if (c.folder)
+            std::filesystem::create_directory(home.path() / c.folder);
+        EXPECT_EQ(app::GetDesktopFolder(), c.expected)
+            << (c.userDirs ? c.userDirs : "-") << " " << (c.folder ? c.folder : "-");
+    }
 }
 
 TEST(DesktopFolder, NoPathFailsWithAnInvalidArgument) {

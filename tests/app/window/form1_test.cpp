@@ -25,6 +25,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 
 using testing_support::RecordingReporter;
 using testing_support::ScratchFolder;
@@ -70,6 +71,7 @@ void moveOver(QWidget* w) {
 
 TEST(MainWindow, FirstStartTicksEveryTypeAndOffersTheDesktop) {
     User user;
+    std::filesystem::create_directory(user.home.path() / "Desktop");
     app::Form1 form(user.program());
     form.Form_Load();
     EXPECT_TRUE(user.reporter.reports.empty());
@@ -132,6 +134,21 @@ TEST(MainWindow, NoDesktopPathIsReportedAtLine128AndTheStartGoesOn) {
     EXPECT_TRUE(form.Check11->isChecked()); // the steps after it still ran
 }
 
+TEST(MainWindow, NoDesktopFolderOffersTheHomeAndAStoredFolderStaysAsItIs) {
+    User user;
+    {
+        app::Form1 form(user.program());
+        form.Form_Load();
+        EXPECT_EQ(form.Text3->text().toStdString(), user.home.str() + "/");
+    }
+    user.store("Download Location", "/no/such/folder/");
+    app::Form1 form(user.program());
+    form.Form_Load();
+    EXPECT_EQ(form.Text3->text(), "/no/such/folder/");
+    EXPECT_EQ(user.stored("Download Location"), "/no/such/folder/");
+    EXPECT_TRUE(user.reporter.reports.empty());
+}
+
 TEST(MainWindow, LayoutAsDesigned) {
     User user;
     app::Form1 form(user.program());
@@ -183,6 +200,38 @@ TEST(MainWindow, PointerSchemeHandOverButtonsArrowElsewhereHourglassUntouched) {
         moveOver(w);
     EXPECT_EQ(form.mousePointer(), 11);
     EXPECT_EQ(form.PushButton1->cursor().shape(), Qt::WaitCursor);
+}
+
+TEST(MainWindow, TheHandPointerBesideTheProgramFirstThenInTheDataFolder) {
+    const std::string real = TAMBERLIN_SOURCE_DIR "/resources/HAND-M.CUR";
+    const struct {
+        const char* beside; // "real", "bad" or nullptr for none
+        const char* data;
+        bool hand;
+        std::vector<int> reportedLines;
+    } cases[] = {
+        {nullptr, "real", true, {}},
+        {"bad", "real", false, {106}}, // the program's own folder wins
+        {"real", "bad", true, {}},
+        {nullptr, nullptr, false, {}},
+    };
+    for (const auto& c : cases) {
+        User user;
+        ScratchFolder data;
+        const auto place = [&](const char* kind, const ScratchFolder& folder) {
+            if (kind && std::string(kind) == "real")
+                std::filesystem::copy_file(real, folder.path() / "HAND-M.CUR");
+            else if (kind)
+                folder.file("HAND-M.CUR", "not a cursor");
+        };
+        place(c.beside, user.programFolder);
+        place(c.data, data);
+        app::Form1 form(user.program(), QString::fromStdString(data.str()));
+        form.Form_Load();
+        EXPECT_EQ(form.hasHandCursor(), c.hand)
+            << (c.beside ? c.beside : "-") << " " << (c.data ? c.data : "-");
+        EXPECT_EQ(user.reporter.lines(), c.reportedLines);
+    }
 }
 
 TEST(MainWindow, AnUnreadableHandPointerIsReportedAtLine106) {
