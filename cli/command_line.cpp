@@ -146,7 +146,7 @@ void PrintList(const cache::FoundFileList& list, bool json, std::ostream& out) {
             out << (first ? "\n" : ",\n") << "  {\"url\": " << JsonString(r->url)
                 << ", \"file_name\": " << JsonString(r->fileName)
                 << ", \"size\": " << JsonSize(r->size) << ", \"path\": " << JsonString(r->path)
-                << "}";
+                << ", \"source\": " << JsonString(r->source) << "}";
             first = false;
         }
         out << (first ? "]\n" : "\n]\n");

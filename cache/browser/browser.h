@@ -42,13 +42,16 @@ std::unique_ptr<BodyStream> OpenDecodedBody(const BodyLocation& body);
 // second of decoding (bodies that do not start like a picture are never decoded that far).
 inline constexpr std::uint64_t kMaxDecodedBody = 512ull * 1024 * 1024;
 
-enum class CacheKind { Firefox, Chromium };
+// Chromium is its Simple Cache; Blockfile (Windows builds) and Sql are its other back ends.
+enum class CacheKind { Firefox, Chromium, Blockfile, Sql };
 // Firefox: the cache2 folder (holding entries/). Chromium: the folder holding the *_0 files
-// (Cache_Data, or Cache in builds without that level).
+// (Cache_Data, or Cache in builds without that level); the others: the folder of `index`.
 struct CacheFolder {
     CacheKind kind = CacheKind::Firefox;
     std::string path;
-    bool operator==(const CacheFolder&) const = default;
+    std::string source = {}; // the program and profile it belongs to ("Chrome Default")
+    // One cache is one kind at one path, whatever it is called.
+    bool operator==(const CacheFolder& o) const { return kind == o.kind && path == o.path; }
 };
 
 // One listable picture or video.
@@ -60,6 +63,7 @@ struct BrowserFile {
     std::string entryPath;    // the entry file (.../cache2/entries/<hex> or .../<hex>_0)
     std::string contentType;  // as the server sent it (a hint only; the type is sniffed)
     std::int64_t fetched = 0; // when the response arrived, seconds since 1970 (0: unknown)
+    std::string source;       // the cache folder's
     BodyLocation body;
 };
 
@@ -77,18 +81,23 @@ struct ScanStats {
 std::vector<BrowserFile> ScanCacheFolder(const CacheFolder& folder, ScanStats* stats = nullptr);
 
 // The current user's caches, from the home folder and the XDG folders (the values of $HOME,
-// $XDG_CACHE_HOME and $XDG_CONFIG_HOME; empty gives the XDG default). Only folders that exist.
+// $XDG_CACHE_HOME and $XDG_CONFIG_HOME; empty gives the XDG default). Only folders that exist:
+// the known browsers' and Thunderbird's, then every other cache below the places programs keep
+// per-user data (discover.h). `unreadableFolders` counts the folders that walk had to skip.
 struct Environment {
     std::string home, xdgCacheHome, xdgConfigHome;
 };
-std::vector<CacheFolder> FindUserCaches(const Environment& env);
+std::vector<CacheFolder> FindUserCaches(const Environment& env,
+                                        std::size_t* unreadableFolders = nullptr);
 
 // What a folder the user names holds, recognised by its content: a Linux home, a copied
-// Windows profile (.../Users/bob: its Internet Explorer index.dat files and Firefox caches),
-// a browser profile, or a cache folder itself.
+// Windows profile (.../Users/bob: its Internet Explorer index.dat files, Firefox caches and
+// every program's cache below AppData), a Users folder, a copied macOS home, a browser
+// profile, or a cache folder itself.
 struct FolderContents {
     std::vector<CacheFolder> browserCaches;
     std::vector<std::string> urlCacheIndexes; // paths of index.dat files
+    std::size_t unreadableFolders = 0;        // skipped while looking for caches
 };
 FolderContents ClassifyFolder(const std::string& folder);
 

@@ -1,4 +1,5 @@
 #include "cache/browser/browser.h"
+#include "cache/browser/discover.h"
 #include "cache/browser/http.h"
 #include "cache/browser/source.h"
 
@@ -6,7 +7,10 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <set>
+#include <sys/stat.h>
 #include <system_error>
+#include <utility>
 
 namespace browser {
 
@@ -75,8 +79,12 @@ std::optional<fs::path> ChromiumCacheAt(const fs::path& p) {
 
 class Collector {
   public:
+    // A cache reached by two paths (a place that is a link, a bind mount) is one cache.
     void add(CacheKind kind, const fs::path& path) {
-        CacheFolder f{kind, path.lexically_normal().string()};
+        CacheFolder f{kind, path.lexically_normal().string(), {}};
+        struct stat st {};
+        if (::stat(f.path.c_str(), &st) == 0 && !ids_.insert({st.st_dev, st.st_ino}).second)
+            return;
         if (std::find(folders.begin(), folders.end(), f) == folders.end())
             folders.push_back(std::move(f));
     }
@@ -86,9 +94,29 @@ class Collector {
     }
     void addChromium(const fs::path& cacheLevel) {
         if (const auto c = ChromiumCacheAt(cacheLevel))
-            add(CacheKind::Chromium, *c);
+            add(RecogniseCacheFolder(c->string()).value_or(CacheKind::Chromium), *c);
+    }
+    // Every cache below the places; the places also name each cache's program.
+    bool walk(const std::vector<DataPlace>& places) {
+        WalkStats stats;
+        const auto found = WalkForCaches(places, kWalkDepth, &stats);
+        for (const CacheFolder& f : found)
+            add(f.kind, f.path);
+        unreadable += stats.unreadable;
+        places_.insert(places_.end(), places.begin(), places.end());
+        return !found.empty();
+    }
+    std::vector<CacheFolder> finish() {
+        for (CacheFolder& f : folders)
+            f.source = SourceName(f, places_);
+        return std::move(folders);
     }
     std::vector<CacheFolder> folders;
+    std::size_t unreadable = 0;
+
+  private:
+    std::set<std::pair<dev_t, ino_t>> ids_;
+    std::vector<DataPlace> places_;
 };
 
 struct IniProfile {
@@ -174,24 +202,27 @@ void AddFirefoxProfilesBelow(const fs::path& root, Collector& out) {
         out.addFirefox(profile / "cache2");
 }
 
-void FindFirefox(const fs::path& home, const fs::path& cache, const fs::path& config,
-                 Collector& out) {
-    std::vector<fs::path> iniFolders;
-    if (!home.empty())
-        iniFolders.push_back(home / ".mozilla/firefox");
-    if (!config.empty())
-        iniFolders.push_back(config / "mozilla/firefox");
-    for (const fs::path& folder : iniFolders) {
-        for (const IniProfile& p : ReadProfilesIni(folder / "profiles.ini")) {
-            if (p.relative && p.path.front() != '/') {
-                if (!cache.empty())
-                    out.addFirefox(cache / "mozilla/firefox" / p.path / "cache2");
-                out.addFirefox(folder / p.path / "cache2");
-            } else {
-                out.addFirefox(fs::path(p.path) / "cache2");
-            }
+// The profiles a profiles.ini in `folder` names (Firefox, Thunderbird): a relative one keeps
+// its cache2 below `cache` (the program's folder in the XDG cache folder) or in itself.
+void AddIniProfiles(const fs::path& folder, const fs::path& cache, Collector& out) {
+    for (const IniProfile& p : ReadProfilesIni(folder / "profiles.ini")) {
+        if (p.relative && p.path.front() != '/') {
+            if (!cache.empty())
+                out.addFirefox(cache / p.path / "cache2");
+            out.addFirefox(folder / p.path / "cache2");
+        } else {
+            out.addFirefox(fs::path(p.path) / "cache2");
         }
     }
+}
+
+void FindFirefox(const fs::path& home, const fs::path& cache, const fs::path& config,
+                 Collector& out) {
+    const fs::path cacheFolder = cache.empty() ? fs::path() : cache / "mozilla/firefox";
+    if (!home.empty())
+        AddIniProfiles(home / ".mozilla/firefox", cacheFolder, out);
+    if (!config.empty())
+        AddIniProfiles(config / "mozilla/firefox", cacheFolder, out);
     if (home.empty())
         return;
     AddFirefoxProfilesBelow(home / "snap/firefox/common/.cache/mozilla/firefox", out);
@@ -209,12 +240,24 @@ void FindChromium(const fs::path& home, const fs::path& cache, Collector& out) {
         AddChromiumRoot(home / ".var/app" / app / "cache", out);
 }
 
+// Thunderbird's profiles, its own install and the Flatpak and snap ones: the Firefox format.
+void FindThunderbird(const fs::path& home, const fs::path& cache, Collector& out) {
+    AddIniProfiles(home / ".thunderbird", cache.empty() ? fs::path() : cache / "thunderbird", out);
+    const fs::path flatpak = home / ".var/app/org.mozilla.Thunderbird";
+    AddIniProfiles(flatpak / ".thunderbird", flatpak / "cache/thunderbird", out);
+    const fs::path snap = home / "snap/thunderbird/common";
+    AddIniProfiles(snap / ".thunderbird", snap / ".cache/thunderbird", out);
+}
+
 void FindUser(const Environment& env, Collector& out) {
     const fs::path cache = XdgFolder(env.xdgCacheHome, env.home, ".cache");
     const fs::path config = XdgFolder(env.xdgConfigHome, env.home, ".config");
     const fs::path home = env.home.empty() ? fs::path() : fs::path(env.home);
     FindFirefox(home, cache, config, out);
     FindChromium(home, cache, out);
+    if (!home.empty())
+        FindThunderbird(home, cache, out);
+    out.walk(LinuxDataPlaces(env.home, cache.string(), config.string()));
 }
 
 // Internet Explorer's index files and Firefox's caches in a profile copied from Windows.
@@ -240,6 +283,8 @@ bool AddWindowsProfile(const fs::path& profile, Collector& caches,
     addIndex({"AppData", "Local", "Microsoft", "Windows", "INetCache", "Low", "Content.IE5",
               "index.dat"});
     addIndex({"Local Settings", "Temporary Internet Files", "Content.IE5", "index.dat"});
+    if (caches.walk(WindowsDataPlaces(profile.string())))
+        found = true;
     for (const auto& profiles :
          {PathsNoCase(profile, {"AppData", "Local", "Mozilla", "Firefox", "Profiles"}),
           PathsNoCase(profile,
@@ -292,10 +337,12 @@ void AddFromLinuxProfile(const fs::path& profile, Collector& out) {
 
 } // namespace
 
-std::vector<CacheFolder> FindUserCaches(const Environment& env) {
+std::vector<CacheFolder> FindUserCaches(const Environment& env, std::size_t* unreadableFolders) {
     Collector out;
     FindUser(env, out);
-    return out.folders;
+    if (unreadableFolders)
+        *unreadableFolders = out.unreadable;
+    return out.finish();
 }
 
 FolderContents ClassifyFolder(const std::string& folder) {
@@ -328,11 +375,19 @@ FolderContents ClassifyFolder(const std::string& folder) {
                 users.push_back(std::move(user));
         if (users.empty() && !ChildNoCase(p, "AppData"))
             users = SubFolders(p);
-        for (const fs::path& user : users)
+        for (const fs::path& user : users) {
             if (ChildNoCase(user, "AppData") || ChildNoCase(user, "Local Settings"))
                 AddWindowsProfile(user, caches, result.urlCacheIndexes);
+            else if (ChildNoCase(user, "Library"))
+                caches.walk(MacDataPlaces(user.string()));
+        }
     }
-    result.browserCaches = std::move(caches.folders);
+
+    // A macOS home.
+    if (ChildNoCase(p, "Library"))
+        caches.walk(MacDataPlaces(p.string()));
+    result.unreadableFolders = caches.unreadable;
+    result.browserCaches = caches.finish();
     return result;
 }
 

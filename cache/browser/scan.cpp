@@ -354,9 +354,13 @@ std::vector<BrowserFile> ScanCacheFolder(const CacheFolder& folder, ScanStats* s
     std::vector<BrowserFile> rows;
     if (folder.kind == CacheKind::Firefox)
         ScanFirefox(folder.path, rows, s);
-    else
+    else if (folder.kind == CacheKind::Chromium)
         ScanChromium(folder.path, rows, s);
+    else
+        s.unsupported = true;
     rows = RemoveDuplicates(std::move(rows), s);
+    for (BrowserFile& row : rows)
+        row.source = folder.source;
     s.listed = rows.size();
     return rows;
 }

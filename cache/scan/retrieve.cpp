@@ -67,13 +67,15 @@ CacheSet CachesFor(const CacheSelection& selection) {
     CacheSet set;
     if (selection.folders.empty()) {
         set.browserCaches = browser::FindUserCaches(
-            browser::Environment{Env("HOME"), Env("XDG_CACHE_HOME"), Env("XDG_CONFIG_HOME")});
+            browser::Environment{Env("HOME"), Env("XDG_CACHE_HOME"), Env("XDG_CONFIG_HOME")},
+            &set.unreadableFolders);
         return set;
     }
     for (const auto& folder : selection.folders) {
         const browser::FolderContents c = Classify(folder);
         AppendUnique(set.urlCacheIndexes, c.urlCacheIndexes);
         AppendUnique(set.browserCaches, c.browserCaches);
+        set.unreadableFolders += c.unreadableFolders;
     }
     return set;
 }
@@ -104,9 +106,11 @@ std::vector<FolderProblem> CheckFolders(const std::vector<std::string>& folders)
         const bool onlyUnreadable =
             c.urlCacheIndexes.empty() && !c.browserCaches.empty() &&
             std::all_of(c.browserCaches.begin(), c.browserCaches.end(), [](const auto& cache) {
-                return cache.kind == browser::CacheKind::Chromium &&
-                       IsRegularFile(platform::JoinPath(cache.path, "data_0")) &&
-                       IsRegularFile(platform::JoinPath(cache.path, "data_1"));
+                return cache.kind == browser::CacheKind::Blockfile ||
+                       cache.kind == browser::CacheKind::Sql ||
+                       (cache.kind == browser::CacheKind::Chromium &&
+                        IsRegularFile(platform::JoinPath(cache.path, "data_0")) &&
+                        IsRegularFile(platform::JoinPath(cache.path, "data_1")));
             });
         if (onlyUnreadable) {
             problems.push_back({folder, "holds only a Chromium cache copied from Windows "
@@ -126,6 +130,7 @@ RetrieveReport RetrieveAll(FoundFileList& list, const FileTypeSwitches& boxes,
                            const std::function<void(std::size_t entries)>& progress) {
     RetrieveReport report;
     const CacheSet caches = CachesFor(selection);
+    report.unreadableFolders = caches.unreadableFolders;
 
     // The WinINet cache first, through the scan exactly as it always ran. Named folders
     // replace the Wine prefix as its source.
@@ -143,6 +148,8 @@ RetrieveReport RetrieveAll(FoundFileList& list, const FileTypeSwitches& boxes,
         }
     } restore{!selection.folders.empty()};
     getIECache(list, boxes);
+    for (RowId row = 0; row < list.count(); ++row)
+        list.setSource(row, kWinInetSource);
     if (progress)
         progress(list.count());
 
@@ -169,6 +176,7 @@ RetrieveReport RetrieveAll(FoundFileList& list, const FileTypeSwitches& boxes,
                 list.setSubItem(row, 3, f.entryPath);
                 list.setSubItem(row, 1, f.fileName);
                 list.setBody(row, std::make_shared<const browser::BodyLocation>(std::move(f.body)));
+                list.setSource(row, std::move(f.source));
             }
         });
         if (progress)

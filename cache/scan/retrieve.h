@@ -29,6 +29,7 @@ struct FolderProblem {
 struct CacheSet {
     std::vector<std::string> urlCacheIndexes; // with no folders: empty, the Wine prefix's is used
     std::vector<browser::CacheFolder> browserCaches;
+    std::size_t unreadableFolders = 0; // skipped while looking for caches
 };
 CacheSet CachesFor(const CacheSelection& selection);
 
@@ -39,10 +40,14 @@ struct RetrieveReport {
     std::vector<FolderProblem> problems; // browser caches in a format this program cannot read
     std::size_t browserEntries = 0;      // entry files looked at in the browser caches
     std::size_t unreadable = 0;          // of those, entries that could not be read
+    std::size_t unreadableFolders = 0;   // folders skipped while looking for caches
 };
 
+inline constexpr const char* kWinInetSource = "Internet Explorer";
+
 // Empties the list and fills it: the WinINet rows first (getIECache, as always), then one
-// row per picture or video of the browser caches that a ticked box admits. A browser cache
+// row per picture or video of the browser caches that a ticked box admits; each row's source
+// is its cache's (kWinInetSource for the WinINet rows). A browser cache
 // that fails is reported once under its own tag and the others are still read.
 RetrieveReport RetrieveAll(FoundFileList& list, const FileTypeSwitches& boxes,
                            const CacheSelection& selection,

@@ -55,7 +55,7 @@ struct LinuxHome {
         FirefoxCacheAt(home / ".cache/mozilla/firefox/ab12.default-esr/cache2");
         FirefoxCacheAt(home / ".cache/mozilla/firefox/cd34.default/cache2");
         FirefoxCacheAt(elsewhere / "cache2");
-        // A cache whose profile is in no profiles.ini.
+        // A cache whose profile is in no profiles.ini: found by what it holds.
         FirefoxCacheAt(home / ".cache/mozilla/firefox/orphan.default/cache2");
         FirefoxCacheAt(home / "snap/firefox/common/.cache/mozilla/firefox/sn4p.default/cache2");
         FirefoxCacheAt(home /
@@ -73,6 +73,7 @@ struct LinuxHome {
         return Sorted(
             {home / ".cache/mozilla/firefox/ab12.default-esr/cache2",
              home / ".cache/mozilla/firefox/cd34.default/cache2", elsewhere / "cache2",
+             home / ".cache/mozilla/firefox/orphan.default/cache2",
              home / "snap/firefox/common/.cache/mozilla/firefox/sn4p.default/cache2",
              home / ".var/app/org.mozilla.firefox/cache/mozilla/firefox/fl4t.default/cache2"});
     }
