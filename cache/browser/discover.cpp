@@ -163,8 +163,11 @@ std::vector<fs::path> PathsNoCase(const fs::path& at,
 
 void AddPlace(std::vector<DataPlace>& places, const fs::path& path, std::string form = {},
               std::string fallback = {}) {
-    if (IsDirectory(path.string()))
-        places.push_back({path.lexically_normal().string(), std::move(form), std::move(fallback)});
+    fs::path normal = path.lexically_normal();
+    if (!normal.has_filename() && normal.has_relative_path())
+        normal = normal.parent_path(); // "/a/b/" -> "/a/b"
+    if (IsDirectory(normal.string()))
+        places.push_back({normal.string(), std::move(form), std::move(fallback)});
 }
 
 // What a user calls a program whose folders give no name: the last part of a Flatpak id
