@@ -56,8 +56,7 @@ class Walker {
                 ++stats.unreadable;
             return;
         }
-        std::string path = place;
-        visit(fd, path, 0);
+        visit(fd, place, 0);
     }
 
     std::vector<CacheFolder> found;
@@ -127,7 +126,10 @@ class Walker {
                         ++stats.unreadable; // (gone, or replaced by a link or a file: skipped)
                     continue;
                 }
-                visit(child, path + '/' + name, depth + 1);
+                std::string childPath = path;
+                childPath += '/';
+                childPath += name;
+                visit(child, childPath, depth + 1);
             }
         }
         ::closedir(dir);

@@ -51,7 +51,7 @@ class Discover : public ::testing::Test {
 
 TEST_F(Discover, EachKindIsRecognisedFromItsOwnFiles) {
     TempDir t;
-    const fs::path p = t.path();
+    const fs::path& p = t.path();
     WriteFile(p / "sql-alone/index", "SQLCacheTruncate3"); // no sqldb0
     WriteFile(p / "zeros/index", std::string(24, '\0'));
     WriteFile(p / "other/entries/x", "");
