@@ -147,7 +147,7 @@ void PrintList(const cache::FoundFileList& list, bool json, std::ostream& out) {
             out << (first ? "\n" : ",\n") << "  {\"url\": " << JsonString(r->url)
                 << ", \"file_name\": " << JsonString(r->fileName)
                 << ", \"size\": " << JsonSize(r->size) << ", \"path\": " << JsonString(r->path)
-                << "}";
+                << ", \"source\": " << JsonString(r->source) << "}";
             first = false;
         }
         out << (first ? "]\n" : "\n]\n");
@@ -371,7 +371,8 @@ std::string UsageText() {
            "\n"
            "  -l, --list          print one line per file found: URL, file name, size and\n"
            "                      path, tab-separated, after a header line\n"
-           "      --json          with --list: print a JSON array of objects instead\n"
+           "      --json          with --list: print a JSON array of objects instead,\n"
+           "                      each also naming the program the cache is from\n"
            "  -s, --save DIR      save every file found into DIR (created when missing);\n"
            "                      a file already there is replaced atomically, two files of\n"
            "                      one name become \"name.ext\", \"name (2).ext\"...\n"
@@ -383,7 +384,8 @@ std::string UsageText() {
            "FOLDER is a home folder (Linux, or a copied Windows profile such as\n"
            "/mnt/old-disk/Users/bob), a browser profile or a cache folder. Without FOLDERs\n"
            "the current user's caches are read: the Wine prefix's Internet Explorer cache,\n"
-           "Firefox and the Chromium family.\n"
+           "Firefox, the Chromium family, Thunderbird, and every other program's cache\n"
+           "found below the folders programs keep their data in (see the manual).\n"
            "\n"
            "Exit status: 0 when everything found was listed or saved, 1 when some files\n"
            "could not be saved, 2 for a usage error or a folder holding no readable cache.\n";

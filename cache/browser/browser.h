@@ -65,7 +65,9 @@ enum class CacheKind { Firefox, Chromium, Blockfile, Sql };
 struct CacheFolder {
     CacheKind kind = CacheKind::Firefox;
     std::string path;
-    bool operator==(const CacheFolder&) const = default;
+    std::string source = {}; // the program and profile it belongs to ("Chrome Default")
+    // One cache is one kind at one path, whatever it is called.
+    bool operator==(const CacheFolder& o) const { return kind == o.kind && path == o.path; }
 };
 
 // One listable picture or video.
@@ -78,6 +80,7 @@ struct BrowserFile {
                               // for blockfile the f_ or data_N file holding the body
     std::string contentType;  // as the server sent it (a hint only; the type is sniffed)
     std::int64_t fetched = 0; // when the response arrived, seconds since 1970 (0: unknown)
+    std::string source;       // the cache folder's
     BodyLocation body;
 };
 
@@ -105,18 +108,23 @@ struct ScanStats {
 std::vector<BrowserFile> ScanCacheFolder(const CacheFolder& folder, ScanStats* stats = nullptr);
 
 // The current user's caches, from the home folder and the XDG folders (the values of $HOME,
-// $XDG_CACHE_HOME and $XDG_CONFIG_HOME; empty gives the XDG default). Only folders that exist.
+// $XDG_CACHE_HOME and $XDG_CONFIG_HOME; empty gives the XDG default). Only folders that exist:
+// the known browsers' and Thunderbird's, then every other cache below the places programs keep
+// per-user data (discover.h). `skippedFolders` counts the folders that walk had to skip.
 struct Environment {
     std::string home, xdgCacheHome, xdgConfigHome;
 };
-std::vector<CacheFolder> FindUserCaches(const Environment& env);
+std::vector<CacheFolder> FindUserCaches(const Environment& env,
+                                        std::size_t* skippedFolders = nullptr);
 
 // What a folder the user names holds, recognised by its content: a Linux home, a copied
-// Windows profile (.../Users/bob: its Internet Explorer index.dat files and Firefox caches),
-// a browser profile, or a cache folder itself.
+// Windows profile (.../Users/bob: its Internet Explorer index.dat files, Firefox caches and
+// every program's cache below AppData), a Users folder, a copied macOS home, a browser
+// profile, or a cache folder itself.
 struct FolderContents {
     std::vector<CacheFolder> browserCaches;
     std::vector<std::string> urlCacheIndexes; // paths of index.dat files
+    std::size_t skippedFolders = 0;           // skipped while looking for caches
 };
 FolderContents ClassifyFolder(const std::string& folder);
 

@@ -1,4 +1,5 @@
 #include "cache/browser/browser.h"
+#include "cache/browser/discover.h"
 #include "cache/browser/http.h"
 #include "cache/browser/source.h"
 #include "cache/browser/sql_cache.h"
@@ -7,7 +8,10 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <set>
+#include <sys/stat.h>
 #include <system_error>
+#include <utility>
 
 namespace browser {
 
@@ -65,36 +69,29 @@ bool IsFirefoxCache(const fs::path& p) {
     return IsDirectory((p / "entries").string());
 }
 
-// Chromium's Windows back-end: an index beside its block files.
-bool IsBlockfileCache(const fs::path& p) {
-    return IsRegularFile((p / "index").string()) && IsRegularFile((p / "data_0").string()) &&
-           IsRegularFile((p / "data_1").string());
-}
-
-// Which of Chromium's three back-ends wrote the cache folder `p`. All keep a file called
-// `index`: the blockfile one beside its block files, the SQL one's says so.
-CacheKind ChromiumKindOf(const fs::path& p) {
-    if (IsBlockfileCache(p))
-        return CacheKind::Blockfile;
-    return ReadSqlIndex(p.string()) ? CacheKind::Sql : CacheKind::Chromium;
-}
-
-// The Chromium cache at or just below `p` (the Cache_Data level, in any letter case).
+// The Chromium cache at or just below `p` (the Cache_Data level, in any letter case). Which of
+// the three back-ends wrote it is told by its own files.
 std::optional<CacheFolder> ChromiumCacheAt(const fs::path& p) {
     for (const fs::path& data : ChildrenNoCase(p, "Cache_Data"))
         if (IsDirectory(data.string()))
-            return CacheFolder{ChromiumKindOf(data), data.string()};
-    if (IsBlockfileCache(p))
-        return CacheFolder{CacheKind::Blockfile, p.string()};
+            return CacheFolder{RecogniseCacheFolder(data.string()).value_or(CacheKind::Chromium),
+                               data.string(),
+                               {}};
+    if (const auto kind = RecogniseCacheFolder(p.string()); kind && *kind != CacheKind::Firefox)
+        return CacheFolder{*kind, p.string(), {}};
     if (IsRegularFile((p / "index").string()) || IsDirectory((p / "index-dir").string()))
-        return CacheFolder{ChromiumKindOf(p), p.string()};
+        return CacheFolder{CacheKind::Chromium, p.string(), {}};
     return std::nullopt;
 }
 
 class Collector {
   public:
+    // A cache reached by two paths (a place that is a link, a bind mount) is one cache.
     void add(CacheKind kind, const fs::path& path) {
-        CacheFolder f{kind, path.lexically_normal().string()};
+        CacheFolder f{kind, path.lexically_normal().string(), {}};
+        struct stat st {};
+        if (::stat(f.path.c_str(), &st) == 0 && !ids_.insert({st.st_dev, st.st_ino}).second)
+            return;
         if (std::find(folders.begin(), folders.end(), f) == folders.end())
             folders.push_back(std::move(f));
     }
@@ -109,7 +106,27 @@ class Collector {
             add(c->kind, c->path);
         return c.has_value();
     }
+    // Every cache below the places; the places also name each cache's program.
+    bool walk(const std::vector<DataPlace>& places) {
+        WalkStats stats;
+        const auto found = WalkForCaches(places, kWalkDepth, &stats);
+        for (const CacheFolder& f : found)
+            add(f.kind, f.path);
+        unreadable += stats.unreadable;
+        places_.insert(places_.end(), places.begin(), places.end());
+        return !found.empty();
+    }
+    std::vector<CacheFolder> finish() {
+        for (CacheFolder& f : folders)
+            f.source = SourceName(f, places_);
+        return std::move(folders);
+    }
     std::vector<CacheFolder> folders;
+    std::size_t unreadable = 0;
+
+  private:
+    std::set<std::pair<dev_t, ino_t>> ids_;
+    std::vector<DataPlace> places_;
 };
 
 struct IniProfile {
@@ -195,24 +212,27 @@ void AddFirefoxProfilesBelow(const fs::path& root, Collector& out) {
         out.addFirefox(profile / "cache2");
 }
 
-void FindFirefox(const fs::path& home, const fs::path& cache, const fs::path& config,
-                 Collector& out) {
-    std::vector<fs::path> iniFolders;
-    if (!home.empty())
-        iniFolders.push_back(home / ".mozilla/firefox");
-    if (!config.empty())
-        iniFolders.push_back(config / "mozilla/firefox");
-    for (const fs::path& folder : iniFolders) {
-        for (const IniProfile& p : ReadProfilesIni(folder / "profiles.ini")) {
-            if (p.relative && p.path.front() != '/') {
-                if (!cache.empty())
-                    out.addFirefox(cache / "mozilla/firefox" / p.path / "cache2");
-                out.addFirefox(folder / p.path / "cache2");
-            } else {
-                out.addFirefox(fs::path(p.path) / "cache2");
-            }
+// The profiles a profiles.ini in `folder` names (Firefox, Thunderbird): a relative one keeps
+// its cache2 below `cache` (the program's folder in the XDG cache folder) or in itself.
+void AddIniProfiles(const fs::path& folder, const fs::path& cache, Collector& out) {
+    for (const IniProfile& p : ReadProfilesIni(folder / "profiles.ini")) {
+        if (p.relative && p.path.front() != '/') {
+            if (!cache.empty())
+                out.addFirefox(cache / p.path / "cache2");
+            out.addFirefox(folder / p.path / "cache2");
+        } else {
+            out.addFirefox(fs::path(p.path) / "cache2");
         }
     }
+}
+
+void FindFirefox(const fs::path& home, const fs::path& cache, const fs::path& config,
+                 Collector& out) {
+    const fs::path cacheFolder = cache.empty() ? fs::path() : cache / "mozilla/firefox";
+    if (!home.empty())
+        AddIniProfiles(home / ".mozilla/firefox", cacheFolder, out);
+    if (!config.empty())
+        AddIniProfiles(config / "mozilla/firefox", cacheFolder, out);
     if (home.empty())
         return;
     AddFirefoxProfilesBelow(home / "snap/firefox/common/.cache/mozilla/firefox", out);
@@ -230,12 +250,24 @@ void FindChromium(const fs::path& home, const fs::path& cache, Collector& out) {
         AddChromiumRoot(home / ".var/app" / app / "cache", out);
 }
 
+// Thunderbird's profiles, its own install and the Flatpak and snap ones: the Firefox format.
+void FindThunderbird(const fs::path& home, const fs::path& cache, Collector& out) {
+    AddIniProfiles(home / ".thunderbird", cache.empty() ? fs::path() : cache / "thunderbird", out);
+    const fs::path flatpak = home / ".var/app/org.mozilla.Thunderbird";
+    AddIniProfiles(flatpak / ".thunderbird", flatpak / "cache/thunderbird", out);
+    const fs::path snap = home / "snap/thunderbird/common";
+    AddIniProfiles(snap / ".thunderbird", snap / ".cache/thunderbird", out);
+}
+
 void FindUser(const Environment& env, Collector& out) {
     const fs::path cache = XdgFolder(env.xdgCacheHome, env.home, ".cache");
     const fs::path config = XdgFolder(env.xdgConfigHome, env.home, ".config");
     const fs::path home = env.home.empty() ? fs::path() : fs::path(env.home);
     FindFirefox(home, cache, config, out);
     FindChromium(home, cache, out);
+    if (!home.empty())
+        FindThunderbird(home, cache, out);
+    out.walk(LinuxDataPlaces(env.home, cache.string(), config.string()));
 }
 
 // Chromium's profile folders: "Default", "Profile 3", "Guest Profile" (any letter case).
@@ -381,6 +413,8 @@ bool AddWindowsProfile(const fs::path& profile, Collector& caches,
               "index.dat"});
     addIndex({"Local Settings", "Temporary Internet Files", "Content.IE5", "index.dat"});
     found = AddWindowsChromium(profile, caches) || found;
+    if (caches.walk(WindowsDataPlaces(profile.string())))
+        found = true;
     for (const auto& profiles :
          {PathsNoCase(profile, {"AppData", "Local", "Mozilla", "Firefox", "Profiles"}),
           PathsNoCase(profile,
@@ -433,10 +467,12 @@ void AddFromLinuxProfile(const fs::path& profile, Collector& out) {
 
 } // namespace
 
-std::vector<CacheFolder> FindUserCaches(const Environment& env) {
+std::vector<CacheFolder> FindUserCaches(const Environment& env, std::size_t* skippedFolders) {
     Collector out;
     FindUser(env, out);
-    return out.folders;
+    if (skippedFolders)
+        *skippedFolders = out.unreadable;
+    return out.finish();
 }
 
 FolderContents ClassifyFolder(const std::string& folder) {
@@ -464,7 +500,10 @@ FolderContents ClassifyFolder(const std::string& folder) {
     // A Windows or macOS home, a folder of them (Users), or a Wine prefix's users.
     const auto addHome = [&](const fs::path& home) {
         const bool windows = AddWindowsProfile(home, caches, result.urlCacheIndexes);
-        return AddMacHome(home, caches) || windows;
+        bool mac = AddMacHome(home, caches);
+        if (ChildNoCase(home, "Library"))
+            mac = caches.walk(MacDataPlaces(home.string())) || mac;
+        return mac || windows;
     };
     if (!addHome(p)) {
         std::vector<fs::path> users;
@@ -478,7 +517,9 @@ FolderContents ClassifyFolder(const std::string& folder) {
                 ChildNoCase(user, "Library"))
                 addHome(user);
     }
-    result.browserCaches = std::move(caches.folders);
+
+    result.skippedFolders = caches.unreadable;
+    result.browserCaches = caches.finish();
     return result;
 }
 

@@ -585,6 +585,8 @@ std::vector<BrowserFile> ScanCacheFolder(const CacheFolder& folder, ScanStats* s
     }
     rows = RemoveDuplicates(std::move(rows), s);
     copies.pointRowsAtShards(rows);
+    for (BrowserFile& row : rows)
+        row.source = folder.source;
     s.listed = rows.size();
     return rows;
 }

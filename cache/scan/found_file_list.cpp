@@ -107,6 +107,12 @@ void FoundFileList::setBody(RowId row, std::shared_ptr<const browser::BodyLocati
     rows_[row].body = std::move(body);
 }
 
+void FoundFileList::setSource(RowId row, std::string source) {
+    if (!exists(row))
+        throw app::SubscriptOutOfRange();
+    rows_[row].source = std::move(source);
+}
+
 const std::string& FoundFileList::subItem(RowId row, int index) const {
     if (!exists(row) || index < 0 || index > 3)
         throw app::SubscriptOutOfRange();

@@ -29,6 +29,8 @@ struct FoundFile {
     // row's content is read from here, and "File Path" only names the entry file.
     // Null for a WinINet row, whose content is the file at "File Path".
     std::shared_ptr<const browser::BodyLocation> body;
+    // The program and profile the row's cache belongs to ("Chrome Default"); not a column.
+    std::string source;
 };
 
 using RowId = std::size_t;
@@ -64,6 +66,7 @@ class FoundFileList {
     void setTick(RowId row, bool ticked);
     void setSubItem(RowId row, int index, std::string text); // index 1..3
     void setBody(RowId row, std::shared_ptr<const browser::BodyLocation> body);
+    void setSource(RowId row, std::string source);
     void ensureVisible(RowId row);
 
     std::size_t count() const { return rows_.size(); }

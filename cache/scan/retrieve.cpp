@@ -69,13 +69,15 @@ CacheSet CachesFor(const CacheSelection& selection) {
     CacheSet set;
     if (selection.folders.empty()) {
         set.browserCaches = browser::FindUserCaches(
-            browser::Environment{Env("HOME"), Env("XDG_CACHE_HOME"), Env("XDG_CONFIG_HOME")});
+            browser::Environment{Env("HOME"), Env("XDG_CACHE_HOME"), Env("XDG_CONFIG_HOME")},
+            &set.skippedFolders);
         return set;
     }
     for (const auto& folder : selection.folders) {
         const browser::FolderContents c = Classify(folder);
         AppendUnique(set.urlCacheIndexes, c.urlCacheIndexes);
         AppendUnique(set.browserCaches, c.browserCaches);
+        set.skippedFolders += c.skippedFolders;
     }
     return set;
 }
@@ -138,6 +140,8 @@ RetrieveReport RetrieveAll(FoundFileList& list, const FileTypeSwitches& boxes,
     for (const auto& index : indexes)
         sources.push_back({index, FolderOf(index)});
     getIECache(list, boxes, named.empty() ? nullptr : &sources);
+    for (RowId row = 0; row < list.count(); ++row)
+        list.setSource(row, kWinInetSource);
     if (progress)
         progress(list.count());
     std::set<std::string> readIndexes;
@@ -159,9 +163,12 @@ RetrieveReport RetrieveAll(FoundFileList& list, const FileTypeSwitches& boxes,
     g.step(100, [&] {
         if (named.empty())
             caches = browser::FindUserCaches(
-                browser::Environment{Env("HOME"), Env("XDG_CACHE_HOME"), Env("XDG_CONFIG_HOME")});
+                browser::Environment{Env("HOME"), Env("XDG_CACHE_HOME"), Env("XDG_CONFIG_HOME")},
+                &report.skippedFolders);
         for (std::size_t i = 0; i < named.size(); ++i) {
-            cachesOf[i] = Classify(named[i]).browserCaches;
+            const browser::FolderContents c = Classify(named[i]);
+            cachesOf[i] = c.browserCaches;
+            report.skippedFolders += c.skippedFolders;
             AppendUnique(caches, cachesOf[i]);
         }
     });
@@ -200,6 +207,7 @@ RetrieveReport RetrieveAll(FoundFileList& list, const FileTypeSwitches& boxes,
                 list.setSubItem(row, 3, f.entryPath);
                 list.setSubItem(row, 1, f.fileName);
                 list.setBody(row, std::make_shared<const browser::BodyLocation>(std::move(f.body)));
+                list.setSource(row, std::move(f.source));
             }
         });
         if (progress)

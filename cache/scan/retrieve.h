@@ -29,6 +29,7 @@ struct FolderProblem {
 struct CacheSet {
     std::vector<std::string> urlCacheIndexes; // with no folders: empty, the Wine prefix's is used
     std::vector<browser::CacheFolder> browserCaches;
+    std::size_t skippedFolders = 0; // skipped while looking for caches
 };
 CacheSet CachesFor(const CacheSelection& selection);
 
@@ -44,12 +45,16 @@ struct RetrieveReport {
     std::vector<std::string> unreadableFolders;
     std::size_t browserEntries = 0; // entry files looked at in the browser caches
     std::size_t unreadable = 0;     // of those, entries that could not be read
+    std::size_t skippedFolders = 0; // folders that could not be read while looking for caches
 };
 
+inline constexpr const char* kWinInetSource = "Internet Explorer";
+
 // Empties the list and fills it: the WinINet rows first (getIECache, as always), then one
-// row per picture or video of the browser caches that a ticked box admits. The browser
-// caches are located and read under their own tag, so that nothing there can change the
-// WinINet part; a browser cache that fails is reported once and the others are still read.
+// row per picture or video of the browser caches that a ticked box admits; each row's source
+// is its cache's (kWinInetSource for the WinINet rows). The browser caches are located and
+// read under their own tag, so that nothing there can change the WinINet part; a browser
+// cache that fails is reported once and the others are still read.
 RetrieveReport RetrieveAll(FoundFileList& list, const FileTypeSwitches& boxes,
                            const CacheSelection& selection,
                            const std::function<void(std::size_t entries)>& progress = {});

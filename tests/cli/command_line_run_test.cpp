@@ -275,8 +275,9 @@ TEST_F(CommandLineRun, ListPrintsTheWindowsRowsInTheWindowsOrder) {
     for (std::size_t i = 0; i < objects.size(); ++i) {
         const auto& r = list.row(list.rowAt(i + 1));
         const auto& o = objects[i];
-        EXPECT_EQ(o.size(), 4u);
+        EXPECT_EQ(o.size(), 5u);
         EXPECT_EQ(o.at("size"), r.size);
+        EXPECT_EQ(o.at("source"), r.body ? r.source : "Internet Explorer");
         if (ValidUtf8(r.url)) {
             EXPECT_EQ(o.at("url"), r.url);
         }

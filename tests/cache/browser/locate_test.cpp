@@ -55,7 +55,7 @@ struct LinuxHome {
         FirefoxCacheAt(home / ".cache/mozilla/firefox/ab12.default-esr/cache2");
         FirefoxCacheAt(home / ".cache/mozilla/firefox/cd34.default/cache2");
         FirefoxCacheAt(elsewhere / "cache2");
-        // A cache whose profile is in no profiles.ini.
+        // A cache whose profile is in no profiles.ini: found by what it holds.
         FirefoxCacheAt(home / ".cache/mozilla/firefox/orphan.default/cache2");
         FirefoxCacheAt(home / "snap/firefox/common/.cache/mozilla/firefox/sn4p.default/cache2");
         FirefoxCacheAt(home /
@@ -73,6 +73,7 @@ struct LinuxHome {
         return Sorted(
             {home / ".cache/mozilla/firefox/ab12.default-esr/cache2",
              home / ".cache/mozilla/firefox/cd34.default/cache2", elsewhere / "cache2",
+             home / ".cache/mozilla/firefox/orphan.default/cache2",
              home / "snap/firefox/common/.cache/mozilla/firefox/sn4p.default/cache2",
              home / ".var/app/org.mozilla.firefox/cache/mozilla/firefox/fl4t.default/cache2"});
     }
@@ -193,22 +194,26 @@ TEST(ClassifyFolder, ACopiedWindowsProfileGivesItsIndexFilesAndFirefoxCaches) {
 
 TEST(ClassifyFolder, UsersFolderGivesEveryChromiumFamilyCacheOfWindowsAndMacHomes) {
     const fs::path fixtures = fs::path(TAMBERLIN_FIXTURES) / "browser-caches";
-    const fs::path blockfile =
-        fixtures / "chromium-blockfile/home/AppData/Local/Google/Chrome/User Data/Default/Cache";
-    if (!fs::is_directory(blockfile))
+    const fs::path blockfile = fixtures / "chromium-blockfile/home/AppData/Local/Microsoft/Edge/"
+                                          "User Data/Profile 1/Cache/Cache_Data";
+    const fs::path simple = fixtures / "chromium/home/.cache/chromium/Default/Cache/Cache_Data";
+    if (!fs::is_directory(blockfile) || !fs::is_directory(simple))
         GTEST_SKIP() << "the shared browser-cache fixtures are not at " << fixtures;
     TempDir dir;
     const fs::path users = dir.path() / "Users";
     std::vector<fs::path> expected;
-    // Each place holds the fixture's cache through a link to its folder, made here.
-    const auto link = [&](const fs::path& at, const fs::path& target, const fs::path& found) {
-        fs::create_directories(at.parent_path());
-        fs::create_directory_symlink(target, at);
-        expected.push_back(found);
+    // Each place holds a cache of its own (one reached twice would be read once): the files a
+    // cache is recognised by, copied from the fixture's.
+    const auto place = [&](const fs::path& at, const fs::path& from,
+                           std::initializer_list<const char*> files) {
+        for (const char* f : files) {
+            fs::create_directories((at / f).parent_path());
+            fs::copy_file(from / f, at / f);
+        }
+        expected.push_back(at);
     };
     const auto windows = [&](const std::string& profile) {
-        const fs::path at = users / "bob" / profile / "Cache";
-        link(at, blockfile, at / "Cache_Data");
+        place(users / "bob" / profile / "Cache/Cache_Data", blockfile, {"index"});
     };
     windows("AppData/Local/Google/Chrome Beta/User Data/Default");
     windows("AppData/Local/Google/Chrome SxS/User Data/Profile 3");
@@ -219,24 +224,22 @@ TEST(ClassifyFolder, UsersFolderGivesEveryChromiumFamilyCacheOfWindowsAndMacHome
     windows("AppData/Roaming/Opera Software/Opera Stable");
     windows("AppData/Local/Opera Software/Opera GX Stable");
     // Another letter case, and the older level without Cache_Data.
-    const fs::path old = users / "bob/appdata/local/microsoft/edge/user data/default/cache";
-    link(old, blockfile / "Cache_Data", old);
+    place(users / "bob/appdata/local/microsoft/edge/user data/default/cache", blockfile, {"index"});
     // Not profile folders: passed over.
     for (const char* other : {"GrShaderCache", "System Profile"}) {
         const fs::path at = users / "bob/AppData/Local/Google/Chrome/User Data" / other;
         fs::create_directories(at);
-        fs::create_directory_symlink(blockfile, at / "Cache");
+        fs::create_directory_symlink(blockfile.parent_path(), at / "Cache");
     }
 
     const fs::path mac = users / "alice/Library/Caches";
-    const fs::path simple = fixtures / "chromium/home/.cache/chromium/Default/Cache";
-    link(mac / "Google/Chrome/Default/Cache", simple,
-         mac / "Google/Chrome/Default/Cache/Cache_Data");
-    link(mac / "BraveSoftware/Brave-Browser/Profile 1/Cache", simple,
-         mac / "BraveSoftware/Brave-Browser/Profile 1/Cache/Cache_Data");
+    for (const char* profile : {"Google/Chrome/Default", "BraveSoftware/Brave-Browser/Profile 1"})
+        place(mac / profile / "Cache/Cache_Data", simple, {"index", "index-dir/the-real-index"});
     const fs::path firefox = mac / "Firefox/Profiles/x9y8.default-release/cache2";
-    link(firefox, fixtures / "firefox/home/.cache/mozilla/firefox/pylwchot.default-esr/cache2",
-         firefox);
+    fs::create_directories(firefox.parent_path());
+    fs::create_directory_symlink(
+        fixtures / "firefox/home/.cache/mozilla/firefox/pylwchot.default-esr/cache2", firefox);
+    expected.push_back(firefox);
 
     std::vector<std::string> found;
     for (const auto& cache : browser::ClassifyFolder(users.string()).browserCaches) {

@@ -172,6 +172,36 @@ TEST_F(RetrieveFixtures, AHomeWithAWinePrefixListsTheScansRowsFirstThenTheBrowse
     }
 }
 
+TEST_F(RetrieveFixtures, EveryProgramsCacheInTheUsersHomeIsListedWithItsSource) {
+    testing_support::MergedHome merged;
+    const fs::path h = merged.home();
+    const fs::path simple = h / ".cache/chromium/Default/Cache/Cache_Data";
+    for (const char* app : {".config/discord/Cache/Cache_Data",
+                            ".var/app/com.slack.Slack/config/Slack/Partitions/team-t7/Cache"}) {
+        fs::create_directories(h / app);
+        fs::copy(simple, h / app, fs::copy_options::recursive);
+    }
+    fs::create_directories(h / ".cache/thunderbird/ab12cd34.default-release");
+    fs::copy(h / ".cache/mozilla/firefox/pylwchot.default-esr",
+             h / ".cache/thunderbird/ab12cd34.default-release", fs::copy_options::recursive);
+    ScopedEnv home("HOME", h.c_str());
+    ScopedEnv c("XDG_CACHE_HOME", nullptr);
+    ScopedEnv g("XDG_CONFIG_HOME", nullptr);
+    FoundFileList list;
+    cache::RetrieveAll(list, Boxes{}, {});
+    std::map<std::string, std::size_t> bySource;
+    for (const auto& r : RowsInAppendOrder(list))
+        ++bySource[r.source];
+    const std::size_t ff = ListableBodies("firefox").size(), cr = ListableBodies("chromium").size();
+    EXPECT_EQ(bySource,
+              (std::map<std::string, std::size_t>{{"Internet Explorer", 62},
+                                                  {"Firefox default-esr", ff},
+                                                  {"Chromium Default", cr},
+                                                  {"Discord", cr},
+                                                  {"Slack (Flatpak), partition team-t7", cr},
+                                                  {"Thunderbird default-release", ff}}));
+}
+
 TEST_F(RetrieveFixtures, TheBoxesFilterTheBrowserRowsByTheirRealType) {
     testing_support::MergedHome merged;
     const cache::CacheSelection selection{{merged.home()}};

@@ -1,0 +1,63 @@
+// Caches found by what they hold: every program that embeds Chromium (Electron and WebView2
+// apps, QtWebEngine browsers) or Gecko (Thunderbird) keeps a browser's cache in a folder of
+// its own, and nobody can list every program. The places programs keep per-user data are
+// walked instead, and a cache folder is recognised from its own files.
+#pragma once
+
+#include "cache/browser/browser.h"
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace browser {
+
+// The kind of cache `folder` itself is, from its own files, or none:
+//   Simple Cache  `index` + `index-dir/the-real-index` (or an `index` with the entry magic)
+//   blockfile     `index` starting with 0xC103CAC3 (little-endian)
+//   SQL           `index` starting "SQLCache", and `sqldb0`
+//   Firefox       a folder named cache2 holding `entries/`
+// Links are not followed to reach those files.
+std::optional<CacheKind> RecogniseCacheFolder(const std::string& folder);
+
+// How deep below a data place the walk looks: a cache folder may sit at most this many
+// levels down. The deepest layouts in use are six levels down (Chrome on Windows:
+// Google/Chrome/User Data/Default/Cache/Cache_Data; new Teams: Microsoft/MSTeams/EBWebView/
+// <profile>/Cache/Cache_Data); one more leaves room for a vendor folder above an app's own,
+// while keeping a walk of a large data folder (a game library, a build cache) bounded.
+inline constexpr int kWalkDepth = 7;
+
+// A place programs keep per-user data, and how a cache below it is named.
+struct DataPlace {
+    std::string path;
+    std::string form;     // how the program is installed: "Flatpak", "snap", "Store" or ""
+    std::string fallback; // the program's name when the folders below it give none
+};
+
+// The places of a Linux home (XDG folders given as absolute paths), a copied Windows profile
+// and a copied macOS home. Only places that exist.
+std::vector<DataPlace> LinuxDataPlaces(const std::string& home, const std::string& cache,
+                                       const std::string& config);
+std::vector<DataPlace> WindowsDataPlaces(const std::string& profile);
+std::vector<DataPlace> MacDataPlaces(const std::string& home);
+
+struct WalkStats {
+    std::size_t folders = 0;    // folders listed
+    std::size_t unreadable = 0; // folders that could not be opened or listed (skipped)
+};
+
+// The caches below the places, `depth` levels down at most. A link is never followed below a
+// place (a place itself may be one: ~/.config kept elsewhere, snap's `current`); each folder
+// is read once however it is reached; a cache's own folders are not entered. Each folder
+// costs one open, its listing and one fstat; a name costs a stat only when the file system
+// does not give its type.
+std::vector<CacheFolder> WalkForCaches(const std::vector<DataPlace>& places, int depth = kWalkDepth,
+                                       WalkStats* stats = nullptr);
+
+// The program and profile a cache belongs to as a user names them ("Discord", "Chrome
+// Default", "Slack (Flatpak), partition team-t7", "Thunderbird default-release"), from the
+// folders between the place holding it and the cache.
+std::string SourceName(const CacheFolder& folder, const std::vector<DataPlace>& places);
+
+} // namespace browser
