@@ -5,6 +5,8 @@
 #include "cache/scan/found_file_list.h"
 #include "cache/scan/retrieve.h"
 #include "cache/scan/url_cache.h"
+#include "cli/body_hash.h"
+#include "cli/report.h"
 #include "platform/base/collation.h"
 #include "platform/base/ini_settings.h"
 #include "platform/base/settings.h"
@@ -121,14 +123,6 @@ bool ReportFolderProblems(const CommandLine& command, const CommandStreams& stre
     return !problems.empty();
 }
 
-std::vector<const cache::FoundFile*> RowsInOrder(const cache::FoundFileList& list) {
-    std::vector<const cache::FoundFile*> rows;
-    rows.reserve(list.count());
-    for (std::size_t i = 1; i <= list.count(); ++i)
-        rows.push_back(&list.row(list.rowAt(i)));
-    return rows;
-}
-
 // The size column as a JSON number. A row whose size could not be set (its step failed and
 // was reported) has none: null, so that the array still parses.
 std::string JsonSize(const std::string& size) {
@@ -137,40 +131,88 @@ std::string JsonSize(const std::string& size) {
     return digits ? size : "null";
 }
 
-void PrintList(const cache::FoundFileList& list, bool json, std::ostream& out) {
-    const auto rows = RowsInOrder(list);
-    if (json) {
+// The new facts of a row: its times, its type and, when asked for, its body's hash.
+std::string JsonFacts(const SelectedRow& r, bool hash, const CommandStreams& streams) {
+    auto time = [](const std::optional<std::int64_t>& t) {
+        return t ? JsonString(IsoUtc(*t)) : std::string("null");
+    };
+    std::string out = ", \"cached\": " + time(r.facts.cached) +
+                      ", \"last_used\": " + time(r.facts.lastUsed) +
+                      ", \"content_type\": " + JsonString(r.facts.contentType);
+    if (hash) {
+        std::string error;
+        const auto sum = RowBodySha256(*r.row, error);
+        if (!sum)
+            streams.err << "tamberlin: " << r.row->path << ": cannot be hashed (" << error << ")\n";
+        out += ", \"sha256\": " + (sum ? JsonString(*sum) : std::string("null"));
+    }
+    return out;
+}
+
+void PrintList(const std::vector<SelectedRow>& rows, const CommandLine& command,
+               const CommandStreams& streams) {
+    std::ostream& out = streams.out;
+    if (command.json) {
         out << "[";
         bool first = true;
-        for (const auto* r : rows) {
+        for (const auto& selected : rows) {
+            const cache::FoundFile* r = selected.row;
             out << (first ? "\n" : ",\n") << "  {\"url\": " << JsonString(r->url)
                 << ", \"file_name\": " << JsonString(r->fileName)
                 << ", \"size\": " << JsonSize(r->size) << ", \"path\": " << JsonString(r->path)
-                << "}";
+                << JsonFacts(selected, command.rows.hash, streams) << "}";
             first = false;
         }
         out << (first ? "]\n" : "\n]\n");
         return;
     }
     out << "URL\tFilename(s)\tSize\tFile Path\n";
-    for (const auto* r : rows)
+    for (const auto& selected : rows) {
+        const cache::FoundFile* r = selected.row;
         out << TsvField(r->url) << '\t' << TsvField(r->fileName) << '\t' << TsvField(r->size)
             << '\t' << TsvField(r->path) << '\n';
+    }
 }
 
-int SaveAll(const cache::FoundFileList& list, const std::string& folder,
+int SaveAll(const std::vector<SelectedRow>& rows, const CommandLine& command,
             const CommandStreams& streams, Progress& progress) {
+    const std::string& folder = command.saveFolder;
     std::string destination = folder;
     if (destination.empty() || destination.back() != platform::kPathSeparator)
         destination += platform::kPathSeparator;
     std::set<std::string> usedTargets;
     std::size_t saved = 0;
     std::size_t failed = 0;
-    for (const auto* row : RowsInOrder(list)) {
+    std::map<std::string, std::string> bodies; // --unique: hash -> where the first one went
+    std::size_t duplicates = 0;
+    std::vector<SavedFile> reported;
+    for (const auto& selected : rows) {
+        const cache::FoundFile* row = selected.row;
+        std::optional<std::string> body;
+        if (command.rows.unique) {
+            // A body that cannot be hashed is saved (or refused) like any other.
+            std::string error;
+            body = RowBodySha256(*row, error);
+            const auto first = body ? bodies.find(*body) : bodies.end();
+            if (first != bodies.end()) {
+                ++duplicates;
+                streams.out << "skipped\t" << TsvField(row->path) << "\tsame content as "
+                            << TsvField(first->second) << '\n';
+                continue;
+            }
+        }
         const save::RowSaveResult result = save::SaveFoundFile(*row, destination, usedTargets);
         if (result.saved) {
             ++saved;
             streams.out << "saved\t" << TsvField(result.target) << '\n';
+            if (body)
+                bodies.emplace(*body, result.target);
+            if (command.rows.report) {
+                SavedFile s{selected.facts, result.target.substr(destination.size())};
+                std::string error;
+                s.facts.sha256 = FileSha256(result.target, error);
+                reported.push_back(std::move(s));
+            }
         } else {
             ++failed;
             streams.out << "not saved\t" << TsvField(row->path) << '\t' << TsvField(result.reason)
@@ -181,10 +223,22 @@ int SaveAll(const cache::FoundFileList& list, const std::string& folder,
     progress.finish();
     streams.err << "tamberlin: " << saved << (saved == 1 ? " file" : " files") << " saved to "
                 << folder;
+    if (command.rows.unique)
+        streams.err << "; " << duplicates << (duplicates == 1 ? " duplicate" : " duplicates")
+                    << " skipped";
     if (failed)
         streams.err << "; " << failed << (failed == 1 ? " file" : " files")
                     << " could not be saved";
     streams.err << "\n";
+    if (command.rows.report) {
+        std::string error;
+        if (!WriteReport(destination, reported, error)) {
+            streams.err << "tamberlin: the report could not be written: " << error << "\n";
+            return kExitSomeNotSaved;
+        }
+        streams.err << "tamberlin: report written to " << destination << kReportPage << " and "
+                    << destination << kReportTable << "\n";
+    }
     return failed ? kExitSomeNotSaved : kExitOk;
 }
 
@@ -289,6 +343,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             setMode(CommandMode::Help, a);
         } else if (a == "--version" || a == "-V") {
             setMode(CommandMode::Version, a);
+        } else if (ConsumeRowOption(arguments, i, c.rows, c.error)) {
+            // taken, value and all
         } else if (c.error.empty()) {
             c.error = "unknown option '" + a + "'";
         }
@@ -297,6 +353,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
         c.error = "'--json' goes with '--list'";
     if (c.error.empty() && c.types && c.mode != CommandMode::List && c.mode != CommandMode::Save)
         c.error = "'--types' goes with '--list' or '--save'";
+    if (c.error.empty())
+        c.error = CheckRowOptions(c.rows, c.mode == CommandMode::List, c.mode == CommandMode::Save,
+                                  c.json);
     return c;
 }
 
@@ -350,10 +409,10 @@ int RunCommandLine(const CommandLine& command, CommandStreams streams) {
 
     if (command.mode == CommandMode::List) {
         progress.finish();
-        PrintList(list, command.json, streams.out);
+        PrintList(SelectRows(list, command.rows), command, streams);
         return kExitOk;
     }
-    return SaveAll(list, command.saveFolder, streams, progress);
+    return SaveAll(SelectRows(list, command.rows), command, streams, progress);
 }
 
 std::string UsageText() {

@@ -29,6 +29,9 @@ struct FoundFile {
     // row's content is read from here, and "File Path" only names the entry file.
     // Null for a WinINet row, whose content is the file at "File Path".
     std::shared_ptr<const browser::BodyLocation> body;
+    // When the response was stored and when the entry was last used, seconds since 1970
+    // UTC; nothing where the cache does not keep that time. The window does not show them.
+    std::optional<std::int64_t> cached, lastUsed;
 };
 
 using RowId = std::size_t;
@@ -64,6 +67,8 @@ class FoundFileList {
     void setTick(RowId row, bool ticked);
     void setSubItem(RowId row, int index, std::string text); // index 1..3
     void setBody(RowId row, std::shared_ptr<const browser::BodyLocation> body);
+    void setTimes(RowId row, std::optional<std::int64_t> cached,
+                  std::optional<std::int64_t> lastUsed); // changes neither text nor order
     void ensureVisible(RowId row);
 
     std::size_t count() const { return rows_.size(); }
