@@ -4,11 +4,11 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-image-formats-plugins libgl-dev fonts-liberation
-          zlib1g-dev libbrotli-dev libzstd-dev)
+          zlib1g-dev libbrotli-dev libzstd-dev nettle-dev)
 case "${1:-run}" in
     test) packages+=(libgtest-dev libgmock-dev libmsiecf-utils xvfb openbox x11-utils) ;;
     ci) packages+=(libgtest-dev libgmock-dev libmsiecf-utils xvfb openbox x11-utils clang libclang-rt-14-dev
-                   clang-format clang-tidy python3) ;;
+                   clang-format clang-tidy python3 chromium) ;;
 esac
 
 missing=()
