@@ -30,7 +30,8 @@ int DaysInMonth(std::int64_t year, int month) {
 }
 
 std::int64_t SecondsFromUtc(const CivilTime& t) {
-    return DaysFromCivil(t.year, t.month, t.day) * 86400 + t.hour * 3600 + t.minute * 60 + t.second;
+    return DaysFromCivil(t.year, t.month, t.day) * 86400 + std::int64_t{t.hour} * 3600 +
+           std::int64_t{t.minute} * 60 + t.second;
 }
 
 CivilTime CivilFromSeconds(std::int64_t secondsSince1970) {

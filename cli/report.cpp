@@ -41,6 +41,7 @@ std::string SizeText(const std::optional<std::uint64_t>& s) {
 // Groups by source (a missing source last), oldest first within one, then by name.
 std::vector<const SavedFile*> InReportOrder(const std::vector<SavedFile>& files) {
     std::vector<const SavedFile*> order;
+    order.reserve(files.size());
     for (const auto& f : files)
         order.push_back(&f);
     std::stable_sort(order.begin(), order.end(), [](const SavedFile* a, const SavedFile* b) {

@@ -150,8 +150,10 @@ std::optional<std::int64_t> ParseInstant(std::string_view text, bool endOfDay, s
         ++at;
         const auto oh = Digits(text, at, 2);
         std::optional<int> om = 0;
-        if (oh && at < text.size())
-            om = Eat(text, at, ':') ? Digits(text, at, 2) : Digits(text, at, 2);
+        if (oh && at < text.size()) {
+            Eat(text, at, ':'); // +hh:mm or +hhmm
+            om = Digits(text, at, 2);
+        }
         if (oh && om && at == text.size()) {
             if (*oh > 23 || *om > 59) {
                 why = "there is no such UTC offset";

@@ -275,8 +275,8 @@ TEST_F(CommandLineRun, ListPrintsTheWindowsRowsInTheWindowsOrder) {
     for (std::size_t i = 0; i < objects.size(); ++i) {
         const auto& r = list.row(list.rowAt(i + 1));
         const auto& o = objects[i];
-        for (const char* key : {"url", "file_name", "size", "path", "cached", "last_used",
-                                "content_type"})
+        for (const char* key :
+             {"url", "file_name", "size", "path", "cached", "last_used", "content_type"})
             EXPECT_EQ(o.count(key), 1u) << key;
         EXPECT_EQ(o.count("sha256"), 0u); // only with --hash
         EXPECT_EQ(o.at("size"), r.size);

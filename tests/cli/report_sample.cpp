@@ -40,7 +40,7 @@ std::string SolidPng(unsigned width, unsigned height, unsigned char r, unsigned 
 
 // A 1x1 GIF.
 const std::string
-    kGif("GIF89a\x01\0\x01\0\x80\0\0\xff\0\0\0\0\0,\0\0\0\0\x01\0\x01\0\0\x02\x02D\x01\0;", 42);
+    kGif("GIF89a\x01\0\x01\0\x80\0\0\xff\0\0\0\0\0,\0\0\0\0\x01\0\x01\0\0\x02\x02\x44\x01\0;", 35);
 
 } // namespace
 
