@@ -5,6 +5,8 @@
 #include "cache/scan/found_file_list.h"
 #include "cache/scan/retrieve.h"
 #include "cache/scan/url_cache.h"
+#include "cli/body_hash.h"
+#include "cli/report.h"
 #include "platform/base/ascii.h"
 #include "platform/base/collation.h"
 #include "platform/base/ini_settings.h"
@@ -122,14 +124,6 @@ bool ReportFolderProblems(const CommandLine& command, const CommandStreams& stre
     return !problems.empty();
 }
 
-std::vector<const cache::FoundFile*> RowsInOrder(const cache::FoundFileList& list) {
-    std::vector<const cache::FoundFile*> rows;
-    rows.reserve(list.count());
-    for (std::size_t i = 1; i <= list.count(); ++i)
-        rows.push_back(&list.row(list.rowAt(i)));
-    return rows;
-}
-
 // The size column as a JSON number. A row whose size could not be set (its step failed and
 // was reported) has none: null, so that the array still parses.
 std::string JsonSize(const std::string& size) {
@@ -138,40 +132,89 @@ std::string JsonSize(const std::string& size) {
     return digits ? size : "null";
 }
 
-void PrintList(const cache::FoundFileList& list, bool json, std::ostream& out) {
-    const auto rows = RowsInOrder(list);
-    if (json) {
+// The new facts of a row: its times, its type and, when asked for, its body's hash.
+std::string JsonFacts(const SelectedRow& r, bool hash, const CommandStreams& streams) {
+    auto time = [](const std::optional<std::int64_t>& t) {
+        return t ? JsonString(IsoUtc(*t)) : std::string("null");
+    };
+    std::string out = ", \"cached\": " + time(r.facts.cached) +
+                      ", \"last_used\": " + time(r.facts.lastUsed) +
+                      ", \"content_type\": " + JsonString(r.facts.contentType);
+    if (hash) {
+        std::string error;
+        const auto sum = RowBodySha256(*r.row, error);
+        if (!sum)
+            streams.err << "tamberlin: " << r.row->path << ": cannot be hashed (" << error << ")\n";
+        out += ", \"sha256\": " + (sum ? JsonString(*sum) : std::string("null"));
+    }
+    return out;
+}
+
+void PrintList(const std::vector<SelectedRow>& rows, const CommandLine& command,
+               const CommandStreams& streams) {
+    std::ostream& out = streams.out;
+    if (command.json) {
         out << "[";
         bool first = true;
-        for (const auto* r : rows) {
+        for (const auto& selected : rows) {
+            const cache::FoundFile* r = selected.row;
             out << (first ? "\n" : ",\n") << "  {\"url\": " << JsonString(r->url)
                 << ", \"file_name\": " << JsonString(r->fileName)
                 << ", \"size\": " << JsonSize(r->size) << ", \"path\": " << JsonString(r->path)
-                << ", \"source\": " << JsonString(r->source) << "}";
+                << ", \"source\": " << JsonString(r->source)
+                << JsonFacts(selected, command.rows.hash, streams) << "}";
             first = false;
         }
         out << (first ? "]\n" : "\n]\n");
         return;
     }
     out << "URL\tFilename(s)\tSize\tFile Path\n";
-    for (const auto* r : rows)
+    for (const auto& selected : rows) {
+        const cache::FoundFile* r = selected.row;
         out << TsvField(r->url) << '\t' << TsvField(r->fileName) << '\t' << TsvField(r->size)
             << '\t' << TsvField(r->path) << '\n';
+    }
 }
 
-int SaveAll(const cache::FoundFileList& list, const std::string& folder,
+int SaveAll(const std::vector<SelectedRow>& rows, const CommandLine& command,
             const CommandStreams& streams, Progress& progress) {
+    const std::string& folder = command.saveFolder;
     std::string destination = folder;
     if (destination.empty() || destination.back() != platform::kPathSeparator)
         destination += platform::kPathSeparator;
     std::set<std::string> usedTargets;
     std::size_t saved = 0;
     std::size_t failed = 0;
-    for (const auto* row : RowsInOrder(list)) {
+    std::map<std::string, std::string> bodies; // --unique: hash -> where the first one went
+    std::size_t duplicates = 0;
+    std::vector<SavedFile> reported;
+    for (const auto& selected : rows) {
+        const cache::FoundFile* row = selected.row;
+        std::optional<std::string> body;
+        if (command.rows.unique) {
+            // A body that cannot be hashed is saved (or refused) like any other.
+            std::string error;
+            body = RowBodySha256(*row, error);
+            const auto first = body ? bodies.find(*body) : bodies.end();
+            if (first != bodies.end()) {
+                ++duplicates;
+                streams.out << "skipped\t" << TsvField(row->path) << "\tsame content as "
+                            << TsvField(first->second) << '\n';
+                continue;
+            }
+        }
         const save::RowSaveResult result = save::SaveFoundFile(*row, destination, usedTargets);
         if (result.saved) {
             ++saved;
             streams.out << "saved\t" << TsvField(result.target) << '\n';
+            if (body)
+                bodies.emplace(*body, result.target);
+            if (command.rows.report) {
+                SavedFile s{selected.facts, result.target.substr(destination.size())};
+                std::string error;
+                s.facts.sha256 = FileSha256(result.target, error);
+                reported.push_back(std::move(s));
+            }
         } else {
             ++failed;
             streams.out << "not saved\t" << TsvField(row->path) << '\t' << TsvField(result.reason)
@@ -182,10 +225,22 @@ int SaveAll(const cache::FoundFileList& list, const std::string& folder,
     progress.finish();
     streams.err << "tamberlin: " << saved << (saved == 1 ? " file" : " files") << " saved to "
                 << folder;
+    if (command.rows.unique)
+        streams.err << "; " << duplicates << (duplicates == 1 ? " duplicate" : " duplicates")
+                    << " skipped";
     if (failed)
         streams.err << "; " << failed << (failed == 1 ? " file" : " files")
                     << " could not be saved";
     streams.err << "\n";
+    if (command.rows.report) {
+        std::string error;
+        if (!WriteReport(destination, reported, error)) {
+            streams.err << "tamberlin: the report could not be written: " << error << "\n";
+            return kExitSomeNotSaved;
+        }
+        streams.err << "tamberlin: report written to " << destination << kReportPage << " and "
+                    << destination << kReportTable << "\n";
+    }
     return failed ? kExitSomeNotSaved : kExitOk;
 }
 
@@ -288,6 +343,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             setMode(CommandMode::Help, a);
         } else if (a == "--version" || a == "-V") {
             setMode(CommandMode::Version, a);
+        } else if (ConsumeRowOption(arguments, i, c.rows, c.error)) {
+            // taken, value and all
         } else if (c.error.empty()) {
             c.error = "unknown option '" + a + "'";
         }
@@ -296,6 +353,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
         c.error = "'--json' goes with '--list'";
     if (c.error.empty() && c.types && c.mode != CommandMode::List && c.mode != CommandMode::Save)
         c.error = "'--types' goes with '--list' or '--save'";
+    if (c.error.empty())
+        c.error = CheckRowOptions(c.rows, c.mode == CommandMode::List, c.mode == CommandMode::Save,
+                                  c.json);
     return c;
 }
 
@@ -354,16 +414,18 @@ int RunCommandLine(const CommandLine& command, CommandStreams streams) {
     const int status = report.unreadableFolders.empty() ? kExitOk : kExitUsage;
 
     if (command.mode == CommandMode::List) {
-        PrintList(list, command.json, streams.out);
+        PrintList(SelectRows(list, command.rows), command, streams);
         return status;
     }
-    return std::max(status, SaveAll(list, command.saveFolder, streams, progress));
+    return std::max(status, SaveAll(SelectRows(list, command.rows), command, streams, progress));
 }
 
 std::string UsageText() {
     return "Usage: tamberlin [FOLDER...]\n"
-           "       tamberlin --list [--json] [--types TYPES] [FOLDER...]\n"
-           "       tamberlin --save DIR [--types TYPES] [FOLDER...]\n"
+           "       tamberlin --list [--json [--hash]] [--types TYPES] [FILTERS] [--sort KEY]\n"
+           "                        [FOLDER...]\n"
+           "       tamberlin --save DIR [--types TYPES] [FILTERS] [--sort KEY] [--unique]\n"
+           "                        [--report] [FOLDER...]\n"
            "\n"
            "Finds the pictures and videos in browser caches and saves them.\n"
            "Without --list or --save the window opens; FOLDERs given there are what\n"
@@ -378,6 +440,17 @@ std::string UsageText() {
            "                      one name become \"name.ext\", \"name (2).ext\"...\n"
            "  -t, --types TYPES   comma-separated file types: jpg,bmp,gif,png,ico,webp,videos\n"
            "                      (default: the types ticked in the window)\n"
+           "      --hash          with --list --json: add each body's SHA-256\n"
+           "      --since WHEN    only files cached at or after WHEN, an ISO 8601 date or\n"
+           "                      date-time (2026-01-31, 2026-01-31T18:30Z, ...+01:00; no\n"
+           "                      zone: local time; a date alone: from its first second)\n"
+           "      --until WHEN    only files cached at or before WHEN (a date alone: through\n"
+           "                      its last second); files without a cached time are left out\n"
+           "      --host HOST     only files from HOST or its subdomains (repeatable)\n"
+           "      --min-size N    only files of at least N bytes (k = 1024, M = 1048576)\n"
+           "      --sort KEY      name (default), time, size or url\n"
+           "      --unique        with --save: one file per distinct content (SHA-256)\n"
+           "      --report        with --save: also write DIR/index.html and DIR/report.csv\n"
            "  -h, --help          show this help and exit\n"
            "  -V, --version       show the version and exit\n"
            "\n"

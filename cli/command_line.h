@@ -8,6 +8,8 @@
 // Everything here runs over the core alone: no display, no window code.
 #pragma once
 
+#include "cli/row_selection.h"
+
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -23,7 +25,8 @@ struct CommandLine {
     std::string saveFolder;                        // --save DIR
     std::optional<std::vector<std::string>> types; // --types; nothing: the stored boxes
     std::vector<std::string> folders;              // nothing: the current user's caches
-    std::string error;                             // a usage error, for the user
+    RowOptions rows;   // --since --until --host --min-size --sort --unique --report --hash
+    std::string error; // a usage error, for the user
 };
 
 // Exit statuses.

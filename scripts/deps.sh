@@ -5,7 +5,7 @@ set -Eeuo pipefail
 trap 'echo "$0: failed (line $LINENO: $BASH_COMMAND)" >&2' ERR
 
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-image-formats-plugins libgl-dev fonts-liberation
-          zlib1g-dev libbrotli-dev libzstd-dev libsqlite3-dev)
+          zlib1g-dev libbrotli-dev libzstd-dev libsqlite3-dev nettle-dev)
 case "${1:-run}" in
     run) ;;
     test) packages+=(libgtest-dev libgmock-dev libmsiecf-utils xvfb openbox x11-utils) ;;
@@ -13,7 +13,7 @@ case "${1:-run}" in
     package) packages+=(dpkg-dev file lintian) ;;
     check-package) packages=(debootstrap) ;;
     ci) packages+=(libgtest-dev libgmock-dev libmsiecf-utils xvfb openbox x11-utils clang libclang-rt-14-dev
-                   clang-format clang-tidy python3 dpkg-dev file lintian) ;;
+                   clang-format clang-tidy python3 dpkg-dev file lintian chromium) ;;
     *) echo "usage: $0 [run|test|tidy|package|check-package|ci]" >&2; exit 2 ;;
 esac
 

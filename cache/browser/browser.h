@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,10 @@ class BodyStream {
 // kMaxDecodedBody bytes. Never returns null.
 inline constexpr char kChangedSinceListed[] = "the cache entry changed since it was listed";
 std::unique_ptr<BodyStream> OpenDecodedBody(const BodyLocation& body);
+
+// A plain file (a WinINet row's) as a body: the whole file as it is now, so that reading it
+// fails if it changes meanwhile. Nothing when the path is not a regular file (links refused).
+std::optional<BodyLocation> WholeFileBody(const std::string& path);
 
 // The most a content-encoded body may decode to. An uncompressed 32-bit BMP of 11,000 x 11,000
 // pixels still fits, while a decompression bomb posing as a picture is cut off after about a

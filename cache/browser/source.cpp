@@ -1,4 +1,5 @@
 #include "cache/browser/source.h"
+#include "cache/browser/entry.h"
 
 #include <cerrno>
 #include <cstring>
@@ -8,15 +9,11 @@
 
 namespace browser::detail {
 
-namespace {
-
 FileIdentity IdentityOf(const struct stat& st) {
     return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
             static_cast<std::uint64_t>(st.st_size),
             static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
-
-} // namespace
 
 bool MemorySource::readAt(std::uint64_t offset, void* buffer, std::size_t n) const {
     if (offset > bytes_.size() || n > bytes_.size() - offset)
@@ -107,3 +104,18 @@ bool IsDirectory(const std::string& path) {
 }
 
 } // namespace browser::detail
+
+namespace browser {
+
+std::optional<BodyLocation> WholeFileBody(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    BodyLocation body;
+    body.segments.push_back(detail::Segment(path, 0, static_cast<std::uint64_t>(st.st_size)));
+    body.segments.back().identity = detail::IdentityOf(st);
+    body.decodedSize = static_cast<std::uint64_t>(st.st_size);
+    return body;
+}
+
+} // namespace browser

@@ -8,6 +8,8 @@
 #include <span>
 #include <string>
 
+struct stat;
+
 namespace browser::detail {
 
 class Source {
@@ -57,6 +59,9 @@ class ReadOnlyFile final : public Source {
     std::uint64_t size_ = 0;
     FileIdentity identity_;
 };
+
+// What a stat of a file says of it, as a body segment remembers it.
+FileIdentity IdentityOf(const struct stat& st);
 
 // Regular file test without following a link.
 bool IsRegularFile(const std::string& path);

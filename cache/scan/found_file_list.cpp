@@ -113,6 +113,14 @@ void FoundFileList::setSource(RowId row, std::string source) {
     rows_[row].source = std::move(source);
 }
 
+void FoundFileList::setTimes(RowId row, std::optional<std::int64_t> cached,
+                             std::optional<std::int64_t> lastUsed) {
+    if (!exists(row))
+        throw app::SubscriptOutOfRange();
+    rows_[row].cached = cached;
+    rows_[row].lastUsed = lastUsed;
+}
+
 const std::string& FoundFileList::subItem(RowId row, int index) const {
     if (!exists(row) || index < 0 || index > 3)
         throw app::SubscriptOutOfRange();

@@ -31,6 +31,9 @@ struct FoundFile {
     std::shared_ptr<const browser::BodyLocation> body;
     // The program and profile the row's cache belongs to ("Chrome Default"); not a column.
     std::string source;
+    // When the response was stored and when the entry was last used, seconds since 1970
+    // UTC; nothing where the cache does not keep that time. The window does not show them.
+    std::optional<std::int64_t> cached, lastUsed;
 };
 
 using RowId = std::size_t;
@@ -67,6 +70,8 @@ class FoundFileList {
     void setSubItem(RowId row, int index, std::string text); // index 1..3
     void setBody(RowId row, std::shared_ptr<const browser::BodyLocation> body);
     void setSource(RowId row, std::string source);
+    void setTimes(RowId row, std::optional<std::int64_t> cached,
+                  std::optional<std::int64_t> lastUsed); // changes neither text nor order
     void ensureVisible(RowId row);
 
     std::size_t count() const { return rows_.size(); }

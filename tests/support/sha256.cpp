@@ -1,104 +1,40 @@
 #include "sha256.h"
 
-#include <cstring>
+#include <nettle/sha2.h>
 
 namespace browser_test {
 
-namespace {
+struct Sha256::State {
+    sha256_ctx context{};
+};
 
-constexpr std::uint32_t kRound[64] = {
-    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
-    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
-    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
-    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
-    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
-    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
-    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
-    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
-
-std::uint32_t Rotr(std::uint32_t x, int n) {
-    return (x >> n) | (x << (32 - n));
+Sha256::Sha256() : state_(std::make_unique<State>()) {
+    sha256_init(&state_->context);
 }
 
-} // namespace
-
-Sha256::Sha256()
-    : h_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
-         0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19},
-      buffer_{} {}
-
-void Sha256::block(const unsigned char* p) {
-    std::uint32_t w[64];
-    for (int i = 0; i < 16; ++i)
-        w[i] = std::uint32_t(p[std::ptrdiff_t{4} * i]) << 24 |
-               std::uint32_t(p[std::ptrdiff_t{4} * i + 1]) << 16 |
-               std::uint32_t(p[std::ptrdiff_t{4} * i + 2]) << 8 |
-               std::uint32_t(p[std::ptrdiff_t{4} * i + 3]);
-    for (int i = 16; i < 64; ++i) {
-        const std::uint32_t s0 = Rotr(w[i - 15], 7) ^ Rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
-        const std::uint32_t s1 = Rotr(w[i - 2], 17) ^ Rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
-        w[i] = w[i - 16] + s0 + w[i - 7] + s1;
-    }
-    std::uint32_t a = h_[0], b = h_[1], c = h_[2], d = h_[3], e = h_[4], f = h_[5], g = h_[6],
-                  h = h_[7];
-    for (int i = 0; i < 64; ++i) {
-        const std::uint32_t t1 =
-            h + (Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25)) + ((e & f) ^ (~e & g)) + kRound[i] + w[i];
-        const std::uint32_t t2 =
-            (Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
-        h = g;
-        g = f;
-        f = e;
-        e = d + t1;
-        d = c;
-        c = b;
-        b = a;
-        a = t1 + t2;
-    }
-    h_[0] += a;
-    h_[1] += b;
-    h_[2] += c;
-    h_[3] += d;
-    h_[4] += e;
-    h_[5] += f;
-    h_[6] += g;
-    h_[7] += h;
-}
+Sha256::~Sha256() = default;
 
 void Sha256::update(std::string_view bytes) {
-    length_ += bytes.size();
-    for (char ch : bytes) {
-        buffer_[used_++] = static_cast<unsigned char>(ch);
-        if (used_ == 64) {
-            block(buffer_);
-            used_ = 0;
-        }
-    }
+    sha256_update(&state_->context, bytes.size(),
+                  reinterpret_cast<const std::uint8_t*>(bytes.data()));
 }
 
 std::string Sha256::hexDigest() {
-    const std::uint64_t bits = length_ * 8;
-    const char one = static_cast<char>(0x80);
-    update(std::string_view(&one, 1));
-    const char zero = 0;
-    while (used_ != 56)
-        update(std::string_view(&zero, 1));
-    for (int i = 7; i >= 0; --i) {
-        const char b = static_cast<char>((bits >> (8 * i)) & 0xFF);
-        update(std::string_view(&b, 1));
-    }
-    static const char* kHex = "0123456789abcdef";
+    std::uint8_t digest[SHA256_DIGEST_SIZE];
+    sha256_digest(&state_->context, sizeof digest, digest);
+    static constexpr char kHex[] = "0123456789abcdef";
     std::string out;
-    for (std::uint32_t v : h_)
-        for (int i = 28; i >= 0; i -= 4)
-            out.push_back(kHex[(v >> i) & 0xF]);
+    for (const std::uint8_t b : digest) {
+        out += kHex[b >> 4];
+        out += kHex[b & 15];
+    }
     return out;
 }
 
 std::string Sha256Hex(std::string_view bytes) {
-    Sha256 s;
-    s.update(bytes);
-    return s.hexDigest();
+    Sha256 h;
+    h.update(bytes);
+    return h.hexDigest();
 }
 
 } // namespace browser_test

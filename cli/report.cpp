@@ -1,0 +1,272 @@
+#include "cli/report.h"
+
+#include "platform/base/files.h"
+#include "platform/base/utf8.h"
+
+#include <algorithm>
+#include <map>
+
+namespace app {
+namespace {
+
+// Code points shown as U+FFFD: C0 and C1 controls and DEL, which have no business in a name
+// or a URL, and the bidirectional controls, which can make "gpj.exe" read as "exe.jpg".
+bool Hidden(char32_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x061C || c == 0x200E || c == 0x200F ||
+           (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+// The text as well-formed UTF-8, each byte that is not part of a sequence as U+FFFD.
+std::string ValidUtf8(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size();) {
+        const platform::Utf8Decoded d = platform::DecodeUtf8(text, i);
+        if (d.codePoint == platform::kReplacementCharacter && d.length == 1)
+            platform::AppendUtf8(out, platform::kReplacementCharacter);
+        else
+            out.append(text, i, d.length);
+        i += d.length;
+    }
+    return out;
+}
+
+std::string TimeText(const std::optional<std::int64_t>& t) {
+    return t ? IsoUtc(*t) : std::string();
+}
+
+std::string SizeText(const std::optional<std::uint64_t>& s) {
+    return s ? std::to_string(*s) : std::string();
+}
+
+// Groups by source (a missing source last), oldest first within one, then by name.
+std::vector<const SavedFile*> InReportOrder(const std::vector<SavedFile>& files) {
+    std::vector<const SavedFile*> order;
+    order.reserve(files.size());
+    for (const auto& f : files)
+        order.push_back(&f);
+    std::stable_sort(order.begin(), order.end(), [](const SavedFile* a, const SavedFile* b) {
+        const auto& x = a->facts;
+        const auto& y = b->facts;
+        if (x.source != y.source)
+            return y.source.empty() || (!x.source.empty() && x.source < y.source);
+        if (x.cached != y.cached)
+            return x.cached && (!y.cached || *x.cached < *y.cached);
+        return a->savedName < b->savedName;
+    });
+    return order;
+}
+
+constexpr const char* kStyle = R"(
+body { font: 14px/1.4 sans-serif; margin: 1.5em; color: #222; background: #fafafa; }
+h1 { font-size: 1.4em; } h2 { font-size: 1.15em; border-bottom: 1px solid #ccc; }
+ul.gallery { list-style: none; padding: 0; display: grid; gap: 1em;
+  grid-template-columns: repeat(auto-fill, minmax(260px, 1fr)); }
+li.file { background: #fff; border: 1px solid #ddd; border-radius: 4px; padding: .6em; }
+.thumb { display: flex; align-items: center; justify-content: center; height: 200px;
+  background: #eee; }
+.thumb img, .thumb video { max-width: 100%; max-height: 200px; object-fit: contain; }
+dl { display: grid; grid-template-columns: auto 1fr; gap: .1em .6em; margin: .6em 0 0; }
+dt { color: #666; } dd { margin: 0; overflow-wrap: anywhere; unicode-bidi: isolate; }
+.hash { font-family: monospace; font-size: .85em; }
+)";
+
+void Field(std::string& out, const char* label, const std::string& html) {
+    out += "<dt>";
+    out += label;
+    out += "</dt><dd>";
+    out += html.empty() ? "<i>not known</i>" : html;
+    out += "</dd>";
+}
+
+void Entry(std::string& out, const SavedFile& f) {
+    const std::string src = "./" + PercentEncodeName(f.savedName);
+    const std::string name = HtmlText(f.savedName);
+    out += "<li class=\"file\">";
+    if (IsVideoName(f.savedName)) {
+        out += "<div class=\"thumb\"><video controls preload=\"none\" src=\"" + src +
+               "\"></video></div>";
+    } else {
+        out += "<a class=\"thumb\" href=\"" + src + "\"><img loading=\"lazy\" src=\"" + src +
+               "\" alt=\"" + name + "\"></a>";
+    }
+    out += "<dl>";
+    Field(out, "Name", "<a href=\"" + src + "\">" + name + "</a>");
+    const std::string link = LinkableUrl(f.facts.url);
+    Field(out, "URL",
+          link.empty() ? HtmlText(f.facts.url)
+                       : "<a href=\"" + HtmlText(link) + "\" rel=\"noopener noreferrer\">" +
+                             HtmlText(f.facts.url) + "</a>");
+    Field(out, "Source", HtmlText(f.facts.source));
+    Field(out, "Cached", TimeText(f.facts.cached));
+    Field(out, "Last used", TimeText(f.facts.lastUsed));
+    Field(out, "Size", f.facts.size ? SizeText(f.facts.size) + " bytes" : std::string());
+    Field(out, "Type", HtmlText(f.facts.contentType));
+    Field(out, "SHA-256",
+          f.facts.sha256 ? "<span class=\"hash\">" + HtmlText(*f.facts.sha256) + "</span>"
+                         : std::string());
+    out += "</dl></li>\n";
+}
+
+} // namespace
+
+std::string HtmlText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const platform::Utf8Decoded d = platform::DecodeUtf8(text, i);
+        const char32_t c = Hidden(d.codePoint) ? platform::kReplacementCharacter : d.codePoint;
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&#39;";
+            break;
+        default:
+            platform::AppendUtf8(out, c);
+        }
+        i += d.length;
+    }
+    return out;
+}
+
+std::string PercentEncodeName(std::string_view name) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char ch : name) {
+        const auto c = static_cast<unsigned char>(ch);
+        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                           (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~';
+        if (plain) {
+            out += ch;
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    return out;
+}
+
+std::string LinkableUrl(std::string_view url) {
+    std::string scheme;
+    const auto colon = url.find(':');
+    if (colon == std::string_view::npos)
+        return {};
+    for (const char c : url.substr(0, colon))
+        scheme += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if ((scheme != "http" && scheme != "https") || url.substr(colon, 3) != "://")
+        return {};
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char ch : url) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c <= 0x20 || c >= 0x7F ||
+            std::string_view("\"<>\\^`{|}'").find(ch) != std::string_view::npos) {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
+std::string CsvField(std::string_view text) {
+    std::string value = ValidUtf8(text);
+    if (!value.empty() && std::string_view("=+-@\t\r").find(value.front()) != std::string::npos)
+        value.insert(value.begin(), '\'');
+    if (value.find_first_of(",\"\r\n") == std::string::npos)
+        return value;
+    std::string out = "\"";
+    for (const char c : value) {
+        if (c == '"')
+            out += '"';
+        out += c;
+    }
+    out += '"';
+    return out;
+}
+
+std::string ReportHtml(const std::vector<SavedFile>& files) {
+    std::string out = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+                      // No script at all, nothing from outside: only this page's own style and the
+                      // saved files beside it.
+                      "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
+                      "script-src 'none'; object-src 'none'; base-uri 'none'; form-action 'none'; "
+                      "img-src 'self' file:; media-src 'self' file:; style-src 'unsafe-inline'\">\n"
+                      "<meta name=\"referrer\" content=\"no-referrer\">\n"
+                      "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n";
+    const std::string count =
+        std::to_string(files.size()) + (files.size() == 1 ? " file" : " files") + " saved";
+    out += "<title>Tamberlin: " + count + "</title>\n<style>" + kStyle + "</style>\n</head>\n";
+    out += "<body>\n<h1>" + count +
+           "</h1>\n<p>Grouped by the cache they came from, oldest "
+           "first. Times are UTC.</p>\n";
+    const auto order = InReportOrder(files);
+    for (std::size_t i = 0; i < order.size();) {
+        const std::string& source = order[i]->facts.source;
+        std::size_t end = i;
+        while (end < order.size() && order[end]->facts.source == source)
+            ++end;
+        out += "<section>\n<h2>" +
+               (source.empty() ? std::string("Source not known") : HtmlText(source)) + " (" +
+               std::to_string(end - i) + ")</h2>\n<ul class=\"gallery\">\n";
+        for (; i < end; ++i)
+            Entry(out, *order[i]);
+        out += "</ul>\n</section>\n";
+    }
+    out += "</body>\n</html>\n";
+    return out;
+}
+
+std::string ReportCsv(const std::vector<SavedFile>& files) {
+    std::string out = "file,url,source,cached,last_used,size,content_type,sha256\r\n";
+    for (const SavedFile* f : InReportOrder(files)) {
+        const RowFacts& r = f->facts;
+        for (const std::string& field :
+             {CsvField(f->savedName), CsvField(r.url), CsvField(r.source),
+              CsvField(TimeText(r.cached)), CsvField(TimeText(r.lastUsed)),
+              CsvField(SizeText(r.size)), CsvField(r.contentType),
+              CsvField(r.sha256.value_or(""))}) {
+            out += field;
+            out += ',';
+        }
+        out.back() = '\r';
+        out += '\n';
+    }
+    return out;
+}
+
+bool WriteReport(const std::string& folder, const std::vector<SavedFile>& files,
+                 std::string& error) {
+    for (const auto& [name, text] :
+         {std::pair{kReportPage, ReportHtml(files)}, std::pair{kReportTable, ReportCsv(files)}}) {
+        std::size_t at = 0;
+        const platform::CopyOutcome outcome = platform::WriteStreamReplacing(
+            [&, &t = text](char* buffer, std::size_t capacity) -> std::ptrdiff_t {
+                const std::size_t n = std::min(capacity, t.size() - at);
+                std::copy_n(t.data() + at, n, buffer);
+                at += n;
+                return static_cast<std::ptrdiff_t>(n);
+            },
+            folder + name);
+        if (outcome.status != platform::CopyStatus::Copied) {
+            error = folder + name + ": " + outcome.error;
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace app
