@@ -139,30 +139,6 @@ class Walker {
     std::set<std::pair<dev_t, ino_t>> seen_;
 };
 
-// Entries of `folder` called `name` without regard to case (copied disks vary), sorted.
-std::vector<fs::path> ChildrenNoCase(const fs::path& folder, std::string_view name) {
-    std::vector<fs::path> out;
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
-        if (name.empty() || EqualsNoCase(it->path().filename().string(), name))
-            out.push_back(it->path());
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
-std::vector<fs::path> PathsNoCase(const fs::path& at,
-                                  std::initializer_list<std::string_view> parts) {
-    std::vector<fs::path> current{at};
-    for (std::string_view part : parts) {
-        std::vector<fs::path> next;
-        for (const fs::path& p : current)
-            for (fs::path& child : ChildrenNoCase(p, part))
-                next.push_back(std::move(child));
-        current = std::move(next);
-    }
-    return current;
-}
-
 void AddPlace(std::vector<DataPlace>& places, const fs::path& path, std::string form = {},
               std::string fallback = {}) {
     fs::path normal = path.lexically_normal();
@@ -262,6 +238,33 @@ std::vector<std::string> Components(std::string_view path) {
 
 } // namespace
 
+std::vector<fs::path> ChildrenNoCase(const fs::path& folder, std::string_view name) {
+    std::vector<fs::path> out;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+        if (name.empty() || EqualsNoCase(it->path().filename().string(), name))
+            out.push_back(it->path());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+std::vector<fs::path> PathsNoCase(const fs::path& at, std::string_view slashed) {
+    std::vector<fs::path> current{at};
+    while (!slashed.empty()) {
+        const std::size_t slash = slashed.find('/');
+        std::string_view part = slashed.substr(0, slash);
+        slashed = slash == std::string_view::npos ? std::string_view() : slashed.substr(slash + 1);
+        if (part == "*")
+            part = {};
+        std::vector<fs::path> next;
+        for (const fs::path& p : current)
+            for (fs::path& child : ChildrenNoCase(p, part))
+                next.push_back(std::move(child));
+        current = std::move(next);
+    }
+    return current;
+}
+
 std::optional<CacheKind> RecogniseCacheFolder(const std::string& folder) {
     const fs::path p(folder);
     if (EqualsNoCase(p.filename().string(), "cache2") && IsFolderNoFollow((p / "entries").string()))
@@ -313,21 +316,20 @@ std::vector<DataPlace> WindowsDataPlaces(const std::string& profile) {
     std::vector<DataPlace> places;
     // Store apps first: their folders are also below AppData/Local, deeper than the walk
     // goes from there, and a folder is walked only once.
-    for (const fs::path& local :
-         PathsNoCase(profile, {"AppData", "Local", "Packages", "", "LocalCache"}))
+    for (const fs::path& local : PathsNoCase(profile, "AppData/Local/Packages/*/LocalCache"))
         AddPlace(places, local, "Store", PackageName(local.parent_path().filename().string()));
-    for (const fs::path& p : PathsNoCase(profile, {"AppData", "Roaming"}))
+    for (const fs::path& p : PathsNoCase(profile, "AppData/Roaming"))
         AddPlace(places, p);
-    for (const fs::path& p : PathsNoCase(profile, {"AppData", "Local"}))
+    for (const fs::path& p : PathsNoCase(profile, "AppData/Local"))
         AddPlace(places, p);
     return places;
 }
 
 std::vector<DataPlace> MacDataPlaces(const std::string& home) {
     std::vector<DataPlace> places;
-    for (const fs::path& p : PathsNoCase(home, {"Library", "Application Support"}))
+    for (const fs::path& p : PathsNoCase(home, "Library/Application Support"))
         AddPlace(places, p);
-    for (const fs::path& p : PathsNoCase(home, {"Library", "Caches"}))
+    for (const fs::path& p : PathsNoCase(home, "Library/Caches"))
         AddPlace(places, p);
     return places;
 }

@@ -7,11 +7,22 @@
 #include "cache/browser/browser.h"
 
 #include <cstddef>
+#include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace browser {
+
+// Entries of `folder` called `name` without regard to case (copied disks vary), sorted; an
+// empty name gives every entry.
+std::vector<std::filesystem::path> ChildrenNoCase(const std::filesystem::path& folder,
+                                                  std::string_view name);
+// The paths below `at` that a relative path leads to ("AppData/Local"), each name matched
+// without regard to case; "*" matches every entry.
+std::vector<std::filesystem::path> PathsNoCase(const std::filesystem::path& at,
+                                               std::string_view slashed);
 
 // The kind of cache `folder` itself is, from its own files, or none:
 //   Simple Cache  `index` + `index-dir/the-real-index` (or an `index` with the entry magic)

@@ -33,36 +33,11 @@ std::vector<fs::path> SubFolders(const fs::path& folder) {
 }
 
 // Every entry of `folder` called `name` without regard to case: a profile copied from
-// Windows may say "appdata" or "INETCACHE", and a merge of two copies may hold both spellings.
-std::vector<fs::path> ChildrenNoCase(const fs::path& folder, std::string_view name) {
-    std::vector<fs::path> out;
-    std::error_code ec;
-    fs::directory_iterator it(folder, ec), end;
-    for (; !ec && it != end; it.increment(ec))
-        if (EqualsNoCase(it->path().filename().string(), name))
-            out.push_back(it->path());
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
 std::optional<fs::path> ChildNoCase(const fs::path& folder, std::string_view name) {
     const auto all = ChildrenNoCase(folder, name);
     if (all.empty())
         return std::nullopt;
     return all.front();
-}
-
-std::vector<fs::path> PathsNoCase(const fs::path& at,
-                                  std::initializer_list<std::string_view> parts) {
-    std::vector<fs::path> current{at};
-    for (std::string_view part : parts) {
-        std::vector<fs::path> next;
-        for (const fs::path& p : current)
-            for (fs::path& child : ChildrenNoCase(p, part))
-                next.push_back(std::move(child));
-        current = std::move(next);
-    }
-    return current;
 }
 
 bool IsFirefoxCache(const fs::path& p) {
@@ -280,21 +255,6 @@ bool IsChromiumProfile(const fs::path& folder) {
            name.find_first_not_of("0123456789", kNumbered.size()) == std::string::npos;
 }
 
-std::vector<fs::path> PathsNoCase(const fs::path& at, std::string_view slashed) {
-    std::vector<fs::path> current{at};
-    while (!slashed.empty()) {
-        const std::size_t slash = slashed.find('/');
-        const std::string_view part = slashed.substr(0, slash);
-        slashed = slash == std::string_view::npos ? std::string_view() : slashed.substr(slash + 1);
-        std::vector<fs::path> next;
-        for (const fs::path& p : current)
-            for (fs::path& child : ChildrenNoCase(p, part))
-                next.push_back(std::move(child));
-        current = std::move(next);
-    }
-    return current;
-}
-
 // The cache of every profile folder of a browser's user-data folder; true when one was found.
 bool AddChromiumProfiles(const fs::path& userData, Collector& out) {
     bool found = false;
@@ -393,7 +353,7 @@ bool AddMacHome(const fs::path& home, Collector& caches) {
 bool AddWindowsProfile(const fs::path& profile, Collector& caches,
                        std::vector<std::string>& indexes) {
     bool found = false;
-    const auto addIndex = [&](std::initializer_list<std::string_view> parts) {
+    const auto addIndex = [&](std::string_view parts) {
         for (const fs::path& p : PathsNoCase(profile, parts)) {
             if (IsRegularFile(p.string()) &&
                 std::find(indexes.begin(), indexes.end(), p.string()) == indexes.end()) {
@@ -402,23 +362,19 @@ bool AddWindowsProfile(const fs::path& profile, Collector& caches,
             }
         }
     };
-    addIndex({"AppData", "Local", "Microsoft", "Windows", "Temporary Internet Files", "Content.IE5",
-              "index.dat"});
-    addIndex({"AppData", "Local", "Microsoft", "Windows", "Temporary Internet Files", "Low",
-              "Content.IE5", "index.dat"});
-    addIndex({"AppData", "Local", "Microsoft", "Windows", "INetCache", "IE", "index.dat"});
-    addIndex({"AppData", "Local", "Microsoft", "Windows", "INetCache", "Low", "IE", "index.dat"});
-    addIndex({"AppData", "Local", "Microsoft", "Windows", "INetCache", "Content.IE5", "index.dat"});
-    addIndex({"AppData", "Local", "Microsoft", "Windows", "INetCache", "Low", "Content.IE5",
-              "index.dat"});
-    addIndex({"Local Settings", "Temporary Internet Files", "Content.IE5", "index.dat"});
+    addIndex("AppData/Local/Microsoft/Windows/Temporary Internet Files/Content.IE5/index.dat");
+    addIndex("AppData/Local/Microsoft/Windows/Temporary Internet Files/Low/Content.IE5/index.dat");
+    addIndex("AppData/Local/Microsoft/Windows/INetCache/IE/index.dat");
+    addIndex("AppData/Local/Microsoft/Windows/INetCache/Low/IE/index.dat");
+    addIndex("AppData/Local/Microsoft/Windows/INetCache/Content.IE5/index.dat");
+    addIndex("AppData/Local/Microsoft/Windows/INetCache/Low/Content.IE5/index.dat");
+    addIndex("Local Settings/Temporary Internet Files/Content.IE5/index.dat");
     found = AddWindowsChromium(profile, caches) || found;
     if (caches.walk(WindowsDataPlaces(profile.string())))
         found = true;
     for (const auto& profiles :
-         {PathsNoCase(profile, {"AppData", "Local", "Mozilla", "Firefox", "Profiles"}),
-          PathsNoCase(profile,
-                      {"Local Settings", "Application Data", "Mozilla", "Firefox", "Profiles"})}) {
+         {PathsNoCase(profile, "AppData/Local/Mozilla/Firefox/Profiles"),
+          PathsNoCase(profile, "Local Settings/Application Data/Mozilla/Firefox/Profiles")}) {
         for (const fs::path& folder : profiles) {
             for (const fs::path& p : SubFolders(folder)) {
                 for (const fs::path& cache2 : ChildrenNoCase(p, "cache2")) {
@@ -507,7 +463,7 @@ FolderContents ClassifyFolder(const std::string& folder) {
     };
     if (!addHome(p)) {
         std::vector<fs::path> users;
-        for (const fs::path& u : PathsNoCase(p, {"drive_c", "users"}))
+        for (const fs::path& u : PathsNoCase(p, "drive_c/users"))
             for (fs::path& user : SubFolders(u))
                 users.push_back(std::move(user));
         if (users.empty() && !ChildNoCase(p, "AppData") && !ChildNoCase(p, "Library"))
