@@ -6,7 +6,6 @@ namespace browser::detail {
 
 namespace {
 
-constexpr std::uint64_t kInitialMagic = 0xfcfb6d1ba7725c30ull;
 constexpr std::uint64_t kFinalMagic = 0xf4fa6f45970d41d8ull;
 constexpr std::uint64_t kSparseRangeMagic = 0xeb97bf016553676bull;
 constexpr std::uint32_t kEntryVersion = 5;
@@ -106,7 +105,7 @@ ParseError ParseChromiumEntry(const Source& file, const std::string& path, Parse
     std::string head(headLen, '\0');
     if (!file.readAt(0, head.data(), headLen))
         return ParseError::Damaged;
-    if (Le<std::uint64_t>(head, 0) != kInitialMagic)
+    if (Le<std::uint64_t>(head, 0) != kSimpleInitialMagic)
         return ParseError::Damaged;
     if (Le<std::uint32_t>(head, 8) != kEntryVersion)
         return ParseError::UnknownVersion;
@@ -176,7 +175,7 @@ ParseError ParseChromiumSparse(const Source& file, const std::string& path, std:
     std::string header(kHeaderLen, '\0');
     if (size < kHeaderLen || !file.readAt(0, header.data(), header.size()))
         return ParseError::Damaged;
-    if (Le<std::uint64_t>(header, 0) != kInitialMagic)
+    if (Le<std::uint64_t>(header, 0) != kSimpleInitialMagic)
         return ParseError::Damaged;
     const std::uint32_t version = Le<std::uint32_t>(header, 8);
     if (version < kSparseVersionMin || version > kSparseVersionMax)

@@ -1,6 +1,9 @@
 #include "cache/browser/discover.h"
+#include "cache/browser/blockfile_layout.h"
+#include "cache/browser/entry.h"
 #include "cache/browser/http.h"
 #include "cache/browser/source.h"
+#include "platform/base/endian.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -25,13 +28,6 @@ namespace fs = std::filesystem;
 bool IsFolderNoFollow(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-std::uint64_t LittleEndian(const unsigned char* p, int bytes) {
-    std::uint64_t v = 0;
-    for (int i = bytes - 1; i >= 0; --i)
-        v = v << 8 | p[i];
-    return v;
 }
 
 // Folders that hold compiled scripts, shaders or a site's storage, never an HTTP cache, some
@@ -272,18 +268,19 @@ std::optional<CacheKind> RecogniseCacheFolder(const std::string& folder) {
     ReadOnlyFile index; // (refuses a link or anything but a regular file)
     if (!index.open((p / "index").string()))
         return std::nullopt;
-    unsigned char head[8] = {};
+    std::uint8_t head[8] = {};
     const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(index.size(), 8));
     if (!index.readAt(0, head, n))
         return std::nullopt;
-    if (n >= 4 && LittleEndian(head, 4) == 0xC103CAC3u)
+    const platform::LittleEndianReader bytes({head, n});
+    if (bytes.has(0, 4) && bytes.u32(0) == detail::blockfile::kIndexMagic)
         return CacheKind::Blockfile;
     if (n == 8 && std::memcmp(head, "SQLCache", 8) == 0)
         return IsRegularFile((p / "sqldb0").string()) ? std::optional(CacheKind::Sql)
                                                       : std::nullopt;
     // The small `index` file carries the entry magic; the real index is written later, so a
     // cache whose program never closed cleanly may have only the former.
-    if ((n == 8 && LittleEndian(head, 8) == 0xfcfb6d1ba7725c30u) ||
+    if ((n == 8 && bytes.u64(0) == detail::kSimpleInitialMagic) ||
         (IsFolderNoFollow((p / "index-dir").string()) &&
          IsRegularFile((p / "index-dir/the-real-index").string())))
         return CacheKind::Chromium;

@@ -46,6 +46,9 @@ std::string FirefoxKeyUrl(std::string_view key);
 // Microseconds since 1601 as seconds since 1970; 0 for anything earlier.
 std::int64_t UnixSeconds(std::int64_t windowsMicros);
 
+// The first eight bytes of a Simple Cache entry file, and of its small `index` file.
+inline constexpr std::uint64_t kSimpleInitialMagic = 0xfcfb6d1ba7725c30ull;
+
 // Chromium Simple Cache stream file (<hash>_0), entry version 5.
 ParseError ParseChromiumEntry(const Source& file, const std::string& path, ParsedEntry& out);
 // The response info every Chromium back-end stores (a u32 length, then the pickle): the

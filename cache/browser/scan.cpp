@@ -409,6 +409,8 @@ void ScanFirefox(const fs::path& cache2, std::vector<BrowserFile>& rows, ScanSta
     }
 }
 
+// A blockfile cache, even one whose index is too damaged to be recognised as one: its block
+// files are there, and the reader then names it as unreadable instead of finding it empty.
 bool LooksLikeBlockfile(const std::vector<std::string>& names) {
     const auto has = [&](std::string_view n) {
         return std::binary_search(names.begin(), names.end(), std::string(n));
