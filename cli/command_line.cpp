@@ -14,7 +14,7 @@
 #include "platform/base/ini_settings.h"
 #include "platform/base/settings.h"
 #include "platform/base/utf8.h"
-#include "save/save_command.h"
+#include "save/save_row.h"
 
 #include <algorithm>
 #include <cstdio>

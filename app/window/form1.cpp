@@ -385,6 +385,10 @@ std::string Form1::destinationText() const {
     return Text3->text().toStdString();
 }
 
+std::string Form1::messageTitle() const {
+    return ApplicationTitle();
+}
+
 void Form1::setProgress(std::size_t done, std::size_t total) {
     ProgressBar1->setRange(0, 1000);
     ProgressBar1->setValue(total == 0 ? 0 : static_cast<int>(done * 1000 / total));

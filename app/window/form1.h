@@ -76,6 +76,7 @@ class Form1 final : public QWidget,
     std::string destinationText() const override;
     void setProgress(std::size_t done, std::size_t total) override;
     bool closing() const override { return closing_; }
+    std::string messageTitle() const override;
     // save::DestinationBox
     void setText(const std::string& text) override;
 

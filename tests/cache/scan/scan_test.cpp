@@ -467,6 +467,7 @@ void listPreviewAndSave(const std::string& prefix) {
         std::string folder;
         std::string destinationText() const override { return folder; }
         void setProgress(std::size_t, std::size_t) override {}
+        std::string messageTitle() const override { return {}; }
     } window;
     window.folder = out.str() + "/";
     save::PushButton3_Click(list, window);
