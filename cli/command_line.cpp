@@ -100,8 +100,9 @@ class Progress {
     bool shown_ = false;
 };
 
-bool ReportFolderProblems(const CommandLine& command, const CommandStreams& streams) {
-    const auto problems = cache::CheckFolders(command.folders);
+bool ReportFolderProblems(const std::vector<cache::NamedFolder>& folders,
+                          const CommandStreams& streams) {
+    const auto problems = cache::CheckNamedFolders(folders);
     for (const auto& p : problems)
         streams.err << "tamberlin: " << p.folder << ": " << p.reason << "\n";
     return !problems.empty();
@@ -381,7 +382,9 @@ int RunCommandLine(const CommandLine& command, CommandStreams streams,
         break;
     }
 
-    if (ReportFolderProblems(command, streams))
+    // Each named folder is looked into once: what is checked is what is read.
+    const std::vector<cache::NamedFolder> named = cache::ClassifyNamedFolders(command.folders);
+    if (ReportFolderProblems(named, streams))
         return kExitUsage;
     if (command.mode == CommandMode::Save && !PrepareDestination(command.saveFolder, streams))
         return kExitUsage;
@@ -390,9 +393,8 @@ int RunCommandLine(const CommandLine& command, CommandStreams streams,
     cache::FoundFileList list;
     PrepareList(list);
     Progress progress(streams);
-    const cache::RetrieveReport report =
-        cache::RetrieveAll(list, boxes, cache::CacheSelection{command.folders},
-                           [&](std::size_t entries) { progress.entries(entries); });
+    const cache::RetrieveReport report = cache::RetrieveNamed(
+        list, boxes, named, [&](std::size_t entries) { progress.entries(entries); });
     progress.finish();
     for (const auto& p : report.problems)
         streams.err << "tamberlin: " << p.folder << ": " << p.reason << "\n";
