@@ -37,6 +37,7 @@ struct Window final : save::SaveWindow {
     std::string folder;
     std::string destinationText() const override { return folder; }
     void setProgress(std::size_t, std::size_t) override {}
+    std::string messageTitle() const override { return {}; }
 };
 
 long peakKb() {

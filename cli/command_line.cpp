@@ -2,7 +2,9 @@
 #include "platform/base/paths.h"
 
 #include "app/core/settings_store.h"
+#include "cache/scan/file_types.h"
 #include "cache/scan/found_file_list.h"
+#include "cache/scan/list_columns.h"
 #include "cache/scan/retrieve.h"
 #include "cache/scan/url_cache.h"
 #include "cli/body_hash.h"
@@ -12,10 +14,9 @@
 #include "platform/base/ini_settings.h"
 #include "platform/base/settings.h"
 #include "platform/base/utf8.h"
-#include "save/save_command.h"
+#include "save/save_row.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -24,22 +25,6 @@
 
 namespace app {
 namespace {
-
-struct TypeName {
-    const char* name;
-    cache::FileType box;
-    const char* settingsKey;
-};
-
-constexpr std::array<TypeName, 7> kTypes{{
-    {"jpg", cache::FileType::JPG, kKeyJpg},
-    {"bmp", cache::FileType::BMP, kKeyBmp},
-    {"gif", cache::FileType::GIF, kKeyGif},
-    {"png", cache::FileType::PNG, kKeyPng},
-    {"ico", cache::FileType::ICO, kKeyIco},
-    {"webp", cache::FileType::WEBP, kKeyWebp},
-    {"videos", cache::FileType::Videos, kKeyVideos},
-}};
 
 // The boxes as the command line sets them: from --types, else as the user left them.
 class CommandLineSwitches final : public cache::FileTypeSwitches {
@@ -54,16 +39,16 @@ class CommandLineSwitches final : public cache::FileTypeSwitches {
     std::map<cache::FileType, int> values_;
 };
 
-CommandLineSwitches SwitchesFor(const CommandLine& command) {
+CommandLineSwitches SwitchesFor(const CommandLine& command, platform::SettingsBackend& settings) {
     CommandLineSwitches boxes;
-    for (const auto& t : kTypes) {
+    for (const auto& t : cache::kFileTypes) {
         if (command.types) {
             const auto& chosen = *command.types;
-            boxes.set(t.box, std::find(chosen.begin(), chosen.end(), t.name) != chosen.end());
+            boxes.set(t.type, std::find(chosen.begin(), chosen.end(), t.name) != chosen.end());
         } else {
             // The same rule as the window's start-up: ticked exactly when the text is "1".
-            boxes.set(t.box, ReadSetting(kSettingsApplication, kSettingsSection, t.settingsKey,
-                                         "1") == "1");
+            boxes.set(t.type, ReadSetting(settings, kSettingsApplication, kSettingsSection,
+                                          t.settingsKey, t.settingsDefault) == "1");
         }
     }
     return boxes;
@@ -71,10 +56,8 @@ CommandLineSwitches SwitchesFor(const CommandLine& command) {
 
 void PrepareList(cache::FoundFileList& list) {
     // The same columns and order as the window's list.
-    list.addColumn("URL");
-    list.addColumn("Filename(s)");
-    list.addColumn("Size");
-    list.addColumn("File Path");
+    for (const auto& column : cache::kListColumns)
+        list.addColumn(column.caption);
     list.setSortKeyFunction(platform::CollationKey);
     list.setSorted(true);
     list.setSortKey(1);
@@ -117,8 +100,9 @@ class Progress {
     bool shown_ = false;
 };
 
-bool ReportFolderProblems(const CommandLine& command, const CommandStreams& streams) {
-    const auto problems = cache::CheckFolders(command.folders);
+bool ReportFolderProblems(const std::vector<cache::NamedFolder>& folders,
+                          const CommandStreams& streams) {
+    const auto problems = cache::CheckNamedFolders(folders);
     for (const auto& p : problems)
         streams.err << "tamberlin: " << p.folder << ": " << p.reason << "\n";
     return !problems.empty();
@@ -168,11 +152,19 @@ void PrintList(const std::vector<SelectedRow>& rows, const CommandLine& command,
         out << (first ? "]\n" : "\n]\n");
         return;
     }
-    out << "URL\tFilename(s)\tSize\tFile Path\n";
+    const char* separator = "";
+    for (const auto& column : cache::kListColumns) {
+        out << separator << column.caption;
+        separator = "\t";
+    }
+    out << '\n';
     for (const auto& selected : rows) {
-        const cache::FoundFile* r = selected.row;
-        out << TsvField(r->url) << '\t' << TsvField(r->fileName) << '\t' << TsvField(r->size)
-            << '\t' << TsvField(r->path) << '\n';
+        separator = "";
+        for (const auto& column : cache::kListColumns) {
+            out << separator << TsvField(selected.row->*column.field);
+            separator = "\t";
+        }
+        out << '\n';
     }
 }
 
@@ -269,8 +261,8 @@ bool PrepareDestination(const std::string& folder, const CommandStreams& streams
 const std::vector<std::string>& CommandLineTypeNames() {
     static const std::vector<std::string> names = [] {
         std::vector<std::string> v;
-        v.reserve(kTypes.size());
-        for (const auto& t : kTypes)
+        v.reserve(cache::kFileTypes.size());
+        for (const auto& t : cache::kFileTypes)
             v.emplace_back(t.name);
         return v;
     }();
@@ -364,6 +356,13 @@ bool WantsCommandLine(const CommandLine& command) {
 }
 
 int RunCommandLine(const CommandLine& command, CommandStreams streams) {
+    // The stored boxes are read from the user's settings file; nothing is ever written.
+    platform::IniSettingsReader settings(platform::DefaultSettingsFolder());
+    return RunCommandLine(command, streams, settings);
+}
+
+int RunCommandLine(const CommandLine& command, CommandStreams streams,
+                   platform::SettingsBackend& settings) {
     if (!command.error.empty()) {
         streams.err << "tamberlin: " << command.error << "\n"
                     << "Try 'tamberlin --help' for more information.\n";
@@ -383,27 +382,19 @@ int RunCommandLine(const CommandLine& command, CommandStreams streams) {
         break;
     }
 
-    // The stored boxes are read from the user's settings file; nothing is ever written.
-    platform::IniSettingsReader settings(platform::DefaultSettingsFolder());
-    platform::SettingsBackend* previous = &platform::settingsBackend();
-    platform::setSettingsBackend(&settings);
-    struct Restore {
-        platform::SettingsBackend* backend;
-        ~Restore() { platform::setSettingsBackend(backend); }
-    } restore{previous};
-
-    if (ReportFolderProblems(command, streams))
+    // Each named folder is looked into once: what is checked is what is read.
+    const std::vector<cache::NamedFolder> named = cache::ClassifyNamedFolders(command.folders);
+    if (ReportFolderProblems(named, streams))
         return kExitUsage;
     if (command.mode == CommandMode::Save && !PrepareDestination(command.saveFolder, streams))
         return kExitUsage;
 
-    const CommandLineSwitches boxes = SwitchesFor(command);
+    const CommandLineSwitches boxes = SwitchesFor(command, settings);
     cache::FoundFileList list;
     PrepareList(list);
     Progress progress(streams);
-    const cache::RetrieveReport report =
-        cache::RetrieveAll(list, boxes, cache::CacheSelection{command.folders},
-                           [&](std::size_t entries) { progress.entries(entries); });
+    const cache::RetrieveReport report = cache::RetrieveNamed(
+        list, boxes, named, [&](std::size_t entries) { progress.entries(entries); });
     progress.finish();
     for (const auto& p : report.problems)
         streams.err << "tamberlin: " << p.folder << ": " << p.reason << "\n";

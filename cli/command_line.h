@@ -15,6 +15,10 @@
 #include <string>
 #include <vector>
 
+namespace platform {
+class SettingsBackend;
+}
+
 namespace app {
 
 enum class CommandMode { Window, List, Save, Help, Version };
@@ -50,6 +54,10 @@ struct CommandStreams {
 // Runs --list, --save, --help or --version (or reports a usage error) and returns the exit
 // status. Settings are read, never written.
 int RunCommandLine(const CommandLine& command, CommandStreams streams);
+// The same with the stored file-type boxes read from `settings` (the other reads the
+// user's settings file).
+int RunCommandLine(const CommandLine& command, CommandStreams streams,
+                   platform::SettingsBackend& settings);
 
 std::string UsageText();
 std::string VersionText();

@@ -3,7 +3,7 @@
 
 #include "cache/scan/found_file_list.h"
 
-#include <set>
+#include <cstddef>
 #include <string>
 
 namespace save {
@@ -17,27 +17,10 @@ class SaveWindow {
     virtual std::string destinationText() const = 0;                   // Text3, read afresh
     virtual void setProgress(std::size_t done, std::size_t total) = 0; // ProgressBar1
     virtual bool closing() const { return false; } // the user closed the window mid-walk
+    virtual std::string messageTitle() const = 0;  // its message boxes' title
 };
 
+// Saves each ticked row with SaveFoundFile (save/save_row.h) and tells how it went.
 void PushButton3_Click(cache::FoundFileList& list, SaveWindow& window);
-
-// Saves one row into a folder (ending in the separator) under the row's file name: a file
-// that was there before is replaced; a name this walk already wrote, in any letter case,
-// gets " (2)", " (3)"... usedTargets holds the targets written, as FoldNameCase gives them.
-// The command line's --save and the button share it.
-struct RowSaveResult {
-    bool saved = false;
-    std::string target; // where it went, or would have gone
-    std::string reason; // why not, when not saved
-};
-RowSaveResult SaveFoundFile(const cache::FoundFile& row, const std::string& folder,
-                            std::set<std::string>& usedTargets);
-
-// "name (2).ext" style names for the second and later file of one name in one walk. The
-// name's stem is shortened, between characters, so that the result fits 255 bytes.
-std::string NumberedName(const std::string& fileName, int number);
-// A name as the walk compares it with the names it already wrote: letters folded to small
-// ones (ASCII, Latin-1 and Latin Extended-A; other scripts are compared as they are).
-std::string FoldNameCase(const std::string& name);
 
 } // namespace save

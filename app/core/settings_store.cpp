@@ -13,8 +13,14 @@ bool g_toldAboutFailure = false;
 
 std::string ReadSetting(const std::string& app, const std::string& section, const std::string& key,
                         const std::string& defaultValue) {
+    return ReadSetting(platform::settingsBackend(), app, section, key, defaultValue);
+}
+
+std::string ReadSetting(platform::SettingsBackend& from, const std::string& app,
+                        const std::string& section, const std::string& key,
+                        const std::string& defaultValue) {
     try {
-        if (auto v = platform::settingsBackend().read(app, section, key))
+        if (auto v = from.read(app, section, key))
             return *v;
     } catch (...) {
     }

@@ -3,23 +3,26 @@
 
 #include <string>
 
+namespace platform {
+class SettingsBackend;
+}
+
 namespace app {
 
 inline constexpr const char* kSettingsApplication = "Varnholt";
 inline constexpr const char* kSettingsSection = "Tamberlin";
 
-// The keys under that section.
+// The destination's key under that section; each file type's key is in its row of
+// cache::kFileTypes.
 inline constexpr const char* kKeyDownloadLocation = "Download Location";
-inline constexpr const char* kKeyJpg = "JPG";
-inline constexpr const char* kKeyBmp = "BMP";
-inline constexpr const char* kKeyGif = "GIF";
-inline constexpr const char* kKeyPng = "PNG";
-inline constexpr const char* kKeyIco = "ICO";
-inline constexpr const char* kKeyVideos = "Videos";
-inline constexpr const char* kKeyWebp = "WEBP";
 
 // The stored value when the key exists (even when empty), else the default. Never throws.
 std::string ReadSetting(const std::string& app, const std::string& section, const std::string& key,
+                        const std::string& defaultValue);
+// The same, from the given store rather than the program's own (the command line reads the
+// window's file without ever writing it).
+std::string ReadSetting(platform::SettingsBackend& from, const std::string& app,
+                        const std::string& section, const std::string& key,
                         const std::string& defaultValue);
 // Stores the value at once. A value that cannot be stored is not fatal: the user is told
 // once per run, and the program goes on.

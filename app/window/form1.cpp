@@ -1,5 +1,7 @@
 #include "app/window/form1.h"
 #include "cache/scan/commands.h"
+#include "cache/scan/file_types.h"
+#include "cache/scan/list_columns.h"
 
 #include "app/core/settings_store.h"
 #include "app/core/shell_utils.h"
@@ -108,21 +110,20 @@ void Form1::buildControls() {
     Frame2 = new QGroupBox("Filetypes To Retrieve", this);
     Frame2->setObjectName("Frame2");
     place(Frame2, 120, 120, 7800, 765);
-    Check2 = check("Check2", "JPG");
-    placeBox(Check2, 240, 360, 690, 195);
-    Check4 = check("Check4", "BMP");
-    placeBox(Check4, 1080, 360, 690, 195);
-    Check7 = check("Check7", "GIF");
-    placeBox(Check7, 1980, 360, 690, 195);
-    Check9 = check("Check9", "PNG");
-    placeBox(Check9, 2790, 360, 690, 195);
-    Check10 = check("Check10", "ICO");
-    placeBox(Check10, 3600, 360, 690, 195);
-    Check11 = check("Check11", " Videos (FLV, MP4,AVI)");
-    placeBox(Check11, 4410, 360, 2340, 195);
-    // Most pictures in a browser cache are WebP: its box takes the free place at the right.
-    Check12 = check("Check12", "WEBP");
-    placeBox(Check12, 6870, 360, 840, 195);
+    // The file-type boxes, in one row of the frame.
+    for (const cache::FileTypeInfo& type : cache::kFileTypes) {
+        QCheckBox* c = check(type.box.control, type.box.caption);
+        placeBox(c, type.box.left, 360, type.box.width, 195);
+        fileTypeBoxes_[static_cast<std::size_t>(type.type)] = c;
+    }
+    // The designed names, for those who ask for a box by name.
+    Check2 = box(cache::FileType::JPG);
+    Check4 = box(cache::FileType::BMP);
+    Check7 = box(cache::FileType::GIF);
+    Check9 = box(cache::FileType::PNG);
+    Check10 = box(cache::FileType::ICO);
+    Check11 = box(cache::FileType::Videos);
+    Check12 = box(cache::FileType::WEBP);
 
     PushButton1 = button(this, "PushButton1", "Start Retrieving Cached Files");
     place(PushButton1, 120, 1020, 7800, 405);
@@ -172,9 +173,11 @@ void Form1::buildControls() {
 
     // A move over a control belongs to that control alone: it must not reach the frame or
     // the window behind it, whose own moves set the arrow.
-    for (QWidget* w : std::initializer_list<QWidget*>{
-             PushButton1, PushButton3, PushButton5, PushButton6, PushButton8, Check2, Check4,
-             Check7, Check9, Check10, Check11, Check12, Text3, ProgressBar1, ListView1})
+    QList<QWidget*> ownMoves = {PushButton1, PushButton3, PushButton5,  PushButton6,
+                                PushButton8, Text3,       ProgressBar1, ListView1};
+    for (QCheckBox* c : fileTypeBoxes_)
+        ownMoves.append(c);
+    for (QWidget* w : ownMoves)
         w->setAttribute(Qt::WA_NoMousePropagation);
     for (QWidget* w : std::initializer_list<QWidget*>{this, Frame1, Frame2}) {
         w->setMouseTracking(true);
@@ -182,10 +185,11 @@ void Form1::buildControls() {
             w->installEventFilter(this);
     }
 
-    // Keyboard order as designed.
-    const QList<QWidget*> tabOrder = {ListView1, PushButton1, PushButton5, PushButton6, PushButton3,
-                                      Text3,     PushButton8, Check12,     Check11,     Check10,
-                                      Check9,    Check7,      Check4,      Check2};
+    // Keyboard order as designed: the file-type boxes last, from right to left.
+    QList<QWidget*> tabOrder = {ListView1,   PushButton1, PushButton5, PushButton6,
+                                PushButton3, Text3,       PushButton8};
+    for (auto c = fileTypeBoxes_.rbegin(); c != fileTypeBoxes_.rend(); ++c)
+        tabOrder.append(*c);
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
     // The list holds the first place: the window opens with the keyboard focus there.
@@ -205,12 +209,9 @@ void Form1::buildControls() {
     connect(model_, &FoundFileModel::scrollToRow, this,
             [this](const QModelIndex& index) { ListView1->scrollTo(index); });
 
-    const std::pair<QCheckBox*, const char*> boxes[] = {
-        {Check2, kKeyJpg},  {Check4, kKeyBmp},     {Check7, kKeyGif},  {Check9, kKeyPng},
-        {Check10, kKeyIco}, {Check11, kKeyVideos}, {Check12, kKeyWebp}};
-    for (const auto& [box, key] : boxes)
-        connect(box, &QCheckBox::toggled, this,
-                [this, b = box, k = key] { checkBoxChanged(b, k); });
+    for (const cache::FileTypeInfo& type : cache::kFileTypes)
+        connect(box(type.type), &QCheckBox::toggled, this,
+                [this, b = box(type.type), k = type.settingsKey] { checkBoxChanged(b, k); });
     connect(Text3, &QLineEdit::textChanged, this, &Form1::Text3_Change);
 }
 
@@ -243,23 +244,21 @@ void Form1::Form_Load() {
         const std::string desktop = GetDesktopFolder();
         Text3->setText(QString::fromStdString(setting(kKeyDownloadLocation, desktop)));
     });
-    g.step(130, [&] { list_.addColumn("URL"); });
-    g.step(132, [&] { list_.addColumn("Filename(s)"); });
-    g.step(134, [&] { list_.addColumn("Size"); });
-    g.step(136, [&] { list_.addColumn("File Path"); });
-    g.step(138, [&] { list_.setColumnWidth(1, 3200); });
-    g.step(140, [&] { list_.setColumnWidth(2, 3200); });
-    g.step(142, [&] { list_.setColumnWidth(3, 1000); });
-    g.step(144, [&] { list_.setColumnWidth(4, 1); });
+    // The columns at lines 130 to 136, then their widths at 138 to 144.
+    const auto& columns = cache::kListColumns;
+    const auto lineOf = [](std::size_t step) { return 130 + 2 * static_cast<int>(step); };
+    for (std::size_t i = 0; i < columns.size(); ++i)
+        g.step(lineOf(i), [&] { list_.addColumn(columns[i].caption); });
+    for (std::size_t i = 0; i < columns.size(); ++i)
+        g.step(lineOf(columns.size() + i),
+               [&] { list_.setColumnWidth(static_cast<int>(i) + 1, columns[i].width); });
     g.step(146, [&] { list_.setSorted(true); });
     g.step(148, [&] { list_.setSortKey(1); });
-    g.step(150, [&] { Check2->setChecked(setting(kKeyJpg, "1") == "1"); });
-    g.step(152, [&] { Check4->setChecked(setting(kKeyBmp, "1") == "1"); });
-    g.step(154, [&] { Check7->setChecked(setting(kKeyGif, "1") == "1"); });
-    g.step(156, [&] { Check9->setChecked(setting(kKeyPng, "1") == "1"); });
-    g.step(158, [&] { Check10->setChecked(setting(kKeyIco, "1") == "1"); });
-    g.step(160, [&] { Check11->setChecked(setting(kKeyVideos, "1") == "1"); });
-    g.step(162, [&] { Check12->setChecked(setting(kKeyWebp, "1") == "1"); });
+    // One line each from 150, in the order the boxes are shown.
+    for (const cache::FileTypeInfo& type : cache::kFileTypes)
+        g.step(150 + 2 * static_cast<int>(type.type), [&] {
+            box(type.type)->setChecked(setting(type.settingsKey, type.settingsDefault) == "1");
+        });
     model_->catchUp();
 }
 
@@ -322,8 +321,8 @@ void Form1::dropEvent(QDropEvent* event) {
     event->acceptProposedAction();
 }
 
-void Form1::checkBoxChanged(QCheckBox* box, const char* key) {
-    WriteSetting(kSettingsApplication, kSettingsSection, key, box->isChecked() ? "1" : "0");
+void Form1::checkBoxChanged(QCheckBox* changed, const char* key) {
+    WriteSetting(kSettingsApplication, kSettingsSection, key, changed->isChecked() ? "1" : "0");
 }
 
 void Form1::Text3_Change() {
@@ -331,10 +330,8 @@ void Form1::Text3_Change() {
                  Text3->text().toStdString());
 }
 
-int Form1::value(cache::FileType box) const {
-    // In the order of cache::FileType.
-    const QCheckBox* const boxes[] = {Check2, Check4, Check7, Check9, Check10, Check11, Check12};
-    const QCheckBox* c = boxes[static_cast<int>(box)];
+int Form1::value(cache::FileType type) const {
+    const QCheckBox* c = box(type);
     return c && c->isChecked() ? 1 : 0;
 }
 
@@ -386,6 +383,10 @@ void Form1::closeEvent(QCloseEvent* event) {
 
 std::string Form1::destinationText() const {
     return Text3->text().toStdString();
+}
+
+std::string Form1::messageTitle() const {
+    return ApplicationTitle();
 }
 
 void Form1::setProgress(std::size_t done, std::size_t total) {

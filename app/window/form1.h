@@ -4,6 +4,7 @@
 #include "app/window/found_file_model.h"
 #include "app/window/skin.h"
 #include "cache/scan/commands.h"
+#include "cache/scan/file_types.h"
 #include "cache/scan/found_file_list.h"
 #include "cache/scan/retrieve.h"
 #include "cache/scan/url_cache.h"
@@ -14,6 +15,7 @@
 #include <QIcon>
 #include <QPointer>
 #include <QWidget>
+#include <array>
 #include <optional>
 #include <string>
 #include <vector>
@@ -62,7 +64,11 @@ class Form1 final : public QWidget,
     void ListView1_Click();
 
     // cache::FileTypeSwitches
-    int value(cache::FileType box) const override;
+    int value(cache::FileType type) const override;
+    // The box of a file type (Check2, Check4...).
+    QCheckBox* box(cache::FileType type) const {
+        return fileTypeBoxes_[static_cast<std::size_t>(type)];
+    }
     // cache::PointerTarget
     void setMousePointer(int code) override;
     int mousePointer() const { return mousePointer_; }
@@ -70,6 +76,7 @@ class Form1 final : public QWidget,
     std::string destinationText() const override;
     void setProgress(std::size_t done, std::size_t total) override;
     bool closing() const override { return closing_; }
+    std::string messageTitle() const override;
     // save::DestinationBox
     void setText(const std::string& text) override;
 
@@ -90,7 +97,7 @@ class Form1 final : public QWidget,
     QCheckBox* Check9 = nullptr;
     QCheckBox* Check10 = nullptr;
     QCheckBox* Check11 = nullptr;
-    QCheckBox* Check12 = nullptr; // "WEBP"
+    QCheckBox* Check12 = nullptr;
     QPushButton* PushButton1 = nullptr;
     QTreeView* ListView1 = nullptr;
     QPushButton* PushButton5 = nullptr;
@@ -114,6 +121,7 @@ class Form1 final : public QWidget,
     void checkBoxChanged(QCheckBox* box, const char* key);
     void Text3_Change();
 
+    std::array<QCheckBox*, cache::kFileTypeCount> fileTypeBoxes_{}; // in cache::kFileTypes order
     QString programFolder_;
     QString dataFolder_;
     cache::FoundFileList list_;

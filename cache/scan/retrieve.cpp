@@ -82,9 +82,29 @@ CacheSet CachesFor(const CacheSelection& selection) {
     return set;
 }
 
-std::vector<FolderProblem> CheckFolders(const std::vector<std::string>& folders) {
-    std::vector<FolderProblem> problems;
+std::vector<NamedFolder> ClassifyNamedFolders(const std::vector<std::string>& folders) {
+    std::vector<NamedFolder> named;
+    named.reserve(folders.size());
     for (const auto& folder : folders) {
+        NamedFolder n{folder, {}, nullptr};
+        try {
+            n.contents = Classify(folder);
+        } catch (...) {
+            n.contents = {};
+            n.failure = std::current_exception();
+        }
+        named.push_back(std::move(n));
+    }
+    return named;
+}
+
+std::vector<FolderProblem> CheckFolders(const std::vector<std::string>& folders) {
+    return CheckNamedFolders(ClassifyNamedFolders(folders));
+}
+
+std::vector<FolderProblem> CheckNamedFolders(const std::vector<NamedFolder>& folders) {
+    std::vector<FolderProblem> problems;
+    for (const auto& [folder, c, failure] : folders) {
         struct stat st {};
         if (::stat(folder.c_str(), &st) != 0) {
             problems.push_back(
@@ -102,7 +122,8 @@ std::vector<FolderProblem> CheckFolders(const std::vector<std::string>& folders)
             continue;
         }
         ::closedir(d);
-        const browser::FolderContents c = Classify(folder);
+        if (failure)
+            std::rethrow_exception(failure);
         if (c.urlCacheIndexes.empty() && c.browserCaches.empty())
             problems.push_back({folder, "holds no browser cache that Tamberlin can read (looked "
                                         "for a home folder, a copied Windows profile, a browser "
@@ -125,17 +146,19 @@ bool NothingRead(const browser::ScanStats& stats, bool scanned) {
 RetrieveReport RetrieveAll(FoundFileList& list, const FileTypeSwitches& boxes,
                            const CacheSelection& selection,
                            const std::function<void(std::size_t entries)>& progress) {
+    return RetrieveNamed(list, boxes, ClassifyNamedFolders(selection.folders), progress);
+}
+
+RetrieveReport RetrieveNamed(FoundFileList& list, const FileTypeSwitches& boxes,
+                             const std::vector<NamedFolder>& named,
+                             const std::function<void(std::size_t entries)>& progress) {
     RetrieveReport report;
-    const std::vector<std::string>& named = selection.folders;
 
     // The WinINet cache first, through the scan exactly as it always ran. Named folders
     // replace the Wine prefix as its source.
-    std::vector<std::vector<std::string>> indexesOf(named.size());
     std::vector<std::string> indexes;
-    for (std::size_t i = 0; i < named.size(); ++i) {
-        indexesOf[i] = Classify(named[i]).urlCacheIndexes;
-        AppendUnique(indexes, indexesOf[i]);
-    }
+    for (const auto& n : named)
+        AppendUnique(indexes, n.contents.urlCacheIndexes);
     platform::UrlCacheSources sources;
     for (const auto& index : indexes)
         sources.push_back({index, FolderOf(index)});
@@ -158,20 +181,21 @@ RetrieveReport RetrieveAll(FoundFileList& list, const FileTypeSwitches& boxes,
     // Then the browser caches, located and read under their own tag. One failing cache is
     // told once and the rest still read.
     app::Guard g(kBrowserScanTag);
-    std::vector<std::vector<browser::CacheFolder>> cachesOf(named.size());
     std::vector<browser::CacheFolder> caches;
     g.step(100, [&] {
         if (named.empty())
             caches = browser::FindUserCaches(
                 browser::Environment{Env("HOME"), Env("XDG_CACHE_HOME"), Env("XDG_CONFIG_HOME")},
                 &report.skippedFolders);
-        for (std::size_t i = 0; i < named.size(); ++i) {
-            const browser::FolderContents c = Classify(named[i]);
-            cachesOf[i] = c.browserCaches;
-            report.skippedFolders += c.skippedFolders;
-            AppendUnique(caches, cachesOf[i]);
+        for (const auto& n : named) {
+            report.skippedFolders += n.contents.skippedFolders;
+            AppendUnique(caches, n.contents.browserCaches);
         }
     });
+    // A named folder that could not be looked into is told here, each once.
+    for (const auto& n : named)
+        if (n.failure)
+            g.step(100, [&] { std::rethrow_exception(n.failure); });
     std::set<std::string> readCaches;
     for (const auto& folder : caches) {
         browser::ScanStats stats;
@@ -217,15 +241,16 @@ RetrieveReport RetrieveAll(FoundFileList& list, const FileTypeSwitches& boxes,
     }
 
     // A named folder of which nothing could be read is not an empty one.
-    for (std::size_t i = 0; i < named.size(); ++i) {
+    for (const auto& n : named) {
+        const auto& c = n.contents;
         const bool someIndex =
-            std::any_of(indexesOf[i].begin(), indexesOf[i].end(),
+            std::any_of(c.urlCacheIndexes.begin(), c.urlCacheIndexes.end(),
                         [&](const auto& x) { return readIndexes.count(x) != 0; });
         const bool someCache =
-            std::any_of(cachesOf[i].begin(), cachesOf[i].end(),
-                        [&](const auto& c) { return readCaches.count(c.path) != 0; });
+            std::any_of(c.browserCaches.begin(), c.browserCaches.end(),
+                        [&](const auto& b) { return readCaches.count(b.path) != 0; });
         if (!someIndex && !someCache)
-            report.unreadableFolders.push_back(named[i]);
+            report.unreadableFolders.push_back(n.folder);
     }
     return report;
 }

@@ -7,6 +7,7 @@
 #include "cache/scan/url_cache.h"
 
 #include <cstddef>
+#include <exception>
 #include <functional>
 #include <string>
 #include <vector>
@@ -33,7 +34,19 @@ struct CacheSet {
 };
 CacheSet CachesFor(const CacheSelection& selection);
 
-// Each named folder must exist, be readable and hold a cache this program reads.
+// A named folder as one look into it found it.
+struct NamedFolder {
+    std::string folder;
+    browser::FolderContents contents;
+    std::exception_ptr failure; // why the look failed; contents then hold nothing
+};
+// Looks into each named folder once, for the WinINet indexes and the browser caches alike.
+// A look that fails is kept, not thrown, so that it is told where it belongs.
+std::vector<NamedFolder> ClassifyNamedFolders(const std::vector<std::string>& folders);
+
+// Each named folder must exist, be readable and hold a cache this program reads. A look
+// into a folder that failed is thrown again.
+std::vector<FolderProblem> CheckNamedFolders(const std::vector<NamedFolder>& folders);
 std::vector<FolderProblem> CheckFolders(const std::vector<std::string>& folders);
 
 // What Retrieve could not read: a cache that cannot be read is never passed off as empty.
@@ -54,10 +67,17 @@ inline constexpr const char* kWinInetSource = "Internet Explorer";
 // row per picture or video of the browser caches that a ticked box admits; each row's source
 // is its cache's (kWinInetSource for the WinINet rows). The browser caches are located and
 // read under their own tag, so that nothing there can change the WinINet part; a browser
-// cache that fails is reported once and the others are still read.
+// cache that fails is reported once and the others are still read. The named folders are
+// looked into once, before the WinINet scan, which needs their indexes; a look that failed
+// is reported under the browser caches' tag, where locating the caches is told, and the
+// folder's indexes and caches are then not read.
 RetrieveReport RetrieveAll(FoundFileList& list, const FileTypeSwitches& boxes,
                            const CacheSelection& selection,
                            const std::function<void(std::size_t entries)>& progress = {});
+// The same over folders already looked into (the command line checks them first).
+RetrieveReport RetrieveNamed(FoundFileList& list, const FileTypeSwitches& boxes,
+                             const std::vector<NamedFolder>& named,
+                             const std::function<void(std::size_t entries)>& progress = {});
 
 // The window's word on what could not be read: one error report under the browser caches'
 // tag naming the folders and entries (the first few, then how many more), none when

@@ -60,16 +60,16 @@ constexpr char kSeparator = platform::kPathSeparator;
 
 bool FileTypeFilter::admits(const std::string& extension, const FileTypeSwitches& boxes) {
     const std::string ext = platform::AsciiLower(extension);
-    // Every test is made; none has side effects.
-    const bool jpg = boxes.value(FileType::JPG) == 1 && ext == "jpg";
-    const bool bmp = boxes.value(FileType::BMP) == 1 && ext == "bmp";
-    const bool gif = boxes.value(FileType::GIF) == 1 && ext == "gif";
-    const bool png = boxes.value(FileType::PNG) == 1 && ext == "png";
-    const bool ico = boxes.value(FileType::ICO) == 1 && ext == "ico";
-    const bool video =
-        boxes.value(FileType::Videos) == 1 && (ext == "avi" || ext == "flv" || ext == "mp4");
-    const bool webp = boxes.value(FileType::WEBP) == 1 && ext == "webp";
-    return jpg || bmp || gif || png || ico || video || webp;
+    // Every box is read, in the window's order, whatever the earlier ones gave.
+    bool admitted = false;
+    for (const FileTypeInfo& type : kFileTypes) {
+        const bool ticked = boxes.value(type.type) == 1;
+        bool matches = false;
+        for (const std::string_view e : type.extensions)
+            matches = matches || (!e.empty() && ext == e);
+        admitted = admitted || (ticked && matches);
+    }
+    return admitted;
 }
 
 void getIECache(FoundFileList& list, const FileTypeSwitches& boxes,

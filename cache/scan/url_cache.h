@@ -1,6 +1,7 @@
 // The cache scan: walks the user's URL cache and lists the files of the ticked types.
 #pragma once
 
+#include "cache/scan/file_types.h"
 #include "cache/scan/found_file_list.h"
 
 #include <string>
@@ -14,9 +15,7 @@ namespace cache {
 
 inline constexpr const char* kScanTag = "in Orrery2021/08/31.URLCache.getIECache ";
 
-// The six file-type boxes of the main window, read afresh for every entry tested.
-// The boxes in the order the window shows them; WEBP sits to the right of the videos.
-enum class FileType { JPG, BMP, GIF, PNG, ICO, Videos, WEBP };
+// The file-type boxes of the main window, read afresh for every entry tested.
 class FileTypeSwitches {
   public:
     virtual ~FileTypeSwitches() = default;

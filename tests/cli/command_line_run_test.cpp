@@ -353,6 +353,7 @@ TEST_F(CommandLineRun, SaveWritesWhatTheSaveButtonWrites) {
         std::string folder;
         std::string destinationText() const override { return folder; }
         void setProgress(std::size_t, std::size_t) override {}
+        std::string messageTitle() const override { return {}; }
     } window;
     fs::create_directories(d.str() + "/by-button");
     window.folder = d.str() + "/by-button/";

@@ -2,6 +2,7 @@
 #include "browser_fixture.h"
 #include "cache/scan/retrieve.h"
 #include "save/save_command.h"
+#include "save/save_row.h"
 #include "sha256.h"
 #include "test_support.h"
 
@@ -31,6 +32,7 @@ struct Window final : save::SaveWindow {
     std::string folder;
     std::string destinationText() const override { return folder; }
     void setProgress(std::size_t, std::size_t) override {}
+    std::string messageTitle() const override { return {}; }
 };
 
 // url -> expected SHA-256 over the given fixtures.

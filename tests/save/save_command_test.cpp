@@ -2,6 +2,7 @@
 #include "platform/base/messages.h"
 #include "save/folder_chooser.h"
 #include "save/save_command.h"
+#include "save/save_row.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -22,6 +23,7 @@ struct Window final : SaveWindow {
     void setProgress(std::size_t done, std::size_t total) override {
         progress.emplace_back(done, total);
     }
+    std::string messageTitle() const override { return "Tamberlin"; }
 };
 
 struct Box final : DestinationBox {

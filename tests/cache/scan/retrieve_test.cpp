@@ -314,6 +314,33 @@ TEST_F(RetrieveFixtures, AFailureLocatingTheBrowserCachesLeavesTheWinInetPartAsI
     }
 }
 
+TEST_F(RetrieveFixtures,
+       AFolderThatCouldNotBeLookedIntoIsToldUnderTheBrowsersTagAfterTheWinInetPart) {
+    testing_support::CopiedWindowsProfile copy;
+    ScratchFolder vanished;
+    const auto good = cache::ClassifyNamedFolders({copy.profile()});
+    ASSERT_EQ(good.size(), 1u);
+    const cache::NamedFolder failed{
+        vanished.str(), {}, std::make_exception_ptr(std::runtime_error("went away"))};
+    FoundFileList alone;
+    cache::RetrieveNamed(alone, Boxes{}, good);
+    testing_support::RecordingReporter reporter;
+    FoundFileList list;
+    const auto report = cache::RetrieveNamed(list, Boxes{}, {failed, good[0]});
+    ASSERT_EQ(reporter.reports.size(), 1u);
+    EXPECT_EQ(reporter.reports[0].tag, cache::kBrowserScanTag);
+    EXPECT_EQ(reporter.reports[0].line, 100);
+    EXPECT_NE(reporter.reports[0].description.find("went away"), std::string::npos);
+    // The other folder's index and cache are read as if it had been named alone.
+    const auto [head, tail] = Split(RowsInAppendOrder(list));
+    EXPECT_FALSE(head.empty());
+    ExpectSameRows(head, Split(RowsInAppendOrder(alone)).first);
+    EXPECT_EQ(tail.size(), ListableBodies("firefox").size());
+    EXPECT_EQ(report.unreadableFolders, std::vector<std::string>{vanished.str()});
+    // Checked before a run, the failed look is not passed off as an empty folder.
+    EXPECT_THROW(cache::CheckNamedFolders({failed}), std::runtime_error);
+}
+
 // A Firefox cache2 folder whose only entry is damaged.
 std::string DamagedCache(const ScratchFolder& d, const std::string& at) {
     d.file(at + "/entries/" + std::string(40, 'A'), "not an entry");

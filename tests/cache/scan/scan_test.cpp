@@ -1,4 +1,5 @@
 #include "cache/scan/commands.h"
+#include "cache/scan/file_types.h"
 #include "cache/scan/retrieve.h"
 #include "cache/scan/url_cache.h"
 #include "index_builder.h"
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <set>
 
 using namespace cache;
 using testing_support::RecordingReporter;
@@ -138,6 +140,29 @@ TEST(CacheScan, KeepsTheEntriesWhoseExtensionATickedBoxAdmits) {
     getIECache(list, none);
     EXPECT_EQ(list.count(), 0u);
     EXPECT_EQ(none.reads, 7 * 16); // every entry with a URL that is not a cookie is tested
+}
+
+TEST(FileTypes, EachExtensionNameKeyAndBoxBelongsToOneTypeWhoseBoxAloneAdmitsIt) {
+    std::set<std::string> names, keys, controls, extensions;
+    for (const auto& type : cache::kFileTypes) {
+        EXPECT_TRUE(names.insert(type.name).second) << type.name;
+        EXPECT_TRUE(keys.insert(type.settingsKey).second) << type.settingsKey;
+        EXPECT_TRUE(controls.insert(type.box.control).second) << type.box.control;
+        struct Only final : FileTypeSwitches {
+            explicit Only(FileType t) : ticked(t) {}
+            FileType ticked;
+            int value(FileType box) const override { return box == ticked ? 1 : 0; }
+        };
+        for (const auto& e : type.extensions) {
+            if (e.empty())
+                continue;
+            EXPECT_TRUE(extensions.insert(std::string(e)).second) << e;
+            for (const auto& other : cache::kFileTypes)
+                EXPECT_EQ(FileTypeFilter::admits(std::string(e), Only(other.type)),
+                          other.type == type.type)
+                    << e << " under " << other.name;
+        }
+    }
 }
 
 TEST(CacheScan, AFolderWithADotDoesNotLendItsExtension) {
@@ -467,6 +492,7 @@ void listPreviewAndSave(const std::string& prefix) {
         std::string folder;
         std::string destinationText() const override { return folder; }
         void setProgress(std::size_t, std::size_t) override {}
+        std::string messageTitle() const override { return {}; }
     } window;
     window.folder = out.str() + "/";
     save::PushButton3_Click(list, window);

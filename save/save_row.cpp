@@ -1,0 +1,93 @@
+#include "save/save_row.h"
+
+#include "platform/base/utf8.h"
+#include "save/copy_engine.h"
+
+#include <filesystem>
+
+namespace save {
+namespace {
+
+// The most bytes a file name may have on the file systems users save to.
+constexpr std::size_t kMaxNameBytes = 255;
+
+// At most `bytes` bytes of `text`, never ending inside a UTF-8 character.
+std::string CutAtCharacter(const std::string& text, std::size_t bytes) {
+    if (text.size() <= bytes)
+        return text;
+    while (bytes > 0 && (static_cast<unsigned char>(text[bytes]) & 0xC0) == 0x80)
+        --bytes;
+    return text.substr(0, bytes);
+}
+
+// Appends the simple case folding of the code point at text[i] (Latin letters: ASCII,
+// Latin-1 and Latin Extended-A) and moves i past it. Anything else is copied as it is.
+void AppendFolded(const std::string& text, std::size_t& i, std::string& out) {
+    const platform::Utf8Decoded d = platform::DecodeUtf8(text, i);
+    char32_t c = d.codePoint;
+    if (c == platform::kReplacementCharacter || d.length == 1) {
+        const char byte = text[i++];
+        out += byte >= 'A' && byte <= 'Z' ? static_cast<char>(byte - 'A' + 'a') : byte;
+        return;
+    }
+    i += d.length;
+    if ((c >= 0xC0 && c <= 0xDE && c != 0xD7))
+        c += 0x20;
+    else if (c == 0x178)
+        c = 0xFF;
+    else if (c == 0x17F)
+        c = 's';
+    else if ((c >= 0x100 && c <= 0x137 && c != 0x130) || (c >= 0x14A && c <= 0x177))
+        c |= 1; // pairs: capital even, small odd
+    else if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E))
+        c += (c & 1); // pairs: capital odd, small even
+    platform::AppendUtf8(out, c);
+}
+
+} // namespace
+
+std::string NumberedName(const std::string& fileName, int number) {
+    const std::string suffix = " (" + std::to_string(number) + ")";
+    auto dot = fileName.rfind('.');
+    // An extension too long to leave room for the number and a character of the stem is
+    // treated as part of the stem.
+    if (dot == std::string::npos || dot == 0 ||
+        fileName.size() - dot + suffix.size() >= kMaxNameBytes)
+        dot = fileName.size();
+    // The stem gives way so that the numbered name still fits the name limit.
+    const std::size_t room = kMaxNameBytes - suffix.size() - (fileName.size() - dot);
+    return CutAtCharacter(fileName.substr(0, dot), room) + suffix + fileName.substr(dot);
+}
+
+std::string FoldNameCase(const std::string& name) {
+    std::string out;
+    out.reserve(name.size());
+    for (std::size_t i = 0; i < name.size();)
+        AppendFolded(name, i, out);
+    return out;
+}
+
+RowSaveResult SaveFoundFile(const cache::FoundFile& row, const std::string& folder,
+                            std::set<std::string>& usedTargets) {
+    // Two rows of one name must not overwrite each other; a file that was in the folder
+    // before this walk is replaced, as always. Names are compared without regard to case:
+    // on the file systems of USB sticks (FAT, exFAT) and on casefolded folders "Photo.jpg"
+    // and "photo.jpg" are one file.
+    const std::string& name = row.fileName;
+    std::string target = folder + name;
+    for (int k = 2; usedTargets.count(FoldNameCase(target)) != 0; ++k) {
+        const std::string candidate = folder + NumberedName(name, k);
+        std::error_code ec;
+        if (usedTargets.count(FoldNameCase(candidate)) == 0 &&
+            !std::filesystem::exists(candidate, ec))
+            target = candidate;
+    }
+    usedTargets.insert(FoldNameCase(target));
+    const CopyReport report =
+        row.body ? CopyBodyChecked(*row.body, target) : CopyFileChecked(row.path, target);
+    const bool saved =
+        report.result == CopyResult::Copied || report.result == CopyResult::AlreadyThere;
+    return {saved, target, report.reason};
+}
+
+} // namespace save
