@@ -1,4 +1,5 @@
 #include "app/window/found_file_model.h"
+#include "cli/row_facts.h"
 
 #include <QMetaObject>
 
@@ -22,6 +23,18 @@ int FoundFileModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : shownColumns_;
 }
 
+std::string RowToolTip(const cache::FoundFile& row) {
+    const RowFacts facts = FactsOf(row);
+    std::string tip;
+    if (!facts.source.empty())
+        tip += facts.source + "\n";
+    if (facts.cached) {
+        const std::string iso = IsoUtc(*facts.cached); // 2026-12-08T19:58:34Z
+        tip += "Cached " + iso.substr(0, 10) + " " + iso.substr(11, 5) + " UTC\n";
+    }
+    return tip + facts.contentType;
+}
+
 QVariant FoundFileModel::data(const QModelIndex& index, int role) const {
     // Between a change and the catch-up the view may still ask about rows that have gone.
     if (!index.isValid() || static_cast<std::size_t>(index.row()) >= list_.count() ||
@@ -31,8 +44,10 @@ QVariant FoundFileModel::data(const QModelIndex& index, int role) const {
     const cache::FoundFile& f = list_.row(id);
     // A path holds the file system's own bytes, which need not be UTF-8: shown readable,
     // with a replacement mark for what does not decode, while the list keeps the bytes.
-    if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
+    if (role == Qt::DisplayRole)
         return QString::fromUtf8(list_.subItem(id, index.column()));
+    if (role == Qt::ToolTipRole)
+        return QString::fromUtf8(list_.subItem(id, index.column()) + "\n" + RowToolTip(f));
     if (role == Qt::CheckStateRole && index.column() == 0)
         return f.ticked ? Qt::Checked : Qt::Unchecked;
     return {};

@@ -6,8 +6,15 @@
 
 #include <QAbstractTableModel>
 #include <optional>
+#include <string>
 
 namespace app {
+
+// What hovering a row tells besides its cells: the program and profile the row's cache
+// belongs to, when the response was stored (to the minute, UTC) and the file's type, one a
+// line; a line the row has nothing for is left out ("Chrome Default\nCached 2026-12-08
+// 19:58 UTC\nimage/png"). The tooltip of a cell is its own full text, then these lines.
+std::string RowToolTip(const cache::FoundFile& row);
 
 class FoundFileModel final : public QAbstractTableModel, public cache::FoundFileListObserver {
     Q_OBJECT

@@ -329,7 +329,9 @@ class Reader {
             return true;
         }
         p.url = ChromiumKeyUrl(p.key);
-        p.fetched = UnixSeconds(Le<std::int64_t>(r, kEntryCreationTimeAt));
+        // The response info's response time, read below, replaces the creation time.
+        p.cached = UnixSeconds(Le<std::int64_t>(r, kEntryCreationTimeAt));
+        p.lastUsed = lastUsed(Le<std::uint32_t>(r, kEntryRankingsAt), a);
         for (std::int32_t size : e.streamSizes) {
             if (size < 0) {
                 warn(BlockfileProblem::StreamTooLarge, a);
@@ -338,6 +340,31 @@ class Reader {
         }
         e.readable = (e.flags & kFlagChildEntry) ? readChild(e) : readResource(e);
         return true;
+    }
+
+    // The last-used time in the entry's rankings node (a 36-byte block of data_0), when the
+    // node is one block of a rankings file and names this entry back; else nothing. A time
+    // is not worth a warning: a bad node only leaves it out. Read through the page store,
+    // as the nodes of a large cache are many.
+    std::optional<std::int64_t> lastUsed(std::uint32_t node, std::uint32_t entry) {
+        const auto rankings = static_cast<std::uint32_t>(FileType::Rankings);
+        if ((node & kAddrInitialized) == 0 ||
+            (node & kAddrTypeMask) >> kAddrTypeShift != rankings ||
+            (node & (kAddrReservedMask | kAddrBlockCountMask)) != 0)
+            return std::nullopt;
+        Span s;
+        s.blockFile = (node & kAddrFileNumberMask) >> kAddrFileNumberShift;
+        const auto it = blockFiles_.find(s.blockFile);
+        if (it == blockFiles_.end() || it->second.blockSize != BlockSize(rankings))
+            return std::nullopt;
+        s.file = it->second.file;
+        s.paged = true;
+        s.offset = kBlockHeaderSize + std::uint64_t{node & kAddrStartBlockMask} * kRankingsNodeSize;
+        std::string n(kRankingsNodeSize, '\0');
+        if (!read(s, s.offset, n.data(), n.size()) ||
+            Le<std::uint32_t>(n, kRankingsContentsAt) != entry)
+            return std::nullopt;
+        return UnixSeconds(Le<std::int64_t>(n, kRankingsLastUsedAt));
     }
 
     bool readKey(std::string_view r, std::uint32_t a, std::string& key) {

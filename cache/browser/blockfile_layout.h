@@ -77,6 +77,7 @@ constexpr std::uint32_t BlockSize(std::uint32_t type) {
 inline constexpr std::uint64_t kEntryBlockSize = 256;
 inline constexpr std::uint64_t kEntryHashAt = 0;
 inline constexpr std::uint64_t kEntryNextAt = 4;
+inline constexpr std::uint64_t kEntryRankingsAt = 8; // address of its rankings node
 inline constexpr std::uint64_t kEntryStateAt = 20;
 inline constexpr std::uint64_t kEntryCreationTimeAt = 24; // int64, microseconds since 1601
 inline constexpr std::uint64_t kEntryKeyLengthAt = 32;
@@ -90,6 +91,12 @@ inline constexpr std::uint32_t kStreamCount = 4;
 inline constexpr std::uint32_t kStreamResponseInfo = 0;
 inline constexpr std::uint32_t kStreamBody = 1;
 inline constexpr std::uint32_t kStreamSparse = 2;
+
+// RankingsNode: one 36-byte block in a Rankings file (data_0), the entry's place in the
+// eviction lists.
+inline constexpr std::uint64_t kRankingsNodeSize = 36;
+inline constexpr std::uint64_t kRankingsLastUsedAt = 0;  // int64, microseconds since 1601
+inline constexpr std::uint64_t kRankingsContentsAt = 24; // address of its entry
 
 enum class EntryState : std::int32_t { Normal = 0, Evicted = 1, Doomed = 2 };
 inline constexpr std::uint32_t kFlagParentEntry = 1; // has sparse children

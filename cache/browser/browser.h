@@ -77,15 +77,17 @@ struct CacheFolder {
 
 // One listable picture or video.
 struct BrowserFile {
-    std::string url;          // the request URL, the cache's key prefixes removed
-    std::string fileName;     // recognisable, safe, ending in the canonical extension
-    std::string extension;    // canonical, lower case: jpg png gif bmp ico webp mp4 webm ...
-    std::uint64_t size = 0;   // decoded size
-    std::string entryPath;    // the entry file (.../cache2/entries/<hex> or .../<hex>_0), or
-                              // for blockfile the f_ or data_N file holding the body
-    std::string contentType;  // as the server sent it (a hint only; the type is sniffed)
-    std::int64_t fetched = 0; // when the response arrived, seconds since 1970 (0: unknown)
-    std::string source;       // the cache folder's
+    std::string url;         // the request URL, the cache's key prefixes removed
+    std::string fileName;    // recognisable, safe, ending in the canonical extension
+    std::string extension;   // canonical, lower case: jpg png gif bmp ico webp mp4 webm ...
+    std::uint64_t size = 0;  // decoded size
+    std::string entryPath;   // the entry file (.../cache2/entries/<hex> or .../<hex>_0), or
+                             // for blockfile the f_ or data_N file holding the body
+    std::string contentType; // as the server sent it (a hint only; the type is sniffed)
+    // When the response was stored and when the entry was last used, seconds since 1970
+    // UTC, as the cache keeps them; nothing where it keeps no such time.
+    std::optional<std::int64_t> cached, lastUsed;
+    std::string source; // the cache folder's
     BodyLocation body;
 };
 

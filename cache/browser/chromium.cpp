@@ -1,6 +1,7 @@
 #include "cache/browser/entry.h"
 
 #include <algorithm>
+#include <zlib.h>
 
 namespace browser::detail {
 
@@ -21,6 +22,13 @@ constexpr std::uint32_t kResponseTruncated = 1u << 12;
 constexpr std::uint32_t kHasExtraFlags = 1u << 31;
 constexpr std::uint32_t kExtraHasOriginalResponseTime = 1u << 2;
 constexpr std::uint64_t kMaxSparseRangesBase = 64, kMinSparseRangeBytes = 1024;
+// the-real-index: a pickle header (payload length, CRC-32 of the payload), then the payload:
+// magic, version, entry count, cache size, last write reason, the entries, a timestamp.
+constexpr std::uint64_t kIndexMagic = 0x656e74657220796full;
+constexpr std::uint32_t kIndexVersionMin = 7, kIndexVersionMax = 9;
+constexpr std::uint64_t kIndexEntriesAt = 40, kIndexEntryLen = 24, kIndexTrailerLen = 8;
+// 24 bytes an entry: far more entries than any cache Chromium sizes holds.
+constexpr std::uint64_t kMaxIndexFile = 64ull * 1024 * 1024;
 
 template <typename T> T Le(std::string_view s, std::size_t at) {
     T v = 0;
@@ -31,10 +39,11 @@ template <typename T> T Le(std::string_view s, std::size_t at) {
 
 } // namespace
 
-std::int64_t UnixSeconds(std::int64_t windowsMicros) {
+std::optional<std::int64_t> UnixSeconds(std::int64_t windowsMicros) {
     constexpr std::int64_t kEpochDelta = 11644473600000000ll; // 1601 -> 1970, microseconds
-    if (windowsMicros <= kEpochDelta)
-        return 0;
+    constexpr std::int64_t kYear10000 = 253402300800ll;       // seconds since 1970
+    if (windowsMicros <= kEpochDelta || (windowsMicros - kEpochDelta) / 1000000 >= kYear10000)
+        return std::nullopt;
     return (windowsMicros - kEpochDelta) / 1000000;
 }
 
@@ -56,7 +65,9 @@ void ParseChromiumResponseInfo(std::string_view s0, ParsedEntry& out) {
             at += 4;
         }
         if (p.size() >= at + 16) {
-            out.fetched = UnixSeconds(Le<std::int64_t>(p, at + 8));
+            // Request time, then response time: when the response arrived and was stored.
+            if (const auto t = UnixSeconds(Le<std::int64_t>(p, at + 8)))
+                out.cached = t;
             at += 16;
             if (extra & kExtraHasOriginalResponseTime)
                 at += 8;
@@ -76,6 +87,32 @@ void ParseChromiumResponseInfo(std::string_view s0, ParsedEntry& out) {
         headers = headers.substr(0, end == std::string_view::npos ? headers.size() : end + 2);
     }
     out.head = ParseResponseHead(headers, '\0');
+}
+
+std::unordered_map<std::uint64_t, std::int64_t> ReadSimpleIndexLastUsed(const Source& index) {
+    std::unordered_map<std::uint64_t, std::int64_t> times;
+    const std::uint64_t size = index.size();
+    if (size < kIndexEntriesAt + kIndexTrailerLen || size > kMaxIndexFile)
+        return times;
+    std::string b(static_cast<std::size_t>(size), '\0');
+    if (!index.readAt(0, b.data(), b.size()) || Le<std::uint32_t>(b, 0) != size - 8 ||
+        Le<std::uint64_t>(b, 8) != kIndexMagic)
+        return times;
+    const uLong crc = crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(b.data() + 8),
+                            static_cast<uInt>(size - 8));
+    const std::uint32_t version = Le<std::uint32_t>(b, 16);
+    const std::uint64_t count = Le<std::uint64_t>(b, 20);
+    if (crc != Le<std::uint32_t>(b, 4) || version < kIndexVersionMin ||
+        version > kIndexVersionMax ||
+        count > (size - kIndexEntriesAt - kIndexTrailerLen) / kIndexEntryLen)
+        return times;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        const auto at = static_cast<std::size_t>(kIndexEntriesAt + i * kIndexEntryLen);
+        // Chromium keeps whole seconds, stored as microseconds since 1601.
+        if (const auto t = UnixSeconds(Le<std::int64_t>(b, at + 8)))
+            times[Le<std::uint64_t>(b, at)] = *t;
+    }
+    return times;
 }
 
 std::string ChromiumKeyUrl(std::string_view key) {

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace browser::detail {
@@ -23,7 +24,8 @@ struct ParsedEntry {
     std::string firstBytes;        // the first stored bytes, when the parse read them anyway
     std::string lastBytes;         // the last 8 stored bytes, when read with the first ones
     bool truncated = false;        // the browser marked the body incomplete
-    std::int64_t fetched = 0;      // seconds since 1970, 0 when unknown
+    // Seconds since 1970 UTC, as in BrowserFile; nothing when the entry does not say.
+    std::optional<std::int64_t> cached, lastUsed;
 };
 
 enum class ParseError { None, Damaged, UnknownVersion, Encrypted };
@@ -43,8 +45,9 @@ ParseError ParseFirefoxEntry(const Source& file, const std::string& path, Parsed
 // The URL of a cache2 key ("O^partitionKey=...,a,:http://..."); "" when malformed.
 std::string FirefoxKeyUrl(std::string_view key);
 
-// Microseconds since 1601 as seconds since 1970; 0 for anything earlier.
-std::int64_t UnixSeconds(std::int64_t windowsMicros);
+// Microseconds since 1601 (Chromium's stored times) as seconds since 1970; nothing for 0,
+// for anything before 1970 and for anything past the year 9999, which no clock wrote.
+std::optional<std::int64_t> UnixSeconds(std::int64_t windowsMicros);
 
 // The first eight bytes of a Simple Cache entry file, and of its small `index` file.
 inline constexpr std::uint64_t kSimpleInitialMagic = 0xfcfb6d1ba7725c30ull;
@@ -52,10 +55,15 @@ inline constexpr std::uint64_t kSimpleInitialMagic = 0xfcfb6d1ba7725c30ull;
 // Chromium Simple Cache stream file (<hash>_0), entry version 5.
 ParseError ParseChromiumEntry(const Source& file, const std::string& path, ParsedEntry& out);
 // The response info every Chromium back-end stores (a u32 length, then the pickle): the
-// status and headers, the truncated flag and the response time.
+// status and headers, the truncated flag and the response time (as `cached`).
 void ParseChromiumResponseInfo(std::string_view info, ParsedEntry& out);
 // The URL of a Simple Cache key ("1/0/_dk_<site> <site> http://...").
 std::string ChromiumKeyUrl(std::string_view key);
+// The last-used times the Simple Cache's index (index-dir/the-real-index, index versions 7
+// to 9) keeps, by entry hash (the entry file's name), in seconds since 1970. Chromium writes
+// the index only now and then, so it is a hint: an entry it does not name has no time, and
+// an index that is damaged, of another version or fails its CRC gives none at all.
+std::unordered_map<std::uint64_t, std::int64_t> ReadSimpleIndexLastUsed(const Source& index);
 // The ranges of a sparse file (<hash>_s) belonging to `key`, joined up from offset 0 for as
 // far as they reach without a gap. `reach` is where the joined ranges end.
 ParseError ParseChromiumSparse(const Source& file, const std::string& path, std::string_view key,

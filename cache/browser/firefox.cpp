@@ -106,7 +106,12 @@ ParseError ParseFirefoxEntry(const Source& file, const std::string& path, Parsed
         return ParseError::Damaged;
     out.key = meta.substr(static_cast<std::size_t>(keyAt), static_cast<std::size_t>(keyLen));
     out.url = FirefoxKeyUrl(out.key);
-    out.fetched = Be32(meta, h + 8);
+    // Last fetched (h+8) is when the entry was last read; last modified (h+12) when it was
+    // last written, that is when the response was stored. Zero: never set.
+    if (const std::uint32_t fetched = Be32(meta, h + 8))
+        out.lastUsed = fetched;
+    if (const std::uint32_t modified = Be32(meta, h + 12))
+        out.cached = modified;
 
     // Elements: name NUL value NUL, repeated.
     const std::string_view elements =

@@ -297,7 +297,8 @@ Verdict Evaluate(ParsedEntry& e, CacheKind kind, const std::string& fallbackName
     row.fileName = MakeFileName(e.url, extension, fallbackName);
     row.size = body.decodedSize;
     row.contentType = contentType;
-    row.fetched = e.fetched;
+    row.cached = e.cached;
+    row.lastUsed = e.lastUsed;
     row.body = std::move(body);
     return Verdict::Listed;
 }
@@ -521,6 +522,10 @@ void ScanChromium(fs::path folder, std::vector<BrowserFile>& rows, ScanStats& st
         names = ListNames(folder, &stats);
     }
     ReadOnlyFile file, sparse;
+    std::unordered_map<std::uint64_t, std::int64_t> lastUsed;
+    if (file.open((folder / "index-dir" / "the-real-index").string()))
+        lastUsed = ReadSimpleIndexLastUsed(file);
+    file.close();
     for (const std::string& name : names) {
         if (name.size() != 18 || !name.ends_with("_0") || !IsHex(name.substr(0, 16), false))
             continue;
@@ -536,6 +541,8 @@ void ScanChromium(fs::path folder, std::vector<BrowserFile>& rows, ScanStats& st
             Prefetch(file, path, e);
         file.close();
         const std::string hash = name.substr(0, 16);
+        if (const auto t = lastUsed.find(std::stoull(hash, nullptr, 16)); t != lastUsed.end())
+            e.lastUsed = t->second;
         const std::string sparseName = hash + "_s";
         if (error == ParseError::None && e.storedSize == 0 &&
             std::binary_search(names.begin(), names.end(), sparseName)) {

@@ -281,7 +281,7 @@ ShardResult ReadSqlShard(const std::string& path,
                                      " THEN CAST(cache_key AS BLOB) END, "
                                      "CASE WHEN length(head) <= " +
                                      std::to_string(kMaxHead) +
-                                     " THEN head END FROM resources ORDER BY res_id";
+                                     " THEN head END, last_used FROM resources ORDER BY res_id";
     if (!resources.prepare(c.db, resourcesSql.c_str()) ||
         !blobs.prepare(c.db, "SELECT blob_id, start, end, length(blob) FROM blobs "
                              "WHERE res_id = ? ORDER BY start"))
@@ -304,6 +304,9 @@ ShardResult ReadSqlShard(const std::string& path,
             if (good)
                 ParseChromiumResponseInfo(head, e);
         }
+        // Microseconds since 1601, as Chromium keeps every time; the head gives `cached`.
+        if (sqlite3_column_type(r, 7) == SQLITE_INTEGER)
+            e.lastUsed = UnixSeconds(sqlite3_column_int64(r, 7));
         const std::int64_t resId = sqlite3_column_int64(r, 0);
         good = good && JoinBlobs(blobs.stmt, resId, static_cast<std::uint64_t>(bodyEnd), path, e);
         if (good && e.storedSize < static_cast<std::uint64_t>(bodyEnd))

@@ -32,7 +32,8 @@ struct FoundFile {
     // The program and profile the row's cache belongs to ("Chrome Default"); not a column.
     std::string source;
     // When the response was stored and when the entry was last used, seconds since 1970
-    // UTC; nothing where the cache does not keep that time. The window does not show them.
+    // UTC; nothing where the cache does not keep that time. The window shows `cached` only
+    // in a row's tooltip.
     std::optional<std::int64_t> cached, lastUsed;
 };
 

@@ -232,8 +232,7 @@ RetrieveReport RetrieveNamed(FoundFileList& list, const FileTypeSwitches& boxes,
                 list.setSubItem(row, 1, f.fileName);
                 list.setBody(row, std::make_shared<const browser::BodyLocation>(std::move(f.body)));
                 list.setSource(row, std::move(f.source));
-                if (f.fetched != 0)
-                    list.setTimes(row, f.fetched, std::nullopt);
+                list.setTimes(row, f.cached, f.lastUsed);
             }
         });
         if (progress)

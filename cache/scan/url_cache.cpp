@@ -53,6 +53,17 @@ class LocalRecord {
     Address address_;
 };
 
+// A record's FILETIME (low, high) as seconds since 1970; nothing when unset (0) or outside
+// 1970 to 9999.
+std::optional<std::int64_t> UnixSeconds(const std::uint32_t (&ft)[2]) {
+    const std::uint64_t ticks = std::uint64_t{ft[1]} << 32 | ft[0];
+    constexpr std::uint64_t kTicksTo1970 = 116444736000000000ull, kTicksPerSecond = 10000000;
+    constexpr std::uint64_t kSecondsTo10000 = 253402300800ull;
+    if (ticks <= kTicksTo1970 || (ticks - kTicksTo1970) / kTicksPerSecond >= kSecondsTo10000)
+        return std::nullopt;
+    return static_cast<std::int64_t>((ticks - kTicksTo1970) / kTicksPerSecond);
+}
+
 // Where the local file's name starts: the text after the last separator.
 constexpr char kSeparator = platform::kPathSeparator;
 
@@ -107,6 +118,7 @@ void getIECache(FoundFileList& list, const FileTypeSwitches& boxes,
 
     // The row for a kept entry (lines 128-142 for the first entry, 174-188 for the rest).
     auto buildRow = [&](int base) {
+        const std::size_t rowsBefore = list.count();
         g.step(base, [&] { row = list.append(extract(rec.lpszSourceUrlName)); });
         g.step(base + 2, [&] { list.setTick(row, true); });
         g.step(base + 4, [&] { list.ensureVisible(row); });
@@ -119,6 +131,12 @@ void getIECache(FoundFileList& list, const FileTypeSwitches& boxes,
         std::vector<std::string> pieces;
         g.step(base + 12, [&] { pieces = split(localName, kSeparator); });
         g.step(base + 14, [&] { list.setSubItem(row, 1, pieces.at(pieces.size() - 1)); });
+        // Not a step: the row's times, from the record. LastModifiedTime is the server's
+        // Last-Modified, often years before the entry was stored; LastSyncTime is when it was
+        // last fetched (or checked) from the server, the nearest the record has to when the
+        // response was stored. Only for a row the first step appended.
+        if (list.count() > rowsBefore)
+            list.setTimes(row, UnixSeconds(rec.LastSyncTime), UnixSeconds(rec.LastAccessTime));
     };
 
     g.step(100, [&] { list.clear(); });

@@ -57,6 +57,7 @@ inline constexpr std::uint32_t kSlotStateDeleted = 1; // its record may still re
 // --- a URL record ---------------------------------------------------------------------------
 inline constexpr std::uint64_t kUrlLastModified = 8;     // FILETIME from the server
 inline constexpr std::uint64_t kUrlLastAccess = 16;      // FILETIME
+inline constexpr std::uint64_t kUrlExpiry = 24;          // FAT date/time; 0 none
 inline constexpr std::uint64_t kUrlSizeLow = 32;         // u32: cached file size, low half
 inline constexpr std::uint64_t kUrlSizeHigh = 36;        // u32: cached file size, high half
 inline constexpr std::uint64_t kUrlExemptDelta = 44;     // u32: seconds a sticky entry is kept
@@ -67,6 +68,7 @@ inline constexpr std::uint64_t kUrlEntryType = 64;       // u32: cache entry typ
 inline constexpr std::uint64_t kUrlHeaderOffset = 68;    // u32: response headers; 0 none
 inline constexpr std::uint64_t kUrlHeaderSize = 72;      // u32: their length, no NUL stored
 inline constexpr std::uint64_t kUrlExtensionOffset = 76; // u32: file extension; 0 none
+inline constexpr std::uint64_t kUrlLastSync = 80;        // FAT: last fetched or checked
 inline constexpr std::uint64_t kUrlHitRate = 84;         // u32: hit count
 inline constexpr std::uint64_t kUrlUseCount = 88;        // u32: use (lock) count
 inline constexpr std::uint64_t kUrlFixedSize = 0x68;     // the string area starts here

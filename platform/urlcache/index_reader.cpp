@@ -204,6 +204,8 @@ std::optional<IndexEntry> DecodeUrlRecord(const LittleEndianReader& r, std::uint
     e.recordOffset = offset;
     e.lastModified = r.u64(offset + kUrlLastModified);
     e.lastAccess = r.u64(offset + kUrlLastAccess);
+    e.expiry = FatToFileTime(r.u32(offset + kUrlExpiry));
+    e.lastSync = FatToFileTime(r.u32(offset + kUrlLastSync));
     e.sizeLow = r.u32(offset + kUrlSizeLow);
     e.sizeHigh = r.u32(offset + kUrlSizeHigh);
     e.exemptDelta = r.u32(offset + kUrlExemptDelta);
@@ -244,6 +246,23 @@ std::optional<IndexEntry> DecodeUrlRecord(const LittleEndianReader& r, std::uint
             e.extension = std::move(ext);
     }
     return e;
+}
+
+std::uint64_t FatToFileTime(std::uint32_t fat) {
+    const std::uint32_t date = fat & 0xFFFF, time = fat >> 16;
+    const std::int64_t y = 1980 + (date >> 9);
+    const unsigned m = (date >> 5) & 15, d = date & 31;
+    const unsigned hour = time >> 11, minute = (time >> 5) & 63, second = (time & 31) * 2;
+    if (m < 1 || m > 12 || d < 1 || hour > 23 || minute > 59 || second > 59)
+        return 0;
+    // Days since 1970 of a proleptic Gregorian date (Howard Hinnant's days_from_civil).
+    const std::int64_t ys = m <= 2 ? y - 1 : y;
+    const std::int64_t era = ys / 400, yoe = ys - era * 400;
+    const std::int64_t doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    const std::int64_t days = era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
+    const std::int64_t seconds = days * 86400 + hour * 3600 + minute * 60 + second;
+    constexpr std::uint64_t kTicksTo1970 = 116444736000000000ull; // 100 ns ticks from 1601
+    return kTicksTo1970 + static_cast<std::uint64_t>(seconds) * 10000000ull;
 }
 
 IndexContents ReadIndex(std::span<const std::uint8_t> file) {

@@ -62,7 +62,11 @@ struct IndexEntry {
     std::uint32_t entryType = 0;
     std::uint64_t lastModified = 0; // FILETIME
     std::uint64_t lastAccess = 0;   // FILETIME
-    std::string headers;            // raw response headers (no terminator)
+    // FILETIMEs from the record's FAT date/times, taken as UTC (as Wine writes them); 0 when
+    // unset or not a date.
+    std::uint64_t expiry = 0;
+    std::uint64_t lastSync = 0; // when the entry was last fetched or checked with the server
+    std::string headers;        // raw response headers (no terminator)
     std::string extension;
     std::uint32_t useCount = 0;
     std::uint32_t hitRate = 0;
@@ -107,6 +111,10 @@ std::optional<IndexEntry> DecodeUrlRecord(const LittleEndianReader& index, std::
 
 // All four in turn.
 IndexContents ReadIndex(std::span<const std::uint8_t> file);
+
+// A FAT date (low half) and time (high half) as a FILETIME; 0 for 0 and for anything that
+// is no date (month 0 or past 12, day 0, a time past 23:59:58).
+std::uint64_t FatToFileTime(std::uint32_t fat);
 
 // A stored file or folder name that could point outside the cache folder, or is empty.
 bool IsUnsafeName(const std::string& name);

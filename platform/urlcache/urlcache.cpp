@@ -195,6 +195,8 @@ bool probeOrFill(const Entry* e, Address buffer, std::int32_t* size) {
     rec.dwSizeHigh = e->raw.sizeHigh;
     splitFileTime(e->raw.lastModified, rec.LastModifiedTime);
     splitFileTime(e->raw.lastAccess, rec.LastAccessTime);
+    splitFileTime(e->raw.expiry, rec.ExpireTime);
+    splitFileTime(e->raw.lastSync, rec.LastSyncTime);
     rec.dwExemptDelta = e->raw.exemptDelta;
     std::uint32_t at = sizeof(rec);
     auto put = [&](const std::string& s, bool terminate) {

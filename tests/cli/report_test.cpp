@@ -179,12 +179,12 @@ class TwoCaches : public ::testing::Test {
         put(root.path() / "b/cache2", 4, "http://other.net/b.png", Png(2000, 'b'), kT0 + 20);
     }
     static void put(const fs::path& cache2, unsigned n, const std::string& url,
-                    const std::string& body, std::uint32_t fetched) {
+                    const std::string& body, std::uint32_t cached) {
         browser_test::MakeFirefoxCache(cache2);
         browser_test::FirefoxEntry e;
         e.key = ":" + url;
         e.body = body;
-        e.fetched = fetched;
+        e.lastModified = cached;
         browser_test::PutFirefox(cache2, browser_test::FirefoxName(n),
                                  browser_test::BuildFirefoxEntry(e));
     }

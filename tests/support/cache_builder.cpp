@@ -74,10 +74,10 @@ std::string BuildFirefoxEntry(const FirefoxEntry& e) {
     for (std::uint32_t i = 0; i < chunks; ++i)
         meta += std::string("\x00\x01", 2);
     Be32(meta, e.version);
-    Be32(meta, 1);         // fetch count
-    Be32(meta, e.fetched); // last fetched
-    Be32(meta, e.fetched); // last modified
-    Be32(meta, 100);       // frecency
+    Be32(meta, 1); // fetch count
+    Be32(meta, e.lastFetched);
+    Be32(meta, e.lastModified);
+    Be32(meta, 100); // frecency
     Be32(meta, 0xFFFFFFFF);
     Be32(meta, static_cast<std::uint32_t>(e.key.size()));
     if (e.version >= 2)

@@ -19,7 +19,7 @@ struct FirefoxEntry {
     std::vector<std::pair<std::string, std::string>> elements; // more elements
     std::uint32_t version = 4; // 1-3 get the one-word trailer, 4 the two-word one
     bool encrypted = false;
-    std::uint32_t fetched = 1700000000;
+    std::uint32_t lastFetched = 1700000000, lastModified = 1700000000;
 };
 std::string BuildFirefoxEntry(const FirefoxEntry& e);
 

@@ -148,4 +148,49 @@ TEST_F(BrowserRows, TheCommandLineListsExactlyTheWindowsRowsWithTheBoxesTheWindo
     EXPECT_EQ(err.str(), "");
 }
 
+// Hovering a row tells its source, when it was cached and its type; the cell keeps its text.
+TEST_F(BrowserRows, ARowsToolTipTellsItsSourceCachedTimeAndType) {
+    Window w({testing_support::BrowserFixture("chromium-blockfile") + "/home",
+              testing_support::FixturesFolder() + "/url-cache/wine/prefix"});
+    w.form->PushButton1_Click();
+    w.form->model().catchUp();
+    const auto& model = w.form->model();
+    const struct {
+        std::string url;
+        int column;
+        std::string tip; // after the cell's own text and a line break
+    } cases[] = {
+        {"http://127.0.0.1:38781/logo.png", 0,
+         "Chrome Default\nCached 2026-12-08 19:58 UTC\nimage/png"},
+        {"http://127.0.0.1:38781/clip.mp4", 2,
+         "Chrome Default\nCached 2026-12-08 19:58 UTC\nvideo/mp4"},
+        // A WinINet row: cached when the entry was last fetched from the server.
+        {"http://www.example.com/photos/PHOTO.JPG", 1,
+         "Internet Explorer\nCached 2026-12-08 14:00 UTC\nimage/jpeg"},
+    };
+    std::size_t found = 0;
+    for (int r = 0; r < model.rowCount(); ++r) {
+        for (const auto& c : cases) {
+            if (model.data(model.index(r, 0), Qt::DisplayRole).toString().toStdString() != c.url)
+                continue;
+            ++found;
+            SCOPED_TRACE(c.url);
+            const QModelIndex cell = model.index(r, c.column);
+            const std::string text = model.data(cell, Qt::DisplayRole).toString().toStdString();
+            EXPECT_FALSE(text.empty());
+            EXPECT_EQ(model.data(cell, Qt::ToolTipRole).toString().toStdString(),
+                      text + "\n" + c.tip);
+        }
+    }
+    EXPECT_EQ(found, std::size(cases)); // Edge's run was served from another port
+
+    // What a row does not know is left out, never made up.
+    cache::FoundFile bare;
+    bare.fileName = "x.unknownext";
+    EXPECT_EQ(app::RowToolTip(bare), "application/octet-stream");
+    bare.fileName = "x.gif";
+    bare.lastUsed = 1796738424; // a last use alone is not when it was cached
+    EXPECT_EQ(app::RowToolTip(bare), "image/gif");
+}
+
 } // namespace

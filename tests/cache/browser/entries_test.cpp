@@ -67,6 +67,8 @@ TEST_F(FirefoxEntries, EveryMetadataVersionAndBodyShapeIsRead) {
     for (std::uint32_t v = 1; v <= 4; ++v) {
         FirefoxEntry e = Ff("/v" + std::to_string(v) + ".png", Png(100 + v));
         e.version = v;
+        e.lastFetched = 1700000100 + v;
+        e.lastModified = v == 3 ? 0 : 1700000000 + v; // 0: never written, so no time
         put(BuildFirefoxEntry(e));
     }
     // Alternative data after the body is not part of it.
@@ -93,7 +95,9 @@ TEST_F(FirefoxEntries, EveryMetadataVersionAndBodyShapeIsRead) {
         const auto* r = Find(rows, "https://example.com/v" + std::to_string(v) + ".png");
         ASSERT_NE(r, nullptr) << v;
         EXPECT_EQ(Read(r->body), Png(100 + v));
-        EXPECT_EQ(r->fetched, 1700000000);
+        // Last modified is when the entry was stored; last fetched when it was last used.
+        EXPECT_EQ(r->cached, v == 3 ? std::nullopt : std::optional<std::int64_t>(1700000000 + v));
+        EXPECT_EQ(r->lastUsed, 1700000100 + v);
     }
     EXPECT_EQ(Read(Find(rows, "https://example.com/alt.png")->body), Png(300));
     const auto* big = Find(rows, "https://example.com/big.jpg");

@@ -74,6 +74,7 @@ void ExpectBrowserRows(const std::vector<FoundFile>& rows,
             ASSERT_NE(r.body, nullptr);
             EXPECT_EQ(r.body->decodedSize, e.size);
             EXPECT_EQ(fs::path(r.path), fs::path(home) / e.entryFile);
+            EXPECT_TRUE(r.cached && r.lastUsed); // every fixture cache keeps both
         }
     }
     EXPECT_EQ(rows.size(), expected);
@@ -137,6 +138,11 @@ TEST_F(RetrieveFixtures, AHomeWithAWinePrefixListsTheScansRowsFirstThenTheBrowse
     testing_support::MergedHome merged;
     const auto wine = WinInetRows(merged.home() + "/.wine", Boxes{});
     ASSERT_EQ(wine.size(), 62u); // with the WEBP box, the prefix's WebP picture too
+    for (const auto& r : wine) {
+        // Committed at 14:00:24 UTC: the last-checked FAT time (2 s steps) and the access time.
+        EXPECT_EQ(r.cached, 1796738424) << r.url;
+        EXPECT_EQ(r.lastUsed, 1796738424) << r.url;
+    }
     const std::vector<std::pair<std::string, std::string>> homes = {{"firefox", merged.home()},
                                                                     {"chromium", merged.home()}};
 

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <map>
 #include <random>
@@ -331,6 +333,68 @@ TEST(IndexReader, RealWindowsIndexMatchesMsiecfexport) {
     }
     flush();
     EXPECT_EQ(ours, theirs);
+}
+
+// msiecfexport's "Mon DD, YYYY HH:MM:SS[.fraction]" (UTC) as a FILETIME, to the second.
+static std::uint64_t ExportedTime(const std::string& text) {
+    std::tm tm{};
+    if (!strptime(text.c_str(), "%b %d, %Y %H:%M:%S", &tm))
+        return 0;
+    return 116444736000000000ull + static_cast<std::uint64_t>(timegm(&tm)) * 10000000ull;
+}
+
+TEST(IndexReader, RecordTimesMatchMsiecfexport) {
+    SKIP_WITHOUT_FIXTURES();
+    const std::string path = testing_support::FixturesFolder() + "/url-cache/ie-content/index.dat";
+    const std::string output = testing_support::CommandOutput("msiecfexport '" + path + "'");
+    if (output.find("Record type") == std::string::npos)
+        GTEST_SKIP() << "msiecfexport (libmsiecf-utils) is not installed";
+    // Its URL records' times by location: expiry, last checked, primary (last access).
+    std::map<std::string, std::array<std::uint64_t, 3>> theirs;
+    std::istringstream in(output);
+    std::string line, location;
+    auto value = [](const std::string& l) { return l.substr(l.find(": ") + 2); };
+    while (std::getline(in, line)) {
+        if (line.rfind("Location", 0) == 0)
+            theirs[location = value(line)] = {};
+        else if (line.rfind("Expiration time", 0) == 0)
+            theirs[location][0] = ExportedTime(value(line));
+        else if (line.rfind("Last checked time", 0) == 0)
+            theirs[location][1] = ExportedTime(value(line));
+        else if (line.rfind("Primary time", 0) == 0)
+            theirs[location][2] = ExportedTime(value(line));
+    }
+    const auto contents = ReadIndex(readFile(path));
+    ASSERT_EQ(contents.entries.size(), 21u);
+    for (const auto& e : contents.entries) {
+        SCOPED_TRACE(e.url);
+        const auto& t = theirs.at(e.url);
+        EXPECT_EQ(e.expiry, t[0]);
+        EXPECT_EQ(e.lastSync, t[1]);
+        EXPECT_EQ(e.lastAccess / 10000000, t[2] / 10000000);
+    }
+}
+
+TEST(IndexReader, FatDateTimesThatAreNoDateAreUnset) {
+    const auto fat = [](unsigned y, unsigned mo, unsigned d, unsigned h, unsigned mi, unsigned s) {
+        return static_cast<std::uint32_t>(((y - 1980) << 9 | mo << 5 | d) |
+                                          (h << 11 | mi << 5 | s / 2) << 16);
+    };
+    const std::uint64_t kDay = 116444736000000000ull + 1796688000ull * 10000000; // 2026-12-08
+    const std::vector<std::pair<std::uint32_t, std::uint64_t>> cases = {
+        {0, 0},
+        {fat(2026, 12, 8, 0, 0, 0), kDay},
+        {fat(2026, 12, 8, 14, 0, 24), kDay + (14 * 3600 + 24) * 10000000ull},
+        {fat(2024, 2, 29, 23, 59, 58), 116444736000000000ull + 1709251198ull * 10000000},
+        {fat(2026, 0, 8, 1, 0, 0), 0},  // month 0
+        {fat(2026, 13, 8, 1, 0, 0), 0}, // month 13
+        {fat(2026, 12, 0, 1, 0, 0), 0}, // day 0
+        {fat(2026, 12, 8, 24, 0, 0), 0},
+        {fat(2026, 12, 8, 1, 60, 0), 0},
+        {0xFFFFFFFF, 0}, // "never", as libmsiecf has seen
+    };
+    for (const auto& [in, out] : cases)
+        EXPECT_EQ(FatToFileTime(in), out) << std::hex << in;
 }
 
 TEST(IndexBuilderOutput, MsiecfexportReadsWhatTheBuilderWrites) {
