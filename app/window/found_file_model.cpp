@@ -35,6 +35,12 @@ std::string RowToolTip(const cache::FoundFile& row) {
     return tip + facts.contentType;
 }
 
+QString PlainTextToolTip(const QString& text) {
+    // A tool tip that looks like markup is shown as rich text; a URL from a cache may hold
+    // "<img src=...>" or a table. Escaped and laid out as preformatted text, it shows as written.
+    return "<p style='white-space:pre'>" + text.toHtmlEscaped() + "</p>";
+}
+
 QVariant FoundFileModel::data(const QModelIndex& index, int role) const {
     // Between a change and the catch-up the view may still ask about rows that have gone.
     if (!index.isValid() || static_cast<std::size_t>(index.row()) >= list_.count() ||
@@ -47,7 +53,8 @@ QVariant FoundFileModel::data(const QModelIndex& index, int role) const {
     if (role == Qt::DisplayRole)
         return QString::fromUtf8(list_.subItem(id, index.column()));
     if (role == Qt::ToolTipRole)
-        return QString::fromUtf8(list_.subItem(id, index.column()) + "\n" + RowToolTip(f));
+        return PlainTextToolTip(
+            QString::fromUtf8(list_.subItem(id, index.column()) + "\n" + RowToolTip(f)));
     if (role == Qt::CheckStateRole && index.column() == 0)
         return f.ticked ? Qt::Checked : Qt::Unchecked;
     return {};

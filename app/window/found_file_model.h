@@ -15,6 +15,8 @@ namespace app {
 // line; a line the row has nothing for is left out ("Chrome Default\nCached 2026-12-08
 // 19:58 UTC\nimage/png"). The tooltip of a cell is its own full text, then these lines.
 std::string RowToolTip(const cache::FoundFile& row);
+// The tool tip's text as Qt should show it: never read as markup, line breaks kept.
+QString PlainTextToolTip(const QString& text);
 
 class FoundFileModel final : public QAbstractTableModel, public cache::FoundFileListObserver {
     Q_OBJECT

@@ -178,11 +178,15 @@ TEST_F(BrowserRows, ARowsToolTipTellsItsSourceCachedTimeAndType) {
             const QModelIndex cell = model.index(r, c.column);
             const std::string text = model.data(cell, Qt::DisplayRole).toString().toStdString();
             EXPECT_FALSE(text.empty());
-            EXPECT_EQ(model.data(cell, Qt::ToolTipRole).toString().toStdString(),
-                      text + "\n" + c.tip);
+            EXPECT_EQ(model.data(cell, Qt::ToolTipRole).toString(),
+                      app::PlainTextToolTip(QString::fromStdString(text + "\n" + c.tip)));
         }
     }
     EXPECT_EQ(found, std::size(cases)); // Edge's run was served from another port
+
+    // Text from a cache is never read as markup.
+    EXPECT_EQ(app::PlainTextToolTip("http://x/<img src=a>&\n<b>"),
+              "<p style='white-space:pre'>http://x/&lt;img src=a&gt;&amp;\n&lt;b&gt;</p>");
 
     // What a row does not know is left out, never made up.
     cache::FoundFile bare;
