@@ -391,6 +391,7 @@ int Sparse(int count) {
                                 "ftypisom",
                                 12);
         std::vector<std::pair<std::uint64_t, std::string>> ranges;
+        ranges.reserve(static_cast<std::size_t>(count));
         for (int i = 0; i < count; ++i)
             ranges.emplace_back(i,
                                 std::string(1, i < 12 ? video[static_cast<std::size_t>(i)] : 'v'));

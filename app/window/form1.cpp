@@ -188,8 +188,8 @@ void Form1::buildControls() {
     // Keyboard order as designed: the file-type boxes last, from right to left.
     QList<QWidget*> tabOrder = {ListView1,   PushButton1, PushButton5, PushButton6,
                                 PushButton3, Text3,       PushButton8};
-    for (auto c = fileTypeBoxes_.rbegin(); c != fileTypeBoxes_.rend(); ++c)
-        tabOrder.append(*c);
+    for (std::size_t i = fileTypeBoxes_.size(); i-- > 0;)
+        tabOrder.append(fileTypeBoxes_[i]);
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
     // The list holds the first place: the window opens with the keyboard focus there.

@@ -260,7 +260,8 @@ std::uint64_t FatToFileTime(std::uint32_t fat) {
     const std::int64_t era = ys / 400, yoe = ys - era * 400;
     const std::int64_t doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
     const std::int64_t days = era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
-    const std::int64_t seconds = days * 86400 + hour * 3600 + minute * 60 + second;
+    const std::int64_t seconds =
+        days * 86400 + std::int64_t{hour} * 3600 + std::int64_t{minute} * 60 + second;
     constexpr std::uint64_t kTicksTo1970 = 116444736000000000ull; // 100 ns ticks from 1601
     return kTicksTo1970 + static_cast<std::uint64_t>(seconds) * 10000000ull;
 }

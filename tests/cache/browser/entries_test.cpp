@@ -330,9 +330,10 @@ TEST(ChangedEntries, AFileSwappedOrRewrittenAtAnyPointOfAReadNeverGivesOtherByte
                     browser::ScanCacheFolder({browser::CacheKind::Firefox, cache2.string()});
                 ASSERT_EQ(rows.size(), 1u);
                 int changed = 0;
+                const auto& doChange = change; // (a structured binding is not captured)
                 browser::detail::SetStoredReadHook([&](StoredReadPoint at) {
                     if (at == point && changed++ == 0)
-                        change(entry);
+                        doChange(entry);
                 });
                 std::string error;
                 const std::string read = Read(rows[0].body, &error);
