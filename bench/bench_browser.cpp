@@ -418,6 +418,35 @@ int main(int argc, char** argv) {
         return Duplicates(argc > 2 ? std::atoi(argv[2]) : 60000);
     if (argc > 1 && std::string(argv[1]) == "--sparse")
         return Sparse(argc > 2 ? std::atoi(argv[2]) : 1000000);
+    // Usage: tamberlin_bench_browser --repeat KIND FOLDER [times]: only scans, for a profiler
+    if (argc > 3 && std::string(argv[1]) == "--repeat") {
+        const std::string kind = argv[2];
+        const browser::CacheKind k = kind == "firefox"     ? browser::CacheKind::Firefox
+                                     : kind == "blockfile" ? browser::CacheKind::Blockfile
+                                     : kind == "sql"       ? browser::CacheKind::Sql
+                                                           : browser::CacheKind::Chromium;
+        const int times = argc > 4 ? std::atoi(argv[4]) : 20;
+        const auto cpu = [] {
+            rusage u{};
+            getrusage(RUSAGE_SELF, &u);
+            const auto seconds = [](const timeval& t) {
+                return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+            };
+            return std::pair(seconds(u.ru_utime), seconds(u.ru_stime));
+        };
+        const auto [user0, system0] = cpu();
+        double best = 1e9;
+        std::size_t rows = 0;
+        for (int i = 0; i < times; ++i) {
+            const auto a = Clock::now();
+            rows = browser::ScanCacheFolder({k, argv[3]}).size();
+            best = std::min(best, Seconds(a, Clock::now()));
+        }
+        const auto [user1, system1] = cpu();
+        std::printf("%zu rows, best %.4f s per scan; CPU per scan %.4f s user, %.4f s system\n",
+                    rows, best, (user1 - user0) / times, (system1 - system0) / times);
+        return 0;
+    }
     // Usage: tamberlin_bench_browser [entries] [--keep [--no-large]]
     // (--keep: reuse and keep the caches; --no-large: only the two large caches' timings)
     const int entries = argc > 1 ? std::atoi(argv[1]) : 20000;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <unordered_map>
 #include <unordered_set>
@@ -69,14 +70,16 @@ struct Child {
 };
 
 struct Parent {
-    std::size_t entry = 0; // index into the contents' entries
+    BlockfileEntry entry; // held back until every child has been read
     std::int64_t signature = 0;
     std::string children; // bitmap of the children that were written
 };
 
 class Reader {
   public:
-    Reader(BlockfileFiles& files, BlockfileContents& out) : files_(files), out_(out) {}
+    Reader(BlockfileFiles& files, BlockfileContents& out,
+           const std::function<void(BlockfileEntry&)>& each)
+        : files_(files), out_(out), each_(each) {}
 
     void run() {
         std::string table;
@@ -280,7 +283,13 @@ class Reader {
                 std::uint32_t next = 0;
                 if (!readEntry(e, bucket, mask, next))
                     break; // not even the record could be read: the chain ends here
-                out_.entries.push_back(std::move(e));
+                if (pendingParent_) {
+                    pendingParent_->entry = std::move(e);
+                    parents_.push_back(std::move(*pendingParent_));
+                    pendingParent_.reset();
+                } else {
+                    each_(e);
+                }
                 address = next;
             }
         }
@@ -386,8 +395,10 @@ class Reader {
         return readStream(longKey, n, kMaxKeyLength, a, key, BlockfileProblem::KeyTooLong);
     }
 
-    // Stream 1 as a body segment; its first bytes are read while its file is open.
-    bool locateBody(const BlockfileEntry& e, BodySegment& segment, std::string* first) {
+    // Stream 1 as a body segment. For a resource (`p`), its first bytes are read while its
+    // file is open, and for an encoded body its last 8 as well, where gzip states the decoded
+    // size.
+    bool locateBody(const BlockfileEntry& e, BodySegment& segment, ParsedEntry* p) {
         const std::uint64_t size = static_cast<std::uint64_t>(e.streamSizes[kStreamBody]);
         if (size == 0)
             return true;
@@ -400,7 +411,8 @@ class Reader {
         }
         segment = Segment(files_.path(s->name), s->offset, size);
         segment.identity = files_.identity(s->name);
-        if (first) {
+        if (p) {
+            std::string* first = &p->firstBytes;
             for (std::size_t want : {kSniffBytes, kSniffTextBytes}) {
                 const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(size, want));
                 if (first->size() >= n || (!first->empty() && !MayBeText(*first)))
@@ -409,6 +421,11 @@ class Reader {
                 if (!read(*s, s->offset, bytes.data(), n))
                     break;
                 *first = std::move(bytes);
+            }
+            if (p->head && p->head->get("Content-Encoding") && size >= kGzipTrailerBytes) {
+                std::string last(kGzipTrailerBytes, '\0');
+                if (read(*s, s->offset + size - kGzipTrailerBytes, last.data(), last.size()))
+                    p->lastBytes = std::move(last);
             }
         }
         return true;
@@ -434,12 +451,12 @@ class Reader {
                 warn(BlockfileProblem::BadSparse, e.address);
                 return false;
             }
-            parents_.push_back({out_.entries.size(), Le<std::int64_t>(sparse, kSparseSignatureAt),
-                                sparse.substr(kSparseHeaderSize)});
+            pendingParent_ = Parent{
+                {}, Le<std::int64_t>(sparse, kSparseSignatureAt), sparse.substr(kSparseHeaderSize)};
             return true;
         }
         BodySegment body;
-        if (!locateBody(e, body, &p.firstBytes))
+        if (!locateBody(e, body, &p))
             return false;
         if (body.length > 0) {
             p.body.push_back(body);
@@ -486,8 +503,8 @@ class Reader {
 
     // --- sparse parents -----------------------------------------------------------------
     void joinSparseParents() {
-        for (const Parent& parent : parents_) {
-            BlockfileEntry& e = out_.entries[parent.entry];
+        for (Parent& parent : parents_) {
+            BlockfileEntry& e = parent.entry;
             ParsedEntry& p = e.parsed;
             const std::string prefix =
                 "Range_" + p.key + ":" + Hex(static_cast<std::uint64_t>(parent.signature)) + ":";
@@ -511,6 +528,7 @@ class Reader {
                 if (piece.length < kChildSpan)
                     break; // the bytes stop inside this child
             }
+            each_(e);
         }
     }
 
@@ -522,6 +540,8 @@ class Reader {
     std::uint64_t pagedBytes_ = 0;
     std::unordered_map<std::string, Child> children_;
     std::vector<Parent> parents_;
+    std::optional<Parent> pendingParent_; // set by reading the entry that is one
+    const std::function<void(BlockfileEntry&)>& each_;
 };
 
 } // namespace
@@ -601,7 +621,17 @@ const char* Describe(BlockfileProblem problem) {
 
 BlockfileContents ReadBlockfile(BlockfileFiles& files) {
     BlockfileContents out;
-    Reader(files, out).run();
+    const std::function<void(BlockfileEntry&)> keep = [&](BlockfileEntry& e) {
+        out.entries.push_back(std::move(e));
+    };
+    Reader(files, out, keep).run();
+    return out;
+}
+
+BlockfileContents ReadBlockfile(BlockfileFiles& files,
+                                const std::function<void(BlockfileEntry&)>& each) {
+    BlockfileContents out;
+    Reader(files, out, each).run();
     return out;
 }
 

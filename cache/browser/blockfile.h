@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -103,12 +104,19 @@ struct BlockfileEntry {
 struct BlockfileContents {
     bool readable = false; // the index and its table could be read
     BlockfileIndexHeader header;
-    std::vector<BlockfileEntry> entries; // every entry reached, in bucket order
+    // Every entry reached, in bucket order, except that sparse parents come last (they are
+    // put together once all their children have been read).
+    std::vector<BlockfileEntry> entries;
     std::vector<BlockfileWarning> warnings;
 };
 
 // Reads the whole cache. Never throws on bad input; what cannot be read is a warning.
 BlockfileContents ReadBlockfile(BlockfileFiles& files);
+// The same, handing each entry to `each` as soon as it is read instead of keeping it (the
+// contents' entries stay empty), so that a large cache is never held whole. An external
+// file the entry's first body bytes were read from is still the one open.
+BlockfileContents ReadBlockfile(BlockfileFiles& files,
+                                const std::function<void(BlockfileEntry&)>& each);
 
 // True for an entry that is a resource of its own: normal state (not evicted or doomed), not
 // a piece of a sparse parent. Whether it could be read is `readable`.

@@ -14,6 +14,10 @@
 
 namespace browser::detail {
 
+// A gzip member ends with its CRC-32 and ISIZE: the last bytes a reader keeps of an encoded
+// body, which may state its decoded size.
+constexpr std::size_t kGzipTrailerBytes = 8;
+
 // What an entry file says about its response, before any decision to list it.
 struct ParsedEntry {
     std::string key; // as stored
@@ -22,7 +26,7 @@ struct ParsedEntry {
     std::vector<BodySegment> body; // the stored (still encoded) body; empty when none
     std::uint64_t storedSize = 0;  // sum of the segments' lengths
     std::string firstBytes;        // the first stored bytes, when the parse read them anyway
-    std::string lastBytes;         // the last 8 stored bytes, when read with the first ones
+    std::string lastBytes;         // the last kGzipTrailerBytes stored, when read anyway
     bool truncated = false;        // the browser marked the body incomplete
     // Seconds since 1970 UTC, as in BrowserFile; nothing when the entry does not say.
     std::optional<std::int64_t> cached, lastUsed;

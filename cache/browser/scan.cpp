@@ -108,8 +108,6 @@ void Stamp(std::vector<BodySegment>& segments, const ReadOnlyFile& file, const s
             s.identity = file.identity();
 }
 
-constexpr std::size_t kTrailerBytes = 8; // a gzip member's CRC-32 and ISIZE
-
 // Reads the first stored bytes through the file still open after parsing, which saves
 // opening it again: as many as sniffing needs, more only for what may be text or is encoded
 // (its decoded first bytes come from them), and the last bytes, where a gzip body says its
@@ -119,9 +117,9 @@ void Prefetch(const Source& file, const std::string& path, ParsedEntry& e) {
         return;
     const bool encoded = e.head && e.head->get("Content-Encoding");
     const BodySegment& last = e.body.back();
-    if (encoded && last.file == path && last.length >= kTrailerBytes) {
-        std::string bytes(kTrailerBytes, '\0');
-        if (file.readAt(last.offset + last.length - kTrailerBytes, bytes.data(), bytes.size()))
+    if (encoded && last.file == path && last.length >= kGzipTrailerBytes) {
+        std::string bytes(kGzipTrailerBytes, '\0');
+        if (file.readAt(last.offset + last.length - kGzipTrailerBytes, bytes.data(), bytes.size()))
             e.lastBytes = std::move(bytes);
     }
     if (e.body.front().file != path)
@@ -189,7 +187,7 @@ std::uint32_t Le32(std::string_view s, std::size_t at) {
 std::optional<std::uint64_t> StatedGzipSize(const ParsedEntry& e, const BodyLocation& body) {
     if (body.encodings.size() != 1 ||
         (body.encodings[0] != "gzip" && body.encodings[0] != "x-gzip") ||
-        e.lastBytes.size() != kTrailerBytes || !e.firstBytes.starts_with("\x1F\x8B\x08"))
+        e.lastBytes.size() != kGzipTrailerBytes || !e.firstBytes.starts_with("\x1F\x8B\x08"))
         return std::nullopt;
     const std::uint64_t stated = Le32(e.lastBytes, 4);
     if (stated == 0 || stated > kMaxDecodedBody || e.storedSize > stated + stated / 64 + 1024)
@@ -198,14 +196,14 @@ std::optional<std::uint64_t> StatedGzipSize(const ParsedEntry& e, const BodyLoca
 }
 
 // The first stored bytes of the body, as many as sniffing needs.
-bool FirstBytes(const ParsedEntry& e, std::string& first) {
+bool FirstBytes(const ParsedEntry& e, const std::vector<BodySegment>& stored, std::string& first) {
     const std::size_t all =
         static_cast<std::size_t>(std::min<std::uint64_t>(e.storedSize, kSniffTextBytes));
     first = e.firstBytes.substr(0, all);
     if (first.size() >= all || (first.size() >= kSniffBytes && !MayBeText(first)))
         return true;
     first.resize(all);
-    auto stream = OpenStoredBody(e.body);
+    auto stream = OpenStoredBody(stored);
     for (std::size_t have = 0; have < all;) {
         const std::ptrdiff_t got = stream->read(first.data() + have, all - have);
         if (got <= 0)
@@ -238,13 +236,13 @@ Verdict Evaluate(ParsedEntry& e, CacheKind kind, const std::string& fallbackName
         return Verdict::NotListed;
 
     BodyLocation body;
-    body.segments = e.body;
+    body.segments = std::move(e.body);
     body.encodings = ParseContentEncoding(head.get("Content-Encoding").value_or(""));
     for (const std::string& coding : body.encodings)
         if (!IsKnownCoding(coding))
             return Verdict::Unreadable; // dictionary codings and the like
     std::string first;
-    if (!FirstBytes(e, first))
+    if (!FirstBytes(e, body.segments, first))
         return Verdict::Unreadable;
     // Chromium may zstd-compress a body for its own storage and leave the headers as sent;
     // a zstd frame that no declared coding accounts for is that. Content-Length then counts
@@ -292,9 +290,9 @@ Verdict Evaluate(ParsedEntry& e, CacheKind kind, const std::string& fallbackName
         if (length && asSent < *length)
             return Verdict::Partial;
     }
-    row.url = e.url;
-    row.extension = extension;
     row.fileName = MakeFileName(e.url, extension, fallbackName);
+    row.url = std::move(e.url);
+    row.extension = extension;
     row.size = body.decodedSize;
     row.contentType = contentType;
     row.cached = e.cached;
@@ -349,33 +347,55 @@ std::optional<std::uint64_t> Fingerprint(const BodyLocation& body) {
     return static_cast<std::uint64_t>(crc) << 32 | (adler & 0xFFFFFFFFu);
 }
 
+bool SameResource(const BrowserFile& a, const BrowserFile& b) {
+    return a.size == b.size && a.url == b.url && a.body.encodings == b.body.encodings;
+}
+
+std::uint64_t ResourceHash(const BrowserFile& row) {
+    std::uint64_t h = std::hash<std::string_view>{}(row.url) ^ (row.size * 0x9E3779B97F4A7C15u);
+    for (const std::string& coding : row.body.encodings)
+        h = h * 31 + std::hash<std::string_view>{}(coding);
+    return h;
+}
+
 // Drops rows whose URL and body an earlier row already has (one per partition). Rows are
-// grouped by URL, size and codings in one pass; only a group of two or more needs its bodies
-// fingerprinted, each once, so the work stays linear in the rows however many share a URL.
+// sorted once by a hash of URL, size and codings; only rows sharing all three need their
+// bodies fingerprinted, each once, so the work stays near linear however many share a URL.
 std::vector<BrowserFile> RemoveDuplicates(std::vector<BrowserFile> rows, ScanStats& stats) {
-    std::unordered_map<std::string, std::vector<std::size_t>> groups;
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        std::string key = rows[i].url;
-        key += '\0';
-        key += std::to_string(rows[i].size);
-        for (const std::string& coding : rows[i].body.encodings)
-            key += '\0' + coding;
-        groups[key].push_back(i);
-    }
+    std::vector<std::pair<std::uint64_t, std::size_t>> keyed(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        keyed[i] = {ResourceHash(rows[i]), i};
+    std::sort(keyed.begin(), keyed.end());
     std::vector<bool> dropped(rows.size(), false);
-    for (const auto& [key, members] : groups) {
-        if (members.size() < 2)
-            continue;
-        std::unordered_set<std::uint64_t> seen;
-        for (std::size_t i : members) {
+    std::size_t drops = 0;
+    for (std::size_t from = 0; from < keyed.size();) {
+        std::size_t to = from + 1;
+        while (to < keyed.size() && keyed[to].first == keyed[from].first)
+            ++to;
+        // The run is in row order; rows of one resource keep the first of each body.
+        std::vector<std::pair<std::size_t, std::unordered_set<std::uint64_t>>> groups;
+        for (std::size_t k = from; to - from > 1 && k < to; ++k) {
+            const std::size_t i = keyed[k].second;
+            auto group = std::find_if(groups.begin(), groups.end(), [&](const auto& g) {
+                return SameResource(rows[g.first], rows[i]);
+            });
+            if (group == groups.end()) {
+                groups.emplace_back(i, std::unordered_set<std::uint64_t>{});
+                group = groups.end() - 1;
+            }
             const auto print = Fingerprint(rows[i].body);
-            if (print && !seen.insert(*print).second) {
+            if (print && !group->second.insert(*print).second) {
                 dropped[i] = true;
-                ++stats.duplicates;
+                ++drops;
             }
         }
+        from = to;
     }
+    stats.duplicates += drops;
+    if (drops == 0)
+        return rows;
     std::vector<BrowserFile> kept;
+    kept.reserve(rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i)
         if (!dropped[i])
             kept.push_back(std::move(rows[i]));
@@ -484,17 +504,10 @@ void ScanSql(const fs::path& folder, const SqlIndex& index, std::vector<BrowserF
 
 void ScanBlockfile(const fs::path& folder, std::vector<BrowserFile>& rows, ScanStats& stats) {
     BlockfileFolder files(folder.string());
-    BlockfileContents contents = ReadBlockfile(files);
-    if (!contents.readable) {
-        stats.unsupported = true; // recognised, but the index cannot be read
-        stats.problems.push_back(
-            {(folder / "index").string(),
-             "is a blockfile cache index Tamberlin cannot read (an unknown version or damaged)"});
-        return;
-    }
-    for (BlockfileEntry& entry : contents.entries) {
+    const std::string index = (folder / "index").string();
+    const BlockfileContents contents = ReadBlockfile(files, [&](BlockfileEntry& entry) {
         if (!IsResourceEntry(entry))
-            continue; // evicted, doomed, or a piece of another entry
+            return; // evicted, doomed, or a piece of another entry
         ++stats.entries;
         BrowserFile row;
         char fallback[16];
@@ -502,12 +515,17 @@ void ScanBlockfile(const fs::path& folder, std::vector<BrowserFile>& rows, ScanS
         const Verdict v = entry.readable
                               ? Evaluate(entry.parsed, CacheKind::Blockfile, fallback, row)
                               : Verdict::Unreadable;
-        Count(v, ParseError::None, (folder / "index").string() + " (entry " + fallback + ")", "",
-              stats);
+        Count(v, ParseError::None, index + " (entry " + fallback + ")", "", stats);
         if (v == Verdict::Listed) {
             row.entryPath = entry.bodyFile;
             rows.push_back(std::move(row));
         }
+    });
+    if (!contents.readable) {
+        stats.unsupported = true; // recognised, but the index cannot be read
+        stats.problems.push_back(
+            {index,
+             "is a blockfile cache index Tamberlin cannot read (an unknown version or damaged)"});
     }
 }
 

@@ -150,30 +150,48 @@ bool JoinBlobs(sqlite3_stmt* blobs, std::int64_t resId, std::uint64_t bodyEnd,
     return true;
 }
 
-// The first stored bytes, as many as sniffing wants, from the first blob.
+// Points `handle` at the blob of row `rowId`, which must hold [offset, offset + length).
+bool OpenBlob(sqlite3* db, sqlite3_blob*& handle, std::int64_t rowId, std::uint64_t offset,
+              std::uint64_t length) {
+    const int rc = handle ? sqlite3_blob_reopen(handle, rowId)
+                          : sqlite3_blob_open(db, "main", "blobs", "blob", rowId, 0, &handle);
+    if (rc != SQLITE_OK) {
+        sqlite3_blob_close(handle);
+        handle = nullptr;
+        return false;
+    }
+    const auto bytes = static_cast<std::uint64_t>(sqlite3_blob_bytes(handle));
+    return offset <= bytes && length <= bytes - offset;
+}
+
+// The first stored bytes, as many as sniffing wants, from the first blob; for an encoded
+// body also the last few, where gzip states the decoded size.
 void ReadFirstBytes(sqlite3* db, sqlite3_blob*& handle, ParsedEntry& e) {
     if (e.body.empty())
         return;
     const BodySegment& s = e.body.front();
-    const int rc = handle ? sqlite3_blob_reopen(handle, s.blobRowId)
-                          : sqlite3_blob_open(db, "main", "blobs", "blob", s.blobRowId, 0, &handle);
-    if (rc != SQLITE_OK ||
-        static_cast<std::uint64_t>(sqlite3_blob_bytes(handle)) < s.offset + s.length) {
-        sqlite3_blob_close(handle);
-        handle = nullptr;
+    if (!OpenBlob(db, handle, s.blobRowId, s.offset, s.length))
         return;
-    }
     // As many bytes as sniffing a binary format wants; more only for what may be text.
     for (std::size_t want : {kSniffBytes, kSniffTextBytes}) {
         const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(s.length, want));
         if (e.firstBytes.size() >= n || (!e.firstBytes.empty() && !MayBeText(e.firstBytes)))
-            return;
+            break;
         std::string first(n, '\0');
         if (sqlite3_blob_read(handle, first.data(), static_cast<int>(n),
                               static_cast<int>(s.offset)) != SQLITE_OK)
             return;
         e.firstBytes = std::move(first);
     }
+    const BodySegment& last = e.body.back();
+    if (!e.head || !e.head->get("Content-Encoding") || last.length < kGzipTrailerBytes ||
+        (&last != &s && !OpenBlob(db, handle, last.blobRowId, last.offset, last.length)))
+        return;
+    std::string trailer(kGzipTrailerBytes, '\0');
+    if (sqlite3_blob_read(handle, trailer.data(), static_cast<int>(trailer.size()),
+                          static_cast<int>(last.offset + last.length - kGzipTrailerBytes)) ==
+        SQLITE_OK)
+        e.lastBytes = std::move(trailer);
 }
 
 std::string TempFolder() {

@@ -1,9 +1,11 @@
 // Both entry formats, written by the builder: what is listed, what is counted as partial or
 // unreadable, and hostile entries that must be skipped without stopping the walk.
+#include "blockfile_builder.h"
 #include "cache/browser/browser.h"
 #include "cache/browser/decode.h"
 #include "cache/browser/source.h"
 #include "cache_builder.h"
+#include "sql_builder.h"
 
 #include <gtest/gtest.h>
 
@@ -348,7 +350,52 @@ TEST(ChangedEntries, AFileSwappedOrRewrittenAtAnyPointOfAReadNeverGivesOtherByte
             }
 }
 
-TEST_F(FirefoxEntries, AnEncodedBodyIsListedAtTheSizeItDecodesToOrCannotBeSaved) {
+// Writes gzip bodies (path, stored bytes) into a cache of each kind, with the headers the
+// four formats keep alike.
+browser::CacheFolder
+WriteGzipBodies(browser::CacheKind kind, const fs::path& folder,
+                const std::vector<std::pair<std::string, std::string>>& bodies) {
+    const std::vector<std::string> headers = {"Content-Encoding: gzip"};
+    const auto key = [](const std::string& path) {
+        return "1/0/_dk_https://example.org https://example.org https://example.com" + path;
+    };
+    BlockfileBuilder blocks;
+    std::vector<SqlResource> rows;
+    if (kind == browser::CacheKind::Firefox)
+        MakeFirefoxCache(folder);
+    unsigned n = 0;
+    for (const auto& [path, stored] : bodies) {
+        ++n;
+        if (kind == browser::CacheKind::Firefox) {
+            PutFirefox(folder, FirefoxName(n),
+                       BuildFirefoxEntry(
+                           Ff(path, stored, "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n")));
+        } else if (kind == browser::CacheKind::Chromium) {
+            ChromiumEntry e;
+            e.key = key(path);
+            e.body = stored;
+            e.headers = headers;
+            fs::create_directories(folder);
+            WriteFile(folder / (ChromiumName(n) + "_0"), BuildChromiumEntry(e));
+        } else if (kind == browser::CacheKind::Blockfile) {
+            blocks.add({key(path), BuildResponseInfo("HTTP/1.1 200 OK", headers), stored, {}});
+        } else {
+            rows.push_back(SqlBody("https://example.com" + path, stored));
+            rows.back().entry.key = key(path);
+            rows.back().entry.headers = headers;
+        }
+    }
+    if (kind == browser::CacheKind::Blockfile)
+        blocks.write(folder);
+    if (kind == browser::CacheKind::Sql) {
+        fs::create_directories(folder);
+        WriteSqlIndex(folder, "Truncate", 1);
+        WriteSqlShard(folder / "sqldb0", rows);
+    }
+    return {kind, folder.string()};
+}
+
+TEST(EveryFormat, AnEncodedBodyIsListedAtTheSizeItDecodesToOrCannotBeSaved) {
     const std::string big = NoisyPng(65000), small = Png(13000);
     const struct {
         std::string path, stored;
@@ -362,20 +409,25 @@ TEST_F(FirefoxEntries, AnEncodedBodyIsListedAtTheSizeItDecodesToOrCannotBeSaved)
         // A small first member: the last one's size passes for the whole, and is wrong.
         {"/fooled.png", Gzip(Png(100)) + Gzip(big), big.size(), false},
     };
+    std::vector<std::pair<std::string, std::string>> bodies;
     for (const auto& c : cases)
-        put(BuildFirefoxEntry(
-            Ff(c.path, c.stored, "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n")));
-    browser::ScanStats stats;
-    const auto rows = scan(stats);
-    for (const auto& c : cases) {
-        const auto* row = Find(rows, "https://example.com" + c.path);
-        ASSERT_NE(row, nullptr) << c.path;
-        EXPECT_EQ(row->size, c.listed) << c.path;
-        std::string error;
-        const std::string read = Read(row->body, &error);
-        EXPECT_EQ(read != "<failed>", c.reads) << c.path << ": " << error;
-        if (!c.reads) {
-            EXPECT_EQ(error, "the cache entry changed since it was listed");
+        bodies.emplace_back(c.path, c.stored);
+    for (const auto kind : {browser::CacheKind::Firefox, browser::CacheKind::Chromium,
+                            browser::CacheKind::Blockfile, browser::CacheKind::Sql}) {
+        TempDir dir;
+        const auto rows = browser::ScanCacheFolder(WriteGzipBodies(kind, dir.path() / "c", bodies));
+        for (const auto& c : cases) {
+            const std::string what =
+                c.path + " in format " + std::to_string(static_cast<int>(kind));
+            const auto* row = Find(rows, "https://example.com" + c.path);
+            ASSERT_NE(row, nullptr) << what;
+            EXPECT_EQ(row->size, c.listed) << what;
+            std::string error;
+            const std::string read = Read(row->body, &error);
+            EXPECT_EQ(read != "<failed>", c.reads) << what << ": " << error;
+            if (!c.reads) {
+                EXPECT_EQ(error, "the cache entry changed since it was listed") << what;
+            }
         }
     }
 }
