@@ -16,6 +16,7 @@
 #include <unordered_map>
 #include <unordered_set>
 #include <zlib.h>
+#include <zstd.h>
 
 namespace browser {
 
@@ -195,6 +196,21 @@ std::optional<std::uint64_t> StatedGzipSize(const ParsedEntry& e, const BodyLoca
     return stated;
 }
 
+// The decoded size a zstd body states in its frame header, when it can be taken for the
+// body's: the header counts only the first frame, so, as for gzip, a stated size well below the
+// stored one means more frames and the body is decoded instead. Whatever is listed, a save
+// checks the decoded length is exactly this.
+std::optional<std::uint64_t> StatedZstdSize(const ParsedEntry& e) {
+    if (!e.firstBytes.starts_with(kZstdMagic))
+        return std::nullopt;
+    const unsigned long long stated =
+        ZSTD_getFrameContentSize(e.firstBytes.data(), e.firstBytes.size());
+    if (stated == ZSTD_CONTENTSIZE_UNKNOWN || stated == ZSTD_CONTENTSIZE_ERROR || stated == 0 ||
+        stated > kMaxDecodedBody || e.storedSize > stated + stated / 64 + 1024)
+        return std::nullopt;
+    return stated;
+}
+
 // The first stored bytes of the body, as many as sniffing needs.
 bool FirstBytes(const ParsedEntry& e, const std::vector<BodySegment>& stored, std::string& first) {
     const std::size_t all =
@@ -268,6 +284,8 @@ Verdict Evaluate(ParsedEntry& e, CacheKind kind, const std::string& fallbackName
         // The decoded size: known already, stated by the body, or else decoded to the end.
         if (!wholeSize)
             wholeSize = StatedGzipSize(e, body);
+        if (!wholeSize && body.encodings.size() == 1 && body.encodings[0] == "zstd")
+            wholeSize = StatedZstdSize(e);
         if (!wholeSize && !Measure(body, body.decodedSize))
             return Verdict::Unreadable;
         if (wholeSize)
@@ -282,8 +300,11 @@ Verdict Evaluate(ParsedEntry& e, CacheKind kind, const std::string& fallbackName
         if (compressedByCache && length) {
             BodyLocation inner = body;
             inner.encodings.pop_back();
+            const auto stated = StatedZstdSize(e); // what the cache's frame holds
             if (inner.encodings.empty())
                 asSent = body.decodedSize;
+            else if (stated)
+                asSent = *stated;
             else if (!Measure(inner, asSent))
                 return Verdict::Unreadable;
         }

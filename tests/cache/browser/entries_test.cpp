@@ -350,12 +350,14 @@ TEST(ChangedEntries, AFileSwappedOrRewrittenAtAnyPointOfAReadNeverGivesOtherByte
             }
 }
 
-// Writes gzip bodies (path, stored bytes) into a cache of each kind, with the headers the
-// four formats keep alike.
-browser::CacheFolder
-WriteGzipBodies(browser::CacheKind kind, const fs::path& folder,
-                const std::vector<std::pair<std::string, std::string>>& bodies) {
-    const std::vector<std::string> headers = {"Content-Encoding: gzip"};
+struct EncodedBody {
+    std::string path, coding, stored;
+};
+
+// Writes encoded bodies into a cache of the kind, with the headers the four formats keep
+// alike.
+browser::CacheFolder WriteEncodedBodies(browser::CacheKind kind, const fs::path& folder,
+                                        const std::vector<EncodedBody>& bodies) {
     const auto key = [](const std::string& path) {
         return "1/0/_dk_https://example.org https://example.org https://example.com" + path;
     };
@@ -364,12 +366,13 @@ WriteGzipBodies(browser::CacheKind kind, const fs::path& folder,
     if (kind == browser::CacheKind::Firefox)
         MakeFirefoxCache(folder);
     unsigned n = 0;
-    for (const auto& [path, stored] : bodies) {
+    for (const auto& [path, coding, stored] : bodies) {
         ++n;
+        const std::vector<std::string> headers = {"Content-Encoding: " + coding};
         if (kind == browser::CacheKind::Firefox) {
-            PutFirefox(folder, FirefoxName(n),
-                       BuildFirefoxEntry(
-                           Ff(path, stored, "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n")));
+            PutFirefox(
+                folder, FirefoxName(n),
+                BuildFirefoxEntry(Ff(path, stored, "HTTP/1.1 200 OK\r\n" + headers[0] + "\r\n")));
         } else if (kind == browser::CacheKind::Chromium) {
             ChromiumEntry e;
             e.key = key(path);
@@ -398,28 +401,33 @@ WriteGzipBodies(browser::CacheKind kind, const fs::path& folder,
 TEST(EveryFormat, AnEncodedBodyIsListedAtTheSizeItDecodesToOrCannotBeSaved) {
     const std::string big = NoisyPng(65000), small = Png(13000);
     const struct {
-        std::string path, stored;
+        EncodedBody body;
         std::uint64_t listed;
         bool reads;
     } cases[] = {
-        {"/one.png", Gzip(big), big.size(), true},
+        {{"/one.png", "gzip", Gzip(big)}, big.size(), true},
         // The last member's trailer counts only that member.
-        {"/two.png", Gzip(big) + Gzip(small), big.size() + small.size(), true},
-        {"/tiny.png", Gzip(Png(100)), 100, true},
+        {{"/two.png", "gzip", Gzip(big) + Gzip(small)}, big.size() + small.size(), true},
+        {{"/tiny.png", "gzip", Gzip(Png(100))}, 100, true},
         // A small first member: the last one's size passes for the whole, and is wrong.
-        {"/fooled.png", Gzip(Png(100)) + Gzip(big), big.size(), false},
+        {{"/fooled.png", "gzip", Gzip(Png(100)) + Gzip(big)}, big.size(), false},
+        // zstd's frame header states the first frame's size: the same, the other way round.
+        {{"/z.png", "zstd", Zstd(big)}, big.size(), true},
+        {{"/z-two.png", "zstd", Zstd(Png(100)) + Zstd(big)}, 100 + big.size(), true},
+        {{"/z-fooled.png", "zstd", Zstd(big) + Zstd(small)}, big.size(), false},
     };
-    std::vector<std::pair<std::string, std::string>> bodies;
+    std::vector<EncodedBody> bodies;
     for (const auto& c : cases)
-        bodies.emplace_back(c.path, c.stored);
+        bodies.push_back(c.body);
     for (const auto kind : {browser::CacheKind::Firefox, browser::CacheKind::Chromium,
                             browser::CacheKind::Blockfile, browser::CacheKind::Sql}) {
         TempDir dir;
-        const auto rows = browser::ScanCacheFolder(WriteGzipBodies(kind, dir.path() / "c", bodies));
+        const auto rows =
+            browser::ScanCacheFolder(WriteEncodedBodies(kind, dir.path() / "c", bodies));
         for (const auto& c : cases) {
             const std::string what =
-                c.path + " in format " + std::to_string(static_cast<int>(kind));
-            const auto* row = Find(rows, "https://example.com" + c.path);
+                c.body.path + " in format " + std::to_string(static_cast<int>(kind));
+            const auto* row = Find(rows, "https://example.com" + c.body.path);
             ASSERT_NE(row, nullptr) << what;
             EXPECT_EQ(row->size, c.listed) << what;
             std::string error;
