@@ -1,13 +1,12 @@
 #include "cache/browser/blockfile.h"
 #include "cache/browser/blockfile_layout.h"
 #include "cache/browser/media.h"
+#include "platform/base/ascii.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <functional>
 #include <optional>
 #include <unordered_map>
-#include <unordered_set>
 
 namespace browser::detail {
 
@@ -37,15 +36,7 @@ std::string BlockFileName(std::uint32_t number) {
 }
 
 std::string ExternalFileName(std::uint32_t number) {
-    char name[16];
-    std::snprintf(name, sizeof name, "f_%06x", number);
-    return name;
-}
-
-std::string Hex(std::uint64_t value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "%llx", static_cast<unsigned long long>(value));
-    return text;
+    return "f_" + platform::LowerHex(number, 6);
 }
 
 // A range of one file that an address names: the blocks of a block file, or an f_ file.
@@ -274,7 +265,7 @@ class Reader {
         for (std::uint32_t bucket = 0; bucket <= mask; ++bucket) {
             std::uint32_t address = Le<std::uint32_t>(table, std::uint64_t{bucket} * 4);
             while (address != 0) {
-                if (!visited_.insert(address).second) {
+                if (!firstVisit(address)) {
                     warn(BlockfileProblem::ChainLoop, address);
                     break;
                 }
@@ -293,6 +284,22 @@ class Reader {
                 address = next;
             }
         }
+    }
+
+    // False when the record at `address` was read before. Only records in 256-byte blocks
+    // are read at all, so only their addresses count.
+    bool firstVisit(std::uint32_t address) {
+        if ((address & kAddrTypeMask) >> kAddrTypeShift !=
+            static_cast<std::uint32_t>(FileType::Block256))
+            return true;
+        std::vector<bool>& seen = visited_[(address & kAddrFileNumberMask) >> kAddrFileNumberShift];
+        if (seen.empty())
+            seen.resize(std::size_t{kAddrStartBlockMask} + 1);
+        const std::uint32_t block = address & kAddrStartBlockMask;
+        if (seen[block])
+            return false;
+        seen[block] = true;
+        return true;
     }
 
     bool readEntry(BlockfileEntry& e, std::uint32_t bucket, std::uint32_t mask,
@@ -507,7 +514,8 @@ class Reader {
             BlockfileEntry& e = parent.entry;
             ParsedEntry& p = e.parsed;
             const std::string prefix =
-                "Range_" + p.key + ":" + Hex(static_cast<std::uint64_t>(parent.signature)) + ":";
+                "Range_" + p.key + ":" +
+                platform::LowerHex(static_cast<std::uint64_t>(parent.signature)) + ":";
             for (std::uint32_t n = 0; n < kMaxChildren; ++n) {
                 const auto it = children_.find(prefix + std::to_string(n));
                 if (it == children_.end() || it->second.signature != parent.signature) {
@@ -535,7 +543,10 @@ class Reader {
     BlockfileFiles& files_;
     BlockfileContents& out_;
     std::unordered_map<std::uint32_t, BlockFile> blockFiles_;
-    std::unordered_set<std::uint32_t> visited_;
+    // The entry records read so far, by block file and first block: a chain that comes back
+    // to one is a loop.
+    std::vector<std::vector<bool>> visited_ =
+        std::vector<std::vector<bool>>((kAddrFileNumberMask >> kAddrFileNumberShift) + 1);
     std::unordered_map<std::uint64_t, std::string> pages_;
     std::uint64_t pagedBytes_ = 0;
     std::unordered_map<std::string, Child> children_;

@@ -144,7 +144,7 @@ class StoredBody final : public StoredStream {
 class Decoder : public BodyStream {
   public:
     Decoder(std::unique_ptr<BodyStream> in, std::uint64_t cap)
-        : in_(std::move(in)), buffer_(kBufferSize), cap_(cap) {}
+        : in_(std::move(in)), buffer_(new char[kBufferSize]), cap_(cap) {}
     const std::string& error() const override { return error_; }
 
     std::ptrdiff_t read(char* out, std::size_t capacity) override {
@@ -179,7 +179,7 @@ class Decoder : public BodyStream {
     virtual Step decode(char* out, std::size_t capacity, std::size_t& produced) = 0;
 
     const std::uint8_t* input() const {
-        return reinterpret_cast<const std::uint8_t*>(buffer_.data()) + pos_;
+        return reinterpret_cast<const std::uint8_t*>(buffer_.get()) + pos_;
     }
     std::size_t available() const { return len_ - pos_; }
     void consume(std::size_t n) { pos_ += n; }
@@ -187,12 +187,12 @@ class Decoder : public BodyStream {
     // Makes at least n bytes available unless the input ends first.
     bool fillAtLeast(std::size_t n) {
         if (pos_ > 0) {
-            std::memmove(buffer_.data(), buffer_.data() + pos_, len_ - pos_);
+            std::memmove(buffer_.get(), buffer_.get() + pos_, len_ - pos_);
             len_ -= pos_;
             pos_ = 0;
         }
         while (len_ < n && !inputEnded_) {
-            const std::ptrdiff_t got = in_->read(buffer_.data() + len_, buffer_.size() - len_);
+            const std::ptrdiff_t got = in_->read(buffer_.get() + len_, kBufferSize - len_);
             if (got < 0) {
                 fail(in_->error());
                 return false;
@@ -216,7 +216,8 @@ class Decoder : public BodyStream {
     }
 
     std::unique_ptr<BodyStream> in_;
-    std::vector<char> buffer_;
+    // Not zeroed: most streams decode only the first kilobyte or so of a body, to sniff it.
+    std::unique_ptr<char[]> buffer_;
     std::size_t pos_ = 0, len_ = 0;
     bool inputEnded_ = false, finished_ = false;
     std::uint64_t total_ = 0;

@@ -209,7 +209,14 @@ std::string MakeFileName(std::string_view url, std::string_view extension,
     const std::string decoded = PercentDecode(path.substr(path.rfind('/') + 1));
 
     std::string stem;
+    stem.reserve(decoded.size());
     for (std::size_t i = 0; i < decoded.size();) {
+        const char c = decoded[i];
+        if (c >= 0x20 && c < 0x7F && c != '/' && c != '\\') {
+            stem.push_back(c); // plain ASCII, by far the most common
+            ++i;
+            continue;
+        }
         std::uint32_t cp = 0;
         const std::size_t n = Utf8Length(decoded, i, cp);
         if (n != 0 && IsFormatCharacter(cp)) {

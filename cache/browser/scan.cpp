@@ -4,6 +4,7 @@
 #include "cache/browser/entry.h"
 #include "cache/browser/media.h"
 #include "cache/browser/sql_cache.h"
+#include "platform/base/ascii.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -531,8 +532,7 @@ void ScanBlockfile(const fs::path& folder, std::vector<BrowserFile>& rows, ScanS
             return; // evicted, doomed, or a piece of another entry
         ++stats.entries;
         BrowserFile row;
-        char fallback[16];
-        std::snprintf(fallback, sizeof fallback, "%08x", entry.address);
+        const std::string fallback = platform::LowerHex(entry.address, 8);
         const Verdict v = entry.readable
                               ? Evaluate(entry.parsed, CacheKind::Blockfile, fallback, row)
                               : Verdict::Unreadable;

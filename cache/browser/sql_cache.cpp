@@ -61,8 +61,9 @@ bool OpenImmutable(const std::string& path, Connection& c) {
     c.close();
     if (!IsRegularFile(path))
         return false;
-    const int flags =
-        SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_PRIVATECACHE;
+    // One connection is only ever used by one thread: SQLite's own locking is not needed.
+    const int flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOFOLLOW |
+                      SQLITE_OPEN_PRIVATECACHE | SQLITE_OPEN_NOMUTEX;
     if (sqlite3_open_v2(ImmutableUri(path).c_str(), &c.db, flags, nullptr) != SQLITE_OK) {
         c.close();
         return false;

@@ -27,4 +27,7 @@ constexpr int HexDigitValue(char c) noexcept {
     return -1;
 }
 
+// Lower-case hexadecimal digits of `value`, at least `width` of them (zeros in front).
+std::string LowerHex(unsigned long long value, std::size_t width = 1);
+
 } // namespace platform
