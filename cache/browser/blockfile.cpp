@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <iterator>
 #include <optional>
 #include <unordered_map>
 
@@ -68,9 +69,10 @@ struct Parent {
 
 class Reader {
   public:
-    Reader(BlockfileFiles& files, BlockfileContents& out,
+    // Reads share `share` of `shares` of the hash table's buckets.
+    Reader(BlockfileFiles& files, BlockfileContents& out, unsigned share, unsigned shares,
            const std::function<void(BlockfileEntry&)>& each)
-        : files_(files), out_(out), each_(each) {}
+        : files_(files), out_(out), share_(share), shares_(shares), each_(each) {}
 
     void run() {
         std::string table;
@@ -79,8 +81,11 @@ class Reader {
         openBlockFiles();
         out_.readable = true;
         walkTable(table);
-        joinSparseParents();
     }
+
+    // The sparse children and parents this share found, for joining once every share is read.
+    std::unordered_map<std::string, Child>& children() { return children_; }
+    std::vector<Parent>& parents() { return parents_; }
 
   private:
     void warn(BlockfileProblem p, std::uint32_t address) { out_.warnings.push_back({p, address}); }
@@ -262,7 +267,10 @@ class Reader {
     // --- entries ------------------------------------------------------------------------
     void walkTable(std::string_view table) {
         const std::uint32_t mask = out_.header.tableLength - 1;
-        for (std::uint32_t bucket = 0; bucket <= mask; ++bucket) {
+        const std::uint64_t buckets = std::uint64_t{mask} + 1;
+        const auto first = static_cast<std::uint32_t>(buckets * share_ / shares_);
+        const auto end = buckets * (share_ + 1) / shares_;
+        for (std::uint32_t bucket = first; bucket < end; ++bucket) {
             std::uint32_t address = Le<std::uint32_t>(table, std::uint64_t{bucket} * 4);
             while (address != 0) {
                 if (!firstVisit(address)) {
@@ -508,38 +516,6 @@ class Reader {
         return true;
     }
 
-    // --- sparse parents -----------------------------------------------------------------
-    void joinSparseParents() {
-        for (Parent& parent : parents_) {
-            BlockfileEntry& e = parent.entry;
-            ParsedEntry& p = e.parsed;
-            const std::string prefix =
-                "Range_" + p.key + ":" +
-                platform::LowerHex(static_cast<std::uint64_t>(parent.signature)) + ":";
-            for (std::uint32_t n = 0; n < kMaxChildren; ++n) {
-                const auto it = children_.find(prefix + std::to_string(n));
-                if (it == children_.end() || it->second.signature != parent.signature) {
-                    const bool written =
-                        n / 8 < parent.children.size() &&
-                        ((static_cast<unsigned char>(parent.children[n / 8]) >> (n % 8)) & 1);
-                    if (n == 0 || written)
-                        warn(BlockfileProblem::ChildMissing, e.address);
-                    break;
-                }
-                const BodySegment& piece = it->second.filled;
-                if (piece.length == 0)
-                    break;
-                p.body.push_back(piece);
-                p.storedSize += piece.length;
-                if (e.bodyFile.empty())
-                    e.bodyFile = piece.file;
-                if (piece.length < kChildSpan)
-                    break; // the bytes stop inside this child
-            }
-            each_(e);
-        }
-    }
-
     BlockfileFiles& files_;
     BlockfileContents& out_;
     std::unordered_map<std::uint32_t, BlockFile> blockFiles_;
@@ -552,30 +528,107 @@ class Reader {
     std::unordered_map<std::string, Child> children_;
     std::vector<Parent> parents_;
     std::optional<Parent> pendingParent_; // set by reading the entry that is one
+    const unsigned share_, shares_;
     const std::function<void(BlockfileEntry&)>& each_;
 };
 
+// Puts each sparse parent together from its children, in order, for as far as they reach.
+void JoinSparseParents(std::vector<Parent>& parents,
+                       const std::unordered_map<std::string, Child>& children,
+                       BlockfileContents& out, const std::function<void(BlockfileEntry&)>& each) {
+    for (Parent& parent : parents) {
+        BlockfileEntry& e = parent.entry;
+        ParsedEntry& p = e.parsed;
+        const std::string prefix =
+            "Range_" + p.key + ":" +
+            platform::LowerHex(static_cast<std::uint64_t>(parent.signature)) + ":";
+        for (std::uint32_t n = 0; n < kMaxChildren; ++n) {
+            const auto it = children.find(prefix + std::to_string(n));
+            if (it == children.end() || it->second.signature != parent.signature) {
+                const bool written =
+                    n / 8 < parent.children.size() &&
+                    ((static_cast<unsigned char>(parent.children[n / 8]) >> (n % 8)) & 1);
+                if (n == 0 || written)
+                    out.warnings.push_back({BlockfileProblem::ChildMissing, e.address});
+                break;
+            }
+            const BodySegment& piece = it->second.filled;
+            if (piece.length == 0)
+                break;
+            p.body.push_back(piece);
+            p.storedSize += piece.length;
+            if (e.bodyFile.empty())
+                e.bodyFile = piece.file;
+            if (piece.length < kChildSpan)
+                break; // the bytes stop inside this child
+        }
+        each(e);
+    }
+}
+
 } // namespace
+
+struct BlockfileReading::State {
+    std::vector<BlockfileContents> contents;
+    std::vector<std::unordered_map<std::string, Child>> children;
+    std::vector<std::vector<Parent>> parents;
+};
+
+BlockfileReading::BlockfileReading(unsigned shares) : state_(std::make_unique<State>()) {
+    shares = std::max(shares, 1u);
+    state_->contents.resize(shares);
+    state_->children.resize(shares);
+    state_->parents.resize(shares);
+}
+
+BlockfileReading::~BlockfileReading() = default;
+
+void BlockfileReading::read(unsigned share, BlockfileFiles& files,
+                            const std::function<void(BlockfileEntry&)>& each) {
+    State& st = *state_;
+    const auto shares = static_cast<unsigned>(st.contents.size());
+    Reader reader(files, st.contents[share], share, shares, each);
+    reader.run();
+    st.children[share] = std::move(reader.children());
+    st.parents[share] = std::move(reader.parents());
+}
+
+BlockfileContents BlockfileReading::finish(const std::function<void(BlockfileEntry&)>& each) {
+    State& st = *state_;
+    BlockfileContents out = std::move(st.contents[0]);
+    std::unordered_map<std::string, Child> children = std::move(st.children[0]);
+    std::vector<Parent> parents = std::move(st.parents[0]);
+    for (std::size_t i = 1; i < st.contents.size(); ++i) {
+        out.readable = out.readable && st.contents[i].readable;
+        std::move(st.contents[i].warnings.begin(), st.contents[i].warnings.end(),
+                  std::back_inserter(out.warnings));
+        children.merge(st.children[i]); // the first of a key, as one pass keeps it
+        std::move(st.parents[i].begin(), st.parents[i].end(), std::back_inserter(parents));
+    }
+    if (out.readable)
+        JoinSparseParents(parents, children, out, each);
+    return out;
+}
 
 const Source* BlockfileFolder::open(const std::string& name) {
     if (name.starts_with("f_")) {
         if (externalName_ != name) {
             externalName_ = name;
-            externalOpen_ = external_.open(path(name));
+            externalOpen_ = folder_.open(external_, name);
         }
         return externalOpen_ ? &external_ : nullptr;
     }
     auto [it, inserted] = kept_.try_emplace(name);
     if (inserted) {
         auto file = std::make_unique<ReadOnlyFile>();
-        if (file->open(path(name)))
+        if (folder_.open(*file, name))
             it->second = std::move(file);
     }
     return it->second.get();
 }
 
 std::string BlockfileFolder::path(const std::string& name) const {
-    return folder_ + "/" + name;
+    return folder_.path() + "/" + name;
 }
 
 FileIdentity BlockfileFolder::identity(const std::string& name) const {
@@ -631,19 +684,20 @@ const char* Describe(BlockfileProblem problem) {
 }
 
 BlockfileContents ReadBlockfile(BlockfileFiles& files) {
-    BlockfileContents out;
+    std::vector<BlockfileEntry> entries;
     const std::function<void(BlockfileEntry&)> keep = [&](BlockfileEntry& e) {
-        out.entries.push_back(std::move(e));
+        entries.push_back(std::move(e));
     };
-    Reader(files, out, keep).run();
+    BlockfileContents out = ReadBlockfile(files, keep);
+    out.entries = std::move(entries);
     return out;
 }
 
 BlockfileContents ReadBlockfile(BlockfileFiles& files,
                                 const std::function<void(BlockfileEntry&)>& each) {
-    BlockfileContents out;
-    Reader(files, out, each).run();
-    return out;
+    BlockfileReading reading(1);
+    reading.read(0, files, each);
+    return reading.finish(each);
 }
 
 bool IsResourceEntry(const BlockfileEntry& entry) {

@@ -39,7 +39,7 @@ class BlockfileFolder final : public BlockfileFiles {
     FileIdentity identity(const std::string& name) const override;
 
   private:
-    std::string folder_;
+    OpenFolder folder_;
     std::map<std::string, std::unique_ptr<ReadOnlyFile>> kept_; // index and block files
     ReadOnlyFile external_;
     std::string externalName_;
@@ -117,6 +117,28 @@ BlockfileContents ReadBlockfile(BlockfileFiles& files);
 // file the entry's first body bytes were read from is still the one open.
 BlockfileContents ReadBlockfile(BlockfileFiles& files,
                                 const std::function<void(BlockfileEntry&)>& each);
+
+// Reading one cache in shares that may run at once on threads of their own. Each share walks
+// its part of the hash table's buckets with its own files (each keeps its own open); sparse
+// parents wait until every share is read, since their children may be in any share.
+class BlockfileReading {
+  public:
+    explicit BlockfileReading(unsigned shares);
+    ~BlockfileReading();
+    BlockfileReading(const BlockfileReading&) = delete;
+    BlockfileReading& operator=(const BlockfileReading&) = delete;
+    // Reads share `share`, handing each entry to `each` as it is read, sparse parents aside.
+    void read(unsigned share, BlockfileFiles& files,
+              const std::function<void(BlockfileEntry&)>& each);
+    // Once every share has been read, on one thread: hands the sparse parents, joined from
+    // their children, to `each`, and returns the header and every share's warnings in order
+    // (no entries).
+    BlockfileContents finish(const std::function<void(BlockfileEntry&)>& each);
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 // True for an entry that is a resource of its own: normal state (not evicted or doomed), not
 // a piece of a sparse parent. Whether it could be read is `readable`.

@@ -34,6 +34,10 @@ struct ParsedEntry {
 
 enum class ParseError { None, Damaged, UnknownVersion, Encrypted };
 
+// Test seam: read every cache in exactly this many shares at once, however small it is (0,
+// the default: one per core, and one for a cache too small to gain from more).
+void SetScanShares(unsigned shares);
+
 // A segment whose other fields (the identity, filled by the scan) keep their defaults.
 inline BodySegment Segment(const std::string& file, std::uint64_t offset, std::uint64_t length) {
     BodySegment s;

@@ -7,6 +7,7 @@
 #include "platform/base/ascii.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -14,12 +15,23 @@
 #include <memory>
 #include <optional>
 #include <system_error>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 #include <zlib.h>
 #include <zstd.h>
 
 namespace browser {
+
+namespace detail {
+namespace {
+std::atomic<unsigned> g_scanShares{0};
+} // namespace
+
+void SetScanShares(unsigned shares) {
+    g_scanShares = shares;
+}
+} // namespace detail
 
 namespace {
 
@@ -424,32 +436,109 @@ std::vector<BrowserFile> RemoveDuplicates(std::vector<BrowserFile> rows, ScanSta
     return kept;
 }
 
+// What one share of a cache's entries gave, read on a thread of its own.
+struct Share {
+    std::vector<BrowserFile> rows;
+    ScanStats stats;
+};
+
+// A cache is read in shares, one per core (at most kMaxShares): opening entries and sniffing
+// their bodies is per-entry work that nothing else waits on. A small cache is one share.
+constexpr unsigned kMaxShares = 4;
+constexpr std::size_t kEntriesPerShare = 512;
+
+unsigned SharesFor(std::size_t entries) {
+    const unsigned forced = g_scanShares;
+    const unsigned cores = forced != 0 ? forced : std::thread::hardware_concurrency();
+    const std::size_t worth = forced != 0 ? entries : entries / kEntriesPerShare;
+    return static_cast<unsigned>(
+        std::clamp<std::size_t>(std::min<std::size_t>(worth, cores), 1, kMaxShares));
+}
+
+// The range of `count` items that share `i` of `n` reads.
+std::pair<std::size_t, std::size_t> ShareRange(std::size_t count, unsigned i, unsigned n) {
+    return {count * i / n, count * (i + 1) / n};
+}
+
+// Adds a share's rows and counts after those of the shares before it.
+void Append(Share&& share, std::vector<BrowserFile>& rows, ScanStats& stats) {
+    if (rows.empty())
+        rows = std::move(share.rows);
+    else
+        std::move(share.rows.begin(), share.rows.end(), std::back_inserter(rows));
+    stats.entries += share.stats.entries;
+    stats.unreadable += share.stats.unreadable;
+    stats.partial += share.stats.partial;
+    stats.unsupported = stats.unsupported || share.stats.unsupported;
+    std::move(share.stats.problems.begin(), share.stats.problems.end(),
+              std::back_inserter(stats.problems));
+}
+
+// Runs read(share, i) for the shares 0..n-1, share 0 on this thread and the others on
+// threads of their own, then appends each share's rows and counts in order: the result is
+// the one a single pass would give. A share that throws is thrown again here once all ended.
+void InShares(unsigned n, const std::function<void(Share&, unsigned)>& read,
+              std::vector<BrowserFile>& rows, ScanStats& stats) {
+    std::vector<Share> shares(n);
+    std::vector<std::exception_ptr> failures(n);
+    const auto run = [&](unsigned i) {
+        try {
+            read(shares[i], i);
+        } catch (...) {
+            failures[i] = std::current_exception();
+        }
+    };
+    std::vector<std::thread> threads;
+    for (unsigned i = 1; i < n; ++i)
+        threads.emplace_back(run, i);
+    run(0);
+    for (std::thread& t : threads)
+        t.join();
+    for (const std::exception_ptr& failure : failures)
+        if (failure)
+            std::rethrow_exception(failure);
+    for (Share& share : shares)
+        Append(std::move(share), rows, stats);
+}
+
+void ReadFirefoxEntry(const fs::path& entries, const std::string& name, Share& share) {
+    ScanStats& stats = share.stats;
+    ++stats.entries;
+    const std::string path = (entries / name).string();
+    ReadOnlyFile file;
+    ParsedEntry e;
+    ParseError error = ParseError::Damaged;
+    std::string openFailure;
+    if (OpenEntry(file, path, openFailure))
+        error = ParseFirefoxEntry(file, path, e);
+    Stamp(e.body, file, path);
+    if (error == ParseError::None)
+        Prefetch(file, path, e);
+    file.close();
+    BrowserFile row;
+    const Verdict v = error == ParseError::None ? Evaluate(e, CacheKind::Firefox, name, row)
+                                                : Verdict::Unreadable;
+    Count(v, error, path, openFailure, stats);
+    if (v == Verdict::Listed) {
+        row.entryPath = path;
+        share.rows.push_back(std::move(row));
+    }
+}
+
 void ScanFirefox(const fs::path& cache2, std::vector<BrowserFile>& rows, ScanStats& stats) {
     const fs::path entries = cache2 / "entries";
-    ReadOnlyFile file;
-    for (const std::string& name : ListNames(entries, &stats)) {
-        if (name.size() != 40 || !IsHex(name, true))
-            continue;
-        ++stats.entries;
-        const std::string path = (entries / name).string();
-        ParsedEntry e;
-        ParseError error = ParseError::Damaged;
-        std::string openFailure;
-        if (OpenEntry(file, path, openFailure))
-            error = ParseFirefoxEntry(file, path, e);
-        Stamp(e.body, file, path);
-        if (error == ParseError::None)
-            Prefetch(file, path, e);
-        file.close();
-        BrowserFile row;
-        const Verdict v = error == ParseError::None ? Evaluate(e, CacheKind::Firefox, name, row)
-                                                    : Verdict::Unreadable;
-        Count(v, error, path, openFailure, stats);
-        if (v == Verdict::Listed) {
-            row.entryPath = path;
-            rows.push_back(std::move(row));
-        }
-    }
+    std::vector<std::string> names = ListNames(entries, &stats);
+    std::erase_if(names,
+                  [](const std::string& name) { return name.size() != 40 || !IsHex(name, true); });
+    const unsigned n = SharesFor(names.size());
+    InShares(
+        n,
+        [&](Share& share, unsigned i) {
+            const auto [from, to] = ShareRange(names.size(), i, n);
+            for (std::size_t k = from; k < to; ++k)
+                ReadFirefoxEntry(entries, names[k], share);
+        },
+        rows, stats);
 }
 
 // A blockfile cache, even one whose index is too damaged to be recognised as one: its block
@@ -498,22 +587,47 @@ void ScanSql(const fs::path& folder, const SqlIndex& index, std::vector<BrowserF
             continue;
         }
         const FileIdentity identity = shardFile.identity();
-        const ShardResult result =
-            ReadSqlShard(openPath, [&](ParsedEntry& e, ParseError error, std::int64_t resId) {
+        const auto each = [&](Share& share) {
+            return [&](ParsedEntry& e, ParseError error, std::int64_t resId) {
                 for (BodySegment& s : e.body)
                     s.identity = identity;
-                ++stats.entries;
+                ++share.stats.entries;
                 BrowserFile row;
                 const std::string fallback = SqlShardName(shard) + "_" + std::to_string(resId);
                 const Verdict v = error == ParseError::None
                                       ? Evaluate(e, CacheKind::Sql, fallback, row)
                                       : Verdict::Unreadable;
-                Count(v, error, path + " (resource " + std::to_string(resId) + ")", "", stats);
+                Count(v, error, path + " (resource " + std::to_string(resId) + ")", "",
+                      share.stats);
                 if (v == Verdict::Listed) {
                     row.entryPath = path;
-                    rows.push_back(std::move(row));
+                    share.rows.push_back(std::move(row));
                 }
-            });
+            };
+        };
+        // A large shard is read in parts of its res_id range, each on a connection of its own
+        // (a range no real cache comes near is read in one).
+        const auto ids = SqlResourceIds(openPath);
+        const std::uint64_t span = ids ? static_cast<std::uint64_t>(ids->second) -
+                                             static_cast<std::uint64_t>(ids->first) + 1
+                                       : 0;
+        const unsigned n = span > 0 && span < (std::uint64_t{1} << 40) ? SharesFor(span) : 1;
+        std::vector<ShardResult> results(n, ShardResult::Read);
+        InShares(
+            n,
+            [&](Share& share, unsigned i) {
+                std::int64_t first = INT64_MIN, last = INT64_MAX;
+                if (n > 1) {
+                    first = ids->first + static_cast<std::int64_t>(span * i / n);
+                    last = ids->first + static_cast<std::int64_t>(span * (i + 1) / n) - 1;
+                }
+                results[i] = ReadSqlShard(openPath, each(share), first, last);
+            },
+            rows, stats);
+        ShardResult result = ShardResult::Read;
+        for (const ShardResult r : results)
+            if (r != ShardResult::Read && result != ShardResult::UnknownSchema)
+                result = r;
         if (result == ShardResult::UnknownSchema) {
             stats.unsupported = true;
             stats.problems.push_back({path, "is in an SQL cache schema Tamberlin does not read"});
@@ -525,23 +639,38 @@ void ScanSql(const fs::path& folder, const SqlIndex& index, std::vector<BrowserF
 }
 
 void ScanBlockfile(const fs::path& folder, std::vector<BrowserFile>& rows, ScanStats& stats) {
-    BlockfileFolder files(folder.string());
     const std::string index = (folder / "index").string();
-    const BlockfileContents contents = ReadBlockfile(files, [&](BlockfileEntry& entry) {
+    const auto evaluate = [&](BlockfileEntry& entry, Share& share) {
         if (!IsResourceEntry(entry))
             return; // evicted, doomed, or a piece of another entry
-        ++stats.entries;
+        ++share.stats.entries;
         BrowserFile row;
         const std::string fallback = platform::LowerHex(entry.address, 8);
         const Verdict v = entry.readable
                               ? Evaluate(entry.parsed, CacheKind::Blockfile, fallback, row)
                               : Verdict::Unreadable;
-        Count(v, ParseError::None, index + " (entry " + fallback + ")", "", stats);
+        Count(v, ParseError::None, index + " (entry " + fallback + ")", "", share.stats);
         if (v == Verdict::Listed) {
             row.entryPath = entry.bodyFile;
-            rows.push_back(std::move(row));
+            share.rows.push_back(std::move(row));
         }
-    });
+    };
+    // Every entry takes a record and a response info of 256 bytes or more in data_1.
+    std::error_code ec;
+    const std::uintmax_t records = fs::file_size(folder / "data_1", ec);
+    const unsigned n = SharesFor(ec ? 0 : records / 512);
+    BlockfileReading reading(n);
+    InShares(
+        n,
+        [&](Share& share, unsigned i) {
+            BlockfileFolder files(folder.string());
+            reading.read(i, files, [&](BlockfileEntry& entry) { evaluate(entry, share); });
+        },
+        rows, stats);
+    Share parents;
+    const BlockfileContents contents =
+        reading.finish([&](BlockfileEntry& entry) { evaluate(entry, parents); });
+    Append(std::move(parents), rows, stats);
     if (!contents.readable) {
         stats.unsupported = true; // recognised, but the index cannot be read
         stats.problems.push_back(
@@ -549,6 +678,10 @@ void ScanBlockfile(const fs::path& folder, std::vector<BrowserFile>& rows, ScanS
              "is a blockfile cache index Tamberlin cannot read (an unknown version or damaged)"});
     }
 }
+
+void ReadChromiumEntry(const fs::path& folder, const std::vector<std::string>& names,
+                       const std::unordered_map<std::uint64_t, std::int64_t>& lastUsed,
+                       const std::string& name, Share& share);
 
 void ScanChromium(fs::path folder, std::vector<BrowserFile>& rows, ScanStats& stats) {
     std::vector<std::string> names = ListNames(folder, &stats);
@@ -560,52 +693,67 @@ void ScanChromium(fs::path folder, std::vector<BrowserFile>& rows, ScanStats& st
         folder /= "Cache_Data";
         names = ListNames(folder, &stats);
     }
-    ReadOnlyFile file, sparse;
     std::unordered_map<std::uint64_t, std::int64_t> lastUsed;
-    if (file.open((folder / "index-dir" / "the-real-index").string()))
-        lastUsed = ReadSimpleIndexLastUsed(file);
+    if (ReadOnlyFile index; index.open((folder / "index-dir" / "the-real-index").string()))
+        lastUsed = ReadSimpleIndexLastUsed(index);
+    std::vector<std::string> entries;
+    for (const std::string& name : names)
+        if (name.size() == 18 && name.ends_with("_0") && IsHex(name.substr(0, 16), false))
+            entries.push_back(name);
+    const unsigned n = SharesFor(entries.size());
+    InShares(
+        n,
+        [&](Share& share, unsigned i) {
+            const auto [from, to] = ShareRange(entries.size(), i, n);
+            for (std::size_t k = from; k < to; ++k)
+                ReadChromiumEntry(folder, names, lastUsed, entries[k], share);
+        },
+        rows, stats);
+}
+
+// One Simple Cache entry, `name` being its _0 file among the folder's `names`.
+void ReadChromiumEntry(const fs::path& folder, const std::vector<std::string>& names,
+                       const std::unordered_map<std::uint64_t, std::int64_t>& lastUsed,
+                       const std::string& name, Share& share) {
+    ScanStats& stats = share.stats;
+    ++stats.entries;
+    ReadOnlyFile file, sparse;
+    const std::string path = (folder / name).string();
+    ParsedEntry e;
+    ParseError error = ParseError::Damaged;
+    std::string openFailure;
+    if (OpenEntry(file, path, openFailure))
+        error = ParseChromiumEntry(file, path, e);
+    Stamp(e.body, file, path);
+    if (error == ParseError::None)
+        Prefetch(file, path, e);
     file.close();
-    for (const std::string& name : names) {
-        if (name.size() != 18 || !name.ends_with("_0") || !IsHex(name.substr(0, 16), false))
-            continue;
-        ++stats.entries;
-        const std::string path = (folder / name).string();
-        ParsedEntry e;
-        ParseError error = ParseError::Damaged;
-        std::string openFailure;
-        if (OpenEntry(file, path, openFailure))
-            error = ParseChromiumEntry(file, path, e);
-        Stamp(e.body, file, path);
+    const std::string hash = name.substr(0, 16);
+    if (const auto t = lastUsed.find(std::stoull(hash, nullptr, 16)); t != lastUsed.end())
+        e.lastUsed = t->second;
+    const std::string sparseName = hash + "_s";
+    if (error == ParseError::None && e.storedSize == 0 &&
+        std::binary_search(names.begin(), names.end(), sparseName)) {
+        // A range response keeps its bytes in the sparse file.
+        const std::string sparsePath = (folder / sparseName).string();
+        std::uint64_t reach = 0;
+        error = ParseError::Damaged;
+        if (OpenEntry(sparse, sparsePath, openFailure))
+            error = ParseChromiumSparse(sparse, sparsePath, e.key, e.body, reach);
+        Stamp(e.body, sparse, sparsePath);
+        e.storedSize = reach;
+        e.firstBytes.clear();
         if (error == ParseError::None)
-            Prefetch(file, path, e);
-        file.close();
-        const std::string hash = name.substr(0, 16);
-        if (const auto t = lastUsed.find(std::stoull(hash, nullptr, 16)); t != lastUsed.end())
-            e.lastUsed = t->second;
-        const std::string sparseName = hash + "_s";
-        if (error == ParseError::None && e.storedSize == 0 &&
-            std::binary_search(names.begin(), names.end(), sparseName)) {
-            // A range response keeps its bytes in the sparse file.
-            const std::string sparsePath = (folder / sparseName).string();
-            std::uint64_t reach = 0;
-            error = ParseError::Damaged;
-            if (OpenEntry(sparse, sparsePath, openFailure))
-                error = ParseChromiumSparse(sparse, sparsePath, e.key, e.body, reach);
-            Stamp(e.body, sparse, sparsePath);
-            e.storedSize = reach;
-            e.firstBytes.clear();
-            if (error == ParseError::None)
-                Prefetch(sparse, sparsePath, e);
-            sparse.close();
-        }
-        BrowserFile row;
-        const Verdict v = error == ParseError::None ? Evaluate(e, CacheKind::Chromium, hash, row)
-                                                    : Verdict::Unreadable;
-        Count(v, error, path, openFailure, stats);
-        if (v == Verdict::Listed) {
-            row.entryPath = path;
-            rows.push_back(std::move(row));
-        }
+            Prefetch(sparse, sparsePath, e);
+        sparse.close();
+    }
+    BrowserFile row;
+    const Verdict v = error == ParseError::None ? Evaluate(e, CacheKind::Chromium, hash, row)
+                                                : Verdict::Unreadable;
+    Count(v, error, path, openFailure, stats);
+    if (v == Verdict::Listed) {
+        row.entryPath = path;
+        share.rows.push_back(std::move(row));
     }
 }
 

@@ -36,8 +36,13 @@ void ReadOnlyFile::close() {
 }
 
 bool ReadOnlyFile::open(const std::string& path) {
+    return open(AT_FDCWD, path);
+}
+
+bool ReadOnlyFile::open(int folder, const std::string& name) {
     close();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int fd =
+        ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return false;
     struct stat st {};
@@ -91,6 +96,18 @@ bool ReadOnlyFile::currentIdentity(FileIdentity& now) const {
         return false;
     now = IdentityOf(st);
     return true;
+}
+
+OpenFolder::OpenFolder(std::string path)
+    : path_(std::move(path)), fd_(::open(path_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)) {}
+
+bool OpenFolder::open(ReadOnlyFile& file, const std::string& name) const {
+    return fd_ >= 0 ? file.open(fd_, name) : file.open(path_ + "/" + name);
+}
+
+OpenFolder::~OpenFolder() {
+    if (fd_ >= 0)
+        ::close(fd_);
 }
 
 bool IsRegularFile(const std::string& path) {

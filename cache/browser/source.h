@@ -42,6 +42,8 @@ class ReadOnlyFile final : public Source {
     ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
 
     bool open(const std::string& path);
+    // The same for a file `name` in the folder open as `folder` (a descriptor).
+    bool open(int folder, const std::string& name);
     bool isOpen() const { return fd_ >= 0; }
     void close();
     std::uint64_t size() const override { return size_; }
@@ -58,6 +60,24 @@ class ReadOnlyFile final : public Source {
     int fd_ = -1;
     std::uint64_t size_ = 0;
     FileIdentity identity_;
+};
+
+// A folder held open (not for reading: only to open files in it by name), which spares the
+// system walking the folder's path again for every file of a large cache. When the folder
+// cannot be held open, its files are opened by their whole path.
+class OpenFolder {
+  public:
+    explicit OpenFolder(std::string path);
+    ~OpenFolder();
+    OpenFolder(const OpenFolder&) = delete;
+    OpenFolder& operator=(const OpenFolder&) = delete;
+    const std::string& path() const { return path_; }
+    // Opens the file `name` of the folder, as ReadOnlyFile::open does.
+    bool open(ReadOnlyFile& file, const std::string& name) const;
+
+  private:
+    std::string path_;
+    int fd_ = -1;
 };
 
 // What a stat of a file says of it, as a body segment remembers it.

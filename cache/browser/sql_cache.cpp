@@ -120,36 +120,53 @@ bool HeadChecksumMatches(std::string_view head, std::int64_t keyHash, std::int64
     return static_cast<std::uint32_t>(crc) == static_cast<std::uint32_t>(checkSum);
 }
 
-// Joins the resource's blobs (in `start` order) from byte 0 up to body_end or the first gap.
-bool JoinBlobs(sqlite3_stmt* blobs, std::int64_t resId, std::uint64_t bodyEnd,
-               const std::string& rowPath, ParsedEntry& e) {
-    sqlite3_reset(blobs);
-    sqlite3_bind_int64(blobs, 1, resId);
-    std::uint64_t reach = 0;
-    int rc;
-    while ((rc = sqlite3_step(blobs)) == SQLITE_ROW) {
-        const std::int64_t blobId = sqlite3_column_int64(blobs, 0);
-        const std::int64_t start = sqlite3_column_int64(blobs, 1);
-        const std::int64_t end = sqlite3_column_int64(blobs, 2);
-        const std::int64_t bytes = sqlite3_column_int64(blobs, 3);
-        if (start < 0 || end < start || end - start != bytes)
-            return false;
-        const auto from = static_cast<std::uint64_t>(start);
-        const auto to = std::min(static_cast<std::uint64_t>(end), bodyEnd);
-        if (reach >= bodyEnd || from > reach)
-            break; // complete, or a gap: the body is known only up to here
-        if (to <= reach)
-            continue;
-        BodySegment segment = Segment(rowPath, reach - from, to - reach);
-        segment.blobRowId = blobId;
-        e.body.push_back(std::move(segment));
-        reach = to;
+// The shard's blobs in (res_id, start) order, stepped alongside the resources (in res_id
+// order) instead of looked up one resource at a time.
+class BlobRows {
+  public:
+    explicit BlobRows(sqlite3_stmt* statement) : s_(statement) {}
+    void start() { rc_ = sqlite3_step(s_); }
+    bool failed() const { return rc_ != SQLITE_ROW && rc_ != SQLITE_DONE; }
+    // Joins the blobs of `resId` from byte 0 up to body_end or the first gap, passing over
+    // blobs of resources that are not there. False when one of them is damaged.
+    bool join(std::int64_t resId, std::uint64_t bodyEnd, const std::string& rowPath,
+              ParsedEntry& e) {
+        while (rc_ == SQLITE_ROW && sqlite3_column_int64(s_, 0) < resId)
+            rc_ = sqlite3_step(s_);
+        std::uint64_t reach = 0;
+        bool good = true, stopped = false;
+        for (; rc_ == SQLITE_ROW && sqlite3_column_int64(s_, 0) == resId; rc_ = sqlite3_step(s_)) {
+            if (!good || stopped)
+                continue;
+            const std::int64_t blobId = sqlite3_column_int64(s_, 1);
+            const std::int64_t start = sqlite3_column_int64(s_, 2);
+            const std::int64_t end = sqlite3_column_int64(s_, 3);
+            const std::int64_t bytes = sqlite3_column_int64(s_, 4);
+            if (start < 0 || end < start || end - start != bytes) {
+                good = false;
+                continue;
+            }
+            const auto from = static_cast<std::uint64_t>(start);
+            const auto to = std::min(static_cast<std::uint64_t>(end), bodyEnd);
+            if (reach >= bodyEnd || from > reach) {
+                stopped = true; // complete, or a gap: the body is known only up to here
+                continue;
+            }
+            if (to <= reach)
+                continue;
+            BodySegment segment = Segment(rowPath, reach - from, to - reach);
+            segment.blobRowId = blobId;
+            e.body.push_back(std::move(segment));
+            reach = to;
+        }
+        e.storedSize = reach;
+        return good && !failed();
     }
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
-        return false;
-    e.storedSize = reach;
-    return true;
-}
+
+  private:
+    sqlite3_stmt* s_;
+    int rc_ = SQLITE_DONE;
+};
 
 // Points `handle` at the blob of row `rowId`, which must hold [offset, offset + length).
 bool OpenBlob(sqlite3* db, sqlite3_blob*& handle, std::int64_t rowId, std::uint64_t offset,
@@ -286,25 +303,44 @@ std::string ImmutableUri(const std::string& path) {
     return uri + "?mode=ro&immutable=1";
 }
 
+std::optional<std::pair<std::int64_t, std::int64_t>> SqlResourceIds(const std::string& path) {
+    Connection c;
+    Statement range;
+    if (!OpenImmutable(path, c) || CheckSchema(c.db) != ShardResult::Read ||
+        !range.prepare(c.db, "SELECT min(res_id), max(res_id) FROM resources") ||
+        sqlite3_step(range.stmt) != SQLITE_ROW || sqlite3_column_type(range.stmt, 0) == SQLITE_NULL)
+        return std::nullopt;
+    return std::pair(sqlite3_column_int64(range.stmt, 0), sqlite3_column_int64(range.stmt, 1));
+}
+
 ShardResult ReadSqlShard(const std::string& path,
-                         const std::function<void(ParsedEntry&, ParseError, std::int64_t)>& each) {
+                         const std::function<void(ParsedEntry&, ParseError, std::int64_t)>& each,
+                         std::int64_t first, std::int64_t last) {
     Connection c;
     if (!OpenImmutable(path, c))
         return ShardResult::Missing;
     if (const ShardResult schema = CheckSchema(c.db); schema != ShardResult::Read)
         return schema;
     Statement resources, blobs;
-    const std::string resourcesSql = "SELECT res_id, body_end, doomed, check_sum, cache_key_hash, "
-                                     "CASE WHEN length(CAST(cache_key AS BLOB)) <= " +
-                                     std::to_string(kMaxKey) +
-                                     " THEN CAST(cache_key AS BLOB) END, "
-                                     "CASE WHEN length(head) <= " +
-                                     std::to_string(kMaxHead) +
-                                     " THEN head END, last_used FROM resources ORDER BY res_id";
+    const std::string resourcesSql =
+        "SELECT res_id, body_end, doomed, check_sum, cache_key_hash, "
+        "CASE WHEN length(CAST(cache_key AS BLOB)) <= " +
+        std::to_string(kMaxKey) +
+        " THEN CAST(cache_key AS BLOB) END, "
+        "CASE WHEN length(head) <= " +
+        std::to_string(kMaxHead) +
+        " THEN head END, last_used FROM resources WHERE res_id BETWEEN ?1 AND ?2 "
+        "ORDER BY res_id";
     if (!resources.prepare(c.db, resourcesSql.c_str()) ||
-        !blobs.prepare(c.db, "SELECT blob_id, start, end, length(blob) FROM blobs "
-                             "WHERE res_id = ? ORDER BY start"))
+        !blobs.prepare(c.db, "SELECT res_id, blob_id, start, end, length(blob) FROM blobs "
+                             "WHERE res_id BETWEEN ?1 AND ?2 ORDER BY res_id, start"))
         return ShardResult::Damaged;
+    sqlite3_bind_int64(blobs.stmt, 1, first);
+    sqlite3_bind_int64(blobs.stmt, 2, last);
+    BlobRows blobRows(blobs.stmt);
+    blobRows.start();
+    sqlite3_bind_int64(resources.stmt, 1, first);
+    sqlite3_bind_int64(resources.stmt, 2, last);
     sqlite3_blob* handle = nullptr;
     int rc;
     while ((rc = sqlite3_step(resources.stmt)) == SQLITE_ROW) {
@@ -327,7 +363,7 @@ ShardResult ReadSqlShard(const std::string& path,
         if (sqlite3_column_type(r, 7) == SQLITE_INTEGER)
             e.lastUsed = UnixSeconds(sqlite3_column_int64(r, 7));
         const std::int64_t resId = sqlite3_column_int64(r, 0);
-        good = good && JoinBlobs(blobs.stmt, resId, static_cast<std::uint64_t>(bodyEnd), path, e);
+        good = good && blobRows.join(resId, static_cast<std::uint64_t>(bodyEnd), path, e);
         if (good && e.storedSize < static_cast<std::uint64_t>(bodyEnd))
             e.truncated = true; // a gap between blobs: the stored body is incomplete
         if (good)

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace browser::detail {
 
@@ -37,8 +38,14 @@ enum class ShardResult { Read, Missing, Damaged, UnknownSchema };
 // the first gap (a gap marks the entry truncated). A row that cannot be read (its head's
 // check sum is wrong, its blobs disagree with their ranges) comes with ParseError::Damaged.
 // The first stored bytes are read for sniffing.
+// Only resources whose res_id is in [first, last] are read, so that a shard can be read in
+// parts at once, each on a connection of its own.
 ShardResult ReadSqlShard(const std::string& path,
-                         const std::function<void(ParsedEntry&, ParseError, std::int64_t)>& each);
+                         const std::function<void(ParsedEntry&, ParseError, std::int64_t)>& each,
+                         std::int64_t first = INT64_MIN, std::int64_t last = INT64_MAX);
+// The lowest and highest res_id of the shard's resources; nothing when it has none or cannot
+// be read.
+std::optional<std::pair<std::int64_t, std::int64_t>> SqlResourceIds(const std::string& path);
 
 // A private copy of a shard and its -wal in a temporary folder, with the log merged into the
 // copy, so that a Wal-mode cache's committed rows can be read without touching the cache.

@@ -3,6 +3,7 @@
 #include "blockfile_builder.h"
 #include "cache/browser/browser.h"
 #include "cache/browser/decode.h"
+#include "cache/browser/entry.h"
 #include "cache/browser/source.h"
 #include "cache_builder.h"
 #include "sql_builder.h"
@@ -351,13 +352,14 @@ TEST(ChangedEntries, AFileSwappedOrRewrittenAtAnyPointOfAReadNeverGivesOtherByte
 }
 
 struct EncodedBody {
-    std::string path, coding, stored;
+    std::string path, coding, stored; // no coding: a picture as it is
 };
 
-// Writes encoded bodies into a cache of the kind, with the headers the four formats keep
-// alike.
+// Writes bodies into a cache of the kind, with the headers the four formats keep alike; a
+// blockfile cache also gets `sparse` as a range response in sparse children.
 browser::CacheFolder WriteEncodedBodies(browser::CacheKind kind, const fs::path& folder,
-                                        const std::vector<EncodedBody>& bodies) {
+                                        const std::vector<EncodedBody>& bodies,
+                                        const std::string& sparse = "") {
     const auto key = [](const std::string& path) {
         return "1/0/_dk_https://example.org https://example.org https://example.com" + path;
     };
@@ -368,7 +370,8 @@ browser::CacheFolder WriteEncodedBodies(browser::CacheKind kind, const fs::path&
     unsigned n = 0;
     for (const auto& [path, coding, stored] : bodies) {
         ++n;
-        const std::vector<std::string> headers = {"Content-Encoding: " + coding};
+        const std::vector<std::string> headers = {coding.empty() ? "Content-Type: image/png"
+                                                                 : "Content-Encoding: " + coding};
         if (kind == browser::CacheKind::Firefox) {
             PutFirefox(
                 folder, FirefoxName(n),
@@ -388,6 +391,8 @@ browser::CacheFolder WriteEncodedBodies(browser::CacheKind kind, const fs::path&
             rows.back().entry.headers = headers;
         }
     }
+    if (kind == browser::CacheKind::Blockfile && !sparse.empty())
+        blocks.addSparse("https://example.com/clip.mp4", sparse);
     if (kind == browser::CacheKind::Blockfile)
         blocks.write(folder);
     if (kind == browser::CacheKind::Sql) {
@@ -436,6 +441,51 @@ TEST(EveryFormat, AnEncodedBodyIsListedAtTheSizeItDecodesToOrCannotBeSaved) {
             if (!c.reads) {
                 EXPECT_EQ(error, "the cache entry changed since it was listed") << what;
             }
+        }
+    }
+}
+
+TEST(EveryFormat, ReadingInSharesAtOnceGivesWhatOnePassGives) {
+    std::vector<EncodedBody> bodies;
+    for (int i = 0; i < 40; ++i) {
+        const std::string n = std::to_string(i);
+        if (i % 10 == 3)
+            bodies.push_back({"/bad" + n + ".png", "gzip", "not gzip at all"}); // named problems
+        else if (i % 10 == 7)
+            bodies.push_back(
+                {"/p" + std::to_string(i - 2) + ".png", "", Png(498 + i, 'x')}); // twice
+        else if (i % 5 == 1)
+            bodies.push_back({"/g" + n + ".png", "gzip", Gzip(Png(3000 + i))});
+        else
+            bodies.push_back({"/p" + n + ".png", "", Png(500 + i, 'x')});
+    }
+    std::string video(3 * 1024 * 1024 + 100, 'v');
+    video.replace(0, 12,
+                  std::string("\0\0\0\x1c"
+                              "ftypisom",
+                              12));
+    for (const auto kind : {browser::CacheKind::Firefox, browser::CacheKind::Chromium,
+                            browser::CacheKind::Blockfile, browser::CacheKind::Sql}) {
+        TempDir dir;
+        const auto folder = WriteEncodedBodies(kind, dir.path() / "c", bodies, video);
+        std::string one, shared;
+        for (const unsigned shares : {1u, 3u}) {
+            browser::detail::SetScanShares(shares);
+            browser::ScanStats stats;
+            std::string& out = shares == 1 ? one : shared;
+            for (const auto& row : browser::ScanCacheFolder(folder, &stats))
+                out += row.url + " " + std::to_string(row.size) + " " + row.entryPath + "\n";
+            out += std::to_string(stats.entries) + " entries, " + std::to_string(stats.listed) +
+                   " listed, " + std::to_string(stats.unreadable) + " unreadable, " +
+                   std::to_string(stats.duplicates) + " duplicates\n";
+            for (const auto& problem : stats.problems)
+                out += problem.path + ": " + problem.reason + "\n";
+        }
+        browser::detail::SetScanShares(0);
+        EXPECT_EQ(shared, one) << static_cast<int>(kind);
+        EXPECT_NE(one.find("4 unreadable, 4 duplicates"), std::string::npos) << one;
+        if (kind == browser::CacheKind::Blockfile) {
+            EXPECT_NE(one.find("clip.mp4 " + std::to_string(video.size())), std::string::npos);
         }
     }
 }
