@@ -224,7 +224,7 @@ class Reader {
             const std::uint64_t key = std::uint64_t{s.blockFile} << 40 | page;
             auto it = pages_.find(key);
             if (it == pages_.end()) {
-                if (pagedBytes_ >= kPageBudget) {
+                if (pagedBytes_ >= kPageBudget / shares_) { // the budget is shared out
                     pages_.clear();
                     pagedBytes_ = 0;
                 }
@@ -430,7 +430,7 @@ class Reader {
             std::string* first = &p->firstBytes;
             for (std::size_t want : {kSniffBytes, kSniffTextBytes}) {
                 const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(size, want));
-                if (first->size() >= n || (!first->empty() && !MayBeText(*first)))
+                if (first->size() >= n || (!first->empty() && !WantsTextBytes(*p, *first)))
                     break;
                 std::string bytes(n, '\0');
                 if (!read(*s, s->offset, bytes.data(), n))

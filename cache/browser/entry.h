@@ -3,6 +3,7 @@
 
 #include "cache/browser/browser.h"
 #include "cache/browser/http.h"
+#include "cache/browser/media.h"
 #include "cache/browser/source.h"
 
 #include <cstdint>
@@ -17,6 +18,9 @@ namespace browser::detail {
 // A gzip member ends with its CRC-32 and ISIZE: the last bytes a reader keeps of an encoded
 // body, which may state its decoded size.
 constexpr std::size_t kGzipTrailerBytes = 8;
+
+// A zstd frame's magic number, which also marks a body Chromium compressed for its own storage.
+inline constexpr std::string_view kZstdMagic("\x28\xB5\x2F\xFD", 4);
 
 // What an entry file says about its response, before any decision to list it.
 struct ParsedEntry {
@@ -33,6 +37,14 @@ struct ParsedEntry {
 };
 
 enum class ParseError { None, Damaged, UnknownVersion, Encrypted };
+
+// Whether a reader that has read `first`, the first kSniffBytes stored bytes of `e`'s body,
+// should read on to kSniffTextBytes while the body's file is open: for what may be text, and
+// for an encoded body, whose first decoded bytes all come from them.
+inline bool WantsTextBytes(const ParsedEntry& e, std::string_view first) {
+    return MayBeText(first) || first.starts_with(kZstdMagic) ||
+           (e.head && e.head->get("Content-Encoding"));
+}
 
 // Test seam: read every cache in exactly this many shares at once, however small it is (0,
 // the default: one per core, and one for a cache too small to gain from more).

@@ -40,8 +40,6 @@ namespace fs = std::filesystem;
 
 enum class Verdict { Listed, NotListed, Partial, Unreadable };
 
-constexpr std::string_view kZstdMagic("\x28\xB5\x2F\xFD", 4);
-
 bool IsHex(std::string_view s, bool upper) {
     for (char c : s) {
         const bool digit = c >= '0' && c <= '9';
@@ -143,8 +141,7 @@ void Prefetch(const Source& file, const std::string& path, ParsedEntry& e) {
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(s.length, want));
         if (e.firstBytes.size() >= n)
             continue;
-        if (!e.firstBytes.empty() && !MayBeText(e.firstBytes) && !encoded &&
-            !e.firstBytes.starts_with(kZstdMagic))
+        if (!e.firstBytes.empty() && !WantsTextBytes(e, e.firstBytes))
             return;
         std::string bytes(n, '\0');
         if (!file.readAt(s.offset, bytes.data(), n))

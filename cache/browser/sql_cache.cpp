@@ -193,7 +193,7 @@ void ReadFirstBytes(sqlite3* db, sqlite3_blob*& handle, ParsedEntry& e) {
     // As many bytes as sniffing a binary format wants; more only for what may be text.
     for (std::size_t want : {kSniffBytes, kSniffTextBytes}) {
         const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(s.length, want));
-        if (e.firstBytes.size() >= n || (!e.firstBytes.empty() && !MayBeText(e.firstBytes)))
+        if (e.firstBytes.size() >= n || (!e.firstBytes.empty() && !WantsTextBytes(e, e.firstBytes)))
             break;
         std::string first(n, '\0');
         if (sqlite3_blob_read(handle, first.data(), static_cast<int>(n),
