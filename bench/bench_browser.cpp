@@ -430,7 +430,8 @@ int main(int argc, char** argv) {
         return Duplicates(argc > 2 ? std::atoi(argv[2]) : 60000);
     if (argc > 1 && std::string(argv[1]) == "--sparse")
         return Sparse(argc > 2 ? std::atoi(argv[2]) : 1000000);
-    // Usage: tamberlin_bench_browser --repeat KIND FOLDER [times]: only scans, for a profiler
+    // Usage: tamberlin_bench_browser --repeat KIND FOLDER [times [shares]]: only scans, for a
+    // profiler
     if (argc > 3 && std::string(argv[1]) == "--repeat") {
         const std::string kind = argv[2];
         const browser::CacheKind k = kind == "firefox"     ? browser::CacheKind::Firefox
@@ -438,6 +439,8 @@ int main(int argc, char** argv) {
                                      : kind == "sql"       ? browser::CacheKind::Sql
                                                            : browser::CacheKind::Chromium;
         const int times = argc > 4 ? std::atoi(argv[4]) : 20;
+        if (argc > 5) // shares, as many as asked (one: as on a machine of one core)
+            browser::detail::SetScanShares(static_cast<unsigned>(std::atoi(argv[5])));
         const auto cpu = [] {
             rusage u{};
             getrusage(RUSAGE_SELF, &u);

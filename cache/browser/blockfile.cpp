@@ -273,15 +273,18 @@ class Reader {
         for (std::uint32_t bucket = first; bucket < end; ++bucket) {
             std::uint32_t address = Le<std::uint32_t>(table, std::uint64_t{bucket} * 4);
             while (address != 0) {
-                if (!firstVisit(address)) {
+                if (visited(address)) {
                     warn(BlockfileProblem::ChainLoop, address);
                     break;
                 }
                 BlockfileEntry e;
                 e.address = address;
                 std::uint32_t next = 0;
-                if (!readEntry(e, bucket, mask, next))
-                    break; // not even the record could be read: the chain ends here
+                const Record record = readEntry(e, bucket, mask, next);
+                if (record == Record::Unreadable || record == Record::OtherBucket)
+                    break; // the chain ends here: what follows cannot be trusted
+                if (record == Record::Read)
+                    markVisited(address);
                 if (pendingParent_) {
                     pendingParent_->entry = std::move(e);
                     parents_.push_back(std::move(*pendingParent_));
@@ -289,42 +292,56 @@ class Reader {
                 } else {
                     each_(e);
                 }
+                if (record == Record::Damaged)
+                    break; // its link to the next entry is as doubtful as the rest
                 address = next;
             }
         }
     }
 
-    // False when the record at `address` was read before. Only records in 256-byte blocks
-    // are read at all, so only their addresses count.
-    bool firstVisit(std::uint32_t address) {
+    // Records are marked as read only when reached from their own bucket, which lies in one
+    // share: so a loop is found in whatever share holds it, each record is read whole at most
+    // once, and the entries read do not depend on how the table was shared out. Only records
+    // in 256-byte blocks are read at all, so only their addresses count.
+    std::vector<bool>* visitedBlocks(std::uint32_t address) {
         if ((address & kAddrTypeMask) >> kAddrTypeShift !=
             static_cast<std::uint32_t>(FileType::Block256))
-            return true;
+            return nullptr;
         std::vector<bool>& seen = visited_[(address & kAddrFileNumberMask) >> kAddrFileNumberShift];
         if (seen.empty())
             seen.resize(std::size_t{kAddrStartBlockMask} + 1);
-        const std::uint32_t block = address & kAddrStartBlockMask;
-        if (seen[block])
-            return false;
-        seen[block] = true;
-        return true;
+        return &seen;
+    }
+    bool visited(std::uint32_t address) {
+        const std::vector<bool>* seen = visitedBlocks(address);
+        return seen && (*seen)[address & kAddrStartBlockMask];
+    }
+    void markVisited(std::uint32_t address) {
+        if (std::vector<bool>* seen = visitedBlocks(address))
+            (*seen)[address & kAddrStartBlockMask] = true;
     }
 
-    bool readEntry(BlockfileEntry& e, std::uint32_t bucket, std::uint32_t mask,
-                   std::uint32_t& next) {
+    // What reading an entry record gave: nothing (its address is bad); a record of another
+    // bucket (passed over: it is read from its own); a record whose self hash is wrong
+    // (handed on as unreadable, its link to the next not followed); or a record of this
+    // bucket, however readable its streams.
+    enum class Record { Unreadable, OtherBucket, Damaged, Read };
+
+    Record readEntry(BlockfileEntry& e, std::uint32_t bucket, std::uint32_t mask,
+                     std::uint32_t& next) {
         const std::uint32_t a = e.address;
         if ((a & kAddrTypeMask) >> kAddrTypeShift !=
             static_cast<std::uint32_t>(FileType::Block256)) {
             warn(BlockfileProblem::BadAddress, a); // entries live in 256-byte blocks only
-            return false;
+            return Record::Unreadable;
         }
         const auto s = resolve(a, a);
         if (!s)
-            return false;
+            return Record::Unreadable;
         std::string r(static_cast<std::size_t>(s->capacity), '\0');
         if (!read(*s, s->offset, r.data(), r.size())) {
             warn(BlockfileProblem::BadAddress, a);
-            return false;
+            return Record::Unreadable;
         }
         next = Le<std::uint32_t>(r, kEntryNextAt);
         e.state = Le<std::int32_t>(r, kEntryStateAt);
@@ -338,19 +355,23 @@ class Reader {
             SuperFastHash(std::string_view(r).substr(0, kEntrySelfHashAt)) !=
                 Le<std::uint32_t>(r, kEntrySelfHashAt)) {
             warn(BlockfileProblem::EntryHash, a);
-            return true; // the record is not what was written: nothing in it is trusted
+            return Record::Damaged; // the record is not what was written: nothing in it is trusted
+        }
+        const std::uint32_t keyHash = Le<std::uint32_t>(r, kEntryHashAt);
+        if ((keyHash & mask) != bucket) {
+            warn(BlockfileProblem::EntryHash, a);
+            return Record::OtherBucket;
         }
         if (e.state != static_cast<std::int32_t>(EntryState::Normal)) {
             warn(BlockfileProblem::NotNormal, a);
-            return true;
+            return Record::Read;
         }
         ParsedEntry& p = e.parsed;
         if (!readKey(r, a, p.key))
-            return true;
-        const std::uint32_t keyHash = Le<std::uint32_t>(r, kEntryHashAt);
-        if (SuperFastHash(p.key) != keyHash || (keyHash & mask) != bucket) {
+            return Record::Read;
+        if (SuperFastHash(p.key) != keyHash) {
             warn(BlockfileProblem::EntryHash, a);
-            return true;
+            return Record::Read;
         }
         p.url = ChromiumKeyUrl(p.key);
         // The response info's response time, read below, replaces the creation time.
@@ -359,11 +380,11 @@ class Reader {
         for (std::int32_t size : e.streamSizes) {
             if (size < 0) {
                 warn(BlockfileProblem::StreamTooLarge, a);
-                return true;
+                return Record::Read;
             }
         }
         e.readable = (e.flags & kFlagChildEntry) ? readChild(e) : readResource(e);
-        return true;
+        return Record::Read;
     }
 
     // The last-used time in the entry's rankings node (a 36-byte block of data_0), when the

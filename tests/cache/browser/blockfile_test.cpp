@@ -5,6 +5,7 @@
 #include "cache/browser/blockfile.h"
 #include "cache/browser/blockfile_layout.h"
 #include "cache/browser/browser.h"
+#include "cache/browser/entry.h"
 #include "cache_builder.h"
 
 #include <gtest/gtest.h>
@@ -121,6 +122,9 @@ TEST(Blockfile, HostileCachesCostOnlyWhatTheyDamage) {
                             c.b.entryField(t, bf::kEntryStreamAddressesAt + 4) + 0x4000);
          },
          2, 1, 0, false, BlockfileProblem::BadAddress},
+        {"a chain that runs into another bucket's entry, read from its own bucket",
+         [&](Cache& c) { c.b.patchEntry(c.small, bf::kEntryNextAt, target(c)); }, 3, 0, 0, false,
+         BlockfileProblem::EntryHash},
         {"an entry address past the end",
          [&](Cache& c) {
              const auto t = target(c);
@@ -172,6 +176,15 @@ TEST(Blockfile, HostileCachesCostOnlyWhatTheyDamage) {
         EXPECT_EQ(o.stats.partial, k.partial);
         EXPECT_EQ(o.stats.unsupported, k.unsupported);
         EXPECT_TRUE(Has(o, k.problem));
+        // However the table is shared out among threads, the same entries come out.
+        browser::detail::SetScanShares(3);
+        const Outcome shared = Scan(c.b);
+        browser::detail::SetScanShares(0);
+        ASSERT_EQ(shared.rows.size(), o.rows.size());
+        for (std::size_t i = 0; i < o.rows.size(); ++i)
+            EXPECT_EQ(shared.rows[i].url, o.rows[i].url);
+        EXPECT_EQ(shared.stats.unreadable, o.stats.unreadable);
+        EXPECT_EQ(shared.stats.problems.size(), o.stats.problems.size());
     }
 }
 
