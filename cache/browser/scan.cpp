@@ -486,9 +486,16 @@ void InShares(unsigned n, const std::function<void(Share&, unsigned)>& read,
         }
     };
     std::vector<std::thread> threads;
-    for (unsigned i = 1; i < n; ++i)
-        threads.emplace_back(run, i);
-    run(0);
+    std::vector<unsigned> here{0}; // and any share no thread could be started for
+    for (unsigned i = 1; i < n; ++i) {
+        try {
+            threads.emplace_back(run, i);
+        } catch (const std::system_error&) {
+            here.push_back(i);
+        }
+    }
+    for (const unsigned i : here)
+        run(i);
     for (std::thread& t : threads)
         t.join();
     for (const std::exception_ptr& failure : failures)
