@@ -174,7 +174,7 @@ int SaveAll(const std::vector<SelectedRow>& rows, const CommandLine& command,
     std::string destination = folder;
     if (destination.empty() || destination.back() != platform::kPathSeparator)
         destination += platform::kPathSeparator;
-    std::set<std::string> usedTargets;
+    save::UsedTargets usedTargets;
     std::size_t saved = 0;
     std::size_t failed = 0;
     std::map<std::string, std::string> bodies; // --unique: hash -> where the first one went

@@ -84,8 +84,8 @@ void PushButton3_Click(cache::FoundFileList& list, SaveWindow& window) {
     });
 
     std::size_t done = 0;
-    std::size_t reached = n;           // the last row the walk visited
-    std::set<std::string> usedTargets; // targets written by this walk
+    std::size_t reached = n; // the last row the walk visited
+    UsedTargets usedTargets; // targets written by this walk
     for (std::size_t i = 1; i <= n; ++i) {
         if (window.closing())
             return;

@@ -68,21 +68,28 @@ std::string FoldNameCase(const std::string& name) {
 }
 
 RowSaveResult SaveFoundFile(const cache::FoundFile& row, const std::string& folder,
-                            std::set<std::string>& usedTargets) {
+                            UsedTargets& usedTargets) {
     // Two rows of one name must not overwrite each other; a file that was in the folder
     // before this walk is replaced, as always. Names are compared without regard to case:
     // on the file systems of USB sticks (FAT, exFAT) and on casefolded folders "Photo.jpg"
     // and "photo.jpg" are one file.
     const std::string& name = row.fileName;
     std::string target = folder + name;
-    for (int k = 2; usedTargets.count(FoldNameCase(target)) != 0; ++k) {
-        const std::string candidate = folder + NumberedName(name, k);
-        std::error_code ec;
-        if (usedTargets.count(FoldNameCase(candidate)) == 0 &&
-            !std::filesystem::exists(candidate, ec))
-            target = candidate;
+    const std::string first = FoldNameCase(target);
+    if (usedTargets.folded.count(first) != 0) {
+        int& k = usedTargets.nextNumber.try_emplace(first, 2).first->second;
+        for (;; ++k) {
+            const std::string candidate = folder + NumberedName(name, k);
+            std::error_code ec;
+            if (usedTargets.folded.count(FoldNameCase(candidate)) == 0 &&
+                !std::filesystem::exists(candidate, ec)) {
+                target = candidate;
+                ++k;
+                break;
+            }
+        }
     }
-    usedTargets.insert(FoldNameCase(target));
+    usedTargets.folded.insert(FoldNameCase(target));
     const CopyReport report =
         row.body ? CopyBodyChecked(*row.body, target) : CopyFileChecked(row.path, target);
     const bool saved =

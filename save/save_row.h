@@ -4,21 +4,30 @@
 
 #include "cache/scan/found_file_list.h"
 
+#include <map>
 #include <set>
 #include <string>
 
 namespace save {
 
+// The targets one walk of saves has written, as FoldNameCase gives them, and for each name
+// the number its next copy tries first: the thousandth row of one name ("image.jpg") then
+// costs what the second does, instead of trying every number below its own.
+struct UsedTargets {
+    std::set<std::string> folded;
+    std::map<std::string, int> nextNumber; // by the folded target the row's own name gives
+};
+
 // Saves one row into a folder (ending in the separator) under the row's file name: a file
 // that was there before is replaced; a name this walk already wrote, in any letter case,
-// gets " (2)", " (3)"... usedTargets holds the targets written, as FoldNameCase gives them.
+// gets " (2)", " (3)"... (a numbered name that was there before is left alone).
 struct RowSaveResult {
     bool saved = false;
     std::string target; // where it went, or would have gone
     std::string reason; // why not, when not saved
 };
 RowSaveResult SaveFoundFile(const cache::FoundFile& row, const std::string& folder,
-                            std::set<std::string>& usedTargets);
+                            UsedTargets& usedTargets);
 
 // "name (2).ext" style names for the second and later file of one name in one walk. The
 // name's stem is shortened, between characters, so that the result fits 255 bytes.

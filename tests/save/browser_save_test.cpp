@@ -76,7 +76,7 @@ TEST_F(BrowserSave, EverySavedFileHoldsTheBodyTheSiteServed) {
     // Row by row: each target holds its own row's decoded body, names that two browsers
     // share are numbered rather than overwritten.
     ScratchFolder one;
-    std::set<std::string> used;
+    save::UsedTargets used;
     for (cache::RowId r = 0; r < list.count(); ++r) {
         const auto& row = list.row(r);
         SCOPED_TRACE(row.url);

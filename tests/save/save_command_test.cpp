@@ -137,7 +137,7 @@ TEST(SaveCommand, NumberedNamesFitTheNameLimitAndAreCutBetweenCharacters) {
     FoundFileList list;
     addRow(list, f.cached("A/" + std::string(251, 'a') + ".jpg", "first"));
     addRow(list, f.cached("B/" + std::string(251, 'a') + ".jpg", "second"));
-    std::set<std::string> used;
+    save::UsedTargets used;
     for (cache::RowId r = 0; r < 2; ++r)
         EXPECT_TRUE(SaveFoundFile(list.row(r), f.out + "/", used).saved);
     EXPECT_EQ(ReadAll(f.out + "/" + std::string(247, 'a') + " (2).jpg"), "second");
@@ -160,13 +160,30 @@ TEST(SaveCommand, NamesDifferingOnlyInLetterCaseAreNumbered) {
         FoundFileList list;
         addRow(list, f.cached("A/" + first, "first"));
         addRow(list, f.cached("B/" + second, "second"));
-        std::set<std::string> used;
+        save::UsedTargets used;
         EXPECT_EQ(SaveFoundFile(list.row(0), f.out + "/", used).target, f.out + "/" + first);
         EXPECT_EQ(SaveFoundFile(list.row(1), f.out + "/", used).target,
                   f.out + "/" + NumberedName(second, 2));
     }
     EXPECT_EQ(FoldNameCase("A\xC3\x9E\xC4\x80\xC4\xB9\xC5\xB8\xC3\x97\xCE\x91"),
               "a\xC3\xBE\xC4\x81\xC4\xBA\xC3\xBF\xC3\x97\xCE\x91"); // Greek left as is
+}
+
+TEST(SaveCommand, RowsOfOneNameTakeTheNextFreeNumberLeavingNumberedFilesThatWereThere) {
+    Fixture f;
+    FoundFileList list;
+    const char* names[] = {"image.jpg", "image.jpg", "image.jpg", "IMAGE.JPG", "image.jpg"};
+    for (int i = 0; i < 5; ++i)
+        addRow(list, f.cached("D" + std::to_string(i) + "/" + names[i], "row" + std::to_string(i)));
+    const std::string mine = f.out + "/image (3).jpg";
+    f.d.file("out/image (3).jpg", "mine");
+    UsedTargets used;
+    std::string targets;
+    for (cache::RowId r = 0; r < 5; ++r)
+        targets +=
+            SaveFoundFile(list.row(r), f.out + "/", used).target.substr(f.out.size() + 1) + "|";
+    EXPECT_EQ(targets, "image.jpg|image (2).jpg|image (4).jpg|IMAGE (5).JPG|image (6).jpg|");
+    EXPECT_EQ(ReadAll(mine), "mine");
 }
 
 TEST(SaveCommand, TheClosingMessageTellsTheTruthAboutFilesNotSaved) {
