@@ -17,8 +17,6 @@ namespace detail {
 
 namespace {
 
-constexpr std::size_t kBufferSize = std::size_t{64} * 1024;
-
 std::function<void(StoredReadPoint)> g_storedReadHook;
 
 void StoredReadSeam(StoredReadPoint point) {
@@ -143,8 +141,9 @@ class StoredBody final : public StoredStream {
 // of bytes produced against the cap, and the error state.
 class Decoder : public BodyStream {
   public:
-    Decoder(std::unique_ptr<BodyStream> in, std::uint64_t cap)
-        : in_(std::move(in)), buffer_(new char[kBufferSize]), cap_(cap) {}
+    Decoder(std::unique_ptr<BodyStream> in, std::uint64_t cap, std::size_t buffer)
+        : in_(std::move(in)), size_(std::max<std::size_t>(buffer, kMinDecodeBuffer)),
+          buffer_(new char[size_]), cap_(cap) {}
     const std::string& error() const override { return error_; }
 
     std::ptrdiff_t read(char* out, std::size_t capacity) override {
@@ -192,7 +191,7 @@ class Decoder : public BodyStream {
             pos_ = 0;
         }
         while (len_ < n && !inputEnded_) {
-            const std::ptrdiff_t got = in_->read(buffer_.get() + len_, kBufferSize - len_);
+            const std::ptrdiff_t got = in_->read(buffer_.get() + len_, size_ - len_);
             if (got < 0) {
                 fail(in_->error());
                 return false;
@@ -216,6 +215,8 @@ class Decoder : public BodyStream {
     }
 
     std::unique_ptr<BodyStream> in_;
+    static constexpr std::size_t kMinDecodeBuffer = 16; // more than any decoder peeks at
+    const std::size_t size_;
     // Not zeroed: most streams decode only the first kilobyte or so of a body, to sniff it.
     std::unique_ptr<char[]> buffer_;
     std::size_t pos_ = 0, len_ = 0;
@@ -228,8 +229,8 @@ class Decoder : public BodyStream {
 // gzip (one or more members) and deflate, the latter with or without its zlib wrapper.
 class ZlibDecoder final : public Decoder {
   public:
-    ZlibDecoder(std::unique_ptr<BodyStream> in, std::uint64_t cap, bool gzip)
-        : Decoder(std::move(in), cap), gzip_(gzip) {}
+    ZlibDecoder(std::unique_ptr<BodyStream> in, std::uint64_t cap, std::size_t buffer, bool gzip)
+        : Decoder(std::move(in), cap, buffer), gzip_(gzip) {}
     ~ZlibDecoder() override {
         if (started_)
             inflateEnd(&z_);
@@ -291,8 +292,8 @@ class ZlibDecoder final : public Decoder {
 
 class BrotliDecoder final : public Decoder {
   public:
-    BrotliDecoder(std::unique_ptr<BodyStream> in, std::uint64_t cap)
-        : Decoder(std::move(in), cap),
+    BrotliDecoder(std::unique_ptr<BodyStream> in, std::uint64_t cap, std::size_t buffer)
+        : Decoder(std::move(in), cap, buffer),
           state_(BrotliDecoderCreateInstance(nullptr, nullptr, nullptr)) {}
     ~BrotliDecoder() override { BrotliDecoderDestroyInstance(state_); }
 
@@ -330,8 +331,8 @@ constexpr int kZstdWindowLogMax = 24;
 
 class ZstdDecoder final : public Decoder {
   public:
-    ZstdDecoder(std::unique_ptr<BodyStream> in, std::uint64_t cap)
-        : Decoder(std::move(in), cap), ctx_(ZSTD_createDCtx()) {
+    ZstdDecoder(std::unique_ptr<BodyStream> in, std::uint64_t cap, std::size_t buffer)
+        : Decoder(std::move(in), cap, buffer), ctx_(ZSTD_createDCtx()) {
         if (ctx_ != nullptr)
             ZSTD_DCtx_setParameter(ctx_, ZSTD_d_windowLogMax, kZstdWindowLogMax);
     }
@@ -388,18 +389,18 @@ std::unique_ptr<BodyStream> MemoryStream(std::string_view bytes) {
 
 std::unique_ptr<BodyStream> DecodeStream(std::unique_ptr<BodyStream> raw,
                                          const std::vector<std::string>& encodings,
-                                         std::uint64_t cap) {
+                                         std::uint64_t cap, std::size_t buffer) {
     // Applied left to right, so undone right to left.
     for (std::size_t i = encodings.size(); i-- > 0;) {
         const std::string& coding = encodings[i];
         if (coding == "gzip" || coding == "x-gzip")
-            raw = std::make_unique<ZlibDecoder>(std::move(raw), cap, true);
+            raw = std::make_unique<ZlibDecoder>(std::move(raw), cap, buffer, true);
         else if (coding == "deflate")
-            raw = std::make_unique<ZlibDecoder>(std::move(raw), cap, false);
+            raw = std::make_unique<ZlibDecoder>(std::move(raw), cap, buffer, false);
         else if (coding == "br")
-            raw = std::make_unique<BrotliDecoder>(std::move(raw), cap);
+            raw = std::make_unique<BrotliDecoder>(std::move(raw), cap, buffer);
         else if (coding == "zstd")
-            raw = std::make_unique<ZstdDecoder>(std::move(raw), cap);
+            raw = std::make_unique<ZstdDecoder>(std::move(raw), cap, buffer);
         else
             return FailedStream("the body is encoded as \"" + coding +
                                 "\", which cannot be decoded");

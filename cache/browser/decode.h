@@ -33,10 +33,13 @@ void SetStoredReadHook(std::function<void(StoredReadPoint)> hook);
 // A copy of `bytes` as a stream.
 std::unique_ptr<BodyStream> MemoryStream(std::string_view bytes);
 // Undoes `encodings` (applied left to right) on `raw`, right to left. Every stage fails once
-// it has produced more than `cap` bytes; an unknown coding fails the stream.
+// it has produced more than `cap` bytes; an unknown coding fails the stream. Each stage reads
+// ahead up to `buffer` bytes from the one below (a few stored bytes already in memory need no
+// more than their own size).
+inline constexpr std::size_t kDecodeBuffer = std::size_t{64} * 1024;
 std::unique_ptr<BodyStream> DecodeStream(std::unique_ptr<BodyStream> raw,
                                          const std::vector<std::string>& encodings,
-                                         std::uint64_t cap);
+                                         std::uint64_t cap, std::size_t buffer = kDecodeBuffer);
 std::string TooLargeError(std::uint64_t cap);
 
 } // namespace browser::detail

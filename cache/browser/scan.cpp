@@ -161,7 +161,7 @@ bool DecodeFirst(const ParsedEntry& e, const BodyLocation& body, std::string& fi
             MemoryStream(std::string_view(e.firstBytes)
                              .substr(0, static_cast<std::size_t>(
                                             std::min<std::uint64_t>(e.storedSize, SIZE_MAX)))),
-            body.encodings, kMaxDecodedBody);
+            body.encodings, kMaxDecodedBody, e.firstBytes.size());
         std::string got;
         std::uint64_t size = 0;
         const bool decoded = ReadDecoded(*stream, got, size, true);
@@ -457,6 +457,33 @@ std::pair<std::size_t, std::size_t> ShareRange(std::size_t count, unsigned i, un
     return {count * i / n, count * (i + 1) / n};
 }
 
+// Opens an entry file, parses it with parse(file, path, e), and while it is open reads the
+// first and last bytes of the body it holds; the reason it could not be opened goes to
+// `openFailure`.
+template <typename Parse>
+ParseError ReadEntryFile(const std::string& path, Parse parse, ParsedEntry& e,
+                         std::string& openFailure) {
+    ReadOnlyFile file;
+    ParseError error = ParseError::Damaged;
+    if (OpenEntry(file, path, openFailure))
+        error = parse(file, path, e);
+    Stamp(e.body, file, path);
+    if (error == ParseError::None)
+        Prefetch(file, path, e);
+    return error;
+}
+
+// Counts an entry's verdict (naming `problemPath` if it could not be read) and keeps its row
+// when listed, with `entryPath` as the file it is in.
+void Keep(Verdict v, ParseError error, BrowserFile&& row, const std::string& problemPath,
+          const std::string& openFailure, const std::string& entryPath, Share& share) {
+    Count(v, error, problemPath, openFailure, share.stats);
+    if (v == Verdict::Listed) {
+        row.entryPath = entryPath;
+        share.rows.push_back(std::move(row));
+    }
+}
+
 // Adds a share's rows and counts after those of the shares before it.
 void Append(Share&& share, std::vector<BrowserFile>& rows, ScanStats& stats) {
     if (rows.empty())
@@ -506,27 +533,15 @@ void InShares(unsigned n, const std::function<void(Share&, unsigned)>& read,
 }
 
 void ReadFirefoxEntry(const fs::path& entries, const std::string& name, Share& share) {
-    ScanStats& stats = share.stats;
-    ++stats.entries;
+    ++share.stats.entries;
     const std::string path = (entries / name).string();
-    ReadOnlyFile file;
     ParsedEntry e;
-    ParseError error = ParseError::Damaged;
     std::string openFailure;
-    if (OpenEntry(file, path, openFailure))
-        error = ParseFirefoxEntry(file, path, e);
-    Stamp(e.body, file, path);
-    if (error == ParseError::None)
-        Prefetch(file, path, e);
-    file.close();
+    const ParseError error = ReadEntryFile(path, ParseFirefoxEntry, e, openFailure);
     BrowserFile row;
     const Verdict v = error == ParseError::None ? Evaluate(e, CacheKind::Firefox, name, row)
                                                 : Verdict::Unreadable;
-    Count(v, error, path, openFailure, stats);
-    if (v == Verdict::Listed) {
-        row.entryPath = path;
-        share.rows.push_back(std::move(row));
-    }
+    Keep(v, error, std::move(row), path, openFailure, path, share);
 }
 
 void ScanFirefox(const fs::path& cache2, std::vector<BrowserFile>& rows, ScanStats& stats) {
@@ -601,33 +616,38 @@ void ScanSql(const fs::path& folder, const SqlIndex& index, std::vector<BrowserF
                 const Verdict v = error == ParseError::None
                                       ? Evaluate(e, CacheKind::Sql, fallback, row)
                                       : Verdict::Unreadable;
-                Count(v, error, path + " (resource " + std::to_string(resId) + ")", "",
-                      share.stats);
-                if (v == Verdict::Listed) {
-                    row.entryPath = path;
-                    share.rows.push_back(std::move(row));
-                }
+                Keep(v, error, std::move(row), path + " (resource " + std::to_string(resId) + ")",
+                     "", path, share);
             };
         };
         // A large shard is read in parts of its res_id range, each on a connection of its own
-        // (a range no real cache comes near is read in one).
-        const auto ids = SqlResourceIds(openPath);
+        // (a range no real cache comes near is read in one); the first part reads on the
+        // connection that found the range.
+        SqlShard whole;
+        const ShardResult opened = whole.open(openPath);
+        const auto ids = opened == ShardResult::Read ? whole.resourceIds() : std::nullopt;
         const std::uint64_t span = ids ? static_cast<std::uint64_t>(ids->second) -
                                              static_cast<std::uint64_t>(ids->first) + 1
                                        : 0;
         const unsigned n = span > 0 && span < (std::uint64_t{1} << 40) ? SharesFor(span) : 1;
-        std::vector<ShardResult> results(n, ShardResult::Read);
-        InShares(
-            n,
-            [&](Share& share, unsigned i) {
-                std::int64_t first = INT64_MIN, last = INT64_MAX;
-                if (n > 1) {
-                    first = ids->first + static_cast<std::int64_t>(span * i / n);
-                    last = ids->first + static_cast<std::int64_t>(span * (i + 1) / n) - 1;
-                }
-                results[i] = ReadSqlShard(openPath, each(share), first, last);
-            },
-            rows, stats);
+        std::vector<ShardResult> results(n, opened);
+        if (opened == ShardResult::Read) {
+            InShares(
+                n,
+                [&](Share& share, unsigned i) {
+                    std::int64_t first = INT64_MIN, last = INT64_MAX;
+                    if (n > 1) {
+                        first = ids->first + static_cast<std::int64_t>(span * i / n);
+                        last = ids->first + static_cast<std::int64_t>(span * (i + 1) / n) - 1;
+                    }
+                    SqlShard own;
+                    SqlShard& shardReader = i == 0 ? whole : own;
+                    results[i] = i == 0 ? ShardResult::Read : own.open(openPath);
+                    if (results[i] == ShardResult::Read)
+                        results[i] = shardReader.read(each(share), first, last);
+                },
+                rows, stats);
+        }
         ShardResult result = ShardResult::Read;
         for (const ShardResult r : results)
             if (r != ShardResult::Read && result != ShardResult::UnknownSchema)
@@ -653,11 +673,8 @@ void ScanBlockfile(const fs::path& folder, std::vector<BrowserFile>& rows, ScanS
         const Verdict v = entry.readable
                               ? Evaluate(entry.parsed, CacheKind::Blockfile, fallback, row)
                               : Verdict::Unreadable;
-        Count(v, ParseError::None, index + " (entry " + fallback + ")", "", share.stats);
-        if (v == Verdict::Listed) {
-            row.entryPath = entry.bodyFile;
-            share.rows.push_back(std::move(row));
-        }
+        Keep(v, ParseError::None, std::move(row), index + " (entry " + fallback + ")", "",
+             entry.bodyFile, share);
     };
     // Every entry takes a record and a response info of 256 bytes or more in data_1.
     std::error_code ec;
@@ -719,19 +736,11 @@ void ScanChromium(fs::path folder, std::vector<BrowserFile>& rows, ScanStats& st
 void ReadChromiumEntry(const fs::path& folder, const std::vector<std::string>& names,
                        const std::unordered_map<std::uint64_t, std::int64_t>& lastUsed,
                        const std::string& name, Share& share) {
-    ScanStats& stats = share.stats;
-    ++stats.entries;
-    ReadOnlyFile file, sparse;
+    ++share.stats.entries;
     const std::string path = (folder / name).string();
     ParsedEntry e;
-    ParseError error = ParseError::Damaged;
     std::string openFailure;
-    if (OpenEntry(file, path, openFailure))
-        error = ParseChromiumEntry(file, path, e);
-    Stamp(e.body, file, path);
-    if (error == ParseError::None)
-        Prefetch(file, path, e);
-    file.close();
+    ParseError error = ReadEntryFile(path, ParseChromiumEntry, e, openFailure);
     const std::string hash = name.substr(0, 16);
     if (const auto t = lastUsed.find(std::stoull(hash, nullptr, 16)); t != lastUsed.end())
         e.lastUsed = t->second;
@@ -739,26 +748,21 @@ void ReadChromiumEntry(const fs::path& folder, const std::vector<std::string>& n
     if (error == ParseError::None && e.storedSize == 0 &&
         std::binary_search(names.begin(), names.end(), sparseName)) {
         // A range response keeps its bytes in the sparse file.
-        const std::string sparsePath = (folder / sparseName).string();
-        std::uint64_t reach = 0;
-        error = ParseError::Damaged;
-        if (OpenEntry(sparse, sparsePath, openFailure))
-            error = ParseChromiumSparse(sparse, sparsePath, e.key, e.body, reach);
-        Stamp(e.body, sparse, sparsePath);
-        e.storedSize = reach;
-        e.firstBytes.clear();
-        if (error == ParseError::None)
-            Prefetch(sparse, sparsePath, e);
-        sparse.close();
+        const auto parse = [](const Source& sparse, const std::string& sparsePath,
+                              ParsedEntry& entry) {
+            std::uint64_t reach = 0;
+            const ParseError got =
+                ParseChromiumSparse(sparse, sparsePath, entry.key, entry.body, reach);
+            entry.storedSize = reach;
+            entry.firstBytes.clear();
+            return got;
+        };
+        error = ReadEntryFile((folder / sparseName).string(), parse, e, openFailure);
     }
     BrowserFile row;
     const Verdict v = error == ParseError::None ? Evaluate(e, CacheKind::Chromium, hash, row)
                                                 : Verdict::Unreadable;
-    Count(v, error, path, openFailure, stats);
-    if (v == Verdict::Listed) {
-        row.entryPath = path;
-        share.rows.push_back(std::move(row));
-    }
+    Keep(v, error, std::move(row), path, openFailure, path, share);
 }
 
 } // namespace

@@ -303,24 +303,39 @@ std::string ImmutableUri(const std::string& path) {
     return uri + "?mode=ro&immutable=1";
 }
 
-std::optional<std::pair<std::int64_t, std::int64_t>> SqlResourceIds(const std::string& path) {
+struct SqlShard::State {
     Connection c;
+};
+
+SqlShard::SqlShard() : state_(std::make_unique<State>()) {}
+
+SqlShard::~SqlShard() = default;
+
+ShardResult SqlShard::open(const std::string& path) {
+    path_ = path;
+    if (!OpenImmutable(path, state_->c))
+        return ShardResult::Missing;
+    const ShardResult schema = CheckSchema(state_->c.db);
+    if (schema != ShardResult::Read)
+        state_->c.close();
+    return schema;
+}
+
+std::optional<std::pair<std::int64_t, std::int64_t>> SqlShard::resourceIds() const {
     Statement range;
-    if (!OpenImmutable(path, c) || CheckSchema(c.db) != ShardResult::Read ||
-        !range.prepare(c.db, "SELECT min(res_id), max(res_id) FROM resources") ||
+    if (state_->c.db == nullptr ||
+        !range.prepare(state_->c.db, "SELECT min(res_id), max(res_id) FROM resources") ||
         sqlite3_step(range.stmt) != SQLITE_ROW || sqlite3_column_type(range.stmt, 0) == SQLITE_NULL)
         return std::nullopt;
     return std::pair(sqlite3_column_int64(range.stmt, 0), sqlite3_column_int64(range.stmt, 1));
 }
 
-ShardResult ReadSqlShard(const std::string& path,
-                         const std::function<void(ParsedEntry&, ParseError, std::int64_t)>& each,
-                         std::int64_t first, std::int64_t last) {
-    Connection c;
-    if (!OpenImmutable(path, c))
+ShardResult SqlShard::read(const std::function<void(ParsedEntry&, ParseError, std::int64_t)>& each,
+                           std::int64_t first, std::int64_t last) {
+    if (state_->c.db == nullptr)
         return ShardResult::Missing;
-    if (const ShardResult schema = CheckSchema(c.db); schema != ShardResult::Read)
-        return schema;
+    Connection& c = state_->c;
+    const std::string& path = path_;
     Statement resources, blobs;
     const std::string resourcesSql =
         "SELECT res_id, body_end, doomed, check_sum, cache_key_hash, "

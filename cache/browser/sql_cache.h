@@ -33,19 +33,31 @@ std::string ImmutableUri(const std::string& path);
 
 enum class ShardResult { Read, Missing, Damaged, UnknownSchema };
 
-// Reads every live (not doomed) resource of the shard at `path`, handing each to `each` with
-// its res_id, key, URL, parsed head and the blob segments joined from byte 0 up to body_end or
-// the first gap (a gap marks the entry truncated). A row that cannot be read (its head's
-// check sum is wrong, its blobs disagree with their ranges) comes with ParseError::Damaged.
-// The first stored bytes are read for sniffing.
-// Only resources whose res_id is in [first, last] are read, so that a shard can be read in
-// parts at once, each on a connection of its own.
-ShardResult ReadSqlShard(const std::string& path,
-                         const std::function<void(ParsedEntry&, ParseError, std::int64_t)>& each,
-                         std::int64_t first = INT64_MIN, std::int64_t last = INT64_MAX);
-// The lowest and highest res_id of the shard's resources; nothing when it has none or cannot
-// be read.
-std::optional<std::pair<std::int64_t, std::int64_t>> SqlResourceIds(const std::string& path);
+// One shard, open on a connection of its own. A shard can be read in parts at once, each part
+// (a range of res_id) on its own SqlShard.
+class SqlShard {
+  public:
+    SqlShard();
+    ~SqlShard();
+    SqlShard(const SqlShard&) = delete;
+    SqlShard& operator=(const SqlShard&) = delete;
+    // Opens the shard at `path` and checks its schema: Read when it can be read.
+    ShardResult open(const std::string& path);
+    // The lowest and highest res_id of its resources; nothing when it has none.
+    std::optional<std::pair<std::int64_t, std::int64_t>> resourceIds() const;
+    // Reads every live (not doomed) resource whose res_id is in [first, last], handing each
+    // to `each` with its res_id, key, URL, parsed head and the blob segments joined from byte
+    // 0 up to body_end or the first gap (a gap marks the entry truncated). A row that cannot
+    // be read (its head's check sum is wrong, its blobs disagree with their ranges) comes
+    // with ParseError::Damaged. The first stored bytes are read for sniffing.
+    ShardResult read(const std::function<void(ParsedEntry&, ParseError, std::int64_t)>& each,
+                     std::int64_t first = INT64_MIN, std::int64_t last = INT64_MAX);
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+    std::string path_;
+};
 
 // A private copy of a shard and its -wal in a temporary folder, with the log merged into the
 // copy, so that a Wal-mode cache's committed rows can be read without touching the cache.
