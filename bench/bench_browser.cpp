@@ -291,6 +291,10 @@ std::size_t Floor(const fs::path& folder, bool chromium) {
     return bytes;
 }
 
+// Each time is the best of this many rounds: the floors take a few tens of milliseconds, and
+// one busy moment of the machine would otherwise decide a ratio.
+constexpr int kRounds = 5;
+
 struct Timing {
     double scan = 1e9, floor = 1e9, decode = 1e9, oneCore = 1e9;
     std::size_t rows = 0, encoded = 0;
@@ -318,7 +322,7 @@ double DecodeEncoded(const std::vector<browser::BrowserFile>& rows, std::size_t&
 
 Timing Measure(const browser::CacheFolder& folder, const std::function<std::size_t()>& floor) {
     Timing t;
-    for (int round = 0; round < 3; ++round) {
+    for (int round = 0; round < kRounds; ++round) {
         auto a = Clock::now();
         const std::size_t bytes = floor();
         auto b = Clock::now();
@@ -496,7 +500,7 @@ int main(int argc, char** argv) {
         Measure({browser::CacheKind::Sql, sql.string()}, [&] { return SqlFloor(sql); });
     Report("Chromium SQL cache", q, entries);
     double sniffFloor = 1e9;
-    for (int round = 0; round < 3; ++round) {
+    for (int round = 0; round < kRounds; ++round) {
         const auto a = Clock::now();
         SqlFloor(sql, true);
         sniffFloor = std::min(sniffFloor, Seconds(a, Clock::now()));

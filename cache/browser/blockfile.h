@@ -104,8 +104,9 @@ struct BlockfileEntry {
 struct BlockfileContents {
     bool readable = false; // the index and its table could be read
     BlockfileIndexHeader header;
-    // Every entry reached, in bucket order, except that sparse parents come last (they are
-    // put together once all their children have been read).
+    // Every entry reached, chain by chain in the order of the chains' first records in the
+    // block files, except that sparse parents come last (they are put together once all
+    // their children have been read).
     std::vector<BlockfileEntry> entries;
     std::vector<BlockfileWarning> warnings;
 };
@@ -119,7 +120,7 @@ BlockfileContents ReadBlockfile(BlockfileFiles& files,
                                 const std::function<void(BlockfileEntry&)>& each);
 
 // Reading one cache in shares that may run at once on threads of their own. Each share walks
-// its part of the hash table's buckets with its own files (each keeps its own open); sparse
+// its part of the hash table's chains with its own files (each keeps its own open); sparse
 // parents wait until every share is read, since their children may be in any share.
 class BlockfileReading {
   public:
