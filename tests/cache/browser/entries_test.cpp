@@ -353,6 +353,7 @@ TEST(ChangedEntries, AFileSwappedOrRewrittenAtAnyPointOfAReadNeverGivesOtherByte
 
 struct EncodedBody {
     std::string path, coding, stored; // no coding: a picture as it is
+    std::string length = {};          // a Content-Length header's value, if any
 };
 
 // Writes bodies into a cache of the kind, with the headers the four formats keep alike; a
@@ -368,10 +369,12 @@ browser::CacheFolder WriteEncodedBodies(browser::CacheKind kind, const fs::path&
     if (kind == browser::CacheKind::Firefox)
         MakeFirefoxCache(folder);
     unsigned n = 0;
-    for (const auto& [path, coding, stored] : bodies) {
+    for (const auto& [path, coding, stored, length] : bodies) {
         ++n;
-        const std::vector<std::string> headers = {coding.empty() ? "Content-Type: image/png"
-                                                                 : "Content-Encoding: " + coding};
+        std::vector<std::string> headers = {coding.empty() ? "Content-Type: image/png"
+                                                           : "Content-Encoding: " + coding};
+        if (!length.empty())
+            headers.push_back("Content-Length: " + length);
         if (kind == browser::CacheKind::Firefox) {
             PutFirefox(
                 folder, FirefoxName(n),
@@ -442,6 +445,28 @@ TEST(EveryFormat, AnEncodedBodyIsListedAtTheSizeItDecodesToOrCannotBeSaved) {
                 EXPECT_EQ(error, "the cache entry changed since it was listed") << what;
             }
         }
+    }
+}
+
+TEST(EveryFormat, ABodyChromiumCompressedItselfIsWholeWhenItsFrameHoldsTheLengthSent) {
+    // Sent gzipped, stored zstd-compressed by the cache with the headers as sent: the frame
+    // header says how many bytes were sent, against Content-Length, without decoding.
+    const std::string png = NoisyPng(20000), sent = Gzip(png);
+    const std::vector<EncodedBody> bodies = {
+        {"/whole.png", "gzip", Zstd(sent), std::to_string(sent.size())},
+        {"/short.png", "gzip", Zstd(sent), std::to_string(sent.size() + 1)},
+    };
+    for (const auto kind :
+         {browser::CacheKind::Chromium, browser::CacheKind::Blockfile, browser::CacheKind::Sql}) {
+        TempDir dir;
+        browser::ScanStats stats;
+        const auto rows =
+            browser::ScanCacheFolder(WriteEncodedBodies(kind, dir.path() / "c", bodies), &stats);
+        ASSERT_EQ(rows.size(), 1u) << static_cast<int>(kind);
+        EXPECT_EQ(rows[0].url, "https://example.com/whole.png");
+        EXPECT_EQ(rows[0].size, png.size());
+        EXPECT_TRUE(Read(rows[0].body) == png);
+        EXPECT_EQ(stats.partial, 1u);
     }
 }
 
