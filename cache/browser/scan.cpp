@@ -513,7 +513,9 @@ void InShares(unsigned n, const std::function<void(Share&, unsigned)>& read,
         }
     };
     std::vector<std::thread> threads;
+    threads.reserve(n);            // so that adding one never fails while others run
     std::vector<unsigned> here{0}; // and any share no thread could be started for
+    here.reserve(n);
     for (unsigned i = 1; i < n; ++i) {
         try {
             threads.emplace_back(run, i);
