@@ -458,21 +458,11 @@ class Reader {
         segment = Segment(files_.path(s->name), s->offset, size);
         segment.identity = files_.identity(s->name);
         if (p) {
-            std::string* first = &p->firstBytes;
-            for (std::size_t want : {kSniffBytes, kSniffTextBytes}) {
-                const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(size, want));
-                if (first->size() >= n || (!first->empty() && !WantsTextBytes(*p, *first)))
-                    break;
-                std::string bytes(n, '\0');
-                if (!read(*s, s->offset, bytes.data(), n))
-                    break;
-                *first = std::move(bytes);
-            }
-            if (p->head && p->head->get("Content-Encoding") && size >= kGzipTrailerBytes) {
-                std::string last(kGzipTrailerBytes, '\0');
-                if (read(*s, s->offset + size - kGzipTrailerBytes, last.data(), last.size()))
-                    p->lastBytes = std::move(last);
-            }
+            const auto readAt = [&](std::uint64_t at, char* out, std::size_t n) {
+                return read(*s, s->offset + at, out, n);
+            };
+            ReadFirstBytes(*p, size, readAt);
+            ReadLastBytes(*p, size, readAt);
         }
         return true;
     }

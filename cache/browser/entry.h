@@ -6,6 +6,7 @@
 #include "cache/browser/media.h"
 #include "cache/browser/source.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -44,6 +45,32 @@ enum class ParseError { None, Damaged, UnknownVersion, Encrypted };
 inline bool WantsTextBytes(const ParsedEntry& e, std::string_view first) {
     return MayBeText(first) || first.starts_with(kZstdMagic) ||
            (e.head && e.head->get("Content-Encoding"));
+}
+
+// What every reader reads of a body while its file is open, so that a scan rarely opens it
+// again: into e.firstBytes as many first bytes as sniffing wants (kSniffBytes, and up to
+// kSniffTextBytes where WantsTextBytes), and for an encoded body into e.lastBytes the last
+// kGzipTrailerBytes, where gzip states the decoded size. `length` is the length of the
+// segment read (the first, or the last); read(at, buffer, n) reads n bytes at `at` in it.
+template <typename Read> void ReadFirstBytes(ParsedEntry& e, std::uint64_t length, Read read) {
+    for (const std::size_t want : {kSniffBytes, kSniffTextBytes}) {
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(length, want));
+        if (e.firstBytes.size() >= n)
+            continue;
+        if (!e.firstBytes.empty() && !WantsTextBytes(e, e.firstBytes))
+            return;
+        std::string bytes(n, '\0');
+        if (!read(std::uint64_t{0}, bytes.data(), n))
+            return;
+        e.firstBytes = std::move(bytes);
+    }
+}
+template <typename Read> void ReadLastBytes(ParsedEntry& e, std::uint64_t length, Read read) {
+    if (!e.head || !e.head->get("Content-Encoding") || length < kGzipTrailerBytes)
+        return;
+    std::string bytes(kGzipTrailerBytes, '\0');
+    if (read(length - kGzipTrailerBytes, bytes.data(), bytes.size()))
+        e.lastBytes = std::move(bytes);
 }
 
 // Test seam: read every cache in exactly this many shares at once, however small it is (0,

@@ -127,27 +127,16 @@ void Stamp(std::vector<BodySegment>& segments, const ReadOnlyFile& file, const s
 void Prefetch(const Source& file, const std::string& path, ParsedEntry& e) {
     if (e.body.empty())
         return;
-    const bool encoded = e.head && e.head->get("Content-Encoding");
     const BodySegment& last = e.body.back();
-    if (encoded && last.file == path && last.length >= kGzipTrailerBytes) {
-        std::string bytes(kGzipTrailerBytes, '\0');
-        if (file.readAt(last.offset + last.length - kGzipTrailerBytes, bytes.data(), bytes.size()))
-            e.lastBytes = std::move(bytes);
-    }
-    if (e.body.front().file != path)
-        return;
+    if (last.file == path)
+        ReadLastBytes(e, last.length, [&](std::uint64_t at, char* out, std::size_t n) {
+            return file.readAt(last.offset + at, out, n);
+        });
     const BodySegment& s = e.body.front();
-    for (std::size_t want : {kSniffBytes, kSniffTextBytes}) {
-        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(s.length, want));
-        if (e.firstBytes.size() >= n)
-            continue;
-        if (!e.firstBytes.empty() && !WantsTextBytes(e, e.firstBytes))
-            return;
-        std::string bytes(n, '\0');
-        if (!file.readAt(s.offset, bytes.data(), n))
-            return;
-        e.firstBytes = std::move(bytes);
-    }
+    if (s.file == path)
+        ReadFirstBytes(e, s.length, [&](std::uint64_t at, char* out, std::size_t n) {
+            return file.readAt(s.offset + at, out, n);
+        });
 }
 
 // The first decoded bytes, as many as sniffing needs, from the stored bytes already read when

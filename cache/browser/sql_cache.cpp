@@ -182,34 +182,26 @@ bool OpenBlob(sqlite3* db, sqlite3_blob*& handle, std::int64_t rowId, std::uint6
     return offset <= bytes && length <= bytes - offset;
 }
 
-// The first stored bytes, as many as sniffing wants, from the first blob; for an encoded
-// body also the last few, where gzip states the decoded size.
-void ReadFirstBytes(sqlite3* db, sqlite3_blob*& handle, ParsedEntry& e) {
+// The stored bytes a scan wants of the body (see ReadFirstBytes): from its first blob, and
+// from its last for an encoded body.
+void ReadSniffedBytes(sqlite3* db, sqlite3_blob*& handle, ParsedEntry& e) {
     if (e.body.empty())
         return;
     const BodySegment& s = e.body.front();
+    const auto readIn = [&](const BodySegment& blob) {
+        return [&](std::uint64_t at, char* out, std::size_t n) {
+            return sqlite3_blob_read(handle, out, static_cast<int>(n),
+                                     static_cast<int>(blob.offset + at)) == SQLITE_OK;
+        };
+    };
     if (!OpenBlob(db, handle, s.blobRowId, s.offset, s.length))
         return;
-    // As many bytes as sniffing a binary format wants; more only for what may be text.
-    for (std::size_t want : {kSniffBytes, kSniffTextBytes}) {
-        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(s.length, want));
-        if (e.firstBytes.size() >= n || (!e.firstBytes.empty() && !WantsTextBytes(e, e.firstBytes)))
-            break;
-        std::string first(n, '\0');
-        if (sqlite3_blob_read(handle, first.data(), static_cast<int>(n),
-                              static_cast<int>(s.offset)) != SQLITE_OK)
-            return;
-        e.firstBytes = std::move(first);
-    }
+    ReadFirstBytes(e, s.length, readIn(s));
     const BodySegment& last = e.body.back();
-    if (!e.head || !e.head->get("Content-Encoding") || last.length < kGzipTrailerBytes ||
-        (&last != &s && !OpenBlob(db, handle, last.blobRowId, last.offset, last.length)))
-        return;
-    std::string trailer(kGzipTrailerBytes, '\0');
-    if (sqlite3_blob_read(handle, trailer.data(), static_cast<int>(trailer.size()),
-                          static_cast<int>(last.offset + last.length - kGzipTrailerBytes)) ==
-        SQLITE_OK)
-        e.lastBytes = std::move(trailer);
+    ReadLastBytes(e, last.length, [&](std::uint64_t at, char* out, std::size_t n) {
+        return (&last == &s || OpenBlob(db, handle, last.blobRowId, last.offset, last.length)) &&
+               readIn(last)(at, out, n);
+    });
 }
 
 std::string TempFolder() {
@@ -382,7 +374,7 @@ ShardResult SqlShard::read(const std::function<void(ParsedEntry&, ParseError, st
         if (good && e.storedSize < static_cast<std::uint64_t>(bodyEnd))
             e.truncated = true; // a gap between blobs: the stored body is incomplete
         if (good)
-            ReadFirstBytes(c.db, handle, e);
+            ReadSniffedBytes(c.db, handle, e);
         each(e, good ? ParseError::None : ParseError::Damaged, resId);
     }
     sqlite3_blob_close(handle);
