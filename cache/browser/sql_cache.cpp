@@ -53,6 +53,18 @@ struct Statement {
     }
 };
 
+// `path` with the links in its folders resolved, its last name kept as it is. SQLite's
+// no-follow open refuses a link anywhere in the path it is given, while the folders above a
+// shard are the user's to name however they like (a home reached through a link, /home
+// itself a link): only the shard itself must not be one.
+std::string WithFoldersResolved(const std::string& path) {
+    const fs::path p(path);
+    std::error_code ec;
+    const fs::path folder =
+        fs::canonical(p.parent_path().empty() ? fs::path(".") : p.parent_path(), ec);
+    return ec ? path : (folder / p.filename()).string();
+}
+
 // Opens a shard for reading only. `immutable=1` tells SQLite the file cannot change: it then
 // takes no lock, never looks at a -journal or -wal (so nothing is replayed) and creates no
 // -shm; `mode=ro` and SQLITE_OPEN_READONLY make every write fail. Links and anything but a
@@ -64,7 +76,8 @@ bool OpenImmutable(const std::string& path, Connection& c) {
     // One connection is only ever used by one thread: SQLite's own locking is not needed.
     const int flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOFOLLOW |
                       SQLITE_OPEN_PRIVATECACHE | SQLITE_OPEN_NOMUTEX;
-    if (sqlite3_open_v2(ImmutableUri(path).c_str(), &c.db, flags, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(ImmutableUri(WithFoldersResolved(path)).c_str(), &c.db, flags, nullptr) !=
+        SQLITE_OK) {
         c.close();
         return false;
     }
@@ -397,7 +410,8 @@ bool PrivateShardCopy::make(const std::string& shard) {
     folder_ = TempFolder();
     if (folder_.empty())
         return false;
-    const std::string copy = (fs::path(folder_) / "sqldb").string();
+    // The temporary folder may itself lie below a link (TMPDIR is the user's to set).
+    const std::string copy = WithFoldersResolved((fs::path(folder_) / "sqldb").string());
     if (!CopyFile(shard, copy) || !CopyFile(shard + "-wal", copy + "-wal"))
         return false;
     // The copy is ours: SQLite may read its log and fold it in. Afterwards the copy is a

@@ -248,3 +248,35 @@ TEST(SqlCache, AWalModeShardIsReadFromAPrivateCopyThatIsThenRemoved) {
 }
 
 } // namespace
+
+TEST(SqlCache, FoldersReachedThroughLinksAreReadButAShardThatIsALinkIsNot) {
+    TempDir dir;
+    const fs::path real = dir.path() / "real" / "Cache_Data";
+    WriteSqlIndex(real, "Truncate", 2);
+    Good(real, 0);
+    WriteSqlShard(dir.path() / "elsewhere", {SqlBody("https://a.example/x.png", Png(300))});
+    fs::create_symlink(dir.path() / "elsewhere", real / "sqldb1");
+    fs::create_symlink(dir.path() / "real", dir.path() / "link");
+    const fs::path wal = dir.path() / "wal" / "Cache_Data";
+    WriteSqlIndex(wal, "Wal", 1);
+    WriteSqlShard(wal / "sqldb0", {SqlBody(kGoodUrl, kGood)}, 8, true);
+    fs::create_directories(dir.path() / "tmp");
+    fs::create_symlink(dir.path() / "tmp", dir.path() / "tmplink");
+    const char* oldTmp = std::getenv("TMPDIR");
+    const std::string keptTmp = oldTmp ? oldTmp : "";
+    ::setenv("TMPDIR", (dir.path() / "tmplink").c_str(), 1);
+    for (const fs::path& folder :
+         {real, dir.path() / "link" / "Cache_Data", dir.path() / "link" / ".." / "wal"}) {
+        SCOPED_TRACE(folder.string());
+        browser::ScanStats stats;
+        const auto rows =
+            browser::ScanCacheFolder({browser::CacheKind::Sql, folder.string()}, &stats);
+        ASSERT_EQ(rows.size(), 1u);
+        EXPECT_EQ(Read(rows[0].body), kGood);
+        EXPECT_EQ(stats.unreadable, folder == dir.path() / "link" / ".." / "wal" ? 0u : 1u);
+    }
+    if (oldTmp)
+        ::setenv("TMPDIR", keptTmp.c_str(), 1);
+    else
+        ::unsetenv("TMPDIR");
+}
