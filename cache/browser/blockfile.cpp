@@ -523,7 +523,10 @@ class Reader {
         std::uint64_t filled = blocks * kChildBlock;
         const auto lastBlock = Le<std::int32_t>(sparse, kSparseLastBlockAt);
         const auto lastLength = Le<std::int32_t>(sparse, kSparseLastBlockLengthAt);
-        if (lastBlock >= 0 && static_cast<std::uint64_t>(lastBlock) == blocks && lastLength > 0 &&
+        // A child spans blocks 0-1023 of its MiB and nothing more: a partly filled block after
+        // a full bitmap would be bytes the browser never served for this range.
+        if (lastBlock >= 0 && static_cast<std::uint64_t>(lastBlock) == blocks &&
+            blocks < kChildSpan / kChildBlock && lastLength > 0 &&
             static_cast<std::uint64_t>(lastLength) < kChildBlock)
             filled += static_cast<std::uint64_t>(lastLength);
         Child child;

@@ -131,7 +131,8 @@ std::uint32_t BlockfileBuilder::addPicture(const std::string& url, const std::st
 }
 
 std::uint32_t BlockfileBuilder::addSparse(const std::string& url, const std::string& resource,
-                                          std::int64_t signature, std::size_t leaveOut) {
+                                          std::int64_t signature, std::size_t leaveOut,
+                                          std::size_t overfill) {
     const auto header = [&](std::uint32_t lastBlock, std::uint32_t lastLength) {
         std::string h(bf::kSparseHeaderSize, '\0');
         Put32(h, bf::kSparseSignatureAt, static_cast<std::uint32_t>(signature));
@@ -146,17 +147,22 @@ std::uint32_t BlockfileBuilder::addSparse(const std::string& url, const std::str
     std::snprintf(sig, sizeof sig, "%llx", static_cast<unsigned long long>(signature));
     std::string parentMap(bf::kChildBitmapBytes, '\0');
     for (std::size_t n = 0; n * bf::kChildSpan < resource.size(); ++n) {
-        const std::string piece = resource.substr(n * bf::kChildSpan, bf::kChildSpan);
+        std::string piece = resource.substr(n * bf::kChildSpan, bf::kChildSpan);
         const std::size_t full = piece.size() / bf::kChildBlock;
+        std::size_t lastLength = piece.size() % bf::kChildBlock;
+        if (n == 0 && overfill > 0 && piece.size() == bf::kChildSpan) {
+            piece.append(overfill, 'X');
+            lastLength = overfill;
+        }
         std::string bitmap(bf::kChildBitmapBytes, '\0');
         for (std::size_t b = 0; b < full; ++b)
             bitmap[b / 8] = static_cast<char>(bitmap[b / 8] | 1 << (b % 8));
-        Entry child{"Range_" + key + ":" + sig + ":" + std::to_string(n),
-                    {},
-                    piece,
-                    header(static_cast<std::uint32_t>(full),
-                           static_cast<std::uint32_t>(piece.size() % bf::kChildBlock)) +
-                        bitmap};
+        Entry child{
+            "Range_" + key + ":" + sig + ":" + std::to_string(n),
+            {},
+            piece,
+            header(static_cast<std::uint32_t>(full), static_cast<std::uint32_t>(lastLength)) +
+                bitmap};
         child.flags = bf::kFlagChildEntry;
         if (n != leaveOut)
             add(child);

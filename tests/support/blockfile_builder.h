@@ -34,9 +34,11 @@ class BlockfileBuilder {
     // A 206 range response split over sparse children of 1 MiB, each with the bitmap of its
     // filled KiB and the length of its partly filled last one. Returns the parent's address.
     // `leaveOut` names a child not written (the parent's bitmap still says it exists).
+    // `overfill` bytes of 'X' are stored after child 0's full MiB, its header naming them as
+    // a partly filled block 1024, which no child has: a hostile cache's.
     std::uint32_t addSparse(const std::string& url, const std::string& resource,
                             std::int64_t signature = 0x2fc0bb0cfd0d10,
-                            std::size_t leaveOut = SIZE_MAX);
+                            std::size_t leaveOut = SIZE_MAX, std::size_t overfill = 0);
 
     // Raw access, for damage: the cache's files by name, and where a block address starts.
     std::map<std::string, std::string> files;

@@ -97,6 +97,25 @@ TEST(Blockfile, LongKeysExtensionFilesAndSparseChildrenAreRead) {
     }
 }
 
+TEST(Blockfile, AChildGivesNoByteBeyondItsMebibyte) {
+    // Child 0 claims 500 bytes past its span (a last block 1024); child 1 holds the real ones.
+    std::string video(bf::kChildSpan + 500, 'v');
+    video.replace(0, 12,
+                  std::string("\0\0\0\x1c"
+                              "ftypisom",
+                              12));
+    Cache c;
+    c.b.addSparse("http://example.com/v.mp4", video, 0x2fc0bb0cfd0d10, SIZE_MAX, 500);
+    const Outcome o = Scan(c.b);
+    for (const auto& row : o.rows)
+        if (row.url.ends_with("v.mp4")) {
+            EXPECT_EQ(row.size, video.size());
+            EXPECT_TRUE(Read(row.body) == video);
+            return;
+        }
+    ADD_FAILURE() << "the video is not listed";
+}
+
 TEST(Blockfile, HostileCachesCostOnlyWhatTheyDamage) {
     struct Case {
         const char* what;
