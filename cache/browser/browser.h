@@ -12,6 +12,10 @@
 
 namespace browser {
 
+namespace detail {
+class PrivateShardCopy;
+}
+
 // Which file a body was read from and how it stood then, from fstat of the descriptor read:
 // a browser replaces an entry by renaming another file over it, or rewrites it in place.
 struct FileIdentity {
@@ -29,6 +33,9 @@ struct BodySegment {
     // -1: a plain byte range of `file`. Otherwise the rowid of a row of the `blobs` table in
     // the SQLite database `file`, and offset/length are a range within that row's blob.
     std::int64_t blobRowId = -1;
+    // A copy of the SQL shard `file` that the scan took to read its write-ahead log: the
+    // blob is read from it (and its identity is the copy's), never from the live shard.
+    std::shared_ptr<const detail::PrivateShardCopy> snapshot = nullptr;
 };
 struct BodyLocation {
     std::vector<BodySegment> segments;  // concatenated in order = the stored body

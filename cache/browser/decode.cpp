@@ -51,6 +51,11 @@ class MemoryBody final : public BodyStream {
     std::string error_;
 };
 
+// The file a segment's bytes are read from: the shard's private copy where the scan took one.
+const std::string& ReadPath(const BodySegment& s) {
+    return s.snapshot ? s.snapshot->path() : s.file;
+}
+
 class StoredBody final : public StoredStream {
   public:
     explicit StoredBody(std::vector<BodySegment> segments) : segments_(std::move(segments)) {}
@@ -66,7 +71,7 @@ class StoredBody final : public StoredStream {
                 blobOpen_ = false;
                 // Leaving a file: it must still be as the scan saw it once its last byte of
                 // this body is read, so that nothing written meanwhile slips into the copy.
-                if (index_ == segments_.size() || segments_[index_].file != openPath_ ||
+                if (index_ == segments_.size() || ReadPath(segments_[index_]) != openPath_ ||
                     segments_[index_].identity != s.identity) {
                     if (!verify())
                         return fail();
@@ -78,8 +83,8 @@ class StoredBody final : public StoredStream {
                 // An SQL cache shard is opened too, though its blobs are read through SQLite:
                 // the file's identity tells whether the shard changed since the scan.
                 StoredReadSeam(StoredReadPoint::BeforeOpen);
-                openPath_ = s.file;
-                if (!file_.open(s.file) || file_.identity() != s.identity)
+                openPath_ = ReadPath(s);
+                if (!file_.open(openPath_) || file_.identity() != s.identity)
                     return fail();
                 if (s.blobRowId < 0 &&
                     (s.offset > file_.size() || s.length > file_.size() - s.offset))
@@ -88,7 +93,7 @@ class StoredBody final : public StoredStream {
                 StoredReadSeam(StoredReadPoint::BetweenReads);
             }
             if (s.blobRowId >= 0 && !blobOpen_) {
-                if (!blob_.open(s.file, s.blobRowId, s.offset + done_, s.length - done_))
+                if (!blob_.open(openPath_, s.blobRowId, s.offset + done_, s.length - done_))
                     return fail();
                 blobOpen_ = true;
             }

@@ -560,16 +560,19 @@ bool LooksLikeBlockfile(const std::vector<std::string>& names) {
     return has("index") && has("data_0") && has("data_1");
 }
 
-// Private copies of the shards of a cache in Wal mode, kept while the scan reads bodies
-// through them; rows refer to the shard itself once the scan is over.
+// Private copies of the shards of a cache in Wal mode. Once the scan is over, rows name the
+// shard itself and keep the copy as the snapshot their bodies are read from, so that saving
+// them copies nothing again; the copy goes with the last row that holds it.
 struct ShardCopies {
-    std::vector<std::pair<std::unique_ptr<PrivateShardCopy>, std::string>> copies;
+    std::vector<std::pair<std::shared_ptr<PrivateShardCopy>, std::string>> copies;
     void pointRowsAtShards(std::vector<BrowserFile>& rows) const {
         for (BrowserFile& row : rows)
             for (BodySegment& s : row.body.segments)
                 for (const auto& [copy, shard] : copies)
-                    if (s.file == copy->path())
+                    if (s.file == copy->path()) {
                         s.file = shard;
+                        s.snapshot = copy;
+                    }
     }
 };
 
@@ -580,18 +583,20 @@ void ScanSql(const fs::path& folder, const SqlIndex& index, std::vector<BrowserF
         std::string openPath = path;
         if (HasWriteAheadLog(path)) {
             // Committed rows may still be in the log, which an immutable open ignores.
-            auto copy = std::make_unique<PrivateShardCopy>();
-            if (!copy->make(path)) {
+            auto copy = std::make_shared<PrivateShardCopy>();
+            std::string why;
+            if (!copy->make(path, &why)) {
                 ++stats.unreadable;
-                stats.problems.push_back({path, "could not be copied to read its write-ahead log"});
+                stats.problems.push_back({path, why});
                 continue;
             }
             openPath = copy->path();
             copies.copies.emplace_back(std::move(copy), path);
         }
-        // Rows remember the shard as it is now; reading a body checks it is still so.
+        // Rows remember the shard (or its copy) as it is now; reading a body checks it is
+        // still so.
         ReadOnlyFile shardFile;
-        if (!shardFile.open(path)) {
+        if (!shardFile.open(openPath)) {
             ++stats.unreadable;
             stats.problems.push_back({path, "cannot be read"});
             continue;
@@ -626,16 +631,17 @@ void ScanSql(const fs::path& folder, const SqlIndex& index, std::vector<BrowserF
             InShares(
                 n,
                 [&](Share& share, unsigned i) {
-                    std::int64_t first = INT64_MIN, last = INT64_MAX;
-                    if (n > 1) {
-                        first = ids->first + static_cast<std::int64_t>(span * i / n);
-                        last = ids->first + static_cast<std::int64_t>(span * (i + 1) / n) - 1;
-                    }
+                    // Bounds that meet: the first part has no lower one, the last no upper.
+                    const auto bound = [&](unsigned k) -> std::optional<std::int64_t> {
+                        if (k == 0 || k == n)
+                            return std::nullopt;
+                        return ids->first + static_cast<std::int64_t>(span * k / n);
+                    };
                     SqlShard own;
                     SqlShard& shardReader = i == 0 ? whole : own;
                     results[i] = i == 0 ? ShardResult::Read : own.open(openPath);
                     if (results[i] == ShardResult::Read)
-                        results[i] = shardReader.read(each(share), first, last);
+                        results[i] = shardReader.read(each(share), bound(i), bound(i + 1));
                 },
                 rows, stats);
         }

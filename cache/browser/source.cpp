@@ -1,6 +1,7 @@
 #include "cache/browser/source.h"
 #include "cache/browser/entry.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -88,6 +89,23 @@ bool ReadOnlyFile::currentSize(std::uint64_t& size) const {
         return false;
     size = static_cast<std::uint64_t>(st.st_size);
     return true;
+}
+
+bool ReadOnlyFile::dataRun(std::uint64_t offset, std::uint64_t& start, std::uint64_t& end) const {
+    if (fd_ < 0 || offset >= size_)
+        return false;
+    const off_t data = ::lseek(fd_, static_cast<off_t>(offset), SEEK_DATA);
+    if (data < 0) {
+        if (errno == ENXIO)
+            return false; // only a hole is left
+        start = offset;   // no such question on this file system: all of it is data
+        end = size_;
+        return true;
+    }
+    const off_t hole = ::lseek(fd_, data, SEEK_HOLE);
+    start = static_cast<std::uint64_t>(data);
+    end = hole < 0 ? size_ : std::min(size_, static_cast<std::uint64_t>(hole));
+    return start < end;
 }
 
 bool ReadOnlyFile::currentIdentity(FileIdentity& now) const {

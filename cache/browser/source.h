@@ -52,6 +52,10 @@ class ReadOnlyFile final : public Source {
     std::ptrdiff_t readSome(std::uint64_t offset, void* buffer, std::size_t n) const;
     // The size the file has now.
     bool currentSize(std::uint64_t& size) const;
+    // The first run of stored bytes at or after `offset`, [start, end): a sparse file's holes
+    // are passed over. A file system that cannot tell gives the rest of the file as one run;
+    // false past the last run.
+    bool dataRun(std::uint64_t offset, std::uint64_t& start, std::uint64_t& end) const;
     // The file as it was at opening, and as it is now (false when it cannot be asked).
     const FileIdentity& identity() const { return identity_; }
     bool currentIdentity(FileIdentity& now) const;

@@ -6,9 +6,10 @@
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 #include <vector>
@@ -29,9 +30,23 @@ constexpr std::string_view kSchemaVersion = "8";
 // As for the Simple Cache: a response info of a few MiB is far beyond any real one.
 constexpr int kMaxHead = 4 * 1024 * 1024;
 constexpr int kMaxKey = 1024 * 1024;
+// No value the reader takes whole (a head, a key, a meta value) comes near this, while a value
+// a hostile schema computes (a zeroblob of gigabytes) fails at once. Blobs are read in pieces
+// through incremental I/O, which the limit does not touch.
+constexpr int kMaxValueBytes = 2 * kMaxHead;
+// SQLite calls the progress handler every this many virtual machine instructions.
+constexpr int kTickInstructions = 1000;
+// What one step of a statement may cost, in ticks: enough to sort every row of the shard
+// several times over, far too little for a crafted file to keep a scan busy for long.
+constexpr std::uint64_t kMinTicksPerStep = 100'000;
+constexpr std::uint64_t kShardBytesPerTick = 64;
+// A shard or log copied to read its write-ahead log must be within what a cache holds: a file
+// the size of a disk is not a cache's, whatever its header says.
+constexpr std::uint64_t kMaxCopiedShard = 8ull * 1024 * 1024 * 1024;
 
 struct Connection {
     sqlite3* db = nullptr;
+    std::uint64_t ticks = 0, maxTicks = kMinTicksPerStep;
     Connection() = default;
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
@@ -41,6 +56,18 @@ struct Connection {
         db = nullptr;
     }
 };
+
+// Called by SQLite as a statement runs: a non-zero answer interrupts it.
+int SpendTick(void* connection) {
+    auto& c = *static_cast<Connection*>(connection);
+    return ++c.ticks > c.maxTicks ? 1 : 0;
+}
+
+// sqlite3_step within the connection's budget for one step.
+int Step(Connection& c, sqlite3_stmt* statement) {
+    c.ticks = 0;
+    return sqlite3_step(statement);
+}
 
 struct Statement {
     sqlite3_stmt* stmt = nullptr;
@@ -81,6 +108,12 @@ bool OpenImmutable(const std::string& path, Connection& c) {
         c.close();
         return false;
     }
+    struct stat st {};
+    const std::uint64_t bytes =
+        ::stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+    c.maxTicks = std::max(kMinTicksPerStep, bytes / kShardBytesPerTick);
+    sqlite3_progress_handler(c.db, kTickInstructions, SpendTick, &c);
+    sqlite3_limit(c.db, SQLITE_LIMIT_LENGTH, kMaxValueBytes);
     // The shard is untrusted: no functions named by its schema run, and SQLite's own
     // defences against a corrupt file are on.
     sqlite3_db_config(c.db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
@@ -97,28 +130,41 @@ std::string_view ColumnBytes(sqlite3_stmt* s, int column) {
     return {static_cast<const char*>(p), static_cast<std::size_t>(n)};
 }
 
-// The three tables must be tables: a view in a hostile file could make a query run forever.
-ShardResult CheckSchema(sqlite3* db) {
+// The three tables must be plain tables of plain columns: a view, a virtual table or a
+// generated column in a hostile file would run code of its choosing at every read.
+ShardResult CheckSchema(Connection& c) {
+    sqlite3* db = c.db;
     Statement types;
-    if (!types.prepare(db, "SELECT name, type FROM sqlite_master WHERE name IN "
+    if (!types.prepare(db, "SELECT name, type, sql FROM sqlite_master WHERE name IN "
                            "('meta', 'resources', 'blobs')"))
         return ShardResult::Damaged; // not a database, or its first page is damaged
     int tables = 0;
     int rc;
-    while ((rc = sqlite3_step(types.stmt)) == SQLITE_ROW)
-        if (ColumnBytes(types.stmt, 1) == "table")
+    while ((rc = Step(c, types.stmt)) == SQLITE_ROW)
+        if (ColumnBytes(types.stmt, 1) == "table" &&
+            !ColumnBytes(types.stmt, 2).starts_with("CREATE VIRTUAL"))
             ++tables;
-    if (rc != SQLITE_DONE)
+    if (rc != SQLITE_DONE || tables != 3)
         return ShardResult::Damaged;
+    for (const char* table : {"meta", "resources", "blobs"}) {
+        Statement columns;
+        if (!columns.prepare(db, (std::string("PRAGMA table_xinfo(") + table + ")").c_str()))
+            return ShardResult::Damaged;
+        // The last column says whether a column is hidden (1) or generated (2, 3).
+        while ((rc = Step(c, columns.stmt)) == SQLITE_ROW)
+            if (sqlite3_column_int64(columns.stmt, sqlite3_column_count(columns.stmt) - 1) != 0)
+                return ShardResult::Damaged;
+        if (rc != SQLITE_DONE)
+            return ShardResult::Damaged;
+    }
     Statement version;
     if (!version.prepare(db, "SELECT value FROM meta WHERE key = 'version'"))
         return ShardResult::Damaged;
-    rc = sqlite3_step(version.stmt);
+    rc = Step(c, version.stmt);
     if (rc != SQLITE_ROW)
         return ShardResult::Damaged;
-    if (ColumnBytes(version.stmt, 0) != kSchemaVersion)
-        return ShardResult::UnknownSchema;
-    return tables == 3 ? ShardResult::Read : ShardResult::Damaged;
+    return ColumnBytes(version.stmt, 0) == kSchemaVersion ? ShardResult::Read
+                                                          : ShardResult::UnknownSchema;
 }
 
 // Chromium's row check: CRC-32 of the head followed by the big-endian key hash.
@@ -137,18 +183,21 @@ bool HeadChecksumMatches(std::string_view head, std::int64_t keyHash, std::int64
 // order) instead of looked up one resource at a time.
 class BlobRows {
   public:
-    explicit BlobRows(sqlite3_stmt* statement) : s_(statement) {}
-    void start() { rc_ = sqlite3_step(s_); }
+    BlobRows(Connection& c, sqlite3_stmt* statement) : c_(c), s_(statement) {}
+    void start() { rc_ = Step(c_, s_); }
     bool failed() const { return rc_ != SQLITE_ROW && rc_ != SQLITE_DONE; }
     // Joins the blobs of `resId` from byte 0 up to body_end or the first gap, passing over
     // blobs of resources that are not there. False when one of them is damaged.
     bool join(std::int64_t resId, std::uint64_t bodyEnd, const std::string& rowPath,
               ParsedEntry& e) {
         while (rc_ == SQLITE_ROW && sqlite3_column_int64(s_, 0) < resId)
-            rc_ = sqlite3_step(s_);
+            rc_ = Step(c_, s_);
         std::uint64_t reach = 0;
         bool good = true, stopped = false;
-        for (; rc_ == SQLITE_ROW && sqlite3_column_int64(s_, 0) == resId; rc_ = sqlite3_step(s_)) {
+        for (; rc_ == SQLITE_ROW && sqlite3_column_int64(s_, 0) == resId; rc_ = Step(c_, s_)) {
+            // A res_id that is not an integer (1000.5) names no resource Chromium wrote.
+            if (sqlite3_column_type(s_, 0) != SQLITE_INTEGER)
+                good = false;
             if (!good || stopped)
                 continue;
             const std::int64_t blobId = sqlite3_column_int64(s_, 1);
@@ -177,6 +226,7 @@ class BlobRows {
     }
 
   private:
+    Connection& c_;
     sqlite3_stmt* s_;
     int rc_ = SQLITE_DONE;
 };
@@ -225,24 +275,34 @@ std::string TempFolder() {
     return pattern;
 }
 
-// Copies `from` (a regular file, read through the cache's read-only opening) to a new `to`.
-bool CopyFile(const std::string& from, const std::string& to) {
+// Copies `from` (a regular file, read through the cache's read-only opening) to a new `to`,
+// keeping its holes: a shard stretched to gigabytes with nothing in them costs no disk.
+enum class Copied { Yes, Failed, TooLarge };
+Copied CopyFile(const std::string& from, const std::string& to) {
     ReadOnlyFile in;
     if (!in.open(from))
-        return false;
-    std::ofstream out(to, std::ios::binary | std::ios::trunc);
+        return Copied::Failed;
+    if (in.size() > kMaxCopiedShard)
+        return Copied::TooLarge;
+    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (out < 0)
+        return Copied::Failed;
     std::vector<char> buffer(std::size_t{256} * 1024);
-    for (std::uint64_t at = 0;;) {
-        const std::ptrdiff_t got = in.readSome(at, buffer.data(), buffer.size());
-        if (got < 0)
-            return false;
-        if (got == 0)
-            break;
-        out.write(buffer.data(), got);
-        at += static_cast<std::uint64_t>(got);
+    bool good = true;
+    std::uint64_t start = 0, end = 0;
+    for (std::uint64_t at = 0; good && in.dataRun(at, start, end); at = end) {
+        for (std::uint64_t pos = start; good && pos < end;) {
+            const auto want =
+                static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), end - pos));
+            const std::ptrdiff_t got = in.readSome(pos, buffer.data(), want);
+            good = got > 0 && ::pwrite(out, buffer.data(), static_cast<std::size_t>(got),
+                                       static_cast<off_t>(pos)) == got;
+            pos += good ? static_cast<std::uint64_t>(got) : 0;
+        }
     }
-    out.close();
-    return static_cast<bool>(out);
+    good = good && ::ftruncate(out, static_cast<off_t>(in.size())) == 0;
+    good = ::close(out) == 0 && good;
+    return good ? Copied::Yes : Copied::Failed;
 }
 
 } // namespace
@@ -320,7 +380,7 @@ ShardResult SqlShard::open(const std::string& path) {
     path_ = path;
     if (!OpenImmutable(path, state_->c))
         return ShardResult::Missing;
-    const ShardResult schema = CheckSchema(state_->c.db);
+    const ShardResult schema = CheckSchema(state_->c);
     if (schema != ShardResult::Read)
         state_->c.close();
     return schema;
@@ -330,40 +390,49 @@ std::optional<std::pair<std::int64_t, std::int64_t>> SqlShard::resourceIds() con
     Statement range;
     if (state_->c.db == nullptr ||
         !range.prepare(state_->c.db, "SELECT min(res_id), max(res_id) FROM resources") ||
-        sqlite3_step(range.stmt) != SQLITE_ROW || sqlite3_column_type(range.stmt, 0) == SQLITE_NULL)
+        Step(state_->c, range.stmt) != SQLITE_ROW ||
+        sqlite3_column_type(range.stmt, 0) == SQLITE_NULL)
         return std::nullopt;
     return std::pair(sqlite3_column_int64(range.stmt, 0), sqlite3_column_int64(range.stmt, 1));
 }
 
 ShardResult SqlShard::read(const std::function<void(ParsedEntry&, ParseError, std::int64_t)>& each,
-                           std::int64_t first, std::int64_t last) {
+                           std::optional<std::int64_t> from, std::optional<std::int64_t> below) {
     if (state_->c.db == nullptr)
         return ShardResult::Missing;
     Connection& c = state_->c;
     const std::string& path = path_;
+    // The parts of a shard meet without a gap whatever type a hostile file gives res_id: a
+    // REAL between two integers, TEXT and BLOB (above every number) fall in the part that
+    // has no upper bound, NULL in the one that has no lower bound.
+    const std::string range = from && below ? " WHERE res_id >= ?1 AND res_id < ?2"
+                              : from        ? " WHERE res_id >= ?1"
+                              : below       ? " WHERE res_id IS NULL OR res_id < ?2"
+                                            : "";
     Statement resources, blobs;
-    const std::string resourcesSql =
-        "SELECT res_id, body_end, doomed, check_sum, cache_key_hash, "
-        "CASE WHEN length(CAST(cache_key AS BLOB)) <= " +
-        std::to_string(kMaxKey) +
-        " THEN CAST(cache_key AS BLOB) END, "
-        "CASE WHEN length(head) <= " +
-        std::to_string(kMaxHead) +
-        " THEN head END, last_used FROM resources WHERE res_id BETWEEN ?1 AND ?2 "
-        "ORDER BY res_id";
-    if (!resources.prepare(c.db, resourcesSql.c_str()) ||
-        !blobs.prepare(c.db, "SELECT res_id, blob_id, start, end, length(blob) FROM blobs "
-                             "WHERE res_id BETWEEN ?1 AND ?2 ORDER BY res_id, start"))
+    const std::string resourcesSql = "SELECT res_id, body_end, doomed, check_sum, cache_key_hash, "
+                                     "CASE WHEN length(CAST(cache_key AS BLOB)) <= " +
+                                     std::to_string(kMaxKey) +
+                                     " THEN CAST(cache_key AS BLOB) END, "
+                                     "CASE WHEN length(head) <= " +
+                                     std::to_string(kMaxHead) +
+                                     " THEN head END, last_used FROM resources" + range +
+                                     " ORDER BY res_id";
+    const std::string blobsSql = "SELECT res_id, blob_id, start, end, length(blob) FROM blobs" +
+                                 range + " ORDER BY res_id, start";
+    if (!resources.prepare(c.db, resourcesSql.c_str()) || !blobs.prepare(c.db, blobsSql.c_str()))
         return ShardResult::Damaged;
-    sqlite3_bind_int64(blobs.stmt, 1, first);
-    sqlite3_bind_int64(blobs.stmt, 2, last);
-    BlobRows blobRows(blobs.stmt);
+    for (sqlite3_stmt* statement : {resources.stmt, blobs.stmt}) {
+        if (from)
+            sqlite3_bind_int64(statement, 1, *from);
+        if (below)
+            sqlite3_bind_int64(statement, 2, *below);
+    }
+    BlobRows blobRows(c, blobs.stmt);
     blobRows.start();
-    sqlite3_bind_int64(resources.stmt, 1, first);
-    sqlite3_bind_int64(resources.stmt, 2, last);
     sqlite3_blob* handle = nullptr;
     int rc;
-    while ((rc = sqlite3_step(resources.stmt)) == SQLITE_ROW) {
+    while ((rc = Step(c, resources.stmt)) == SQLITE_ROW) {
         sqlite3_stmt* r = resources.stmt;
         if (sqlite3_column_int64(r, 2) != 0)
             continue; // doomed: the browser has let go of it
@@ -372,7 +441,8 @@ ShardResult SqlShard::read(const std::function<void(ParsedEntry&, ParseError, st
         const std::string_view head = ColumnBytes(r, 6);
         e.key = std::string(ColumnBytes(r, 5));
         e.url = ChromiumKeyUrl(e.key);
-        bool good = sqlite3_column_type(r, 5) != SQLITE_NULL && bodyEnd >= 0;
+        bool good = sqlite3_column_type(r, 0) == SQLITE_INTEGER &&
+                    sqlite3_column_type(r, 5) != SQLITE_NULL && bodyEnd >= 0;
         if (good && sqlite3_column_type(r, 6) != SQLITE_NULL) {
             good =
                 HeadChecksumMatches(head, sqlite3_column_int64(r, 4), sqlite3_column_int64(r, 3));
@@ -406,24 +476,35 @@ PrivateShardCopy::~PrivateShardCopy() {
     }
 }
 
-bool PrivateShardCopy::make(const std::string& shard) {
+bool PrivateShardCopy::make(const std::string& shard, std::string* why) {
+    const auto failed = [&](const char* reason) {
+        if (why)
+            *why = reason;
+        return false;
+    };
+    const char* const cannot = "could not be copied to read its write-ahead log";
     folder_ = TempFolder();
     if (folder_.empty())
-        return false;
+        return failed(cannot);
     // The temporary folder may itself lie below a link (TMPDIR is the user's to set).
     const std::string copy = WithFoldersResolved((fs::path(folder_) / "sqldb").string());
-    if (!CopyFile(shard, copy) || !CopyFile(shard + "-wal", copy + "-wal"))
-        return false;
+    for (const std::string suffix : {"", "-wal"}) {
+        const Copied copied = CopyFile(shard + suffix, copy + suffix);
+        if (copied == Copied::TooLarge)
+            return failed("is larger than any cache keeps (more than 8 GiB with its log)");
+        if (copied != Copied::Yes)
+            return failed(cannot);
+    }
     // The copy is ours: SQLite may read its log and fold it in. Afterwards the copy is a
     // plain database read like any shard, without a log beside it.
     Connection c;
     if (sqlite3_open_v2(copy.c_str(), &c.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW,
                         nullptr) != SQLITE_OK)
-        return false;
+        return failed(cannot);
     sqlite3_db_config(c.db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
     sqlite3_db_config(c.db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
     if (sqlite3_exec(c.db, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr) != SQLITE_OK)
-        return false;
+        return failed(cannot);
     c.close();
     // A log beside a database not in Wal mode is not SQLite's to read: it goes too.
     std::error_code ec;

@@ -45,13 +45,15 @@ class SqlShard {
     ShardResult open(const std::string& path);
     // The lowest and highest res_id of its resources; nothing when it has none.
     std::optional<std::pair<std::int64_t, std::int64_t>> resourceIds() const;
-    // Reads every live (not doomed) resource whose res_id is in [first, last], handing each
+    // Reads every live (not doomed) resource whose res_id is in [from, below), handing each
     // to `each` with its res_id, key, URL, parsed head and the blob segments joined from byte
     // 0 up to body_end or the first gap (a gap marks the entry truncated). A row that cannot
     // be read (its head's check sum is wrong, its blobs disagree with their ranges) comes
-    // with ParseError::Damaged. The first stored bytes are read for sniffing.
+    // with ParseError::Damaged, and so does one whose res_id is not an integer. A bound left
+    // out is open: the parts of a shard read with bounds that meet read each row once,
+    // whatever its type. The first stored bytes are read for sniffing.
     ShardResult read(const std::function<void(ParsedEntry&, ParseError, std::int64_t)>& each,
-                     std::int64_t first = INT64_MIN, std::int64_t last = INT64_MAX);
+                     std::optional<std::int64_t> from = {}, std::optional<std::int64_t> below = {});
 
   private:
     struct State;
@@ -61,15 +63,17 @@ class SqlShard {
 
 // A private copy of a shard and its -wal in a temporary folder, with the log merged into the
 // copy, so that a Wal-mode cache's committed rows can be read without touching the cache.
-// The folder is removed with the object.
+// Holes in the shard stay holes in the copy. The folder is removed with the object.
 class PrivateShardCopy {
   public:
     PrivateShardCopy() = default;
     ~PrivateShardCopy();
     PrivateShardCopy(const PrivateShardCopy&) = delete;
     PrivateShardCopy& operator=(const PrivateShardCopy&) = delete;
-    // False when the shard cannot be copied or the copy cannot be opened.
-    bool make(const std::string& shard);
+    // False when the shard cannot be copied (`why` then says why, in words for the user: a
+    // shard or log larger than any cache keeps is not copied at all) or the copy cannot be
+    // opened.
+    bool make(const std::string& shard, std::string* why = nullptr);
     const std::string& path() const { return path_; }
 
   private:

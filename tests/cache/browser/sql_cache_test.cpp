@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <sqlite3.h>
@@ -222,7 +223,15 @@ TEST(SqlCache, ReadingTheFixtureChangesNoFileEvenWithAHotJournal) {
     EXPECT_EQ(Snapshot(folder), before);
 }
 
-TEST(SqlCache, AWalModeShardIsReadFromAPrivateCopyThatIsThenRemoved) {
+std::vector<fs::path> ShardCopies() {
+    std::vector<fs::path> copies;
+    for (const auto& e : fs::directory_iterator(fs::temp_directory_path()))
+        if (e.path().filename().string().starts_with("tamberlin-sqlcache-"))
+            copies.push_back(e.path());
+    return copies;
+}
+
+TEST(SqlCache, AWalModeShardIsCopiedOnceAndTheCopyGoesWithTheLastRow) {
     TempDir dir;
     const fs::path folder = dir.path() / "Cache_Data";
     WriteSqlIndex(folder, "Wal", 1);
@@ -231,20 +240,114 @@ TEST(SqlCache, AWalModeShardIsReadFromAPrivateCopyThatIsThenRemoved) {
                   8, true);
     ASSERT_GT(fs::file_size(folder / "sqldb0-wal"), 0u);
     const auto before = Snapshot(folder);
-    const auto temporaries = [] {
-        std::size_t n = 0;
-        for (const auto& e : fs::directory_iterator(fs::temp_directory_path()))
-            n += e.path().filename().string().starts_with("tamberlin-sqlcache-");
-        return n;
-    };
-    const std::size_t copiesBefore = temporaries();
+    const std::size_t copiesBefore = ShardCopies().size();
 
-    const auto rows = browser::ScanCacheFolder({browser::CacheKind::Sql, folder.string()});
+    auto rows = browser::ScanCacheFolder({browser::CacheKind::Sql, folder.string()});
     ASSERT_EQ(rows.size(), 2u); // the rows live only in the log
     EXPECT_EQ(rows[0].body.segments[0].file, (folder / "sqldb0").string());
-    EXPECT_EQ(Read(rows[0].body) + Read(rows[1].body), kGood + kSplit);
     EXPECT_EQ(Snapshot(folder), before);
-    EXPECT_EQ(temporaries(), copiesBefore);
+    // Bodies are read from the scan's copy: no second copy, and none of the log as it is now.
+    EXPECT_EQ(ShardCopies().size(), copiesBefore + 1);
+    fs::remove(folder / "sqldb0-wal");
+    EXPECT_EQ(Read(rows[0].body) + Read(rows[1].body), kGood + kSplit);
+    EXPECT_EQ(ShardCopies().size(), copiesBefore + 1);
+    rows.clear();
+    EXPECT_EQ(ShardCopies().size(), copiesBefore);
+}
+
+void Exec(const fs::path& shard, const std::string& sql) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(shard.c_str(), &db), SQLITE_OK);
+    char* error = nullptr;
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK)
+        << (error ? error : "");
+    sqlite3_free(error);
+    sqlite3_close(db);
+}
+
+// `resources` made again with `head` declared as `head` says, the rows kept.
+std::string RemakeResources(const std::string& head) {
+    const std::string columns =
+        "res_id, last_used, hints, body_end, bytes_usage, doomed, check_sum, cache_key_hash, "
+        "cache_key";
+    return "PRAGMA writable_schema=0; CREATE TABLE r2(res_id NUMERIC, last_used, hints, "
+           "body_end, bytes_usage, doomed, check_sum, cache_key_hash, cache_key, " +
+           head + "); INSERT INTO r2(" + columns + ") SELECT " + columns +
+           " FROM resources; DROP TABLE resources; ALTER TABLE r2 RENAME TO resources;";
+}
+
+TEST(SqlCache, HostileShardsCostLittleAndAreNamed) {
+    struct Hostile {
+        const char* what;
+        std::string sql; // run on sqldb1, which holds a second good picture
+        std::string counts;
+    };
+    const std::vector<Hostile> cases = {
+        {"a head computed by the schema",
+         RemakeResources("head GENERATED ALWAYS AS (replace(hex(zeroblob(30000000)),'00','ab'))"),
+         "1 entries, 1 unreadable, 0 partial"},
+        {"a hidden column of a virtual table",
+         "DROP TABLE blobs; CREATE VIRTUAL TABLE blobs USING rtree(blob_id, start, end);",
+         "1 entries, 1 unreadable, 0 partial"},
+        {"a value larger than any head", "UPDATE meta SET value = zeroblob(20000000)",
+         "1 entries, 1 unreadable, 0 partial"},
+        {"a res_id between two integers, in one share or in two",
+         RemakeResources("head") +
+             "UPDATE resources SET res_id = 1000.5; UPDATE blobs SET res_id = 1000.5;"
+             "INSERT INTO resources SELECT 1, last_used, hints, body_end, bytes_usage, 0, "
+             "check_sum, cache_key_hash, cache_key, head FROM resources;"
+             "INSERT INTO resources SELECT 2000, last_used, hints, body_end, bytes_usage, 0, "
+             "check_sum, cache_key_hash, cache_key, head FROM resources WHERE res_id = 1;",
+         "4 entries, 1 unreadable, 0 partial"},
+    };
+    for (const Hostile& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        const fs::path folder = dir.path() / "Cache_Data";
+        WriteSqlIndex(folder, "Truncate", 2);
+        Good(folder, 0);
+        WriteSqlShard(folder / "sqldb1", {SqlBody("https://a.example/b.png", Png(400))});
+        Exec(folder / "sqldb1", c.sql);
+        for (const unsigned shares : {1u, 2u}) {
+            browser::detail::SetScanShares(shares);
+            browser::ScanStats stats;
+            const auto rows =
+                browser::ScanCacheFolder({browser::CacheKind::Sql, folder.string()}, &stats);
+            browser::detail::SetScanShares(0);
+            ASSERT_EQ(rows.size(), 1u) << shares << " shares";
+            EXPECT_EQ(Read(rows[0].body), kGood);
+            EXPECT_EQ(Counts(stats), c.counts) << shares << " shares";
+        }
+    }
+}
+
+TEST(SqlCache, AStretchedShardIsCopiedWithoutItsHolesAndOneTooLargeIsRefused) {
+    TempDir dir;
+    const fs::path folder = dir.path() / "Cache_Data";
+    WriteSqlIndex(folder, "Wal", 2);
+    for (const char* shard : {"sqldb0", "sqldb1"})
+        WriteSqlShard(folder / shard, {SqlBody(kGoodUrl, kGood)}, 8, true);
+    fs::resize_file(folder / "sqldb0", std::uint64_t{2} << 30);
+    fs::resize_file(folder / "sqldb1", std::uint64_t{9} << 30);
+    struct stat st {};
+    ASSERT_EQ(::stat((folder / "sqldb0").c_str(), &st), 0);
+    if (static_cast<std::uint64_t>(st.st_blocks) * 512 > (std::uint64_t{1} << 30))
+        GTEST_SKIP() << "this file system keeps no holes";
+    const auto copiesBefore = ShardCopies();
+
+    browser::ScanStats stats;
+    const auto rows = browser::ScanCacheFolder({browser::CacheKind::Sql, folder.string()}, &stats);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(Read(rows[0].body), kGood);
+    ASSERT_EQ(stats.problems.size(), 1u);
+    EXPECT_EQ(stats.problems[0].path, (folder / "sqldb1").string());
+    EXPECT_EQ(stats.problems[0].reason,
+              "is larger than any cache keeps (more than 8 GiB with its log)");
+    for (const fs::path& copy : ShardCopies())
+        if (std::find(copiesBefore.begin(), copiesBefore.end(), copy) == copiesBefore.end()) {
+            ASSERT_EQ(::stat((copy / "sqldb").c_str(), &st), 0);
+            EXPECT_LT(st.st_blocks * 512, 1 << 20);
+        }
 }
 
 } // namespace
