@@ -20,8 +20,10 @@ std::optional<std::string> homeFolder() {
     return std::nullopt;
 }
 
-// The desktop folder user-dirs.dirs names, else $HOME/Desktop; whether it exists or not.
-std::optional<std::string> namedDesktopFolder(const std::optional<std::string>& home) {
+// The folder user-dirs.dirs names under `key` (XDG_DESKTOP_DIR), else $HOME/`fallback`;
+// whether it exists or not.
+std::optional<std::string> namedUserFolder(const std::optional<std::string>& home,
+                                           const std::string& key, const char* fallback) {
     std::string config;
     if (const char* c = std::getenv("XDG_CONFIG_HOME"); c && *c == kPathSeparator)
         config = c;
@@ -31,10 +33,9 @@ std::optional<std::string> namedDesktopFolder(const std::optional<std::string>& 
         std::ifstream in(JoinPath(config, "user-dirs.dirs"));
         std::string line;
         while (std::getline(in, line)) {
-            const std::string key = "XDG_DESKTOP_DIR=";
-            if (line.rfind(key, 0) != 0)
+            if (line.rfind(key + "=", 0) != 0)
                 continue;
-            std::string value = line.substr(key.size());
+            std::string value = line.substr(key.size() + 1);
             if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
                 value = value.substr(1, value.size() - 2);
             if (value.rfind("$HOME", 0) == 0) {
@@ -51,18 +52,21 @@ std::optional<std::string> namedDesktopFolder(const std::optional<std::string>& 
     }
     if (!home)
         return std::nullopt;
-    return *home + "/Desktop";
+    return *home + "/" + fallback;
 }
 
 } // namespace
 
 std::optional<std::string> XdgDesktopFolder() {
-    // A minimal or non-desktop system often has no desktop folder; the home folder is the
-    // one folder certain to exist, so a first save there just works.
+    // A minimal or non-desktop system often has no desktop folder. Saved pictures then go to
+    // the user's pictures folder where there is one, so that a first save does not scatter
+    // them across the home folder, which is the last resort: the one folder certain to exist.
     auto home = homeFolder();
-    auto desktop = namedDesktopFolder(home);
-    if (desktop && !IsFolder(*desktop) && home)
-        return home;
+    auto desktop = namedUserFolder(home, "XDG_DESKTOP_DIR", "Desktop");
+    if (desktop && !IsFolder(*desktop) && home) {
+        auto pictures = namedUserFolder(home, "XDG_PICTURES_DIR", "Pictures");
+        return pictures && IsFolder(*pictures) ? pictures : home;
+    }
     return desktop;
 }
 

@@ -15,7 +15,8 @@ struct ITEMIDLIST {
 
 // 0 on success, with *list filled; any other value means failure. The Desktop is the
 // user's XDG desktop folder (user-dirs.dirs, else $HOME/Desktop) when that folder exists,
-// else the home folder.
+// else the XDG pictures folder (else $HOME/Pictures) when that one exists, else the home
+// folder.
 int SHGetSpecialFolderLocation(int ownerWindow, int folder, ITEMIDLIST* list);
 // Writes the folder's path and a NUL at the start of buffer (bufferSize bytes); writes
 // nothing when the path does not fit.

@@ -26,30 +26,35 @@ TEST(DesktopFolder, TheXdgDesktopWithOneSeparatorAndNoBlanks) {
     EXPECT_EQ(app::GetSpecialFolderPath(5), ""); // a folder we do not know
 }
 
-TEST(DesktopFolder, TheHomeFolderWhenTheDesktopDoesNotExist) {
+TEST(DesktopFolder, ThePicturesThenTheHomeFolderWhenTheDesktopDoesNotExist) {
     ScratchFolder home;
     Env h("HOME", home.str().c_str());
     Env x("XDG_CONFIG_HOME", nullptr);
     const struct {
         const char* userDirs; // nullptr: no user-dirs.dirs
         const char* folder;   // created under the home, or nullptr
+        const char* other;    // another one, or nullptr
         std::string expected;
     } cases[] = {
-        {nullptr, nullptr, home.str() + "/"},
-        {"XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n", nullptr, home.str() + "/"},
-        {"XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n", "Desktop", home.str() + "/"},
-        {"# comment\nXDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n", "Schreibtisch",
+        {nullptr, nullptr, nullptr, home.str() + "/"},
+        {"XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n", nullptr, nullptr, home.str() + "/"},
+        {"XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n", "Desktop", nullptr, home.str() + "/"},
+        {"# comment\nXDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n", "Schreibtisch", "Pictures",
          home.str() + "/Schreibtisch/"},
-        {nullptr, "Desktop", home.str() + "/Desktop/"},
+        {nullptr, "Desktop", "Pictures", home.str() + "/Desktop/"},
+        {nullptr, "Pictures", nullptr, home.str() + "/Pictures/"},
+        {"XDG_PICTURES_DIR=\"$HOME/Bilder\"\n", "Pictures", nullptr, home.str() + "/"},
+        {"XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\nXDG_PICTURES_DIR=\"$HOME/Bilder\"\n", "Bilder",
+         nullptr, home.str() + "/Bilder/"},
     };
     for (const auto& c : cases) {
-        std::filesystem::remove_all(home.path() / ".config");
-        std::filesystem::remove_all(home.path() / "Desktop");
-        std::filesystem::remove_all(home.path() / "Schreibtisch");
+        for (const char* folder : {".config", "Desktop", "Schreibtisch", "Pictures", "Bilder"})
+            std::filesystem::remove_all(home.path() / folder);
         if (c.userDirs)
             home.file(".config/user-dirs.dirs", c.userDirs);
-        if (c.folder)
-            std::filesystem::create_directory(home.path() / c.folder);
+        for (const char* folder : {c.folder, c.other})
+            if (folder)
+                std::filesystem::create_directory(home.path() / folder);
         EXPECT_EQ(app::GetDesktopFolder(), c.expected)
             << (c.userDirs ? c.userDirs : "-") << " " << (c.folder ? c.folder : "-");
     }
