@@ -292,6 +292,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
         } else if (a == "--json") {
             c.json = true;
         } else if (a == "--save" || a == "-s" || a.rfind("--save=", 0) == 0) {
+            if (!c.saveFolder.empty() && c.error.empty())
+                c.error = "'--save' is given twice";
             setMode(CommandMode::Save, a);
             if (a.rfind("--save=", 0) == 0) {
                 c.saveFolder = a.substr(7);
@@ -303,6 +305,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             if (c.saveFolder.empty() && c.error.empty())
                 c.error = "the destination folder of '--save' is empty";
         } else if (a == "--types" || a == "-t" || a.rfind("--types=", 0) == 0) {
+            if (c.types && c.error.empty())
+                c.error = "'--types' is given twice";
             std::string list;
             if (a.rfind("--types=", 0) == 0)
                 list = a.substr(8);
@@ -330,6 +334,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
                     break;
                 start = comma + 1;
             }
+            // An empty list would list nothing and call it success.
+            if (types.empty() && c.error.empty())
+                c.error = "'--types' names no file type";
             c.types = types;
         } else if (a == "--help" || a == "-h") {
             setMode(CommandMode::Help, a);

@@ -347,11 +347,21 @@ bool ConsumeRowOption(const std::vector<std::string>& arguments, std::size_t& i,
             error = "'" + name + " " + value + "': " + why;
     };
     std::string why;
+    // An option that takes one value is refused a second time: which of two --sort keys
+    // should win is a guess, and a script that passes both has a mistake in it.
+    const auto once = [&](const char* name, bool given) {
+        if (given && error.empty())
+            error = std::string("'") + name + "' is given twice";
+        return !given;
+    };
     if (OptionValue(arguments, i, "--since", value, present, error) ||
         OptionValue(arguments, i, "--until", value, present, error)) {
         if (!present)
             return true;
         const bool until = a.rfind("--until", 0) == 0;
+        if (!once(until ? "--until" : "--since",
+                  (until ? options.until : options.since).has_value()))
+            return true;
         const auto t = ParseInstant(value, until, why);
         if (!t)
             fail(until ? "--until" : "--since", why);
@@ -369,7 +379,7 @@ bool ConsumeRowOption(const std::vector<std::string>& arguments, std::size_t& i,
         return true;
     }
     if (OptionValue(arguments, i, "--min-size", value, present, error)) {
-        if (!present)
+        if (!present || !once("--min-size", options.minSize.has_value()))
             return true;
         if (const auto n = ParseByteCount(value, why))
             options.minSize = n;
@@ -378,7 +388,7 @@ bool ConsumeRowOption(const std::vector<std::string>& arguments, std::size_t& i,
         return true;
     }
     if (OptionValue(arguments, i, "--sort", value, present, error)) {
-        if (!present)
+        if (!present || !once("--sort", options.sort != SortBy::ListOrder))
             return true;
         if (value == "name")
             options.sort = SortBy::Name;

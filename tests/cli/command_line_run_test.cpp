@@ -332,7 +332,7 @@ TEST_F(CommandLineRun, ListPrintsTheWindowsRowsInTheWindowsOrder) {
     }
 
     // An empty result is still a well-formed array.
-    const Outcome none = RunWith(with({"--list", "--json", "--types="}));
+    const Outcome none = RunWith(with({"--list", "--json", "--host", "nothing.invalid"}));
     EXPECT_EQ(none.status, app::kExitOk);
     objects.clear();
     EXPECT_TRUE(JsonArrayOfObjects(none.out).parse(objects)) << none.out;

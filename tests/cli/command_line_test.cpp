@@ -36,11 +36,6 @@ TEST(CommandLineArguments, ModesFoldersAndTypes) {
     c = ParseCommandLine({"-s", "/tmp/out", "-t", "png"});
     EXPECT_EQ(c.saveFolder, "/tmp/out");
     EXPECT_EQ(*c.types, std::vector<std::string>{"png"});
-
-    // An empty --types list is a valid choice: nothing is looked for.
-    c = ParseCommandLine({"--list", "--types="});
-    EXPECT_TRUE(c.error.empty());
-    EXPECT_TRUE(c.types->empty());
 }
 
 TEST(CommandLineArguments, UsageErrorsAreNamed) {
@@ -56,6 +51,11 @@ TEST(CommandLineArguments, UsageErrorsAreNamed) {
         {{"--json"}, "--json"},
         {{"--types", "jpg"}, "--types"},
         {{"--list", "--types"}, "--types"},
+        // A list that names nothing would list nothing and call it success.
+        {{"--list", "--types="}, "'--types' names no file type"},
+        {{"--list", "--types", ",,,"}, "'--types' names no file type"},
+        {{"--list", "-t", "png", "--types=jpg"}, "'--types' is given twice"},
+        {{"--save", "/a", "--save=/b"}, "'--save' is given twice"},
     };
     for (const auto& c : cases) {
         const auto parsed = ParseCommandLine(c.args);

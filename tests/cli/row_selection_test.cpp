@@ -165,6 +165,11 @@ TEST(RowSelection, BadValuesAreUsageErrorsNamingTheOption) {
         {{"--list", "--hash"}, "'--hash' goes with '--list --json'"},
         {{"--host", "example.org"}, "go with '--list' or '--save'"},
         {{"--list", "--since", "2026-02-02T00:00Z", "--until", "2026-02-01"}, "later than"},
+        // One value each: a second one is a mistake, not a choice to guess at.
+        {{"--list", "--sort", "name", "--sort=size"}, "'--sort' is given twice"},
+        {{"--list", "--since=2026-01-01", "--since", "2026-02-01"}, "'--since' is given twice"},
+        {{"--list", "--until=2026-01-01", "--until=2026-01-01"}, "'--until' is given twice"},
+        {{"--list", "--min-size", "1", "--min-size", "2"}, "'--min-size' is given twice"},
     };
     for (const auto& [arguments, message] : cases) {
         std::ostringstream out, err;
