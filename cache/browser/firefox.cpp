@@ -12,6 +12,14 @@ constexpr std::size_t kTailRead = 4096;
 // Chunk hashes for a 4 GiB body, a long key and Firefox's 64 KiB of elements fit easily.
 constexpr std::uint64_t kMaxMetadata = 1024ull * 1024;
 constexpr std::uint32_t kEncryptedBit = 0x80000000u;
+// Versions past those we read that a later Firefox could write. A number beyond them is not a
+// version at all but damage (a trailer of garbage), and is told as such.
+constexpr std::uint32_t kLastVersion = 4, kMaxFutureVersion = 64;
+
+ParseError VersionError(std::uint32_t version) {
+    return version > kLastVersion && version <= kMaxFutureVersion ? ParseError::UnknownVersion
+                                                                  : ParseError::Damaged;
+}
 
 std::uint32_t Be32(const std::string& s, std::size_t at) {
     return static_cast<std::uint32_t>(static_cast<unsigned char>(s[at])) << 24 |
@@ -64,8 +72,8 @@ ParseError ParseFirefoxEntry(const Source& file, const std::string& path, Parsed
     std::uint32_t word = Be32(tail, tailLen - 4);
     if (tail[tailLen - 5] != '\0') {
         trailerVersion = Be32(tail, tailLen - 8);
-        if (trailerVersion != 4)
-            return ParseError::UnknownVersion;
+        if (trailerVersion != kLastVersion)
+            return VersionError(trailerVersion);
         if (word & kEncryptedBit)
             return ParseError::Encrypted;
         trailerLen = 8;
@@ -93,8 +101,8 @@ ParseError ParseFirefoxEntry(const Source& file, const std::string& path, Parsed
         return ParseError::Damaged;
     const std::size_t h = static_cast<std::size_t>(headerAt);
     const std::uint32_t version = Be32(meta, h);
-    if (version < 1 || version > 4)
-        return ParseError::UnknownVersion;
+    if (version < 1 || version > kLastVersion)
+        return VersionError(version);
     if ((version == 4) != (trailerVersion == 4))
         return ParseError::Damaged; // header and trailer disagree
     const std::size_t headerLen = version == 1 ? 28 : 32;

@@ -227,6 +227,32 @@ TEST_F(FirefoxEntries, HostileEntriesAreSkippedAndTheWalkGoesOn) {
     EXPECT_EQ(stats.unreadable, 12u);
 }
 
+TEST(FirefoxVersions, OnlyAPlausibleNumberIsAnUnknownVersionGarbageIsDamage) {
+    const std::string good = BuildFirefoxEntry(Ff("/good.png", Png(200)));
+    const std::size_t headerVersion = 200 + 4 + 2; // body, hash, one chunk hash
+    const struct {
+        std::size_t at; // where the big-endian word goes, from the start
+        std::uint32_t word;
+        browser::detail::ParseError expected;
+    } cases[] = {
+        {good.size() - 8, 5, browser::detail::ParseError::UnknownVersion},
+        {good.size() - 8, 0x6e747279, browser::detail::ParseError::Damaged}, // "ntry"
+        {good.size() - 8, 0, browser::detail::ParseError::Damaged},
+        {headerVersion, 9, browser::detail::ParseError::UnknownVersion},
+        {headerVersion, 0xFFFFFFFF, browser::detail::ParseError::Damaged},
+    };
+    for (const auto& c : cases) {
+        std::string f = good;
+        for (std::size_t i = 0; i < 4; ++i)
+            f[c.at + i] = static_cast<char>(c.word >> (24 - 8 * i));
+        browser::detail::ParsedEntry parsed;
+        const browser::detail::MemorySource source(
+            {reinterpret_cast<const std::uint8_t*>(f.data()), f.size()});
+        EXPECT_EQ(browser::detail::ParseFirefoxEntry(source, "x", parsed), c.expected)
+            << c.at << " " << c.word;
+    }
+}
+
 TEST_F(FirefoxEntries, ADecompressionBombIsRefusedWithoutHoldingItsOutput) {
     // A bitmap header, then frames of 16 MiB of zeros each, together past the cap on
     // decoded bodies.
