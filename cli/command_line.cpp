@@ -176,6 +176,7 @@ int SaveAll(const std::vector<SelectedRow>& rows, const CommandLine& command,
         destination += platform::kPathSeparator;
     save::UsedTargets usedTargets;
     std::size_t saved = 0;
+    std::size_t already = 0; // of them, found in the folder with the same bytes
     std::size_t failed = 0;
     std::map<std::string, std::string> bodies; // --unique: hash -> where the first one went
     std::size_t duplicates = 0;
@@ -198,7 +199,9 @@ int SaveAll(const std::vector<SelectedRow>& rows, const CommandLine& command,
         const save::RowSaveResult result = save::SaveFoundFile(*row, destination, usedTargets);
         if (result.saved) {
             ++saved;
-            streams.out << "saved\t" << TsvField(result.target) << '\n';
+            already += result.alreadySaved ? 1 : 0;
+            streams.out << (result.alreadySaved ? "already saved\t" : "saved\t")
+                        << TsvField(result.target) << '\n';
             if (body)
                 bodies.emplace(*body, result.target);
             if (command.rows.report) {
@@ -217,6 +220,8 @@ int SaveAll(const std::vector<SelectedRow>& rows, const CommandLine& command,
     progress.finish();
     streams.err << "tamberlin: " << saved << (saved == 1 ? " file" : " files") << " saved to "
                 << folder;
+    if (already)
+        streams.err << " (" << already << " of them already there)";
     if (command.rows.unique)
         streams.err << "; " << duplicates << (duplicates == 1 ? " duplicate" : " duplicates")
                     << " skipped";
@@ -435,7 +440,8 @@ std::string UsageText() {
            "                      each also naming the program the cache is from\n"
            "  -s, --save DIR      save every file found into DIR (created when missing);\n"
            "                      a file already there is replaced atomically, two files of\n"
-           "                      one name become \"name.ext\", \"name (2).ext\"...\n"
+           "                      one name become \"name.ext\", \"name (2).ext\"...; one\n"
+           "                      whose bytes are there already is not copied again\n"
            "  -t, --types TYPES   comma-separated file types: jpg,bmp,gif,png,ico,webp,videos\n"
            "                      (default: the types ticked in the window)\n"
            "      --hash          with --list --json: add each body's SHA-256\n"

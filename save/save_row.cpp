@@ -3,7 +3,9 @@
 #include "platform/base/utf8.h"
 #include "save/copy_engine.h"
 
+#include <cstring>
 #include <filesystem>
+#include <memory>
 
 namespace save {
 namespace {
@@ -44,7 +46,88 @@ void AppendFolded(const std::string& text, std::size_t& i, std::string& out) {
     platform::AppendUtf8(out, c);
 }
 
+// The decoded bytes of a row, as Save would write them; nothing when it is no longer there.
+std::unique_ptr<browser::BodyStream> OpenRow(const cache::FoundFile& row) {
+    if (row.body)
+        return browser::OpenDecodedBody(*row.body);
+    const auto whole = browser::WholeFileBody(row.path);
+    return whole ? browser::OpenDecodedBody(*whole) : nullptr;
+}
+
+std::optional<std::uint64_t> RowSize(const cache::FoundFile& row) {
+    if (row.body)
+        return row.body->decodedSize;
+    const auto whole = browser::WholeFileBody(row.path);
+    return whole ? std::optional(whole->decodedSize) : std::nullopt;
+}
+
+// Both streams give the same bytes to their ends, without an error.
+bool SameBytes(browser::BodyStream& a, browser::BodyStream& b) {
+    constexpr std::size_t kChunk = 64 * 1024;
+    const auto bufferA = std::make_unique<char[]>(kChunk);
+    const auto bufferB = std::make_unique<char[]>(kChunk);
+    std::size_t heldA = 0, heldB = 0;
+    for (;;) {
+        if (heldA == 0) {
+            const std::ptrdiff_t got = a.read(bufferA.get(), kChunk);
+            if (got < 0)
+                return false;
+            heldA = static_cast<std::size_t>(got);
+        }
+        if (heldB == 0) {
+            const std::ptrdiff_t got = b.read(bufferB.get(), kChunk);
+            if (got < 0)
+                return false;
+            heldB = static_cast<std::size_t>(got);
+        }
+        if (heldA == 0 || heldB == 0)
+            return heldA == heldB;
+        // Compare what both hold, keeping the rest of the longer read for the next round.
+        const std::size_t n = std::min(heldA, heldB);
+        if (std::memcmp(bufferA.get(), bufferB.get(), n) != 0)
+            return false;
+        std::memmove(bufferA.get(), bufferA.get() + n, heldA - n);
+        std::memmove(bufferB.get(), bufferB.get() + n, heldB - n);
+        heldA -= n;
+        heldB -= n;
+    }
+}
+
+// The regular files of `folder` (links and anything else left out), grouped as
+// UsedTargets::existing keeps them.
+UsedTargets::Existing ListExisting(const std::string& folder) {
+    UsedTargets::Existing files;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        std::error_code statError;
+        const auto status = it->symlink_status(statError);
+        if (statError || !std::filesystem::is_regular_file(status))
+            continue;
+        const std::uint64_t size = it->file_size(statError);
+        if (statError)
+            continue;
+        const std::string name = it->path().filename().string();
+        files[FoldNameCase(UnnumberedName(name))].emplace(size, folder + name);
+    }
+    return files;
+}
+
 } // namespace
+
+std::string UnnumberedName(const std::string& fileName) {
+    // "<stem> (<n>)<ext>" with n >= 2, as NumberedName writes it.
+    const auto dot = fileName.rfind('.');
+    const std::size_t stemEnd = dot == std::string::npos || dot == 0 ? fileName.size() : dot;
+    const std::size_t open = fileName.rfind(" (", stemEnd);
+    if (open == std::string::npos || stemEnd < open + 4 || fileName[stemEnd - 1] != ')')
+        return fileName;
+    const std::string digits = fileName.substr(open + 2, stemEnd - 1 - open - 2);
+    if (digits.empty() || digits.size() > 9 || digits[0] == '0' ||
+        digits.find_first_not_of("0123456789") != std::string::npos || digits == "1")
+        return fileName;
+    return fileName.substr(0, open) + fileName.substr(stemEnd);
+}
 
 std::string NumberedName(const std::string& fileName, int number) {
     const std::string suffix = " (" + std::to_string(number) + ")";
@@ -74,6 +157,29 @@ RowSaveResult SaveFoundFile(const cache::FoundFile& row, const std::string& fold
     // on the file systems of USB sticks (FAT, exFAT) and on casefolded folders "Photo.jpg"
     // and "photo.jpg" are one file.
     const std::string& name = row.fileName;
+    // Already saved: a file of this name or a numbered one holding the very same bytes.
+    if (!usedTargets.existing)
+        usedTargets.existing = ListExisting(folder);
+    auto& sameName = (*usedTargets.existing)[FoldNameCase(UnnumberedName(name))];
+    const auto size = sameName.empty() ? std::nullopt : RowSize(row);
+    for (auto [it, end] = size ? sameName.equal_range(*size)
+                               : std::pair(sameName.end(), sameName.end());
+         it != end; ++it) {
+        const std::string path = it->second;
+        // A file this walk wrote or found for another row is that row's.
+        if (usedTargets.folded.count(FoldNameCase(path)) != 0)
+            continue;
+        const auto rowBytes = OpenRow(row);
+        const auto whole = browser::WholeFileBody(path);
+        if (!rowBytes || !whole)
+            continue;
+        const auto fileBytes = browser::OpenDecodedBody(*whole);
+        if (SameBytes(*rowBytes, *fileBytes)) {
+            usedTargets.folded.insert(FoldNameCase(path));
+            sameName.erase(it);
+            return {true, true, path, {}};
+        }
+    }
     std::string target = folder + name;
     const std::string first = FoldNameCase(target);
     if (usedTargets.folded.count(first) != 0) {
@@ -94,7 +200,7 @@ RowSaveResult SaveFoundFile(const cache::FoundFile& row, const std::string& fold
         row.body ? CopyBodyChecked(*row.body, target) : CopyFileChecked(row.path, target);
     const bool saved =
         report.result == CopyResult::Copied || report.result == CopyResult::AlreadyThere;
-    return {saved, target, report.reason};
+    return {saved, false, target, report.reason};
 }
 
 } // namespace save

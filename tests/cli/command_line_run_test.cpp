@@ -21,6 +21,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using testing_support::FolderContents;
 using testing_support::ListableBodies;
 using testing_support::ReadAll;
 using testing_support::ScopedEnv;
@@ -60,13 +61,6 @@ void PrepareAsTheWindowDoes(cache::FoundFileList& list) {
     list.setSortKeyFunction(platform::CollationKey);
     list.setSorted(true);
     list.setSortKey(1);
-}
-
-std::map<std::string, std::string> FolderContents(const fs::path& folder) {
-    std::map<std::string, std::string> out;
-    for (const auto& e : fs::directory_iterator(folder))
-        out[e.path().filename().string()] = ReadAll(e.path());
-    return out;
 }
 
 // A small JSON reader: accepts exactly the grammar of RFC 8259 and gives back an array of

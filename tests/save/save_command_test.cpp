@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 using namespace save;
 using cache::FoundFileList;
 using testing_support::ReadAll;
@@ -184,6 +186,46 @@ TEST(SaveCommand, RowsOfOneNameTakeTheNextFreeNumberLeavingNumberedFilesThatWere
             SaveFoundFile(list.row(r), f.out + "/", used).target.substr(f.out.size() + 1) + "|";
     EXPECT_EQ(targets, "image.jpg|image (2).jpg|image (4).jpg|IMAGE (5).JPG|image (6).jpg|");
     EXPECT_EQ(ReadAll(mine), "mine");
+}
+
+TEST(SaveCommand, SavingTheSameRowsAgainAddsNothing) {
+    ScriptedDialogs dialogs;
+    Fixture f;
+    FoundFileList list;
+    // Two bodies of one name, one of them twice, a name in other letters, and a row whose
+    // bytes differ from the file of its name that was there before.
+    const std::pair<const char*, const char*> rows[] = {
+        {"A/bg.png", "one"},   {"B/bg.png", "two"},  {"C/bg.png", "one"},
+        {"D/BG.PNG", "three"}, {"E/new.gif", "gif"}, {"F/bg.png", "two"},
+    };
+    for (const auto& [path, content] : rows)
+        addRow(list, f.cached(path, content));
+    Window w;
+    w.destination = f.out + "/";
+    PushButton3_Click(list, w);
+    const auto first = testing_support::FolderContents(f.out);
+    EXPECT_EQ(first.size(), 6u);
+    for (int run = 0; run < 2; ++run) {
+        PushButton3_Click(list, w);
+        EXPECT_EQ(testing_support::FolderContents(f.out), first);
+    }
+    EXPECT_EQ(dialogs.messages, (std::vector<std::string>(3, "Done.")));
+    // Each row finds a file of its own holding its bytes, and says which.
+    UsedTargets used;
+    std::set<std::string> targets;
+    for (cache::RowId r = 0; r < 6; ++r) {
+        const RowSaveResult result = SaveFoundFile(list.row(r), f.out + "/", used);
+        EXPECT_TRUE(result.saved && result.alreadySaved) << result.target;
+        EXPECT_EQ(ReadAll(result.target), rows[r].second);
+        targets.insert(result.target);
+    }
+    EXPECT_EQ(targets.size(), 6u);
+    // A different body of a saved name still gets the next number.
+    addRow(list, f.cached("G/bg.png", "four"));
+    EXPECT_EQ(SaveFoundFile(list.row(6), f.out + "/", used).target, f.out + "/bg (6).png");
+    EXPECT_EQ(UnnumberedName("bg (12).png"), "bg.png");
+    for (const char* plain : {"bg (1).png", "bg (02).png", "bg ().png", "bg(2).png", "(2)"})
+        EXPECT_EQ(UnnumberedName(plain), plain);
 }
 
 TEST(SaveCommand, TheClosingMessageTellsTheTruthAboutFilesNotSaved) {

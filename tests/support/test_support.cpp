@@ -127,6 +127,13 @@ std::string ReadAll(const std::filesystem::path& p) {
     return ss.str();
 }
 
+std::map<std::string, std::string> FolderContents(const std::filesystem::path& folder) {
+    std::map<std::string, std::string> out;
+    for (const auto& e : std::filesystem::directory_iterator(folder))
+        out[e.path().filename().string()] = ReadAll(e.path());
+    return out;
+}
+
 std::string FixturesFolder() {
     std::error_code ec;
     return std::filesystem::is_directory(TAMBERLIN_FIXTURES "/url-cache", ec) ? TAMBERLIN_FIXTURES

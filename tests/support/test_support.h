@@ -8,6 +8,7 @@
 #include <deque>
 #include <filesystem>
 #include <initializer_list>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,8 @@ class ScratchFolder {
 };
 
 std::string ReadAll(const std::filesystem::path& p);
+// Every file of a folder (not below it), by name, with its bytes.
+std::map<std::string, std::string> FolderContents(const std::filesystem::path& folder);
 
 // The shared fixtures folder, or "" when it is not there.
 std::string FixturesFolder();
