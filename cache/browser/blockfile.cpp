@@ -735,7 +735,7 @@ std::uint32_t SuperFastHash(std::string_view data) {
     const auto byte = [&](std::size_t i) {
         return static_cast<std::uint32_t>(static_cast<unsigned char>(data[i]));
     };
-    // The trailing bytes are read as signed chars, as the original does.
+    // The trailing bytes are read as signed chars, as Chromium's SuperFastHash reads them.
     const auto signedByte = [&](std::size_t i) {
         return static_cast<std::uint32_t>(
             static_cast<std::int32_t>(static_cast<signed char>(data[i])));

@@ -401,7 +401,7 @@ TEST(SaveCommand, StepsInOrderAndWhereEachFailureGoesOn) {
 }
 
 TEST(SaveCommand, AFailedFolderTestStillNeverClaimsSuccess) {
-    // The design goes on into the walk after a failed folder test; the copies into a
+    // The save goes on into the walk after a failed folder test; the copies into a
     // missing folder fail and the message says so.
     ScriptedDialogs dialogs;
     RecordingReporter reporter;

@@ -24,7 +24,7 @@ namespace {
 
 struct Switches final : FileTypeSwitches {
     int jpg = 1, bmp = 1, gif = 1, png = 1, ico = 1, videos = 1;
-    int webp = 0; // the box added for browser caches; the six above are the original row
+    int webp = 0; // the seventh box, at the right of the six others
     mutable int reads = 0;
     int value(FileType box) const override {
         ++reads;
