@@ -101,6 +101,9 @@ struct ScanStats {
     std::size_t entries = 0;    // entry files looked at
     std::size_t listed = 0;     // rows returned
     std::size_t unreadable = 0; // damaged, unknown version, encrypted, undecodable body...
+    // Of those, whole files that hold entries (an SQL shard, a block file) and could not be
+    // read: their entries are lost without being counted in `entries`.
+    std::size_t unreadableFiles = 0;
     std::size_t partial = 0;    // a response whose stored body is incomplete
     std::size_t duplicates = 0; // the same URL and body again (another partition)
     bool unsupported = false;   // the folder holds a cache format we do not read

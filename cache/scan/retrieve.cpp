@@ -135,10 +135,12 @@ std::vector<FolderProblem> CheckNamedFolders(const std::vector<NamedFolder>& fol
 namespace {
 
 // What one cache gave: nothing at all (a format not read, a folder that could not be
-// listed, every entry unreadable, a scan that failed), or something.
+// listed, every entry unreadable, every file holding entries unreadable, a scan that
+// failed), or something.
 bool NothingRead(const browser::ScanStats& stats, bool scanned) {
+    const std::size_t lostEntries = stats.unreadable - stats.unreadableFiles;
     return !scanned || stats.unsupported ||
-           (stats.entries == stats.unreadable && (stats.unreadable > 0 || !stats.problems.empty()));
+           (stats.entries == lostEntries && (stats.unreadable > 0 || !stats.problems.empty()));
 }
 
 } // namespace

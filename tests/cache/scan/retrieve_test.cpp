@@ -1,17 +1,21 @@
 // Retrieve over real caches: the WinINet rows as the scan lists them, then the browsers'.
+#include "blockfile_builder.h"
 #include "browser_fixture.h"
 #include "cache/scan/commands.h"
 #include "cache/scan/retrieve.h"
 #include "cache/scan/url_cache.h"
 #include "platform/urlcache/urlcache.h"
+#include "sql_builder.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <set>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -400,6 +404,73 @@ TEST(RetrieveUnreadable, AnEntriesFolderWithoutPermissionsIsNamed) {
     EXPECT_EQ(r.problems[0].folder, cache2 + "/entries");
     EXPECT_NE(r.problems[0].reason.find("Permission denied"), std::string::npos);
     EXPECT_EQ(r.unreadableFolders, std::vector<std::string>{cache2});
+}
+
+// A cache whose shards or block files cannot be read has had nothing read, however its index
+// looks: the folder is named as unreadable and so is the file.
+TEST(RetrieveUnreadable, ADamagedOrLinkedShardOrBlockFileIsNamedAndNothingWasRead) {
+    ScratchFolder d;
+    const auto sqlIndex = [&](const std::string& at, unsigned shards) {
+        browser_test::WriteSqlIndex(d.path() / at, "Truncate", shards);
+        return d.str() + "/" + at;
+    };
+    const auto blockfile = [&](const std::string& at) {
+        browser_test::BlockfileBuilder b;
+        for (int i = 0; i < 513; ++i)
+            b.addPicture("http://example.com/" + std::to_string(i) + ".png",
+                         browser_test::Png(300));
+        b.files["data_1"].clear();
+        b.write(d.path() / at);
+        return d.str() + "/" + at;
+    };
+    struct Case {
+        std::string folder;
+        std::string file; // the file named as the cause, and why
+        std::string reason;
+    };
+    std::vector<Case> cases;
+    {
+        const std::string folder = sqlIndex("random/Cache", 1);
+        std::string noise(8192, '\0');
+        for (std::size_t i = 0; i < noise.size(); ++i)
+            noise[i] = static_cast<char>((i * 2654435761u) >> 13);
+        d.file("random/Cache/sqldb0", noise);
+        cases.push_back({folder, folder + "/sqldb0", "is damaged"});
+    }
+    {
+        const std::string folder = sqlIndex("links/Cache", 3);
+        for (unsigned shard = 0; shard < 3; ++shard) {
+            const auto real = d.path() / ("elsewhere/sqldb" + std::to_string(shard));
+            fs::create_directories(real.parent_path());
+            browser_test::WriteSqlShard(
+                real, {browser_test::SqlBody("https://a.example/1.png", browser_test::Png(500))});
+            fs::create_symlink(real, folder + "/sqldb" + std::to_string(shard));
+        }
+        cases.push_back({folder, folder + "/sqldb0",
+                         "is a link, which Tamberlin does not follow inside a cache"});
+    }
+    {
+        const std::string folder = blockfile("empty/Cache_Data");
+        cases.push_back({folder, folder + "/data_1", "is empty"});
+    }
+    {
+        const std::string folder = blockfile("fifo/Cache_Data");
+        fs::remove(folder + "/data_1");
+        ASSERT_EQ(::mkfifo((folder + "/data_1").c_str(), 0600), 0);
+        cases.push_back({folder, folder + "/data_1", "is not a regular file"});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folder);
+        FoundFileList list;
+        const cache::RetrieveReport r = cache::RetrieveAll(list, Boxes{}, {{c.folder}});
+        EXPECT_EQ(list.count(), 0u);
+        EXPECT_EQ(r.unreadableFolders, std::vector<std::string>{c.folder});
+        EXPECT_TRUE(std::any_of(r.problems.begin(), r.problems.end(),
+                                [&](const cache::FolderProblem& p) {
+                                    return p.folder == c.file && p.reason == c.reason;
+                                }))
+            << (r.problems.empty() ? "no problem named" : r.problems[0].folder);
+    }
 }
 
 TEST(RetrieveFolders, EachNamedFolderMustExistBeReadableAndHoldACache) {
