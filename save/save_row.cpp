@@ -1,5 +1,6 @@
 #include "save/save_row.h"
 
+#include "platform/base/paths.h"
 #include "platform/base/utf8.h"
 #include "save/copy_engine.h"
 
@@ -73,13 +74,16 @@ RowSaveResult SaveFoundFile(const cache::FoundFile& row, const std::string& fold
     // before this walk is replaced, as always. Names are compared without regard to case:
     // on the file systems of USB sticks (FAT, exFAT) and on casefolded folders "Photo.jpg"
     // and "photo.jpg" are one file.
+    // The destination is the folder's path as the user typed it, with or without a final
+    // separator: the file goes inside that folder, never beside it.
     const std::string& name = row.fileName;
-    std::string target = folder + name;
+    const std::string inside = platform::JoinPath(folder, "");
+    std::string target = inside + name;
     const std::string first = FoldNameCase(target);
     if (usedTargets.folded.count(first) != 0) {
         int& k = usedTargets.nextNumber.try_emplace(first, 2).first->second;
         for (;; ++k) {
-            const std::string candidate = folder + NumberedName(name, k);
+            const std::string candidate = inside + NumberedName(name, k);
             std::error_code ec;
             if (usedTargets.folded.count(FoldNameCase(candidate)) == 0 &&
                 !std::filesystem::exists(candidate, ec)) {

@@ -18,7 +18,8 @@ struct UsedTargets {
     std::map<std::string, int> nextNumber; // by the folded target the row's own name gives
 };
 
-// Saves one row into a folder (ending in the separator) under the row's file name: a file
+// Saves one row into a folder (its path, with or without the final separator) under the
+// row's file name: a file
 // that was there before is replaced; a name this walk already wrote, in any letter case,
 // gets " (2)", " (3)"... (a numbered name that was there before is left alone).
 struct RowSaveResult {
