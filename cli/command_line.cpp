@@ -401,7 +401,7 @@ int RunCommandLine(const CommandLine& command, CommandStreams streams,
     // A named folder of which nothing could be read is not an empty one: what the others
     // hold is still listed or saved, and the status says it.
     for (const auto& folder : report.unreadableFolders)
-        streams.err << "tamberlin: " << folder << ": nothing in it could be read\n";
+        streams.err << "tamberlin: " << folder.folder << ": " << folder.reason << "\n";
     const int status = report.unreadableFolders.empty() ? kExitOk : kExitUsage;
 
     if (command.mode == CommandMode::List) {

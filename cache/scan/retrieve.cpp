@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <optional>
 #include <set>
 #include <sys/stat.h>
 
@@ -102,26 +103,34 @@ std::vector<FolderProblem> CheckFolders(const std::vector<std::string>& folders)
     return CheckNamedFolders(ClassifyNamedFolders(folders));
 }
 
+namespace {
+
+// What keeps a named folder from being read at all: it is missing, not a folder, or cannot
+// be listed. Nothing when it can be listed.
+std::optional<std::string> AccessProblem(const std::string& folder) {
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0)
+        return errno == ENOENT || errno == ENOTDIR
+                   ? std::string("does not exist")
+                   : std::string("cannot be read (") + std::strerror(errno) + ")";
+    if (!S_ISDIR(st.st_mode))
+        return "is not a folder";
+    DIR* d = ::opendir(folder.c_str());
+    if (!d)
+        return std::string("cannot be read (") + std::strerror(errno) + ")";
+    ::closedir(d);
+    return std::nullopt;
+}
+
+} // namespace
+
 std::vector<FolderProblem> CheckNamedFolders(const std::vector<NamedFolder>& folders) {
     std::vector<FolderProblem> problems;
     for (const auto& [folder, c, failure] : folders) {
-        struct stat st {};
-        if (::stat(folder.c_str(), &st) != 0) {
-            problems.push_back(
-                {folder, std::string("cannot be read (") + std::strerror(errno) + ")"});
+        if (auto problem = AccessProblem(folder)) {
+            problems.push_back({folder, std::move(*problem)});
             continue;
         }
-        if (!S_ISDIR(st.st_mode)) {
-            problems.push_back({folder, "is not a folder"});
-            continue;
-        }
-        DIR* d = ::opendir(folder.c_str());
-        if (!d) {
-            problems.push_back(
-                {folder, std::string("cannot be read (") + std::strerror(errno) + ")"});
-            continue;
-        }
-        ::closedir(d);
         if (failure)
             std::rethrow_exception(failure);
         if (c.urlCacheIndexes.empty() && c.browserCaches.empty())
@@ -251,7 +260,8 @@ RetrieveReport RetrieveNamed(FoundFileList& list, const FileTypeSwitches& boxes,
             std::any_of(c.browserCaches.begin(), c.browserCaches.end(),
                         [&](const auto& b) { return readCaches.count(b.path) != 0; });
         if (!someIndex && !someCache)
-            report.unreadableFolders.push_back(n.folder);
+            report.unreadableFolders.push_back(
+                {n.folder, AccessProblem(n.folder).value_or("nothing in it could be read")});
     }
     return report;
 }
@@ -261,7 +271,7 @@ void ReportUnreadable(const RetrieveReport& report) {
         return;
     std::string text = "Some browser caches could not be read, so the list may lack files:\n";
     for (const auto& folder : report.unreadableFolders)
-        text += "\n" + folder + ": nothing in it could be read";
+        text += "\n" + folder.folder + ": " + folder.reason;
     constexpr std::size_t kNamed = 5;
     for (std::size_t i = 0; i < report.problems.size() && i < kNamed; ++i)
         text += "\n" + report.problems[i].folder + ": " + report.problems[i].reason;

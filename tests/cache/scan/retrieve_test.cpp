@@ -40,6 +40,14 @@ Boxes Only(std::set<FileType> ticked) {
     return b;
 }
 
+// Each named folder of which nothing could be read, as it is told: "folder: why".
+std::vector<std::string> Told(const std::vector<cache::FolderProblem>& folders) {
+    std::vector<std::string> out;
+    for (const auto& f : folders)
+        out.push_back(f.folder + ": " + f.reason);
+    return out;
+}
+
 std::vector<FoundFile> RowsInAppendOrder(const FoundFileList& list) {
     std::vector<FoundFile> rows;
     for (cache::RowId r = 0; r < list.count(); ++r)
@@ -346,7 +354,8 @@ TEST_F(RetrieveFixtures,
     EXPECT_FALSE(head.empty());
     ExpectSameRows(head, Split(RowsInAppendOrder(alone)).first);
     EXPECT_EQ(tail.size(), ListableBodies("firefox").size());
-    EXPECT_EQ(report.unreadableFolders, std::vector<std::string>{vanished.str()});
+    EXPECT_EQ(Told(report.unreadableFolders),
+              std::vector<std::string>{vanished.str() + ": nothing in it could be read"});
     // Checked before a run, the failed look is not passed off as an empty folder.
     EXPECT_THROW(cache::CheckNamedFolders({failed}), std::runtime_error);
 }
@@ -368,7 +377,8 @@ TEST(RetrieveUnreadable, WhatCouldNotBeReadIsNamedNeverPassedOffAsEmpty) {
     EXPECT_EQ(r.problems[0].folder, damaged + "/entries/" + std::string(40, 'A'));
     EXPECT_EQ(r.problems[0].reason, "is in an entry format version Tamberlin does not read");
     // Nothing could be read from the first; the second is really empty.
-    EXPECT_EQ(r.unreadableFolders, std::vector<std::string>{damaged});
+    EXPECT_EQ(Told(r.unreadableFolders),
+              std::vector<std::string>{damaged + ": nothing in it could be read"});
 
     // A folder that cannot be listed is named too (a file stands where the folder should;
     // unlike permission bits, that stops root as well).
@@ -403,7 +413,8 @@ TEST(RetrieveUnreadable, AnEntriesFolderWithoutPermissionsIsNamed) {
     ASSERT_EQ(r.problems.size(), 1u);
     EXPECT_EQ(r.problems[0].folder, cache2 + "/entries");
     EXPECT_NE(r.problems[0].reason.find("Permission denied"), std::string::npos);
-    EXPECT_EQ(r.unreadableFolders, std::vector<std::string>{cache2});
+    EXPECT_EQ(Told(r.unreadableFolders),
+              std::vector<std::string>{cache2 + ": nothing in it could be read"});
 }
 
 // A cache whose shards or block files cannot be read has had nothing read, however its index
@@ -464,7 +475,8 @@ TEST(RetrieveUnreadable, ADamagedOrLinkedShardOrBlockFileIsNamedAndNothingWasRea
         FoundFileList list;
         const cache::RetrieveReport r = cache::RetrieveAll(list, Boxes{}, {{c.folder}});
         EXPECT_EQ(list.count(), 0u);
-        EXPECT_EQ(r.unreadableFolders, std::vector<std::string>{c.folder});
+        EXPECT_EQ(Told(r.unreadableFolders),
+                  std::vector<std::string>{c.folder + ": nothing in it could be read"});
         EXPECT_TRUE(std::any_of(r.problems.begin(), r.problems.end(),
                                 [&](const cache::FolderProblem& p) {
                                     return p.folder == c.file && p.reason == c.reason;
@@ -491,7 +503,7 @@ TEST(RetrieveFolders, EachNamedFolderMustExistBeReadableAndHoldACache) {
         cache::CheckFolders({missing, file, empty, d.str() + "/Chrome/Default", ieFolder});
     ASSERT_EQ(problems.size(), 3u);
     EXPECT_EQ(problems[0].folder, missing);
-    EXPECT_NE(problems[0].reason.find("cannot be read"), std::string::npos) << problems[0].reason;
+    EXPECT_EQ(problems[0].reason, "does not exist");
     EXPECT_EQ(problems[1].reason, "is not a folder");
     EXPECT_NE(problems[2].reason.find("holds no browser cache"), std::string::npos);
 
@@ -500,6 +512,12 @@ TEST(RetrieveFolders, EachNamedFolderMustExistBeReadableAndHoldACache) {
     FoundFileList list;
     cache::RetrieveAll(list, Boxes{}, {{empty}});
     EXPECT_EQ(list.count(), 0u);
+
+    // Read without that check (the window), a folder is told for what it is.
+    const cache::RetrieveReport r = cache::RetrieveAll(list, Boxes{}, {{missing, file, empty}});
+    EXPECT_EQ(Told(r.unreadableFolders),
+              (std::vector<std::string>{missing + ": does not exist", file + ": is not a folder",
+                                        empty + ": nothing in it could be read"}));
 }
 
 TEST(RetrieveFolders, AFolderThatCannotBeListedIsNamedAsUnreadable) {
