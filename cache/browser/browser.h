@@ -95,6 +95,7 @@ struct BrowserFile {
 struct ScanProblem {
     std::string path;   // the folder or entry file
     std::string reason; // why, in words ("cannot be read (Permission denied)", "damaged")
+    bool operator==(const ScanProblem&) const = default;
 };
 
 struct ScanStats {
@@ -120,12 +121,12 @@ std::vector<BrowserFile> ScanCacheFolder(const CacheFolder& folder, ScanStats* s
 // The current user's caches, from the home folder and the XDG folders (the values of $HOME,
 // $XDG_CACHE_HOME and $XDG_CONFIG_HOME; empty gives the XDG default). Only folders that exist:
 // the known browsers' and Thunderbird's, then every other cache below the places programs keep
-// per-user data (discover.h). `skippedFolders` counts the folders that walk had to skip.
+// per-user data (discover.h). `skippedFolders` names the folders that walk had to skip.
 struct Environment {
     std::string home, xdgCacheHome, xdgConfigHome;
 };
 std::vector<CacheFolder> FindUserCaches(const Environment& env,
-                                        std::size_t* skippedFolders = nullptr);
+                                        std::vector<ScanProblem>* skippedFolders = nullptr);
 
 // What a folder the user names holds, recognised by its content: a Linux home, a copied
 // Windows profile (.../Users/bob: its Internet Explorer index.dat files, Firefox caches and
@@ -134,7 +135,7 @@ std::vector<CacheFolder> FindUserCaches(const Environment& env,
 struct FolderContents {
     std::vector<CacheFolder> browserCaches;
     std::vector<std::string> urlCacheIndexes; // paths of index.dat files
-    std::size_t skippedFolders = 0;           // skipped while looking for caches
+    std::vector<ScanProblem> skippedFolders;  // could not be read while looking for caches
 };
 FolderContents ClassifyFolder(const std::string& folder);
 

@@ -55,7 +55,8 @@ std::vector<DataPlace> MacDataPlaces(const std::string& home);
 
 struct WalkStats {
     std::size_t folders = 0;    // folders listed
-    std::size_t unreadable = 0; // folders that could not be opened or listed (skipped)
+    std::size_t unreadable = 0; // folders that could not be opened, listed or searched (skipped)
+    std::vector<ScanProblem> skipped; // each of those, with why
 };
 
 // The caches below the places, `depth` levels down at most. A link is never followed below a

@@ -87,7 +87,7 @@ class Collector {
         const auto found = WalkForCaches(places, kWalkDepth, &stats);
         for (const CacheFolder& f : found)
             add(f.kind, f.path);
-        unreadable += stats.unreadable;
+        skipped.insert(skipped.end(), stats.skipped.begin(), stats.skipped.end());
         places_.insert(places_.end(), places.begin(), places.end());
         return !found.empty();
     }
@@ -97,7 +97,7 @@ class Collector {
         return std::move(folders);
     }
     std::vector<CacheFolder> folders;
-    std::size_t unreadable = 0;
+    std::vector<ScanProblem> skipped; // folders the walks could not read
 
   private:
     std::set<std::pair<dev_t, ino_t>> ids_;
@@ -423,11 +423,12 @@ void AddFromLinuxProfile(const fs::path& profile, Collector& out) {
 
 } // namespace
 
-std::vector<CacheFolder> FindUserCaches(const Environment& env, std::size_t* skippedFolders) {
+std::vector<CacheFolder> FindUserCaches(const Environment& env,
+                                        std::vector<ScanProblem>* skippedFolders) {
     Collector out;
     FindUser(env, out);
     if (skippedFolders)
-        *skippedFolders = out.unreadable;
+        *skippedFolders = out.skipped;
     return out.finish();
 }
 
@@ -474,7 +475,7 @@ FolderContents ClassifyFolder(const std::string& folder) {
                 addHome(user);
     }
 
-    result.skippedFolders = caches.unreadable;
+    result.skippedFolders = std::move(caches.skipped);
     result.browserCaches = caches.finish();
     return result;
 }

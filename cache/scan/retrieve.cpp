@@ -60,6 +60,7 @@ browser::FolderContents Classify(const std::string& named) {
         const browser::FolderContents w = browser::ClassifyFolder(wine);
         AppendUnique(c.urlCacheIndexes, w.urlCacheIndexes);
         AppendUnique(c.browserCaches, w.browserCaches);
+        AppendUnique(c.skippedFolders, w.skippedFolders);
     }
     return c;
 }
@@ -78,7 +79,7 @@ CacheSet CachesFor(const CacheSelection& selection) {
         const browser::FolderContents c = Classify(folder);
         AppendUnique(set.urlCacheIndexes, c.urlCacheIndexes);
         AppendUnique(set.browserCaches, c.browserCaches);
-        set.skippedFolders += c.skippedFolders;
+        AppendUnique(set.skippedFolders, c.skippedFolders);
     }
     return set;
 }
@@ -194,14 +195,20 @@ RetrieveReport RetrieveNamed(FoundFileList& list, const FileTypeSwitches& boxes,
     app::Guard g(kBrowserScanTag);
     std::vector<browser::CacheFolder> caches;
     g.step(100, [&] {
+        std::vector<browser::ScanProblem> skipped;
         if (named.empty())
             caches = browser::FindUserCaches(
                 browser::Environment{Env("HOME"), Env("XDG_CACHE_HOME"), Env("XDG_CONFIG_HOME")},
-                &report.skippedFolders);
+                &skipped);
         for (const auto& n : named) {
-            report.skippedFolders += n.contents.skippedFolders;
+            AppendUnique(skipped, n.contents.skippedFolders);
             AppendUnique(caches, n.contents.browserCaches);
         }
+        // A folder the search could not read may hold a cache: it is named like any other
+        // place that could not be read.
+        report.skippedFolders = skipped.size();
+        for (auto& s : skipped)
+            report.problems.push_back({std::move(s.path), std::move(s.reason)});
     });
     // A named folder that could not be looked into is told here, each once.
     for (const auto& n : named)

@@ -485,6 +485,37 @@ TEST(RetrieveUnreadable, ADamagedOrLinkedShardOrBlockFileIsNamedAndNothingWasRea
     }
 }
 
+TEST(RetrieveUnreadable, FoldersTheSearchForCachesCannotReadAreNamed) {
+    ScratchFolder d;
+    const fs::path home = d.path() / "home";
+    fs::create_directories(home / ".cache/good/cache2/entries");
+    // Locked; listed but not searchable, above a cache or as the cache folder itself.
+    const fs::path locked = home / ".cache/locked", listed = home / ".cache/listed",
+                   cache2 = home / ".cache/app/cache2";
+    for (const fs::path& p :
+         {locked / "app/cache2/entries", listed / "app/cache2/entries", cache2 / "entries"})
+        fs::create_directories(p);
+    fs::permissions(locked, fs::perms::none);
+    const auto listOnly = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+    fs::permissions(listed, listOnly);
+    fs::permissions(cache2, listOnly);
+    const auto told = testing_support::AsOrdinaryUser([&] {
+        FoundFileList list;
+        const cache::RetrieveReport r = cache::RetrieveAll(list, Boxes{}, {{home.string()}});
+        std::string out;
+        for (const auto& line : Told(r.problems))
+            out += line + "\n";
+        for (const auto& line : Told(r.unreadableFolders))
+            out += line + "\n";
+        return out + std::to_string(r.skippedFolders);
+    });
+    for (const fs::path& p : {locked, listed, cache2})
+        fs::permissions(p, fs::perms::owner_all);
+    ASSERT_TRUE(told);
+    const std::string why = ": cannot be read (Permission denied)\n";
+    EXPECT_EQ(*told, cache2.string() + why + listed.string() + why + locked.string() + why + "3");
+}
+
 TEST(RetrieveFolders, EachNamedFolderMustExistBeReadableAndHoldACache) {
     ScratchFolder d;
     const std::string missing = d.str() + "/missing";
