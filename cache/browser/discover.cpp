@@ -271,6 +271,39 @@ std::vector<std::string> Components(std::string_view path) {
 
 } // namespace
 
+namespace {
+
+// A path without a trailing separator, "." or ".." steps ("/" stays "/").
+std::string Normal(const std::string& path) {
+    fs::path normal = fs::path(path).lexically_normal();
+    if (!normal.has_filename() && normal.has_relative_path())
+        normal = normal.parent_path(); // "/a/b/" -> "/a/b"
+    return normal.string();
+}
+
+// `path` is `folder` or lies below it, compared as written.
+bool IsAtOrBelow(std::string_view path, std::string_view folder) {
+    if (folder == "/")
+        return path.starts_with('/');
+    return path.starts_with(folder) && (path.size() == folder.size() || path[folder.size()] == '/');
+}
+
+} // namespace
+
+NamedRoot::NamedRoot(const std::string& folder) : written_(Normal(folder)) {
+    std::error_code ec;
+    real_ = fs::canonical(folder, ec).string();
+}
+
+bool NamedRoot::admits(const std::string& path) const {
+    const std::string normal = Normal(path);
+    if (real_.empty() || !IsAtOrBelow(normal, written_))
+        return true;
+    std::error_code ec;
+    const std::string real = fs::canonical(normal, ec).string();
+    return !ec && IsAtOrBelow(real, real_);
+}
+
 std::vector<fs::path> ChildrenNoCase(const fs::path& folder, std::string_view name) {
     std::vector<fs::path> out;
     std::error_code ec;

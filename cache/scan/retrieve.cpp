@@ -2,6 +2,7 @@
 #include "platform/base/paths.h"
 
 #include "app/guard/guard.h"
+#include "cache/browser/discover.h"
 #include "platform/base/files.h"
 #include "platform/urlcache/urlcache.h"
 
@@ -48,15 +49,18 @@ std::string WithoutTrailingSeparators(std::string folder) {
 browser::FolderContents Classify(const std::string& named) {
     const std::string folder = WithoutTrailingSeparators(named);
     browser::FolderContents c = browser::ClassifyFolder(folder);
+    // Links below the folder never lead out of it.
+    const browser::NamedRoot root(folder);
     // A WinINet cache folder itself (Content.IE5, or IE under INetCache) holds its index.
     const std::string index = platform::JoinPath(folder, "index.dat");
-    if (IsRegularFile(index) && std::find(c.urlCacheIndexes.begin(), c.urlCacheIndexes.end(),
-                                          index) == c.urlCacheIndexes.end())
+    if (IsRegularFile(index) && root.admits(index) &&
+        std::find(c.urlCacheIndexes.begin(), c.urlCacheIndexes.end(), index) ==
+            c.urlCacheIndexes.end())
         c.urlCacheIndexes.insert(c.urlCacheIndexes.begin(), index);
     // A Linux home may also hold a Wine prefix with its own Internet Explorer cache.
     struct stat st {};
     const std::string wine = platform::JoinPath(folder, ".wine");
-    if (::stat(wine.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (::stat(wine.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && root.admits(wine)) {
         const browser::FolderContents w = browser::ClassifyFolder(wine);
         AppendUnique(c.urlCacheIndexes, w.urlCacheIndexes);
         AppendUnique(c.browserCaches, w.browserCaches);

@@ -551,6 +551,28 @@ TEST(RetrieveFolders, EachNamedFolderMustExistBeReadableAndHoldACache) {
                                         empty + ": nothing in it could be read"}));
 }
 
+TEST(RetrieveFolders, ALinkBelowANamedFolderNeverLeadsToAnIndexOutsideIt) {
+    ScratchFolder d;
+    // Elsewhere: a Wine prefix with its Internet Explorer index, and an index of its own.
+    const std::string prefix = d.str() + "/elsewhere/prefix";
+    d.file("elsewhere/prefix/drive_c/users/bob/AppData/Local/Microsoft/Windows/INetCache/IE/"
+           "index.dat",
+           "x");
+    const std::string index = d.file("elsewhere/index.dat", "x");
+    fs::create_directories(d.path() / "home/.config");
+    fs::create_symlink(prefix, d.path() / "home/.wine");
+    fs::create_directories(d.path() / "IE");
+    fs::create_symlink(index, d.path() / "IE/index.dat");
+    for (const std::string& folder : {d.str() + "/home", d.str() + "/IE"}) {
+        SCOPED_TRACE(folder);
+        const auto problems = cache::CheckFolders({folder});
+        ASSERT_EQ(problems.size(), 1u);
+        EXPECT_NE(problems[0].reason.find("holds no browser cache"), std::string::npos);
+    }
+    // Named itself, the prefix is read.
+    EXPECT_TRUE(cache::CheckFolders({prefix}).empty());
+}
+
 TEST(RetrieveFolders, AFolderThatCannotBeListedIsNamedAsUnreadable) {
     if (::geteuid() == 0)
         GTEST_SKIP() << "running as root: permission bits do not stop root from reading";
