@@ -43,6 +43,7 @@ Boxes Only(std::set<FileType> ticked) {
 // Each named folder of which nothing could be read, as it is told: "folder: why".
 std::vector<std::string> Told(const std::vector<cache::FolderProblem>& folders) {
     std::vector<std::string> out;
+    out.reserve(folders.size());
     for (const auto& f : folders)
         out.push_back(f.folder + ": " + f.reason);
     return out;
