@@ -710,21 +710,25 @@ void ScanBlockfile(const fs::path& folder, std::vector<BrowserFile>& rows, ScanS
              "is a blockfile cache index Tamberlin cannot read (an unknown version or damaged)"});
         return;
     }
-    // Every entry record is in data_1: when the index names entries and that file cannot be
-    // read, they are all lost, and the reader never reaches one to count.
+    // The block files hold the entries' records (data_1) and streams: one that is there but
+    // cannot be read as a block file loses whatever it holds, and so does a missing data_1
+    // when the index names entries, which the reader then never reaches to count.
     const bool namesEntries = contents.header.entryCount != 0 ||
                               std::any_of(contents.warnings.begin(), contents.warnings.end(),
                                           [](const BlockfileWarning& w) { return w.address != 0; });
-    const std::string dataFile = (folder / "data_1").string();
-    if (namesEntries) {
+    for (std::uint32_t number = 0; number < blockfile::kFirstBlockFiles; ++number) {
+        const std::string path = (folder / ("data_" + std::to_string(number))).string();
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 && !(number == 1 && namesEntries))
+            continue; // a cache may lack data_3, say
         ReadOnlyFile file;
         std::uint8_t magic[4] = {};
-        if (!file.open(dataFile))
-            LoseFile(dataFile, WhyNotOpened(dataFile), stats);
+        if (!file.open(path))
+            LoseFile(path, WhyNotOpened(path), stats);
         else if (file.size() < blockfile::kBlockHeaderSize ||
                  !file.readAt(blockfile::kBlockMagicAt, magic, sizeof magic) ||
                  platform::LoadLE32(magic) != blockfile::kBlockMagic)
-            LoseFile(dataFile, file.size() == 0 ? "is empty" : "is damaged", stats);
+            LoseFile(path, file.size() == 0 ? "is empty" : "is damaged", stats);
     }
 }
 

@@ -426,12 +426,12 @@ TEST(RetrieveUnreadable, ADamagedOrLinkedShardOrBlockFileIsNamedAndNothingWasRea
         browser_test::WriteSqlIndex(d.path() / at, "Truncate", shards);
         return d.str() + "/" + at;
     };
-    const auto blockfile = [&](const std::string& at) {
+    // 513 entries; small bodies are in data_1 with the records, larger ones in data_2.
+    const auto blockfile = [&](const std::string& at, std::size_t body) {
         browser_test::BlockfileBuilder b;
         for (int i = 0; i < 513; ++i)
             b.addPicture("http://example.com/" + std::to_string(i) + ".png",
-                         browser_test::Png(300));
-        b.files["data_1"].clear();
+                         browser_test::Png(body));
         b.write(d.path() / at);
         return d.str() + "/" + at;
     };
@@ -462,14 +462,22 @@ TEST(RetrieveUnreadable, ADamagedOrLinkedShardOrBlockFileIsNamedAndNothingWasRea
                          "is a link, which Tamberlin does not follow inside a cache"});
     }
     {
-        const std::string folder = blockfile("empty/Cache_Data");
+        const std::string folder = blockfile("empty/Cache_Data", 300);
+        fs::resize_file(folder + "/data_1", 0);
         cases.push_back({folder, folder + "/data_1", "is empty"});
     }
     {
-        const std::string folder = blockfile("fifo/Cache_Data");
+        const std::string folder = blockfile("fifo/Cache_Data", 300);
         fs::remove(folder + "/data_1");
         ASSERT_EQ(::mkfifo((folder + "/data_1").c_str(), 0600), 0);
         cases.push_back({folder, folder + "/data_1", "is not a regular file"});
+    }
+    {
+        const std::string folder = blockfile("bodies/Cache_Data", 2000);
+        fs::rename(folder + "/data_2", d.path() / "data_2");
+        fs::create_symlink(d.path() / "data_2", folder + "/data_2");
+        cases.push_back({folder, folder + "/data_2",
+                         "is a link, which Tamberlin does not follow inside a cache"});
     }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.folder);
