@@ -504,6 +504,12 @@ TEST(RetrieveUnreadable, FoldersTheSearchForCachesCannotReadAreNamed) {
     for (const fs::path& p :
          {locked / "app/cache2/entries", listed / "app/cache2/entries", cache2 / "entries"})
         fs::create_directories(p);
+    // Everything else open to the ordinary user, whatever the umask.
+    const auto open = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                      fs::perms::others_read | fs::perms::others_exec;
+    fs::permissions(d.path(), open);
+    for (const auto& e : fs::recursive_directory_iterator(d.path()))
+        fs::permissions(e.path(), open);
     fs::permissions(locked, fs::perms::none);
     const auto listOnly = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
     fs::permissions(listed, listOnly);
