@@ -269,10 +269,6 @@ std::vector<std::string> Components(std::string_view path) {
     return out;
 }
 
-} // namespace
-
-namespace {
-
 // A path without a trailing separator, "." or ".." steps ("/" stays "/").
 std::string Normal(const std::string& path) {
     fs::path normal = fs::path(path).lexically_normal();
