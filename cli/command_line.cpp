@@ -104,7 +104,7 @@ bool ReportFolderProblems(const std::vector<cache::NamedFolder>& folders,
                           const CommandStreams& streams) {
     const auto problems = cache::CheckNamedFolders(folders);
     for (const auto& p : problems)
-        streams.err << "tamberlin: " << p.folder << ": " << p.reason << "\n";
+        streams.err << "tamberlin: " << TsvField(p.folder) << ": " << TsvField(p.reason) << "\n";
     return !problems.empty();
 }
 
@@ -128,7 +128,8 @@ std::string JsonFacts(const SelectedRow& r, bool hash, const CommandStreams& str
         std::string error;
         const auto sum = RowBodySha256(*r.row, error);
         if (!sum)
-            streams.err << "tamberlin: " << r.row->path << ": cannot be hashed (" << error << ")\n";
+            streams.err << "tamberlin: " << TsvField(r.row->path) << ": cannot be hashed ("
+                        << TsvField(error) << ")\n";
         out += ", \"sha256\": " + (sum ? JsonString(*sum) : std::string("null"));
     }
     return out;
@@ -219,7 +220,7 @@ int SaveAll(const std::vector<SelectedRow>& rows, const CommandLine& command,
     }
     progress.finish();
     streams.err << "tamberlin: " << saved << (saved == 1 ? " file" : " files") << " saved to "
-                << folder;
+                << TsvField(folder);
     if (already)
         streams.err << " (" << already << " of them already there)";
     if (command.rows.unique)
@@ -232,11 +233,12 @@ int SaveAll(const std::vector<SelectedRow>& rows, const CommandLine& command,
     if (command.rows.report) {
         std::string error;
         if (!WriteReport(destination, reported, error)) {
-            streams.err << "tamberlin: the report could not be written: " << error << "\n";
+            streams.err << "tamberlin: the report could not be written: " << TsvField(error)
+                        << "\n";
             return kExitSomeNotSaved;
         }
-        streams.err << "tamberlin: report written to " << destination << kReportPage << " and "
-                    << destination << kReportTable << "\n";
+        streams.err << "tamberlin: report written to " << TsvField(destination + kReportPage)
+                    << " and " << TsvField(destination + kReportTable) << "\n";
     }
     return failed ? kExitSomeNotSaved : kExitOk;
 }
@@ -247,15 +249,15 @@ bool PrepareDestination(const std::string& folder, const CommandStreams& streams
     const auto status = std::filesystem::status(folder, ec);
     if (std::filesystem::exists(status)) {
         if (!std::filesystem::is_directory(status)) {
-            streams.err << "tamberlin: " << folder << ": not a folder\n";
+            streams.err << "tamberlin: " << TsvField(folder) << ": not a folder\n";
             return false;
         }
         return true;
     }
     std::filesystem::create_directories(folder, ec);
     if (ec) {
-        streams.err << "tamberlin: " << folder << ": cannot create the folder (" << ec.message()
-                    << ")\n";
+        streams.err << "tamberlin: " << TsvField(folder) << ": cannot create the folder ("
+                    << TsvField(ec.message()) << ")\n";
         return false;
     }
     return true;
@@ -376,7 +378,7 @@ int RunCommandLine(const CommandLine& command, CommandStreams streams) {
 int RunCommandLine(const CommandLine& command, CommandStreams streams,
                    platform::SettingsBackend& settings) {
     if (!command.error.empty()) {
-        streams.err << "tamberlin: " << command.error << "\n"
+        streams.err << "tamberlin: " << TsvField(command.error) << "\n"
                     << "Try 'tamberlin --help' for more information.\n";
         return kExitUsage;
     }
@@ -409,11 +411,12 @@ int RunCommandLine(const CommandLine& command, CommandStreams streams,
         list, boxes, named, [&](std::size_t entries) { progress.entries(entries); });
     progress.finish();
     for (const auto& p : report.problems)
-        streams.err << "tamberlin: " << p.folder << ": " << p.reason << "\n";
+        streams.err << "tamberlin: " << TsvField(p.folder) << ": " << TsvField(p.reason) << "\n";
     // A named folder of which nothing could be read is not an empty one: what the others
     // hold is still listed or saved, and the status says it.
     for (const auto& folder : report.unreadableFolders)
-        streams.err << "tamberlin: " << folder << ": nothing in it could be read\n";
+        streams.err << "tamberlin: " << TsvField(folder.folder) << ": " << TsvField(folder.reason)
+                    << "\n";
     const int status = report.unreadableFolders.empty() ? kExitOk : kExitUsage;
 
     if (command.mode == CommandMode::List) {
@@ -472,12 +475,20 @@ std::string VersionText() {
     return std::string("tamberlin ") + TAMBERLIN_VERSION + "\n";
 }
 
+void TerminalErrorReporter::report(const std::string& description, const std::string& tag,
+                                   int line) {
+    err_ << "Application Error: " << TsvField(ComposeErrorMessage(description, tag, line)) << "\n"
+         << std::flush;
+}
+
 std::string TsvField(const std::string& text) {
     std::string out;
     out.reserve(text.size());
-    // Every other control character (C0, DEL, C1) is written as \xHH, one per byte: raw, an
-    // escape sequence from a URL would reach the terminal. A C1 control counts whether it
-    // comes as UTF-8 (C2 80 to C2 9F) or as a lone byte of another encoding.
+    // Every character the one rule hides (controls, format characters such as the
+    // bidirectional overrides, line separators) is written as \xHH, one per byte: raw, an
+    // escape sequence from a URL would reach the terminal, and an override would make the
+    // line read otherwise than it is. A C1 control counts whether it comes as UTF-8 (C2 80 to
+    // C2 9F) or as a lone byte of another encoding.
     const auto hex = [&](unsigned char byte) {
         char buf[5];
         std::snprintf(buf, sizeof buf, "\\x%02x", static_cast<unsigned>(byte));
@@ -489,7 +500,7 @@ std::string TsvField(const std::string& text) {
         if (byte >= 0x80) {
             const platform::Utf8Decoded d = platform::DecodeUtf8(text, i);
             const bool valid = d.length > 1;
-            if (valid ? d.codePoint <= 0x9F : byte <= 0x9F) {
+            if (valid ? platform::IsHiddenCharacter(d.codePoint) : byte <= 0x9F) {
                 for (std::size_t k = 0; k < d.length; ++k)
                     hex(static_cast<unsigned char>(text[i + k]));
             } else {
@@ -512,7 +523,7 @@ std::string TsvField(const std::string& text) {
             out += "\\r";
             break;
         default:
-            if (byte < 0x20 || byte == 0x7F)
+            if (platform::IsHiddenCharacter(byte))
                 hex(byte);
             else
                 out += c;
@@ -523,7 +534,23 @@ std::string TsvField(const std::string& text) {
 
 std::string JsonString(const std::string& text) {
     // JSON text must be UTF-8: bytes that are not (a path on a disk that predates UTF-8)
-    // become U+FFFD; --list without --json prints them as they are.
+    // become U+FFFD; --list without --json prints them as they are. The characters the one
+    // rule hides are written as \u escapes, so that the value is kept whole while nothing
+    // raw reaches a terminal the JSON is shown on.
+    const auto escape = [](std::string& out, char32_t c) {
+        const auto unit = [&](unsigned u) {
+            char buf[16];
+            std::snprintf(buf, sizeof buf, "\\u%04x", u & 0xFFFFu);
+            out += buf;
+        };
+        if (c < 0x10000) {
+            unit(static_cast<unsigned>(c));
+        } else {
+            const auto v = static_cast<unsigned>(c) - 0x10000;
+            unit(0xD800 + (v >> 10));
+            unit(0xDC00 + (v & 0x3FF));
+        }
+    };
     std::string out = "\"";
     const std::size_t n = text.size();
     for (std::size_t i = 0; i < n;) {
@@ -546,13 +573,10 @@ std::string JsonString(const std::string& text) {
                 out += "\\t";
                 break;
             default:
-                if (c < 0x20) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                    out += buf;
-                } else {
+                if (platform::IsHiddenCharacter(c))
+                    escape(out, c);
+                else
                     out += static_cast<char>(c);
-                }
             }
             ++i;
             continue;
@@ -561,6 +585,8 @@ std::string JsonString(const std::string& text) {
         const platform::Utf8Decoded d = platform::DecodeUtf8(text, i);
         if (d.codePoint == platform::kReplacementCharacter && d.length == 1)
             out += "\xEF\xBF\xBD";
+        else if (platform::IsHiddenCharacter(d.codePoint))
+            escape(out, d.codePoint);
         else
             out.append(text, i, d.length);
         i += d.length;

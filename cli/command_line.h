@@ -8,6 +8,7 @@
 // Everything here runs over the core alone: no display, no window code.
 #pragma once
 
+#include "app/guard/guard.h"
 #include "cli/row_selection.h"
 
 #include <iosfwd>
@@ -62,8 +63,21 @@ int RunCommandLine(const CommandLine& command, CommandStreams streams,
 std::string UsageText();
 std::string VersionText();
 
-// Output helpers, exposed for their tests.
+// Output helpers, exposed for their tests. TsvField is also how every text written to
+// standard error is shown (paths and reasons in messages included), so that whatever a
+// cache or a folder name holds reaches a terminal escaped.
 std::string TsvField(const std::string& text);
 std::string JsonString(const std::string& text);
+
+// The error report of a failed guarded step, on standard error and escaped as every other
+// text there; the program installs it at start-up.
+class TerminalErrorReporter final : public app::ErrorReporter {
+  public:
+    explicit TerminalErrorReporter(std::ostream& err) : err_(err) {}
+    void report(const std::string& description, const std::string& tag, int line) override;
+
+  private:
+    std::ostream& err_;
+};
 
 } // namespace app

@@ -15,11 +15,14 @@ int main(int argc, char* argv[]) {
     if (app::WantsCommandLine(command)) {
         // Ctrl-C or a kill in the middle of --save leaves no temporary file behind.
         platform::RemoveTemporaryFilesOnSignal();
+        // A failed step's report, like every other message, reaches the terminal escaped.
+        app::TerminalErrorReporter reporter(std::cerr);
+        app::setErrorReporter(&reporter);
         return app::RunCommandLine(command,
                                    {std::cout, std::cerr, platform::StandardErrorIsTerminal()});
     }
     const std::string error =
         platform::ReplaceWithProgramBeside("tamberlin-window", arguments, TAMBERLIN_WINDOW_FOLDER);
-    std::cerr << "tamberlin: cannot start the window: " << error << "\n";
+    std::cerr << "tamberlin: cannot start the window: " << app::TsvField(error) << "\n";
     return app::kExitUsage;
 }

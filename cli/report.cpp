@@ -9,19 +9,15 @@
 namespace app {
 namespace {
 
-// Code points shown as U+FFFD: C0 and C1 controls and DEL, which have no business in a name
-// or a URL, and the bidirectional controls, which can make "gpj.exe" read as "exe.jpg".
-bool Hidden(char32_t c) {
-    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x061C || c == 0x200E || c == 0x200F ||
-           (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
-}
-
-// The text as well-formed UTF-8, each byte that is not part of a sequence as U+FFFD.
-std::string ValidUtf8(std::string_view text) {
+// The text as well-formed UTF-8 for a CSV field: each byte that is not part of a sequence,
+// and each hidden character but the tab, CR and LF that quoting carries, as U+FFFD.
+std::string CsvText(std::string_view text) {
     std::string out;
     for (std::size_t i = 0; i < text.size();) {
         const platform::Utf8Decoded d = platform::DecodeUtf8(text, i);
-        if (d.codePoint == platform::kReplacementCharacter && d.length == 1)
+        const char32_t c = d.codePoint;
+        if ((c == platform::kReplacementCharacter && d.length == 1) ||
+            (platform::IsHiddenCharacter(c) && c != '\t' && c != '\r' && c != '\n'))
             platform::AppendUtf8(out, platform::kReplacementCharacter);
         else
             out.append(text, i, d.length);
@@ -114,7 +110,11 @@ std::string HtmlText(std::string_view text) {
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
         const platform::Utf8Decoded d = platform::DecodeUtf8(text, i);
-        const char32_t c = Hidden(d.codePoint) ? platform::kReplacementCharacter : d.codePoint;
+        // What the one rule hides shows as U+FFFD: controls have no business in a name or a URL,
+        // and a bidirectional control can make "gpj.exe" read as "exe.jpg".
+        const char32_t c = platform::IsHiddenCharacter(d.codePoint)
+                               ? platform::kReplacementCharacter
+                               : d.codePoint;
         switch (c) {
         case '&':
             out += "&amp;";
@@ -183,7 +183,7 @@ std::string LinkableUrl(std::string_view url) {
 }
 
 std::string CsvField(std::string_view text) {
-    std::string value = ValidUtf8(text);
+    std::string value = CsvText(text);
     if (!value.empty() && std::string_view("=+-@\t\r").find(value.front()) != std::string::npos)
         value.insert(value.begin(), '\'');
     if (value.find_first_of(",\"\r\n") == std::string::npos)

@@ -1,5 +1,6 @@
 #include "save/save_row.h"
 
+#include "platform/base/paths.h"
 #include "platform/base/utf8.h"
 #include "save/copy_engine.h"
 
@@ -156,10 +157,13 @@ RowSaveResult SaveFoundFile(const cache::FoundFile& row, const std::string& fold
     // before this walk is replaced, as always. Names are compared without regard to case:
     // on the file systems of USB sticks (FAT, exFAT) and on casefolded folders "Photo.jpg"
     // and "photo.jpg" are one file.
+    // The destination is the folder's path as the user typed it, with or without a final
+    // separator: the file goes inside that folder, never beside it.
     const std::string& name = row.fileName;
+    const std::string inside = platform::JoinPath(folder, "");
     // Already saved: a file of this name or a numbered one holding the very same bytes.
     if (!usedTargets.existing)
-        usedTargets.existing = ListExisting(folder);
+        usedTargets.existing = ListExisting(inside);
     auto& sameName = (*usedTargets.existing)[FoldNameCase(UnnumberedName(name))];
     const auto size = sameName.empty() ? std::nullopt : RowSize(row);
     for (auto [it, end] = size ? sameName.equal_range(*size)
@@ -180,12 +184,12 @@ RowSaveResult SaveFoundFile(const cache::FoundFile& row, const std::string& fold
             return {true, true, path, {}};
         }
     }
-    std::string target = folder + name;
+    std::string target = inside + name;
     const std::string first = FoldNameCase(target);
     if (usedTargets.folded.count(first) != 0) {
         int& k = usedTargets.nextNumber.try_emplace(first, 2).first->second;
         for (;; ++k) {
-            const std::string candidate = folder + NumberedName(name, k);
+            const std::string candidate = inside + NumberedName(name, k);
             std::error_code ec;
             if (usedTargets.folded.count(FoldNameCase(candidate)) == 0 &&
                 !std::filesystem::exists(candidate, ec)) {

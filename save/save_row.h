@@ -25,7 +25,8 @@ struct UsedTargets {
     std::optional<Existing> existing;
 };
 
-// Saves one row into a folder (ending in the separator) under the row's file name: a file
+// Saves one row into a folder (its path, with or without the final separator) under the
+// row's file name: a file
 // that was there before is replaced; a name this walk already wrote, in any letter case,
 // gets " (2)", " (3)"... (a numbered name that was there before is left alone). A row whose
 // bytes the folder already holds under its name or one of its numbered names is not copied

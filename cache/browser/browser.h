@@ -102,12 +102,16 @@ struct BrowserFile {
 struct ScanProblem {
     std::string path;   // the folder or entry file
     std::string reason; // why, in words ("cannot be read (Permission denied)", "damaged")
+    bool operator==(const ScanProblem&) const = default;
 };
 
 struct ScanStats {
     std::size_t entries = 0;    // entry files looked at
     std::size_t listed = 0;     // rows returned
     std::size_t unreadable = 0; // damaged, unknown version, encrypted, undecodable body...
+    // Of those, whole files that hold entries (an SQL shard, a block file) and could not be
+    // read: their entries are lost without being counted in `entries`.
+    std::size_t unreadableFiles = 0;
     std::size_t partial = 0;    // a response whose stored body is incomplete
     std::size_t duplicates = 0; // the same URL and body again (another partition)
     bool unsupported = false;   // the folder holds a cache format we do not read
@@ -124,12 +128,12 @@ std::vector<BrowserFile> ScanCacheFolder(const CacheFolder& folder, ScanStats* s
 // The current user's caches, from the home folder and the XDG folders (the values of $HOME,
 // $XDG_CACHE_HOME and $XDG_CONFIG_HOME; empty gives the XDG default). Only folders that exist:
 // the known browsers' and Thunderbird's, then every other cache below the places programs keep
-// per-user data (discover.h). `skippedFolders` counts the folders that walk had to skip.
+// per-user data (discover.h). `skippedFolders` names the folders that walk had to skip.
 struct Environment {
     std::string home, xdgCacheHome, xdgConfigHome;
 };
 std::vector<CacheFolder> FindUserCaches(const Environment& env,
-                                        std::size_t* skippedFolders = nullptr);
+                                        std::vector<ScanProblem>* skippedFolders = nullptr);
 
 // What a folder the user names holds, recognised by its content: a Linux home, a copied
 // Windows profile (.../Users/bob: its Internet Explorer index.dat files, Firefox caches and
@@ -138,7 +142,7 @@ std::vector<CacheFolder> FindUserCaches(const Environment& env,
 struct FolderContents {
     std::vector<CacheFolder> browserCaches;
     std::vector<std::string> urlCacheIndexes; // paths of index.dat files
-    std::size_t skippedFolders = 0;           // skipped while looking for caches
+    std::vector<ScanProblem> skippedFolders;  // could not be read while looking for caches
 };
 FolderContents ClassifyFolder(const std::string& folder);
 

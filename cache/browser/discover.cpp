@@ -49,7 +49,7 @@ class Walker {
         const int fd = ::open(place.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0) {
             if (errno != ENOENT && errno != ENOTDIR)
-                ++stats.unreadable;
+                skip(place, errno);
             return;
         }
         visit(fd, place, 0);
@@ -59,12 +59,38 @@ class Walker {
     WalkStats stats;
 
   private:
+    // A folder that could not be read is counted and named, never passed over in silence:
+    // a cache below it may be missing from the list.
+    void skip(const std::string& path, int error) {
+        ++stats.unreadable;
+        stats.skipped.push_back(
+            {path, "cannot be read (" + std::string(std::strerror(error)) + ")"});
+    }
+
+    static std::string Child(const std::string& path, std::string_view name) {
+        std::string childPath = path;
+        childPath += '/';
+        childPath += name;
+        return childPath;
+    }
+
+    // True when names in the open folder can be looked up: a folder may be listed (read
+    // permission) and still not searched (no execute permission), which stops every open
+    // and stat in it. Asked only once something in it failed, so the walk costs no more.
+    static bool Searchable(int fd) {
+        const int self = ::openat(fd, ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (self < 0)
+            return errno != EACCES;
+        ::close(self);
+        return true;
+    }
+
     // Takes `fd`, a folder `depth` levels below its place.
     void visit(int fd, const std::string& path, int depth) {
         struct stat st {};
-        if (::fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode)) {
+        if (const int bad = ::fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? 0 : ENOTDIR) {
             ::close(fd);
-            ++stats.unreadable;
+            skip(path, bad);
             return;
         }
         if (!seen_.insert({st.st_dev, st.st_ino}).second) { // a bind mount or overlapping places
@@ -73,13 +99,14 @@ class Walker {
         }
         DIR* dir = ::fdopendir(fd);
         if (!dir) {
+            const int error = errno;
             ::close(fd);
-            ++stats.unreadable;
+            skip(path, error);
             return;
         }
         ++stats.folders;
         std::vector<std::string> subfolders;
-        bool hasIndex = false, hasEntries = false;
+        bool hasIndex = false, hasEntries = false, unsearchable = false;
         errno = 0;
         while (const dirent* e = ::readdir(dir)) {
             const std::string_view name = e->d_name;
@@ -88,8 +115,11 @@ class Walker {
             unsigned char type = e->d_type;
             if (type == DT_UNKNOWN) {
                 struct stat s {};
-                if (::fstatat(::dirfd(dir), e->d_name, &s, AT_SYMLINK_NOFOLLOW) != 0)
+                if (::fstatat(::dirfd(dir), e->d_name, &s, AT_SYMLINK_NOFOLLOW) != 0) {
+                    unsearchable = unsearchable || errno == EACCES;
+                    errno = 0;
                     continue;
+                }
                 type = S_ISDIR(s.st_mode) ? DT_DIR : S_ISREG(s.st_mode) ? DT_REG : DT_LNK;
             }
             if (type == DT_DIR) {
@@ -100,7 +130,7 @@ class Walker {
             }
         }
         if (errno != 0)
-            ++stats.unreadable; // what was listed is still looked at
+            skip(path, errno); // what was listed is still looked at
         const std::string_view base = std::string_view(path).substr(path.rfind('/') + 1);
         if (hasIndex || (hasEntries && EqualsNoCase(base, "cache2"))) {
             if (const auto kind = RecogniseCacheFolder(path)) {
@@ -108,6 +138,11 @@ class Walker {
                 ::closedir(dir);
                 return; // its own folders hold entries, not caches
             }
+        }
+        if (unsearchable || ((hasIndex || hasEntries) && !Searchable(::dirfd(dir)))) {
+            skip(path, EACCES); // listed, but nothing in it can be opened
+            ::closedir(dir);
+            return;
         }
         if (depth < depth_) {
             std::sort(subfolders.begin(), subfolders.end());
@@ -118,14 +153,16 @@ class Walker {
                 const int child = ::openat(::dirfd(dir), name.c_str(),
                                            O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
                 if (child < 0) {
-                    if (errno != ENOENT && errno != ELOOP && errno != ENOTDIR)
-                        ++stats.unreadable; // (gone, or replaced by a link or a file: skipped)
+                    const int error = errno;
+                    if (error == EACCES && !Searchable(::dirfd(dir))) {
+                        skip(path, error); // the folder itself, once, not each of its names
+                        break;
+                    }
+                    if (error != ENOENT && error != ELOOP && error != ENOTDIR)
+                        skip(Child(path, name), error); // (gone, or now a link or a file)
                     continue;
                 }
-                std::string childPath = path;
-                childPath += '/';
-                childPath += name;
-                visit(child, childPath, depth + 1);
+                visit(child, Child(path, name), depth + 1);
             }
         }
         ::closedir(dir);
@@ -232,7 +269,36 @@ std::vector<std::string> Components(std::string_view path) {
     return out;
 }
 
+// A path without a trailing separator, "." or ".." steps ("/" stays "/").
+std::string Normal(const std::string& path) {
+    fs::path normal = fs::path(path).lexically_normal();
+    if (!normal.has_filename() && normal.has_relative_path())
+        normal = normal.parent_path(); // "/a/b/" -> "/a/b"
+    return normal.string();
+}
+
+// `path` is `folder` or lies below it, compared as written.
+bool IsAtOrBelow(std::string_view path, std::string_view folder) {
+    if (folder == "/")
+        return path.starts_with('/');
+    return path.starts_with(folder) && (path.size() == folder.size() || path[folder.size()] == '/');
+}
+
 } // namespace
+
+NamedRoot::NamedRoot(const std::string& folder) : written_(Normal(folder)) {
+    std::error_code ec;
+    real_ = fs::canonical(folder, ec).string();
+}
+
+bool NamedRoot::admits(const std::string& path) const {
+    const std::string normal = Normal(path);
+    if (real_.empty() || !IsAtOrBelow(normal, written_))
+        return true;
+    std::error_code ec;
+    const std::string real = fs::canonical(normal, ec).string();
+    return !ec && IsAtOrBelow(real, real_);
+}
 
 std::vector<fs::path> ChildrenNoCase(const fs::path& folder, std::string_view name) {
     std::vector<fs::path> out;

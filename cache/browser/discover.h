@@ -32,6 +32,22 @@ std::vector<std::filesystem::path> PathsNoCase(const std::filesystem::path& at,
 // Links are not followed to reach those files.
 std::optional<CacheKind> RecogniseCacheFolder(const std::string& folder);
 
+// A folder the user named, and the real folder it stands for (every link on its path
+// followed, so that a folder named through a link is read as it is). Whatever is found below
+// it must stay inside that real folder: a link there (`.cache` -> `/`, an `AppData/Local`
+// kept on another disk) never leads the search out of what the user named.
+class NamedRoot {
+  public:
+    explicit NamedRoot(const std::string& folder);
+    // False for a path below the named folder, as written, that leads out of it once its
+    // links are followed, or that cannot be resolved; true for any other path (a profile's
+    // cache kept elsewhere on purpose is not below the folder, and is read).
+    bool admits(const std::string& path) const;
+
+  private:
+    std::string written_, real_;
+};
+
 // How deep below a data place the walk looks: a cache folder may sit at most this many
 // levels down. The deepest layouts in use are six levels down (Chrome on Windows:
 // Google/Chrome/User Data/Default/Cache/Cache_Data; new Teams: Microsoft/MSTeams/EBWebView/
@@ -55,7 +71,8 @@ std::vector<DataPlace> MacDataPlaces(const std::string& home);
 
 struct WalkStats {
     std::size_t folders = 0;    // folders listed
-    std::size_t unreadable = 0; // folders that could not be opened or listed (skipped)
+    std::size_t unreadable = 0; // folders that could not be opened, listed or searched (skipped)
+    std::vector<ScanProblem> skipped; // each of those, with why
 };
 
 // The caches below the places, `depth` levels down at most. A link is never followed below a

@@ -61,14 +61,22 @@ std::optional<CacheFolder> ChromiumCacheAt(const fs::path& p) {
 
 class Collector {
   public:
+    Collector() = default;
+    // What is found below a named folder stays inside it.
+    explicit Collector(const std::string& named) : root_(named) {}
+
     // A cache reached by two paths (a place that is a link, a bind mount) is one cache.
-    void add(CacheKind kind, const fs::path& path) {
+    // False when the cache is not taken: it lies, its links followed, outside the named folder.
+    bool add(CacheKind kind, const fs::path& path) {
         CacheFolder f{kind, path.lexically_normal().string(), {}};
+        if (!admits(f.path))
+            return false;
         struct stat st {};
         if (::stat(f.path.c_str(), &st) == 0 && !ids_.insert({st.st_dev, st.st_ino}).second)
-            return;
+            return true;
         if (std::find(folders.begin(), folders.end(), f) == folders.end())
             folders.push_back(std::move(f));
+        return true;
     }
     void addFirefox(const fs::path& cache2) {
         if (IsFirefoxCache(cache2))
@@ -77,29 +85,32 @@ class Collector {
     // The cache below a "Cache" level; true when there is one.
     bool addChromium(const fs::path& cacheLevel) {
         const auto c = ChromiumCacheAt(cacheLevel);
-        if (c)
-            add(c->kind, c->path);
-        return c.has_value();
+        return c && add(c->kind, c->path);
     }
-    // Every cache below the places; the places also name each cache's program.
-    bool walk(const std::vector<DataPlace>& places) {
+    // Every cache below the places; the places also name each cache's program. A place that
+    // leads out of the named folder is not walked at all.
+    bool walk(std::vector<DataPlace> places) {
+        std::erase_if(places, [&](const DataPlace& p) { return !admits(p.path); });
         WalkStats stats;
         const auto found = WalkForCaches(places, kWalkDepth, &stats);
+        bool any = false;
         for (const CacheFolder& f : found)
-            add(f.kind, f.path);
-        unreadable += stats.unreadable;
+            any = add(f.kind, f.path) || any;
+        skipped.insert(skipped.end(), stats.skipped.begin(), stats.skipped.end());
         places_.insert(places_.end(), places.begin(), places.end());
-        return !found.empty();
+        return any;
     }
+    bool admits(const std::string& path) const { return !root_ || root_->admits(path); }
     std::vector<CacheFolder> finish() {
         for (CacheFolder& f : folders)
             f.source = SourceName(f, places_);
         return std::move(folders);
     }
     std::vector<CacheFolder> folders;
-    std::size_t unreadable = 0;
+    std::vector<ScanProblem> skipped; // folders the walks could not read
 
   private:
+    std::optional<NamedRoot> root_;
     std::set<std::pair<dev_t, ino_t>> ids_;
     std::vector<DataPlace> places_;
 };
@@ -337,12 +348,9 @@ bool AddMacHome(const fs::path& home, Collector& caches) {
         }
         for (const fs::path& profiles : PathsNoCase(library, "Firefox/Profiles")) {
             for (const fs::path& p : SubFolders(profiles)) {
-                for (const fs::path& cache2 : ChildrenNoCase(p, "cache2")) {
-                    if (IsFirefoxCache(cache2)) {
-                        caches.add(CacheKind::Firefox, cache2);
+                for (const fs::path& cache2 : ChildrenNoCase(p, "cache2"))
+                    if (IsFirefoxCache(cache2) && caches.add(CacheKind::Firefox, cache2))
                         found = true;
-                    }
-                }
             }
         }
     }
@@ -355,7 +363,7 @@ bool AddWindowsProfile(const fs::path& profile, Collector& caches,
     bool found = false;
     const auto addIndex = [&](std::string_view parts) {
         for (const fs::path& p : PathsNoCase(profile, parts)) {
-            if (IsRegularFile(p.string()) &&
+            if (IsRegularFile(p.string()) && caches.admits(p.string()) &&
                 std::find(indexes.begin(), indexes.end(), p.string()) == indexes.end()) {
                 indexes.push_back(p.string());
                 found = true;
@@ -377,12 +385,9 @@ bool AddWindowsProfile(const fs::path& profile, Collector& caches,
           PathsNoCase(profile, "Local Settings/Application Data/Mozilla/Firefox/Profiles")}) {
         for (const fs::path& folder : profiles) {
             for (const fs::path& p : SubFolders(folder)) {
-                for (const fs::path& cache2 : ChildrenNoCase(p, "cache2")) {
-                    if (IsFirefoxCache(cache2)) {
-                        caches.add(CacheKind::Firefox, cache2);
+                for (const fs::path& cache2 : ChildrenNoCase(p, "cache2"))
+                    if (IsFirefoxCache(cache2) && caches.add(CacheKind::Firefox, cache2))
                         found = true;
-                    }
-                }
             }
         }
     }
@@ -423,17 +428,18 @@ void AddFromLinuxProfile(const fs::path& profile, Collector& out) {
 
 } // namespace
 
-std::vector<CacheFolder> FindUserCaches(const Environment& env, std::size_t* skippedFolders) {
+std::vector<CacheFolder> FindUserCaches(const Environment& env,
+                                        std::vector<ScanProblem>* skippedFolders) {
     Collector out;
     FindUser(env, out);
     if (skippedFolders)
-        *skippedFolders = out.unreadable;
+        *skippedFolders = out.skipped;
     return out.finish();
 }
 
 FolderContents ClassifyFolder(const std::string& folder) {
     FolderContents result;
-    Collector caches;
+    Collector caches(folder);
     const fs::path p = fs::path(folder).lexically_normal();
     if (!IsDirectory(p.string()))
         return result;
@@ -474,7 +480,7 @@ FolderContents ClassifyFolder(const std::string& folder) {
                 addHome(user);
     }
 
-    result.skippedFolders = caches.unreadable;
+    result.skippedFolders = std::move(caches.skipped);
     result.browserCaches = caches.finish();
     return result;
 }

@@ -1,5 +1,6 @@
 #include "cache/browser/media.h"
 #include "platform/base/ascii.h"
+#include "platform/base/utf8.h"
 
 #include "cache/browser/http.h"
 
@@ -160,24 +161,6 @@ std::size_t Utf8Length(std::string_view s, std::size_t i, std::uint32_t& cp) {
     return n;
 }
 
-// Characters that show nothing themselves but change how the text around them looks: the
-// bidirectional controls (which can make "gpj.exe" read as "exe.jpg"), zero-width characters
-// and every other format character (Unicode general category Cf).
-bool IsFormatCharacter(std::uint32_t cp) {
-    static constexpr std::array<std::pair<std::uint32_t, std::uint32_t>, 21> kFormat = {{
-        {0xAD, 0xAD},       {0x600, 0x605},     {0x61C, 0x61C},     {0x6DD, 0x6DD},
-        {0x70F, 0x70F},     {0x890, 0x891},     {0x8E2, 0x8E2},     {0x180E, 0x180E},
-        {0x200B, 0x200F},   {0x202A, 0x202E},   {0x2060, 0x2064},   {0x2066, 0x206F},
-        {0xFEFF, 0xFEFF},   {0xFFF9, 0xFFFB},   {0x110BD, 0x110BD}, {0x110CD, 0x110CD},
-        {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A}, {0xE0001, 0xE0001},
-        {0xE0020, 0xE007F},
-    }};
-    for (const auto& [first, last] : kFormat)
-        if (cp >= first && cp <= last)
-            return true;
-    return false;
-}
-
 // Extensions that only say what the server called the resource, not what it is: they are
 // replaced by the extension of the sniffed type rather than kept in front of it.
 bool IsReplaceableExtension(std::string_view ext) {
@@ -219,11 +202,11 @@ std::string MakeFileName(std::string_view url, std::string_view extension,
         }
         std::uint32_t cp = 0;
         const std::size_t n = Utf8Length(decoded, i, cp);
-        if (n != 0 && IsFormatCharacter(cp)) {
+        if (n != 0 && platform::IsFormatCharacter(cp)) {
             i += n; // invisible: dropped rather than shown as '_'
             continue;
         }
-        if (n == 0 || cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || cp == '/' || cp == '\\') {
+        if (n == 0 || platform::IsHiddenCharacter(cp) || cp == '/' || cp == '\\') {
             stem.push_back('_');
             i += n == 0 ? 1 : n;
             continue;

@@ -1,10 +1,12 @@
 #include "cache/browser/blockfile.h"
+#include "cache/browser/blockfile_layout.h"
 #include "cache/browser/browser.h"
 #include "cache/browser/decode.h"
 #include "cache/browser/entry.h"
 #include "cache/browser/media.h"
 #include "cache/browser/sql_cache.h"
 #include "platform/base/ascii.h"
+#include "platform/base/endian.h"
 
 #include <algorithm>
 #include <atomic>
@@ -14,6 +16,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <sys/stat.h>
 #include <system_error>
 #include <thread>
 #include <unordered_map>
@@ -72,6 +75,25 @@ bool OpenEntry(ReadOnlyFile& file, const std::string& path, std::string& reason)
     reason = errno != 0 ? "cannot be opened (" + std::string(std::strerror(errno)) + ")"
                         : "is not a regular file";
     return false;
+}
+
+// Why a file that holds entries (a shard, a block file) could not be opened for reading.
+std::string WhyNotOpened(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0)
+        return "cannot be read (" + std::string(std::strerror(errno)) + ")";
+    if (S_ISLNK(st.st_mode))
+        return "is a link, which Tamberlin does not follow inside a cache";
+    if (!S_ISREG(st.st_mode))
+        return "is not a regular file";
+    return "cannot be read";
+}
+
+// A file holding entries that could not be read: its entries are lost, and it is named.
+void LoseFile(const std::string& path, std::string reason, ScanStats& stats) {
+    ++stats.unreadable;
+    ++stats.unreadableFiles;
+    stats.problems.push_back({path, std::move(reason)});
 }
 
 // Takes `size` bytes from the front of the segments.
@@ -482,6 +504,7 @@ void Append(Share&& share, std::vector<BrowserFile>& rows, ScanStats& stats) {
     stats.entries += share.stats.entries;
     stats.unreadable += share.stats.unreadable;
     stats.partial += share.stats.partial;
+    stats.unreadableFiles += share.stats.unreadableFiles;
     stats.unsupported = stats.unsupported || share.stats.unsupported;
     std::move(share.stats.problems.begin(), share.stats.problems.end(),
               std::back_inserter(stats.problems));
@@ -586,8 +609,7 @@ void ScanSql(const fs::path& folder, const SqlIndex& index, std::vector<BrowserF
             auto copy = std::make_shared<PrivateShardCopy>();
             std::string why;
             if (!copy->make(path, &why)) {
-                ++stats.unreadable;
-                stats.problems.push_back({path, why});
+                LoseFile(path, why, stats);
                 continue;
             }
             openPath = copy->path();
@@ -597,8 +619,7 @@ void ScanSql(const fs::path& folder, const SqlIndex& index, std::vector<BrowserF
         // still so.
         ReadOnlyFile shardFile;
         if (!shardFile.open(openPath)) {
-            ++stats.unreadable;
-            stats.problems.push_back({path, "cannot be read"});
+            LoseFile(path, WhyNotOpened(openPath), stats);
             continue;
         }
         const FileIdentity identity = shardFile.identity();
@@ -653,8 +674,7 @@ void ScanSql(const fs::path& folder, const SqlIndex& index, std::vector<BrowserF
             stats.unsupported = true;
             stats.problems.push_back({path, "is in an SQL cache schema Tamberlin does not read"});
         } else if (result != ShardResult::Read) {
-            ++stats.unreadable; // a missing or damaged shard: its entries are lost to us
-            stats.problems.push_back({path, "is damaged"});
+            LoseFile(path, "is damaged", stats); // a missing or damaged shard
         }
     }
 }
@@ -694,6 +714,27 @@ void ScanBlockfile(const fs::path& folder, std::vector<BrowserFile>& rows, ScanS
         stats.problems.push_back(
             {index,
              "is a blockfile cache index Tamberlin cannot read (an unknown version or damaged)"});
+        return;
+    }
+    // The block files hold the entries' records (data_1) and streams: one that is there but
+    // cannot be read as a block file loses whatever it holds, and so does a missing data_1
+    // when the index names entries, which the reader then never reaches to count.
+    const bool namesEntries = contents.header.entryCount != 0 ||
+                              std::any_of(contents.warnings.begin(), contents.warnings.end(),
+                                          [](const BlockfileWarning& w) { return w.address != 0; });
+    for (std::uint32_t number = 0; number < blockfile::kFirstBlockFiles; ++number) {
+        const std::string path = (folder / ("data_" + std::to_string(number))).string();
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 && !(number == 1 && namesEntries))
+            continue; // a cache may lack data_3, say
+        ReadOnlyFile file;
+        std::uint8_t magic[4] = {};
+        if (!file.open(path))
+            LoseFile(path, WhyNotOpened(path), stats);
+        else if (file.size() < blockfile::kBlockHeaderSize ||
+                 !file.readAt(blockfile::kBlockMagicAt, magic, sizeof magic) ||
+                 platform::LoadLE32(magic) != blockfile::kBlockMagic)
+            LoseFile(path, file.size() == 0 ? "is empty" : "is damaged", stats);
     }
 }
 

@@ -2,6 +2,7 @@
 #include "platform/base/paths.h"
 
 #include "app/guard/guard.h"
+#include "cache/browser/discover.h"
 #include "platform/base/files.h"
 #include "platform/urlcache/urlcache.h"
 
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <optional>
 #include <set>
 #include <sys/stat.h>
 
@@ -47,18 +49,22 @@ std::string WithoutTrailingSeparators(std::string folder) {
 browser::FolderContents Classify(const std::string& named) {
     const std::string folder = WithoutTrailingSeparators(named);
     browser::FolderContents c = browser::ClassifyFolder(folder);
+    // Links below the folder never lead out of it.
+    const browser::NamedRoot root(folder);
     // A WinINet cache folder itself (Content.IE5, or IE under INetCache) holds its index.
     const std::string index = platform::JoinPath(folder, "index.dat");
-    if (IsRegularFile(index) && std::find(c.urlCacheIndexes.begin(), c.urlCacheIndexes.end(),
-                                          index) == c.urlCacheIndexes.end())
+    if (IsRegularFile(index) && root.admits(index) &&
+        std::find(c.urlCacheIndexes.begin(), c.urlCacheIndexes.end(), index) ==
+            c.urlCacheIndexes.end())
         c.urlCacheIndexes.insert(c.urlCacheIndexes.begin(), index);
     // A Linux home may also hold a Wine prefix with its own Internet Explorer cache.
     struct stat st {};
     const std::string wine = platform::JoinPath(folder, ".wine");
-    if (::stat(wine.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (::stat(wine.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && root.admits(wine)) {
         const browser::FolderContents w = browser::ClassifyFolder(wine);
         AppendUnique(c.urlCacheIndexes, w.urlCacheIndexes);
         AppendUnique(c.browserCaches, w.browserCaches);
+        AppendUnique(c.skippedFolders, w.skippedFolders);
     }
     return c;
 }
@@ -77,7 +83,7 @@ CacheSet CachesFor(const CacheSelection& selection) {
         const browser::FolderContents c = Classify(folder);
         AppendUnique(set.urlCacheIndexes, c.urlCacheIndexes);
         AppendUnique(set.browserCaches, c.browserCaches);
-        set.skippedFolders += c.skippedFolders;
+        AppendUnique(set.skippedFolders, c.skippedFolders);
     }
     return set;
 }
@@ -102,26 +108,34 @@ std::vector<FolderProblem> CheckFolders(const std::vector<std::string>& folders)
     return CheckNamedFolders(ClassifyNamedFolders(folders));
 }
 
+namespace {
+
+// What keeps a named folder from being read at all: it is missing, not a folder, or cannot
+// be listed. Nothing when it can be listed.
+std::optional<std::string> AccessProblem(const std::string& folder) {
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0)
+        return errno == ENOENT || errno == ENOTDIR
+                   ? std::string("does not exist")
+                   : std::string("cannot be read (") + std::strerror(errno) + ")";
+    if (!S_ISDIR(st.st_mode))
+        return "is not a folder";
+    DIR* d = ::opendir(folder.c_str());
+    if (!d)
+        return std::string("cannot be read (") + std::strerror(errno) + ")";
+    ::closedir(d);
+    return std::nullopt;
+}
+
+} // namespace
+
 std::vector<FolderProblem> CheckNamedFolders(const std::vector<NamedFolder>& folders) {
     std::vector<FolderProblem> problems;
     for (const auto& [folder, c, failure] : folders) {
-        struct stat st {};
-        if (::stat(folder.c_str(), &st) != 0) {
-            problems.push_back(
-                {folder, std::string("cannot be read (") + std::strerror(errno) + ")"});
+        if (auto problem = AccessProblem(folder)) {
+            problems.push_back({folder, std::move(*problem)});
             continue;
         }
-        if (!S_ISDIR(st.st_mode)) {
-            problems.push_back({folder, "is not a folder"});
-            continue;
-        }
-        DIR* d = ::opendir(folder.c_str());
-        if (!d) {
-            problems.push_back(
-                {folder, std::string("cannot be read (") + std::strerror(errno) + ")"});
-            continue;
-        }
-        ::closedir(d);
         if (failure)
             std::rethrow_exception(failure);
         if (c.urlCacheIndexes.empty() && c.browserCaches.empty())
@@ -135,10 +149,12 @@ std::vector<FolderProblem> CheckNamedFolders(const std::vector<NamedFolder>& fol
 namespace {
 
 // What one cache gave: nothing at all (a format not read, a folder that could not be
-// listed, every entry unreadable, a scan that failed), or something.
+// listed, every entry unreadable, every file holding entries unreadable, a scan that
+// failed), or something.
 bool NothingRead(const browser::ScanStats& stats, bool scanned) {
+    const std::size_t lostEntries = stats.unreadable - stats.unreadableFiles;
     return !scanned || stats.unsupported ||
-           (stats.entries == stats.unreadable && (stats.unreadable > 0 || !stats.problems.empty()));
+           (stats.entries == lostEntries && (stats.unreadable > 0 || !stats.problems.empty()));
 }
 
 } // namespace
@@ -183,14 +199,20 @@ RetrieveReport RetrieveNamed(FoundFileList& list, const FileTypeSwitches& boxes,
     app::Guard g(kBrowserScanTag);
     std::vector<browser::CacheFolder> caches;
     g.step(100, [&] {
+        std::vector<browser::ScanProblem> skipped;
         if (named.empty())
             caches = browser::FindUserCaches(
                 browser::Environment{Env("HOME"), Env("XDG_CACHE_HOME"), Env("XDG_CONFIG_HOME")},
-                &report.skippedFolders);
+                &skipped);
         for (const auto& n : named) {
-            report.skippedFolders += n.contents.skippedFolders;
+            AppendUnique(skipped, n.contents.skippedFolders);
             AppendUnique(caches, n.contents.browserCaches);
         }
+        // A folder the search could not read may hold a cache: it is named like any other
+        // place that could not be read.
+        report.skippedFolders = skipped.size();
+        for (auto& s : skipped)
+            report.problems.push_back({std::move(s.path), std::move(s.reason)});
     });
     // A named folder that could not be looked into is told here, each once.
     for (const auto& n : named)
@@ -249,7 +271,8 @@ RetrieveReport RetrieveNamed(FoundFileList& list, const FileTypeSwitches& boxes,
             std::any_of(c.browserCaches.begin(), c.browserCaches.end(),
                         [&](const auto& b) { return readCaches.count(b.path) != 0; });
         if (!someIndex && !someCache)
-            report.unreadableFolders.push_back(n.folder);
+            report.unreadableFolders.push_back(
+                {n.folder, AccessProblem(n.folder).value_or("nothing in it could be read")});
     }
     return report;
 }
@@ -259,7 +282,7 @@ void ReportUnreadable(const RetrieveReport& report) {
         return;
     std::string text = "Some browser caches could not be read, so the list may lack files:\n";
     for (const auto& folder : report.unreadableFolders)
-        text += "\n" + folder + ": nothing in it could be read";
+        text += "\n" + folder.folder + ": " + folder.reason;
     constexpr std::size_t kNamed = 5;
     for (std::size_t i = 0; i < report.problems.size() && i < kNamed; ++i)
         text += "\n" + report.problems[i].folder + ": " + report.problems[i].reason;

@@ -30,7 +30,7 @@ struct FolderProblem {
 struct CacheSet {
     std::vector<std::string> urlCacheIndexes; // with no folders: empty, the Wine prefix's is used
     std::vector<browser::CacheFolder> browserCaches;
-    std::size_t skippedFolders = 0; // skipped while looking for caches
+    std::vector<browser::ScanProblem> skippedFolders; // could not be read while looking
 };
 CacheSet CachesFor(const CacheSelection& selection);
 
@@ -54,11 +54,13 @@ struct RetrieveReport {
     // Each cache folder, index or entry that could not be read, and why; a cache in a format
     // this program does not read is one of them.
     std::vector<FolderProblem> problems;
-    // The named folders of which nothing at all could be read.
-    std::vector<std::string> unreadableFolders;
+    // The named folders of which nothing at all could be read, each with why: "nothing in
+    // it could be read", or what kept it from being read at all ("does not exist").
+    std::vector<FolderProblem> unreadableFolders;
     std::size_t browserEntries = 0; // entry files looked at in the browser caches
     std::size_t unreadable = 0;     // of those, entries that could not be read
-    std::size_t skippedFolders = 0; // folders that could not be read while looking for caches
+    // Folders that could not be read while looking for caches (each is also a problem).
+    std::size_t skippedFolders = 0;
 };
 
 inline constexpr const char* kWinInetSource = "Internet Explorer";

@@ -157,7 +157,12 @@ void getIECache(FoundFileList& list, const FileTypeSwitches& boxes,
                     platform::FindFirstUrlCacheEntryA(nullptr, bufferHandle(), &entrySize, sources);
             });
             g.step(110, copyRecord);
-            if (rec.lpszSourceUrlName != 0) { // line 112
+            if (handle == 0) {
+                // The first entry was not copied (its step failed, or it grew between the
+                // probe and the fill): step past it as past any later one, rather than end
+                // the walk before it began; and never read what the buffer held.
+                g.unnumbered([&] { handle = platform::FindFirstUrlCacheEntrySkipA(sources); });
+            } else if (rec.lpszSourceUrlName != 0) { // line 112
                 const bool cookie = g.test(
                     114, [&] { return extract(rec.lpszSourceUrlName).substr(0, 6) == "Cookie"; });
                 if (!cookie) {

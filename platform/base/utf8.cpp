@@ -1,5 +1,8 @@
 #include "platform/base/utf8.h"
 
+#include <array>
+#include <utility>
+
 namespace platform {
 
 void AppendUtf8(std::string& out, char32_t cp) {
@@ -62,6 +65,26 @@ std::u32string DecodeUtf8(std::string_view text) {
         i += d.length;
     }
     return out;
+}
+
+bool IsFormatCharacter(char32_t c) {
+    static constexpr std::array<std::pair<char32_t, char32_t>, 21> kFormat = {{
+        {0xAD, 0xAD},       {0x600, 0x605},     {0x61C, 0x61C},     {0x6DD, 0x6DD},
+        {0x70F, 0x70F},     {0x890, 0x891},     {0x8E2, 0x8E2},     {0x180E, 0x180E},
+        {0x200B, 0x200F},   {0x202A, 0x202E},   {0x2060, 0x2064},   {0x2066, 0x206F},
+        {0xFEFF, 0xFEFF},   {0xFFF9, 0xFFFB},   {0x110BD, 0x110BD}, {0x110CD, 0x110CD},
+        {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A}, {0xE0001, 0xE0001},
+        {0xE0020, 0xE007F},
+    }};
+    for (const auto& [first, last] : kFormat)
+        if (c >= first && c <= last)
+            return true;
+    return false;
+}
+
+bool IsHiddenCharacter(char32_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029 ||
+           IsFormatCharacter(c);
 }
 
 } // namespace platform

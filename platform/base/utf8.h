@@ -29,4 +29,15 @@ std::u32string DecodeUtf8(std::string_view text);
 // The length a sequence announces by its lead byte: 1 to 4; 1 for a byte that cannot lead.
 std::size_t Utf8SequenceLength(unsigned char lead);
 
+// Format characters (Unicode general category Cf): they show nothing themselves but change
+// how the text around them looks: the bidirectional controls (which can make "gpj.exe" read
+// as "exe.jpg"), zero-width characters, the byte order mark...
+bool IsFormatCharacter(char32_t c);
+
+// The one rule for text that leaves the program (a terminal, JSON, the report, a file name):
+// the characters that must not reach it as they are. C0 and C1 controls and DEL (a terminal
+// takes them for commands), the format characters, and the line and paragraph separators.
+// Each output shows them in its own escaped form, or replaces or drops them.
+bool IsHiddenCharacter(char32_t c);
+
 } // namespace platform

@@ -2,9 +2,11 @@
 // exit status for each way a run can go wrong.
 #include "browser_fixture.h"
 #include "cache/scan/retrieve.h"
+#include "cache_builder.h"
 #include "cli/command_line.h"
 #include "platform/base/collation.h"
 #include "platform/base/files.h"
+#include "platform/base/utf8.h"
 #include "save/save_command.h"
 #include "sha256.h"
 #include "test_support.h"
@@ -191,10 +193,21 @@ class JsonArrayOfObjects {
                         return false;
                     cp = cp * 16 + static_cast<unsigned>(std::stoi(std::string(1, h), nullptr, 16));
                 }
-                // Enough for the control characters the output escapes.
-                if (cp >= 0x80)
-                    return false;
-                value += static_cast<char>(cp);
+                if (cp >= 0xDC00 && cp <= 0xDFFF)
+                    return false; // a low surrogate alone
+                if (cp >= 0xD800 && cp <= 0xDBFF) {
+                    // A pair: the low half must follow as an escape of its own.
+                    std::string low;
+                    if (s_.compare(i_, 2, "\\u") != 0 || i_ + 6 > s_.size())
+                        return false;
+                    const unsigned half =
+                        static_cast<unsigned>(std::stoul(s_.substr(i_ + 2, 4), nullptr, 16));
+                    if (half < 0xDC00 || half > 0xDFFF)
+                        return false;
+                    i_ += 6;
+                    cp = 0x10000 + ((cp - 0xD800) << 10) + (half - 0xDC00);
+                }
+                platform::AppendUtf8(value, cp);
                 break;
             }
             default:
@@ -454,6 +467,57 @@ TEST_F(CommandLineRun, AnUnreadableFolderIsAUsageError) {
         fs::permissions(locked, fs::perms::owner_all);
         EXPECT_EQ(r.status, app::kExitUsage);
         EXPECT_NE(r.err.find(locked), std::string::npos) << r.err;
+    }
+}
+
+// A folder name that would retitle and clear a terminal, and a URL with a bidirectional
+// override: neither reaches standard output or error raw, and JSON keeps the URL whole.
+TEST(CommandLineText, NothingFromANameOrAUrlReachesATerminalRaw) {
+    ScratchFolder d;
+    const std::string nasty = "\x1b]2;PWNED\x07\x1b[2J";
+    const std::string shown = "\\x1b]2;PWNED\\x07\\x1b[2J";
+    const fs::path cache2 = d.path() / nasty / "cache2";
+    browser_test::MakeFirefoxCache(cache2);
+    const std::string url = "http://a.example/evil\xE2\x80\xAEgpj.png";
+    browser_test::FirefoxEntry entry;
+    entry.key = ":" + url;
+    entry.body = browser_test::Png(300);
+    browser_test::PutFirefox(cache2, browser_test::FirefoxName(0),
+                             browser_test::BuildFirefoxEntry(entry));
+    browser_test::PutFirefox(cache2, browser_test::FirefoxName(1), "not an entry");
+    const auto raw = [&](const std::string& text) {
+        return text.find('\x1b') != std::string::npos || text.find('\x07') != std::string::npos ||
+               text.find("\xE2\x80\xAE") != std::string::npos;
+    };
+
+    const Outcome list = RunWith({"--list", cache2.string()});
+    EXPECT_EQ(list.status, app::kExitOk);
+    EXPECT_FALSE(raw(list.out)) << list.out;
+    EXPECT_FALSE(raw(list.err)) << list.err;
+    EXPECT_NE(list.out.find("http://a.example/evil\\xe2\\x80\\xaegpj.png"), std::string::npos)
+        << list.out;
+    EXPECT_NE(list.err.find(shown + "/cache2/entries/" + browser_test::FirefoxName(1)),
+              std::string::npos)
+        << list.err;
+
+    const Outcome json = RunWith({"--list", "--json", cache2.string()});
+    EXPECT_FALSE(raw(json.out)) << json.out;
+    EXPECT_FALSE(raw(json.err)) << json.err;
+    std::vector<std::map<std::string, std::string>> objects;
+    ASSERT_TRUE(JsonArrayOfObjects(json.out).parse(objects)) << json.out;
+    ASSERT_EQ(objects.size(), 1u);
+    EXPECT_EQ(objects[0]["url"], url);
+    EXPECT_EQ(objects[0]["path"], (cache2 / "entries" / browser_test::FirefoxName(0)).string());
+
+    // A folder that is not there, a destination that is a file, an unknown option.
+    const std::string missing = d.str() + "/" + nasty + "2";
+    const std::string file = d.file(nasty + "file", "x");
+    for (const auto& arguments : std::vector<std::vector<std::string>>{
+             {"--list", missing}, {"--save", file, cache2.string()}, {"--list", "--" + nasty}}) {
+        const Outcome r = RunWith(arguments);
+        EXPECT_EQ(r.status, app::kExitUsage);
+        EXPECT_FALSE(raw(r.err)) << r.err;
+        EXPECT_NE(r.err.find(shown), std::string::npos) << r.err;
     }
 }
 

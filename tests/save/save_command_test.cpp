@@ -255,17 +255,26 @@ TEST(SaveCommand, TheClosingMessageTellsTheTruthAboutFilesNotSaved) {
     EXPECT_NE(dialogs.messages.at(0).find("0 files were saved"), std::string::npos);
 }
 
-TEST(SaveCommand, ADestinationWithoutAFinalSeparatorJoinsTheNames) {
+TEST(SaveCommand, ADestinationWithOrWithoutAFinalSeparatorIsTheFolderSavedInto) {
     ScriptedDialogs dialogs;
     Fixture f;
     std::filesystem::create_directories(f.out + "/Pics");
     FoundFileList list;
     addRow(list, f.cached("A/a.jpg", "a"));
+    addRow(list, f.cached("B/a.jpg", "b")); // a second name: numbered inside the folder too
     Window w;
-    w.destination = f.out + "/Pics";
-    PushButton3_Click(list, w);
-    EXPECT_EQ(ReadAll(f.out + "/Picsa.jpg"), "a");
-    EXPECT_EQ(dialogs.messages.back(), "Done.");
+    for (const char* typed : {"/Pics", "/Pics/"}) {
+        SCOPED_TRACE(typed);
+        w.destination = f.out + typed;
+        PushButton3_Click(list, w);
+        EXPECT_EQ(ReadAll(f.out + "/Pics/a.jpg"), "a");
+        EXPECT_EQ(ReadAll(f.out + "/Pics/a (2).jpg"), "b");
+        EXPECT_EQ(dialogs.messages.back(), "Done.");
+    }
+    // Nothing beside the folder.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(f.out),
+                            std::filesystem::directory_iterator()),
+              1);
 }
 
 TEST(SaveCommand, BetweenRowsTheUserMayEmptyTheListOrSaveAgain) {

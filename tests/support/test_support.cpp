@@ -5,9 +5,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <grp.h>
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace testing_support {
@@ -176,6 +178,40 @@ std::string CommandOutput(const std::string& command) {
         output.append(buf, n);
     ::pclose(pipe);
     return output;
+}
+
+std::optional<std::string> AsOrdinaryUser(const std::function<std::string()>& body) {
+    if (::geteuid() != 0)
+        return body();
+    int pipe[2];
+    if (::pipe(pipe) != 0)
+        return std::nullopt;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipe[0]);
+        constexpr uid_t kNobody = 65534;
+        if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
+            ::_exit(2);
+        const std::string out = body();
+        for (std::size_t at = 0; at < out.size();) {
+            const ssize_t n = ::write(pipe[1], out.data() + at, out.size() - at);
+            if (n <= 0)
+                ::_exit(3);
+            at += static_cast<std::size_t>(n);
+        }
+        ::_exit(0);
+    }
+    ::close(pipe[1]);
+    std::string out;
+    char buf[4096];
+    for (ssize_t n; child > 0 && (n = ::read(pipe[0], buf, sizeof buf)) > 0;)
+        out.append(buf, static_cast<std::size_t>(n));
+    ::close(pipe[0]);
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0)
+        return std::nullopt;
+    return out;
 }
 
 std::vector<int> Concat(std::initializer_list<std::vector<int>> parts) {

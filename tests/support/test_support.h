@@ -7,8 +7,10 @@
 
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <initializer_list>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -103,6 +105,12 @@ struct SimBlock {
 
 // What a shell command prints (standard output and error), "" when it cannot run.
 std::string CommandOutput(const std::string& command);
+
+// Runs `body` with no more rights than an ordinary user and returns what it returned.
+// Permission bits do not stop root, so under root it runs in a child process switched to the
+// user and group "nobody" (65534), and the folders it reads must be open to that user.
+// Nothing when that child could not be run.
+std::optional<std::string> AsOrdinaryUser(const std::function<std::string()>& body);
 
 // The step numbers of several stretches of a walk, one after the other.
 std::vector<int> Concat(std::initializer_list<std::vector<int>> parts);

@@ -104,7 +104,7 @@ TEST_F(Discover, EveryProgramsCacheInAHomeIsFoundOnceAndNamed) {
     fs::create_symlink(dir.path() / "outside", h / ".config/outside");
     fs::create_symlink("..", h / ".config/discord/loop");
 
-    std::size_t unreadable = 9;
+    std::vector<browser::ScanProblem> unreadable = {{"stale", "stale"}};
     const auto found = ByPath(browser::FindUserCaches({h.string(), "", ""}, &unreadable));
     std::map<std::string, std::pair<CacheKind, std::string>> expected = {
         {(h / kSimple.lexically_relative("chromium/home")).string(),
@@ -120,7 +120,7 @@ TEST_F(Discover, EveryProgramsCacheInAHomeIsFoundOnceAndNamed) {
     expected[(h / "snap/signal-desktop/current/.config/Signal/Cache/Cache_Data").string()] = {
         CacheKind::Chromium, "Signal (snap)"};
     EXPECT_EQ(found, expected);
-    EXPECT_EQ(unreadable, 0u);
+    EXPECT_TRUE(unreadable.empty());
     // An XDG folder written with a trailing slash is the same place.
     EXPECT_EQ(ByPath(browser::FindUserCaches({h.string(), h.string() + "/.cache/", ""})), found);
 
@@ -179,12 +179,19 @@ TEST(Walk, StopsAtItsDepthAndCountsWhatItCannotRead) {
     const auto found =
         browser::WalkForCaches({{place.string(), "", ""}, {(t.path() / "self").string(), "", ""}},
                                browser::kWalkDepth, &stats);
+    const auto six = browser::WalkForCaches({{place.string(), "", ""}}, 6);
     if (!root)
         fs::permissions(place / "locked", fs::perms::owner_all);
+    EXPECT_TRUE(six.empty());
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].path, (place / "1/2/3/4/5/6/seven").string());
     EXPECT_EQ(stats.unreadable, root ? 1u : 2u);
-    EXPECT_EQ(browser::WalkForCaches({{place.string(), "", ""}}, 6).size(), 0u);
+    ASSERT_EQ(stats.skipped.size(), stats.unreadable);                  // each one named
+    EXPECT_EQ(stats.skipped.back().path, (t.path() / "self").string()); // the last place
+    EXPECT_EQ(stats.skipped.back().reason, "cannot be read (Too many levels of symbolic links)");
+    if (!root) {
+        EXPECT_EQ(stats.skipped[0].path, (place / "locked").string());
+    }
 }
 
 TEST(SourceName, FromTheFoldersBetweenThePlaceAndTheCache) {

@@ -151,6 +151,57 @@ TEST(ClassifyFolder, AHomeAProfileOrACacheFolderIsRecognised) {
     EXPECT_TRUE(browser::ClassifyFolder((empty.path() / "missing").string()).browserCaches.empty());
 }
 
+TEST(ClassifyFolder, ALinkBelowANamedFolderNeverLeadsOutOfIt) {
+    TempDir dir;
+    // Elsewhere: caches where each place and each browser's own folder would find them.
+    const fs::path out = dir.path() / "elsewhere";
+    const auto walked = [](const fs::path& folder) { // a cache the search knows by its index
+        WriteFile(folder / "index", std::string("\x30\x5c\x72\xa7\x1b\x6d\xfb\xfc", 8));
+    };
+    walked(out / "app/Cache");
+    ChromiumCacheAt(out / "google-chrome/Default/Cache/Cache_Data"); // as ~/.cache
+    ChromiumCacheAt(out / "Google/Chrome/User Data/Default/Cache");  // as AppData/Local
+    ChromiumCacheAt(out / "Google/Chrome/Default/Cache");            // as Library/Caches
+    FirefoxCacheAt(out / "Firefox/Profiles/x.default/cache2");
+    WriteFile(out / "Microsoft/Windows/INetCache/IE/index.dat", "an index");
+    const auto linkOut = [&](const fs::path& at) {
+        fs::create_directories(at.parent_path());
+        fs::create_symlink(out, at);
+    };
+    const fs::path linux = dir.path() / "linux", windows = dir.path() / "windows",
+                   mac = dir.path() / "mac";
+    walked(linux / ".config/inside/Cache");
+    linkOut(linux / ".cache");
+    linkOut(linux / ".var/app/org.example.App/cache");
+    walked(linux / "snap/app/x1/.config/app/Cache");
+    fs::create_symlink("x1", linux / "snap/app/current"); // a link that stays inside
+    linkOut(linux / "snap/app/x1/.cache");
+    walked(windows / "AppData/Roaming/inside/Cache");
+    linkOut(windows / "AppData/Local");
+    walked(mac / "Library/Application Support/inside/Cache");
+    linkOut(mac / "Library/Caches");
+    // The named folder itself may be a link: it is read as the folder it stands for.
+    const fs::path via = dir.path() / "via";
+    fs::create_symlink(linux, via);
+
+    const std::pair<fs::path, std::vector<std::string>> cases[] = {
+        {linux,
+         Sorted({linux / ".config/inside/Cache", linux / "snap/app/current/.config/app/Cache"})},
+        {via, Sorted({via / ".config/inside/Cache", via / "snap/app/current/.config/app/Cache"})},
+        {windows, Sorted({windows / "AppData/Roaming/inside/Cache"})},
+        {mac, Sorted({mac / "Library/Application Support/inside/Cache"})},
+    };
+    for (const auto& [named, expected] : cases) {
+        SCOPED_TRACE(named.string());
+        const auto contents = browser::ClassifyFolder(named.string());
+        std::vector<fs::path> found;
+        for (const auto& c : contents.browserCaches)
+            found.emplace_back(c.path);
+        EXPECT_EQ(Sorted(found), expected);
+        EXPECT_TRUE(contents.urlCacheIndexes.empty());
+    }
+}
+
 TEST(ClassifyFolder, ACopiedWindowsProfileGivesItsIndexFilesAndFirefoxCaches) {
     const fs::path fixture = fs::path(TAMBERLIN_FIXTURES) / "url-cache/ie-content/index.dat";
     if (!fs::exists(fixture))
@@ -236,9 +287,7 @@ TEST(ClassifyFolder, UsersFolderGivesEveryChromiumFamilyCacheOfWindowsAndMacHome
     for (const char* profile : {"Google/Chrome/Default", "BraveSoftware/Brave-Browser/Profile 1"})
         place(mac / profile / "Cache/Cache_Data", simple, {"index", "index-dir/the-real-index"});
     const fs::path firefox = mac / "Firefox/Profiles/x9y8.default-release/cache2";
-    fs::create_directories(firefox.parent_path());
-    fs::create_directory_symlink(
-        fixtures / "firefox/home/.cache/mozilla/firefox/pylwchot.default-esr/cache2", firefox);
+    fs::create_directories(firefox / "entries");
     expected.push_back(firefox);
 
     std::vector<std::string> found;

@@ -1,17 +1,21 @@
 // Retrieve over real caches: the WinINet rows as the scan lists them, then the browsers'.
+#include "blockfile_builder.h"
 #include "browser_fixture.h"
 #include "cache/scan/commands.h"
 #include "cache/scan/retrieve.h"
 #include "cache/scan/url_cache.h"
 #include "platform/urlcache/urlcache.h"
+#include "sql_builder.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <set>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -34,6 +38,15 @@ Boxes Only(std::set<FileType> ticked) {
     Boxes b;
     b.ticked = std::move(ticked);
     return b;
+}
+
+// Each named folder of which nothing could be read, as it is told: "folder: why".
+std::vector<std::string> Told(const std::vector<cache::FolderProblem>& folders) {
+    std::vector<std::string> out;
+    out.reserve(folders.size());
+    for (const auto& f : folders)
+        out.push_back(f.folder + ": " + f.reason);
+    return out;
 }
 
 std::vector<FoundFile> RowsInAppendOrder(const FoundFileList& list) {
@@ -342,7 +355,8 @@ TEST_F(RetrieveFixtures,
     EXPECT_FALSE(head.empty());
     ExpectSameRows(head, Split(RowsInAppendOrder(alone)).first);
     EXPECT_EQ(tail.size(), ListableBodies("firefox").size());
-    EXPECT_EQ(report.unreadableFolders, std::vector<std::string>{vanished.str()});
+    EXPECT_EQ(Told(report.unreadableFolders),
+              std::vector<std::string>{vanished.str() + ": nothing in it could be read"});
     // Checked before a run, the failed look is not passed off as an empty folder.
     EXPECT_THROW(cache::CheckNamedFolders({failed}), std::runtime_error);
 }
@@ -364,7 +378,8 @@ TEST(RetrieveUnreadable, WhatCouldNotBeReadIsNamedNeverPassedOffAsEmpty) {
     EXPECT_EQ(r.problems[0].folder, damaged + "/entries/" + std::string(40, 'A'));
     EXPECT_EQ(r.problems[0].reason, "is damaged"); // its last bytes are no trailer at all
     // Nothing could be read from the first; the second is really empty.
-    EXPECT_EQ(r.unreadableFolders, std::vector<std::string>{damaged});
+    EXPECT_EQ(Told(r.unreadableFolders),
+              std::vector<std::string>{damaged + ": nothing in it could be read"});
 
     // A folder that cannot be listed is named too (a file stands where the folder should;
     // unlike permission bits, that stops root as well).
@@ -399,7 +414,121 @@ TEST(RetrieveUnreadable, AnEntriesFolderWithoutPermissionsIsNamed) {
     ASSERT_EQ(r.problems.size(), 1u);
     EXPECT_EQ(r.problems[0].folder, cache2 + "/entries");
     EXPECT_NE(r.problems[0].reason.find("Permission denied"), std::string::npos);
-    EXPECT_EQ(r.unreadableFolders, std::vector<std::string>{cache2});
+    EXPECT_EQ(Told(r.unreadableFolders),
+              std::vector<std::string>{cache2 + ": nothing in it could be read"});
+}
+
+// A cache whose shards or block files cannot be read has had nothing read, however its index
+// looks: the folder is named as unreadable and so is the file.
+TEST(RetrieveUnreadable, ADamagedOrLinkedShardOrBlockFileIsNamedAndNothingWasRead) {
+    ScratchFolder d;
+    const auto sqlIndex = [&](const std::string& at, unsigned shards) {
+        browser_test::WriteSqlIndex(d.path() / at, "Truncate", shards);
+        return d.str() + "/" + at;
+    };
+    // 513 entries; small bodies are in data_1 with the records, larger ones in data_2.
+    const auto blockfile = [&](const std::string& at, std::size_t body) {
+        browser_test::BlockfileBuilder b;
+        for (int i = 0; i < 513; ++i)
+            b.addPicture("http://example.com/" + std::to_string(i) + ".png",
+                         browser_test::Png(body));
+        b.write(d.path() / at);
+        return d.str() + "/" + at;
+    };
+    struct Case {
+        std::string folder;
+        std::string file; // the file named as the cause, and why
+        std::string reason;
+    };
+    std::vector<Case> cases;
+    {
+        const std::string folder = sqlIndex("random/Cache", 1);
+        std::string noise(8192, '\0');
+        for (std::size_t i = 0; i < noise.size(); ++i)
+            noise[i] = static_cast<char>((i * 2654435761u) >> 13);
+        d.file("random/Cache/sqldb0", noise);
+        cases.push_back({folder, folder + "/sqldb0", "is damaged"});
+    }
+    {
+        const std::string folder = sqlIndex("links/Cache", 3);
+        for (unsigned shard = 0; shard < 3; ++shard) {
+            const auto real = d.path() / ("elsewhere/sqldb" + std::to_string(shard));
+            fs::create_directories(real.parent_path());
+            browser_test::WriteSqlShard(
+                real, {browser_test::SqlBody("https://a.example/1.png", browser_test::Png(500))});
+            fs::create_symlink(real, folder + "/sqldb" + std::to_string(shard));
+        }
+        cases.push_back({folder, folder + "/sqldb0",
+                         "is a link, which Tamberlin does not follow inside a cache"});
+    }
+    {
+        const std::string folder = blockfile("empty/Cache_Data", 300);
+        fs::resize_file(folder + "/data_1", 0);
+        cases.push_back({folder, folder + "/data_1", "is empty"});
+    }
+    {
+        const std::string folder = blockfile("fifo/Cache_Data", 300);
+        fs::remove(folder + "/data_1");
+        ASSERT_EQ(::mkfifo((folder + "/data_1").c_str(), 0600), 0);
+        cases.push_back({folder, folder + "/data_1", "is not a regular file"});
+    }
+    {
+        const std::string folder = blockfile("bodies/Cache_Data", 2000);
+        fs::rename(folder + "/data_2", d.path() / "data_2");
+        fs::create_symlink(d.path() / "data_2", folder + "/data_2");
+        cases.push_back({folder, folder + "/data_2",
+                         "is a link, which Tamberlin does not follow inside a cache"});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folder);
+        FoundFileList list;
+        const cache::RetrieveReport r = cache::RetrieveAll(list, Boxes{}, {{c.folder}});
+        EXPECT_EQ(list.count(), 0u);
+        EXPECT_EQ(Told(r.unreadableFolders),
+                  std::vector<std::string>{c.folder + ": nothing in it could be read"});
+        EXPECT_TRUE(std::any_of(r.problems.begin(), r.problems.end(),
+                                [&](const cache::FolderProblem& p) {
+                                    return p.folder == c.file && p.reason == c.reason;
+                                }))
+            << (r.problems.empty() ? "no problem named" : r.problems[0].folder);
+    }
+}
+
+TEST(RetrieveUnreadable, FoldersTheSearchForCachesCannotReadAreNamed) {
+    ScratchFolder d;
+    const fs::path home = d.path() / "home";
+    fs::create_directories(home / ".cache/good/cache2/entries");
+    // Locked; listed but not searchable, above a cache or as the cache folder itself.
+    const fs::path locked = home / ".cache/locked", listed = home / ".cache/listed",
+                   cache2 = home / ".cache/app/cache2";
+    for (const fs::path& p :
+         {locked / "app/cache2/entries", listed / "app/cache2/entries", cache2 / "entries"})
+        fs::create_directories(p);
+    // Everything else open to the ordinary user, whatever the umask.
+    const auto open = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                      fs::perms::others_read | fs::perms::others_exec;
+    fs::permissions(d.path(), open);
+    for (const auto& e : fs::recursive_directory_iterator(d.path()))
+        fs::permissions(e.path(), open);
+    fs::permissions(locked, fs::perms::none);
+    const auto listOnly = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+    fs::permissions(listed, listOnly);
+    fs::permissions(cache2, listOnly);
+    const auto told = testing_support::AsOrdinaryUser([&] {
+        FoundFileList list;
+        const cache::RetrieveReport r = cache::RetrieveAll(list, Boxes{}, {{home.string()}});
+        std::string out;
+        for (const auto& line : Told(r.problems))
+            out += line + "\n";
+        for (const auto& line : Told(r.unreadableFolders))
+            out += line + "\n";
+        return out + std::to_string(r.skippedFolders);
+    });
+    for (const fs::path& p : {locked, listed, cache2})
+        fs::permissions(p, fs::perms::owner_all);
+    ASSERT_TRUE(told);
+    const std::string why = ": cannot be read (Permission denied)\n";
+    EXPECT_EQ(*told, cache2.string() + why + listed.string() + why + locked.string() + why + "3");
 }
 
 TEST(RetrieveFolders, EachNamedFolderMustExistBeReadableAndHoldACache) {
@@ -420,7 +549,7 @@ TEST(RetrieveFolders, EachNamedFolderMustExistBeReadableAndHoldACache) {
         cache::CheckFolders({missing, file, empty, d.str() + "/Chrome/Default", ieFolder});
     ASSERT_EQ(problems.size(), 3u);
     EXPECT_EQ(problems[0].folder, missing);
-    EXPECT_NE(problems[0].reason.find("cannot be read"), std::string::npos) << problems[0].reason;
+    EXPECT_EQ(problems[0].reason, "does not exist");
     EXPECT_EQ(problems[1].reason, "is not a folder");
     EXPECT_NE(problems[2].reason.find("holds no browser cache"), std::string::npos);
 
@@ -429,6 +558,34 @@ TEST(RetrieveFolders, EachNamedFolderMustExistBeReadableAndHoldACache) {
     FoundFileList list;
     cache::RetrieveAll(list, Boxes{}, {{empty}});
     EXPECT_EQ(list.count(), 0u);
+
+    // Read without that check (the window), a folder is told for what it is.
+    const cache::RetrieveReport r = cache::RetrieveAll(list, Boxes{}, {{missing, file, empty}});
+    EXPECT_EQ(Told(r.unreadableFolders),
+              (std::vector<std::string>{missing + ": does not exist", file + ": is not a folder",
+                                        empty + ": nothing in it could be read"}));
+}
+
+TEST(RetrieveFolders, ALinkBelowANamedFolderNeverLeadsToAnIndexOutsideIt) {
+    ScratchFolder d;
+    // Elsewhere: a Wine prefix with its Internet Explorer index, and an index of its own.
+    const std::string prefix = d.str() + "/elsewhere/prefix";
+    d.file("elsewhere/prefix/drive_c/users/bob/AppData/Local/Microsoft/Windows/INetCache/IE/"
+           "index.dat",
+           "x");
+    const std::string index = d.file("elsewhere/index.dat", "x");
+    fs::create_directories(d.path() / "home/.config");
+    fs::create_symlink(prefix, d.path() / "home/.wine");
+    fs::create_directories(d.path() / "IE");
+    fs::create_symlink(index, d.path() / "IE/index.dat");
+    for (const std::string& folder : {d.str() + "/home", d.str() + "/IE"}) {
+        SCOPED_TRACE(folder);
+        const auto problems = cache::CheckFolders({folder});
+        ASSERT_EQ(problems.size(), 1u);
+        EXPECT_NE(problems[0].reason.find("holds no browser cache"), std::string::npos);
+    }
+    // Named itself, the prefix is read.
+    EXPECT_TRUE(cache::CheckFolders({prefix}).empty());
 }
 
 TEST(RetrieveFolders, AFolderThatCannotBeListedIsNamedAsUnreadable) {

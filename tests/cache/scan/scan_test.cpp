@@ -273,6 +273,11 @@ TEST(CacheScan, StepsInOrderForBothCopiesAndWhereEachFailureGoesOn) {
                                   {146, 148, 152, 154, 156},
                                   end}),
          {"http://a/1.jpg"}},
+        // The first entry's fill fails: it is stepped past, and the walk goes on.
+        {108,
+         testing_support::Concat(
+             {start, {106, 108, 110}, next, ext, next, ext, row, next, next, noExt, end}),
+         {"http://a/3.gif"}},
         // The filter fails: the row is built.
         {172,
          testing_support::Concat({start, firstHead, firstRow, next, ext, row, next, ext, row, next,
@@ -381,6 +386,33 @@ TEST(CacheScan, AnEntryWithoutABufferIsSkippedAndTheWalkGoesOn) {
     platform::SetAllocationLimit(0);
     EXPECT_EQ(rows(list), (std::vector<std::string>{"http://a/2.jpg|2.jpg|100|ticked",
                                                     "http://a/4.jpg|4.jpg|100|ticked"}));
+    EXPECT_EQ(platform::OpenUrlCacheEnumerations(), open);
+}
+
+TEST(CacheScan, AFirstEntryThatGrewBetweenProbeAndFillIsSkippedAndTheWalkGoesOn) {
+    testdata::IndexBuilder b;
+    b.add(entry("http://a/1.jpg", "1.jpg"));
+    b.add(entry("http://a/2.jpg", "2.jpg"));
+    b.add(entry("http://a/3.jpg", "3.jpg"));
+    Cache cache(b);
+    testdata::IndexBuilder grown;
+    grown.add(entry("http://a/" + std::string(4000, 'x') + ".jpg", "1.jpg"));
+    grown.add(entry("http://a/2.jpg", "2.jpg"));
+    grown.add(entry("http://a/3.jpg", "3.jpg"));
+    // The browser rewrites the index after the probe: the first entry no longer fits.
+    app::setStepHook([&](const std::string& tag, int line) {
+        if (tag == kScanTag && line == 108)
+            cache.use(grown);
+    });
+    RecordingReporter reporter;
+    FoundFileList list;
+    Switches all;
+    const std::size_t open = platform::OpenUrlCacheEnumerations();
+    getIECache(list, all);
+    app::setStepHook({});
+    EXPECT_EQ(rows(list), (std::vector<std::string>{"http://a/2.jpg|2.jpg|100|ticked",
+                                                    "http://a/3.jpg|3.jpg|100|ticked"}));
+    EXPECT_TRUE(reporter.reports.empty());
     EXPECT_EQ(platform::OpenUrlCacheEnumerations(), open);
 }
 
