@@ -561,15 +561,22 @@ bool LooksLikeBlockfile(const std::vector<std::string>& names) {
 }
 
 // Private copies of the shards of a cache in Wal mode, kept while the scan reads bodies
-// through them; rows refer to the shard itself once the scan is over.
+// through them; rows refer to the shard itself (and its identity) once the scan is over.
 struct ShardCopies {
-    std::vector<std::pair<std::unique_ptr<PrivateShardCopy>, std::string>> copies;
+    struct Copy {
+        std::unique_ptr<PrivateShardCopy> copy;
+        std::string shard;
+        FileIdentity identity;
+    };
+    std::vector<Copy> copies;
     void pointRowsAtShards(std::vector<BrowserFile>& rows) const {
         for (BrowserFile& row : rows)
             for (BodySegment& s : row.body.segments)
-                for (const auto& [copy, shard] : copies)
-                    if (s.file == copy->path())
-                        s.file = shard;
+                for (const Copy& c : copies)
+                    if (s.file == c.copy->path()) {
+                        s.file = c.shard;
+                        s.identity = c.identity;
+                    }
     }
 };
 
@@ -578,25 +585,28 @@ void ScanSql(const fs::path& folder, const SqlIndex& index, std::vector<BrowserF
     for (unsigned shard = 0; shard < index.shards; ++shard) {
         const std::string path = (folder / SqlShardName(shard)).string();
         std::string openPath = path;
+        std::unique_ptr<PrivateShardCopy> copy;
         if (HasWriteAheadLog(path)) {
             // Committed rows may still be in the log, which an immutable open ignores.
-            auto copy = std::make_unique<PrivateShardCopy>();
+            copy = std::make_unique<PrivateShardCopy>();
             if (!copy->make(path)) {
                 ++stats.unreadable;
                 stats.problems.push_back({path, "could not be copied to read its write-ahead log"});
                 continue;
             }
             openPath = copy->path();
-            copies.copies.emplace_back(std::move(copy), path);
         }
-        // Rows remember the shard as it is now; reading a body checks it is still so.
-        ReadOnlyFile shardFile;
-        if (!shardFile.open(path)) {
+        // Rows remember the shard; reading a body checks it is still the same file. While
+        // the scan reads bodies from the copy, they name the copy.
+        ReadOnlyFile shardFile, openFile;
+        if (!shardFile.open(path) || !openFile.open(openPath)) {
             ++stats.unreadable;
             stats.problems.push_back({path, "cannot be read"});
             continue;
         }
-        const FileIdentity identity = shardFile.identity();
+        const FileIdentity identity = openFile.identity();
+        if (copy)
+            copies.copies.push_back({std::move(copy), path, shardFile.identity()});
         const auto each = [&](Share& share) {
             return [&](ParsedEntry& e, ParseError error, std::int64_t resId) {
                 for (BodySegment& s : e.body)
