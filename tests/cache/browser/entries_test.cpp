@@ -385,6 +385,9 @@ class SharedFile {
     // The same cache, copied to `folder`.
     SharedFile copyTo(const fs::path& folder) const {
         fs::copy(folder_, folder, fs::copy_options::recursive);
+        // Written long ago, so that a write now shows in the modification time.
+        for (const auto& e : fs::directory_iterator(folder))
+            fs::last_write_time(e.path(), fs::last_write_time(e.path()) - std::chrono::hours(1));
         SharedFile copy = *this;
         copy.folder_ = folder;
         return copy;
