@@ -354,6 +354,13 @@ class Reader {
             return Record::Unreadable;
         }
         next = Le<std::uint32_t>(r, kEntryNextAt);
+        const FileIdentity recordFile = files_.identity(s->name);
+        e.record = {RecordCheck::Kind::Blockfile,
+                    s->blockFile,
+                    s->offset,
+                    recordFile.device,
+                    recordFile.inode,
+                    BlockfileRecordFields(r)};
         e.state = Le<std::int32_t>(r, kEntryStateAt);
         e.flags = Le<std::uint32_t>(r, kEntryFlagsAt);
         for (std::uint32_t i = 0; i < kStreamCount; ++i) {
@@ -457,6 +464,10 @@ class Reader {
         }
         segment = Segment(files_.path(s->name), s->offset, size);
         segment.identity = files_.identity(s->name);
+        // A block file holds many entries' streams and records: what tells that this body
+        // is unchanged is its entry's record. An f_ file belongs to this stream alone.
+        if (!s->name.starts_with("f_"))
+            segment.record = e.record;
         if (p) {
             const auto readAt = [&](std::uint64_t at, char* out, std::size_t n) {
                 return read(*s, s->offset + at, out, n);
@@ -722,6 +733,36 @@ BlockfileContents ReadBlockfile(BlockfileFiles& files,
     BlockfileReading reading(1);
     reading.read(0, files, each);
     return reading.finish(each);
+}
+
+static_assert(kRecordFieldsBytes == kEntryFlagsAt + 4);
+
+std::string BlockfileRecordFields(std::string_view record) {
+    std::string fields;
+    fields.reserve(36);
+    for (const auto& [at, n] : std::initializer_list<std::pair<std::uint64_t, std::size_t>>{
+             {kEntryHashAt, 4},
+             {kEntryStateAt, 4},
+             {kEntryCreationTimeAt, 8},
+             {kEntryKeyLengthAt, 4},
+             {kEntryLongKeyAt, 4},
+             {kEntryStreamSizesAt + std::uint64_t{4} * kStreamBody, 4},
+             {kEntryStreamAddressesAt + std::uint64_t{4} * kStreamBody, 4},
+             {kEntryFlagsAt, 4}})
+        fields.append(record.substr(static_cast<std::size_t>(at), n));
+    return fields;
+}
+
+bool BlockfileRecordHolds(const BodySegment& segment) {
+    const RecordCheck& check = segment.record;
+    const std::size_t slash = segment.file.rfind('/');
+    ReadOnlyFile file;
+    std::string record(kRecordFieldsBytes, '\0');
+    return slash != std::string::npos &&
+           file.open(segment.file.substr(0, slash + 1) + BlockFileName(check.blockFile)) &&
+           file.identity().device == check.device && file.identity().inode == check.inode &&
+           file.readAt(check.offset, record.data(), record.size()) &&
+           BlockfileRecordFields(record) == check.fields;
 }
 
 bool IsResourceEntry(const BlockfileEntry& entry) {

@@ -98,6 +98,9 @@ struct BlockfileEntry {
     // sparse parent, its children's bytes joined from offset 0 for as far as they reach).
     ParsedEntry parsed;
     std::string bodyFile; // the file holding the (first piece of the) body; "" when none
+    // The entry's own record, which its body's segments in a block file keep to be checked
+    // when the body is read (a sparse parent's pieces keep their children's).
+    RecordCheck record = {};
     bool readable = false;
 };
 
@@ -144,6 +147,17 @@ class BlockfileReading {
 // True for an entry that is a resource of its own: normal state (not evicted or doomed), not
 // a piece of a sparse parent. Whether it could be read is `readable`.
 bool IsResourceEntry(const BlockfileEntry& entry);
+
+// The fields of an entry record that its body (stream 1) depends on: the key's hash, length
+// and long-key address, the state, the creation time, the flags and the body's size and
+// address. `record` holds at least the record's first kRecordFieldsBytes bytes. The record
+// check of a segment in a block file keeps them; whatever else the browser changes in the
+// record (its chain link, its use counts, its other streams) leaves the body as it was.
+inline constexpr std::size_t kRecordFieldsBytes = 76;
+std::string BlockfileRecordFields(std::string_view record);
+// Whether the entry record that `segment`'s check names, in the block file beside the
+// segment's file, is still in the same file and holds the fields the scan read.
+bool BlockfileRecordHolds(const BodySegment& segment);
 
 // Chromium's key hash (Paul Hsieh's SuperFastHash), which also guards each entry record.
 std::uint32_t SuperFastHash(std::string_view data);

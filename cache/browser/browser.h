@@ -24,18 +24,40 @@ struct FileIdentity {
     bool operator==(const FileIdentity&) const = default;
 };
 
+// What tells that a body in a file many entries share (a blockfile block file, an SQL cache
+// shard) is still the one listed. Such a file's size and time change with every write of any
+// entry, so instead the entry's own record is read again before its body and after the body's
+// last byte: it must still hold `fields`, the values the body depends on as the scan read them
+// (in the layout of the cache's reader).
+struct RecordCheck {
+    enum class Kind : std::uint8_t {
+        None,      // a file of one entry: its identity as a whole tells
+        Blockfile, // the entry record at `offset` of the block file data_<blockFile>, beside `file`
+        Sql,       // the `blobs` row blobRowId and its `resources` row, in the shard `file`
+    };
+    Kind kind = Kind::None;
+    std::uint32_t blockFile = 0;
+    std::uint64_t offset = 0;
+    std::uint64_t device = 0, inode = 0; // of that block file when the scan read it
+    std::string fields;
+};
+
 // Where a row's bytes live: the raw (still content-encoded) body as byte ranges of files.
 struct BodySegment {
     std::string file;
     std::uint64_t offset = 0;
     std::uint64_t length = 0;
-    FileIdentity identity; // of `file` when the scan read it; reading checks it still is
+    // Of `file` when the scan read it. Reading checks the file is still that one, unchanged;
+    // for a file shared with other entries (record.kind set), only that it is the same file
+    // (device and inode), the record telling whether this body changed.
+    FileIdentity identity;
     // -1: a plain byte range of `file`. Otherwise the rowid of a row of the `blobs` table in
     // the SQLite database `file`, and offset/length are a range within that row's blob.
     std::int64_t blobRowId = -1;
     // A copy of the SQL shard `file` that the scan took to read its write-ahead log: the
     // blob is read from it (and its identity is the copy's), never from the live shard.
     std::shared_ptr<const detail::PrivateShardCopy> snapshot = nullptr;
+    RecordCheck record = {};
 };
 struct BodyLocation {
     std::vector<BodySegment> segments;  // concatenated in order = the stored body
@@ -53,8 +75,9 @@ class BodyStream {
 };
 
 // Opens the body for reading, undoing its content codings right to left. read() fails with
-// kChangedSinceListed when a file is no longer the one the scan read, unchanged (checked at
-// opening and again after its last byte is read), or when the body does not decode to exactly
+// kChangedSinceListed when a file is no longer the one the scan read, unchanged, or for a
+// shared file, when the entry's record no longer holds what the scan read (checked at opening
+// and again after its last byte is read), or when the body does not decode to exactly
 // decodedSize bytes; it fails too for a body that does not decode, or decodes to more than
 // kMaxDecodedBody bytes. Never returns null.
 inline constexpr char kChangedSinceListed[] = "the cache entry changed since it was listed";

@@ -1,5 +1,6 @@
 #include "cache/browser/decode.h"
 
+#include "cache/browser/blockfile.h"
 #include "cache/browser/http.h"
 #include "cache/browser/source.h"
 #include "cache/browser/sql_cache.h"
@@ -56,6 +57,15 @@ const std::string& ReadPath(const BodySegment& s) {
     return s.snapshot ? s.snapshot->path() : s.file;
 }
 
+// Whether `opened` is the file of `s` as the scan read it: the same file, unchanged. A file
+// shared with other entries changes size and time with every write of any of them; for it,
+// the same file (its entry's record tells whether the body changed).
+bool SameFileAsListed(const FileIdentity& opened, const BodySegment& s) {
+    if (s.record.kind == RecordCheck::Kind::None)
+        return opened == s.identity;
+    return opened.device == s.identity.device && opened.inode == s.identity.inode;
+}
+
 class StoredBody final : public StoredStream {
   public:
     explicit StoredBody(std::vector<BodySegment> segments) : segments_(std::move(segments)) {}
@@ -66,36 +76,25 @@ class StoredBody final : public StoredStream {
         while (index_ < segments_.size()) {
             const BodySegment& s = segments_[index_];
             if (done_ == s.length) {
-                ++index_;
-                done_ = 0;
-                blobOpen_ = false;
-                // Leaving a file: it must still be as the scan saw it once its last byte of
-                // this body is read, so that nothing written meanwhile slips into the copy.
-                if (index_ == segments_.size() || ReadPath(segments_[index_]) != openPath_ ||
-                    segments_[index_].identity != s.identity) {
-                    if (!verify())
-                        return fail();
-                    file_.close();
-                }
+                if (!leaveSegment())
+                    return fail();
                 continue;
             }
             if (!file_.isOpen()) {
                 // An SQL cache shard is opened too, though its blobs are read through SQLite:
-                // the file's identity tells whether the shard changed since the scan.
+                // it must still be the shard the scan read.
                 StoredReadSeam(StoredReadPoint::BeforeOpen);
                 openPath_ = ReadPath(s);
-                if (!file_.open(openPath_) || file_.identity() != s.identity)
+                if (!file_.open(openPath_) || !SameFileAsListed(file_.identity(), s))
                     return fail();
-                if (s.blobRowId < 0 &&
-                    (s.offset > file_.size() || s.length > file_.size() - s.offset))
-                    return fail();
+                openShared_ = s.record.kind != RecordCheck::Kind::None;
             } else if (done_ > 0 || index_ > 0) {
                 StoredReadSeam(StoredReadPoint::BetweenReads);
             }
-            if (s.blobRowId >= 0 && !blobOpen_) {
-                if (!blob_.open(openPath_, s.blobRowId, s.offset + done_, s.length - done_))
+            if (!entered_) {
+                if (!enterSegment(s))
                     return fail();
-                blobOpen_ = true;
+                entered_ = true;
             }
             const std::size_t want =
                 static_cast<std::size_t>(std::min<std::uint64_t>(capacity, s.length - done_));
@@ -113,17 +112,15 @@ class StoredBody final : public StoredStream {
     }
     const std::string& error() const override { return error_; }
 
-    // The file being read (if any) is still the one the scan read, unchanged.
+    // The segment being read (if any) is still as listed, and so is its file.
     bool verify() override {
         if (!error_.empty())
             return false;
-        if (!file_.isOpen())
-            return true;
-        FileIdentity now;
-        if (file_.currentIdentity(now) && now == file_.identity())
-            return true;
-        fail();
-        return false;
+        if ((entered_ && !segmentStillListed()) || !fileStillListed()) {
+            fail();
+            return false;
+        }
+        return true;
     }
 
   private:
@@ -132,13 +129,68 @@ class StoredBody final : public StoredStream {
         file_.close();
         return -1;
     }
+
+    // Before the first byte of a segment: its entry's record holds what the scan read.
+    bool enterSegment(const BodySegment& s) {
+        if (s.record.kind == RecordCheck::Kind::Blockfile && !BlockfileRecordHolds(s))
+            return false;
+        if (s.blobRowId >= 0)
+            return blob_.open(ReadPath(s), s.blobRowId, s.offset, s.length,
+                              s.record.kind == RecordCheck::Kind::Sql ? s.record.fields
+                                                                      : std::string());
+        return s.offset <= file_.size() && s.length <= file_.size() - s.offset;
+    }
+
+    // After the last byte of a segment that has been read (or as much of it as the decoder
+    // wanted): its entry's record still holds what the scan read, so that nothing the
+    // browser wrote meanwhile slips into the copy.
+    bool segmentStillListed() {
+        const BodySegment& s = segments_[index_];
+        switch (s.record.kind) {
+        case RecordCheck::Kind::Blockfile:
+            return BlockfileRecordHolds(s);
+        case RecordCheck::Kind::Sql:
+            return blob_.finish();
+        case RecordCheck::Kind::None:
+            break;
+        }
+        return true;
+    }
+
+    // The file open is still the one the scan read, unchanged. A shared file was checked to
+    // be the same file at opening, which the descriptor stays.
+    bool fileStillListed() {
+        if (!file_.isOpen() || openShared_)
+            return true;
+        FileIdentity now;
+        return file_.currentIdentity(now) && now == file_.identity();
+    }
+
+    bool leaveSegment() {
+        if (entered_ && !segmentStillListed())
+            return false;
+        ++index_;
+        done_ = 0;
+        entered_ = false;
+        // Leaving a file: it must still be as the scan saw it once its last byte of this
+        // body is read.
+        if (index_ == segments_.size() || ReadPath(segments_[index_]) != openPath_ ||
+            !SameFileAsListed(file_.identity(), segments_[index_])) {
+            if (!fileStillListed())
+                return false;
+            file_.close();
+        }
+        return true;
+    }
+
     std::vector<BodySegment> segments_;
     std::size_t index_ = 0;
     std::uint64_t done_ = 0;
+    bool entered_ = false; // the segment's record has been checked and its reading begun
     ReadOnlyFile file_;
     std::string openPath_;
+    bool openShared_ = false;
     SqlBlobReader blob_;
-    bool blobOpen_ = false;
     std::string error_;
 };
 

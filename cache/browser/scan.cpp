@@ -584,17 +584,22 @@ bool LooksLikeBlockfile(const std::vector<std::string>& names) {
 }
 
 // Private copies of the shards of a cache in Wal mode. Once the scan is over, rows name the
-// shard itself and keep the copy as the snapshot their bodies are read from, so that saving
-// them copies nothing again; the copy goes with the last row that holds it.
+// shard itself and keep the copy as the snapshot their bodies are read from (its identity is
+// the one they carry), so that saving them copies nothing again; the copy goes with the last
+// row that holds it.
 struct ShardCopies {
-    std::vector<std::pair<std::shared_ptr<PrivateShardCopy>, std::string>> copies;
+    struct Copy {
+        std::shared_ptr<PrivateShardCopy> copy;
+        std::string shard;
+    };
+    std::vector<Copy> copies;
     void pointRowsAtShards(std::vector<BrowserFile>& rows) const {
         for (BrowserFile& row : rows)
             for (BodySegment& s : row.body.segments)
-                for (const auto& [copy, shard] : copies)
-                    if (s.file == copy->path()) {
-                        s.file = shard;
-                        s.snapshot = copy;
+                for (const Copy& c : copies)
+                    if (s.file == c.copy->path()) {
+                        s.file = c.shard;
+                        s.snapshot = c.copy;
                     }
     }
 };
@@ -604,25 +609,27 @@ void ScanSql(const fs::path& folder, const SqlIndex& index, std::vector<BrowserF
     for (unsigned shard = 0; shard < index.shards; ++shard) {
         const std::string path = (folder / SqlShardName(shard)).string();
         std::string openPath = path;
+        std::shared_ptr<PrivateShardCopy> copy;
         if (HasWriteAheadLog(path)) {
             // Committed rows may still be in the log, which an immutable open ignores.
-            auto copy = std::make_shared<PrivateShardCopy>();
+            copy = std::make_shared<PrivateShardCopy>();
             std::string why;
             if (!copy->make(path, &why)) {
                 LoseFile(path, why, stats);
                 continue;
             }
             openPath = copy->path();
-            copies.copies.emplace_back(std::move(copy), path);
         }
-        // Rows remember the shard (or its copy) as it is now; reading a body checks it is
-        // still so.
-        ReadOnlyFile shardFile;
-        if (!shardFile.open(openPath)) {
+        // Rows remember the file their bodies are read from (the shard, or its copy); reading
+        // a body checks it is still the same file.
+        ReadOnlyFile openFile;
+        if (!openFile.open(openPath)) {
             LoseFile(path, WhyNotOpened(openPath), stats);
             continue;
         }
-        const FileIdentity identity = shardFile.identity();
+        const FileIdentity identity = openFile.identity();
+        if (copy)
+            copies.copies.push_back({std::move(copy), path});
         const auto each = [&](Share& share) {
             return [&](ParsedEntry& e, ParseError error, std::int64_t resId) {
                 for (BodySegment& s : e.body)

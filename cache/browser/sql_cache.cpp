@@ -4,13 +4,16 @@
 #include "cache/browser/source.h"
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <initializer_list>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <system_error>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 #include <zlib.h>
@@ -43,6 +46,12 @@ constexpr std::uint64_t kShardBytesPerTick = 64;
 // A shard or log copied to read its write-ahead log must be within what a cache holds: a file
 // the size of a disk is not a cache's, whatever its header says.
 constexpr std::uint64_t kMaxCopiedShard = 8ull * 1024 * 1024 * 1024;
+// A shard read while the browser writes it may be caught in the middle of a transaction, its
+// B-tree pages half written: SQLite then finds it malformed, or misses a row for a moment.
+// Such a look at a row is tried again, each time on a new connection (an immutable one keeps
+// what it has read), after a pause in which a transaction of the browser's ends.
+constexpr int kLooks = 5;
+constexpr std::chrono::milliseconds kLookPause{20};
 
 struct Connection {
     sqlite3* db = nullptr;
@@ -167,16 +176,75 @@ ShardResult CheckSchema(Connection& c) {
                                                           : ShardResult::UnknownSchema;
 }
 
-// Chromium's row check: CRC-32 of the head followed by the big-endian key hash.
-bool HeadChecksumMatches(std::string_view head, std::int64_t keyHash, std::int64_t checkSum) {
+// Chromium's row check: CRC-32 of the head (or blob) followed by the big-endian key hash.
+// `crc` is the CRC-32 of the bytes.
+bool CheckSumMatches(uLong crc, std::int64_t keyHash, std::int64_t checkSum) {
     const auto hash = static_cast<std::uint32_t>(keyHash);
     const unsigned char be[4] = {
         static_cast<unsigned char>(hash >> 24), static_cast<unsigned char>(hash >> 16),
         static_cast<unsigned char>(hash >> 8), static_cast<unsigned char>(hash)};
-    uLong crc = crc32(0, nullptr, 0);
-    crc = crc32(crc, reinterpret_cast<const Bytef*>(head.data()), static_cast<uInt>(head.size()));
-    crc = crc32(crc, be, 4);
-    return static_cast<std::uint32_t>(crc) == static_cast<std::uint32_t>(checkSum);
+    return static_cast<std::uint32_t>(crc32(crc, be, 4)) == static_cast<std::uint32_t>(checkSum);
+}
+
+bool HeadChecksumMatches(std::string_view head, std::int64_t keyHash, std::int64_t checkSum) {
+    const uLong crc = crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(head.data()),
+                            static_cast<uInt>(head.size()));
+    return CheckSumMatches(crc, keyHash, checkSum);
+}
+
+// The values of a resource's row and of one of its blob rows that a body read from the blob
+// depends on, as one string to compare (the record check of the blob's segment): the
+// resource's id, body end, doomed flag, head check sum, key hash and key (by its CRC-32 and
+// length), and the blob's id, range, length and check sum. Read by the scan and again before
+// and after a save reads the blob, from columns in the order the two queries give them.
+void AppendFields(std::string& out, std::initializer_list<std::int64_t> values) {
+    for (const std::int64_t v : values)
+        for (int i = 0; i < 8; ++i)
+            out.push_back(static_cast<char>(static_cast<std::uint64_t>(v) >> (8 * i)));
+}
+// Columns first..first+5: res_id, body_end, doomed, check_sum, cache_key_hash, the key.
+std::string ResourceFields(sqlite3_stmt* s, int first) {
+    const std::string_view key = ColumnBytes(s, first + 5);
+    const uLong keyCrc = crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(key.data()),
+                               static_cast<uInt>(key.size()));
+    std::string fields;
+    AppendFields(fields, {sqlite3_column_int64(s, first), sqlite3_column_int64(s, first + 1),
+                          sqlite3_column_int64(s, first + 2), sqlite3_column_int64(s, first + 3),
+                          sqlite3_column_int64(s, first + 4), static_cast<std::int64_t>(keyCrc),
+                          static_cast<std::int64_t>(key.size())});
+    return fields;
+}
+// Columns first..first+4: blob_id, start, end, length(blob), check_sum.
+void AppendBlobFields(std::string& fields, sqlite3_stmt* s, int first) {
+    AppendFields(fields, {sqlite3_column_int64(s, first), sqlite3_column_int64(s, first + 1),
+                          sqlite3_column_int64(s, first + 2), sqlite3_column_int64(s, first + 3),
+                          sqlite3_column_int64(s, first + 4)});
+}
+
+std::string KeyColumn(const char* column) {
+    return std::string("CASE WHEN length(CAST(") + column +
+           " AS BLOB)) <= " + std::to_string(kMaxKey) + " THEN CAST(" + column + " AS BLOB) END";
+}
+
+// What the rows of blob `blobId` hold now, as RowFields; the blob's key hash and check sum
+// too. False when there is no such blob, or it cannot be read.
+bool CurrentRowFields(Connection& c, std::int64_t blobId, std::string& fields,
+                      std::int64_t& keyHash, std::int64_t& checkSum) {
+    sqlite3* db = c.db;
+    Statement row;
+    const std::string sql =
+        "SELECT r.res_id, r.body_end, r.doomed, r.check_sum, r.cache_key_hash, " +
+        KeyColumn("r.cache_key") +
+        ", b.blob_id, b.start, b.end, length(b.blob), b.check_sum FROM blobs AS b "
+        "JOIN resources AS r ON r.res_id = b.res_id WHERE b.blob_id = ?1";
+    if (!row.prepare(db, sql.c_str()) || sqlite3_bind_int64(row.stmt, 1, blobId) != SQLITE_OK ||
+        Step(c, row.stmt) != SQLITE_ROW)
+        return false;
+    fields = ResourceFields(row.stmt, 0);
+    AppendBlobFields(fields, row.stmt, 6);
+    keyHash = sqlite3_column_int64(row.stmt, 4);
+    checkSum = sqlite3_column_int64(row.stmt, 10);
+    return true;
 }
 
 // The shard's blobs in (res_id, start) order, stepped alongside the resources (in res_id
@@ -189,7 +257,7 @@ class BlobRows {
     // Joins the blobs of `resId` from byte 0 up to body_end or the first gap, passing over
     // blobs of resources that are not there. False when one of them is damaged.
     bool join(std::int64_t resId, std::uint64_t bodyEnd, const std::string& rowPath,
-              ParsedEntry& e) {
+              const std::string& resourceFields, ParsedEntry& e) {
         while (rc_ == SQLITE_ROW && sqlite3_column_int64(s_, 0) < resId)
             rc_ = Step(c_, s_);
         std::uint64_t reach = 0;
@@ -218,6 +286,9 @@ class BlobRows {
                 continue;
             BodySegment segment = Segment(rowPath, reach - from, to - reach);
             segment.blobRowId = blobId;
+            segment.record.kind = RecordCheck::Kind::Sql;
+            segment.record.fields = resourceFields;
+            AppendBlobFields(segment.record.fields, s_, 1);
             e.body.push_back(std::move(segment));
             reach = to;
         }
@@ -410,16 +481,13 @@ ShardResult SqlShard::read(const std::function<void(ParsedEntry&, ParseError, st
                               : below       ? " WHERE res_id IS NULL OR res_id < ?2"
                                             : "";
     Statement resources, blobs;
-    const std::string resourcesSql = "SELECT res_id, body_end, doomed, check_sum, cache_key_hash, "
-                                     "CASE WHEN length(CAST(cache_key AS BLOB)) <= " +
-                                     std::to_string(kMaxKey) +
-                                     " THEN CAST(cache_key AS BLOB) END, "
-                                     "CASE WHEN length(head) <= " +
-                                     std::to_string(kMaxHead) +
-                                     " THEN head END, last_used FROM resources" + range +
-                                     " ORDER BY res_id";
-    const std::string blobsSql = "SELECT res_id, blob_id, start, end, length(blob) FROM blobs" +
-                                 range + " ORDER BY res_id, start";
+    const std::string resourcesSql =
+        "SELECT res_id, body_end, doomed, check_sum, cache_key_hash, " + KeyColumn("cache_key") +
+        ", CASE WHEN length(head) <= " + std::to_string(kMaxHead) +
+        " THEN head END, last_used FROM resources" + range + " ORDER BY res_id";
+    const std::string blobsSql =
+        "SELECT res_id, blob_id, start, end, length(blob), check_sum FROM blobs" + range +
+        " ORDER BY res_id, start";
     if (!resources.prepare(c.db, resourcesSql.c_str()) || !blobs.prepare(c.db, blobsSql.c_str()))
         return ShardResult::Damaged;
     for (sqlite3_stmt* statement : {resources.stmt, blobs.stmt}) {
@@ -453,7 +521,8 @@ ShardResult SqlShard::read(const std::function<void(ParsedEntry&, ParseError, st
         if (sqlite3_column_type(r, 7) == SQLITE_INTEGER)
             e.lastUsed = UnixSeconds(sqlite3_column_int64(r, 7));
         const std::int64_t resId = sqlite3_column_int64(r, 0);
-        good = good && blobRows.join(resId, static_cast<std::uint64_t>(bodyEnd), path, e);
+        good = good && blobRows.join(resId, static_cast<std::uint64_t>(bodyEnd), path,
+                                     ResourceFields(r, 0), e);
         if (good && e.storedSize < static_cast<std::uint64_t>(bodyEnd))
             e.truncated = true; // a gap between blobs: the stored body is incomplete
         if (good)
@@ -519,8 +588,40 @@ struct SqlBlobReader::State {
     std::string shard;
     std::unique_ptr<PrivateShardCopy> copy;
     sqlite3_blob* blob = nullptr;
-    std::uint64_t at = 0, remaining = 0;
+    std::int64_t rowId = 0;
+    std::uint64_t at = 0, remaining = 0, bytes = 0;
+    // The check of the range open: what the rows must hold, the key hash and check sum they
+    // state, and the CRC-32 of the blob's bytes [0, crcAt).
+    std::string fields;
+    std::int64_t keyHash = 0, checkSum = 0;
+    uLong crc = 0;
+    std::uint64_t crcAt = 0;
+    // The shard as it was just before the connection was opened (when not a copy).
+    ReadOnlyFile watched;
 };
+
+namespace {
+
+// Reads the blob on from crcAt to `to` into its CRC-32.
+bool AddToCrc(sqlite3_blob* blob, uLong& crc, std::uint64_t& crcAt, std::uint64_t to) {
+    std::vector<char> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(to - crcAt, 65536)));
+    while (crcAt < to) {
+        const auto n = static_cast<int>(std::min<std::uint64_t>(to - crcAt, buffer.size()));
+        if (sqlite3_blob_read(blob, buffer.data(), n, static_cast<int>(crcAt)) != SQLITE_OK)
+            return false;
+        crc = crc32(crc, reinterpret_cast<const Bytef*>(buffer.data()), static_cast<uInt>(n));
+        crcAt += static_cast<std::uint64_t>(n);
+    }
+    return true;
+}
+
+// Whether the file is open and has not been written (nor grown or shrunk) since it was opened.
+bool Unwritten(const ReadOnlyFile& file) {
+    FileIdentity now;
+    return file.isOpen() && file.currentIdentity(now) && now == file.identity();
+}
+
+} // namespace
 
 SqlBlobReader::SqlBlobReader() : state_(std::make_unique<State>()) {}
 
@@ -529,23 +630,40 @@ SqlBlobReader::~SqlBlobReader() {
 }
 
 bool SqlBlobReader::open(const std::string& shard, std::int64_t rowId, std::uint64_t offset,
-                         std::uint64_t length) {
+                         std::uint64_t length, const std::string& fields) {
     State& s = *state_;
-    if (s.connection.db == nullptr || s.shard != shard) {
-        sqlite3_blob_close(s.blob);
-        s.blob = nullptr;
-        s.copy.reset();
-        s.shard = shard;
-        std::string path = shard;
-        if (HasWriteAheadLog(shard)) {
-            s.copy = std::make_unique<PrivateShardCopy>();
-            if (!s.copy->make(shard))
+    s.fields.clear();
+    std::string now;
+    for (int look = 1;; ++look) {
+        // An immutable connection answers from what it has read: once the shard has been
+        // written since it was opened, a new one is opened.
+        if (s.connection.db == nullptr || s.shard != shard || look > 1 ||
+            (!s.copy && !Unwritten(s.watched))) {
+            sqlite3_blob_close(s.blob);
+            s.blob = nullptr;
+            s.connection.close();
+            s.copy.reset();
+            s.shard = shard;
+            if (!s.watched.open(shard)) // before the connection reads anything
+                s.watched.close();
+            std::string path = shard;
+            if (HasWriteAheadLog(shard)) {
+                s.copy = std::make_unique<PrivateShardCopy>();
+                if (!s.copy->make(shard))
+                    return false;
+                path = s.copy->path();
+            }
+            if (!OpenImmutable(path, s.connection))
                 return false;
-            path = s.copy->path();
         }
-        if (!OpenImmutable(path, s.connection))
+        if (fields.empty() || CurrentRowFields(s.connection, rowId, now, s.keyHash, s.checkSum))
+            break;
+        if (look == kLooks)
             return false;
+        std::this_thread::sleep_for(kLookPause);
     }
+    if (now != fields)
+        return false;
     const int rc =
         s.blob ? sqlite3_blob_reopen(s.blob, rowId)
                : sqlite3_blob_open(s.connection.db, "main", "blobs", "blob", rowId, 0, &s.blob);
@@ -554,11 +672,20 @@ bool SqlBlobReader::open(const std::string& shard, std::int64_t rowId, std::uint
         s.blob = nullptr;
         return false;
     }
-    const auto bytes = static_cast<std::uint64_t>(sqlite3_blob_bytes(s.blob));
-    if (offset > bytes || length > bytes - offset)
+    s.bytes = static_cast<std::uint64_t>(sqlite3_blob_bytes(s.blob));
+    if (offset > s.bytes || length > s.bytes - offset)
         return false;
+    s.rowId = rowId;
     s.at = offset;
     s.remaining = length;
+    if (!fields.empty()) {
+        // The blob's bytes before the range count towards its check sum too.
+        s.crc = crc32(0, nullptr, 0);
+        s.crcAt = 0;
+        if (!AddToCrc(s.blob, s.crc, s.crcAt, offset))
+            return false;
+        s.fields = fields;
+    }
     return true;
 }
 
@@ -571,9 +698,41 @@ std::ptrdiff_t SqlBlobReader::read(void* buffer, std::size_t n) {
         return 0;
     if (sqlite3_blob_read(s.blob, buffer, want, static_cast<int>(s.at)) != SQLITE_OK)
         return -1;
+    if (!s.fields.empty() && s.crcAt == s.at) {
+        s.crc = crc32(s.crc, static_cast<const Bytef*>(buffer), static_cast<uInt>(want));
+        s.crcAt += static_cast<std::uint64_t>(want);
+    }
     s.at += static_cast<std::uint64_t>(want);
     s.remaining -= static_cast<std::uint64_t>(want);
     return want;
+}
+
+bool SqlBlobReader::finish() {
+    State& s = *state_;
+    if (s.fields.empty())
+        return true;
+    if (s.blob == nullptr || !AddToCrc(s.blob, s.crc, s.crcAt, s.bytes) ||
+        !CheckSumMatches(s.crc, s.keyHash, s.checkSum))
+        return false;
+    // A private copy is the shard at one moment, whose rows were checked at opening; so is a
+    // shard nobody has written since before the connection read it. Otherwise the shard
+    // itself is asked again, on a connection of its own, which has read nothing yet. (Should
+    // a write hide within a step of the file time's clock, the check sum has vouched for the
+    // bytes read all the same.)
+    if (s.copy || Unwritten(s.watched))
+        return true;
+    std::string now;
+    std::int64_t keyHash = 0, checkSum = 0;
+    for (int look = 1;; ++look) {
+        Connection fresh;
+        if (!OpenImmutable(s.shard, fresh))
+            return false;
+        if (CurrentRowFields(fresh, s.rowId, now, keyHash, checkSum))
+            return now == s.fields;
+        if (look == kLooks)
+            return false;
+        std::this_thread::sleep_for(kLookPause);
+    }
 }
 
 } // namespace browser::detail

@@ -84,7 +84,13 @@ bool HasWriteAheadLog(const std::string& shard);
 
 // The bytes [offset, offset + length) of one row's blob in a shard, read in pieces through
 // SQLite's incremental blob I/O on an immutable read-only connection. A shard with a
-// write-ahead log is read from a private copy. The blob must still hold the whole range.
+// write-ahead log is read from a private copy, which holds what was committed when it was
+// made. The blob must still hold the whole range.
+//
+// A shard is written for many entries at once, and read here while the browser may be
+// writing it: with `fields` (a segment's RecordCheck::Kind::Sql fields) the blob's row and
+// its resource's row must still hold what the scan read, before the range is read, and at
+// finish(), when the blob's bytes must also have the check sum its row states.
 class SqlBlobReader {
   public:
     SqlBlobReader();
@@ -92,9 +98,13 @@ class SqlBlobReader {
     SqlBlobReader(const SqlBlobReader&) = delete;
     SqlBlobReader& operator=(const SqlBlobReader&) = delete;
     bool open(const std::string& shard, std::int64_t rowId, std::uint64_t offset,
-              std::uint64_t length);
+              std::uint64_t length, const std::string& fields = {});
     // Up to n bytes of what remains of the range: the count read (0 at its end), -1 on failure.
     std::ptrdiff_t read(void* buffer, std::size_t n);
+    // Once the range has been read (or as much of it as is wanted): true when nothing was to
+    // be checked, or the blob's bytes match its check sum and its rows, asked again on a
+    // connection of their own unless read from a copy, still hold the fields.
+    bool finish();
 
   private:
     struct State;

@@ -1,6 +1,8 @@
 // Both entry formats, written by the builder: what is listed, what is counted as partial or
 // unreadable, and hostile entries that must be skipped without stopping the walk.
 #include "blockfile_builder.h"
+#include "cache/browser/blockfile.h"
+#include "cache/browser/blockfile_layout.h"
 #include "cache/browser/browser.h"
 #include "cache/browser/decode.h"
 #include "cache/browser/entry.h"
@@ -14,6 +16,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 namespace {
@@ -375,6 +378,153 @@ TEST(ChangedEntries, AFileSwappedOrRewrittenAtAnyPointOfAReadNeverGivesOtherByte
                     EXPECT_EQ(error, "the cache entry changed since it was listed");
                 }
             }
+}
+
+// A blockfile block file or an SQL shard holds many entries, and a browser writes others
+// while a body is saved: that changes the file, not the body, which is saved as listed. A
+// write to the entry's own record or rows, before its body is read, while it is or after its
+// last byte, refuses it.
+class SharedFile {
+  public:
+    SharedFile(browser::CacheKind kind, const fs::path& folder, bool wal = false)
+        : kind_(kind), folder_(folder) {
+        if (kind == browser::CacheKind::Blockfile) {
+            // Bodies in each kind of block file: 1 KiB blocks of data_1 (beside the records),
+            // 4 KiB blocks of data_3, and a range response's child in data_3.
+            b.addPicture("http://example.com/small.png", Png(600, 's'));
+            b.addPicture("http://example.com/picture.png", NoisyPng(12000));
+            std::string video(10000, 'v');
+            video.replace(0, 12,
+                          std::string("\0\0\0\x1c"
+                                      "ftypisom",
+                                      12));
+            b.addSparse("http://example.com/clip.mp4", video);
+            b.write(folder);
+        } else {
+            WriteSqlIndex(folder, wal ? "Wal" : "Truncate", 1);
+            WriteSqlShard(folder / "sqldb0",
+                          {SqlBody("https://a.example/picture.png", NoisyPng(12000)),
+                           SqlBody("https://a.example/split.jpg", Jpeg(10000, 's'), 999)},
+                          8, wal);
+        }
+    }
+    // The same cache, copied to `folder`.
+    SharedFile copyTo(const fs::path& folder) const {
+        fs::copy(folder_, folder, fs::copy_options::recursive);
+        // Written long ago, so that a write now shows in the modification time.
+        for (const auto& e : fs::directory_iterator(folder))
+            fs::last_write_time(e.path(), fs::last_write_time(e.path()) - std::chrono::hours(1));
+        SharedFile copy = *this;
+        copy.folder_ = folder;
+        return copy;
+    }
+    // Another entry written into the same files.
+    void writeAnother() {
+        if (kind_ == browser::CacheKind::Blockfile) {
+            b.addPicture("http://example.com/other-small.png", Png(700, 'o'));
+            b.addPicture("http://example.com/other.png", NoisyPng(9000));
+            b.write(folder_);
+        } else {
+            sql("INSERT INTO resources SELECT NULL, last_used, hints, body_end, bytes_usage, "
+                "doomed, check_sum, cache_key_hash, cache_key || 'x', head FROM resources "
+                "WHERE res_id = 1; INSERT INTO blobs SELECT NULL, last_insert_rowid(), start, "
+                "end, check_sum, blob FROM blobs WHERE res_id = 1");
+        }
+    }
+    // Sets a field of every listed entry's record (a sparse child's, not its parent's).
+    void patchRecords(std::size_t at, std::uint32_t value) {
+        browser::detail::BlockfileMemory files;
+        files.files = b.files;
+        for (const auto& e : browser::detail::ReadBlockfile(files).entries)
+            if (e.streamSizes[1] > 0)
+                b.patchEntry(e.address, at, value);
+        b.write(folder_);
+    }
+    void sql(const std::string& statements) const {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open((folder_ / "sqldb0").c_str(), &db), SQLITE_OK);
+        const std::string unsynced = "PRAGMA synchronous=OFF; " + statements;
+        EXPECT_EQ(sqlite3_exec(db, unsynced.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+            << sqlite3_errmsg(db);
+        sqlite3_close(db);
+    }
+
+  private:
+    browser::CacheKind kind_;
+    fs::path folder_;
+    BlockfileBuilder b;
+};
+
+TEST(SharedFiles, WritesOfOtherEntriesLeaveABodyToBeSavedAndWritesToItsOwnRecordRefuseIt) {
+    using browser::detail::StoredReadPoint;
+    const auto blockfile = browser::CacheKind::Blockfile, sql = browser::CacheKind::Sql;
+    namespace bf = browser::detail::blockfile;
+    const struct {
+        const char* what;
+        browser::CacheKind kind;
+        bool wal;
+        std::function<void(SharedFile&)> change;
+        bool saved;
+    } cases[] = {
+        {"another entry written into the block files", blockfile, false,
+         [](SharedFile& f) { f.writeAnother(); }, true},
+        {"its record's body size changed", blockfile, false,
+         [](SharedFile& f) { f.patchRecords(bf::kEntryStreamSizesAt + 4, 500); }, false},
+        {"its record's body moved", blockfile, false,
+         [](SharedFile& f) { f.patchRecords(bf::kEntryStreamAddressesAt + 4, 0); }, false},
+        {"its entry doomed", blockfile, false,
+         [](SharedFile& f) { f.patchRecords(bf::kEntryStateAt, 2); }, false},
+        {"its record's block taken by an entry of another key", blockfile, false,
+         [](SharedFile& f) { f.patchRecords(bf::kEntryHashAt, 0x12345678); }, false},
+        {"another resource written into the shard", sql, false,
+         [](SharedFile& f) { f.writeAnother(); }, true},
+        {"another resource written into a shard in Wal mode", sql, true,
+         [](SharedFile& f) { f.writeAnother(); }, true},
+        {"its blobs rewritten", sql, false,
+         [](SharedFile& f) {
+             f.sql("UPDATE blobs SET blob = randomblob(length(blob)), check_sum = check_sum + 1");
+         },
+         false},
+        {"its resource doomed", sql, false,
+         [](SharedFile& f) { f.sql("UPDATE resources SET doomed = 1"); }, false},
+        {"its resource removed", sql, false,
+         [](SharedFile& f) { f.sql("DELETE FROM resources; DELETE FROM blobs"); }, false},
+    };
+    const StoredReadPoint points[] = {StoredReadPoint::BeforeOpen, StoredReadPoint::BetweenReads,
+                                      StoredReadPoint::AfterLastByte};
+    for (const auto& c : cases) {
+        TempDir written;
+        const SharedFile original(c.kind, written.path() / "Cache_Data", c.wal);
+        for (const StoredReadPoint point : points)
+            for (std::size_t i = 0; i < (c.kind == blockfile ? 3u : 2u); ++i) {
+                TempDir dir;
+                const fs::path folder = dir.path() / "Cache_Data";
+                SharedFile file = original.copyTo(folder);
+                const auto rows = browser::ScanCacheFolder({c.kind, folder.string()});
+                ASSERT_EQ(rows.size(), c.kind == blockfile ? 3u : 2u);
+                const browser::BrowserFile& row = rows[i];
+                SCOPED_TRACE(std::string(c.what) + " at point " +
+                             std::to_string(static_cast<int>(point)) + ", " + row.url);
+                const std::string listed = Read(row.body);
+                ASSERT_EQ(listed.size(), row.size);
+                int changed = 0;
+                browser::detail::SetStoredReadHook([&](StoredReadPoint at) {
+                    if (at == point && changed++ == 0)
+                        c.change(file);
+                });
+                std::string error;
+                const std::string read = Read(row.body, &error);
+                browser::detail::SetStoredReadHook({});
+                if (changed == 0)
+                    continue; // read in one go: there is no point between two reads
+                if (c.saved) {
+                    EXPECT_TRUE(read == listed) << error;
+                } else {
+                    EXPECT_EQ(read, "<failed>");
+                    EXPECT_EQ(error, browser::kChangedSinceListed);
+                }
+            }
+    }
 }
 
 struct EncodedBody {

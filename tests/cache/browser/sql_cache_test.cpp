@@ -235,21 +235,26 @@ TEST(SqlCache, AWalModeShardIsCopiedOnceAndTheCopyGoesWithTheLastRow) {
     TempDir dir;
     const fs::path folder = dir.path() / "Cache_Data";
     WriteSqlIndex(folder, "Wal", 1);
-    WriteSqlShard(folder / "sqldb0",
-                  {SqlBody(kGoodUrl, kGood), SqlBody("https://a.example/split.jpg", kSplit, 999)},
-                  8, true);
+    // A brotli body's decoded size is known only by decoding it, which the scan reads from
+    // the copy too.
+    SqlResource encoded = SqlBody("https://a.example/br.png", Brotli(kGood));
+    encoded.entry.headers = {"Content-Encoding: br"};
+    WriteSqlShard(
+        folder / "sqldb0",
+        {SqlBody(kGoodUrl, kGood), SqlBody("https://a.example/split.jpg", kSplit, 999), encoded}, 8,
+        true);
     ASSERT_GT(fs::file_size(folder / "sqldb0-wal"), 0u);
     const auto before = Snapshot(folder);
     const std::size_t copiesBefore = ShardCopies().size();
 
     auto rows = browser::ScanCacheFolder({browser::CacheKind::Sql, folder.string()});
-    ASSERT_EQ(rows.size(), 2u); // the rows live only in the log
+    ASSERT_EQ(rows.size(), 3u); // the rows live only in the log
     EXPECT_EQ(rows[0].body.segments[0].file, (folder / "sqldb0").string());
     EXPECT_EQ(Snapshot(folder), before);
     // Bodies are read from the scan's copy: no second copy, and none of the log as it is now.
     EXPECT_EQ(ShardCopies().size(), copiesBefore + 1);
     fs::remove(folder / "sqldb0-wal");
-    EXPECT_EQ(Read(rows[0].body) + Read(rows[1].body), kGood + kSplit);
+    EXPECT_EQ(Read(rows[0].body) + Read(rows[1].body) + Read(rows[2].body), kGood + kSplit + kGood);
     EXPECT_EQ(ShardCopies().size(), copiesBefore + 1);
     rows.clear();
     EXPECT_EQ(ShardCopies().size(), copiesBefore);
