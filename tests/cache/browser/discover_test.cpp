@@ -27,8 +27,7 @@ fs::path Fixture(const fs::path& relative) {
     return fs::path(BrowserFixture("")) / relative;
 }
 void CopyFixture(const fs::path& relative, const fs::path& to) {
-    fs::create_directories(to);
-    fs::copy(Fixture(relative), to, fs::copy_options::recursive);
+    testing_support::CopyTree(Fixture(relative), to);
 }
 // The smallest Simple Cache the walk recognises: its `index` with the entry magic.
 void TinyCache(const fs::path& folder) {
