@@ -26,7 +26,7 @@ fi
 mkdir -p "$copy" "$home/tmp"
 
 # The tree as it is, edits included, without build folders or anything else ignored.
-git ls-files -z --cached --others --exclude-standard |
+git -c safe.directory="$PWD" ls-files -z --cached --others --exclude-standard |
     while IFS= read -r -d '' f; do [ -e "$f" ] && printf '%s\0' "$f"; done |
     tar --null --files-from=- -cf - | tar -xf - -C "$copy"
 if [ "$(id -u)" -eq 0 ]; then
@@ -37,8 +37,16 @@ echo "as $user (uid $(id -u "$user")), in $copy, with tests/data read-only"
 
 cmd=(env -i HOME="$home" USER="$user" LOGNAME="$user" PATH="$PATH" LANG=C.UTF-8 TMPDIR="$home/tmp"
      bash -c 'cd "$1" && scripts/test.sh' - "$copy")
+status=0
 if [ "$(id -u)" -eq 0 ]; then
-    runuser -u "$user" -- "${cmd[@]}"
+    runuser -u "$user" -- "${cmd[@]}" || status=$?
 else
-    "${cmd[@]}"
+    "${cmd[@]}" || status=$?
 fi
+if [ "$status" -ne 0 ]; then
+    echo "$0: the suite failed as $user; the copy and its build stay in $copy" >&2
+elif [ "$(id -u)" -ne 0 ]; then
+    chmod -R u+w "$home"
+    rm -rf "$home"
+fi
+exit "$status"
