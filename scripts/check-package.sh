@@ -127,7 +127,7 @@ version=$(in_root tamberlin --version 2>&1) || fail "tamberlin --version: $versi
 [[ $version == *"$(dpkg-deb -f "$deb" Version | sed 's/-[^-]*$//')"* ]] &&
     ok "tamberlin --version: $version" || fail "tamberlin --version printed: $version"
 
-fixture=$repo/../shared/fixtures/browser-caches/firefox
+fixture=$repo/tests/data/browser-caches/firefox
 if [ -d "$fixture/home" ]; then
     mkdir -p "$root/tmp/user"
     cp -a "$fixture/home/." "$root/tmp/user/"
@@ -140,7 +140,7 @@ if [ -d "$fixture/home" ]; then
     [ "$got" -eq "$rows" ] && ok "tamberlin --list over the Firefox fixture home: $got rows" ||
         fail "tamberlin --list printed $got rows, not $rows"
 else
-    echo "skipped: tamberlin --list (the shared fixtures are not at $repo/../shared/fixtures)"
+    echo "skipped: tamberlin --list (the test caches are not at $repo/tests/data)"
 fi
 
 page=$(in_root man -w tamberlin 2>&1) && ok "man -w tamberlin: $page" || fail "man -w tamberlin: $page"

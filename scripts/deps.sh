@@ -8,7 +8,7 @@ packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-image-formats-plugin
           zlib1g-dev libbrotli-dev libzstd-dev libsqlite3-dev nettle-dev)
 case "${1:-run}" in
     run) ;;
-    test) packages+=(libgtest-dev libgmock-dev libmsiecf-utils xvfb openbox x11-utils) ;;
+    test) packages+=(libgtest-dev libgmock-dev libmsiecf-utils xvfb openbox x11-utils chromium) ;;
     tidy) packages+=(libgtest-dev libgmock-dev clang-tidy) ;;
     package) packages+=(dpkg-dev file lintian) ;;
     check-package) packages=(debootstrap) ;;

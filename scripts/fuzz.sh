@@ -3,7 +3,7 @@
 # the index reader alone, the whole road an index travels (enumeration into the simulated
 # memory, then the scan), the metafile renderer, the two browser cache entry formats, whole
 # blockfile caches and the body decoders. The corpora are seeded at run time
-# from the shared fixtures' real indexes, when present, and the sample cache; leaks are
+# from the real indexes and cache entries in tests/data and the sample cache; leaks are
 # checked, with the suppressions for what system libraries keep (scripts/lsan.supp).
 # Usage: scripts/fuzz.sh [seconds per target]   (default 60)
 set -Eeuo pipefail
@@ -20,11 +20,11 @@ mkdir -p "$out/corpus-index" "$out/corpus-metafile" "$out/corpus-firefox" "$out/
     "$out/corpus-blockfile" "$out/corpus-decoder"
 seed() { [ -f "$1" ] && cp -n "$1" "$out/corpus-index/$2" || true; }
 seed resources/sample-prefix/drive_c/users/sample/AppData/Local/Microsoft/Windows/INetCache/Content.IE5/index.dat sample-index.dat
-seed ../shared/fixtures/url-cache/ie-content/index.dat ie-content-index.dat
-seed ../shared/fixtures/url-cache/wine/prefix/drive_c/users/root/AppData/Local/Microsoft/Windows/INetCache/Content.IE5/index.dat wine-index.dat
+seed tests/data/url-cache/ie-content/index.dat ie-content-index.dat
+seed tests/data/url-cache/wine/prefix/drive_c/users/root/AppData/Local/Microsoft/Windows/INetCache/Content.IE5/index.dat wine-index.dat
 cp -n fuzz/seeds/* "$out/corpus-metafile/" 2>/dev/null || true
-# Real browser cache entries, when the shared fixtures are beside this checkout.
-browsers=../shared/fixtures/browser-caches
+# Real browser cache entries.
+browsers=tests/data/browser-caches
 if [ -d "$browsers" ]; then
     find "$browsers" -path '*/cache2/entries/*' -type f -exec cp -n {} "$out/corpus-firefox/" \;
     find "$browsers" -path '*/Cache_Data/*_[0s]' -type f -exec cp -n {} "$out/corpus-chromium/" \;

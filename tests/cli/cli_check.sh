@@ -7,7 +7,7 @@ fixtures=$2
 firefox=$fixtures/browser-caches/firefox/home
 chromium=$fixtures/browser-caches/chromium/home
 if [ ! -d "$firefox" ] || [ ! -d "$chromium" ]; then
-    echo "skipped: the shared browser-cache fixtures are not at $fixtures"
+    echo "skipped: the browser-cache test caches are not at $fixtures"
     exit 77
 fi
 

@@ -301,8 +301,7 @@ TEST_F(CommandLineRun, ListPrintsTheWindowsRowsInTheWindowsOrder) {
     // the list without --json keeps the bytes.
     ScratchFolder latin1;
     const std::string prefix = latin1.str() + "/Fotos \xE9t\xE9/.wine";
-    fs::create_directories(prefix);
-    fs::copy(folders[2], prefix, fs::copy_options::recursive);
+    testing_support::CopyTree(folders[2], prefix);
     const Outcome odd = RunWith({"--list", "--json", prefix});
     EXPECT_EQ(odd.status, app::kExitOk) << odd.err;
     EXPECT_TRUE(ValidUtf8(odd.out));

@@ -128,7 +128,7 @@ TEST_F(BrowserSave, ABodyCutShortAfterTheScanLeavesTheOldTargetAndIsNotCalledDon
     // A private copy of the cache, so that an entry file can shrink as a running browser
     // would shrink it.
     ScratchFolder copy;
-    fs::copy(Home("firefox"), copy.path(), fs::copy_options::recursive);
+    testing_support::CopyTree(Home("firefox"), copy.path());
     FoundFileList list;
     cache::RetrieveAll(list, AllBoxes{}, {{copy.str()}});
     ASSERT_EQ(list.count(), ListableBodies("firefox").size());

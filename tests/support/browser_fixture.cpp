@@ -43,26 +43,19 @@ std::string FileSha256(const std::string& path) {
     return browser_test::Sha256Hex(ReadAll(path));
 }
 
-namespace {
-void CopyInto(const fs::path& from, const fs::path& to) {
-    fs::create_directories(to);
-    fs::copy(from, to, fs::copy_options::recursive);
-}
-} // namespace
-
 MergedHome::MergedHome() {
     const fs::path home = root_.path() / "home";
-    CopyInto(fs::path(BrowserFixture("firefox")) / "home", home);
-    CopyInto(fs::path(BrowserFixture("chromium")) / "home", home);
-    CopyInto(fs::path(FixturesFolder()) / "url-cache/wine/prefix", home / ".wine");
+    CopyTree(fs::path(BrowserFixture("firefox")) / "home", home);
+    CopyTree(fs::path(BrowserFixture("chromium")) / "home", home);
+    CopyTree(fs::path(FixturesFolder()) / "url-cache/wine/prefix", home / ".wine");
 }
 
 CopiedWindowsProfile::CopiedWindowsProfile() {
     const fs::path local = root_.path() / "Users/bob/AppData/Local";
     fs::create_directories(local / "Microsoft/Windows/INetCache/IE");
-    fs::copy_file(fs::path(FixturesFolder()) / "url-cache/ie-content/index.dat",
-                  local / "Microsoft/Windows/INetCache/IE/index.dat");
-    CopyInto(fs::path(BrowserFixture("firefox")) /
+    CopyTree(fs::path(FixturesFolder()) / "url-cache/ie-content/index.dat",
+             local / "Microsoft/Windows/INetCache/IE/index.dat");
+    CopyTree(fs::path(BrowserFixture("firefox")) /
                  "home/.cache/mozilla/firefox/pylwchot.default-esr/cache2",
              cache2());
 }

@@ -1,4 +1,4 @@
-// The real browser caches of the shared fixtures, as the integration tests use them: what
+// The real browser caches of the test data, as the integration tests use them: what
 // each one should list, and scratch layouts (homes, copied Windows profiles) built from them.
 #pragma once
 
@@ -60,4 +60,4 @@ class CopiedWindowsProfile {
     if (testing_support::BrowserFixture("firefox").empty() ||                                      \
         testing_support::BrowserFixture("chromium").empty() ||                                     \
         testing_support::FixturesFolder().empty())                                                 \
-    GTEST_SKIP() << "the shared browser-cache fixtures (../shared/fixtures) are not present"
+    GTEST_SKIP() << "the browser-cache test caches (tests/data) are not present"

@@ -142,6 +142,23 @@ std::string FixturesFolder() {
                                                                               : "";
 }
 
+void CopyTree(const std::filesystem::path& from, const std::filesystem::path& to) {
+    namespace fs = std::filesystem;
+    const fs::file_status status = fs::symlink_status(from);
+    if (fs::is_symlink(status)) {
+        fs::copy_symlink(from, to);
+    } else if (fs::is_directory(status)) {
+        // Made writable before anything is copied into it, whatever the original's mode.
+        fs::create_directories(to);
+        fs::permissions(to, fs::perms::owner_all, fs::perm_options::add);
+        for (const fs::directory_entry& e : fs::directory_iterator(from))
+            CopyTree(e.path(), to / e.path().filename());
+    } else {
+        fs::copy_file(from, to);
+        fs::permissions(to, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
+    }
+}
+
 ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
     if (const char* old = std::getenv(name)) {
         had_ = true;

@@ -77,8 +77,14 @@ std::string ReadAll(const std::filesystem::path& p);
 // Every file of a folder (not below it), by name, with its bytes.
 std::map<std::string, std::string> FolderContents(const std::filesystem::path& folder);
 
-// The shared fixtures folder, or "" when it is not there.
+// The test caches' folder (tests/data), or "" when it is not there.
 std::string FixturesFolder();
+
+// Copies `from` to `to`: a file, or a folder's contents into the folder `to` (made when
+// missing, merged when not). The test caches may be read-only, as delivered or checked out,
+// and a copy must be the test's own to change and remove: every copied file is made readable
+// and writable by its owner, every copied folder listable and writable too.
+void CopyTree(const std::filesystem::path& from, const std::filesystem::path& to);
 
 // Sets an environment variable (or unsets it, for nullptr) for its lifetime.
 class ScopedEnv {
@@ -119,4 +125,4 @@ std::vector<int> Concat(std::initializer_list<std::vector<int>> parts);
 
 #define SKIP_WITHOUT_FIXTURES()                                                                    \
     if (testing_support::FixturesFolder().empty())                                                 \
-    GTEST_SKIP() << "the shared fixtures folder (../shared/fixtures) is not present"
+    GTEST_SKIP() << "the test caches (tests/data) are not present"

@@ -99,8 +99,7 @@ TEST_F(BrowserRows, APreviewShowsThePictureDecodedFromTheEntryFile) {
 
 TEST_F(BrowserRows, ABodyWhoseEntryFileWentAwayIsReportedAndTheWindowGoesOn) {
     ScratchFolder copy;
-    fs::copy(testing_support::BrowserFixture("firefox") + "/home", copy.path(),
-             fs::copy_options::recursive);
+    testing_support::CopyTree(testing_support::BrowserFixture("firefox") + "/home", copy.path());
     Window w({copy.str()});
     w.form->PushButton1_Click();
     ASSERT_TRUE(w.click("/photo.jpg"));

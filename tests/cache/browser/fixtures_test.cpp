@@ -106,7 +106,7 @@ class BrowserFixtures : public ::testing::Test {
   protected:
     void SetUp() override {
         if (!fs::is_directory(CachesFolder()))
-            GTEST_SKIP() << "the shared browser-cache fixtures are not at " << CachesFolder();
+            GTEST_SKIP() << "the browser-cache test caches are not at " << CachesFolder();
     }
 };
 

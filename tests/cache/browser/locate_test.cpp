@@ -1,6 +1,7 @@
 // Where the user's browser caches are, and what a folder the user names holds.
 #include "cache/browser/browser.h"
 #include "cache_builder.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -205,7 +206,7 @@ TEST(ClassifyFolder, ALinkBelowANamedFolderNeverLeadsOutOfIt) {
 TEST(ClassifyFolder, ACopiedWindowsProfileGivesItsIndexFilesAndFirefoxCaches) {
     const fs::path fixture = fs::path(TAMBERLIN_FIXTURES) / "url-cache/ie-content/index.dat";
     if (!fs::exists(fixture))
-        GTEST_SKIP() << "the shared index.dat fixture is not at " << fixture;
+        GTEST_SKIP() << "the index.dat test cache is not at " << fixture;
     const std::string index = ReadFile(fixture);
     TempDir dir;
     const fs::path bob = dir.path() / "Users/bob";
@@ -249,7 +250,7 @@ TEST(ClassifyFolder, UsersFolderGivesEveryChromiumFamilyCacheOfWindowsAndMacHome
                                           "User Data/Profile 1/Cache/Cache_Data";
     const fs::path simple = fixtures / "chromium/home/.cache/chromium/Default/Cache/Cache_Data";
     if (!fs::is_directory(blockfile) || !fs::is_directory(simple))
-        GTEST_SKIP() << "the shared browser-cache fixtures are not at " << fixtures;
+        GTEST_SKIP() << "the browser-cache test caches are not at " << fixtures;
     TempDir dir;
     const fs::path users = dir.path() / "Users";
     std::vector<fs::path> expected;
@@ -259,7 +260,7 @@ TEST(ClassifyFolder, UsersFolderGivesEveryChromiumFamilyCacheOfWindowsAndMacHome
                            std::initializer_list<const char*> files) {
         for (const char* f : files) {
             fs::create_directories((at / f).parent_path());
-            fs::copy_file(from / f, at / f);
+            testing_support::CopyTree(from / f, at / f);
         }
         expected.push_back(at);
     };

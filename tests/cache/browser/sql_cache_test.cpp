@@ -4,6 +4,7 @@
 #include "cache/browser/sql_cache.h"
 #include "sha256.h"
 #include "sql_builder.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -202,14 +203,10 @@ TEST(SqlCache, ReadingTheFixtureChangesNoFileEvenWithAHotJournal) {
     const fs::path fixture = fs::path(TAMBERLIN_FIXTURES) /
                              "browser-caches/chromium-sql/home/.cache/chromium/Default/Cache";
     if (!fs::is_directory(fixture))
-        GTEST_SKIP() << "the shared browser-cache fixtures are not at " << fixture;
+        GTEST_SKIP() << "the browser-cache test caches are not at " << fixture;
     TempDir dir;
-    fs::copy(fixture, dir.path() / "Cache", fs::copy_options::recursive);
+    testing_support::CopyTree(fixture, dir.path() / "Cache");
     const fs::path folder = dir.path() / "Cache/Cache_Data";
-    fs::permissions(folder, fs::perms::owner_all, fs::perm_options::add);
-    for (const auto& e : fs::directory_iterator(folder))
-        fs::permissions(e.path(), fs::perms::owner_read | fs::perms::owner_write,
-                        fs::perm_options::add);
     LeaveHotJournal(folder / "sqldb1");
     ASSERT_GT(fs::file_size(folder / "sqldb1-journal"), 0u);
     const auto before = Snapshot(folder);

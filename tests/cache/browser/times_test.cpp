@@ -51,7 +51,7 @@ class CacheTimes : public ::testing::Test {
   protected:
     void SetUp() override {
         if (!fs::is_directory(kCaches))
-            GTEST_SKIP() << "the shared browser-cache fixtures are not at " << kCaches;
+            GTEST_SKIP() << "the browser-cache test caches are not at " << kCaches;
     }
 };
 

@@ -196,13 +196,10 @@ TEST_F(RetrieveFixtures, EveryProgramsCacheInTheUsersHomeIsListedWithItsSource) 
     const fs::path h = merged.home();
     const fs::path simple = h / ".cache/chromium/Default/Cache/Cache_Data";
     for (const char* app : {".config/discord/Cache/Cache_Data",
-                            ".var/app/com.slack.Slack/config/Slack/Partitions/team-t7/Cache"}) {
-        fs::create_directories(h / app);
-        fs::copy(simple, h / app, fs::copy_options::recursive);
-    }
-    fs::create_directories(h / ".cache/thunderbird/ab12cd34.default-release");
-    fs::copy(h / ".cache/mozilla/firefox/pylwchot.default-esr",
-             h / ".cache/thunderbird/ab12cd34.default-release", fs::copy_options::recursive);
+                            ".var/app/com.slack.Slack/config/Slack/Partitions/team-t7/Cache"})
+        testing_support::CopyTree(simple, h / app);
+    testing_support::CopyTree(h / ".cache/mozilla/firefox/pylwchot.default-esr",
+                              h / ".cache/thunderbird/ab12cd34.default-release");
     ScopedEnv home("HOME", h.c_str());
     ScopedEnv c("XDG_CACHE_HOME", nullptr);
     ScopedEnv g("XDG_CONFIG_HOME", nullptr);

@@ -479,9 +479,8 @@ namespace {
 struct PrefixUnder {
     explicit PrefixUnder(const std::string& folderName) {
         prefix = root.str() + "/" + folderName + "/.wine";
-        std::filesystem::create_directories(prefix);
-        std::filesystem::copy(testing_support::FixturesFolder() + "/url-cache/wine/prefix", prefix,
-                              std::filesystem::copy_options::recursive);
+        testing_support::CopyTree(testing_support::FixturesFolder() + "/url-cache/wine/prefix",
+                                  prefix);
     }
     ScratchFolder root;
     std::string prefix;
