@@ -20,8 +20,9 @@ namespace {
 using blockfile_pack::PackedFile;
 using Packed = std::map<std::string, PackedFile>;
 
-// Three more walks of the table are most of what an input costs; the inputs that reach
-// entries at all are small, and the larger ones are mostly what the mutations pile up.
+// The three shares cost about twice the one pass (each opens the block files and pages them
+// in again), so they are compared on inputs up to this size only: room for a cache of a few
+// chains, and where libFuzzer's shrinking keeps bringing what it finds.
 constexpr std::size_t kShareCheckInput = 8 * 1024;
 
 class PackedSource final : public browser::detail::Source {
