@@ -1,6 +1,7 @@
 // Packs a blockfile cache folder into one fuzzer input (see blockfile_pack.h), for seeding the
 // corpus from real caches at run time. Only the first KiB of each f_ file's bytes is kept (the
-// reader looks no further), but its size is kept whole.
+// reader looks no further), but its size is kept whole; the index's table is folded to the
+// length the fuzzer reads.
 // Usage: blockfile_pack <cache folder> <output file>
 #include "blockfile_pack.h"
 
@@ -17,6 +18,48 @@ void Put(std::string& out, std::uint32_t v, int bytes) {
         out.push_back(static_cast<char>(v >> (8 * i)));
 }
 
+std::uint32_t Get(const std::string& in, std::size_t at) {
+    std::uint32_t v = 0;
+    for (std::size_t i = 0; i < 4; ++i)
+        v |= std::uint32_t{static_cast<unsigned char>(in[at + i])} << (8 * i);
+    return v;
+}
+
+// The index with its hash table folded to the fuzzer's length: bucket b goes to
+// b mod that length, where an entry whose key hash put it in b still belongs. A chain that
+// lands on a bucket already taken is left out (said on the error output); the real caches
+// hold a few dozen chains, which seldom meet.
+std::string FoldIndex(const std::string& index) {
+    using blockfile_pack::kIndexHeaderSize, blockfile_pack::kMaxTableLength;
+    if (index.size() < kIndexHeaderSize)
+        return index;
+    std::uint32_t length = Get(index, blockfile_pack::kTableLengthAt);
+    if (length == 0)
+        length = 0x10000; // what the reader takes 0 for
+    if (length <= kMaxTableLength || (length & (length - 1)) != 0 ||
+        index.size() - kIndexHeaderSize < std::uint64_t{length} * 4)
+        return index;
+    std::string folded = index.substr(0, kIndexHeaderSize);
+    for (std::size_t i = 0; i < 4; ++i)
+        folded[blockfile_pack::kTableLengthAt + i] = static_cast<char>(kMaxTableLength >> (8 * i));
+    std::string table(std::size_t{kMaxTableLength} * 4, '\0');
+    unsigned dropped = 0;
+    for (std::uint32_t bucket = 0; bucket < length; ++bucket) {
+        const std::uint32_t head = Get(index, kIndexHeaderSize + std::size_t{bucket} * 4);
+        const std::size_t to = std::size_t{bucket % kMaxTableLength} * 4;
+        if (head == 0)
+            continue;
+        if (Get(table, to) != 0) {
+            ++dropped;
+            continue;
+        }
+        table.replace(to, 4, index, kIndexHeaderSize + std::size_t{bucket} * 4, 4);
+    }
+    if (dropped != 0)
+        std::fprintf(stderr, "blockfile_pack: %u chains left out in folding the table\n", dropped);
+    return folded + table;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -28,7 +71,9 @@ int main(int argc, char** argv) {
         std::ifstream in(std::filesystem::path(argv[1]) / name, std::ios::binary);
         if (!in)
             continue;
-        const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+        std::string bytes((std::istreambuf_iterator<char>(in)), {});
+        if (id == 0)
+            bytes = FoldIndex(bytes);
         const std::size_t keep =
             name.starts_with("f_") ? std::min<std::size_t>(bytes.size(), 1024) : bytes.size();
         // Runs of non-zero bytes, joined across short gaps, at most 65,535 bytes each.

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -26,16 +27,28 @@ struct QuietReporter final : app::ErrorReporter {
     void report(const std::string&, const std::string&, int) override {}
 };
 
+// Every input is written to a file: in memory where the system offers a folder there, as
+// writing to a disk costs more than the scan.
+std::filesystem::path ScratchParent() {
+    const std::filesystem::path shm = "/dev/shm";
+    if (std::filesystem::is_directory(shm) && ::access(shm.c_str(), W_OK) == 0)
+        return shm;
+    return std::filesystem::temp_directory_path();
+}
+
 struct Scratch {
     Scratch() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "tamberlin-fuzz-XXXXXX").string();
+        std::string pattern = (ScratchParent() / "tamberlin-fuzz-XXXXXX").string();
         if (mkdtemp(pattern.data()) == nullptr)
             std::abort();
         folder = pattern;
         index = folder + "/index.dat";
         platform::SetUrlCacheLocator([this] { return platform::UrlCacheSource{index, folder}; });
         app::setErrorReporter(&reporter);
+    }
+    ~Scratch() {
+        std::error_code ec;
+        std::filesystem::remove_all(folder, ec);
     }
     std::string folder;
     std::string index;

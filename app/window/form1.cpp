@@ -21,6 +21,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -29,6 +30,7 @@
 #include <QScreen>
 #include <QTreeView>
 #include <QUrl>
+#include <utility>
 
 namespace app {
 namespace {
@@ -142,10 +144,16 @@ void Form1::buildControls() {
     ListView1->header()->setStretchLastSection(false);
     ListView1->header()->setSectionsClickable(false);
     ListView1->header()->setMinimumSectionSize(1);
-    ListView1->setMouseTracking(true);
-    ListView1->viewport()->setMouseTracking(true);
-    ListView1->viewport()->installEventFilter(this);
     place(ListView1, 120, 1550, 7800, 2235);
+    // The arrow belongs to the whole list: its rows, its header, its scroll bars and its
+    // frame, so every part of it watches the moves over it. Its viewport also sees the
+    // clicks on its empty part, which the view's own click signal leaves out.
+    QList<QWidget*> listParts = ListView1->findChildren<QWidget*>();
+    listParts.prepend(ListView1);
+    for (QWidget* w : listParts) {
+        w->setMouseTracking(true);
+        w->installEventFilter(this);
+    }
 
     PushButton5 = button(this, "PushButton5", "Select All Items");
     place(PushButton5, 120, 3870, 3840, 405);
@@ -358,12 +366,44 @@ void Form1::setMousePointer(int code) {
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::MouseMove && mousePointer_ != cache::MousePointerCode::Hourglass) {
+        const auto* widget = qobject_cast<QWidget*>(watched);
         if (qobject_cast<QPushButton*>(watched))
             setMousePointer(cache::MousePointerCode::Custom);
-        else if (watched == ListView1->viewport() || watched == Frame1 || watched == Frame2)
+        else if (widget == Frame1 || widget == Frame2 ||
+                 (widget && (widget == ListView1 || ListView1->isAncestorOf(widget))))
             setMousePointer(cache::MousePointerCode::Default);
     }
+    if (watched == ListView1->viewport())
+        listViewportMouse(event);
     return QWidget::eventFilter(watched, event);
+}
+
+void Form1::listViewportMouse(QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonDblClick &&
+        type != QEvent::MouseButtonRelease)
+        return;
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    if (mouse->button() != Qt::LeftButton)
+        return;
+    const bool empty = !ListView1->indexAt(mouse->position().toPoint()).isValid();
+    if (type != QEvent::MouseButtonRelease) {
+        pressedOnEmptyList_ = empty;
+        return;
+    }
+    // A click is a press and a release both on the empty part, as one on a row is both on
+    // that row. It shows the selected row again: the one highlighted (the keys may have moved
+    // the highlight since the last click), else the one last shown, as the view takes the
+    // highlight off once the click is over. With no row selected there is nothing to show and
+    // nothing happens.
+    if (!std::exchange(pressedOnEmptyList_, false) || !empty)
+        return;
+    const QModelIndexList rows = ListView1->selectionModel()->selectedRows();
+    if (!rows.isEmpty() && static_cast<std::size_t>(rows.front().row()) < list_.count())
+        list_.select(list_.rowAt(static_cast<std::size_t>(rows.front().row()) + 1));
+    const std::optional<cache::RowId> selected = list_.selectedIfAny();
+    if (selected && list_.exists(*selected))
+        ListView1_Click();
 }
 
 void Form1::mouseMoveEvent(QMouseEvent* event) {

@@ -118,6 +118,8 @@ class Form1 final : public QWidget,
   private:
     void buildControls();
     void applyColumnWidths();
+    // The presses and releases of the list's viewport: a click on its empty part.
+    void listViewportMouse(QEvent* event);
     void checkBoxChanged(QCheckBox* box, const char* key);
     void Text3_Change();
 
@@ -133,6 +135,7 @@ class Form1 final : public QWidget,
     QIcon icon_;
     QPointer<preview::Form2> form2_;
     bool closing_ = false;
+    bool pressedOnEmptyList_ = false;
     double scale_ = 1.0;
 };
 

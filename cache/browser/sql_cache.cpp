@@ -735,4 +735,41 @@ bool SqlBlobReader::finish() {
     }
 }
 
+ShardResult SqlShard::openImage(std::string_view image, const std::string& path) {
+    path_ = path;
+    Connection& c = state_->c;
+    c.close();
+    if (sqlite3_open_v2(":memory:", &c.db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) !=
+        SQLITE_OK) {
+        c.close();
+        return ShardResult::Missing;
+    }
+    // SQLite owns the copy and frees it with the connection (or at once, when it fails).
+    const auto size = static_cast<sqlite3_int64>(image.size());
+    auto* copy =
+        static_cast<unsigned char*>(sqlite3_malloc64(std::max<std::size_t>(image.size(), 1)));
+    if (copy == nullptr) {
+        c.close();
+        return ShardResult::Missing;
+    }
+    image.copy(reinterpret_cast<char*>(copy), image.size());
+    if (sqlite3_deserialize(c.db, "main", copy, size, size,
+                            SQLITE_DESERIALIZE_FREEONCLOSE | SQLITE_DESERIALIZE_READONLY) !=
+        SQLITE_OK) {
+        c.close();
+        return ShardResult::Damaged;
+    }
+    sqlite3_db_config(c.db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+    sqlite3_db_config(c.db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+    sqlite3_exec(c.db, "PRAGMA query_only=1", nullptr, nullptr, nullptr);
+    c.maxTicks =
+        std::max(kMinTicksPerStep, static_cast<std::uint64_t>(image.size()) / kShardBytesPerTick);
+    sqlite3_progress_handler(c.db, kTickInstructions, SpendTick, &c);
+    sqlite3_limit(c.db, SQLITE_LIMIT_LENGTH, kMaxValueBytes);
+    const ShardResult schema = CheckSchema(c);
+    if (schema != ShardResult::Read)
+        c.close();
+    return schema;
+}
+
 } // namespace browser::detail

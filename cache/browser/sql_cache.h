@@ -55,6 +55,11 @@ class SqlShard {
     ShardResult read(const std::function<void(ParsedEntry&, ParseError, std::int64_t)>& each,
                      std::optional<std::int64_t> from = {}, std::optional<std::int64_t> below = {});
 
+    // Fuzzing's way in: opens a copy of a shard's whole database image held in memory, as
+    // open() opens a file (read-only, with the same defences, the schema checked), so that
+    // an input need not be written to a file. `path` names the shard in the body segments.
+    ShardResult openImage(std::string_view image, const std::string& path);
+
   private:
     struct State;
     std::unique_ptr<State> state_;

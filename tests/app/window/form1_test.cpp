@@ -17,6 +17,7 @@
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTest>
@@ -192,8 +193,21 @@ TEST(MainWindow, PointerSchemeHandOverButtonsArrowElsewhereHourglassUntouched) {
     EXPECT_EQ(form.mousePointer(), 0);
     moveOver(form.PushButton8);
     EXPECT_EQ(form.mousePointer(), 99);
-    moveOver(form.ListView1->viewport());
-    EXPECT_EQ(form.mousePointer(), 0);
+    // The arrow over every part of the list, not only over its rows.
+    QTreeView* list = form.ListView1;
+    const std::vector<QWidget*> parts = {list->viewport(),
+                                         list,
+                                         list->header(),
+                                         list->header()->viewport(),
+                                         list->verticalScrollBar(),
+                                         list->horizontalScrollBar()};
+    for (QWidget* part : parts) {
+        SCOPED_TRACE(part->metaObject()->className());
+        moveOver(form.PushButton8);
+        ASSERT_EQ(form.mousePointer(), 99);
+        moveOver(part);
+        EXPECT_EQ(form.mousePointer(), 0);
+    }
     form.setMousePointer(11);
     for (QWidget* w : {static_cast<QWidget*>(form.PushButton1), form.ListView1->viewport(),
                        static_cast<QWidget*>(form.Frame2), static_cast<QWidget*>(&form)})
@@ -575,4 +589,58 @@ TEST(MainWindow, RowClickStepsInOrderAndEachFailureGoesOnWithTheNext) {
         EXPECT_EQ(user.reporter.lines(), (std::vector<int>{102, 104, 106, 108}));
         EXPECT_EQ(form.previewWindow(), nullptr);
     }
+}
+
+TEST(MainWindow, AClickBelowTheRowsShowsTheSelectedRowAgainAndWithNoneSelectedNothing) {
+    User user;
+    app::Form1 form(user.program());
+    form.Form_Load();
+    form.show();
+    for (int side : {4, 6}) {
+        const std::string name = "p" + std::to_string(side) + ".bmp";
+        const std::string path = user.home.file("cache/" + name, "");
+        QImage(side, side, QImage::Format_RGB32).save(QString::fromStdString(path), "BMP");
+        form.list().setSubItem(form.list().append("http://example.com/" + name), 3, path);
+    }
+    form.model().catchUp();
+    QWidget* viewport = form.ListView1->viewport();
+    const QPoint below(10, viewport->height() - 4);
+    ASSERT_FALSE(form.ListView1->indexAt(below).isValid());
+    const std::string click = "in Orrery2021/08/31.Form1.ListView1_Click ";
+    const auto shown = [&] {
+        return form.previewWindow() ? form.previewWindow()->Picture1->picture().size() : QSize();
+    };
+    {
+        // No row selected: no preview, no step, no report.
+        testing_support::StepRecorder steps(click);
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, below);
+        EXPECT_TRUE(steps.lines.empty());
+        EXPECT_EQ(form.previewWindow(), nullptr);
+    }
+    const QPoint second = form.ListView1->visualRect(form.model().index(1, 1)).center();
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, second);
+    EXPECT_EQ(shown(), QSize(6, 6));
+    // Shown again on every click below the rows, though the first takes the highlight off.
+    for (int again = 0; again < 2; ++again) {
+        form.previewWindow()->close();
+        delete form.previewWindow();
+        testing_support::StepRecorder steps(click);
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, below);
+        EXPECT_EQ(steps.lines, (std::vector<int>{100, 102, 104, 106, 108}));
+        EXPECT_EQ(shown(), QSize(6, 6));
+    }
+    // The keys move the highlight: a click below the rows shows the row highlighted now.
+    QTest::keyClick(form.ListView1, Qt::Key_Up);
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, below);
+    EXPECT_EQ(shown(), QSize(4, 4));
+    {
+        // A press on a row released below the rows, or the other way round, is no click.
+        testing_support::StepRecorder steps(click);
+        QTest::mousePress(viewport, Qt::LeftButton, {}, second);
+        QTest::mouseRelease(viewport, Qt::LeftButton, {}, below);
+        QTest::mousePress(viewport, Qt::LeftButton, {}, below);
+        QTest::mouseRelease(viewport, Qt::LeftButton, {}, second);
+        EXPECT_TRUE(steps.lines.empty());
+    }
+    EXPECT_TRUE(user.reporter.reports.empty());
 }

@@ -352,6 +352,38 @@ TEST(SqlCache, AStretchedShardIsCopiedWithoutItsHolesAndOneTooLargeIsRefused) {
         }
 }
 
+// The fuzzer reads a shard from its image in memory: that must read what the file reads.
+TEST(SqlCache, AShardImageInMemoryReadsAsTheShardFileDoes) {
+    TempDir dir;
+    const fs::path shard = dir.path() / "sqldb0";
+    WriteSqlShard(shard, {SqlBody(kGoodUrl, kGood), SqlBody("https://a.example/s.jpg", kSplit, 999),
+                          Doomed(), Gap(), Overlap(), BadCheckSum()});
+    const auto describe = [](browser::detail::SqlShard& s) {
+        std::vector<std::string> rows;
+        EXPECT_EQ(s.read([&](browser::detail::ParsedEntry& e, browser::detail::ParseError error,
+                             std::int64_t id) {
+            std::string d = std::to_string(id) + " " + std::to_string(static_cast<int>(error)) +
+                            " " + e.url + " " + std::to_string(e.storedSize) + " " +
+                            std::to_string(e.truncated) + " " + e.firstBytes;
+            for (const auto& b : e.body)
+                d += " " + b.file + "@" + std::to_string(b.offset) + "+" + std::to_string(b.length);
+            rows.push_back(d);
+        }),
+                  browser::detail::ShardResult::Read);
+        return rows;
+    };
+    browser::detail::SqlShard file, image;
+    ASSERT_EQ(file.open(shard.string()), browser::detail::ShardResult::Read);
+    ASSERT_EQ(image.openImage(ReadFile(shard), shard.string()), browser::detail::ShardResult::Read);
+    const auto rows = describe(file);
+    EXPECT_EQ(rows.size(), 5u); // the doomed row is passed over
+    EXPECT_EQ(describe(image), rows);
+    for (const std::string& bytes : {std::string(), std::string(4096, 'x')}) {
+        browser::detail::SqlShard bad;
+        EXPECT_EQ(bad.openImage(bytes, "x"), browser::detail::ShardResult::Damaged);
+    }
+}
+
 } // namespace
 
 TEST(SqlCache, FoldersReachedThroughLinksAreReadButAShardThatIsALinkIsNot) {
