@@ -64,7 +64,7 @@ std::optional<std::uint64_t> RowSize(const cache::FoundFile& row) {
 
 // Both streams give the same bytes to their ends, without an error.
 bool SameBytes(browser::BodyStream& a, browser::BodyStream& b) {
-    constexpr std::size_t kChunk = 64 * 1024;
+    constexpr std::size_t kChunk = std::size_t{64} * 1024;
     const auto bufferA = std::make_unique<char[]>(kChunk);
     const auto bufferB = std::make_unique<char[]>(kChunk);
     std::size_t heldA = 0, heldB = 0;
