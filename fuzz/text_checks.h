@@ -2,6 +2,8 @@
 // coder so that a fault in it is not taken for the truth.
 #pragma once
 
+#include "platform/base/utf8.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -88,9 +90,10 @@ inline bool KeepsText(const std::u32string& written, std::string_view original) 
 }
 
 // C0 and C1 controls, DEL and the invisible bidirectional controls: never shown raw.
+// What no text leaving the program may show as it is: the program's one rule for controls,
+// bidirectional and other invisible characters.
 inline bool Hidden(char32_t c) {
-    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x061C || c == 0x200E || c == 0x200F ||
-           (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+    return platform::IsHiddenCharacter(c);
 }
 
 inline int HexValue(char c) {
