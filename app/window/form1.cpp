@@ -52,7 +52,7 @@ Form1::Form1(QString programFolder, QString dataFolder, QWidget* parent)
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
     setFixedSize(px(8040), px(6330));
-    // The design's white background.
+    // The window's white background.
     QPalette p = palette();
     p.setColor(QPalette::Window, Qt::white);
     setPalette(p);

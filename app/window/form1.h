@@ -89,7 +89,7 @@ class Form1 final : public QWidget,
     // Twips to pixels on this screen (15 twips a pixel at 96 dpi).
     int px(int twips) const;
 
-    // The controls, named as the design names them.
+    // The controls, by the names the program's texts and settings use for them.
     QGroupBox* Frame2 = nullptr;
     QCheckBox* Check2 = nullptr;
     QCheckBox* Check4 = nullptr;
