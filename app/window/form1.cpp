@@ -148,6 +148,7 @@ void Form1::buildControls() {
     // The arrow belongs to the whole list: its rows, its header, its scroll bars and its
     // frame, so every part of it watches the moves over it. Its viewport also sees the
     // clicks on its empty part, which the view's own click signal leaves out.
+    listViewport_ = ListView1->viewport();
     QList<QWidget*> listParts = ListView1->findChildren<QWidget*>();
     listParts.prepend(ListView1);
     for (QWidget* w : listParts) {
@@ -373,7 +374,7 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
                  (widget && (widget == ListView1 || ListView1->isAncestorOf(widget))))
             setMousePointer(cache::MousePointerCode::Default);
     }
-    if (watched == ListView1->viewport())
+    if (watched == listViewport_ && listViewport_ != nullptr)
         listViewportMouse(event);
     return QWidget::eventFilter(watched, event);
 }

@@ -136,6 +136,9 @@ class Form1 final : public QWidget,
     QPointer<preview::Form2> form2_;
     bool closing_ = false;
     bool pressedOnEmptyList_ = false;
+    // The list's viewport, kept so that the event filter never asks the list for it while
+    // the list is being destroyed (its children's last events still arrive).
+    QWidget* listViewport_ = nullptr;
     double scale_ = 1.0;
 };
 
