@@ -384,8 +384,8 @@ void Form1::listViewportMouse(QEvent* event) {
     if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonDblClick &&
         type != QEvent::MouseButtonRelease)
         return;
-    const auto* mouse = static_cast<QMouseEvent*>(event);
-    if (mouse->button() != Qt::LeftButton)
+    const auto* mouse = dynamic_cast<const QMouseEvent*>(event);
+    if (mouse == nullptr || mouse->button() != Qt::LeftButton)
         return;
     const bool empty = !ListView1->indexAt(mouse->position().toPoint()).isValid();
     if (type != QEvent::MouseButtonRelease) {
