@@ -2,6 +2,7 @@
 // coder so that a fault in it is not taken for the truth.
 #pragma once
 
+#include "platform/base/ascii.h"
 #include "platform/base/utf8.h"
 
 #include <cstddef>
@@ -97,13 +98,7 @@ inline bool Hidden(char32_t c) {
 }
 
 inline int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
+    return platform::HexDigitValue(c);
 }
 
 } // namespace text_checks
