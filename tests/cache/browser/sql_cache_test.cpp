@@ -151,23 +151,6 @@ TEST(SqlCache, IndexFileNamesTheBackEndItsModeAndShards) {
         EXPECT_FALSE(ParseSqlIndex(bad)) << bad;
 }
 
-TEST(SqlCache, AFolderWhoseNameIsNotAUriStillOpensTheShardItNames) {
-    TempDir dir;
-    // '?' and '#' would end a URI's path, '%' starts an escape, 0xFF is not UTF-8.
-    const fs::path folder = dir.path() / "a?mode=rw#x%41\xff b" / "Cache_Data";
-    WriteSqlIndex(folder, "Truncate", 1);
-    Good(folder, 0);
-    // A decoy at the name a careless URI would reach.
-    WriteSqlShard(dir.path() / "a", {SqlBody("https://a.example/decoy.png", Png(300))});
-    const auto rows =
-        browser::ScanCacheFolder({browser::CacheKind::Chromium, folder.parent_path().string()});
-    ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(rows[0].url, kGoodUrl);
-    EXPECT_EQ(Read(rows[0].body), kGood);
-    EXPECT_EQ(browser::detail::ImmutableUri("/x/a?b#c%d\xff"),
-              "file:///x/a%3Fb%23c%25d%FF?mode=ro&immutable=1");
-}
-
 // Everything about the files a reader could change: bytes, size, inode, times.
 std::map<std::string, std::string> Snapshot(const fs::path& folder) {
     std::map<std::string, std::string> files;
@@ -386,34 +369,35 @@ TEST(SqlCache, AShardImageInMemoryReadsAsTheShardFileDoes) {
 
 } // namespace
 
-TEST(SqlCache, FoldersReachedThroughLinksAreReadButAShardThatIsALinkIsNot) {
+TEST(SqlCache, AShardOpensByTheNameItHasHoweverItsFoldersAreNamedButNotThroughALinkOfItsOwn) {
     TempDir dir;
-    const fs::path real = dir.path() / "real" / "Cache_Data";
+    // '?' and '#' would end a URI's path, '%' starts an escape, 0xFF is not UTF-8; a decoy
+    // waits at the name a careless URI would reach. The folders are reached through links
+    // (TMPDIR too, for the Wal shard's copy), while the link that is sqldb1 is refused.
+    const fs::path real = dir.path() / "a?mode=rw#x%41\xff b" / "Cache_Data";
+    WriteSqlShard(dir.path() / "a", {SqlBody("https://a.example/decoy.png", Png(300))});
     WriteSqlIndex(real, "Truncate", 2);
     Good(real, 0);
     WriteSqlShard(dir.path() / "elsewhere", {SqlBody("https://a.example/x.png", Png(300))});
     fs::create_symlink(dir.path() / "elsewhere", real / "sqldb1");
-    fs::create_symlink(dir.path() / "real", dir.path() / "link");
+    fs::create_symlink(real.parent_path(), dir.path() / "link");
     const fs::path wal = dir.path() / "wal" / "Cache_Data";
     WriteSqlIndex(wal, "Wal", 1);
     WriteSqlShard(wal / "sqldb0", {SqlBody(kGoodUrl, kGood)}, 8, true);
     fs::create_directories(dir.path() / "tmp");
     fs::create_symlink(dir.path() / "tmp", dir.path() / "tmplink");
-    const char* oldTmp = std::getenv("TMPDIR");
-    const std::string keptTmp = oldTmp ? oldTmp : "";
-    ::setenv("TMPDIR", (dir.path() / "tmplink").c_str(), 1);
-    for (const fs::path& folder :
-         {real, dir.path() / "link" / "Cache_Data", dir.path() / "link" / ".." / "wal"}) {
+    const testing_support::ScopedEnv tmp("TMPDIR", (dir.path() / "tmplink").c_str());
+    const fs::path throughLink = dir.path() / "link" / ".." / "wal";
+    for (const fs::path& folder : {real, dir.path() / "link" / "Cache_Data", throughLink}) {
         SCOPED_TRACE(folder.string());
         browser::ScanStats stats;
         const auto rows =
             browser::ScanCacheFolder({browser::CacheKind::Sql, folder.string()}, &stats);
         ASSERT_EQ(rows.size(), 1u);
+        EXPECT_EQ(rows[0].url, kGoodUrl);
         EXPECT_EQ(Read(rows[0].body), kGood);
-        EXPECT_EQ(stats.unreadable, folder == dir.path() / "link" / ".." / "wal" ? 0u : 1u);
+        EXPECT_EQ(stats.unreadable, folder == throughLink ? 0u : 1u);
     }
-    if (oldTmp)
-        ::setenv("TMPDIR", keptTmp.c_str(), 1);
-    else
-        ::unsetenv("TMPDIR");
+    EXPECT_EQ(browser::detail::ImmutableUri("/x/a?b#c%d\xff"),
+              "file:///x/a%3Fb%23c%25d%FF?mode=ro&immutable=1");
 }
