@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -100,15 +101,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto ids = shard.resourceIds();
     if (result != ShardResult::Read || !ids || ids->first >= ids->second || !Intact(image))
         return 0;
-    // The two halves of the res_id range, as a scan shares a large shard out.
-    const std::int64_t middle = ids->first + (ids->second - ids->first) / 2;
+    // The two halves of the res_id range, as a scan shares a large shard out: bounds that
+    // meet, the first part open below and the second above.
+    const std::optional<std::int64_t> middle = ids->first + (ids->second - ids->first) / 2 + 1;
     std::vector<std::string> parts;
-    for (const auto& [first, last] : {std::pair{ids->first, middle}, {middle + 1, ids->second}}) {
+    for (const auto& [from, below] : {std::pair{std::optional<std::int64_t>{}, middle},
+                                      {middle, std::optional<std::int64_t>{}}}) {
         SqlShard part;
         if (part.openImage(image, kPath) != ShardResult::Read ||
             part.read([&](ParsedEntry& e, ParseError error,
                           std::int64_t id) { parts.push_back(Describe(e, error, id)); },
-                      first, last) != ShardResult::Read)
+                      from, below) != ShardResult::Read)
             std::abort();
     }
     if (parts != whole)
