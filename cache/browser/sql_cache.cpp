@@ -101,6 +101,18 @@ std::string WithFoldersResolved(const std::string& path) {
     return ec ? path : (folder / p.filename()).string();
 }
 
+// What every connection to an untrusted shard of `bytes` bytes gets: no functions named by its
+// schema run, SQLite's own defences against a corrupt file are on, nothing can be written, and
+// every statement is bounded in the length of its values and the steps it takes.
+void Harden(Connection& c, std::uint64_t bytes) {
+    sqlite3_db_config(c.db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+    sqlite3_db_config(c.db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+    sqlite3_exec(c.db, "PRAGMA query_only=1", nullptr, nullptr, nullptr);
+    c.maxTicks = std::max(kMinTicksPerStep, bytes / kShardBytesPerTick);
+    sqlite3_progress_handler(c.db, kTickInstructions, SpendTick, &c);
+    sqlite3_limit(c.db, SQLITE_LIMIT_LENGTH, kMaxValueBytes);
+}
+
 // Opens a shard for reading only. `immutable=1` tells SQLite the file cannot change: it then
 // takes no lock, never looks at a -journal or -wal (so nothing is replayed) and creates no
 // -shm; `mode=ro` and SQLITE_OPEN_READONLY make every write fail. Links and anything but a
@@ -118,16 +130,7 @@ bool OpenImmutable(const std::string& path, Connection& c) {
         return false;
     }
     struct stat st {};
-    const std::uint64_t bytes =
-        ::stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
-    c.maxTicks = std::max(kMinTicksPerStep, bytes / kShardBytesPerTick);
-    sqlite3_progress_handler(c.db, kTickInstructions, SpendTick, &c);
-    sqlite3_limit(c.db, SQLITE_LIMIT_LENGTH, kMaxValueBytes);
-    // The shard is untrusted: no functions named by its schema run, and SQLite's own
-    // defences against a corrupt file are on.
-    sqlite3_db_config(c.db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
-    sqlite3_db_config(c.db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
-    sqlite3_exec(c.db, "PRAGMA query_only=1", nullptr, nullptr, nullptr);
+    Harden(c, ::stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0);
     return true;
 }
 
@@ -759,13 +762,7 @@ ShardResult SqlShard::openImage(std::string_view image, const std::string& path)
         c.close();
         return ShardResult::Damaged;
     }
-    sqlite3_db_config(c.db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
-    sqlite3_db_config(c.db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
-    sqlite3_exec(c.db, "PRAGMA query_only=1", nullptr, nullptr, nullptr);
-    c.maxTicks =
-        std::max(kMinTicksPerStep, static_cast<std::uint64_t>(image.size()) / kShardBytesPerTick);
-    sqlite3_progress_handler(c.db, kTickInstructions, SpendTick, &c);
-    sqlite3_limit(c.db, SQLITE_LIMIT_LENGTH, kMaxValueBytes);
+    Harden(c, image.size());
     const ShardResult schema = CheckSchema(c);
     if (schema != ShardResult::Read)
         c.close();
