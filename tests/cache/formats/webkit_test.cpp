@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <nettle/sha1.h>
 
+#include <cctype>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -344,6 +345,84 @@ TEST(WebKitRecord, DamagedRecordsAndBlobsReportTheirProblemAndYieldNothing) {
         EXPECT_EQ(failure.problem, c.problem) << failure.text;
         EXPECT_NE(failure.text.find(c.text), std::string::npos) << failure.text;
     }
+}
+
+TEST(WebKitRecord, FolderNamesSaltAndRecordNames) {
+    const std::pair<const char*, std::optional<std::uint32_t>> folders[] = {
+        {"Version 17", 17},  {"Version 4", 4},           {"Version 999999999", 999999999},
+        {"Version 017", {}}, {"Version ", {}},           {"version 17", {}},
+        {"Version 17a", {}}, {"Version 1234567890", {}}, {"Version -1", {}},
+        {"Version 17 ", {}}, {"Version\t17", {}},
+    };
+    for (const auto& [name, number] : folders) {
+        const auto v = ParseWebKitVersionFolder(name);
+        EXPECT_EQ(v.value, number) << name;
+        EXPECT_EQ(v.failure.problem, number ? WebKitProblem::None : WebKitProblem::VersionFolder)
+            << name;
+    }
+    for (const std::size_t size : {0, 7, 9}) {
+        const auto salt = ParseWebKitSalt(Bytes(size));
+        EXPECT_FALSE(salt.value);
+        EXPECT_EQ(salt.failure.text, "the salt file is " + std::to_string(size) + " bytes, not 8");
+    }
+
+    const fs::path cache = kWebKit / kCaches[0];
+    const std::string partition = "14C081AE6BA69173C619EF0F9EB4B7828924E369";
+    const std::string name = "7A118CAC1B05AEDC9CBAA8FA9354B6505223729A";
+    const Bytes bytes = ReadBytes(cache / "Records" / partition / "Resource" / name);
+    const auto record = ParseWebKitRecord(bytes, 17, SaltOf(cache));
+    ASSERT_TRUE(record.value);
+    std::string lower = name;
+    for (char& c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::pair<std::string, std::string> names[] = {
+        {partition, name + "0"},
+        {partition, lower}, // WebKit writes upper case
+        {partition, std::string(40, '0')},
+        {name, name}, // folder and file swapped
+    };
+    for (const auto& [folder, file] : names)
+        EXPECT_EQ(CheckWebKitNames(record.value->meta, folder, file).problem,
+                  WebKitProblem::NameMismatch)
+            << folder << "/" << file;
+}
+
+TEST(WebKitRecord, SixteenBitStringsAndOtherVersionsReadAsStored) {
+    const fs::path cache = kWebKit / kCaches[0];
+    const WebKitSalt salt = SaltOf(cache);
+    Bytes b = ReadBytes(cache / "Records/14C081AE6BA69173C619EF0F9EB4B7828924E369/Resource/"
+                                "7A118CAC1B05AEDC9CBAA8FA9354B6505223729A");
+    // The URL as WebKit stores a string that does not fit 8 bits: UTF-16LE, with a surrogate
+    // pair and a character past Latin-1.
+    const std::u16string url = u"http://127.0.0.1:39021/\u20AC\U0001F600.svg";
+    const std::size_t at = WalkMeta(b).urlLengthAt;
+    const std::uint32_t oldLength = platform::LoadLE32(b.data() + at);
+    Bytes utf16(5);
+    Put32(utf16, 0, static_cast<std::uint32_t>(url.size()));
+    utf16[4] = 0; // not 8-bit
+    for (const char16_t c : url) {
+        utf16.push_back(static_cast<std::uint8_t>(c));
+        utf16.push_back(static_cast<std::uint8_t>(c >> 8));
+    }
+    b.erase(b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(at + 5 + oldLength));
+    b.insert(b.begin() + static_cast<long>(at), utf16.begin(), utf16.end());
+    Seal(b, salt);
+    const auto record = ParseWebKitRecord(b, 17, salt);
+    ASSERT_TRUE(record.value) << record.failure.text;
+    EXPECT_EQ(record.value->meta.url, "http://127.0.0.1:39021/\u20AC\U0001F600.svg");
+    EXPECT_FALSE(VerifyWebKitBody(*record.value, b, salt, std::nullopt));
+
+    // Another version: the same layout up to the header fields, the status left unknown.
+    const auto header =
+        WebKitBytes(b).subspan(record.value->headerOffset, record.value->meta.headerSize);
+    const auto v17 = ParseWebKitResponse(header, 17);
+    const auto v14 = ParseWebKitResponse(header, 14);
+    ASSERT_TRUE(v17.value && v14.value);
+    EXPECT_EQ(v17.value->statusCode, 200);
+    EXPECT_FALSE(v14.value->statusCode);
+    EXPECT_EQ(v14.value->headerFields, v17.value->headerFields);
+    EXPECT_EQ(v14.value->headerFields.size(), 9u);
+    EXPECT_EQ(ParseWebKitRecord(b, 14, salt).failure.text, "version 17 in folder Version 14");
 }
 
 } // namespace
