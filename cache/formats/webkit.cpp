@@ -44,7 +44,9 @@ std::string Number(std::uint64_t n) {
 // feeding the running check sum when asked to. The first failure stops every later read.
 class FieldReader {
   public:
-    FieldReader(WebKitBytes bytes, bool checksum) : reader_(bytes), checksum_(checksum) {}
+    // `whole` names the bytes for the user: "record", "header".
+    FieldReader(WebKitBytes bytes, const char* whole, bool checksum)
+        : reader_(bytes), whole_(whole), checksum_(checksum) {}
 
     std::uint64_t at() const { return at_; }
     bool failed() const { return static_cast<bool>(failure_); }
@@ -72,7 +74,7 @@ class FieldReader {
         return b.empty() ? 0 : platform::LittleEndianReader(b).f64(0);
     }
     bool flag(const char* what) {
-        const auto b = take(ChecksumTag::Bool, 1, what);
+        const auto b = take(ChecksumTag::Bool, 1, what, " flag");
         if (b.empty())
             return false;
         if (b[0] > 1)
@@ -98,12 +100,12 @@ class FieldReader {
                                                    " characters long, more than any record holds");
             return std::nullopt;
         }
-        const bool latin1 = flag(what);
+        const bool latin1 = Flag8Bit(what);
         const std::uint64_t bytes = latin1 ? length : 2ull * length;
         if (!failed() && !reader_.has(at_, bytes)) {
             fail(WebKitProblem::StringPastEnd, std::string("the ") + what + " (" + Number(bytes) +
                                                    " bytes at " + Number(at_) +
-                                                   ") runs past the end");
+                                                   ") runs past the end of the " + whole_);
             return std::nullopt;
         }
         const auto b = take(ChecksumTag::Bytes, bytes, what);
@@ -120,12 +122,13 @@ class FieldReader {
   private:
     // The next `length` bytes, added to the check sum under `tag`; empty (and failed) when
     // they are not all there.
-    WebKitBytes take(ChecksumTag tag, std::uint64_t length, const char* what) {
+    WebKitBytes take(ChecksumTag tag, std::uint64_t length, const char* what,
+                     const char* suffix = "") {
         if (failed())
             return {};
         if (!reader_.has(at_, length)) {
             fail(WebKitProblem::Truncated,
-                 std::string("truncated: the file ends inside the ") + what);
+                 std::string("truncated: the ") + whole_ + " ends inside the " + what + suffix);
             return {};
         }
         const auto b = reader_.slice(at_, length);
@@ -141,7 +144,17 @@ class FieldReader {
         return b;
     }
 
+    // A string's "8-bit" flag.
+    bool Flag8Bit(const char* what) {
+        const auto b = take(ChecksumTag::Bool, 1, what, "'s 8-bit flag");
+        if (!b.empty() && b[0] > 1)
+            fail(WebKitProblem::BadFlag,
+                 std::string("the ") + what + "'s 8-bit flag is " + Number(b[0]) + ", not 0 or 1");
+        return !b.empty() && b[0] == 1;
+    }
+
     platform::LittleEndianReader reader_;
+    const char* whole_;
     std::uint64_t at_ = 0;
     bool checksum_;
     Sha1 sum_;
@@ -211,7 +224,7 @@ WebKitParsed<WebKitRecord> ParseWebKitRecord(WebKitBytes file, std::uint32_t fol
         return failed(Fail(WebKitProblem::TooLarge, "the record file is " + Number(file.size()) +
                                                         " bytes, larger than any record"));
 
-    FieldReader in(file, true);
+    FieldReader in(file, "record", true);
     WebKitRecord record;
     WebKitRecordMeta& m = record.meta;
     m.version = in.u32("version");
@@ -239,7 +252,7 @@ WebKitParsed<WebKitRecord> ParseWebKitRecord(WebKitBytes file, std::uint32_t fol
     const auto stored = reader.slice(in.at(), webkit::kChecksumSize);
     if (stored.size() != webkit::kChecksumSize)
         return failed(
-            Fail(WebKitProblem::Truncated, "truncated: the file ends inside the check sum"));
+            Fail(WebKitProblem::Truncated, "truncated: the record ends inside the check sum"));
     if (!std::equal(stored.begin(), stored.end(), computed.begin()))
         return failed(Fail(WebKitProblem::ChecksumMismatch, "check sum does not match"));
 
@@ -273,9 +286,9 @@ WebKitFailure CheckWebKitNames(const WebKitRecordMeta& meta, std::string_view pa
 }
 
 WebKitParsed<WebKitResponse> ParseWebKitResponse(WebKitBytes header, std::uint32_t version) {
-    FieldReader in(header, false);
+    FieldReader in(header, "header", false);
     WebKitResponse r;
-    if (in.flag("response's null")) {
+    if (in.flag("null response")) {
         return {std::nullopt, Fail(WebKitProblem::NullResponse, "the record holds no response")};
     }
     r.url = in.string("response's URL").value_or("");
