@@ -53,26 +53,12 @@ class FieldReader {
     WebKitFailure& failure() { return failure_; }
     WebKitHash digest() { return sum_.digest(); }
 
-    std::uint32_t u32(const char* what) {
-        const auto b = take(ChecksumTag::U32, 4, what);
-        return b.empty() ? 0 : platform::LoadLE32(b.data());
-    }
-    std::uint64_t u64(const char* what) {
-        const auto b = take(ChecksumTag::U64, 8, what);
-        return b.empty() ? 0 : platform::LoadLE64(b.data());
-    }
-    std::int64_t i64(const char* what) {
-        const auto b = take(ChecksumTag::I64, 8, what);
-        return b.empty() ? 0 : platform::LittleEndianReader(b).i64(0);
-    }
-    std::int16_t i16(const char* what) {
-        const auto b = take(ChecksumTag::I16, 2, what);
-        return b.empty() ? 0 : platform::LittleEndianReader(b).i16(0);
-    }
-    double f64(const char* what) {
-        const auto b = take(ChecksumTag::F64, 8, what);
-        return b.empty() ? 0 : platform::LittleEndianReader(b).f64(0);
-    }
+    // Numbers: 0 after a failure (the caller stops at it).
+    std::uint32_t u32(const char* what) { return Fixed(ChecksumTag::U32, 4, what).u32(0); }
+    std::uint64_t u64(const char* what) { return Fixed(ChecksumTag::U64, 8, what).u64(0); }
+    std::int64_t i64(const char* what) { return Fixed(ChecksumTag::I64, 8, what).i64(0); }
+    std::int16_t i16(const char* what) { return Fixed(ChecksumTag::I16, 2, what).i16(0); }
+    double f64(const char* what) { return Fixed(ChecksumTag::F64, 8, what).f64(0); }
     bool flag(const char* what) {
         const auto b = take(ChecksumTag::Bool, 1, what, " flag");
         if (b.empty())
@@ -142,6 +128,10 @@ class FieldReader {
             sum_.update(b);
         }
         return b;
+    }
+
+    platform::LittleEndianReader Fixed(ChecksumTag tag, std::uint64_t size, const char* what) {
+        return platform::LittleEndianReader(take(tag, size, what));
     }
 
     // A string's "8-bit" flag.

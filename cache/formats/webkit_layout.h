@@ -41,7 +41,7 @@ inline constexpr std::size_t kHashNameLength = 2 * kSha1Size;
 // A body of at most this many bytes is stored inside its record; a larger one is a blob.
 // The size that counts is the stored (decoded) one. Informative only: the reader takes
 // either form at any size, as WebKit's own reader does.
-inline constexpr std::uint64_t kMaxInlineBodySize = 16 * 1024;
+inline constexpr std::uint64_t kMaxInlineBodySize = 16ull * 1024;
 
 // The "persistence" encoding. Numbers are their raw bytes; a bool is one byte, 0 or 1. A
 // string is a u32 length in characters, then (unless the length is kNullStringLength) a
