@@ -130,6 +130,8 @@ TEST(WebKitRecord, EveryRecordOfTheRealCachesParsesVerifiesAndMatchesWhatWasServ
             EXPECT_FALSE(VerifyWebKitBody(r, bytes, salt, blobBytes));
             const WebKitBytes body =
                 r.meta.bodyInline ? WebKitBytes(bytes).subspan(r.bodyOffset, r.bodySize) : blob;
+            EXPECT_TRUE(e[7].ends_with(r.meta.bodyInline ? "/" + name
+                                                         : "/Blobs/" + UpperHex(r.meta.bodyHash)));
             EXPECT_EQ(std::to_string(body.size()), e[5]);
             EXPECT_EQ(browser_test::Sha256Hex(Text(body)), e[6]);
         }
@@ -368,6 +370,9 @@ TEST(WebKitRecord, FolderNamesSaltAndRecordNames) {
     }
 
     const fs::path cache = kWebKit / kCaches[0];
+    EXPECT_EQ(
+        ParseWebKitRecord(Bytes(webkit::kMaxRecordFileSize + 1), 17, SaltOf(cache)).failure.text,
+        "the record file is 67108865 bytes, larger than any record");
     const std::string partition = "14C081AE6BA69173C619EF0F9EB4B7828924E369";
     const std::string name = "7A118CAC1B05AEDC9CBAA8FA9354B6505223729A";
     const Bytes bytes = ReadBytes(cache / "Records" / partition / "Resource" / name);
