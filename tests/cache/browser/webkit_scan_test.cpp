@@ -187,7 +187,7 @@ TEST_F(WebKitCopy, MissingBlobsAndUnknownVersionsAreNamed) {
     EXPECT_NE(stats.problems[0].reason.find("format version 99"), std::string::npos);
 }
 
-TEST(WebKitWalk, MacAndContainerLayoutsAreFoundAndNamed) {
+TEST(WebKitWalk, MacContainerAndFlatpakLayoutsAreFoundAndNamed) {
     if (!fs::is_directory(kFixture))
         GTEST_SKIP();
     testing_support::ScratchFolder home;
@@ -197,6 +197,7 @@ TEST(WebKitWalk, MacAndContainerLayoutsAreFoundAndNamed) {
         {"Library/Caches/com.example.reader/WebKit/NetworkCache", "com.example.reader"},
         {"Library/Containers/com.example.mail/Data/Library/Caches/WebKit/NetworkCache",
          "com.example.mail"},
+        {".var/app/org.gnome.Epiphany/cache/epiphany/WebKitCache", "GNOME Web (Flatpak)"},
     };
     for (const auto& [at, source] : kLayouts) {
         fs::create_directories(home.path() / at);
