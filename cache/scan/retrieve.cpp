@@ -157,21 +157,13 @@ bool NothingRead(const browser::ScanStats& stats, bool scanned) {
            (stats.entries == lostEntries && (stats.unreadable > 0 || !stats.problems.empty()));
 }
 
-} // namespace
-
-RetrieveReport RetrieveAll(FoundFileList& list, const FileTypeSwitches& boxes,
-                           const CacheSelection& selection,
-                           const std::function<void(std::size_t entries)>& progress) {
-    return RetrieveNamed(list, boxes, ClassifyNamedFolders(selection.folders), progress);
-}
-
-RetrieveReport RetrieveNamed(FoundFileList& list, const FileTypeSwitches& boxes,
-                             const std::vector<NamedFolder>& named,
-                             const std::function<void(std::size_t entries)>& progress) {
-    RetrieveReport report;
-
-    // The WinINet cache first, through the scan exactly as it always ran. Named folders
-    // replace the Wine prefix as its source.
+// The WinINet cache, through the scan exactly as it always ran; named folders replace the
+// Wine prefix as its source. The indexes that could be opened, each that could not being a
+// problem.
+std::set<std::string> RetrieveWinInet(FoundFileList& list, const FileTypeSwitches& boxes,
+                                      const std::vector<NamedFolder>& named,
+                                      const std::function<void(std::size_t entries)>& progress,
+                                      RetrieveReport& report) {
     std::vector<std::string> indexes;
     for (const auto& n : named)
         AppendUnique(indexes, n.contents.urlCacheIndexes);
@@ -193,27 +185,104 @@ RetrieveReport RetrieveNamed(FoundFileList& list, const FileTypeSwitches& boxes,
                 {index, errno ? std::string("cannot be read (") + std::strerror(errno) + ")"
                               : std::string("cannot be read")});
     }
+    return readIndexes;
+}
+
+// The browser caches to read: the current user's when no folder is named, else those found
+// in the named folders. A folder the search could not read may hold a cache: it is named
+// like any other place that could not be read.
+std::vector<browser::CacheFolder> BrowserCachesToRead(const std::vector<NamedFolder>& named,
+                                                      RetrieveReport& report) {
+    std::vector<browser::CacheFolder> caches;
+    std::vector<browser::ScanProblem> skipped;
+    if (named.empty())
+        caches = browser::FindUserCaches(
+            browser::Environment{Env("HOME"), Env("XDG_CACHE_HOME"), Env("XDG_CONFIG_HOME")},
+            &skipped);
+    for (const auto& n : named) {
+        AppendUnique(skipped, n.contents.skippedFolders);
+        AppendUnique(caches, n.contents.browserCaches);
+    }
+    report.skippedFolders = skipped.size();
+    for (auto& s : skipped)
+        report.problems.push_back({std::move(s.path), std::move(s.reason)});
+    return caches;
+}
+
+// What could not be read of one browser cache, added to the report.
+void TellScanProblems(const browser::CacheFolder& folder, browser::ScanStats& stats,
+                      RetrieveReport& report) {
+    report.browserEntries += stats.entries;
+    report.unreadable += stats.unreadable;
+    if (stats.unsupported)
+        report.problems.push_back({folder.path,
+                                   "a cache Tamberlin recognises but cannot read (an unknown "
+                                   "version or a damaged index)"});
+    for (auto& p : stats.problems)
+        report.problems.push_back({std::move(p.path), std::move(p.reason)});
+    if (stats.problems.empty() && stats.unreadable > 0)
+        report.problems.push_back(
+            {folder.path, std::to_string(stats.unreadable) +
+                              (stats.unreadable == 1 ? " entry" : " entries") +
+                              " could not be read"});
+}
+
+// The files of one browser cache that the ticked boxes admit, as ticked rows.
+void AppendBrowserFiles(FoundFileList& list, const FileTypeSwitches& boxes,
+                        std::vector<browser::BrowserFile>& files) {
+    for (auto& f : files) {
+        if (!FileTypeFilter::admits(f.extension, boxes))
+            continue;
+        const RowId row = list.append(f.url);
+        list.setTick(row, true);
+        list.ensureVisible(row);
+        list.setSubItem(row, 2, std::to_string(f.size));
+        list.setSubItem(row, 3, f.entryPath);
+        list.setSubItem(row, 1, f.fileName);
+        list.setBody(row, std::make_shared<const browser::BodyLocation>(std::move(f.body)));
+        list.setSource(row, std::move(f.source));
+        list.setTimes(row, f.cached, f.lastUsed);
+    }
+}
+
+// A named folder of which nothing could be read is not an empty one.
+void TellUnreadableFolders(const std::vector<NamedFolder>& named,
+                           const std::set<std::string>& readIndexes,
+                           const std::set<std::string>& readCaches, RetrieveReport& report) {
+    for (const auto& n : named) {
+        const auto& c = n.contents;
+        const bool someIndex =
+            std::any_of(c.urlCacheIndexes.begin(), c.urlCacheIndexes.end(),
+                        [&](const auto& x) { return readIndexes.count(x) != 0; });
+        const bool someCache =
+            std::any_of(c.browserCaches.begin(), c.browserCaches.end(),
+                        [&](const auto& b) { return readCaches.count(b.path) != 0; });
+        if (!someIndex && !someCache)
+            report.unreadableFolders.push_back(
+                {n.folder, AccessProblem(n.folder).value_or("nothing in it could be read")});
+    }
+}
+
+} // namespace
+
+RetrieveReport RetrieveAll(FoundFileList& list, const FileTypeSwitches& boxes,
+                           const CacheSelection& selection,
+                           const std::function<void(std::size_t entries)>& progress) {
+    return RetrieveNamed(list, boxes, ClassifyNamedFolders(selection.folders), progress);
+}
+
+RetrieveReport RetrieveNamed(FoundFileList& list, const FileTypeSwitches& boxes,
+                             const std::vector<NamedFolder>& named,
+                             const std::function<void(std::size_t entries)>& progress) {
+    RetrieveReport report;
+    // The WinINet cache first.
+    const std::set<std::string> readIndexes = RetrieveWinInet(list, boxes, named, progress, report);
 
     // Then the browser caches, located and read under their own tag. One failing cache is
     // told once and the rest still read.
     app::Guard g(kBrowserScanTag);
     std::vector<browser::CacheFolder> caches;
-    g.step(100, [&] {
-        std::vector<browser::ScanProblem> skipped;
-        if (named.empty())
-            caches = browser::FindUserCaches(
-                browser::Environment{Env("HOME"), Env("XDG_CACHE_HOME"), Env("XDG_CONFIG_HOME")},
-                &skipped);
-        for (const auto& n : named) {
-            AppendUnique(skipped, n.contents.skippedFolders);
-            AppendUnique(caches, n.contents.browserCaches);
-        }
-        // A folder the search could not read may hold a cache: it is named like any other
-        // place that could not be read.
-        report.skippedFolders = skipped.size();
-        for (auto& s : skipped)
-            report.problems.push_back({std::move(s.path), std::move(s.reason)});
-    });
+    g.step(100, [&] { caches = BrowserCachesToRead(named, report); });
     // A named folder that could not be looked into is told here, each once.
     for (const auto& n : named)
         if (n.failure)
@@ -227,53 +296,15 @@ RetrieveReport RetrieveNamed(FoundFileList& list, const FileTypeSwitches& boxes,
             files = browser::ScanCacheFolder(folder, &stats);
             scanned = true;
         });
-        report.browserEntries += stats.entries;
-        report.unreadable += stats.unreadable;
-        if (stats.unsupported)
-            report.problems.push_back({folder.path,
-                                       "a cache Tamberlin recognises but cannot read (an unknown "
-                                       "version or a damaged index)"});
-        for (auto& p : stats.problems)
-            report.problems.push_back({std::move(p.path), std::move(p.reason)});
-        if (stats.problems.empty() && stats.unreadable > 0)
-            report.problems.push_back(
-                {folder.path, std::to_string(stats.unreadable) +
-                                  (stats.unreadable == 1 ? " entry" : " entries") +
-                                  " could not be read"});
+        TellScanProblems(folder, stats, report);
         if (!NothingRead(stats, scanned))
             readCaches.insert(folder.path);
-        g.step(104, [&] {
-            for (auto& f : files) {
-                if (!FileTypeFilter::admits(f.extension, boxes))
-                    continue;
-                const RowId row = list.append(f.url);
-                list.setTick(row, true);
-                list.ensureVisible(row);
-                list.setSubItem(row, 2, std::to_string(f.size));
-                list.setSubItem(row, 3, f.entryPath);
-                list.setSubItem(row, 1, f.fileName);
-                list.setBody(row, std::make_shared<const browser::BodyLocation>(std::move(f.body)));
-                list.setSource(row, std::move(f.source));
-                list.setTimes(row, f.cached, f.lastUsed);
-            }
-        });
+        g.step(104, [&] { AppendBrowserFiles(list, boxes, files); });
         if (progress)
             progress(list.count() + report.browserEntries);
     }
 
-    // A named folder of which nothing could be read is not an empty one.
-    for (const auto& n : named) {
-        const auto& c = n.contents;
-        const bool someIndex =
-            std::any_of(c.urlCacheIndexes.begin(), c.urlCacheIndexes.end(),
-                        [&](const auto& x) { return readIndexes.count(x) != 0; });
-        const bool someCache =
-            std::any_of(c.browserCaches.begin(), c.browserCaches.end(),
-                        [&](const auto& b) { return readCaches.count(b.path) != 0; });
-        if (!someIndex && !someCache)
-            report.unreadableFolders.push_back(
-                {n.folder, AccessProblem(n.folder).value_or("nothing in it could be read")});
-    }
+    TellUnreadableFolders(named, readIndexes, readCaches, report);
     return report;
 }
 
