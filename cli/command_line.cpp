@@ -11,19 +11,22 @@
 #include "cli/report.h"
 #include "platform/base/ascii.h"
 #include "platform/base/collation.h"
+#include "platform/base/escape.h"
 #include "platform/base/ini_settings.h"
 #include "platform/base/settings.h"
-#include "platform/base/utf8.h"
 #include "save/save_row.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <ostream>
 #include <set>
 
 namespace app {
+
+using platform::JsonString;
+using platform::TsvField;
+
 namespace {
 
 // The boxes as the command line sets them: from --types, else as the user left them.
@@ -108,49 +111,64 @@ bool ReportFolderProblems(const std::vector<cache::NamedFolder>& folders,
     return !problems.empty();
 }
 
-// The size column as a JSON number. A row whose size could not be set (its step failed and
-// was reported) has none: null, so that the array still parses.
-std::string JsonSize(const std::string& size) {
-    const bool digits = !size.empty() && std::all_of(size.begin(), size.end(),
-                                                     [](char c) { return c >= '0' && c <= '9'; });
-    return digits ? size : "null";
+// A time as JSON: its ISO 8601 text, or null where the cache keeps none.
+void JsonTime(platform::JsonWriter& json, const std::optional<std::int64_t>& t) {
+    if (t)
+        json.string(IsoUtc(*t));
+    else
+        json.null();
 }
 
-// The new facts of a row: its times, its type and, when asked for, its body's hash.
-std::string JsonFacts(const SelectedRow& r, bool hash, const CommandStreams& streams) {
-    auto time = [](const std::optional<std::int64_t>& t) {
-        return t ? JsonString(IsoUtc(*t)) : std::string("null");
-    };
-    std::string out = ", \"cached\": " + time(r.facts.cached) +
-                      ", \"last_used\": " + time(r.facts.lastUsed) +
-                      ", \"content_type\": " + JsonString(r.facts.contentType);
+// One row as a JSON object. A row whose size could not be set (its step failed and was
+// reported) has none: null, so that the array still parses. The body's hash only when asked
+// for.
+void JsonRow(platform::JsonWriter& json, const SelectedRow& r, bool hash,
+             const CommandStreams& streams) {
+    json.beginObject();
+    json.key("url").string(r.row->url);
+    json.key("file_name").string(r.row->fileName);
+    json.key("size");
+    if (r.facts.size)
+        json.number(*r.facts.size);
+    else
+        json.null();
+    json.key("path").string(r.row->path);
+    json.key("source").string(r.row->source);
+    json.key("cached");
+    JsonTime(json, r.facts.cached);
+    json.key("last_used");
+    JsonTime(json, r.facts.lastUsed);
+    json.key("content_type").string(r.facts.contentType);
     if (hash) {
         std::string error;
         const auto sum = RowBodySha256(*r.row, error);
         if (!sum)
             streams.err << "tamberlin: " << TsvField(r.row->path) << ": cannot be hashed ("
                         << TsvField(error) << ")\n";
-        out += ", \"sha256\": " + (sum ? JsonString(*sum) : std::string("null"));
+        json.key("sha256");
+        if (sum)
+            json.string(*sum);
+        else
+            json.null();
     }
-    return out;
+    json.endObject();
 }
 
 void PrintList(const std::vector<SelectedRow>& rows, const CommandLine& command,
                const CommandStreams& streams) {
     std::ostream& out = streams.out;
     if (command.json) {
-        out << "[";
-        bool first = true;
+        // Written row by row, as the rows' hashes are worked out.
+        std::string text;
+        platform::JsonWriter json(text);
+        json.beginArray(true);
         for (const auto& selected : rows) {
-            const cache::FoundFile* r = selected.row;
-            out << (first ? "\n" : ",\n") << "  {\"url\": " << JsonString(r->url)
-                << ", \"file_name\": " << JsonString(r->fileName)
-                << ", \"size\": " << JsonSize(r->size) << ", \"path\": " << JsonString(r->path)
-                << ", \"source\": " << JsonString(r->source)
-                << JsonFacts(selected, command.rows.hash, streams) << "}";
-            first = false;
+            JsonRow(json, selected, command.rows.hash, streams);
+            out << text;
+            text.clear();
         }
-        out << (first ? "]\n" : "\n]\n");
+        json.endArray();
+        out << text << '\n';
         return;
     }
     const char* separator = "";
@@ -479,120 +497,6 @@ void TerminalErrorReporter::report(const std::string& description, const std::st
                                    int line) {
     err_ << "Application Error: " << TsvField(ComposeErrorMessage(description, tag, line)) << "\n"
          << std::flush;
-}
-
-std::string TsvField(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    // Every character the one rule hides (controls, format characters such as the
-    // bidirectional overrides, line separators) is written as \xHH, one per byte: raw, an
-    // escape sequence from a URL would reach the terminal, and an override would make the
-    // line read otherwise than it is. A C1 control counts whether it comes as UTF-8 (C2 80 to
-    // C2 9F) or as a lone byte of another encoding.
-    const auto hex = [&](unsigned char byte) {
-        char buf[5];
-        std::snprintf(buf, sizeof buf, "\\x%02x", static_cast<unsigned>(byte));
-        out += buf;
-    };
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x80) {
-            const platform::Utf8Decoded d = platform::DecodeUtf8(text, i);
-            const bool valid = d.length > 1;
-            if (valid ? platform::IsHiddenCharacter(d.codePoint) : byte <= 0x9F) {
-                for (std::size_t k = 0; k < d.length; ++k)
-                    hex(static_cast<unsigned char>(text[i + k]));
-            } else {
-                out.append(text, i, d.length);
-            }
-            i += d.length - 1;
-            continue;
-        }
-        switch (c) {
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        default:
-            if (platform::IsHiddenCharacter(byte))
-                hex(byte);
-            else
-                out += c;
-        }
-    }
-    return out;
-}
-
-std::string JsonString(const std::string& text) {
-    // JSON text must be UTF-8: bytes that are not (a path on a disk that predates UTF-8)
-    // become U+FFFD; --list without --json prints them as they are. The characters the one
-    // rule hides are written as \u escapes, so that the value is kept whole while nothing
-    // raw reaches a terminal the JSON is shown on.
-    const auto escape = [](std::string& out, char32_t c) {
-        const auto unit = [&](unsigned u) {
-            char buf[16];
-            std::snprintf(buf, sizeof buf, "\\u%04x", u & 0xFFFFu);
-            out += buf;
-        };
-        if (c < 0x10000) {
-            unit(static_cast<unsigned>(c));
-        } else {
-            const auto v = static_cast<unsigned>(c) - 0x10000;
-            unit(0xD800 + (v >> 10));
-            unit(0xDC00 + (v & 0x3FF));
-        }
-    };
-    std::string out = "\"";
-    const std::size_t n = text.size();
-    for (std::size_t i = 0; i < n;) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c < 0x80) {
-            switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (platform::IsHiddenCharacter(c))
-                    escape(out, c);
-                else
-                    out += static_cast<char>(c);
-            }
-            ++i;
-            continue;
-        }
-        // A well-formed multi-byte sequence is copied; anything else is one U+FFFD per byte.
-        const platform::Utf8Decoded d = platform::DecodeUtf8(text, i);
-        if (d.codePoint == platform::kReplacementCharacter && d.length == 1)
-            out += "\xEF\xBF\xBD";
-        else if (platform::IsHiddenCharacter(d.codePoint))
-            escape(out, d.codePoint);
-        else
-            out.append(text, i, d.length);
-        i += d.length;
-    }
-    out += '"';
-    return out;
 }
 
 } // namespace app

@@ -63,12 +63,6 @@ int RunCommandLine(const CommandLine& command, CommandStreams streams,
 std::string UsageText();
 std::string VersionText();
 
-// Output helpers, exposed for their tests. TsvField is also how every text written to
-// standard error is shown (paths and reasons in messages included), so that whatever a
-// cache or a folder name holds reaches a terminal escaped.
-std::string TsvField(const std::string& text);
-std::string JsonString(const std::string& text);
-
 // The error report of a failed guarded step, on standard error and escaped as every other
 // text there; the program installs it at start-up.
 class TerminalErrorReporter final : public app::ErrorReporter {

@@ -2,6 +2,7 @@
 // separate executable beside this one, so that listing and saving from a script never load
 // the window libraries and run where there is no display.
 #include "cli/command_line.h"
+#include "platform/base/escape.h"
 #include "platform/base/files.h"
 #include "platform/base/process.h"
 
@@ -23,6 +24,6 @@ int main(int argc, char* argv[]) {
     }
     const std::string error =
         platform::ReplaceWithProgramBeside("tamberlin-window", arguments, TAMBERLIN_WINDOW_FOLDER);
-    std::cerr << "tamberlin: cannot start the window: " << app::TsvField(error) << "\n";
+    std::cerr << "tamberlin: cannot start the window: " << platform::TsvField(error) << "\n";
     return app::kExitUsage;
 }

@@ -1,30 +1,19 @@
 #include "cli/report.h"
 
+#include "platform/base/escape.h"
 #include "platform/base/files.h"
-#include "platform/base/utf8.h"
 
 #include <algorithm>
 #include <map>
 
 namespace app {
-namespace {
 
-// The text as well-formed UTF-8 for a CSV field: each byte that is not part of a sequence,
-// and each hidden character but the tab, CR and LF that quoting carries, as U+FFFD.
-std::string CsvText(std::string_view text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size();) {
-        const platform::Utf8Decoded d = platform::DecodeUtf8(text, i);
-        const char32_t c = d.codePoint;
-        if ((c == platform::kReplacementCharacter && d.length == 1) ||
-            (platform::IsHiddenCharacter(c) && c != '\t' && c != '\r' && c != '\n'))
-            platform::AppendUtf8(out, platform::kReplacementCharacter);
-        else
-            out.append(text, i, d.length);
-        i += d.length;
-    }
-    return out;
-}
+using platform::CsvField;
+using platform::HtmlText;
+using platform::LinkableUrl;
+using platform::PercentEncodeName;
+
+namespace {
 
 std::string TimeText(const std::optional<std::int64_t>& t) {
     return t ? IsoUtc(*t) : std::string();
@@ -104,99 +93,6 @@ void Entry(std::string& out, const SavedFile& f) {
 }
 
 } // namespace
-
-std::string HtmlText(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
-        const platform::Utf8Decoded d = platform::DecodeUtf8(text, i);
-        // What the one rule hides shows as U+FFFD: controls have no business in a name or a URL,
-        // and a bidirectional control can make "gpj.exe" read as "exe.jpg".
-        const char32_t c = platform::IsHiddenCharacter(d.codePoint)
-                               ? platform::kReplacementCharacter
-                               : d.codePoint;
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&#39;";
-            break;
-        default:
-            platform::AppendUtf8(out, c);
-        }
-        i += d.length;
-    }
-    return out;
-}
-
-std::string PercentEncodeName(std::string_view name) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (const char ch : name) {
-        const auto c = static_cast<unsigned char>(ch);
-        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                           (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~';
-        if (plain) {
-            out += ch;
-        } else {
-            out += '%';
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
-        }
-    }
-    return out;
-}
-
-std::string LinkableUrl(std::string_view url) {
-    std::string scheme;
-    const auto colon = url.find(':');
-    if (colon == std::string_view::npos)
-        return {};
-    for (const char c : url.substr(0, colon))
-        scheme += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if ((scheme != "http" && scheme != "https") || url.substr(colon, 3) != "://")
-        return {};
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (const char ch : url) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c <= 0x20 || c >= 0x7F ||
-            std::string_view("\"<>\\^`{|}'").find(ch) != std::string_view::npos) {
-            out += '%';
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
-        } else {
-            out += ch;
-        }
-    }
-    return out;
-}
-
-std::string CsvField(std::string_view text) {
-    std::string value = CsvText(text);
-    if (!value.empty() && std::string_view("=+-@\t\r").find(value.front()) != std::string::npos)
-        value.insert(value.begin(), '\'');
-    if (value.find_first_of(",\"\r\n") == std::string::npos)
-        return value;
-    std::string out = "\"";
-    for (const char c : value) {
-        if (c == '"')
-            out += '"';
-        out += c;
-    }
-    out += '"';
-    return out;
-}
 
 std::string ReportHtml(const std::vector<SavedFile>& files) {
     std::string out = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"

@@ -5,6 +5,7 @@
 // What each escaper writes must be safe where it goes and read back as the text it was given,
 // but for what it must hide.
 #include "cli/report.h"
+#include "platform/base/escape.h"
 #include "text_checks.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -265,13 +266,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto& r = f.facts;
         for (const std::string& text :
              {f.savedName, r.url, r.source, r.contentType, r.sha256.value_or("")}) {
-            CheckHtmlText(text, app::HtmlText(text));
-            CheckCsvField(text, app::CsvField(text));
+            CheckHtmlText(text, platform::HtmlText(text));
+            CheckCsvField(text, platform::CsvField(text));
         }
-        CheckPercentEncoded(f.savedName, app::PercentEncodeName(f.savedName));
-        const std::string link = app::LinkableUrl(r.url);
+        CheckPercentEncoded(f.savedName, platform::PercentEncodeName(f.savedName));
+        const std::string link = platform::LinkableUrl(r.url);
         CheckLink(r.url, link);
-        CheckHtmlText(link, app::HtmlText(link));
+        CheckHtmlText(link, platform::HtmlText(link));
     }
     CheckPage(app::ReportHtml(files), files.size());
     CheckTable(app::ReportCsv(files), files.size());

@@ -1,5 +1,6 @@
 #include "app/window/found_file_model.h"
 #include "cli/row_facts.h"
+#include "platform/base/escape.h"
 
 #include <QMetaObject>
 
@@ -27,7 +28,7 @@ std::string RowToolTip(const cache::FoundFile& row) {
     const RowFacts facts = FactsOf(row);
     std::string tip;
     if (!facts.source.empty())
-        tip += facts.source + "\n";
+        tip += platform::VisibleText(facts.source) + "\n";
     if (facts.cached) {
         const std::string iso = IsoUtc(*facts.cached); // 2026-12-08T19:58:34Z
         tip += "Cached " + iso.substr(0, 10) + " " + iso.substr(11, 5) + " UTC\n";
@@ -49,12 +50,14 @@ QVariant FoundFileModel::data(const QModelIndex& index, int role) const {
     const cache::RowId id = list_.rowAt(static_cast<std::size_t>(index.row()) + 1);
     const cache::FoundFile& f = list_.row(id);
     // A path holds the file system's own bytes, which need not be UTF-8: shown readable,
-    // with a replacement mark for what does not decode, while the list keeps the bytes.
+    // with a replacement mark for what does not decode, while the list keeps the bytes. The
+    // characters the one rule hides get the mark too, as in the report: a bidirectional
+    // override would make the text read otherwise than it is.
     if (role == Qt::DisplayRole)
-        return QString::fromUtf8(list_.subItem(id, index.column()));
+        return QString::fromStdString(platform::VisibleText(list_.subItem(id, index.column())));
     if (role == Qt::ToolTipRole)
-        return PlainTextToolTip(
-            QString::fromUtf8(list_.subItem(id, index.column()) + "\n" + RowToolTip(f)));
+        return PlainTextToolTip(QString::fromStdString(
+            platform::VisibleText(list_.subItem(id, index.column())) + "\n" + RowToolTip(f)));
     if (role == Qt::CheckStateRole && index.column() == 0)
         return f.ticked ? Qt::Checked : Qt::Unchecked;
     return {};

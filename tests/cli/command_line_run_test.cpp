@@ -5,6 +5,7 @@
 #include "cache_builder.h"
 #include "cli/command_line.h"
 #include "platform/base/collation.h"
+#include "platform/base/escape.h"
 #include "platform/base/files.h"
 #include "platform/base/utf8.h"
 #include "save/save_command.h"
@@ -265,8 +266,8 @@ TEST_F(CommandLineRun, ListPrintsTheWindowsRowsInTheWindowsOrder) {
     std::vector<std::string> expected = {"URL\tFilename(s)\tSize\tFile Path"};
     for (std::size_t i = 1; i <= list.count(); ++i) {
         const auto& r = list.row(list.rowAt(i));
-        expected.push_back(app::TsvField(r.url) + "\t" + app::TsvField(r.fileName) + "\t" + r.size +
-                           "\t" + app::TsvField(r.path));
+        expected.push_back(platform::TsvField(r.url) + "\t" + platform::TsvField(r.fileName) +
+                           "\t" + r.size + "\t" + platform::TsvField(r.path));
     }
     const Outcome run = RunWith(with({"--list"}));
     EXPECT_EQ(run.status, app::kExitOk) << run.err;

@@ -4,6 +4,7 @@
 #include "browser_fixture.h"
 #include "cache/scan/commands.h"
 #include "cli/command_line.h"
+#include "platform/base/escape.h"
 #include "platform/base/settings.h"
 #include "platform/qt/qt_settings_backend.h"
 #include "preview/window/form2.h"
@@ -135,8 +136,8 @@ TEST_F(BrowserRows, TheCommandLineListsExactlyTheWindowsRowsWithTheBoxesTheWindo
     for (std::size_t i = 1; i <= list.count(); ++i) {
         const auto& r = list.row(list.rowAt(i));
         EXPECT_FALSE(r.fileName.ends_with(".png") || r.fileName.ends_with(".bmp")) << r.fileName;
-        expected += app::TsvField(r.url) + "\t" + app::TsvField(r.fileName) + "\t" + r.size + "\t" +
-                    app::TsvField(r.path) + "\n";
+        expected += platform::TsvField(r.url) + "\t" + platform::TsvField(r.fileName) + "\t" +
+                    r.size + "\t" + platform::TsvField(r.path) + "\n";
     }
     std::vector<std::string> arguments = {"--list"};
     arguments.insert(arguments.end(), folders.begin(), folders.end());

@@ -494,6 +494,44 @@ TEST(MainWindow, APathThatIsNotUtf8IsShownReadableAndKeptExact) {
     EXPECT_EQ(form.list().row(r).path, path);
 }
 
+// The list shows what the one rule hides as U+FFFD, as the report does: a bidirectional
+// override would make "gpj.exe" read as "exe.jpg", a control has nothing to show. The row
+// keeps its bytes; the tooltip shows the same text as the cell.
+TEST(MainWindow, HiddenCharactersShowAsReplacementMarks) {
+    User user;
+    app::Form1 form(user.program());
+    form.Form_Load();
+    const std::string fffd = "\xEF\xBF\xBD";
+    const std::pair<std::string, std::string> cases[] = {
+        {"evil\xE2\x80\xAEgpj.png", "evil" + fffd + "gpj.png"},
+        {"a\tb\x1b[2J\x7f", "a" + fffd + "b" + fffd + "[2J" + fffd},
+        {"zero\xE2\x80\x8Bwidth\xEF\xBB\xBF", "zero" + fffd + "width" + fffd},
+        {"line\xE2\x80\xA8"
+         "break csi\xC2\x9B",
+         "line" + fffd + "break csi" + fffd},
+        {"\xe2\x82\xac \xc2\xa0", "\xe2\x82\xac \xc2\xa0"},
+    };
+    for (const auto& [raw, shown] : cases) {
+        SCOPED_TRACE(shown);
+        form.list().clear();
+        const auto r = form.list().append(raw);
+        for (int column = 1; column <= 3; ++column)
+            form.list().setSubItem(r, column, raw);
+        form.model().catchUp();
+        for (int column = 0; column <= 3; ++column) {
+            const QModelIndex cell = form.model().index(0, column);
+            EXPECT_EQ(form.model().data(cell, Qt::DisplayRole).toString().toStdString(), shown);
+            EXPECT_TRUE(
+                form.model()
+                    .data(cell, Qt::ToolTipRole)
+                    .toString()
+                    .startsWith(
+                        app::PlainTextToolTip(QString::fromStdString(shown + "\n")).chopped(4)));
+        }
+        EXPECT_EQ(form.list().row(r).url, raw);
+    }
+}
+
 TEST(MainWindow, StartUpStepsInOrderAndEachFailureGoesOnWithTheNext) {
     const std::string tag = "in Orrery2021/08/31.Form1.Form_Load ";
     const std::vector<int> tail = {126, 126, 126, 128, 130, 132, 134, 136, 138, 140, 142,
