@@ -1,6 +1,7 @@
 #include "cli/command_line.h"
 #include "platform/base/paths.h"
 
+#include "app/core/arguments.h"
 #include "app/core/settings_store.h"
 #include "cache/scan/file_types.h"
 #include "cache/scan/found_file_list.h"
@@ -10,6 +11,7 @@
 #include "cli/body_hash.h"
 #include "cli/report.h"
 #include "platform/base/ascii.h"
+#include "platform/base/civil_time.h"
 #include "platform/base/collation.h"
 #include "platform/base/escape.h"
 #include "platform/base/ini_settings.h"
@@ -22,8 +24,9 @@
 #include <ostream>
 #include <set>
 
-namespace app {
+namespace cli {
 
+using platform::IsoUtc;
 using platform::JsonString;
 using platform::TsvField;
 
@@ -50,8 +53,9 @@ CommandLineSwitches SwitchesFor(const CommandLine& command, platform::SettingsBa
             boxes.set(t.type, std::find(chosen.begin(), chosen.end(), t.name) != chosen.end());
         } else {
             // The same rule as the window's start-up: ticked exactly when the text is "1".
-            boxes.set(t.type, ReadSetting(settings, kSettingsApplication, kSettingsSection,
-                                          t.settingsKey, t.settingsDefault) == "1");
+            boxes.set(t.type,
+                      app::ReadSetting(settings, app::kSettingsApplication, app::kSettingsSection,
+                                       t.settingsKey, t.settingsDefault) == "1");
         }
     }
     return boxes;
@@ -294,6 +298,63 @@ const std::vector<std::string>& CommandLineTypeNames() {
     return names;
 }
 
+namespace {
+
+// The value of an option given as "--name=VALUE" or as the next argument; nothing, and the
+// usage error, when it has none.
+std::optional<std::string> OptionValue(const std::vector<std::string>& arguments, std::size_t& i,
+                                       std::string_view longName, const std::string& missing,
+                                       std::string& error) {
+    const std::string& a = arguments[i];
+    const std::string prefix = std::string(longName) + "=";
+    if (a.rfind(prefix, 0) == 0)
+        return a.substr(prefix.size());
+    if (i + 1 < arguments.size())
+        return arguments[++i];
+    if (error.empty())
+        error = "'" + a + "' " + missing;
+    return std::nullopt;
+}
+
+// The names of a --types list, lower case; unknown names and an empty list are usage errors.
+std::vector<std::string> ParseTypeList(const std::string& list, std::string& error) {
+    std::vector<std::string> types;
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        const auto comma = list.find(',', start);
+        const std::string t = platform::AsciiLower(
+            list.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        if (!t.empty()) {
+            const auto& names = CommandLineTypeNames();
+            if (std::find(names.begin(), names.end(), t) == names.end()) {
+                if (error.empty())
+                    error = "unknown file type '" + t + "' in --types";
+            } else {
+                types.push_back(t);
+            }
+        }
+        if (comma == std::string::npos)
+            break;
+        start = comma + 1;
+    }
+    // An empty list would list nothing and call it success.
+    if (types.empty() && error.empty())
+        error = "'--types' names no file type";
+    return types;
+}
+
+// The options that go together, once all are read.
+std::string CheckCombination(const CommandLine& c) {
+    if (c.json && c.mode != CommandMode::List)
+        return "'--json' goes with '--list'";
+    if (c.types && c.mode != CommandMode::List && c.mode != CommandMode::Save)
+        return "'--types' goes with '--list' or '--save'";
+    return CheckRowOptions(c.rows, c.mode == CommandMode::List, c.mode == CommandMode::Save,
+                           c.json);
+}
+
+} // namespace
+
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     CommandLine c;
     bool modeGiven = false;
@@ -306,11 +367,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     };
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& a = arguments[i];
-        if (optionsEnded || a.empty() || a[0] != '-' || a == "-") {
+        if (app::IsFolderArgument(a, optionsEnded)) {
             c.folders.push_back(a);
-            continue;
-        }
-        if (a == "--") {
+        } else if (a == "--") {
             optionsEnded = true;
         } else if (a == "--list" || a == "-l") {
             setMode(CommandMode::List, a);
@@ -320,49 +379,17 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             if (!c.saveFolder.empty() && c.error.empty())
                 c.error = "'--save' is given twice";
             setMode(CommandMode::Save, a);
-            if (a.rfind("--save=", 0) == 0) {
-                c.saveFolder = a.substr(7);
-            } else if (i + 1 < arguments.size()) {
-                c.saveFolder = arguments[++i];
-            } else if (c.error.empty()) {
-                c.error = "'" + a + "' needs a destination folder";
-            }
+            if (const auto folder =
+                    OptionValue(arguments, i, "--save", "needs a destination folder", c.error))
+                c.saveFolder = *folder;
             if (c.saveFolder.empty() && c.error.empty())
                 c.error = "the destination folder of '--save' is empty";
         } else if (a == "--types" || a == "-t" || a.rfind("--types=", 0) == 0) {
             if (c.types && c.error.empty())
                 c.error = "'--types' is given twice";
-            std::string list;
-            if (a.rfind("--types=", 0) == 0)
-                list = a.substr(8);
-            else if (i + 1 < arguments.size())
-                list = arguments[++i];
-            else if (c.error.empty())
-                c.error = "'" + a + "' needs a list of file types";
-            std::vector<std::string> types;
-            std::size_t start = 0;
-            while (start <= list.size()) {
-                const auto comma = list.find(',', start);
-                std::string t = list.substr(start, comma == std::string::npos ? std::string::npos
-                                                                              : comma - start);
-                t = platform::AsciiLower(t);
-                if (!t.empty()) {
-                    const auto& names = CommandLineTypeNames();
-                    if (std::find(names.begin(), names.end(), t) == names.end()) {
-                        if (c.error.empty())
-                            c.error = "unknown file type '" + t + "' in --types";
-                    } else {
-                        types.push_back(t);
-                    }
-                }
-                if (comma == std::string::npos)
-                    break;
-                start = comma + 1;
-            }
-            // An empty list would list nothing and call it success.
-            if (types.empty() && c.error.empty())
-                c.error = "'--types' names no file type";
-            c.types = types;
+            const auto list =
+                OptionValue(arguments, i, "--types", "needs a list of file types", c.error);
+            c.types = ParseTypeList(list.value_or(""), c.error);
         } else if (a == "--help" || a == "-h") {
             setMode(CommandMode::Help, a);
         } else if (a == "--version" || a == "-V") {
@@ -373,13 +400,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             c.error = "unknown option '" + a + "'";
         }
     }
-    if (c.error.empty() && c.json && c.mode != CommandMode::List)
-        c.error = "'--json' goes with '--list'";
-    if (c.error.empty() && c.types && c.mode != CommandMode::List && c.mode != CommandMode::Save)
-        c.error = "'--types' goes with '--list' or '--save'";
     if (c.error.empty())
-        c.error = CheckRowOptions(c.rows, c.mode == CommandMode::List, c.mode == CommandMode::Save,
-                                  c.json);
+        c.error = CheckCombination(c);
     return c;
 }
 
@@ -495,8 +517,9 @@ std::string VersionText() {
 
 void TerminalErrorReporter::report(const std::string& description, const std::string& tag,
                                    int line) {
-    err_ << "Application Error: " << TsvField(ComposeErrorMessage(description, tag, line)) << "\n"
+    err_ << "Application Error: " << TsvField(app::ComposeErrorMessage(description, tag, line))
+         << "\n"
          << std::flush;
 }
 
-} // namespace app
+} // namespace cli

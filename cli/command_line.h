@@ -20,7 +20,7 @@ namespace platform {
 class SettingsBackend;
 }
 
-namespace app {
+namespace cli {
 
 enum class CommandMode { Window, List, Save, Help, Version };
 
@@ -74,4 +74,4 @@ class TerminalErrorReporter final : public app::ErrorReporter {
     std::ostream& err_;
 };
 
-} // namespace app
+} // namespace cli

@@ -1,15 +1,18 @@
 #include "cli/report.h"
 
+#include "cache/scan/file_types.h"
+#include "platform/base/civil_time.h"
 #include "platform/base/escape.h"
 #include "platform/base/files.h"
 
 #include <algorithm>
 #include <map>
 
-namespace app {
+namespace cli {
 
 using platform::CsvField;
 using platform::HtmlText;
+using platform::IsoUtc;
 using platform::LinkableUrl;
 using platform::PercentEncodeName;
 
@@ -67,7 +70,7 @@ void Entry(std::string& out, const SavedFile& f) {
     const std::string src = "./" + PercentEncodeName(f.savedName);
     const std::string name = HtmlText(f.savedName);
     out += "<li class=\"file\">";
-    if (IsVideoName(f.savedName)) {
+    if (cache::IsVideoName(f.savedName)) {
         out += "<div class=\"thumb\"><video controls preload=\"none\" src=\"" + src +
                "\"></video></div>";
     } else {
@@ -165,4 +168,4 @@ bool WriteReport(const std::string& folder, const std::vector<SavedFile>& files,
     return true;
 }
 
-} // namespace app
+} // namespace cli

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace app {
+namespace cli {
 
 struct SavedFile {
     RowFacts facts;        // what was found (sha256: of the file as saved)
@@ -30,4 +30,4 @@ std::string ReportCsv(const std::vector<SavedFile>& files);
 bool WriteReport(const std::string& folder, const std::vector<SavedFile>& files,
                  std::string& error);
 
-} // namespace app
+} // namespace cli

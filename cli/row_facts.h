@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace app {
+namespace cli {
 
 struct RowFacts {
     std::string url;
@@ -25,13 +25,4 @@ struct RowFacts {
 
 RowFacts FactsOf(const cache::FoundFile& row);
 
-// The MIME type for a file name by its extension (case-insensitive);
-// "application/octet-stream" for one this program does not list.
-std::string ContentTypeFor(std::string_view fileName);
-// True for the extensions of video files.
-bool IsVideoName(std::string_view fileName);
-
-// 2026-01-31T12:00:00Z.
-std::string IsoUtc(std::int64_t secondsSince1970);
-
-} // namespace app
+} // namespace cli

@@ -1,13 +1,20 @@
 #include "cli/row_selection.h"
 
-#include "cli/civil_time.h"
+#include "platform/base/civil_time.h"
 #include "platform/base/collation.h"
 
 #include <algorithm>
 #include <limits>
 #include <numeric>
 
-namespace app {
+namespace cli {
+
+using platform::CivilFromSeconds;
+using platform::CivilTime;
+using platform::DaysInMonth;
+using platform::SecondsFromLocal;
+using platform::SecondsFromUtc;
+
 namespace {
 
 char Lower(char c) {
@@ -421,10 +428,6 @@ std::string CheckRowOptions(const RowOptions& options, bool list, bool save, boo
     return {};
 }
 
-} // namespace app
-
-namespace app {
-
 std::vector<SelectedRow> SelectRows(const cache::FoundFileList& list, const RowOptions& options) {
     std::vector<SelectedRow> admitted;
     std::vector<RowFacts> facts;
@@ -443,4 +446,4 @@ std::vector<SelectedRow> SelectRows(const cache::FoundFileList& list, const RowO
     return out;
 }
 
-} // namespace app
+} // namespace cli

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-namespace app {
+namespace cli {
 
 enum class SortBy { ListOrder, Name, Time, Size, Url };
 
@@ -52,10 +52,6 @@ bool Admits(const RowOptions& options, const RowFacts& row);
 // By time oldest first, rows without a time last; by size smallest first.
 std::vector<std::size_t> SortedOrder(const std::vector<RowFacts>& rows, SortBy by);
 
-} // namespace app
-
-namespace app {
-
 // The list's rows that the options admit, in the order they ask for.
 struct SelectedRow {
     const cache::FoundFile* row = nullptr;
@@ -63,4 +59,4 @@ struct SelectedRow {
 };
 std::vector<SelectedRow> SelectRows(const cache::FoundFileList& list, const RowOptions& options);
 
-} // namespace app
+} // namespace cli

@@ -172,7 +172,7 @@ template <typename Each> void ForEachTag(std::string_view page, Each each) {
 // The tags a page of ordinary rows holds, down every branch the page takes.
 const std::set<std::string, std::less<>>& PageTags() {
     static const std::set<std::string, std::less<>> tags = [] {
-        std::vector<app::SavedFile> files(2);
+        std::vector<cli::SavedFile> files(2);
         files[0].savedName = "a.jpg";
         files[0].facts = {"https://a.example/a.jpg",
                           "a.jpg",
@@ -186,7 +186,7 @@ const std::set<std::string, std::less<>>& PageTags() {
         files[1].savedName = "b.mp4";
         files[1].facts.url = "data:,";
         std::set<std::string, std::less<>> names;
-        ForEachTag(app::ReportHtml(files), [&](std::string_view name) { names.emplace(name); });
+        ForEachTag(cli::ReportHtml(files), [&](std::string_view name) { names.emplace(name); });
         return names;
     }();
     return tags;
@@ -246,8 +246,8 @@ void CheckTable(const std::string& csv, std::size_t files) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);
-    std::vector<app::SavedFile> files(in.ConsumeIntegralInRange<std::size_t>(0, 4));
-    for (app::SavedFile& f : files) {
+    std::vector<cli::SavedFile> files(in.ConsumeIntegralInRange<std::size_t>(0, 4));
+    for (cli::SavedFile& f : files) {
         f.savedName = in.ConsumeRandomLengthString(256);
         f.facts.url = in.ConsumeRandomLengthString(256);
         f.facts.source = in.ConsumeRandomLengthString(64);
@@ -262,7 +262,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (in.ConsumeBool())
             f.facts.lastUsed = in.ConsumeIntegralInRange<std::int64_t>(0, kLastTime);
     }
-    for (const app::SavedFile& f : files) {
+    for (const cli::SavedFile& f : files) {
         const auto& r = f.facts;
         for (const std::string& text :
              {f.savedName, r.url, r.source, r.contentType, r.sha256.value_or("")}) {
@@ -274,7 +274,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         CheckLink(r.url, link);
         CheckHtmlText(link, platform::HtmlText(link));
     }
-    CheckPage(app::ReportHtml(files), files.size());
-    CheckTable(app::ReportCsv(files), files.size());
+    CheckPage(cli::ReportHtml(files), files.size());
+    CheckTable(cli::ReportCsv(files), files.size());
     return 0;
 }

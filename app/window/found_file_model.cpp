@@ -1,5 +1,6 @@
 #include "app/window/found_file_model.h"
-#include "cli/row_facts.h"
+#include "cache/scan/file_types.h"
+#include "platform/base/civil_time.h"
 #include "platform/base/escape.h"
 
 #include <QMetaObject>
@@ -25,15 +26,14 @@ int FoundFileModel::columnCount(const QModelIndex& parent) const {
 }
 
 std::string RowToolTip(const cache::FoundFile& row) {
-    const RowFacts facts = FactsOf(row);
     std::string tip;
-    if (!facts.source.empty())
-        tip += platform::VisibleText(facts.source) + "\n";
-    if (facts.cached) {
-        const std::string iso = IsoUtc(*facts.cached); // 2026-12-08T19:58:34Z
+    if (!row.source.empty())
+        tip += platform::VisibleText(row.source) + "\n";
+    if (row.cached) {
+        const std::string iso = platform::IsoUtc(*row.cached); // 2026-12-08T19:58:34Z
         tip += "Cached " + iso.substr(0, 10) + " " + iso.substr(11, 5) + " UTC\n";
     }
-    return tip + facts.contentType;
+    return tip + cache::ContentTypeFor(row.fileName);
 }
 
 QString PlainTextToolTip(const QString& text) {

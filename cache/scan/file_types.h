@@ -1,10 +1,12 @@
 // The file types the program looks for: one row each, read by the scan's filter, the
 // settings, the main window's boxes and the command line's --types. A new type is one more
-// enumerator and one more row here.
+// enumerator and one more row here. Below them, the content type of every extension a row's
+// file name can end in.
 #pragma once
 
 #include <array>
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace cache {
@@ -63,5 +65,34 @@ constexpr bool InEnumerationOrder() {
 }
 } // namespace detail
 static_assert(detail::InEnumerationOrder(), "kFileTypes must follow the order of FileType");
+
+struct ContentTypeInfo {
+    std::string_view extension; // lower case
+    const char* mime;
+    bool video;
+};
+
+// Every extension a row can end in: the ones the WinINet scan admits (each type's above; a
+// new type's extensions need their rows here too) and the sniffed ones of the browser readers.
+inline constexpr std::array<ContentTypeInfo, 12> kContentTypes{{
+    {"jpg", "image/jpeg", false},
+    {"png", "image/png", false},
+    {"gif", "image/gif", false},
+    {"bmp", "image/bmp", false},
+    {"ico", "image/vnd.microsoft.icon", false},
+    {"webp", "image/webp", false},
+    {"avif", "image/avif", false},
+    {"svg", "image/svg+xml", false},
+    {"mp4", "video/mp4", true},
+    {"webm", "video/webm", true},
+    {"flv", "video/x-flv", true},
+    {"avi", "video/x-msvideo", true},
+}};
+
+// The MIME type of a file name by its extension (case-insensitive); "application/octet-stream"
+// for one this program does not list.
+std::string ContentTypeFor(std::string_view fileName);
+// True for the extensions of video files.
+bool IsVideoName(std::string_view fileName);
 
 } // namespace cache

@@ -142,8 +142,8 @@ TEST_F(BrowserRows, TheCommandLineListsExactlyTheWindowsRowsWithTheBoxesTheWindo
     std::vector<std::string> arguments = {"--list"};
     arguments.insert(arguments.end(), folders.begin(), folders.end());
     std::ostringstream out, err;
-    EXPECT_EQ(app::RunCommandLine(app::ParseCommandLine(arguments), {out, err, false}),
-              app::kExitOk);
+    EXPECT_EQ(cli::RunCommandLine(cli::ParseCommandLine(arguments), {out, err, false}),
+              cli::kExitOk);
     EXPECT_EQ(out.str(), expected);
     EXPECT_EQ(err.str(), "");
 }
