@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
         const auto row = list.append("http://example.com/" + std::to_string(i));
         list.setTick(row, true);
         list.ensureVisible(row);
-        list.setSubItem(row, 2, std::to_string(i));
+        list.setSize(row, static_cast<std::uint64_t>(i));
         list.setSubItem(row, 3, "/cache/" + std::to_string(i));
         list.setSubItem(row, 1, "File" + std::to_string((i * 7919) % 100000) + ".jpg");
     }

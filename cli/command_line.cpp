@@ -126,28 +126,28 @@ void JsonTime(platform::JsonWriter& json, const std::optional<std::int64_t>& t) 
 // One row as a JSON object. A row whose size could not be set (its step failed and was
 // reported) has none: null, so that the array still parses. The body's hash only when asked
 // for.
-void JsonRow(platform::JsonWriter& json, const SelectedRow& r, bool hash,
+void JsonRow(platform::JsonWriter& json, const cache::FoundFile& r, bool hash,
              const CommandStreams& streams) {
     json.beginObject();
-    json.key("url").string(r.row->url);
-    json.key("file_name").string(r.row->fileName);
+    json.key("url").string(r.url);
+    json.key("file_name").string(r.fileName);
     json.key("size");
-    if (r.facts.size)
-        json.number(*r.facts.size);
+    if (r.size)
+        json.number(*r.size);
     else
         json.null();
-    json.key("path").string(r.row->path);
-    json.key("source").string(r.row->source);
+    json.key("path").string(r.path);
+    json.key("source").string(r.source);
     json.key("cached");
-    JsonTime(json, r.facts.cached);
+    JsonTime(json, r.cached);
     json.key("last_used");
-    JsonTime(json, r.facts.lastUsed);
-    json.key("content_type").string(r.facts.contentType);
+    JsonTime(json, r.lastUsed);
+    json.key("content_type").string(r.contentType());
     if (hash) {
         std::string error;
-        const auto sum = RowBodySha256(*r.row, error);
+        const auto sum = RowBodySha256(r, error);
         if (!sum)
-            streams.err << "tamberlin: " << TsvField(r.row->path) << ": cannot be hashed ("
+            streams.err << "tamberlin: " << TsvField(r.path) << ": cannot be hashed ("
                         << TsvField(error) << ")\n";
         json.key("sha256");
         if (sum)
@@ -158,7 +158,7 @@ void JsonRow(platform::JsonWriter& json, const SelectedRow& r, bool hash,
     json.endObject();
 }
 
-void PrintList(const std::vector<SelectedRow>& rows, const CommandLine& command,
+void PrintList(const std::vector<const cache::FoundFile*>& rows, const CommandLine& command,
                const CommandStreams& streams) {
     std::ostream& out = streams.out;
     if (command.json) {
@@ -166,8 +166,8 @@ void PrintList(const std::vector<SelectedRow>& rows, const CommandLine& command,
         std::string text;
         platform::JsonWriter json(text);
         json.beginArray(true);
-        for (const auto& selected : rows) {
-            JsonRow(json, selected, command.rows.hash, streams);
+        for (const cache::FoundFile* row : rows) {
+            JsonRow(json, *row, command.rows.hash, streams);
             out << text;
             text.clear();
         }
@@ -181,17 +181,14 @@ void PrintList(const std::vector<SelectedRow>& rows, const CommandLine& command,
         separator = "\t";
     }
     out << '\n';
-    for (const auto& selected : rows) {
-        separator = "";
-        for (const auto& column : cache::kListColumns) {
-            out << separator << TsvField(selected.row->*column.field);
-            separator = "\t";
-        }
+    for (const cache::FoundFile* row : rows) {
+        for (int column = 0; column < static_cast<int>(cache::kListColumns.size()); ++column)
+            out << (column ? "\t" : "") << TsvField(cache::ColumnText(*row, column));
         out << '\n';
     }
 }
 
-int SaveAll(const std::vector<SelectedRow>& rows, const CommandLine& command,
+int SaveAll(const std::vector<const cache::FoundFile*>& rows, const CommandLine& command,
             const CommandStreams& streams, Progress& progress) {
     const std::string& folder = command.saveFolder;
     std::string destination = folder;
@@ -204,8 +201,7 @@ int SaveAll(const std::vector<SelectedRow>& rows, const CommandLine& command,
     std::map<std::string, std::string> bodies; // --unique: hash -> where the first one went
     std::size_t duplicates = 0;
     std::vector<SavedFile> reported;
-    for (const auto& selected : rows) {
-        const cache::FoundFile* row = selected.row;
+    for (const cache::FoundFile* row : rows) {
         std::optional<std::string> body;
         if (command.rows.unique) {
             // A body that cannot be hashed is saved (or refused) like any other.
@@ -228,9 +224,9 @@ int SaveAll(const std::vector<SelectedRow>& rows, const CommandLine& command,
             if (body)
                 bodies.emplace(*body, result.target);
             if (command.rows.report) {
-                SavedFile s{selected.facts, result.target.substr(destination.size())};
+                SavedFile s{*row, result.target.substr(destination.size()), std::nullopt};
                 std::string error;
-                s.facts.sha256 = FileSha256(result.target, error);
+                s.sha256 = FileSha256(result.target, error);
                 reported.push_back(std::move(s));
             }
         } else {

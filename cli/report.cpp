@@ -33,8 +33,8 @@ std::vector<const SavedFile*> InReportOrder(const std::vector<SavedFile>& files)
     for (const auto& f : files)
         order.push_back(&f);
     std::stable_sort(order.begin(), order.end(), [](const SavedFile* a, const SavedFile* b) {
-        const auto& x = a->facts;
-        const auto& y = b->facts;
+        const auto& x = a->row;
+        const auto& y = b->row;
         if (x.source != y.source)
             return y.source.empty() || (!x.source.empty() && x.source < y.source);
         if (x.cached != y.cached)
@@ -79,19 +79,18 @@ void Entry(std::string& out, const SavedFile& f) {
     }
     out += "<dl>";
     Field(out, "Name", "<a href=\"" + src + "\">" + name + "</a>");
-    const std::string link = LinkableUrl(f.facts.url);
+    const std::string link = LinkableUrl(f.row.url);
     Field(out, "URL",
-          link.empty() ? HtmlText(f.facts.url)
+          link.empty() ? HtmlText(f.row.url)
                        : "<a href=\"" + HtmlText(link) + "\" rel=\"noopener noreferrer\">" +
-                             HtmlText(f.facts.url) + "</a>");
-    Field(out, "Source", HtmlText(f.facts.source));
-    Field(out, "Cached", TimeText(f.facts.cached));
-    Field(out, "Last used", TimeText(f.facts.lastUsed));
-    Field(out, "Size", f.facts.size ? SizeText(f.facts.size) + " bytes" : std::string());
-    Field(out, "Type", HtmlText(f.facts.contentType));
+                             HtmlText(f.row.url) + "</a>");
+    Field(out, "Source", HtmlText(f.row.source));
+    Field(out, "Cached", TimeText(f.row.cached));
+    Field(out, "Last used", TimeText(f.row.lastUsed));
+    Field(out, "Size", f.row.size ? SizeText(f.row.size) + " bytes" : std::string());
+    Field(out, "Type", HtmlText(f.row.contentType()));
     Field(out, "SHA-256",
-          f.facts.sha256 ? "<span class=\"hash\">" + HtmlText(*f.facts.sha256) + "</span>"
-                         : std::string());
+          f.sha256 ? "<span class=\"hash\">" + HtmlText(*f.sha256) + "</span>" : std::string());
     out += "</dl></li>\n";
 }
 
@@ -114,9 +113,9 @@ std::string ReportHtml(const std::vector<SavedFile>& files) {
            "first. Times are UTC.</p>\n";
     const auto order = InReportOrder(files);
     for (std::size_t i = 0; i < order.size();) {
-        const std::string& source = order[i]->facts.source;
+        const std::string& source = order[i]->row.source;
         std::size_t end = i;
-        while (end < order.size() && order[end]->facts.source == source)
+        while (end < order.size() && order[end]->row.source == source)
             ++end;
         out += "<section>\n<h2>" +
                (source.empty() ? std::string("Source not known") : HtmlText(source)) + " (" +
@@ -132,12 +131,12 @@ std::string ReportHtml(const std::vector<SavedFile>& files) {
 std::string ReportCsv(const std::vector<SavedFile>& files) {
     std::string out = "file,url,source,cached,last_used,size,content_type,sha256\r\n";
     for (const SavedFile* f : InReportOrder(files)) {
-        const RowFacts& r = f->facts;
+        const cache::FoundFile& r = f->row;
         for (const std::string& field :
              {CsvField(f->savedName), CsvField(r.url), CsvField(r.source),
               CsvField(TimeText(r.cached)), CsvField(TimeText(r.lastUsed)),
-              CsvField(SizeText(r.size)), CsvField(r.contentType),
-              CsvField(r.sha256.value_or(""))}) {
+              CsvField(SizeText(r.size)), CsvField(r.contentType()),
+              CsvField(f->sha256.value_or(""))}) {
             out += field;
             out += ',';
         }

@@ -3,7 +3,9 @@
 // comes from a cache and is treated as hostile.
 #pragma once
 
-#include "cli/row_facts.h"
+#include "cache/scan/found_file_list.h"
+
+#include <optional>
 
 #include <string>
 #include <string_view>
@@ -12,8 +14,9 @@
 namespace cli {
 
 struct SavedFile {
-    RowFacts facts;        // what was found (sha256: of the file as saved)
-    std::string savedName; // the file's name in the destination folder
+    cache::FoundFile row;              // what was found
+    std::string savedName;             // the file's name in the destination folder
+    std::optional<std::string> sha256; // lower-case hex of the file as saved, when known
 };
 
 inline constexpr const char* kReportPage = "index.html";

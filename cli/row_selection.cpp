@@ -286,7 +286,7 @@ bool HostMatches(std::string_view host, std::string_view wanted) {
     return host.size() == wanted.size() || host[host.size() - wanted.size() - 1] == '.';
 }
 
-bool Admits(const RowOptions& options, const RowFacts& row) {
+bool Admits(const RowOptions& options, const cache::FoundFile& row) {
     // A row without the time a time filter asks about is left out: it cannot be shown to match.
     if (options.since && (!row.cached || *row.cached < *options.since))
         return false;
@@ -303,7 +303,7 @@ bool Admits(const RowOptions& options, const RowFacts& row) {
     return true;
 }
 
-std::vector<std::size_t> SortedOrder(const std::vector<RowFacts>& rows, SortBy by) {
+std::vector<std::size_t> SortedOrder(const std::vector<const cache::FoundFile*>& rows, SortBy by) {
     std::vector<std::size_t> order(rows.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
     switch (by) {
@@ -313,28 +313,28 @@ std::vector<std::size_t> SortedOrder(const std::vector<RowFacts>& rows, SortBy b
         std::vector<std::string> keys;
         keys.reserve(rows.size());
         for (const auto& r : rows)
-            keys.push_back(platform::CollationKey(r.fileName));
+            keys.push_back(platform::CollationKey(r->fileName));
         std::stable_sort(order.begin(), order.end(),
                          [&](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
         break;
     }
     case SortBy::Time:
         std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-            const auto& x = rows[a].cached;
-            const auto& y = rows[b].cached;
+            const auto& x = rows[a]->cached;
+            const auto& y = rows[b]->cached;
             return x && (!y || *x < *y);
         });
         break;
     case SortBy::Size:
         std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-            const auto& x = rows[a].size;
-            const auto& y = rows[b].size;
+            const auto& x = rows[a]->size;
+            const auto& y = rows[b]->size;
             return x && (!y || *x < *y);
         });
         break;
     case SortBy::Url:
         std::stable_sort(order.begin(), order.end(),
-                         [&](std::size_t a, std::size_t b) { return rows[a].url < rows[b].url; });
+                         [&](std::size_t a, std::size_t b) { return rows[a]->url < rows[b]->url; });
         break;
     }
     return order;
@@ -428,21 +428,18 @@ std::string CheckRowOptions(const RowOptions& options, bool list, bool save, boo
     return {};
 }
 
-std::vector<SelectedRow> SelectRows(const cache::FoundFileList& list, const RowOptions& options) {
-    std::vector<SelectedRow> admitted;
-    std::vector<RowFacts> facts;
+std::vector<const cache::FoundFile*> SelectRows(const cache::FoundFileList& list,
+                                                const RowOptions& options) {
+    std::vector<const cache::FoundFile*> admitted;
     for (std::size_t i = 1; i <= list.count(); ++i) {
         const cache::FoundFile& row = list.row(list.rowAt(i));
-        RowFacts f = FactsOf(row);
-        if (!Admits(options, f))
-            continue;
-        admitted.push_back({&row, {}});
-        facts.push_back(std::move(f));
+        if (Admits(options, row))
+            admitted.push_back(&row);
     }
-    std::vector<SelectedRow> out;
+    std::vector<const cache::FoundFile*> out;
     out.reserve(admitted.size());
-    for (const std::size_t k : SortedOrder(facts, options.sort))
-        out.push_back({admitted[k].row, std::move(facts[k])});
+    for (const std::size_t k : SortedOrder(admitted, options.sort))
+        out.push_back(admitted[k]);
     return out;
 }
 

@@ -33,7 +33,7 @@ std::string RowToolTip(const cache::FoundFile& row) {
         const std::string iso = platform::IsoUtc(*row.cached); // 2026-12-08T19:58:34Z
         tip += "Cached " + iso.substr(0, 10) + " " + iso.substr(11, 5) + " UTC\n";
     }
-    return tip + cache::ContentTypeFor(row.fileName);
+    return tip + row.contentType();
 }
 
 QString PlainTextToolTip(const QString& text) {

@@ -1,6 +1,7 @@
 // The command line run in process over the real caches: what it lists and saves, and the
 // exit status for each way a run can go wrong.
 #include "browser_fixture.h"
+#include "cache/scan/list_columns.h"
 #include "cache/scan/retrieve.h"
 #include "cache_builder.h"
 #include "cli/command_line.h"
@@ -267,7 +268,8 @@ TEST_F(CommandLineRun, ListPrintsTheWindowsRowsInTheWindowsOrder) {
     for (std::size_t i = 1; i <= list.count(); ++i) {
         const auto& r = list.row(list.rowAt(i));
         expected.push_back(platform::TsvField(r.url) + "\t" + platform::TsvField(r.fileName) +
-                           "\t" + r.size + "\t" + platform::TsvField(r.path));
+                           "\t" + cache::ColumnText(r, cache::kSizeColumn) + "\t" +
+                           platform::TsvField(r.path));
     }
     const Outcome run = RunWith(with({"--list"}));
     EXPECT_EQ(run.status, cli::kExitOk) << run.err;
@@ -287,7 +289,7 @@ TEST_F(CommandLineRun, ListPrintsTheWindowsRowsInTheWindowsOrder) {
              {"url", "file_name", "size", "path", "source", "cached", "last_used", "content_type"})
             EXPECT_EQ(o.count(key), 1u) << key;
         EXPECT_EQ(o.count("sha256"), 0u); // only with --hash
-        EXPECT_EQ(o.at("size"), r.size);
+        EXPECT_EQ(o.at("size"), cache::ColumnText(r, cache::kSizeColumn));
         EXPECT_EQ(o.at("source"), r.body ? r.source : "Internet Explorer");
         if (ValidUtf8(r.url)) {
             EXPECT_EQ(o.at("url"), r.url);

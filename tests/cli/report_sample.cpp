@@ -1,7 +1,6 @@
 // Writes a report over real little pictures saved under hostile names, for the check in a
 // real browser (report_browser_check.sh). Usage: tamberlin_report_sample FOLDER; prints the
 // number of pictures.
-#include "cache/scan/file_types.h"
 #include "cache_builder.h"
 #include "cli/report.h"
 
@@ -76,12 +75,11 @@ int main(int argc, char* argv[]) {
         browser_test::WriteFile(folder + s.name, bytes);
         cli::SavedFile f;
         f.savedName = s.name;
-        f.facts.fileName = s.name;
-        f.facts.url = s.url;
-        f.facts.source = s.source;
-        f.facts.size = bytes.size();
-        f.facts.cached = 1767225600 + n * 3600;
-        f.facts.contentType = cache::ContentTypeFor(s.name);
+        f.row.fileName = s.name;
+        f.row.url = s.url;
+        f.row.source = s.source;
+        f.row.size = bytes.size();
+        f.row.cached = 1767225600 + n * 3600;
         files.push_back(std::move(f));
     }
     std::string error;

@@ -1,6 +1,5 @@
 // The report's two files read back strictly, with hostile names and URLs, and the command
 // line's filters, sort and unique saving over two caches of our own making.
-#include "cache/scan/file_types.h"
 #include "cache_builder.h"
 #include "cli/command_line.h"
 #include "cli/report.h"
@@ -78,13 +77,12 @@ std::vector<cli::SavedFile> HostileFiles() {
     auto file = [](std::string name, std::string url, std::string source) {
         cli::SavedFile f;
         f.savedName = std::move(name);
-        f.facts.url = std::move(url);
-        f.facts.source = std::move(source);
-        f.facts.fileName = f.savedName;
-        f.facts.contentType = cache::ContentTypeFor(f.savedName);
-        f.facts.size = 42;
-        f.facts.cached = 1767225600;
-        f.facts.sha256 = browser_test::Sha256Hex(f.savedName);
+        f.row.url = std::move(url);
+        f.row.source = std::move(source);
+        f.row.fileName = f.savedName;
+        f.row.size = 42;
+        f.row.cached = 1767225600;
+        f.sha256 = browser_test::Sha256Hex(f.savedName);
         return f;
     };
     return {

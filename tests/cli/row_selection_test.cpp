@@ -10,7 +10,7 @@
 
 namespace {
 
-using cli::RowFacts;
+using cache::FoundFile;
 
 constexpr std::int64_t kJan1 = 1767225600; // 2026-01-01T00:00:00Z
 constexpr std::int64_t kHour = 3600;
@@ -117,7 +117,7 @@ TEST(RowSelection, FiltersAtTheirEdgesAndRowsWithoutTheFact) {
     o.until = kJan1 + 100;
     o.minSize = 500;
     auto row = [](std::optional<std::int64_t> cached, std::optional<std::uint64_t> size) {
-        RowFacts f;
+        FoundFile f;
         f.url = "http://example.org/a.png";
         f.cached = cached;
         f.size = size;
@@ -134,16 +134,18 @@ TEST(RowSelection, FiltersAtTheirEdgesAndRowsWithoutTheFact) {
 }
 
 TEST(RowSelection, SortsAreStableAndPutMissingValuesLast) {
-    std::vector<RowFacts> rows(5);
+    std::vector<FoundFile> found(5);
     const std::optional<std::int64_t> times[] = {std::nullopt, 5, 3, 5, 1};
     const std::optional<std::uint64_t> sizes[] = {9, std::nullopt, 9, 1, 4};
     const char* urls[] = {"http://b/", "http://a/2", "http://c/", "http://a/1", "http://a/2"};
     const char* names[] = {"d.png", "b.png", "e.png", "a.png", "c.png"};
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        rows[i].cached = times[i];
-        rows[i].size = sizes[i];
-        rows[i].url = urls[i];
-        rows[i].fileName = names[i];
+    std::vector<const FoundFile*> rows;
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        found[i].cached = times[i];
+        found[i].size = sizes[i];
+        found[i].url = urls[i];
+        found[i].fileName = names[i];
+        rows.push_back(&found[i]);
     }
     using V = std::vector<std::size_t>;
     EXPECT_EQ(cli::SortedOrder(rows, cli::SortBy::ListOrder), (V{0, 1, 2, 3, 4}));

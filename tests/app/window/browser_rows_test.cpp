@@ -3,6 +3,7 @@
 #include "app/window/form1.h"
 #include "browser_fixture.h"
 #include "cache/scan/commands.h"
+#include "cache/scan/list_columns.h"
 #include "cli/command_line.h"
 #include "platform/base/escape.h"
 #include "platform/base/settings.h"
@@ -137,7 +138,8 @@ TEST_F(BrowserRows, TheCommandLineListsExactlyTheWindowsRowsWithTheBoxesTheWindo
         const auto& r = list.row(list.rowAt(i));
         EXPECT_FALSE(r.fileName.ends_with(".png") || r.fileName.ends_with(".bmp")) << r.fileName;
         expected += platform::TsvField(r.url) + "\t" + platform::TsvField(r.fileName) + "\t" +
-                    r.size + "\t" + platform::TsvField(r.path) + "\n";
+                    cache::ColumnText(r, cache::kSizeColumn) + "\t" + platform::TsvField(r.path) +
+                    "\n";
     }
     std::vector<std::string> arguments = {"--list"};
     arguments.insert(arguments.end(), folders.begin(), folders.end());

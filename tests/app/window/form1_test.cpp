@@ -1,6 +1,7 @@
 #include "app/core/shell_utils.h"
 #include "app/window/form1.h"
 #include "cache/scan/commands.h"
+#include "cache/scan/list_columns.h"
 #include "index_builder.h"
 #include "platform/base/settings.h"
 #include "platform/qt/qt_settings_backend.h"
@@ -515,10 +516,11 @@ TEST(MainWindow, HiddenCharactersShowAsReplacementMarks) {
         SCOPED_TRACE(shown);
         form.list().clear();
         const auto r = form.list().append(raw);
-        for (int column = 1; column <= 3; ++column)
+        // The size column holds a number, never a cached text.
+        for (int column : {cache::kFileNameColumn, cache::kFilePathColumn})
             form.list().setSubItem(r, column, raw);
         form.model().catchUp();
-        for (int column = 0; column <= 3; ++column) {
+        for (int column : {cache::kUrlColumn, cache::kFileNameColumn, cache::kFilePathColumn}) {
             const QModelIndex cell = form.model().index(0, column);
             EXPECT_EQ(form.model().data(cell, Qt::DisplayRole).toString().toStdString(), shown);
             EXPECT_TRUE(
