@@ -67,7 +67,7 @@ void PrepareList(cache::FoundFileList& list) {
         list.addColumn(column.caption);
     list.setSortKeyFunction(platform::CollationKey);
     list.setSorted(true);
-    list.setSortKey(1);
+    list.setSortKey(cache::kFileNameColumn);
 }
 
 // Shows a running count on a terminal; nothing when standard error is a file or a pipe.

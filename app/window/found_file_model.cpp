@@ -1,5 +1,6 @@
 #include "app/window/found_file_model.h"
 #include "cache/scan/file_types.h"
+#include "cache/scan/list_columns.h"
 #include "platform/base/civil_time.h"
 #include "platform/base/escape.h"
 
@@ -45,7 +46,7 @@ QString PlainTextToolTip(const QString& text) {
 QVariant FoundFileModel::data(const QModelIndex& index, int role) const {
     // Between a change and the catch-up the view may still ask about rows that have gone.
     if (!index.isValid() || static_cast<std::size_t>(index.row()) >= list_.count() ||
-        index.column() > 3)
+        index.column() > cache::kFilePathColumn)
         return {};
     const cache::RowId id = list_.rowAt(static_cast<std::size_t>(index.row()) + 1);
     const cache::FoundFile& f = list_.row(id);
@@ -58,13 +59,13 @@ QVariant FoundFileModel::data(const QModelIndex& index, int role) const {
     if (role == Qt::ToolTipRole)
         return PlainTextToolTip(QString::fromStdString(
             platform::VisibleText(list_.subItem(id, index.column())) + "\n" + RowToolTip(f)));
-    if (role == Qt::CheckStateRole && index.column() == 0)
+    if (role == Qt::CheckStateRole && index.column() == cache::kUrlColumn)
         return f.ticked ? Qt::Checked : Qt::Unchecked;
     return {};
 }
 
 bool FoundFileModel::setData(const QModelIndex& index, const QVariant& value, int role) {
-    if (role != Qt::CheckStateRole || index.column() != 0 || !index.isValid() ||
+    if (role != Qt::CheckStateRole || index.column() != cache::kUrlColumn || !index.isValid() ||
         static_cast<std::size_t>(index.row()) >= list_.count())
         return false;
     const cache::RowId id = list_.rowAt(static_cast<std::size_t>(index.row()) + 1);
@@ -75,7 +76,7 @@ bool FoundFileModel::setData(const QModelIndex& index, const QVariant& value, in
 
 Qt::ItemFlags FoundFileModel::flags(const QModelIndex& index) const {
     Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-    if (index.column() == 0)
+    if (index.column() == cache::kUrlColumn)
         f |= Qt::ItemIsUserCheckable;
     return f;
 }

@@ -5,27 +5,29 @@
 namespace cache {
 namespace {
 
-const ContentTypeInfo* ContentTypeOf(std::string_view fileName) {
+const ExtensionInfo* ExtensionOf(std::string_view fileName) {
     const auto dot = fileName.rfind('.');
-    if (dot == std::string_view::npos)
-        return nullptr;
-    const std::string extension = platform::AsciiLower(std::string(fileName.substr(dot + 1)));
-    for (const auto& t : kContentTypes)
-        if (extension == t.extension)
-            return &t;
-    return nullptr;
+    return dot == std::string_view::npos ? nullptr : FindExtension(fileName.substr(dot + 1));
 }
 
 } // namespace
 
+const ExtensionInfo* FindExtension(std::string_view extension) {
+    const std::string lower = platform::AsciiLower(extension);
+    for (const auto& e : kExtensions)
+        if (lower == e.extension)
+            return &e;
+    return nullptr;
+}
+
 std::string ContentTypeFor(std::string_view fileName) {
-    const auto* t = ContentTypeOf(fileName);
-    return t ? t->mime : "application/octet-stream";
+    const auto* e = ExtensionOf(fileName);
+    return e ? e->mime : "application/octet-stream";
 }
 
 bool IsVideoName(std::string_view fileName) {
-    const auto* t = ContentTypeOf(fileName);
-    return t && t->video;
+    const auto* e = ExtensionOf(fileName);
+    return e && e->kind == MediaKind::Video;
 }
 
 } // namespace cache

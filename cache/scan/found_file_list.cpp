@@ -60,7 +60,7 @@ void FoundFileList::setSorted(bool sorted) {
 }
 
 void FoundFileList::setSortKey(int key) {
-    if (key < 0 || key > 3)
+    if (key < kUrlColumn || key > kFilePathColumn)
         throw app::InvalidArgument();
     sortKey_ = key;
     invalidateOrder();
@@ -141,7 +141,7 @@ void FoundFileList::setTimes(RowId row, std::optional<std::int64_t> cached,
 }
 
 std::string FoundFileList::subItem(RowId row, int index) const {
-    if (!exists(row) || index < 0 || index > 3)
+    if (!exists(row) || index < kUrlColumn || index > kFilePathColumn)
         throw app::SubscriptOutOfRange();
     return ColumnText(rows_[row], index);
 }

@@ -1,5 +1,4 @@
 #include "cache/scan/url_cache.h"
-#include "platform/base/ascii.h"
 #include "platform/base/paths.h"
 
 #include "app/guard/guard.h"
@@ -71,15 +70,12 @@ constexpr char kSeparator = platform::kPathSeparator;
 } // namespace
 
 bool FileTypeFilter::admits(const std::string& extension, const FileTypeSwitches& boxes) {
-    const std::string ext = platform::AsciiLower(extension);
+    const ExtensionInfo* e = FindExtension(extension);
     // Every box is read, in the window's order, whatever the earlier ones gave.
     bool admitted = false;
     for (const FileTypeInfo& type : kFileTypes) {
         const bool ticked = boxes.value(type.type) == 1;
-        bool matches = false;
-        for (const std::string_view e : type.extensions)
-            matches = matches || (!e.empty() && ext == e);
-        admitted = admitted || (ticked && matches);
+        admitted = admitted || (ticked && e && e->type == type.type);
     }
     return admitted;
 }

@@ -64,7 +64,7 @@ void PrepareAsTheWindowDoes(cache::FoundFileList& list) {
         list.addColumn(c);
     list.setSortKeyFunction(platform::CollationKey);
     list.setSorted(true);
-    list.setSortKey(1);
+    list.setSortKey(cache::kFileNameColumn);
 }
 
 // A small JSON reader: accepts exactly the grammar of RFC 8259 and gives back an array of

@@ -314,8 +314,8 @@ TEST(MainWindow, SavingMovesTheProgressBarAndTheChooserFillsTheDestination) {
     const std::string src = user.home.file("cache/x.jpg", "data");
     const auto r = form.list().append("http://example.com/x.jpg");
     form.list().setTick(r, true);
-    form.list().setSubItem(r, 1, "x.jpg");
-    form.list().setSubItem(r, 3, src);
+    form.list().setSubItem(r, cache::kFileNameColumn, "x.jpg");
+    form.list().setSubItem(r, cache::kFilePathColumn, src);
     QTest::mouseClick(form.PushButton3, Qt::LeftButton);
     EXPECT_EQ(user.dialogs.messages.back(), "Done.");
     EXPECT_EQ(testing_support::ReadAll(out.path() / "x.jpg"), "data");
@@ -488,7 +488,7 @@ TEST(MainWindow, APathThatIsNotUtf8IsShownReadableAndKeptExact) {
     form.Form_Load();
     const std::string path = "/tmp/Fotos \xE9t\xE9/AAAAAAAA/a.jpg";
     const auto r = form.list().append("http://example.com/a.jpg");
-    form.list().setSubItem(r, 3, path);
+    form.list().setSubItem(r, cache::kFilePathColumn, path);
     form.model().catchUp();
     const QString shown = form.model().data(form.model().index(0, 3), Qt::DisplayRole).toString();
     EXPECT_EQ(shown, QString::fromUtf8("/tmp/Fotos \xEF\xBF\xBDt\xEF\xBF\xBD/AAAAAAAA/a.jpg"));
@@ -593,7 +593,7 @@ TEST(MainWindow, RowClickStepsInOrderAndEachFailureGoesOnWithTheNext) {
     const std::string picture = user.home.file("cache/a.png", "");
     QImage(4, 4, QImage::Format_RGB32).save(QString::fromStdString(picture), "PNG");
     const auto r = form.list().append("http://example.com/a.png");
-    form.list().setSubItem(r, 3, picture);
+    form.list().setSubItem(r, cache::kFilePathColumn, picture);
     form.list().select(r);
     {
         testing_support::StepRecorder steps(click);
@@ -640,7 +640,8 @@ TEST(MainWindow, AClickBelowTheRowsShowsTheSelectedRowAgainAndWithNoneSelectedNo
         const std::string name = "p" + std::to_string(side) + ".bmp";
         const std::string path = user.home.file("cache/" + name, "");
         QImage(side, side, QImage::Format_RGB32).save(QString::fromStdString(path), "BMP");
-        form.list().setSubItem(form.list().append("http://example.com/" + name), 3, path);
+        form.list().setSubItem(form.list().append("http://example.com/" + name),
+                               cache::kFilePathColumn, path);
     }
     form.model().catchUp();
     QWidget* viewport = form.ListView1->viewport();

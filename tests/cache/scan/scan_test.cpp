@@ -154,9 +154,10 @@ TEST(FileTypes, EachExtensionNameKeyAndBoxBelongsToOneTypeWhoseBoxAloneAdmitsIt)
             FileType ticked;
             int value(FileType box) const override { return box == ticked ? 1 : 0; }
         };
-        for (const auto& e : type.extensions) {
-            if (e.empty())
+        for (const auto& extension : cache::kExtensions) {
+            if (extension.type != type.type)
                 continue;
+            const std::string_view e = extension.extension;
             EXPECT_TRUE(extensions.insert(std::string(e)).second) << e;
             for (const auto& other : cache::kFileTypes)
                 EXPECT_EQ(FileTypeFilter::admits(std::string(e), Only(other.type)),
@@ -513,7 +514,7 @@ void listPreviewAndSave(const std::string& prefix) {
         ++present;
         // What the preview opens is the cached file itself.
         list.select(r);
-        EXPECT_EQ(testing_support::ReadAll(list.subItem(list.selected(), 3)),
+        EXPECT_EQ(testing_support::ReadAll(list.subItem(list.selected(), cache::kFilePathColumn)),
                   testing_support::ReadAll(original + inside))
             << inside;
     }
