@@ -6,6 +6,7 @@
 // caller has already checked.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -55,6 +56,11 @@ class LittleEndianReader {
     constexpr std::int32_t i32(std::uint64_t offset) const {
         return static_cast<std::int32_t>(u32(offset));
     }
+    constexpr std::int64_t i64(std::uint64_t offset) const {
+        return static_cast<std::int64_t>(u64(offset));
+    }
+    // An IEEE 754 double stored as its eight bytes (0.0 when they do not fit).
+    constexpr double f64(std::uint64_t offset) const { return std::bit_cast<double>(u64(offset)); }
 
     // The bytes [offset, offset + length), or an empty span when they do not all fit.
     constexpr std::span<const std::uint8_t> slice(std::uint64_t offset,
