@@ -71,23 +71,28 @@ bool OptionValue(const std::vector<std::string>& arguments, std::size_t& i, std:
 
 } // namespace
 
-std::optional<std::int64_t> ParseInstant(std::string_view text, bool endOfDay, std::string& why) {
-    static const char* kForm = "an ISO 8601 date or date-time such as 2026-01-31, "
-                               "2026-01-31T18:30 or 2026-01-31T18:30:00+01:00";
-    std::size_t at = 0;
-    CivilTime t;
+namespace {
+
+std::string ExpectedInstant() {
+    return "expected an ISO 8601 date or date-time such as 2026-01-31, 2026-01-31T18:30 or "
+           "2026-01-31T18:30:00+01:00";
+}
+
+// The date at text[at], yyyy-mm-dd, a day the calendar has.
+std::optional<CivilTime> ParseDate(std::string_view text, std::size_t& at, std::string& why) {
     const auto year = Digits(text, at, 4);
     if (!year || !Eat(text, at, '-')) {
-        why = "expected " + std::string(kForm);
+        why = ExpectedInstant();
         return std::nullopt;
     }
     const auto month = Digits(text, at, 2);
     const bool dash = month && Eat(text, at, '-');
     const auto day = dash ? Digits(text, at, 2) : std::nullopt;
     if (!day) {
-        why = "expected " + std::string(kForm);
+        why = ExpectedInstant();
         return std::nullopt;
     }
+    CivilTime t;
     t.year = *year;
     t.month = *month;
     t.day = *day;
@@ -95,55 +100,64 @@ std::optional<std::int64_t> ParseInstant(std::string_view text, bool endOfDay, s
         why = "there is no such date";
         return std::nullopt;
     }
-    if (at == text.size()) {
-        // A bare date is that day on the local clock, from its first to its last second.
-        if (endOfDay) {
-            CivilTime next = CivilFromSeconds(SecondsFromUtc(t) + 86400);
-            next.hour = next.minute = next.second = 0;
-            const auto s = SecondsFromLocal(next);
-            if (s)
-                return *s - 1;
-        } else if (const auto s = SecondsFromLocal(t)) {
-            return s;
-        }
-        why = "the local time zone cannot place that date";
-        return std::nullopt;
+    return t;
+}
+
+// A bare date is that day on the local clock, from its first to its last second.
+std::optional<std::int64_t> LocalDay(const CivilTime& t, bool endOfDay, std::string& why) {
+    if (endOfDay) {
+        CivilTime next = CivilFromSeconds(SecondsFromUtc(t) + 86400);
+        next.hour = next.minute = next.second = 0;
+        const auto s = SecondsFromLocal(next);
+        if (s)
+            return *s - 1;
+    } else if (const auto s = SecondsFromLocal(t)) {
+        return s;
     }
-    if (!(Eat(text, at, 'T') || Eat(text, at, 't') || Eat(text, at, ' '))) {
-        why = "expected " + std::string(kForm);
-        return std::nullopt;
-    }
+    why = "the local time zone cannot place that date";
+    return std::nullopt;
+}
+
+// The time of day at text[at] into t: hh:mm or hh:mm:ss. A fraction of a second is allowed
+// and dropped: cache times are whole seconds.
+bool ParseTimeOfDay(std::string_view text, std::size_t& at, CivilTime& t, std::string& why) {
     const auto hour = Digits(text, at, 2);
     const bool colon = hour && Eat(text, at, ':');
     const auto minute = colon ? Digits(text, at, 2) : std::nullopt;
     if (!minute) {
-        why = "expected " + std::string(kForm);
-        return std::nullopt;
+        why = ExpectedInstant();
+        return false;
     }
     t.hour = *hour;
     t.minute = *minute;
     if (Eat(text, at, ':')) {
         const auto second = Digits(text, at, 2);
         if (!second) {
-            why = "expected " + std::string(kForm);
-            return std::nullopt;
+            why = ExpectedInstant();
+            return false;
         }
         t.second = *second;
-        // A fraction of a second is allowed and dropped: cache times are whole seconds.
         if (Eat(text, at, '.') || Eat(text, at, ',')) {
             const std::size_t start = at;
             while (at < text.size() && IsDigit(text[at]))
                 ++at;
             if (at == start) {
                 why = "expected digits after the decimal sign";
-                return std::nullopt;
+                return false;
             }
         }
     }
     if (t.hour > 23 || t.minute > 59 || t.second > 59) {
         why = "there is no such time of day";
-        return std::nullopt;
+        return false;
     }
+    return true;
+}
+
+// The instant of t by what follows it at text[at]: nothing for the local clock, Z for UTC,
+// or an offset from UTC (+hh:mm, +hhmm or +hh).
+std::optional<std::int64_t> InZone(std::string_view text, std::size_t at, const CivilTime& t,
+                                   std::string& why) {
     if (at == text.size()) {
         if (const auto s = SecondsFromLocal(t))
             return s;
@@ -172,6 +186,24 @@ std::optional<std::int64_t> ParseInstant(std::string_view text, bool endOfDay, s
     }
     why = "expected Z, +hh:mm or -hh:mm after the time, or nothing for local time";
     return std::nullopt;
+}
+
+} // namespace
+
+std::optional<std::int64_t> ParseInstant(std::string_view text, bool endOfDay, std::string& why) {
+    std::size_t at = 0;
+    std::optional<CivilTime> t = ParseDate(text, at, why);
+    if (!t)
+        return std::nullopt;
+    if (at == text.size())
+        return LocalDay(*t, endOfDay, why);
+    if (!(Eat(text, at, 'T') || Eat(text, at, 't') || Eat(text, at, ' '))) {
+        why = ExpectedInstant();
+        return std::nullopt;
+    }
+    if (!ParseTimeOfDay(text, at, *t, why))
+        return std::nullopt;
+    return InZone(text, at, *t, why);
 }
 
 std::optional<std::uint64_t> ParseByteCount(std::string_view text, std::string& why) {
