@@ -360,7 +360,9 @@ class Reader {
                     s->offset,
                     recordFile.device,
                     recordFile.inode,
-                    BlockfileRecordFields(r)};
+                    BlockfileRecordFields(r),
+                    {},
+                    {}};
         e.state = Le<std::int32_t>(r, kEntryStateAt);
         e.flags = Le<std::uint32_t>(r, kEntryFlagsAt);
         for (std::uint32_t i = 0; i < kStreamCount; ++i) {
