@@ -276,7 +276,7 @@ void Form1::Form_Load() {
         g.step(lineOf(columns.size() + i),
                [&] { list_.setColumnWidth(static_cast<int>(i) + 1, columns[i].width); });
     g.step(146, [&] { list_.setSorted(true); });
-    g.step(148, [&] { list_.setSortKey(1); });
+    g.step(148, [&] { list_.setSortKey(cache::kFileNameColumn); });
     // One line each from 150, in the order the boxes are shown.
     for (const cache::FileTypeInfo& type : cache::kFileTypes)
         g.step(150 + 2 * static_cast<int>(type.type), [&] {

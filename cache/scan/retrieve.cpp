@@ -157,13 +157,21 @@ bool NothingRead(const browser::ScanStats& stats, bool scanned) {
            (stats.entries == lostEntries && (stats.unreadable > 0 || !stats.problems.empty()));
 }
 
+} // namespace
+
+RetrieveReport RetrieveAll(FoundFileList& list, const FileTypeSwitches& boxes,
+                           const CacheSelection& selection,
+                           const std::function<void(std::size_t entries)>& progress) {
+    return RetrieveNamed(list, boxes, ClassifyNamedFolders(selection.folders), progress);
+}
+
+namespace {
+
 // The WinINet cache, through the scan exactly as it always ran; named folders replace the
-// Wine prefix as its source. The indexes that could be opened, each that could not being a
-// problem.
-std::set<std::string> RetrieveWinInet(FoundFileList& list, const FileTypeSwitches& boxes,
-                                      const std::vector<NamedFolder>& named,
-                                      const std::function<void(std::size_t entries)>& progress,
-                                      RetrieveReport& report) {
+// Wine prefix as its source. The indexes that could be opened go into `read`.
+void RetrieveWinInet(FoundFileList& list, const FileTypeSwitches& boxes,
+                     const std::vector<NamedFolder>& named, RetrieveReport& report,
+                     std::set<std::string>& read) {
     std::vector<std::string> indexes;
     for (const auto& n : named)
         AppendUnique(indexes, n.contents.urlCacheIndexes);
@@ -173,26 +181,22 @@ std::set<std::string> RetrieveWinInet(FoundFileList& list, const FileTypeSwitche
     getIECache(list, boxes, named.empty() ? nullptr : &sources);
     for (RowId row = 0; row < list.count(); ++row)
         list.setSource(row, kWinInetSource);
-    if (progress)
-        progress(list.count());
-    std::set<std::string> readIndexes;
     for (const auto& index : indexes) {
         errno = 0;
         if (platform::CanOpenExistingFile(index))
-            readIndexes.insert(index);
+            read.insert(index);
         else
             report.problems.push_back(
                 {index, errno ? std::string("cannot be read (") + std::strerror(errno) + ")"
                               : std::string("cannot be read")});
     }
-    return readIndexes;
 }
 
-// The browser caches to read: the current user's when no folder is named, else those found
-// in the named folders. A folder the search could not read may hold a cache: it is named
-// like any other place that could not be read.
-std::vector<browser::CacheFolder> BrowserCachesToRead(const std::vector<NamedFolder>& named,
-                                                      RetrieveReport& report) {
+// The browser caches to read: the user's own, or those in the named folders. A folder the
+// search could not read may hold a cache: it is named like any other place that could not
+// be read.
+std::vector<browser::CacheFolder> BrowserCachesOf(const std::vector<NamedFolder>& named,
+                                                  RetrieveReport& report) {
     std::vector<browser::CacheFolder> caches;
     std::vector<browser::ScanProblem> skipped;
     if (named.empty())
@@ -209,9 +213,9 @@ std::vector<browser::CacheFolder> BrowserCachesToRead(const std::vector<NamedFol
     return caches;
 }
 
-// What could not be read of one browser cache, added to the report.
-void TellScanProblems(const browser::CacheFolder& folder, browser::ScanStats& stats,
-                      RetrieveReport& report) {
+// What one cache's scan could not read, for the report.
+void ReportScanProblems(const browser::CacheFolder& folder, browser::ScanStats& stats,
+                        RetrieveReport& report) {
     report.browserEntries += stats.entries;
     report.unreadable += stats.unreadable;
     if (stats.unsupported)
@@ -227,28 +231,25 @@ void TellScanProblems(const browser::CacheFolder& folder, browser::ScanStats& st
                               " could not be read"});
 }
 
-// The files of one browser cache that the ticked boxes admit, as ticked rows.
-void AppendBrowserFiles(FoundFileList& list, const FileTypeSwitches& boxes,
-                        std::vector<browser::BrowserFile>& files) {
-    for (auto& f : files) {
-        if (!FileTypeFilter::admits(f.extension, boxes))
-            continue;
-        const RowId row = list.append(f.url);
-        list.setTick(row, true);
-        list.ensureVisible(row);
-        list.setSubItem(row, 2, std::to_string(f.size));
-        list.setSubItem(row, 3, f.entryPath);
-        list.setSubItem(row, 1, f.fileName);
-        list.setBody(row, std::make_shared<const browser::BodyLocation>(std::move(f.body)));
-        list.setSource(row, std::move(f.source));
-        list.setTimes(row, f.cached, f.lastUsed);
-    }
+// The found-file row of a browser cache's file: ticked, its body in the entry file.
+FoundFile RowOf(browser::BrowserFile&& f) {
+    FoundFile row;
+    row.url = std::move(f.url);
+    row.fileName = std::move(f.fileName);
+    row.size = f.size;
+    row.path = std::move(f.entryPath);
+    row.ticked = true;
+    row.body = std::make_shared<const browser::BodyLocation>(std::move(f.body));
+    row.source = std::move(f.source);
+    row.cached = f.cached;
+    row.lastUsed = f.lastUsed;
+    return row;
 }
 
-// A named folder of which nothing could be read is not an empty one.
-void TellUnreadableFolders(const std::vector<NamedFolder>& named,
-                           const std::set<std::string>& readIndexes,
-                           const std::set<std::string>& readCaches, RetrieveReport& report) {
+// The named folders of which nothing could be read: not empty ones.
+void ReportUnreadFolders(const std::vector<NamedFolder>& named,
+                         const std::set<std::string>& readIndexes,
+                         const std::set<std::string>& readCaches, RetrieveReport& report) {
     for (const auto& n : named) {
         const auto& c = n.contents;
         const bool someIndex =
@@ -265,24 +266,20 @@ void TellUnreadableFolders(const std::vector<NamedFolder>& named,
 
 } // namespace
 
-RetrieveReport RetrieveAll(FoundFileList& list, const FileTypeSwitches& boxes,
-                           const CacheSelection& selection,
-                           const std::function<void(std::size_t entries)>& progress) {
-    return RetrieveNamed(list, boxes, ClassifyNamedFolders(selection.folders), progress);
-}
-
 RetrieveReport RetrieveNamed(FoundFileList& list, const FileTypeSwitches& boxes,
                              const std::vector<NamedFolder>& named,
                              const std::function<void(std::size_t entries)>& progress) {
     RetrieveReport report;
-    // The WinINet cache first.
-    const std::set<std::string> readIndexes = RetrieveWinInet(list, boxes, named, progress, report);
+    std::set<std::string> readIndexes;
+    RetrieveWinInet(list, boxes, named, report, readIndexes);
+    if (progress)
+        progress(list.count());
 
     // Then the browser caches, located and read under their own tag. One failing cache is
     // told once and the rest still read.
     app::Guard g(kBrowserScanTag);
     std::vector<browser::CacheFolder> caches;
-    g.step(100, [&] { caches = BrowserCachesToRead(named, report); });
+    g.step(100, [&] { caches = BrowserCachesOf(named, report); });
     // A named folder that could not be looked into is told here, each once.
     for (const auto& n : named)
         if (n.failure)
@@ -296,15 +293,20 @@ RetrieveReport RetrieveNamed(FoundFileList& list, const FileTypeSwitches& boxes,
             files = browser::ScanCacheFolder(folder, &stats);
             scanned = true;
         });
-        TellScanProblems(folder, stats, report);
+        ReportScanProblems(folder, stats, report);
         if (!NothingRead(stats, scanned))
             readCaches.insert(folder.path);
-        g.step(104, [&] { AppendBrowserFiles(list, boxes, files); });
+        g.step(104, [&] {
+            for (auto& f : files) {
+                if (!FileTypeFilter::admits(f.extension, boxes))
+                    continue;
+                list.ensureVisible(list.append(RowOf(std::move(f))));
+            }
+        });
         if (progress)
             progress(list.count() + report.browserEntries);
     }
-
-    TellUnreadableFolders(named, readIndexes, readCaches, report);
+    ReportUnreadFolders(named, readIndexes, readCaches, report);
     return report;
 }
 
