@@ -1,9 +1,9 @@
 #include "cache/browser/decode.h"
 
 #include "cache/browser/blockfile.h"
-#include "cache/browser/http.h"
 #include "cache/browser/source.h"
 #include "cache/browser/sql_cache.h"
+#include "cache/formats/http.h"
 
 #include <algorithm>
 #include <brotli/decode.h>

@@ -1,8 +1,8 @@
 #include "cache/browser/browser.h"
 #include "cache/browser/discover.h"
-#include "cache/browser/http.h"
 #include "cache/browser/source.h"
 #include "cache/browser/sql_cache.h"
+#include "cache/formats/http.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -1,10 +1,10 @@
 #include "cache/browser/blockfile.h"
-#include "cache/browser/blockfile_layout.h"
 #include "cache/browser/browser.h"
 #include "cache/browser/decode.h"
 #include "cache/browser/entry.h"
 #include "cache/browser/media.h"
 #include "cache/browser/sql_cache.h"
+#include "cache/formats/blockfile_layout.h"
 #include "platform/base/ascii.h"
 #include "platform/base/endian.h"
 

@@ -2,6 +2,7 @@
 
 #include "cache/browser/media.h"
 #include "cache/browser/source.h"
+#include "platform/base/unix_time.h"
 
 #include <algorithm>
 #include <chrono>
@@ -522,7 +523,7 @@ ShardResult SqlShard::read(const std::function<void(ParsedEntry&, ParseError, st
         }
         // Microseconds since 1601, as Chromium keeps every time; the head gives `cached`.
         if (sqlite3_column_type(r, 7) == SQLITE_INTEGER)
-            e.lastUsed = UnixSeconds(sqlite3_column_int64(r, 7));
+            e.lastUsed = platform::UnixSecondsFromMicrosSince1601(sqlite3_column_int64(r, 7));
         const std::int64_t resId = sqlite3_column_int64(r, 0);
         good = good && blobRows.join(resId, static_cast<std::uint64_t>(bodyEnd), path,
                                      ResourceFields(r, 0), e);

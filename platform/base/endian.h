@@ -1,9 +1,10 @@
-// Little-endian integers out of untrusted bytes: the one reader every file format the
-// program parses goes through.
+// Integers out of untrusted bytes: the one reader every file format the program parses goes
+// through. Little-endian unless the name says big (be16, LoadBE32...): Firefox's cache2 and
+// the ISO media boxes store big-endian integers, everything else little-endian.
 //
-// LittleEndianReader never reads outside its span: a field that does not fit reads as 0,
-// and has() tells a caller that must know. The Load* functions are for positions the
-// caller has already checked.
+// ByteReader never reads outside its span: a field that does not fit reads as 0, and has()
+// tells a caller that must know. The Load* functions are for positions the caller has
+// already checked.
 #pragma once
 
 #include <cstddef>
@@ -24,10 +25,24 @@ constexpr std::uint64_t LoadLE64(const std::uint8_t* p) {
     return std::uint64_t{LoadLE32(p)} | std::uint64_t{LoadLE32(p + 4)} << 32;
 }
 
-class LittleEndianReader {
+constexpr std::uint16_t LoadBE16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] << 8 | p[1]);
+}
+constexpr std::uint32_t LoadBE32(const std::uint8_t* p) {
+    return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 |
+           std::uint32_t{p[3]};
+}
+constexpr std::uint64_t LoadBE64(const std::uint8_t* p) {
+    return std::uint64_t{LoadBE32(p)} << 32 | std::uint64_t{LoadBE32(p + 4)};
+}
+
+class ByteReader {
   public:
-    constexpr LittleEndianReader() = default;
-    constexpr explicit LittleEndianReader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+    constexpr ByteReader() = default;
+    constexpr explicit ByteReader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+    // Text read as bytes (a buffer a file was read into).
+    explicit ByteReader(std::string_view bytes)
+        : bytes_(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()) {}
 
     constexpr std::span<const std::uint8_t> bytes() const { return bytes_; }
     constexpr std::uint64_t size() const { return bytes_.size(); }
@@ -55,6 +70,19 @@ class LittleEndianReader {
     constexpr std::int32_t i32(std::uint64_t offset) const {
         return static_cast<std::int32_t>(u32(offset));
     }
+    constexpr std::int64_t i64(std::uint64_t offset) const {
+        return static_cast<std::int64_t>(u64(offset));
+    }
+
+    constexpr std::uint16_t be16(std::uint64_t offset) const {
+        return has(offset, 2) ? LoadBE16(at(offset)) : 0;
+    }
+    constexpr std::uint32_t be32(std::uint64_t offset) const {
+        return has(offset, 4) ? LoadBE32(at(offset)) : 0;
+    }
+    constexpr std::uint64_t be64(std::uint64_t offset) const {
+        return has(offset, 8) ? LoadBE64(at(offset)) : 0;
+    }
 
     // The bytes [offset, offset + length), or an empty span when they do not all fit.
     constexpr std::span<const std::uint8_t> slice(std::uint64_t offset,
@@ -77,5 +105,8 @@ class LittleEndianReader {
 
     std::span<const std::uint8_t> bytes_;
 };
+
+// The name the little-endian formats' readers have always used.
+using LittleEndianReader = ByteReader;
 
 } // namespace platform

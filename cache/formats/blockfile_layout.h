@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-namespace browser::detail::blockfile {
+namespace formats::blockfile {
 
 // index: a header, then the hash table of entry addresses, one per bucket.
 inline constexpr std::uint32_t kIndexMagic = 0xC103CAC3;
@@ -115,4 +115,4 @@ inline constexpr std::uint64_t kChildBitmapBytes = kChildSpan / kChildBlock / 8;
 // The most children followed for one parent: 4 GiB of a resource.
 inline constexpr std::uint32_t kMaxChildren = 4096;
 
-} // namespace browser::detail::blockfile
+} // namespace formats::blockfile
