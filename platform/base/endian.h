@@ -36,6 +36,14 @@ constexpr std::uint64_t LoadBE64(const std::uint8_t* p) {
     return std::uint64_t{LoadBE32(p)} << 32 | std::uint64_t{LoadBE32(p + 4)};
 }
 
+// The one writer, for the few bytes a check sum is computed over.
+constexpr void StoreBE32(std::uint8_t* p, std::uint32_t v) {
+    p[0] = static_cast<std::uint8_t>(v >> 24);
+    p[1] = static_cast<std::uint8_t>(v >> 16);
+    p[2] = static_cast<std::uint8_t>(v >> 8);
+    p[3] = static_cast<std::uint8_t>(v);
+}
+
 class ByteReader {
   public:
     constexpr ByteReader() = default;
