@@ -3,6 +3,7 @@
 //
 // Usage: tamberlin-indexinfo <index.dat>
 // Exit status: 0 read (warnings or not), 1 not an index the reader knows, 2 unreadable.
+#include "platform/base/unix_time.h"
 #include "platform/urlcache/index_layout.h"
 #include "platform/urlcache/index_reader.h"
 
@@ -36,13 +37,13 @@ const char* signatureOf(IndexFormat format) {
 }
 
 std::string filetimeText(std::uint64_t filetime) {
-    constexpr std::uint64_t kUnixEpoch = 116444736000000000ULL; // 1970-01-01 in FILETIME
-    constexpr std::uint64_t kTicksPerSecond = 10000000ULL;
+    using platform::kFiletimeTicksPerSecond, platform::kFiletimeTicksTo1970;
     if (filetime == 0)
         return "(not set)";
-    if (filetime < kUnixEpoch)
+    if (filetime < kFiletimeTicksTo1970)
         return "(before 1970)";
-    const auto seconds = static_cast<std::time_t>((filetime - kUnixEpoch) / kTicksPerSecond);
+    const auto seconds =
+        static_cast<std::time_t>((filetime - kFiletimeTicksTo1970) / kFiletimeTicksPerSecond);
     std::tm tm{};
     if (gmtime_r(&seconds, &tm) == nullptr)
         return "(out of range)";

@@ -28,36 +28,10 @@ std::string PercentDecode(std::string_view s) {
 }
 
 // The length of the valid UTF-8 sequence starting at s[i], or 0; its code point in `cp`.
-std::size_t Utf8Length(std::string_view s, std::size_t i, std::uint32_t& cp) {
-    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char c = b(i);
-    std::size_t n;
-    cp = c;
-    if (c < 0x80)
-        return 1;
-    if (c >= 0xC2 && c <= 0xDF) {
-        n = 2;
-        cp = c & 0x1Fu;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        n = 3;
-        cp = c & 0x0Fu;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        n = 4;
-        cp = c & 0x07u;
-    } else {
-        return 0;
-    }
-    if (i + n > s.size())
-        return 0;
-    for (std::size_t k = 1; k < n; ++k) {
-        if ((b(i + k) & 0xC0) != 0x80)
-            return 0;
-        cp = cp << 6 | (b(i + k) & 0x3Fu);
-    }
-    if ((n == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
-        (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
-        return 0;
-    return n;
+std::size_t Utf8Length(std::string_view s, std::size_t i, char32_t& cp) {
+    const platform::Utf8Decoded d = platform::DecodeUtf8(s, i);
+    cp = d.codePoint;
+    return d.length == 1 && d.codePoint == platform::kReplacementCharacter ? 0 : d.length;
 }
 
 // Extensions that only say what the server called the resource, not what it is: they are
@@ -99,7 +73,7 @@ std::string MakeFileName(std::string_view url, std::string_view extension,
             ++i;
             continue;
         }
-        std::uint32_t cp = 0;
+        char32_t cp = 0;
         const std::size_t n = Utf8Length(decoded, i, cp);
         if (n != 0 && platform::IsFormatCharacter(cp)) {
             i += n; // invisible: dropped rather than shown as '_'

@@ -1,5 +1,6 @@
 #include "cache/formats/sql.h"
 #include "cache/formats/sql_layout.h"
+#include "platform/base/ascii.h"
 #include "platform/base/endian.h"
 
 #include <algorithm>
@@ -76,7 +77,6 @@ std::string ImmutableUri(const std::string& path) {
     std::error_code ec;
     fs::path absolute = fs::absolute(fs::path(path), ec);
     const std::string p = ec ? path : absolute.string();
-    static constexpr char kHex[] = "0123456789ABCDEF";
     std::string uri = "file://";
     for (const char ch : p) {
         const auto c = static_cast<unsigned char>(ch);
@@ -87,8 +87,7 @@ std::string ImmutableUri(const std::string& path) {
             uri.push_back(ch);
         } else {
             uri.push_back('%');
-            uri.push_back(kHex[c >> 4]);
-            uri.push_back(kHex[c & 15]);
+            platform::AppendHexByte(uri, c, platform::HexCase::Upper);
         }
     }
     return uri + "?mode=ro&immutable=1";

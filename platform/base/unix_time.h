@@ -7,12 +7,30 @@
 
 namespace platform {
 
+// Windows FILETIME: 100-nanosecond ticks since 1601 UTC.
+inline constexpr std::uint64_t kFiletimeTicksTo1970 = 116444736000000000ull;
+inline constexpr std::uint64_t kFiletimeTicksPerSecond = 10000000ull;
+// The first second of the year 10000, past anything a clock wrote.
+inline constexpr std::int64_t kUnixSecondsOfYear10000 = 253402300800ll;
+
+// A FILETIME (WinINet's index) as seconds since 1970; nothing when unset (0) or outside 1970
+// to 9999.
+constexpr std::optional<std::int64_t> UnixSecondsFromWindowsFiletime(std::uint64_t ticks) {
+    if (ticks <= kFiletimeTicksTo1970 || (ticks - kFiletimeTicksTo1970) / kFiletimeTicksPerSecond >=
+                                             static_cast<std::uint64_t>(kUnixSecondsOfYear10000))
+        return std::nullopt;
+    return static_cast<std::int64_t>((ticks - kFiletimeTicksTo1970) / kFiletimeTicksPerSecond);
+}
+// Seconds since 1970 (not before) as a FILETIME.
+constexpr std::uint64_t WindowsFiletimeFromUnixSeconds(std::int64_t seconds) {
+    return kFiletimeTicksTo1970 + static_cast<std::uint64_t>(seconds) * kFiletimeTicksPerSecond;
+}
+
 // Microseconds since 1601 (Chromium's stored times); nothing for 0, for anything before 1970
 // and for anything past the year 9999, which no clock wrote.
 constexpr std::optional<std::int64_t> UnixSecondsFromMicrosSince1601(std::int64_t micros) {
     constexpr std::int64_t kEpochDelta = 11644473600000000ll; // 1601 -> 1970, microseconds
-    constexpr std::int64_t kYear10000 = 253402300800ll;       // seconds since 1970
-    if (micros <= kEpochDelta || (micros - kEpochDelta) / 1000000 >= kYear10000)
+    if (micros <= kEpochDelta || (micros - kEpochDelta) / 1000000 >= kUnixSecondsOfYear10000)
         return std::nullopt;
     return (micros - kEpochDelta) / 1000000;
 }
