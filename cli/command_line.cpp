@@ -490,9 +490,8 @@ std::string TsvField(const std::string& text) {
     // line read otherwise than it is. A C1 control counts whether it comes as UTF-8 (C2 80 to
     // C2 9F) or as a lone byte of another encoding.
     const auto hex = [&](unsigned char byte) {
-        char buf[5];
-        std::snprintf(buf, sizeof buf, "\\x%02x", static_cast<unsigned>(byte));
-        out += buf;
+        out += "\\x";
+        platform::AppendHexByte(out, byte, platform::HexCase::Lower);
     };
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
@@ -538,11 +537,7 @@ std::string JsonString(const std::string& text) {
     // rule hides are written as \u escapes, so that the value is kept whole while nothing
     // raw reaches a terminal the JSON is shown on.
     const auto escape = [](std::string& out, char32_t c) {
-        const auto unit = [&](unsigned u) {
-            char buf[16];
-            std::snprintf(buf, sizeof buf, "\\u%04x", u & 0xFFFFu);
-            out += buf;
-        };
+        const auto unit = [&](unsigned u) { out += "\\u" + platform::LowerHex(u & 0xFFFFu, 4); };
         if (c < 0x10000) {
             unit(static_cast<unsigned>(c));
         } else {

@@ -1,5 +1,6 @@
 #include "cli/report.h"
 
+#include "platform/base/ascii.h"
 #include "platform/base/files.h"
 #include "platform/base/utf8.h"
 
@@ -140,7 +141,6 @@ std::string HtmlText(std::string_view text) {
 }
 
 std::string PercentEncodeName(std::string_view name) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
     for (const char ch : name) {
         const auto c = static_cast<unsigned char>(ch);
@@ -150,8 +150,7 @@ std::string PercentEncodeName(std::string_view name) {
             out += ch;
         } else {
             out += '%';
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
+            platform::AppendHexByte(out, c, platform::HexCase::Upper);
         }
     }
     return out;
@@ -166,15 +165,13 @@ std::string LinkableUrl(std::string_view url) {
         scheme += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if ((scheme != "http" && scheme != "https") || url.substr(colon, 3) != "://")
         return {};
-    static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
     for (const char ch : url) {
         const auto c = static_cast<unsigned char>(ch);
         if (c <= 0x20 || c >= 0x7F ||
             std::string_view("\"<>\\^`{|}'").find(ch) != std::string_view::npos) {
             out += '%';
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
+            platform::AppendHexByte(out, c, platform::HexCase::Upper);
         } else {
             out += ch;
         }

@@ -37,13 +37,12 @@ const char* signatureOf(IndexFormat format) {
 }
 
 std::string filetimeText(std::uint64_t filetime) {
-    using platform::kFiletimeTicksPerSecond, platform::kFiletimeTicksTo1970;
     if (filetime == 0)
         return "(not set)";
-    if (filetime < kFiletimeTicksTo1970)
+    if (filetime < platform::kFiletimeTicksTo1970)
         return "(before 1970)";
     const auto seconds =
-        static_cast<std::time_t>((filetime - kFiletimeTicksTo1970) / kFiletimeTicksPerSecond);
+        static_cast<std::time_t>(platform::UnixSecondsFromWindowsFiletimeSince1970(filetime));
     std::tm tm{};
     if (gmtime_r(&seconds, &tm) == nullptr)
         return "(out of range)";

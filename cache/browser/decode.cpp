@@ -4,6 +4,7 @@
 #include "cache/browser/source.h"
 #include "cache/browser/sql_cache.h"
 #include "cache/formats/http.h"
+#include "platform/base/endian.h"
 
 #include <algorithm>
 #include <brotli/decode.h>
@@ -304,7 +305,7 @@ class ZlibDecoder final : public Decoder {
                     return Step::Failed;
                 const std::uint8_t* p = input();
                 const bool zlibHeader = available() >= 2 && (p[0] & 0x0F) == 8 &&
-                                        (p[0] >> 4) <= 7 && ((p[0] << 8) | p[1]) % 31 == 0;
+                                        (p[0] >> 4) <= 7 && platform::LoadBE16(p) % 31 == 0;
                 windowBits = zlibHeader ? MAX_WBITS : -MAX_WBITS;
             }
             if (inflateInit2(&z_, windowBits) != Z_OK)

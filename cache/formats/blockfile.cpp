@@ -108,15 +108,13 @@ std::string BlockfileRecordFields(std::string_view record) {
 std::uint32_t SuperFastHash(std::string_view data) {
     if (data.empty())
         return 0;
-    const auto byte = [&](std::size_t i) {
-        return static_cast<std::uint32_t>(static_cast<unsigned char>(data[i]));
-    };
     // The trailing bytes are read as signed chars, as Chromium's SuperFastHash reads them.
     const auto signedByte = [&](std::size_t i) {
         return static_cast<std::uint32_t>(
             static_cast<std::int32_t>(static_cast<signed char>(data[i])));
     };
-    const auto get16 = [&](std::size_t i) { return byte(i) | byte(i + 1) << 8; };
+    const platform::ByteReader words(data);
+    const auto get16 = [&](std::size_t i) { return std::uint32_t{words.u16(i)}; };
     auto hash = static_cast<std::uint32_t>(data.size());
     std::size_t i = 0;
     for (std::size_t blocks = data.size() / 4; blocks > 0; --blocks, i += 4) {

@@ -13,13 +13,18 @@ inline constexpr std::uint64_t kFiletimeTicksPerSecond = 10000000ull;
 // The first second of the year 10000, past anything a clock wrote.
 inline constexpr std::int64_t kUnixSecondsOfYear10000 = 253402300800ll;
 
+// A FILETIME at or after 1970 as whole seconds since 1970, whatever the year (a dump shows
+// what is stored).
+constexpr std::uint64_t UnixSecondsFromWindowsFiletimeSince1970(std::uint64_t ticks) {
+    return (ticks - kFiletimeTicksTo1970) / kFiletimeTicksPerSecond;
+}
 // A FILETIME (WinINet's index) as seconds since 1970; nothing when unset (0) or outside 1970
 // to 9999.
 constexpr std::optional<std::int64_t> UnixSecondsFromWindowsFiletime(std::uint64_t ticks) {
-    if (ticks <= kFiletimeTicksTo1970 || (ticks - kFiletimeTicksTo1970) / kFiletimeTicksPerSecond >=
+    if (ticks <= kFiletimeTicksTo1970 || UnixSecondsFromWindowsFiletimeSince1970(ticks) >=
                                              static_cast<std::uint64_t>(kUnixSecondsOfYear10000))
         return std::nullopt;
-    return static_cast<std::int64_t>((ticks - kFiletimeTicksTo1970) / kFiletimeTicksPerSecond);
+    return static_cast<std::int64_t>(UnixSecondsFromWindowsFiletimeSince1970(ticks));
 }
 // Seconds since 1970 (not before) as a FILETIME.
 constexpr std::uint64_t WindowsFiletimeFromUnixSeconds(std::int64_t seconds) {
