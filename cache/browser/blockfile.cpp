@@ -98,7 +98,7 @@ class Reader {
         }
         if (h.tableLength == 0)
             h.tableLength = kDefaultTableLength;
-        const std::uint64_t tableBytes = std::uint64_t{h.tableLength} * 4;
+        const std::uint64_t tableBytes = std::uint64_t{h.tableLength} * kIndexBucketSize;
         if (h.tableLength > kMaxTableLength || (h.tableLength & (h.tableLength - 1)) != 0 ||
             index->size() - kIndexHeaderSize < tableBytes) {
             warn(BlockfileProblem::TableOutsideIndex, 0);
@@ -123,7 +123,7 @@ class Reader {
                     break;
                 }
                 const Source* f = files_.open(BlockFileName(number));
-                std::string head(kBlockSizeAt + 4, '\0');
+                std::string head(kBlockFieldsRead, '\0');
                 if (!f || f->size() < kBlockHeaderSize || !f->readAt(0, head.data(), head.size())) {
                     if (f || number >= kFirstBlockFiles) // a cache may lack data_3, say
                         warn(BlockfileProblem::BlockFileBad, 0);
@@ -256,7 +256,8 @@ class Reader {
         std::vector<std::pair<std::uint32_t, std::uint32_t>> heads; // first record, bucket
         const platform::ByteReader buckets(table);
         for (std::uint32_t bucket = 0; bucket <= mask; ++bucket)
-            if (const std::uint32_t head = buckets.u32(std::uint64_t{bucket} * 4); head != 0)
+            if (const std::uint32_t head = buckets.u32(std::uint64_t{bucket} * kIndexBucketSize);
+                head != 0)
                 heads.emplace_back(head, bucket);
         std::sort(heads.begin(), heads.end());
         const std::size_t first = heads.size() * share_ / shares_;

@@ -54,8 +54,8 @@ BlockfileEntryStore ParseBlockfileEntryStore(std::string_view record) {
     e.keyLength = r.i32(kEntryKeyLengthAt);
     e.longKey = r.u32(kEntryLongKeyAt);
     for (std::uint32_t i = 0; i < kStreamCount; ++i) {
-        e.streamSizes[i] = r.i32(kEntryStreamSizesAt + std::uint64_t{4} * i);
-        e.streamAddresses[i] = r.u32(kEntryStreamAddressesAt + std::uint64_t{4} * i);
+        e.streamSizes[i] = r.i32(kEntryStreamSizesAt + kEntryStreamFieldSize * i);
+        e.streamAddresses[i] = r.u32(kEntryStreamAddressesAt + kEntryStreamFieldSize * i);
     }
     e.flags = r.u32(kEntryFlagsAt);
     e.selfHash = r.u32(kEntrySelfHashAt);
@@ -63,7 +63,7 @@ BlockfileEntryStore ParseBlockfileEntryStore(std::string_view record) {
 }
 
 bool BlockfileEntrySelfHashMatches(std::string_view record) {
-    return record.size() >= kEntrySelfHashAt + 4 &&
+    return record.size() >= kEntrySelfHashAt + kEntrySelfHashSize &&
            SuperFastHash(record.substr(0, kEntrySelfHashAt)) ==
                platform::ByteReader(record).u32(kEntrySelfHashAt);
 }
@@ -87,20 +87,21 @@ std::string ExternalFileName(std::uint32_t number) {
     return "f_" + platform::LowerHex(number, 6);
 }
 
-static_assert(kRecordFieldsBytes == kEntryFlagsAt + 4);
+static_assert(kRecordFieldsBytes == kEntryFlagsAt + sizeof(std::uint32_t));
 
 std::string BlockfileRecordFields(std::string_view record) {
     std::string fields;
     fields.reserve(36);
+    constexpr std::size_t k32 = sizeof(std::uint32_t), k64 = sizeof(std::int64_t);
     for (const auto& [at, n] : std::initializer_list<std::pair<std::uint64_t, std::size_t>>{
-             {kEntryHashAt, 4},
-             {kEntryStateAt, 4},
-             {kEntryCreationTimeAt, 8},
-             {kEntryKeyLengthAt, 4},
-             {kEntryLongKeyAt, 4},
-             {kEntryStreamSizesAt + std::uint64_t{4} * kStreamBody, 4},
-             {kEntryStreamAddressesAt + std::uint64_t{4} * kStreamBody, 4},
-             {kEntryFlagsAt, 4}})
+             {kEntryHashAt, k32},
+             {kEntryStateAt, k32},
+             {kEntryCreationTimeAt, k64},
+             {kEntryKeyLengthAt, k32},
+             {kEntryLongKeyAt, k32},
+             {kEntryStreamSizesAt + kEntryStreamFieldSize * kStreamBody, k32},
+             {kEntryStreamAddressesAt + kEntryStreamFieldSize * kStreamBody, k32},
+             {kEntryFlagsAt, k32}})
         fields.append(record.substr(static_cast<std::size_t>(at), n));
     return fields;
 }

@@ -24,7 +24,7 @@ struct BlockfileIndexHeader {
 BlockfileIndexHeader ParseBlockfileIndexHeader(std::string_view bytes);
 bool IsKnownIndexVersion(std::uint32_t version);
 
-// A block file's header (its first kBlockSizeAt + 4 bytes are enough), as stored.
+// A block file's header (its first kBlockFieldsRead bytes are enough), as stored.
 struct BlockFileHeader {
     std::uint32_t magic = 0;
     std::uint32_t version = 0;

@@ -63,7 +63,8 @@ ParseError ParseHeaderAndKey(std::string_view meta, FirefoxEntry& out, std::uint
         return VersionError(head.version);
     if ((head.version == kLastVersion) != (out.trailerVersion == kLastVersion))
         return ParseError::Damaged; // header and trailer disagree
-    const std::uint64_t headerSize = head.version == 1 ? kHeaderSizeVersion1 : kHeaderSize;
+    const std::uint64_t headerSize =
+        head.version == kFirstVersion ? kHeaderSizeVersion1 : kHeaderSize;
     if (!r.has(h, headerSize))
         return ParseError::Damaged;
     head.fetchCount = r.be32(h + kHeaderFetchCountAt);

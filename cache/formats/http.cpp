@@ -137,19 +137,19 @@ ResponseInfo ParseResponseInfo(std::string_view info) {
     using namespace response_info;
     ResponseInfo out;
     std::string_view headers;
-    if (info.size() >= 8) {
+    if (info.size() >= kPayloadAt + kFlagsSize) {
         const std::uint64_t payload = platform::ByteReader(info).u32(kPayloadLengthAt);
         const std::string_view p = info.substr(
             kPayloadAt,
-            static_cast<std::size_t>(std::min<std::uint64_t>(payload, info.size() - 4)));
+            static_cast<std::size_t>(std::min<std::uint64_t>(payload, info.size() - kPayloadAt)));
         const platform::ByteReader r(p);
         const std::uint32_t flags = r.u32(kFlagsAt);
         out.truncated = (flags & kFlagTruncated) != 0;
-        std::uint64_t at = kFlagsAt + 4;
+        std::uint64_t at = kFlagsAt + kFlagsSize;
         std::uint32_t extra = 0;
-        if ((flags & kHasExtraFlags) && r.has(at, 4)) {
+        if ((flags & kHasExtraFlags) && r.has(at, kExtraFlagsSize)) {
             extra = r.u32(kExtraFlagsAt);
-            at += 4;
+            at += kExtraFlagsSize;
         }
         if (r.has(at, kTimesSize)) {
             out.responseTime = r.i64(at + kResponseTimeAt);

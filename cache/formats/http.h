@@ -43,8 +43,10 @@ namespace response_info {
 inline constexpr std::uint64_t kPayloadLengthAt = 0; // u32
 inline constexpr std::uint64_t kPayloadAt = 4;
 // In the payload: flags, then the extra flags when kHasExtraFlags says so, then the times.
-inline constexpr std::uint64_t kFlagsAt = 0;       // u32
-inline constexpr std::uint64_t kExtraFlagsAt = 4;  // u32, only with kHasExtraFlags
+inline constexpr std::uint64_t kFlagsAt = 0; // u32
+inline constexpr std::uint64_t kFlagsSize = 4;
+inline constexpr std::uint64_t kExtraFlagsAt = 4; // u32, only with kHasExtraFlags
+inline constexpr std::uint64_t kExtraFlagsSize = 4;
 inline constexpr std::uint64_t kRequestTimeAt = 0; // int64 after the flags, microseconds since 1601
 inline constexpr std::uint64_t kResponseTimeAt = 8; // int64 after the flags
 inline constexpr std::uint64_t kTimesSize = 16;

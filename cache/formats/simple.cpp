@@ -21,7 +21,8 @@ constexpr std::uint64_t kMaxKey = 1024ull * 1024;
 // Chromium extends the last range when a write continues it, so a real file holds few ranges,
 // each many bytes long. A file claiming more than one range per KiB it holds (and a few more)
 // is refused before its ranges can fill memory.
-constexpr std::uint64_t kMaxSparseRangesBase = 64, kMinSparseRangeBytes = 1024;
+constexpr std::uint64_t kMaxSparseRangesBase = 64;
+constexpr std::uint64_t kMinSparseRangeBytes = 1024;
 // 24 bytes an entry: far more entries than any cache Chromium sizes holds.
 constexpr std::uint64_t kMaxIndexFile = 64ull * 1024 * 1024;
 

@@ -31,10 +31,12 @@ struct SimpleEof {
 // key and the end.
 struct SimpleEntry {
     SimpleFileHeader header;
-    std::string key; // as stored
-    SimpleEof eof0, eof1;
-    std::uint64_t bodyAt = 0, bodySize = 0; // stream 1, the (still encoded) body
-    std::string responseInfo;               // stream 0
+    std::string key;          // as stored
+    SimpleEof eof0;           // after stream 0, at the file's end
+    SimpleEof eof1;           // after stream 1
+    std::uint64_t bodyAt = 0; // stream 1, the (still encoded) body
+    std::uint64_t bodySize = 0;
+    std::string responseInfo; // stream 0
     // The first stored bytes of the body (up to 1 KiB), when read with the header anyway.
     std::string firstBytes;
 };
