@@ -9,11 +9,15 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 namespace formats::simple {
 
 // The first eight bytes of an entry file, of a sparse file and of the small `index` file.
 inline constexpr std::uint64_t kInitialMagic = 0xfcfb6d1ba7725c30ull;
+// The small file beside index-dir: kInitialMagic and the index's version where an entry file
+// has them, nothing the reader uses after them.
+inline constexpr std::string_view kSmallIndexName = "index";
 
 // SimpleFileHeader, at the start of a stream or sparse file; the key follows it.
 inline constexpr std::uint64_t kHeaderMagicAt = 0;      // u64, kInitialMagic
