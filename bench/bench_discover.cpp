@@ -4,7 +4,7 @@
 // caches in a home holding nothing else. Prints the warm times (best and median of several
 // runs), their difference, and what the walk listed.
 #include "cache/browser/browser.h"
-#include "cache/browser/discover.h"
+#include "cache/browser/walk.h"
 #include "cache_builder.h"
 
 #include <algorithm>

@@ -3,11 +3,11 @@
 # for the given number of executions: the index reader alone, the whole road an index travels
 # (enumeration into the simulated memory, then the scan), the metafile renderer, the two
 # browser cache entry formats, whole blockfile caches, shards of the SQL cache, the body
-# decoders, the report --report writes with its escapers and the escaping of --list and
-# --json. The corpora are seeded at run time from the real indexes and caches
-# in tests/data and the sample cache; leaks are checked, with the suppressions for
-# what system libraries keep (scripts/lsan.supp). Each target prints its executions,
-# executions per second, time, corpus size and peak memory.
+# decoders, WebKit NetworkCache records with their blobs, the report --report writes with its
+# escapers and the escaping of --list and --json. The corpora are seeded at run time from the
+# real indexes and caches in tests/data and the sample cache; leaks are checked, with the
+# suppressions for what system libraries keep (scripts/lsan.supp). Each target prints its
+# executions, executions per second, time, corpus size and peak memory.
 # Usage: scripts/fuzz.sh [seconds per target] [target...]   (default 60 s, every target)
 #        scripts/fuzz.sh --runs N [target...]                (N executions per target)
 set -Eeuo pipefail
@@ -25,10 +25,10 @@ scripts/deps.sh ci
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz --target fuzz_index_reader fuzz_index_scan fuzz_metafile \
     fuzz_firefox_entry fuzz_chromium_entry fuzz_blockfile blockfile_pack fuzz_sql sql_seed \
-    fuzz_body_decoder fuzz_report fuzz_list_text
+    fuzz_body_decoder fuzz_webkit_record fuzz_report fuzz_list_text
 
 out=build-fuzz
-for corpus in index metafile firefox chromium blockfile sql decoder report list; do
+for corpus in index metafile firefox chromium blockfile sql decoder webkit report list; do
     mkdir -p "$out/corpus-$corpus"
 done
 seed() { [ -f "$1" ] && cp -n "$1" "$out/corpus-index/$2" || true; }
@@ -53,6 +53,31 @@ if [ -d "$browsers" ]; then
         n=$((n + 1))
         "$out/bin/sql_seed" "$shard" "$out/corpus-sql/fixture-$n"
     done < <(find "$browsers" -path '*/Cache_Data/sqldb[0-9]*' ! -name '*-*' -type f -print0)
+    # Each WebKit record as one input: its cache's salt, the record's length (u32,
+    # little-endian), the record, then its blob, or for an inline body the record's header
+    # (its stored response), found past the meta data's strings and fixed fields.
+    python3 - "$browsers" "$out/corpus-webkit" <<'EOF'
+import os, re, struct, sys
+browsers, corpus = sys.argv[1:]
+records = [os.path.join(folder, name) for folder, _, names in os.walk(browsers) for name in names
+           if re.search(r"/Version [0-9]+/Records/[^/]+/[^/]+$", folder) and "-" not in name]
+for n, path in enumerate(sorted(records), 1):
+    record = open(path, "rb").read()
+    salt = open(path.split("/Records/")[0] + "/salt", "rb").read()
+    at = 4  # version, then the key's four strings
+    for _ in range(4):
+        length = struct.unpack_from("<I", record, at)[0]
+        at += 4
+        if length != 0xFFFFFFFF:
+            at += 1 + (length if record[at] else 2 * length)
+    header_size = struct.unpack_from("<Q", record, at + 68)[0]
+    header = at + 105 + 20  # fixed fields, check sum
+    rest = record[header:header + header_size]
+    if os.path.exists(path + "-blob"):
+        rest = open(path + "-blob", "rb").read()
+    with open(f"{corpus}/fixture-{n}", "wb") as out:
+        out.write(salt + struct.pack("<I", len(record)) + record + rest)
+EOF
 fi
 printf '\xc1\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03\x03\x00\x00\x00\x00\x00\x00\x00\x00\x00' \
     >"$out/corpus-decoder/empty-gzip"
@@ -83,5 +108,6 @@ run fuzz_chromium_entry corpus-chromium -max_len=524288 -rss_limit_mb=1024 -time
 run fuzz_blockfile corpus-blockfile -max_len=262144 -rss_limit_mb=2048 -timeout=10
 run fuzz_sql corpus-sql -max_len=65536 -rss_limit_mb=2048 -timeout=10
 run fuzz_body_decoder corpus-decoder -max_len=65536 -rss_limit_mb=2048 -timeout=10
+run fuzz_webkit_record corpus-webkit -max_len=65536 -rss_limit_mb=1024 -timeout=10
 run fuzz_report corpus-report -max_len=4096 -rss_limit_mb=1024
 run fuzz_list_text corpus-list -max_len=4096 -rss_limit_mb=1024

@@ -151,7 +151,7 @@ std::vector<BrowserFile> ScanCacheFolder(const CacheFolder& folder, ScanStats* s
 // The current user's caches, from the home folder and the XDG folders (the values of $HOME,
 // $XDG_CACHE_HOME and $XDG_CONFIG_HOME; empty gives the XDG default). Only folders that exist:
 // the known browsers' and Thunderbird's, then every other cache below the places programs keep
-// per-user data (discover.h). `skippedFolders` names the folders that walk had to skip.
+// per-user data (walk.h). `skippedFolders` names the folders that walk had to skip.
 struct Environment {
     std::string home, xdgCacheHome, xdgConfigHome;
 };

@@ -2,7 +2,7 @@
 #include "platform/base/paths.h"
 
 #include "app/guard/guard.h"
-#include "cache/browser/discover.h"
+#include "cache/browser/walk.h"
 #include "platform/base/files.h"
 #include "platform/urlcache/urlcache.h"
 

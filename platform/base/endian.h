@@ -7,6 +7,7 @@
 // already checked.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -81,6 +82,8 @@ class ByteReader {
     constexpr std::int64_t i64(std::uint64_t offset) const {
         return static_cast<std::int64_t>(u64(offset));
     }
+    // An IEEE 754 double stored as its eight bytes (0.0 when they do not fit).
+    constexpr double f64(std::uint64_t offset) const { return std::bit_cast<double>(u64(offset)); }
 
     constexpr std::uint16_t be16(std::uint64_t offset) const {
         return has(offset, 2) ? LoadBE16(at(offset)) : 0;

@@ -67,6 +67,38 @@ std::u32string DecodeUtf8(std::string_view text) {
     return out;
 }
 
+std::string Latin1ToUtf8(std::span<const std::uint8_t> bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (const std::uint8_t b : bytes)
+        AppendUtf8(out, b);
+    return out;
+}
+
+std::string Utf16LeToUtf8(std::span<const std::uint8_t> bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    const std::size_t units = bytes.size() / 2;
+    const auto unit = [&](std::size_t i) -> char32_t {
+        return static_cast<char32_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+    };
+    for (std::size_t i = 0; i < units; ++i) {
+        const char32_t u = unit(i);
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
+            const char32_t low = unit(i + 1);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
+                ++i;
+                continue;
+            }
+        }
+        AppendUtf8(out, u); // a lone surrogate becomes U+FFFD there
+    }
+    if (bytes.size() % 2 != 0)
+        AppendUtf8(out, kReplacementCharacter);
+    return out;
+}
+
 bool IsFormatCharacter(char32_t c) {
     static constexpr std::array<std::pair<char32_t, char32_t>, 21> kFormat = {{
         {0xAD, 0xAD},       {0x600, 0x605},     {0x61C, 0x61C},     {0x6DD, 0x6DD},

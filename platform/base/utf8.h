@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -28,6 +30,13 @@ std::u32string DecodeUtf8(std::string_view text);
 
 // The length a sequence announces by its lead byte: 1 to 4; 1 for a byte that cannot lead.
 std::size_t Utf8SequenceLength(unsigned char lead);
+
+// Latin-1 bytes (each byte the code point of the same number) as UTF-8.
+std::string Latin1ToUtf8(std::span<const std::uint8_t> bytes);
+
+// UTF-16 little-endian units as UTF-8. A surrogate without its pair, and a last odd byte,
+// become U+FFFD.
+std::string Utf16LeToUtf8(std::span<const std::uint8_t> bytes);
 
 // Format characters (Unicode general category Cf): they show nothing themselves but change
 // how the text around them looks: the bidirectional controls (which can make "gpj.exe" read

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <initializer_list>
 #include <string>
+#include <vector>
 
 using namespace platform;
 
@@ -33,6 +35,17 @@ TEST(LittleEndianReader, ReadsInsideTheBytesAndZeroOutside) {
     EXPECT_EQ(r.text(0, 2), std::string("\x01\x02"));
 }
 
+TEST(LittleEndianReader, ReadsSignedAndFloatingSixtyFourBitValues) {
+    // 1796798563.5163438 (a WebKit cache time stamp) and -1 (an unknown content length).
+    const std::array<std::uint8_t, 16> bytes{0xc7, 0x0b, 0xe1, 0x18, 0x3e, 0xc6, 0xda, 0x41,
+                                             0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
+    const LittleEndianReader r(bytes);
+    EXPECT_EQ(r.f64(0), 1796798563.5163438);
+    EXPECT_EQ(r.i64(8), -1);
+    EXPECT_EQ(r.f64(9), 0.0); // past the end
+    EXPECT_EQ(r.i64(9), 0);
+}
+
 TEST(Utf8, EncodesAndDecodesEveryLengthAndReplacesWhatIsNotUtf8) {
     for (const char32_t cp : {U'A', U'\u00E9', U'\u20AC', U'\U0001F600', U'\u07FF', U'\uFFFF'}) {
         std::string text;
@@ -52,6 +65,27 @@ TEST(Utf8, EncodesAndDecodesEveryLengthAndReplacesWhatIsNotUtf8) {
     EXPECT_EQ(DecodeUtf8("\xED\xA0\x80"), U"\uFFFD\uFFFD\uFFFD");           // a surrogate
     EXPECT_EQ(DecodeUtf8("\xF4\x90\x80\x80"), U"\uFFFD\uFFFD\uFFFD\uFFFD"); // past U+10FFFF
     EXPECT_EQ(DecodeUtf8("\x80z"), U"\uFFFDz");
+}
+
+TEST(Utf8, ConvertsLatin1AndUtf16LittleEndian) {
+    const auto bytes = [](std::initializer_list<std::uint8_t> b) {
+        return std::vector<std::uint8_t>(b);
+    };
+    EXPECT_EQ(Latin1ToUtf8(bytes({'a', 0xE9, 0x80, 0xFF})), "a\u00E9\u0080\u00FF");
+    struct Case {
+        std::vector<std::uint8_t> in;
+        std::string out;
+    };
+    const Case cases[] = {
+        {bytes({'h', 0, 0xE9, 0, 0xAC, 0x20}), "h\u00E9\u20AC"},
+        {bytes({0x3D, 0xD8, 0x00, 0xDE}), "\U0001F600"},   // a surrogate pair
+        {bytes({0x3D, 0xD8, 'x', 0}), "\uFFFDx"},          // high surrogate alone
+        {bytes({0x00, 0xDE, 0x3D, 0xD8}), "\uFFFD\uFFFD"}, // pair in the wrong order
+        {bytes({'a', 0, 'b'}), "a\uFFFD"},                 // an odd last byte
+        {bytes({}), ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Utf16LeToUtf8(c.in), c.out);
 }
 
 TEST(Paths, JoinPutsExactlyOneSeparatorBetween) {

@@ -1,7 +1,14 @@
-// Caches found by what they hold: every program that embeds Chromium (Electron and WebView2
-// apps, QtWebEngine browsers) or Gecko (Thunderbird) keeps a browser's cache in a folder of
-// its own, and nobody can list every program. The places programs keep per-user data are
-// walked instead, and a cache folder is recognised from its own files.
+// Finding caches: one walk. Every program that embeds Chromium (Electron and WebView2 apps,
+// QtWebEngine browsers) or Gecko (Thunderbird) keeps a browser's cache in a folder of its own,
+// and nobody can list every program. So the walk starts at the places programs keep per-user
+// data (known_places.h), which also name the program and profile of each cache found below
+// them, and takes a folder for a cache by its own files (RecogniseCacheFolder): the one test.
+// The folders the known browsers keep their caches in (known_places.h too) are put to the
+// same test, where a damaged cache still counts, so that its scan names it unreadable rather
+// than the list passing it over.
+//
+// FindUserCaches and ClassifyFolder (browser.h) are this search over the user's own home,
+// and over a folder the user names.
 #pragma once
 
 #include "cache/browser/browser.h"
@@ -30,7 +37,13 @@ std::vector<std::filesystem::path> PathsNoCase(const std::filesystem::path& at,
 //   SQL           `index` starting "SQLCache", and `sqldb0`
 //   Firefox       a folder named cache2 holding `entries/`
 // Links are not followed to reach those files.
-std::optional<CacheKind> RecogniseCacheFolder(const std::string& folder);
+//
+// `known`: the folder is where a known browser of that family keeps its cache. A Firefox
+// cache there is any folder holding `entries/` (which may be a link); a Chromium-family one,
+// when its files are not recognised as one kind, is a Simple Cache as long as it has an
+// `index` or an `index-dir`: damaged or of a version to come, its scan names it unreadable.
+std::optional<CacheKind> RecogniseCacheFolder(const std::string& folder,
+                                              std::optional<CacheKind> known = std::nullopt);
 
 // A folder the user named, and the real folder it stands for (every link on its path
 // followed, so that a folder named through a link is read as it is). Whatever is found below

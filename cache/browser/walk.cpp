@@ -1,0 +1,836 @@
+#include "cache/browser/walk.h"
+
+#include "cache/browser/entry.h"
+#include "cache/browser/known_places.h"
+#include "cache/browser/source.h"
+#include "cache/formats/blockfile_layout.h"
+#include "cache/formats/http.h"
+#include "cache/formats/simple_layout.h"
+#include "platform/base/endian.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <set>
+#include <string_view>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+#include <utility>
+
+namespace browser {
+
+namespace {
+
+using namespace detail;
+namespace fs = std::filesystem;
+
+bool IsFolderNoFollow(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The walk below the data places: each folder costs one open, its listing and one fstat.
+class Walker {
+  public:
+    explicit Walker(int depth) : depth_(depth) {}
+
+    void walkPlace(const std::string& place) {
+        // A place may be a link (~/.config kept elsewhere, snap's `current`); below it none is
+        // followed.
+        const int fd = ::open(place.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) {
+            if (errno != ENOENT && errno != ENOTDIR)
+                skip(place, errno);
+            return;
+        }
+        visit(fd, place, 0);
+    }
+
+    std::vector<CacheFolder> found;
+    WalkStats stats;
+
+  private:
+    // A folder that could not be read is counted and named, never passed over in silence:
+    // a cache below it may be missing from the list.
+    void skip(const std::string& path, int error) {
+        ++stats.unreadable;
+        stats.skipped.push_back(
+            {path, "cannot be read (" + std::string(std::strerror(error)) + ")"});
+    }
+
+    static std::string Child(const std::string& path, std::string_view name) {
+        std::string childPath = path;
+        childPath += '/';
+        childPath += name;
+        return childPath;
+    }
+
+    // True when names in the open folder can be looked up: a folder may be listed (read
+    // permission) and still not searched (no execute permission), which stops every open
+    // and stat in it. Asked only once something in it failed, so the walk costs no more.
+    static bool Searchable(int fd) {
+        const int self = ::openat(fd, ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (self < 0)
+            return errno != EACCES;
+        ::close(self);
+        return true;
+    }
+
+    // Takes `fd`, a folder `depth` levels below its place.
+    void visit(int fd, const std::string& path, int depth) {
+        struct stat st {};
+        if (const int bad = ::fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? 0 : ENOTDIR) {
+            ::close(fd);
+            skip(path, bad);
+            return;
+        }
+        if (!seen_.insert({st.st_dev, st.st_ino}).second) { // a bind mount or overlapping places
+            ::close(fd);
+            return;
+        }
+        DIR* dir = ::fdopendir(fd);
+        if (!dir) {
+            const int error = errno;
+            ::close(fd);
+            skip(path, error);
+            return;
+        }
+        ++stats.folders;
+        std::vector<std::string> subfolders;
+        bool hasIndex = false, hasEntries = false, unsearchable = false;
+        errno = 0;
+        while (const dirent* e = ::readdir(dir)) {
+            const std::string_view name = e->d_name;
+            if (name == "." || name == "..")
+                continue;
+            unsigned char type = e->d_type;
+            if (type == DT_UNKNOWN) {
+                struct stat s {};
+                if (::fstatat(::dirfd(dir), e->d_name, &s, AT_SYMLINK_NOFOLLOW) != 0) {
+                    unsearchable = unsearchable || errno == EACCES;
+                    errno = 0;
+                    continue;
+                }
+                type = S_ISDIR(s.st_mode) ? DT_DIR : S_ISREG(s.st_mode) ? DT_REG : DT_LNK;
+            }
+            if (type == DT_DIR) {
+                hasEntries = hasEntries || name == "entries";
+                subfolders.emplace_back(name);
+            } else if (type == DT_REG && name == "index") {
+                hasIndex = true;
+            }
+        }
+        if (errno != 0)
+            skip(path, errno); // what was listed is still looked at
+        const std::string_view base = std::string_view(path).substr(path.rfind('/') + 1);
+        if (hasIndex || (hasEntries && EqualsNoCase(base, "cache2"))) {
+            if (const auto kind = RecogniseCacheFolder(path)) {
+                found.push_back({*kind, path, {}});
+                ::closedir(dir);
+                return; // its own folders hold entries, not caches
+            }
+        }
+        if (unsearchable || ((hasIndex || hasEntries) && !Searchable(::dirfd(dir)))) {
+            skip(path, EACCES); // listed, but nothing in it can be opened
+            ::closedir(dir);
+            return;
+        }
+        if (depth < depth_) {
+            std::sort(subfolders.begin(), subfolders.end());
+            for (const std::string& name : subfolders) {
+                if (std::find(std::begin(kNeverEntered), std::end(kNeverEntered), name) !=
+                    std::end(kNeverEntered))
+                    continue;
+                const int child = ::openat(::dirfd(dir), name.c_str(),
+                                           O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+                if (child < 0) {
+                    const int error = errno;
+                    if (error == EACCES && !Searchable(::dirfd(dir))) {
+                        skip(path, error); // the folder itself, once, not each of its names
+                        break;
+                    }
+                    if (error != ENOENT && error != ELOOP && error != ENOTDIR)
+                        skip(Child(path, name), error); // (gone, or now a link or a file)
+                    continue;
+                }
+                visit(child, Child(path, name), depth + 1);
+            }
+        }
+        ::closedir(dir);
+    }
+
+    int depth_;
+    std::set<std::pair<dev_t, ino_t>> seen_;
+};
+
+void AddPlace(std::vector<DataPlace>& places, const fs::path& path, std::string form = {},
+              std::string fallback = {}) {
+    fs::path normal = path.lexically_normal();
+    if (!normal.has_filename() && normal.has_relative_path())
+        normal = normal.parent_path(); // "/a/b/" -> "/a/b"
+    if (IsDirectory(normal.string()))
+        places.push_back({normal.string(), std::move(form), std::move(fallback)});
+}
+
+// What a user calls a program whose folders give no name: the last part of a Flatpak id
+// (com.slack.Slack), a Store package's name without its publisher (MSTeams_8wekyb3d8bbwe).
+std::string LastDotted(const std::string& id) {
+    return id.substr(id.rfind('.') + 1);
+}
+std::string PackageName(const std::string& package) {
+    return package.substr(0, package.find('_'));
+}
+
+// How a user calls a program that `form` installs, from the name of its folder.
+std::string ProgramFromFolder(std::string_view form, const std::string& folder) {
+    if (form == "Flatpak")
+        return LastDotted(folder);
+    if (form == "Store")
+        return PackageName(folder);
+    return folder;
+}
+
+// The places a table gives below `root`; its names matched in any letter case when `anyCase`.
+template <std::size_t N>
+void AddPlaces(std::vector<DataPlace>& places, const fs::path& root,
+               const DataPlacePattern (&table)[N], bool anyCase) {
+    const auto below = [&](const fs::path& at, std::string_view relative) {
+        return anyCase ? PathsNoCase(at, relative) : std::vector<fs::path>{at / relative};
+    };
+    for (const DataPlacePattern& pattern : table) {
+        if (pattern.programs.empty()) {
+            for (std::string_view place : pattern.places)
+                for (const fs::path& path : below(root, place))
+                    AddPlace(places, path);
+            continue;
+        }
+        for (const fs::path& programs : below(root, pattern.programs))
+            for (const fs::path& program : ChildrenNoCase(programs, {}))
+                for (std::string_view place : pattern.places)
+                    for (const fs::path& path : below(program, place))
+                        AddPlace(places, path, std::string(pattern.form),
+                                 ProgramFromFolder(pattern.form, program.filename().string()));
+    }
+}
+
+bool IsLayoutLevel(std::string_view name) {
+    for (std::string_view n : kLayoutLevels)
+        if (EqualsNoCase(name, n))
+            return true;
+    return false;
+}
+bool IsCacheLevel(std::string_view name) {
+    for (std::string_view n : kCacheLevels)
+        if (EqualsNoCase(name, n))
+            return true;
+    return false;
+}
+
+// A Gecko profile folder's name is eight random characters, a dot and the profile's name.
+std::string GeckoProfileName(const std::string& folder) {
+    const bool random = folder.size() > 9 && folder[8] == '.' &&
+                        std::all_of(folder.begin(), folder.begin() + 8, [](char c) {
+                            return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+                        });
+    return random ? folder.substr(9) : folder;
+}
+
+std::ptrdiff_t Offset(std::size_t i) {
+    return static_cast<std::ptrdiff_t>(i);
+}
+
+std::vector<std::string> Components(std::string_view path) {
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        const std::size_t slash = std::min(path.find('/', start), path.size());
+        if (slash > start)
+            out.emplace_back(path.substr(start, slash - start));
+        start = slash + 1;
+    }
+    return out;
+}
+
+// A path without a trailing separator, "." or ".." steps ("/" stays "/").
+std::string Normal(const std::string& path) {
+    fs::path normal = fs::path(path).lexically_normal();
+    if (!normal.has_filename() && normal.has_relative_path())
+        normal = normal.parent_path(); // "/a/b/" -> "/a/b"
+    return normal.string();
+}
+
+// `path` is `folder` or lies below it, compared as written.
+bool IsAtOrBelow(std::string_view path, std::string_view folder) {
+    if (folder == "/")
+        return path.starts_with('/');
+    return path.starts_with(folder) && (path.size() == folder.size() || path[folder.size()] == '/');
+}
+
+// Sub-folders, sorted; none when the folder cannot be listed.
+std::vector<fs::path> SubFolders(const fs::path& folder) {
+    std::vector<fs::path> out;
+    std::error_code ec;
+    fs::directory_iterator it(folder, ec), end;
+    for (; !ec && it != end; it.increment(ec))
+        if (IsDirectory(it->path().string()))
+            out.push_back(it->path());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// The first entry of `folder` called `name` without regard to case.
+std::optional<fs::path> ChildNoCase(const fs::path& folder, std::string_view name) {
+    const auto all = ChildrenNoCase(folder, name);
+    if (all.empty())
+        return std::nullopt;
+    return all.front();
+}
+
+// The Chromium cache at or just below `p` (the Cache_Data level, in any letter case). Which of
+// the three back-ends wrote it is told by its own files.
+std::optional<CacheFolder> ChromiumCacheAt(const fs::path& p) {
+    for (const fs::path& data : ChildrenNoCase(p, "Cache_Data"))
+        if (IsDirectory(data.string()))
+            return CacheFolder{RecogniseCacheFolder(data.string()).value_or(CacheKind::Chromium),
+                               data.string(),
+                               {}};
+    if (const auto kind = RecogniseCacheFolder(p.string(), CacheKind::Chromium))
+        return CacheFolder{*kind, p.string(), {}};
+    return std::nullopt;
+}
+
+// One search for caches: every cache, at a known browser's folder or found by the walk, goes
+// through add(), which keeps what is found below a named folder inside it and takes each
+// cache once however it is reached; the places walked name them all at the end.
+class Finder {
+  public:
+    Finder() = default;
+    // What is found below a named folder stays inside it.
+    explicit Finder(const std::string& named) : root_(named) {}
+
+    // A cache reached by two paths (a place that is a link, a bind mount) is one cache.
+    // False when the cache is not taken: it lies, its links followed, outside the named folder.
+    bool add(CacheKind kind, const fs::path& path) {
+        CacheFolder f{kind, path.lexically_normal().string(), {}};
+        if (!admits(f.path))
+            return false;
+        struct stat st {};
+        if (::stat(f.path.c_str(), &st) == 0 && !ids_.insert({st.st_dev, st.st_ino}).second)
+            return true;
+        if (std::find(folders.begin(), folders.end(), f) == folders.end())
+            folders.push_back(std::move(f));
+        return true;
+    }
+    // The cache at a folder where a known browser keeps one (Firefox's cache2, the Chromium
+    // family's Cache level), by the test for such a folder. True when there is one.
+    bool addFirefox(const fs::path& cache2) {
+        return RecogniseCacheFolder(cache2.string(), CacheKind::Firefox) &&
+               add(CacheKind::Firefox, cache2);
+    }
+    bool addChromium(const fs::path& cacheLevel) {
+        const auto c = ChromiumCacheAt(cacheLevel);
+        return c && add(c->kind, c->path);
+    }
+    // Every cache below the places; the places also name each cache's program. A place that
+    // leads out of the named folder is not walked at all.
+    bool walk(std::vector<DataPlace> places) {
+        std::erase_if(places, [&](const DataPlace& p) { return !admits(p.path); });
+        WalkStats stats;
+        const auto found = WalkForCaches(places, kWalkDepth, &stats);
+        bool any = false;
+        for (const CacheFolder& f : found)
+            any = add(f.kind, f.path) || any;
+        skipped.insert(skipped.end(), stats.skipped.begin(), stats.skipped.end());
+        places_.insert(places_.end(), places.begin(), places.end());
+        return any;
+    }
+    bool admits(const std::string& path) const { return !root_ || root_->admits(path); }
+    std::vector<CacheFolder> finish() {
+        for (CacheFolder& f : folders)
+            f.source = SourceName(f, places_);
+        return std::move(folders);
+    }
+    std::vector<CacheFolder> folders;
+    std::vector<ScanProblem> skipped; // folders the walks could not read
+
+  private:
+    std::optional<NamedRoot> root_;
+    std::set<std::pair<dev_t, ino_t>> ids_;
+    std::vector<DataPlace> places_;
+};
+
+struct IniProfile {
+    std::string path;
+    bool relative = true;
+};
+
+std::vector<IniProfile> ReadProfilesIni(const fs::path& ini) {
+    std::vector<IniProfile> profiles;
+    std::error_code ec;
+    if (!fs::is_regular_file(ini, ec)) // (a link to one is fine; a FIFO would block)
+        return profiles;
+    std::ifstream in(ini);
+    std::string line;
+    bool inProfile = false;
+    while (std::getline(in, line)) {
+        const std::string_view l = Trim(line);
+        if (l.starts_with('[')) {
+            inProfile = StartsWithNoCase(l, "[Profile");
+            if (inProfile)
+                profiles.push_back({});
+            continue;
+        }
+        const std::size_t eq = l.find('=');
+        if (!inProfile || eq == std::string_view::npos)
+            continue;
+        const std::string_view key = Trim(l.substr(0, eq)), value = Trim(l.substr(eq + 1));
+        if (key == "Path")
+            profiles.back().path = std::string(value);
+        else if (key == "IsRelative")
+            profiles.back().relative = value != "0";
+    }
+    std::erase_if(profiles, [](const IniProfile& p) { return p.path.empty(); });
+    return profiles;
+}
+
+// A usable XDG value: absolute, else the default below the home.
+fs::path XdgFolder(const std::string& value, const std::string& home, const char* fallback) {
+    if (!value.empty() && value.front() == '/')
+        return value;
+    if (home.empty())
+        return {};
+    return fs::path(home) / fallback;
+}
+
+// The caches of the profiles a profiles.ini in `folder` names (Firefox, Thunderbird): a
+// relative one keeps its cache2 below `cache` (the program's folder in the XDG cache folder)
+// or in itself.
+void AddIniProfiles(const fs::path& folder, const fs::path& cache, Finder& out) {
+    for (const IniProfile& p : ReadProfilesIni(folder / "profiles.ini")) {
+        if (p.relative && p.path.front() != '/') {
+            if (!cache.empty())
+                out.addFirefox(cache / p.path / "cache2");
+            out.addFirefox(folder / p.path / "cache2");
+        } else {
+            out.addFirefox(fs::path(p.path) / "cache2");
+        }
+    }
+}
+
+// Every profile of every Chromium-family browser below a cache root (~/.cache or the like).
+void AddChromiumRoot(const fs::path& root, Finder& out) {
+    for (std::string_view browserFolder : kChromiumFolders) {
+        const fs::path b = root / browserFolder;
+        if (!IsDirectory(b.string()))
+            continue;
+        out.addChromium(b / "Cache"); // browsers that keep no profile level
+        for (const fs::path& profile : SubFolders(b))
+            out.addChromium(profile / "Cache");
+    }
+}
+
+// The caches of a Linux home: those of the known browsers' own folders, then the walk.
+void FindUser(const Environment& env, Finder& out) {
+    const fs::path cache = XdgFolder(env.xdgCacheHome, env.home, ".cache");
+    const fs::path config = XdgFolder(env.xdgConfigHome, env.home, ".config");
+    const fs::path home = env.home.empty() ? fs::path() : fs::path(env.home);
+    const auto at = [&](LinuxRoot root, std::string_view relative) {
+        const fs::path& base = root == LinuxRoot::Home     ? home
+                               : root == LinuxRoot::Config ? config
+                                                           : cache;
+        return base.empty() ? fs::path() : base / relative;
+    };
+    const auto addProfileLists = [&](const auto& lists) {
+        for (const ProfileList& list : lists)
+            if (const fs::path ini = at(list.iniRoot, list.ini); !ini.empty())
+                AddIniProfiles(ini, at(list.cacheRoot, list.cache), out);
+    };
+    addProfileLists(kFirefoxProfileLists);
+    if (!home.empty())
+        for (std::string_view profiles : kFirefoxProfileFolders)
+            for (const fs::path& profile : SubFolders(home / profiles))
+                out.addFirefox(profile / "cache2");
+    if (!cache.empty())
+        AddChromiumRoot(cache, out);
+    if (!home.empty()) {
+        for (const fs::path& snap : SubFolders(home / "snap"))
+            AddChromiumRoot(snap / "common/.cache", out);
+        for (std::string_view app : kChromiumFlatpaks)
+            AddChromiumRoot(home / ".var/app" / app / "cache", out);
+        addProfileLists(kThunderbirdProfileLists);
+    }
+    out.walk(LinuxDataPlaces(env.home, cache.string(), config.string()));
+}
+
+// Chromium's profile folders: "Default", "Profile 3", "Guest Profile" (any letter case).
+bool IsChromiumProfile(const fs::path& folder) {
+    const std::string name = folder.filename().string();
+    if (EqualsNoCase(name, "Default") || EqualsNoCase(name, "Guest Profile"))
+        return true;
+    constexpr std::string_view kNumbered = "Profile ";
+    return name.size() > kNumbered.size() && StartsWithNoCase(name, kNumbered) &&
+           name.find_first_not_of("0123456789", kNumbered.size()) == std::string::npos;
+}
+
+// The cache of every profile folder of a browser's user-data folder; true when one was found.
+bool AddChromiumProfiles(const fs::path& userData, Finder& out) {
+    bool found = false;
+    for (const fs::path& profile : SubFolders(userData))
+        if (IsChromiumProfile(profile))
+            for (const fs::path& cache : ChildrenNoCase(profile, "Cache"))
+                found = out.addChromium(cache) || found;
+    return found;
+}
+
+// The Chromium family's caches in a profile copied from Windows.
+bool AddWindowsChromium(const fs::path& profile, Finder& caches) {
+    bool found = false;
+    for (std::string_view local : kWindowsLocalData)
+        for (const fs::path& base : PathsNoCase(profile, local))
+            for (std::string_view userData : kWindowsChromium)
+                for (const fs::path& folder : PathsNoCase(base, userData))
+                    found = AddChromiumProfiles(folder, caches) || found;
+    for (std::string_view opera : kWindowsOpera)
+        for (const fs::path& vendor : PathsNoCase(profile, opera))
+            for (const fs::path& browserProfile : SubFolders(vendor))
+                for (const fs::path& cache : ChildrenNoCase(browserProfile, "Cache"))
+                    found = caches.addChromium(cache) || found;
+    return found;
+}
+
+// The cache2 folders of the profiles in a Firefox folder of profiles of a copied disk.
+bool AddFirefoxProfiles(const fs::path& profiles, Finder& caches) {
+    bool found = false;
+    for (const fs::path& p : SubFolders(profiles))
+        for (const fs::path& cache2 : ChildrenNoCase(p, "cache2"))
+            found = caches.addFirefox(cache2) || found;
+    return found;
+}
+
+// The caches of a home copied from a Mac (/Users/<name>).
+bool AddMacHome(const fs::path& home, Finder& caches) {
+    bool found = false;
+    for (const fs::path& library : PathsNoCase(home, kMacCaches)) {
+        for (std::string_view browserFolder : kMacChromium) {
+            for (const fs::path& b : PathsNoCase(library, browserFolder)) {
+                for (const fs::path& cache : ChildrenNoCase(b, "Cache"))
+                    found = caches.addChromium(cache) || found; // Opera: no profile level
+                found = AddChromiumProfiles(b, caches) || found;
+            }
+        }
+        for (const fs::path& profiles : PathsNoCase(library, kMacFirefoxProfiles))
+            found = AddFirefoxProfiles(profiles, caches) || found;
+    }
+    return found;
+}
+
+// Internet Explorer's index files and the caches in a profile copied from Windows.
+bool AddWindowsProfile(const fs::path& profile, Finder& caches, std::vector<std::string>& indexes) {
+    bool found = false;
+    for (std::string_view index : kUrlCacheIndexes) {
+        for (const fs::path& p : PathsNoCase(profile, index)) {
+            if (IsRegularFile(p.string()) && caches.admits(p.string()) &&
+                std::find(indexes.begin(), indexes.end(), p.string()) == indexes.end()) {
+                indexes.push_back(p.string());
+                found = true;
+            }
+        }
+    }
+    found = AddWindowsChromium(profile, caches) || found;
+    if (caches.walk(WindowsDataPlaces(profile.string())))
+        found = true;
+    for (std::string_view profiles : kWindowsFirefoxProfiles)
+        for (const fs::path& folder : PathsNoCase(profile, profiles))
+            found = AddFirefoxProfiles(folder, caches) || found;
+    return found;
+}
+
+// A Linux browser profile folder whose cache lives under the XDG cache folder of its home:
+// ~/.mozilla/firefox/<p>, ~/.config/mozilla/firefox/<p>, ~/.config/<browser>/<Profile>.
+void AddFromLinuxProfile(const fs::path& profile, Finder& out) {
+    const fs::path parent = profile.parent_path();
+    if (IsRegularFile((profile / "prefs.js").string()) ||
+        IsRegularFile((profile / "times.json").string())) {
+        if (parent.filename() == "firefox") {
+            const fs::path mozilla = parent.parent_path();
+            fs::path home;
+            if (mozilla.filename() == ".mozilla")
+                home = mozilla.parent_path();
+            else if (mozilla.filename() == "mozilla" &&
+                     mozilla.parent_path().filename() == ".config")
+                home = mozilla.parent_path().parent_path();
+            if (!home.empty())
+                out.addFirefox(home / ".cache/mozilla/firefox" / profile.filename() / "cache2");
+        }
+    }
+    if (IsRegularFile((profile / "Preferences").string())) {
+        // <home>/.config/<browser folder>/<Profile> -> <home>/.cache/<browser folder>/<Profile>
+        fs::path rel;
+        for (fs::path at = profile; at.has_relative_path() && at != at.parent_path();
+             at = at.parent_path()) {
+            if (at.filename() == ".config") {
+                out.addChromium(at.parent_path() / ".cache" / rel / "Cache");
+                break;
+            }
+            rel = rel.empty() ? at.filename() : at.filename() / rel;
+        }
+    }
+}
+
+} // namespace
+
+NamedRoot::NamedRoot(const std::string& folder) : written_(Normal(folder)) {
+    std::error_code ec;
+    real_ = fs::canonical(folder, ec).string();
+}
+
+bool NamedRoot::admits(const std::string& path) const {
+    const std::string normal = Normal(path);
+    if (real_.empty() || !IsAtOrBelow(normal, written_))
+        return true;
+    std::error_code ec;
+    const std::string real = fs::canonical(normal, ec).string();
+    return !ec && IsAtOrBelow(real, real_);
+}
+
+std::vector<fs::path> ChildrenNoCase(const fs::path& folder, std::string_view name) {
+    std::vector<fs::path> out;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+        if (name.empty() || EqualsNoCase(it->path().filename().string(), name))
+            out.push_back(it->path());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+std::vector<fs::path> PathsNoCase(const fs::path& at, std::string_view slashed) {
+    std::vector<fs::path> current{at};
+    while (!slashed.empty()) {
+        const std::size_t slash = slashed.find('/');
+        std::string_view part = slashed.substr(0, slash);
+        slashed = slash == std::string_view::npos ? std::string_view() : slashed.substr(slash + 1);
+        if (part == "*")
+            part = {};
+        std::vector<fs::path> next;
+        for (const fs::path& p : current)
+            for (fs::path& child : ChildrenNoCase(p, part))
+                next.push_back(std::move(child));
+        current = std::move(next);
+    }
+    return current;
+}
+
+namespace {
+
+// RecogniseCacheFolder for a folder nothing is known of.
+std::optional<CacheKind> RecogniseByFiles(const fs::path& p) {
+    if (EqualsNoCase(p.filename().string(), "cache2") && IsFolderNoFollow((p / "entries").string()))
+        return CacheKind::Firefox;
+    ReadOnlyFile index; // (refuses a link or anything but a regular file)
+    if (!index.open((p / "index").string()))
+        return std::nullopt;
+    std::uint8_t head[8] = {};
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(index.size(), 8));
+    if (!index.readAt(0, head, n))
+        return std::nullopt;
+    const platform::LittleEndianReader bytes({head, n});
+    if (bytes.has(0, 4) && bytes.u32(0) == detail::blockfile::kIndexMagic)
+        return CacheKind::Blockfile;
+    if (n == 8 && std::memcmp(head, "SQLCache", 8) == 0)
+        return IsRegularFile((p / "sqldb0").string()) ? std::optional(CacheKind::Sql)
+                                                      : std::nullopt;
+    // The small `index` file carries the entry magic; the real index is written later, so a
+    // cache whose program never closed cleanly may have only the former.
+    if ((n == 8 && bytes.u64(0) == formats::simple::kInitialMagic) ||
+        (IsFolderNoFollow((p / "index-dir").string()) &&
+         IsRegularFile((p / "index-dir/the-real-index").string())))
+        return CacheKind::Chromium;
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<CacheKind> RecogniseCacheFolder(const std::string& folder,
+                                              std::optional<CacheKind> known) {
+    const fs::path p(folder);
+    if (known == CacheKind::Firefox)
+        return IsDirectory((p / "entries").string()) ? known : std::nullopt;
+    const std::optional<CacheKind> kind = RecogniseByFiles(p);
+    if (!known || (kind && *kind != CacheKind::Firefox))
+        return kind;
+    if (IsRegularFile((p / "index").string()) || IsDirectory((p / "index-dir").string()))
+        return CacheKind::Chromium;
+    return std::nullopt;
+}
+
+std::vector<DataPlace> LinuxDataPlaces(const std::string& home, const std::string& cache,
+                                       const std::string& config) {
+    std::vector<DataPlace> places;
+    if (!config.empty())
+        AddPlace(places, config);
+    if (!cache.empty())
+        AddPlace(places, cache);
+    if (!home.empty())
+        AddPlaces(places, home, kLinuxDataPlaces, false);
+    return places;
+}
+
+std::vector<DataPlace> WindowsDataPlaces(const std::string& profile) {
+    std::vector<DataPlace> places;
+    AddPlaces(places, profile, kWindowsDataPlaces, true);
+    return places;
+}
+
+std::vector<DataPlace> MacDataPlaces(const std::string& home) {
+    std::vector<DataPlace> places;
+    AddPlaces(places, home, kMacDataPlaces, true);
+    return places;
+}
+
+std::vector<CacheFolder> WalkForCaches(const std::vector<DataPlace>& places, int depth,
+                                       WalkStats* stats) {
+    Walker walker(depth);
+    for (const DataPlace& place : places)
+        walker.walkPlace(place.path);
+    if (stats)
+        *stats = walker.stats;
+    return std::move(walker.found);
+}
+
+std::string SourceName(const CacheFolder& folder, const std::vector<DataPlace>& places) {
+    const std::string path = fs::path(folder.path).lexically_normal().string();
+    const DataPlace* place = nullptr;
+    for (const DataPlace& p : places) {
+        const bool below =
+            path.starts_with(p.path) &&
+            (path.size() == p.path.size() || path[p.path.size()] == '/' || p.path.ends_with('/'));
+        if (below && (!place || p.path.size() > place->path.size()))
+            place = &p;
+    }
+    std::vector<std::string> levels = Components(place ? path.substr(place->path.size()) : path);
+    if (place && place->form == "Store" && !levels.empty() &&
+        (EqualsNoCase(levels.front(), "Roaming") || EqualsNoCase(levels.front(), "Local")))
+        levels.erase(levels.begin()); // a packaged desktop app's redirected AppData
+    while (!levels.empty() && IsCacheLevel(levels.back()))
+        levels.pop_back();
+    const auto knownAt = [&](std::size_t at) -> const KnownProgram* {
+        const KnownProgram* best = nullptr;
+        for (const KnownProgram& known : kKnownPrograms)
+            if (known.folders.size() <= levels.size() - at &&
+                (!best || known.folders.size() > best->folders.size()) &&
+                std::equal(
+                    known.folders.begin(), known.folders.end(), levels.begin() + Offset(at),
+                    [](std::string_view a, const std::string& b) { return EqualsNoCase(a, b); }))
+                best = &known;
+        return best;
+    };
+    if (!place) {
+        // A folder named on its own: from the first program folder known, else its last level.
+        std::size_t from = levels.empty() ? 0 : levels.size() - 1;
+        for (std::size_t i = 0; i < levels.size(); ++i) {
+            if (knownAt(i)) {
+                from = i;
+                break;
+            }
+        }
+        levels.erase(levels.begin(), levels.begin() + Offset(from));
+    }
+
+    std::string program;
+    std::size_t used = 0;
+    if (const KnownProgram* known = knownAt(0)) {
+        program = known->name;
+        used = known->folders.size();
+    } else if (!place && folder.kind == CacheKind::Firefox) {
+        program = "Firefox";
+    } else if (!levels.empty()) {
+        program = levels.front();
+        used = 1;
+    } else if (place) {
+        program = place->fallback;
+    }
+
+    std::string profile, partition;
+    for (std::size_t i = used; i < levels.size(); ++i) {
+        if (EqualsNoCase(levels[i], "Partitions") && i + 1 < levels.size()) {
+            partition = levels[++i];
+        } else if (!IsLayoutLevel(levels[i])) {
+            profile += (profile.empty() ? "" : " ");
+            profile += folder.kind == CacheKind::Firefox ? GeckoProfileName(levels[i]) : levels[i];
+        }
+    }
+    std::string name = program;
+    if (!profile.empty())
+        name += (name.empty() ? "" : " ") + profile;
+    if (place && !place->form.empty())
+        name += " (" + place->form + ")";
+    if (!partition.empty())
+        name += ", partition " + partition;
+    return name;
+}
+
+std::vector<CacheFolder> FindUserCaches(const Environment& env,
+                                        std::vector<ScanProblem>* skippedFolders) {
+    Finder out;
+    FindUser(env, out);
+    if (skippedFolders)
+        *skippedFolders = out.skipped;
+    return out.finish();
+}
+
+FolderContents ClassifyFolder(const std::string& folder) {
+    FolderContents result;
+    Finder caches(folder);
+    const fs::path p = fs::path(folder).lexically_normal();
+    if (!IsDirectory(p.string()))
+        return result;
+
+    // A cache folder itself, or a profile-level folder just above one.
+    caches.addFirefox(p);
+    caches.addFirefox(p / "cache2");
+    caches.addChromium(p);
+    caches.addChromium(p / "Cache");
+    AddFromLinuxProfile(p, caches);
+
+    // A Linux home.
+    for (const char* marker : {".mozilla", ".cache", ".config", "snap", ".var"}) {
+        if (IsDirectory((p / marker).string())) {
+            FindUser(Environment{p.string(), "", ""}, caches);
+            break;
+        }
+    }
+
+    // A Windows or macOS home, a folder of them (Users), or a Wine prefix's users.
+    const auto addHome = [&](const fs::path& home) {
+        const bool windows = AddWindowsProfile(home, caches, result.urlCacheIndexes);
+        bool mac = AddMacHome(home, caches);
+        if (ChildNoCase(home, "Library"))
+            mac = caches.walk(MacDataPlaces(home.string())) || mac;
+        return mac || windows;
+    };
+    if (!addHome(p)) {
+        std::vector<fs::path> users;
+        for (const fs::path& u : PathsNoCase(p, "drive_c/users"))
+            for (fs::path& user : SubFolders(u))
+                users.push_back(std::move(user));
+        if (users.empty() && !ChildNoCase(p, "AppData") && !ChildNoCase(p, "Library"))
+            users = SubFolders(p);
+        for (const fs::path& user : users)
+            if (ChildNoCase(user, "AppData") || ChildNoCase(user, "Local Settings") ||
+                ChildNoCase(user, "Library"))
+                addHome(user);
+    }
+
+    result.skippedFolders = std::move(caches.skipped);
+    result.browserCaches = caches.finish();
+    return result;
+}
+
+} // namespace browser
