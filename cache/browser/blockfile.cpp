@@ -344,7 +344,9 @@ class Reader {
                     s->offset,
                     recordFile.device,
                     recordFile.inode,
-                    BlockfileRecordFields(r)};
+                    BlockfileRecordFields(r),
+                    {},
+                    {}};
         e.state = store.state;
         e.flags = store.flags;
         e.streamSizes = store.streamSizes;

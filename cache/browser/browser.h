@@ -1,6 +1,7 @@
-// Pictures and videos held in the disk caches of Linux browsers: Firefox's cache2 and the
-// Simple Cache of the Chromium family. Everything here reads caches that a running browser
-// may be changing, and treats every byte of them as untrusted.
+// Pictures and videos held in the disk caches of browsers and of the programs built on their
+// engines: Gecko's cache2, every Chromium back-end (Simple Cache, blockfile, SQL) and WebKit's
+// NetworkCache, in Linux homes and in copied Windows and macOS profiles. Everything here reads
+// caches that a running browser may be changing, and treats every byte of them as untrusted.
 #pragma once
 
 #include <cstddef>
@@ -34,12 +35,18 @@ struct RecordCheck {
         None,      // a file of one entry: its identity as a whole tells
         Blockfile, // the entry record at `offset` of the block file data_<blockFile>, beside `file`
         Sql,       // the `blobs` row blobRowId and its `resources` row, in the shard `file`
+        // A WebKit body, a file of its own: `fields` holds the cache's salt and the body's
+        // hash (salt + body), checked once the last byte is read; a body kept apart from its
+        // record (a blob) also needs the record file `recordFile` still as the scan read it.
+        WebKit,
     };
     Kind kind = Kind::None;
     std::uint32_t blockFile = 0;
     std::uint64_t offset = 0;
     std::uint64_t device = 0, inode = 0; // of that block file when the scan read it
     std::string fields;
+    std::string recordFile;
+    FileIdentity recordIdentity = {};
 };
 
 // Where a row's bytes live: the raw (still content-encoded) body as byte ranges of files.
@@ -92,11 +99,12 @@ std::optional<BodyLocation> WholeFileBody(const std::string& path);
 // second of decoding (bodies that do not start like a picture are never decoded that far).
 inline constexpr std::uint64_t kMaxDecodedBody = 512ull * 1024 * 1024;
 
-enum class CacheKind { Firefox, Chromium, Blockfile, Sql };
+enum class CacheKind { Firefox, Chromium, Blockfile, Sql, WebKit };
 // Firefox: the cache2 folder (holding entries/). Chromium: the folder holding the *_0 files
 // (Cache_Data, or Cache in builds without that level). Blockfile: the folder holding index,
 // data_N and f_ files (the Chromium family's cache on Windows). Sql: the folder holding
-// Chromium's SQL back-end (its `index` and sqldb0, sqldb1...).
+// Chromium's SQL back-end (its `index` and sqldb0, sqldb1...). WebKit: the folder holding
+// WebKit's `Version N` folders (WebKitCache, NetworkCache), or one of them.
 struct CacheFolder {
     CacheKind kind = CacheKind::Firefox;
     std::string path;

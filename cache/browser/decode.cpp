@@ -4,6 +4,7 @@
 #include "cache/browser/source.h"
 #include "cache/browser/sql_cache.h"
 #include "cache/formats/http.h"
+#include "cache/formats/webkit.h"
 #include "platform/base/endian.h"
 
 #include <algorithm>
@@ -58,11 +59,56 @@ const std::string& ReadPath(const BodySegment& s) {
     return s.snapshot ? s.snapshot->path() : s.file;
 }
 
+// A block file or a shard holds the bodies of many entries; every other file holds one.
+bool SharedFile(const BodySegment& s) {
+    return s.record.kind == RecordCheck::Kind::Blockfile || s.record.kind == RecordCheck::Kind::Sql;
+}
+
+// A WebKit body kept apart from its record: the record file is still the one the scan read.
+bool WebKitRecordHolds(const BodySegment& s) {
+    if (s.record.recordFile.empty())
+        return true;
+    ReadOnlyFile record;
+    return record.open(s.record.recordFile) && record.identity() == s.record.recordIdentity;
+}
+
+// A WebKit body is checked against the hash its record keeps (salt + body) once all of it
+// has gone through here.
+class WebKitHashCheck {
+  public:
+    void start(const RecordCheck& check, std::uint64_t length) {
+        formats::WebKitRecordMeta meta;
+        formats::WebKitSalt salt{};
+        if (check.fields.size() == salt.size() + meta.bodyHash.size()) {
+            std::memcpy(salt.data(), check.fields.data(), salt.size());
+            std::memcpy(meta.bodyHash.data(), check.fields.data() + salt.size(),
+                        meta.bodyHash.size());
+        }
+        meta.bodySize = length;
+        check_ = std::make_unique<formats::WebKitBodyCheck>(meta, salt);
+        verdict_.reset();
+    }
+    void add(const char* bytes, std::size_t n) {
+        if (check_)
+            check_->update({reinterpret_cast<const std::uint8_t*>(bytes), n});
+    }
+    // Once every byte was added.
+    bool holds() {
+        if (!verdict_)
+            verdict_ = check_ && !check_->finish();
+        return *verdict_;
+    }
+
+  private:
+    std::unique_ptr<formats::WebKitBodyCheck> check_;
+    std::optional<bool> verdict_;
+};
+
 // Whether `opened` is the file of `s` as the scan read it: the same file, unchanged. A file
 // shared with other entries changes size and time with every write of any of them; for it,
 // the same file (its entry's record tells whether the body changed).
 bool SameFileAsListed(const FileIdentity& opened, const BodySegment& s) {
-    if (s.record.kind == RecordCheck::Kind::None)
+    if (!SharedFile(s))
         return opened == s.identity;
     return opened.device == s.identity.device && opened.inode == s.identity.inode;
 }
@@ -88,7 +134,7 @@ class StoredBody final : public StoredStream {
                 openPath_ = ReadPath(s);
                 if (!file_.open(openPath_) || !SameFileAsListed(file_.identity(), s))
                     return fail();
-                openShared_ = s.record.kind != RecordCheck::Kind::None;
+                openShared_ = SharedFile(s);
             } else if (done_ > 0 || index_ > 0) {
                 StoredReadSeam(StoredReadPoint::BetweenReads);
             }
@@ -104,6 +150,8 @@ class StoredBody final : public StoredStream {
                                            : file_.readSome(s.offset + done_, buffer, want);
             if (got <= 0)
                 return fail(); // shrank since it was opened, or unreadable now
+            if (s.record.kind == RecordCheck::Kind::WebKit)
+                hash_.add(buffer, static_cast<std::size_t>(got));
             done_ += static_cast<std::uint64_t>(got);
             if (done_ == s.length && index_ + 1 == segments_.size())
                 StoredReadSeam(StoredReadPoint::AfterLastByte);
@@ -135,6 +183,11 @@ class StoredBody final : public StoredStream {
     bool enterSegment(const BodySegment& s) {
         if (s.record.kind == RecordCheck::Kind::Blockfile && !BlockfileRecordHolds(s))
             return false;
+        if (s.record.kind == RecordCheck::Kind::WebKit) {
+            if (!WebKitRecordHolds(s))
+                return false;
+            hash_.start(s.record, s.length);
+        }
         if (s.blobRowId >= 0)
             return blob_.open(ReadPath(s), s.blobRowId, s.offset, s.length,
                               s.record.kind == RecordCheck::Kind::Sql ? s.record.fields
@@ -152,6 +205,9 @@ class StoredBody final : public StoredStream {
             return BlockfileRecordHolds(s);
         case RecordCheck::Kind::Sql:
             return blob_.finish();
+        case RecordCheck::Kind::WebKit:
+            // A body read only in part (its first bytes, to sniff) cannot be hashed.
+            return WebKitRecordHolds(s) && (done_ < s.length || hash_.holds());
         case RecordCheck::Kind::None:
             break;
         }
@@ -192,6 +248,7 @@ class StoredBody final : public StoredStream {
     std::string openPath_;
     bool openShared_ = false;
     SqlBlobReader blob_;
+    WebKitHashCheck hash_;
     std::string error_;
 };
 

@@ -35,6 +35,9 @@ inline const DataPlacePattern kWindowsDataPlaces[] = {
 // Below a copied macOS home, in any letter case.
 inline const DataPlacePattern kMacDataPlaces[] = {
     {"", {"Library/Application Support", "Library/Caches"}, ""},
+    // A sandboxed app's own Library: its WebKit cache is Caches/WebKit/NetworkCache, with no
+    // level naming the app but the container's.
+    {"Library/Containers", {"Data/Library/Caches"}, ""},
 };
 
 // Folders that hold compiled scripts, shaders or a site's storage, never an HTTP cache, some
@@ -199,12 +202,15 @@ inline const KnownProgram kKnownPrograms[] = {
     {{"Code"}, "Visual Studio Code"},
     {{"qutebrowser"}, "qutebrowser"},
     {{"falkon"}, "Falkon"},
+    {{"epiphany"}, "GNOME Web"},
+    {{"com.apple.Safari"}, "Safari"},
 };
 
 // Levels that say how a cache is kept, not whose it is.
 inline constexpr std::string_view kLayoutLevels[] = {"User Data", "Profiles", "EBWebView",
                                                      "QtWebEngine", "webengine"};
 // The levels of a cache itself, below its program's and profile's.
-inline constexpr std::string_view kCacheLevels[] = {"Cache_Data", "Cache", "cache2"};
+inline constexpr std::string_view kCacheLevels[] = {"Cache_Data",  "Cache",        "cache2",
+                                                    "WebKitCache", "NetworkCache", "WebKit"};
 
 } // namespace browser::detail

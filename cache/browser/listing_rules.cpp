@@ -183,7 +183,8 @@ bool TakeStoredBody(ParsedEntry& e, CacheKind kind, Candidate& c) {
     // Chromium may zstd-compress a body for its own storage and leave the headers as sent;
     // a zstd frame that no declared coding accounts for is that. Content-Length then counts
     // the bytes as they were before the cache compressed them.
-    c.compressedByCache = kind != CacheKind::Firefox && c.first.starts_with(kZstdMagic) &&
+    const bool chromium = kind != CacheKind::Firefox && kind != CacheKind::WebKit;
+    c.compressedByCache = chromium && c.first.starts_with(kZstdMagic) &&
                           (c.body.encodings.empty() || c.body.encodings.back() == "gzip" ||
                            c.body.encodings.back() == "x-gzip");
     if (c.compressedByCache)

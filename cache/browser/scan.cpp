@@ -7,6 +7,7 @@
 #include "cache/browser/listing_rules.h"
 #include "cache/browser/shares.h"
 #include "cache/browser/sql_cache.h"
+#include "cache/browser/webkit_scan.h"
 #include "cache/formats/blockfile_layout.h"
 #include "platform/base/ascii.h"
 #include "platform/base/endian.h"
@@ -440,6 +441,8 @@ std::vector<BrowserFile> ScanCacheFolder(const CacheFolder& folder, ScanStats* s
         ScanFirefox(folder.path, rows, s);
     } else if (folder.kind == CacheKind::Blockfile) {
         ScanBlockfile(folder.path, rows, s);
+    } else if (folder.kind == CacheKind::WebKit) {
+        ScanWebKit(folder.path, rows, s);
     } else {
         // An SQL cache sits where a Simple Cache would, with or without the Cache_Data level.
         fs::path at = folder.path;

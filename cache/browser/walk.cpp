@@ -1,4 +1,6 @@
 #include "cache/browser/walk.h"
+#include "cache/browser/webkit_scan.h"
+#include "cache/formats/webkit_layout.h"
 
 #include "cache/browser/entry.h"
 #include "cache/browser/known_places.h"
@@ -104,7 +106,7 @@ class Walker {
         }
         ++stats.folders;
         std::vector<std::string> subfolders;
-        bool hasIndex = false, hasEntries = false, unsearchable = false;
+        bool hasIndex = false, hasEntries = false, hasVersion = false, unsearchable = false;
         errno = 0;
         while (const dirent* e = ::readdir(dir)) {
             const std::string_view name = e->d_name;
@@ -122,6 +124,7 @@ class Walker {
             }
             if (type == DT_DIR) {
                 hasEntries = hasEntries || name == "entries";
+                hasVersion = hasVersion || name.starts_with(formats::webkit::kVersionFolderPrefix);
                 subfolders.emplace_back(name);
             } else if (type == DT_REG && name == "index") {
                 hasIndex = true;
@@ -130,7 +133,7 @@ class Walker {
         if (errno != 0)
             skip(path, errno); // what was listed is still looked at
         const std::string_view base = std::string_view(path).substr(path.rfind('/') + 1);
-        if (hasIndex || (hasEntries && EqualsNoCase(base, "cache2"))) {
+        if (hasIndex || hasVersion || (hasEntries && EqualsNoCase(base, "cache2"))) {
             if (const auto kind = RecogniseCacheFolder(path)) {
                 found.push_back({*kind, path, {}});
                 ::closedir(dir);
@@ -633,6 +636,8 @@ namespace {
 std::optional<CacheKind> RecogniseByFiles(const fs::path& p) {
     if (EqualsNoCase(p.filename().string(), "cache2") && IsFolderNoFollow((p / "entries").string()))
         return CacheKind::Firefox;
+    if (IsWebKitCache(p))
+        return CacheKind::WebKit;
     ReadOnlyFile index; // (refuses a link or anything but a regular file)
     if (!index.open((p / "index").string()))
         return std::nullopt;

@@ -36,6 +36,7 @@ std::vector<std::filesystem::path> PathsNoCase(const std::filesystem::path& at,
 //   blockfile     `index` starting with 0xC103CAC3 (little-endian)
 //   SQL           `index` starting "SQLCache", and `sqldb0`
 //   Firefox       a folder named cache2 holding `entries/`
+//   WebKit        a `Version N` folder holding `salt` and `Records/`, or a folder holding one
 // Links are not followed to reach those files.
 //
 // `known`: the folder is where a known browser of that family keeps its cache. A Firefox

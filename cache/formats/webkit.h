@@ -96,6 +96,9 @@ struct WebKitResponse {
     std::optional<std::int16_t> statusCode; // where the version's layout is known
 };
 
+// The name WebKit gives a file or folder after a hash: 40 upper-case hex digits.
+std::string WebKitHashName(const WebKitHash& hash);
+
 // The number of a "Version <N>" folder.
 WebKitParsed<std::uint32_t> ParseWebKitVersionFolder(std::string_view folderName);
 
