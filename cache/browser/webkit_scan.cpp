@@ -10,10 +10,10 @@
 #include "cache/browser/shares.h"
 #include "cache/browser/source.h"
 #include "cache/formats/webkit.h"
+#include "platform/base/unix_time.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstring>
 #include <system_error>
 
@@ -100,13 +100,6 @@ ResponseHead HeadOf(formats::WebKitResponse& response) {
     return head;
 }
 
-std::optional<std::int64_t> CachedAt(double seconds) {
-    constexpr double kYear10000 = 253402300800.0;
-    if (!std::isfinite(seconds) || seconds <= 0 || seconds >= kYear10000)
-        return std::nullopt;
-    return static_cast<std::int64_t>(seconds);
-}
-
 // What a save checks of a WebKit body: the salt and the body's hash, and for a blob, its
 // record file as the scan read it.
 RecordCheck BodyCheck(const VersionFolder& v, const formats::WebKitRecordMeta& meta) {
@@ -154,7 +147,7 @@ class RecordReader {
         e.key = meta.url;
         e.url = meta.url;
         e.head = HeadOf(*response.value);
-        e.cached = CachedAt(meta.timeStamp);
+        e.cached = platform::UnixSecondsFromFractionalSeconds(meta.timeStamp);
         e.storedSize = meta.bodySize;
         std::string entryPath = path;
         BodySegment segment;

@@ -2,6 +2,7 @@
 // a file stores, named for it.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <optional>
 
@@ -38,6 +39,16 @@ constexpr std::optional<std::int64_t> UnixSecondsFromMicrosSince1601(std::int64_
     if (micros <= kEpochDelta || (micros - kEpochDelta) / 1000000 >= kUnixSecondsOfYear10000)
         return std::nullopt;
     return (micros - kEpochDelta) / 1000000;
+}
+
+// Seconds since 1970 as a floating-point number (WebKit's stored times), whole seconds
+// taken; nothing for what is not a number, for 1970 and before and for anything past the year
+// 9999.
+inline std::optional<std::int64_t> UnixSecondsFromFractionalSeconds(double seconds) {
+    if (!std::isfinite(seconds) || seconds <= 0 ||
+        seconds >= static_cast<double>(kUnixSecondsOfYear10000))
+        return std::nullopt;
+    return static_cast<std::int64_t>(seconds);
 }
 
 } // namespace platform
