@@ -12,6 +12,7 @@
 #include "platform/base/unix_time.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sqlite3.h>
 #include <string>
@@ -67,18 +68,17 @@ bool PrintResources(Connection& c) {
 int SqlCommand(const Call& call) {
     if (call.args.size() != 1)
         return Usage(call, "<SQL cache folder>");
-    const std::string folder = call.args[0];
-    std::ifstream in(folder + "/" + std::string(kIndexFileName), std::ios::binary);
+    const std::filesystem::path folder = call.args[0];
+    std::ifstream in(folder / kIndexFileName, std::ios::binary);
     if (!in) {
-        std::fprintf(stderr, "%s: cannot open the index of %s\n", call.name.c_str(),
-                     folder.c_str());
+        std::fprintf(stderr, "%s: cannot open the index of %s\n", call.name.c_str(), call.args[0]);
         return 2;
     }
     std::string text(static_cast<std::size_t>(kMaxIndexBytes), '\0');
     in.read(text.data(), kMaxIndexBytes);
     text.resize(static_cast<std::size_t>(in.gcount()));
     const std::optional<formats::SqlIndex> index = formats::ParseSqlIndex(text);
-    std::printf("folder      %s\n", folder.c_str());
+    std::printf("folder      %s\n", call.args[0]);
     if (!index) {
         std::printf("index       not an SQL cache index\n");
         return 1;
@@ -89,7 +89,7 @@ int SqlCommand(const Call& call) {
         const std::string name = formats::SqlShardName(i);
         Connection c;
         formats::ShardResult result = formats::ShardResult::Missing;
-        if (OpenImmutable(folder + "/" + name, c))
+        if (OpenImmutable((folder / name).string(), c))
             result = CheckSchema(c);
         std::printf("%-11s %s\n", name.c_str(), ResultText(result));
         if (result == formats::ShardResult::Read && !PrintResources(c))
