@@ -114,10 +114,9 @@ ParseError ParseElements(std::string_view elements, FirefoxEntry& out) {
 } // namespace
 
 const std::string* FirefoxEntry::element(std::string_view name) const {
-    for (auto it = elements.rbegin(); it != elements.rend(); ++it)
-        if (it->name == name)
-            return &it->value;
-    return nullptr;
+    const auto it = std::find_if(elements.rbegin(), elements.rend(),
+                                 [&](const FirefoxElement& e) { return e.name == name; });
+    return it == elements.rend() ? nullptr : &it->value;
 }
 
 std::string FirefoxKeyUrl(std::string_view key) {
