@@ -1,19 +1,21 @@
 // ScanCacheFolder over synthetic caches of 20,000 entries each (mostly pictures, some encoded
 // bodies, some scripts and pages) in every format: Firefox, Chromium's Simple Cache, blockfile
-// and SQL cache, each against its plain I/O floor: for the file caches a pass that opens every
-// entry file and reads its metadata region and its first 64 bytes; for blockfile, the index and
-// the block files read whole and the first 64 bytes of each f_ file; for the SQL cache one pass
-// over each shard reading every row's key and head. Prints both times, their ratio, and the peak
-// memory; the scan uses every core (one share each), and is timed on one as well. Then it scans
-// a cache of few but large bodies (identity and highly compressed) to show that memory does not
-// follow body sizes. Two more modes time work that could grow faster than the cache: many
-// entries of one URL (duplicate detection), and one sparse file of very many tiny ranges
-// (memory). `--repeat` only scans, over and over, for a profiler.
+// and SQL cache, and WebKit's NetworkCache, each against its plain I/O floor: for the file
+// caches a pass that opens every entry file and reads its metadata region and its first 64
+// bytes; for blockfile, the index and the block files read whole and the first 64 bytes of
+// each f_ file; for the SQL cache one pass over each shard reading every row's key and head;
+// for WebKit each record's first 4 KiB and each blob's first 64 bytes. Prints both times,
+// their ratio, and the peak memory; the scan uses every core (one share each), and is timed on
+// one as well. Then it scans a cache of few but large bodies (identity and highly compressed)
+// to show that memory does not follow body sizes. Two more modes time work that could grow
+// faster than the cache: many entries of one URL (duplicate detection), and one sparse file of
+// very many tiny ranges (memory). `--repeat` only scans, over and over, for a profiler.
 #include "blockfile_builder.h"
 #include "cache/browser/browser.h"
 #include "cache/browser/entry.h"
 #include "cache_builder.h"
 #include "sql_builder.h"
+#include "webkit_builder.h"
 
 #include <algorithm>
 #include <chrono>
@@ -291,6 +293,61 @@ std::size_t Floor(const fs::path& folder, bool chromium) {
     return bytes;
 }
 
+// WebKit keeps bodies decoded, inline up to 16 KiB, else in Blobs/: about a quarter of these
+// bodies are blobs. The stored headers keep the coding the server sent.
+std::size_t WebKitSize(int i) {
+    return i % 4 == 0 ? 17000 + static_cast<std::size_t>((i * 7919) % 30000)
+                      : 2000 + static_cast<std::size_t>((i * 7919) % 14000);
+}
+
+void WriteWebKit(const fs::path& folder, int count) {
+    WebKitCacheWriter cache(folder);
+    for (int i = 0; i < count; ++i) {
+        const std::size_t size = WebKitSize(i);
+        WebKitEntry e;
+        const std::string n = std::to_string(i);
+        if (i % 8 == 3) {
+            e.url = "https://cdn.example.com/js/app" + n + ".js";
+            e.body = "var x" + n + " = 1;" + std::string(size, ' ');
+            e.headers = {{"Content-Type", "application/javascript"}, {"Content-Encoding", "gzip"}};
+        } else if (i % 2 == 0) {
+            e.url = "https://cdn.example.com/photos/" + n + ".jpg";
+            e.body = Jpeg(size, static_cast<char>(i));
+            e.headers = {{"Content-Type", "image/jpeg"}};
+        } else {
+            e.url = "https://cdn.example.com/img?id=" + n;
+            e.body = Png(size, static_cast<char>(i));
+            e.headers = {{"Content-Type", "image/png"}};
+        }
+        e.headers.emplace_back("Cache-Control", "max-age=3600");
+        cache.add(e);
+    }
+}
+
+// The WebKit floor: list the folders, open each record and read its first 4 KiB, open each
+// blob and read its first 64 bytes.
+std::size_t WebKitFloor(const fs::path& folder) {
+    std::size_t bytes = 0;
+    char buffer[4096];
+    const auto read = [&](const fs::path& file, std::size_t n) {
+        const int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            return;
+        struct stat st {};
+        ::fstat(fd, &st);
+        bytes += static_cast<std::size_t>(std::max<ssize_t>(0, ::pread(fd, buffer, n, 0)));
+        ::close(fd);
+    };
+    const fs::path version = folder / "Version 17";
+    for (const auto& partition : fs::directory_iterator(version / "Records"))
+        for (const auto& record : fs::directory_iterator(partition.path() / "Resource"))
+            if (!record.path().filename().string().ends_with("-blob"))
+                read(record.path(), sizeof buffer);
+    for (const auto& blob : fs::directory_iterator(version / "Blobs"))
+        read(blob.path(), 64);
+    return bytes;
+}
+
 // Each time is the best of this many rounds: the floors take a few tens of milliseconds, and
 // one busy moment of the machine would otherwise decide a ratio.
 constexpr int kRounds = 5;
@@ -441,6 +498,7 @@ int main(int argc, char** argv) {
         const browser::CacheKind k = kind == "firefox"     ? browser::CacheKind::Firefox
                                      : kind == "blockfile" ? browser::CacheKind::Blockfile
                                      : kind == "sql"       ? browser::CacheKind::Sql
+                                     : kind == "webkit"    ? browser::CacheKind::WebKit
                                                            : browser::CacheKind::Chromium;
         const int times = argc > 4 ? std::atoi(argv[4]) : 20;
         if (argc > 5) // shares, as many as asked (one: as on a machine of one core)
@@ -477,7 +535,8 @@ int main(int argc, char** argv) {
     if (!reuse)
         fs::remove_all(root);
     const fs::path ff = root / "firefox/cache2", cr = root / "chromium/Cache_Data",
-                   sql = root / "chromium-sql/Cache_Data", bl = root / "blockfile/Cache_Data";
+                   sql = root / "chromium-sql/Cache_Data", bl = root / "blockfile/Cache_Data",
+                   wk = root / "webkit/WebKitCache";
     const auto w0 = Clock::now();
     if (!reuse)
         InChild([&] {
@@ -485,8 +544,9 @@ int main(int argc, char** argv) {
             WriteChromium(cr, entries, SizeOf);
             WriteSql(sql, entries, SizeOf);
             WriteBlockfile(bl, entries, SizeOf);
+            WriteWebKit(wk, entries);
         });
-    std::printf("wrote four caches of %d entries in %.1f s under %s\n", entries,
+    std::printf("wrote five caches of %d entries in %.1f s under %s\n", entries,
                 Seconds(w0, Clock::now()), root.c_str());
 
     const double before = PeakMb();
@@ -511,6 +571,9 @@ int main(int argc, char** argv) {
     const Timing k =
         Measure({browser::CacheKind::Blockfile, bl.string()}, [&] { return BlockfileFloor(bl); });
     Report("Chromium blockfile", k, entries);
+    const Timing w =
+        Measure({browser::CacheKind::WebKit, wk.string()}, [&] { return WebKitFloor(wk); });
+    Report("WebKit NetworkCache", w, entries);
     std::printf("peak memory: %.1f MB before the scans, %.1f MB after\n", before, PeakMb());
 
     if (!large)

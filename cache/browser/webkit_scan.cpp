@@ -15,6 +15,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <system_error>
 
 namespace browser::detail {
@@ -28,16 +31,28 @@ namespace wk = formats::webkit;
 // is named in `stats`.
 std::vector<std::string> Names(const fs::path& folder, bool folders, ScanStats& stats) {
     std::vector<std::string> names;
-    std::error_code ec;
-    fs::directory_iterator it(folder, ec), end;
-    for (; !ec && it != end; it.increment(ec)) {
-        std::error_code typeError;
-        const fs::file_status st = it->symlink_status(typeError);
-        if (!typeError && (folders ? fs::is_directory(st) : fs::is_regular_file(st)))
-            names.push_back(it->path().filename().string());
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) {
+        stats.problems.push_back(
+            {folder.string(), "cannot be read (" + std::string(std::strerror(errno)) + ")"});
+        return names;
     }
-    if (ec)
-        stats.problems.push_back({folder.string(), "cannot be read (" + ec.message() + ")"});
+    // The type the listing gives costs nothing; only a file system that gives none is asked.
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string_view name = e->d_name;
+        if (name == "." || name == "..")
+            continue;
+        unsigned char type = e->d_type;
+        if (type == DT_UNKNOWN) {
+            struct stat st {};
+            if (::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;
+            type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
+        }
+        if (type == (folders ? DT_DIR : DT_REG))
+            names.emplace_back(name);
+    }
+    ::closedir(dir);
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -49,7 +64,9 @@ struct VersionFolder {
 };
 
 struct RecordName {
-    std::string partition, name;
+    const std::string* partition; // the partition folder's name
+    const std::string* resources; // its Resource folder's path
+    std::string name;
 };
 
 void Unreadable(const std::string& path, std::string reason, ScanStats& stats) {
@@ -57,25 +74,43 @@ void Unreadable(const std::string& path, std::string reason, ScanStats& stats) {
     stats.problems.push_back({path, std::move(reason)});
 }
 
-// Reads a whole record file, refusing one larger than any record.
-bool ReadRecordFile(ReadOnlyFile& file, const std::string& path, std::vector<std::uint8_t>& bytes,
-                    std::string& failure) {
+// What is read of a record at first: its meta data and stored response, in all but records
+// with very long URLs or many header fields, which are then read whole.
+constexpr std::size_t kRecordHeadBytes = 4096;
+
+// Opens a record file (unless open) and reads its first `want` bytes (all of a smaller file).
+bool ReadRecordHead(ReadOnlyFile& file, const std::string& path, std::size_t want,
+                    std::vector<std::uint8_t>& bytes, std::string& failure) {
     errno = 0;
-    if (!file.open(path)) {
+    if (!file.isOpen() && !file.open(path)) {
         failure = errno != 0 ? "cannot be opened (" + std::string(std::strerror(errno)) + ")"
                              : "is not a regular file";
         return false;
     }
-    if (file.size() > wk::kMaxRecordFileSize) {
-        failure = "is damaged (larger than any record)";
-        return false;
-    }
-    bytes.resize(static_cast<std::size_t>(file.size()));
+    bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(file.size(), want)));
     if (!file.readAt(0, bytes.data(), bytes.size())) {
         failure = "cannot be read";
         return false;
     }
     return true;
+}
+
+// The record's meta data and header, parsed from its first bytes, or from the whole file when
+// the header lies past them (the body is not needed: its hash is checked as it is read).
+formats::WebKitParsed<formats::WebKitRecord>
+ParseRecord(ReadOnlyFile& file, const std::string& path, std::uint32_t version,
+            const formats::WebKitSalt& salt, std::vector<std::uint8_t>& bytes,
+            std::string& failure) {
+    if (!ReadRecordHead(file, path, kRecordHeadBytes, bytes, failure))
+        return {};
+    auto parsed = formats::ParseWebKitRecord(bytes, file.size(), version, salt);
+    if (!parsed.value && parsed.failure.problem == formats::WebKitProblem::HeaderPastEnd &&
+        bytes.size() < file.size() && file.size() <= wk::kMaxRecordFileSize) {
+        if (!ReadRecordHead(file, path, static_cast<std::size_t>(file.size()), bytes, failure))
+            return {};
+        parsed = formats::ParseWebKitRecord(bytes, file.size(), version, salt);
+    }
+    return parsed;
 }
 
 // The stored response as the listing rules read a head. The body is stored decoded, so its
@@ -100,8 +135,9 @@ ResponseHead HeadOf(formats::WebKitResponse& response) {
     return head;
 }
 
-// What a save checks of a WebKit body: the salt and the body's hash, and for a blob, its
-// record file as the scan read it.
+// What reading a WebKit body checks, for a save or the preview: the salt and the body's hash
+// (a listing reads only the first bytes of a body), and for a blob, its record file as the
+// scan read it.
 RecordCheck BodyCheck(const VersionFolder& v, const formats::WebKitRecordMeta& meta) {
     RecordCheck check;
     check.kind = RecordCheck::Kind::WebKit;
@@ -116,14 +152,16 @@ class RecordReader {
 
     void read(const RecordName& r) {
         ++share_.stats.entries;
-        const fs::path resources = v_.path / wk::kRecordsFolder / r.partition / wk::kResourceType;
-        const std::string path = (resources / r.name).string();
+        if (!folder_ || folder_->path() != *r.resources)
+            folder_.emplace(*r.resources);
+        const std::string path = *r.resources + "/" + r.name;
         ReadOnlyFile file;
+        folder_->open(file, r.name);
         std::vector<std::uint8_t> bytes;
         std::string failure;
-        if (!ReadRecordFile(file, path, bytes, failure))
+        auto parsed = ParseRecord(file, path, v_.number, v_.salt, bytes, failure);
+        if (!failure.empty())
             return Unreadable(path, failure, share_.stats);
-        auto parsed = formats::ParseWebKitRecord(bytes, v_.number, v_.salt);
         if (!parsed.value)
             return damaged(path, parsed.failure.text);
         const formats::WebKitRecord& record = *parsed.value;
@@ -133,7 +171,7 @@ class RecordReader {
         // How the key hash is made changed between versions; the names are checked where
         // it is known.
         if (v_.number == wk::kVersion17)
-            if (const auto wrong = formats::CheckWebKitNames(meta, r.partition, r.name))
+            if (const auto wrong = formats::CheckWebKitNames(meta, *r.partition, r.name))
                 return damaged(path, wrong.text);
         const auto headerAt = static_cast<std::size_t>(record.headerOffset);
         auto response = formats::ParseWebKitResponse(
@@ -152,14 +190,16 @@ class RecordReader {
         std::string entryPath = path;
         BodySegment segment;
         if (meta.bodyInline) {
-            if (const auto wrong = formats::VerifyWebKitBody(record, bytes, v_.salt, std::nullopt))
-                return damaged(path, wrong.text);
             segment = Segment(path, record.bodyOffset, record.bodySize);
             segment.identity = file.identity();
-            const auto first =
-                static_cast<std::size_t>(std::min<std::uint64_t>(record.bodySize, kSniffTextBytes));
-            e.firstBytes.assign(reinterpret_cast<const char*>(bytes.data()) + record.bodyOffset,
-                                first);
+            ReadFirstBytes(e, record.bodySize, [&](std::uint64_t at, char* out, std::size_t n) {
+                const std::uint64_t from = record.bodyOffset + at;
+                if (from + n <= bytes.size()) {
+                    std::memcpy(out, bytes.data() + from, n);
+                    return true;
+                }
+                return file.readAt(from, out, n);
+            });
         } else if (meta.bodySize != 0) {
             ReadOnlyFile blob;
             if (!openBlob(meta, path, blob, entryPath))
@@ -213,19 +253,23 @@ class RecordReader {
     // without hard links may hold only one of them).
     bool openBlob(const formats::WebKitRecordMeta& meta, const std::string& recordPath,
                   ReadOnlyFile& blob, std::string& blobPath) const {
-        for (std::string candidate :
-             {(v_.path / wk::kBlobsFolder / formats::WebKitHashName(meta.bodyHash)).string(),
-              recordPath + std::string(wk::kBlobSuffix)}) {
-            if (blob.open(candidate)) {
-                blobPath = std::move(candidate);
-                return true;
-            }
+        const std::string name = formats::WebKitHashName(meta.bodyHash);
+        if (blobs_.open(blob, name)) {
+            blobPath = blobs_.path() + "/" + name;
+            return true;
         }
-        return false;
+        std::string beside = recordPath + std::string(wk::kBlobSuffix);
+        if (!blob.open(beside))
+            return false;
+        blobPath = std::move(beside);
+        return true;
     }
 
     const VersionFolder& v_;
     Share& share_;
+    // Held open, so that a file in them is opened without walking their path again.
+    std::optional<OpenFolder> folder_; // the partition's Resource folder being read
+    OpenFolder blobs_{(v_.path / wk::kBlobsFolder).string()};
     std::size_t readable_ = 0;
 };
 
@@ -253,14 +297,17 @@ void ScanVersion(VersionFolder v, std::vector<BrowserFile>& rows, ScanStats& sta
     ScanStats local;
     std::vector<RecordName> records;
     const fs::path recordsFolder = v.path / wk::kRecordsFolder;
-    for (const std::string& partition : Names(recordsFolder, true, local)) {
-        const fs::path resources = recordsFolder / partition / wk::kResourceType;
-        std::error_code ec;
-        if (!fs::is_directory(fs::symlink_status(resources, ec)))
+    const std::vector<std::string> partitions = Names(recordsFolder, true, local);
+    std::vector<std::string> resources;
+    resources.reserve(partitions.size()); // (records point at these)
+    for (const std::string& partition : partitions) {
+        resources.push_back((recordsFolder / partition / wk::kResourceType).string());
+        struct stat st {};
+        if (::lstat(resources.back().c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
             continue; // a partition with no HTTP responses
-        for (std::string& name : Names(resources, false, local))
+        for (std::string& name : Names(resources.back(), false, local))
             if (!name.ends_with(wk::kBlobSuffix))
-                records.push_back({partition, std::move(name)});
+                records.push_back({&partition, &resources.back(), std::move(name)});
     }
     std::vector<std::size_t> readable(SharesFor(records.size()));
     std::vector<BrowserFile> found;

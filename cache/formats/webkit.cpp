@@ -216,12 +216,19 @@ WebKitParsed<WebKitSalt> ParseWebKitSalt(WebKitBytes bytes) {
 
 WebKitParsed<WebKitRecord> ParseWebKitRecord(WebKitBytes file, std::uint32_t folderVersion,
                                              const WebKitSalt& salt) {
+    return ParseWebKitRecord(file, file.size(), folderVersion, salt);
+}
+
+WebKitParsed<WebKitRecord> ParseWebKitRecord(WebKitBytes file, std::uint64_t fileSize,
+                                             std::uint32_t folderVersion, const WebKitSalt& salt) {
     const auto failed = [](WebKitFailure f) {
         return WebKitParsed<WebKitRecord>{std::nullopt, std::move(f)};
     };
-    if (file.size() > webkit::kMaxRecordFileSize)
-        return failed(Fail(WebKitProblem::TooLarge, "the record file is " + Number(file.size()) +
+    if (fileSize > webkit::kMaxRecordFileSize)
+        return failed(Fail(WebKitProblem::TooLarge, "the record file is " + Number(fileSize) +
                                                         " bytes, larger than any record"));
+    if (file.size() > fileSize)
+        file = file.first(static_cast<std::size_t>(fileSize));
 
     FieldReader in(file, "record", true);
     WebKitRecord record;
@@ -263,9 +270,9 @@ WebKitParsed<WebKitRecord> ParseWebKitRecord(WebKitBytes file, std::uint32_t fol
                                Number(file.size()) + "-byte record"));
     record.bodyOffset = record.headerOffset + m.headerSize;
     record.bodySize = m.bodyInline ? m.bodySize : 0;
-    if (record.bodySize != file.size() - record.bodyOffset)
+    if (record.bodySize != fileSize - record.bodyOffset)
         return failed(Fail(WebKitProblem::RecordSizeMismatch,
-                           "the record is " + Number(file.size()) + " bytes, not " +
+                           "the record is " + Number(fileSize) + " bytes, not " +
                                Number(record.bodyOffset) + " of meta data and header" +
                                (m.bodyInline ? " + " + Number(m.bodySize) + " of body" : "")));
     if (SaltedSha1(salt, reader.slice(record.headerOffset, m.headerSize)) != m.headerHash)

@@ -109,6 +109,11 @@ WebKitParsed<WebKitSalt> ParseWebKitSalt(WebKitBytes bytes);
 // the header and inline body. The inline body itself is checked by VerifyWebKitBody.
 WebKitParsed<WebKitRecord> ParseWebKitRecord(WebKitBytes file, std::uint32_t folderVersion,
                                              const WebKitSalt& salt);
+// The same from the first bytes of a record file of `fileSize` bytes, enough to hold its meta
+// data and header (HeaderPastEnd when they are not): a reader need not read an inline body to
+// learn where it lies. VerifyWebKitBody, or a WebKitBodyCheck as the body is read, checks it.
+WebKitParsed<WebKitRecord> ParseWebKitRecord(WebKitBytes file, std::uint64_t fileSize,
+                                             std::uint32_t folderVersion, const WebKitSalt& salt);
 
 // The key hash against the record's file name and the partition hash against its partition
 // folder's name (upper-case hex, as WebKit names them).

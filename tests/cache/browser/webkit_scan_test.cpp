@@ -130,30 +130,33 @@ class WebKitCopy : public WebKitCaches {
     fs::path version_;
 };
 
-TEST_F(WebKitCopy, ADamagedRecordIsSkippedAndNamedAndABlobChangedSinceIsNotSaved) {
+TEST_F(WebKitCopy, ADamagedRecordIsSkippedAndNamedAndABodyChangedSinceIsNotRead) {
     browser::ScanStats before;
     const auto rows = scan(before);
     ASSERT_EQ(before.unreadable, 0u);
+    const fs::path damaged = row(rows, "/logo.png").entryPath;
     const fs::path inlineRecord = row(rows, "/bg.png").entryPath;
     const fs::path blob = row(rows, "/big.bmp").entryPath;
     ASSERT_EQ(blob.parent_path().filename(), "Blobs");
 
-    Flip(inlineRecord, 10); // a byte of the inline body
+    const auto size = fs::file_size(damaged);
+    Flip(damaged, size - 30); // a byte of the meta data: its check sum fails
+    Flip(inlineRecord, 10);   // a byte of the inline body
+    Flip(blob, 1000);
     browser::ScanStats stats;
     const auto after = scan(stats);
     EXPECT_EQ(after.size(), rows.size() - 1);
     EXPECT_EQ(stats.unreadable, 1u);
     ASSERT_EQ(stats.problems.size(), 1u);
-    EXPECT_EQ(stats.problems[0].path, inlineRecord.string());
+    EXPECT_EQ(stats.problems[0].path, damaged.string());
     EXPECT_NE(stats.problems[0].reason.find("is damaged"), std::string::npos);
 
-    // The blob is listed by its size; its hash is checked as it is read for a save.
-    Flip(blob, 1000);
-    std::string error;
-    const auto listed = scan(stats);
-    EXPECT_EQ(listed.size(), rows.size() - 1);
-    EXPECT_EQ(Sha256Of(row(listed, "/big.bmp"), error), "");
-    EXPECT_EQ(error, browser::kChangedSinceListed);
+    // A body is listed by its record; its hash is checked as a save or the preview reads it.
+    for (const char* changed : {"/bg.png", "/big.bmp"}) {
+        std::string error;
+        EXPECT_EQ(Sha256Of(row(after, changed), error), "") << changed;
+        EXPECT_EQ(error, browser::kChangedSinceListed);
+    }
 }
 
 TEST_F(WebKitCopy, MissingBlobsAndUnknownVersionsAreNamed) {
@@ -184,7 +187,7 @@ TEST_F(WebKitCopy, MissingBlobsAndUnknownVersionsAreNamed) {
     EXPECT_NE(stats.problems[0].reason.find("format version 99"), std::string::npos);
 }
 
-TEST(WebKitWalk, MacAndContainerLayoutsAreFoundAndNamed) {
+TEST(WebKitWalk, MacContainerAndFlatpakLayoutsAreFoundAndNamed) {
     if (!fs::is_directory(kFixture))
         GTEST_SKIP();
     testing_support::ScratchFolder home;
@@ -194,6 +197,7 @@ TEST(WebKitWalk, MacAndContainerLayoutsAreFoundAndNamed) {
         {"Library/Caches/com.example.reader/WebKit/NetworkCache", "com.example.reader"},
         {"Library/Containers/com.example.mail/Data/Library/Caches/WebKit/NetworkCache",
          "com.example.mail"},
+        {".var/app/org.gnome.Epiphany/cache/epiphany/WebKitCache", "GNOME Web (Flatpak)"},
     };
     for (const auto& [at, source] : kLayouts) {
         fs::create_directories(home.path() / at);
