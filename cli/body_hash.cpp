@@ -1,6 +1,7 @@
 // Nettle's SHA-256: a plain context with init, update and digest, no global initialisation,
 // configuration file or provider loading, in a library every Debian system already has.
 #include "cli/body_hash.h"
+#include "platform/base/ascii.h"
 
 #include <nettle/sha2.h>
 
@@ -27,13 +28,8 @@ void Sha256::update(const void* bytes, std::size_t n) {
 std::string Sha256::hexDigest() {
     std::uint8_t digest[SHA256_DIGEST_SIZE];
     sha256_digest(&state_->context, sizeof digest, digest); // also resets the context
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string out;
-    for (const std::uint8_t b : digest) {
-        out += kHex[b >> 4];
-        out += kHex[b & 15];
-    }
-    return out;
+    return platform::HexBytes(
+        std::string_view(reinterpret_cast<const char*>(digest), sizeof digest));
 }
 
 namespace {

@@ -4,6 +4,7 @@
 // length the fuzzer reads.
 // Usage: blockfile_pack <cache folder> <output file>
 #include "blockfile_pack.h"
+#include "platform/base/endian.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -19,10 +20,7 @@ void Put(std::string& out, std::uint32_t v, int bytes) {
 }
 
 std::uint32_t Get(const std::string& in, std::size_t at) {
-    std::uint32_t v = 0;
-    for (std::size_t i = 0; i < 4; ++i)
-        v |= std::uint32_t{static_cast<unsigned char>(in[at + i])} << (8 * i);
-    return v;
+    return platform::ByteReader(in).u32(at);
 }
 
 // The index with its hash table folded to the fuzzer's length: bucket b goes to

@@ -8,6 +8,8 @@
 // file of megabytes costs an input nothing but its chunks.
 #pragma once
 
+#include "platform/base/endian.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -67,12 +69,11 @@ struct PackedFile {
 inline std::map<std::string, PackedFile> Unpack(std::span<const std::uint8_t> in) {
     std::map<std::string, PackedFile> files;
     std::size_t at = 0;
+    const platform::ByteReader r(in);
     const auto take = [&](std::size_t n, std::uint32_t& v) {
         if (in.size() - at < n)
             return false;
-        v = 0;
-        for (std::size_t i = 0; i < n; ++i)
-            v |= std::uint32_t{in[at + i]} << (8 * i);
+        v = n == 1 ? r.u8(at) : n == 2 ? r.u16(at) : r.u32(at);
         at += n;
         return true;
     };

@@ -65,9 +65,7 @@ void CapTable(Packed& files, std::array<std::uint8_t, 4>& patch) {
     if (index == files.end() ||
         !index->second.read(blockfile_pack::kTableLengthAt, patch.data(), 4))
         return;
-    std::uint32_t length = 0;
-    for (std::size_t i = 0; i < 4; ++i)
-        length |= std::uint32_t{patch[i]} << (8 * i);
+    const std::uint32_t length = platform::ByteReader(patch).u32(0);
     if (length != 0 && length <= blockfile_pack::kMaxTableLength)
         return;
     for (std::size_t i = 0; i < 4; ++i)

@@ -1,7 +1,9 @@
 #include "cache/browser/blockfile.h"
-#include "cache/browser/blockfile_layout.h"
 #include "cache/browser/media.h"
+#include "cache/formats/blockfile_layout.h"
 #include "platform/base/ascii.h"
+#include "platform/base/endian.h"
+#include "platform/base/unix_time.h"
 
 #include <algorithm>
 #include <functional>
@@ -23,22 +25,6 @@ constexpr std::uint64_t kMaxSparseStream = 64ull * 1024;
 constexpr std::uint64_t kPageSize = 64ull * 1024;
 // A 256-byte block file holds at most 64,896 blocks (16 MiB): this keeps four of them.
 constexpr std::uint64_t kPageBudget = 64ull * 1024 * 1024;
-
-template <typename T> T Le(std::string_view s, std::uint64_t at) {
-    std::uint64_t v = 0;
-    for (std::size_t i = 0; i < sizeof(T); ++i)
-        v |= std::uint64_t{static_cast<unsigned char>(s[static_cast<std::size_t>(at) + i])}
-             << (8 * i);
-    return static_cast<T>(v);
-}
-
-std::string BlockFileName(std::uint32_t number) {
-    return "data_" + std::to_string(number);
-}
-
-std::string ExternalFileName(std::uint32_t number) {
-    return "f_" + platform::LowerHex(number, 6);
-}
 
 // A range of one file that an address names: the blocks of a block file, or an f_ file.
 struct Span {
@@ -99,23 +85,20 @@ class Reader {
             warn(BlockfileProblem::IndexMissing, 0);
             return false;
         }
-        if (Le<std::uint32_t>(head, kIndexMagicAt) != kIndexMagic) {
+        BlockfileIndexHeader& h = out_.header;
+        h = ParseBlockfileIndexHeader(head);
+        if (h.magic != kIndexMagic) {
+            h = {}; // nothing of a file that is not an index is told as its header
             warn(BlockfileProblem::IndexMagic, 0);
             return false;
         }
-        BlockfileIndexHeader& h = out_.header;
-        h.version = Le<std::uint32_t>(head, kIndexVersionAt);
-        h.entryCount = Le<std::int32_t>(head, kIndexEntryCountAt);
-        h.crashed = Le<std::int32_t>(head, kIndexCrashAt) != 0;
-        h.tableLength = Le<std::uint32_t>(head, kIndexTableLengthAt);
-        if (h.version != kIndexVersion2_0 && h.version != kIndexVersion2_1 &&
-            h.version != kIndexVersion3_0) {
+        if (!IsKnownIndexVersion(h.version)) {
             warn(BlockfileProblem::IndexVersion, 0);
             return false;
         }
         if (h.tableLength == 0)
             h.tableLength = kDefaultTableLength;
-        const std::uint64_t tableBytes = std::uint64_t{h.tableLength} * 4;
+        const std::uint64_t tableBytes = std::uint64_t{h.tableLength} * kIndexBucketSize;
         if (h.tableLength > kMaxTableLength || (h.tableLength & (h.tableLength - 1)) != 0 ||
             index->size() - kIndexHeaderSize < tableBytes) {
             warn(BlockfileProblem::TableOutsideIndex, 0);
@@ -140,21 +123,19 @@ class Reader {
                     break;
                 }
                 const Source* f = files_.open(BlockFileName(number));
-                std::string head(kBlockSizeAt + 4, '\0');
+                std::string head(kBlockFieldsRead, '\0');
                 if (!f || f->size() < kBlockHeaderSize || !f->readAt(0, head.data(), head.size())) {
                     if (f || number >= kFirstBlockFiles) // a cache may lack data_3, say
                         warn(BlockfileProblem::BlockFileBad, 0);
                     break;
                 }
-                const std::uint32_t version = Le<std::uint32_t>(head, kBlockVersionAt);
-                const std::uint32_t blockSize = Le<std::uint32_t>(head, kBlockSizeAt);
-                const auto thisFile = Le<std::int16_t>(head, kBlockThisFileAt);
-                const auto next = Le<std::int16_t>(head, kBlockNextFileAt);
+                const BlockFileHeader h = ParseBlockFileHeader(head);
+                const std::uint32_t blockSize = h.blockSize;
+                const std::int16_t next = h.nextFile;
                 if (chainBlockSize == 0)
                     chainBlockSize = blockSize;
-                if (Le<std::uint32_t>(head, kBlockMagicAt) != kBlockMagic ||
-                    (version != kBlockVersion2_0 && version != kBlockVersion3_0) ||
-                    thisFile != static_cast<std::int16_t>(number) ||
+                if (h.magic != kBlockMagic || !IsKnownBlockFileVersion(h.version) ||
+                    h.thisFile != static_cast<std::int16_t>(number) ||
                     blockSize != BlockSize(first + 1) || blockSize != chainBlockSize || next < 0) {
                     warn(BlockfileProblem::BlockFileBad, 0);
                     break;
@@ -170,14 +151,15 @@ class Reader {
     // Where an address points, checked against the file it names. External files stay valid
     // until the next external address is resolved.
     std::optional<Span> resolve(std::uint32_t address, std::uint32_t owner) {
-        if ((address & kAddrInitialized) == 0) {
+        const BlockfileAddress a = DecodeBlockfileAddress(address);
+        if (!a.initialized) {
             warn(BlockfileProblem::BadAddress, owner);
             return std::nullopt;
         }
-        const std::uint32_t type = (address & kAddrTypeMask) >> kAddrTypeShift;
+        const std::uint32_t type = a.type;
         Span s;
         if (type == static_cast<std::uint32_t>(FileType::External)) {
-            s.name = ExternalFileName(address & kAddrExternalNumberMask);
+            s.name = ExternalFileName(a.externalNumber);
             s.file = files_.open(s.name);
             if (!s.file) {
                 warn(BlockfileProblem::MissingFile, owner);
@@ -187,22 +169,21 @@ class Reader {
             return s;
         }
         const std::uint32_t blockSize = BlockSize(type);
-        const std::uint32_t number = (address & kAddrFileNumberMask) >> kAddrFileNumberShift;
+        const std::uint32_t number = a.fileNumber;
         const auto it = blockFiles_.find(number);
         if (blockSize == 0 || type == static_cast<std::uint32_t>(FileType::Rankings) ||
-            (address & kAddrReservedMask) != 0 || it == blockFiles_.end() ||
-            it->second.blockSize != blockSize) {
+            a.reservedBitsSet || it == blockFiles_.end() || it->second.blockSize != blockSize) {
             warn(it == blockFiles_.end() && blockSize != 0 ? BlockfileProblem::MissingFile
                                                            : BlockfileProblem::BadAddress,
                  owner);
             return std::nullopt;
         }
-        const std::uint64_t count = ((address & kAddrBlockCountMask) >> kAddrBlockCountShift) + 1;
+        const std::uint64_t count = a.blockCount;
         s.name = BlockFileName(number);
         s.file = it->second.file;
         s.blockFile = number;
         s.paged = type == static_cast<std::uint32_t>(FileType::Block256);
-        s.offset = kBlockHeaderSize + std::uint64_t{address & kAddrStartBlockMask} * blockSize;
+        s.offset = kBlockHeaderSize + std::uint64_t{a.startBlock} * blockSize;
         s.capacity = count * blockSize;
         if (s.offset > s.file->size() || s.capacity > s.file->size() - s.offset) {
             warn(BlockfileProblem::BadAddress, owner);
@@ -273,8 +254,10 @@ class Reader {
     void walkTable(std::string_view table) {
         const std::uint32_t mask = out_.header.tableLength - 1;
         std::vector<std::pair<std::uint32_t, std::uint32_t>> heads; // first record, bucket
+        const platform::ByteReader buckets(table);
         for (std::uint32_t bucket = 0; bucket <= mask; ++bucket)
-            if (const auto head = Le<std::uint32_t>(table, std::uint64_t{bucket} * 4); head != 0)
+            if (const std::uint32_t head = buckets.u32(std::uint64_t{bucket} * kIndexBucketSize);
+                head != 0)
                 heads.emplace_back(head, bucket);
         std::sort(heads.begin(), heads.end());
         const std::size_t first = heads.size() * share_ / shares_;
@@ -353,7 +336,8 @@ class Reader {
             warn(BlockfileProblem::BadAddress, a);
             return Record::Unreadable;
         }
-        next = Le<std::uint32_t>(r, kEntryNextAt);
+        const BlockfileEntryStore store = ParseBlockfileEntryStore(r);
+        next = store.next;
         const FileIdentity recordFile = files_.identity(s->name);
         e.record = {RecordCheck::Kind::Blockfile,
                     s->blockFile,
@@ -363,20 +347,15 @@ class Reader {
                     BlockfileRecordFields(r),
                     {},
                     {}};
-        e.state = Le<std::int32_t>(r, kEntryStateAt);
-        e.flags = Le<std::uint32_t>(r, kEntryFlagsAt);
-        for (std::uint32_t i = 0; i < kStreamCount; ++i) {
-            e.streamSizes[i] = Le<std::int32_t>(r, kEntryStreamSizesAt + std::uint64_t{4} * i);
-            e.streamAddresses[i] =
-                Le<std::uint32_t>(r, kEntryStreamAddressesAt + std::uint64_t{4} * i);
-        }
-        if (out_.header.version >= kIndexVersion2_1 &&
-            SuperFastHash(std::string_view(r).substr(0, kEntrySelfHashAt)) !=
-                Le<std::uint32_t>(r, kEntrySelfHashAt)) {
+        e.state = store.state;
+        e.flags = store.flags;
+        e.streamSizes = store.streamSizes;
+        e.streamAddresses = store.streamAddresses;
+        if (out_.header.version >= kIndexVersion2_1 && !BlockfileEntrySelfHashMatches(r)) {
             warn(BlockfileProblem::EntryHash, a);
             return Record::Damaged; // the record is not what was written: nothing in it is trusted
         }
-        const std::uint32_t keyHash = Le<std::uint32_t>(r, kEntryHashAt);
+        const std::uint32_t keyHash = store.hash;
         if ((keyHash & mask) != bucket) {
             warn(BlockfileProblem::EntryHash, a);
             return Record::OtherBucket;
@@ -386,7 +365,7 @@ class Reader {
             return Record::Read;
         }
         ParsedEntry& p = e.parsed;
-        if (!readKey(r, a, p.key))
+        if (!readKey(r, store, a, p.key))
             return Record::Read;
         if (SuperFastHash(p.key) != keyHash) {
             warn(BlockfileProblem::EntryHash, a);
@@ -394,8 +373,8 @@ class Reader {
         }
         p.url = ChromiumKeyUrl(p.key);
         // The response info's response time, read below, replaces the creation time.
-        p.cached = UnixSeconds(Le<std::int64_t>(r, kEntryCreationTimeAt));
-        p.lastUsed = lastUsed(Le<std::uint32_t>(r, kEntryRankingsAt), a);
+        p.cached = platform::UnixSecondsFromMicrosSince1601(store.creationTime);
+        p.lastUsed = lastUsed(store.rankingsNode, a);
         for (std::int32_t size : e.streamSizes) {
             if (size < 0) {
                 warn(BlockfileProblem::StreamTooLarge, a);
@@ -412,28 +391,30 @@ class Reader {
     // as the nodes of a large cache are many.
     std::optional<std::int64_t> lastUsed(std::uint32_t node, std::uint32_t entry) {
         const auto rankings = static_cast<std::uint32_t>(FileType::Rankings);
-        if ((node & kAddrInitialized) == 0 ||
-            (node & kAddrTypeMask) >> kAddrTypeShift != rankings ||
-            (node & (kAddrReservedMask | kAddrBlockCountMask)) != 0)
+        const BlockfileAddress at = DecodeBlockfileAddress(node);
+        if (!at.initialized || at.type != rankings || at.reservedBitsSet || at.blockCount != 1)
             return std::nullopt;
         Span s;
-        s.blockFile = (node & kAddrFileNumberMask) >> kAddrFileNumberShift;
+        s.blockFile = at.fileNumber;
         const auto it = blockFiles_.find(s.blockFile);
         if (it == blockFiles_.end() || it->second.blockSize != BlockSize(rankings))
             return std::nullopt;
         s.file = it->second.file;
         s.paged = true;
-        s.offset = kBlockHeaderSize + std::uint64_t{node & kAddrStartBlockMask} * kRankingsNodeSize;
+        s.offset = kBlockHeaderSize + std::uint64_t{at.startBlock} * kRankingsNodeSize;
         std::string n(kRankingsNodeSize, '\0');
-        if (!read(s, s.offset, n.data(), n.size()) ||
-            Le<std::uint32_t>(n, kRankingsContentsAt) != entry)
+        if (!read(s, s.offset, n.data(), n.size()))
             return std::nullopt;
-        return UnixSeconds(Le<std::int64_t>(n, kRankingsLastUsedAt));
+        const BlockfileRankingsNode rankingsNode = ParseBlockfileRankingsNode(n);
+        if (rankingsNode.contents != entry)
+            return std::nullopt;
+        return platform::UnixSecondsFromMicrosSince1601(rankingsNode.lastUsed);
     }
 
-    bool readKey(std::string_view r, std::uint32_t a, std::string& key) {
-        const std::int32_t length = Le<std::int32_t>(r, kEntryKeyLengthAt);
-        const std::uint32_t longKey = Le<std::uint32_t>(r, kEntryLongKeyAt);
+    bool readKey(std::string_view r, const BlockfileEntryStore& store, std::uint32_t a,
+                 std::string& key) {
+        const std::int32_t length = store.keyLength;
+        const std::uint32_t longKey = store.longKey;
         if (length < 0 || static_cast<std::uint64_t>(length) > kMaxKeyLength) {
             warn(BlockfileProblem::KeyTooLong, a);
             return false;
@@ -496,12 +477,12 @@ class Reader {
             if (sparseSize < kSparseHeaderSize ||
                 !readStream(e.streamAddresses[kStreamSparse], sparseSize, kMaxSparseStream,
                             e.address, sparse, BlockfileProblem::BadSparse) ||
-                Le<std::uint32_t>(sparse, kSparseMagicAt) != kIndexMagic) {
+                ParseBlockfileSparseHeader(sparse).magic != kIndexMagic) {
                 warn(BlockfileProblem::BadSparse, e.address);
                 return false;
             }
             pendingParent_ = Parent{
-                {}, Le<std::int64_t>(sparse, kSparseSignatureAt), sparse.substr(kSparseHeaderSize)};
+                {}, ParseBlockfileSparseHeader(sparse).signature, sparse.substr(kSparseHeaderSize)};
             return true;
         }
         BodySegment body;
@@ -523,7 +504,7 @@ class Reader {
         if (sparseSize < kSparseHeaderSize + kChildBitmapBytes ||
             !readStream(e.streamAddresses[kStreamSparse], sparseSize, kMaxSparseStream, e.address,
                         sparse, BlockfileProblem::BadSparse) ||
-            Le<std::uint32_t>(sparse, kSparseMagicAt) != kIndexMagic) {
+            ParseBlockfileSparseHeader(sparse).magic != kIndexMagic) {
             warn(BlockfileProblem::BadSparse, e.address);
             return false;
         }
@@ -534,8 +515,9 @@ class Reader {
                 1)
             ++blocks;
         std::uint64_t filled = blocks * kChildBlock;
-        const auto lastBlock = Le<std::int32_t>(sparse, kSparseLastBlockAt);
-        const auto lastLength = Le<std::int32_t>(sparse, kSparseLastBlockLengthAt);
+        const BlockfileSparseHeader header = ParseBlockfileSparseHeader(sparse);
+        const std::int32_t lastBlock = header.lastBlock;
+        const std::int32_t lastLength = header.lastBlockLength;
         // A child spans blocks 0-1023 of its MiB and nothing more: a partly filled block after
         // a full bitmap would be bytes the browser never served for this range.
         if (lastBlock >= 0 && static_cast<std::uint64_t>(lastBlock) == blocks &&
@@ -543,7 +525,7 @@ class Reader {
             static_cast<std::uint64_t>(lastLength) < kChildBlock)
             filled += static_cast<std::uint64_t>(lastLength);
         Child child;
-        child.signature = Le<std::int64_t>(sparse, kSparseSignatureAt);
+        child.signature = header.signature;
         if (!locateBody(e, child.filled, nullptr))
             return false;
         child.filled.length = std::min(child.filled.length, filled);
@@ -737,24 +719,6 @@ BlockfileContents ReadBlockfile(BlockfileFiles& files,
     return reading.finish(each);
 }
 
-static_assert(kRecordFieldsBytes == kEntryFlagsAt + 4);
-
-std::string BlockfileRecordFields(std::string_view record) {
-    std::string fields;
-    fields.reserve(36);
-    for (const auto& [at, n] : std::initializer_list<std::pair<std::uint64_t, std::size_t>>{
-             {kEntryHashAt, 4},
-             {kEntryStateAt, 4},
-             {kEntryCreationTimeAt, 8},
-             {kEntryKeyLengthAt, 4},
-             {kEntryLongKeyAt, 4},
-             {kEntryStreamSizesAt + std::uint64_t{4} * kStreamBody, 4},
-             {kEntryStreamAddressesAt + std::uint64_t{4} * kStreamBody, 4},
-             {kEntryFlagsAt, 4}})
-        fields.append(record.substr(static_cast<std::size_t>(at), n));
-    return fields;
-}
-
 bool BlockfileRecordHolds(const BodySegment& segment) {
     const RecordCheck& check = segment.record;
     const std::size_t slash = segment.file.rfind('/');
@@ -770,55 +734,6 @@ bool BlockfileRecordHolds(const BodySegment& segment) {
 bool IsResourceEntry(const BlockfileEntry& entry) {
     return entry.state == static_cast<std::int32_t>(EntryState::Normal) &&
            (entry.flags & kFlagChildEntry) == 0;
-}
-
-std::uint32_t SuperFastHash(std::string_view data) {
-    if (data.empty())
-        return 0;
-    const auto byte = [&](std::size_t i) {
-        return static_cast<std::uint32_t>(static_cast<unsigned char>(data[i]));
-    };
-    // The trailing bytes are read as signed chars, as Chromium's SuperFastHash reads them.
-    const auto signedByte = [&](std::size_t i) {
-        return static_cast<std::uint32_t>(
-            static_cast<std::int32_t>(static_cast<signed char>(data[i])));
-    };
-    const auto get16 = [&](std::size_t i) { return byte(i) | byte(i + 1) << 8; };
-    auto hash = static_cast<std::uint32_t>(data.size());
-    std::size_t i = 0;
-    for (std::size_t blocks = data.size() / 4; blocks > 0; --blocks, i += 4) {
-        hash += get16(i);
-        const std::uint32_t tmp = (get16(i + 2) << 11) ^ hash;
-        hash = (hash << 16) ^ tmp;
-        hash += hash >> 11;
-    }
-    switch (data.size() % 4) {
-    case 3:
-        hash += get16(i);
-        hash ^= hash << 16;
-        hash ^= signedByte(i + 2) << 18;
-        hash += hash >> 11;
-        break;
-    case 2:
-        hash += get16(i);
-        hash ^= hash << 11;
-        hash += hash >> 17;
-        break;
-    case 1:
-        hash += signedByte(i);
-        hash ^= hash << 10;
-        hash += hash >> 1;
-        break;
-    default:
-        break;
-    }
-    hash ^= hash << 3;
-    hash += hash >> 5;
-    hash ^= hash << 4;
-    hash += hash >> 17;
-    hash ^= hash << 25;
-    hash += hash >> 6;
-    return hash;
 }
 
 } // namespace browser::detail

@@ -1,10 +1,12 @@
 // Reader of Chromium's blockfile cache: the index's hash table walked bucket by bucket, every
 // entry checked against its own hash, its streams located in the block files or f_ files,
-// and range responses put together from their sparse children.
+// and range responses put together from their sparse children. The records themselves are
+// parsed by cache/formats/blockfile.h.
 #pragma once
 
 #include "cache/browser/entry.h"
 #include "cache/browser/source.h"
+#include "cache/formats/blockfile.h"
 
 #include <array>
 #include <cstdint>
@@ -81,13 +83,6 @@ struct BlockfileWarning {
     std::uint32_t address = 0; // the entry (or bucket head) concerned; 0 for the index itself
 };
 
-struct BlockfileIndexHeader {
-    std::uint32_t version = 0;
-    std::int32_t entryCount = 0;
-    std::uint32_t tableLength = 0;
-    bool crashed = false;
-};
-
 struct BlockfileEntry {
     std::uint32_t address = 0;
     std::int32_t state = 0;
@@ -105,8 +100,8 @@ struct BlockfileEntry {
 };
 
 struct BlockfileContents {
-    bool readable = false; // the index and its table could be read
-    BlockfileIndexHeader header;
+    bool readable = false;       // the index and its table could be read
+    BlockfileIndexHeader header; // its table length 0 replaced by the length it stands for
     // Every entry reached, chain by chain in the order of the chains' first records in the
     // block files, except that sparse parents come last (they are put together once all
     // their children have been read).
@@ -148,18 +143,8 @@ class BlockfileReading {
 // a piece of a sparse parent. Whether it could be read is `readable`.
 bool IsResourceEntry(const BlockfileEntry& entry);
 
-// The fields of an entry record that its body (stream 1) depends on: the key's hash, length
-// and long-key address, the state, the creation time, the flags and the body's size and
-// address. `record` holds at least the record's first kRecordFieldsBytes bytes. The record
-// check of a segment in a block file keeps them; whatever else the browser changes in the
-// record (its chain link, its use counts, its other streams) leaves the body as it was.
-inline constexpr std::size_t kRecordFieldsBytes = 76;
-std::string BlockfileRecordFields(std::string_view record);
 // Whether the entry record that `segment`'s check names, in the block file beside the
 // segment's file, is still in the same file and holds the fields the scan read.
 bool BlockfileRecordHolds(const BodySegment& segment);
-
-// Chromium's key hash (Paul Hsieh's SuperFastHash), which also guards each entry record.
-std::uint32_t SuperFastHash(std::string_view data);
 
 } // namespace browser::detail

@@ -1,10 +1,11 @@
 #include "cache/browser/decode.h"
 
 #include "cache/browser/blockfile.h"
-#include "cache/browser/http.h"
 #include "cache/browser/source.h"
 #include "cache/browser/sql_cache.h"
+#include "cache/formats/http.h"
 #include "cache/formats/webkit.h"
+#include "platform/base/endian.h"
 
 #include <algorithm>
 #include <brotli/decode.h>
@@ -361,7 +362,7 @@ class ZlibDecoder final : public Decoder {
                     return Step::Failed;
                 const std::uint8_t* p = input();
                 const bool zlibHeader = available() >= 2 && (p[0] & 0x0F) == 8 &&
-                                        (p[0] >> 4) <= 7 && ((p[0] << 8) | p[1]) % 31 == 0;
+                                        (p[0] >> 4) <= 7 && platform::LoadBE16(p) % 31 == 0;
                 windowBits = zlibHeader ? MAX_WBITS : -MAX_WBITS;
             }
             if (inflateInit2(&z_, windowBits) != Z_OK)

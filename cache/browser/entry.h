@@ -1,10 +1,14 @@
-// The two entry formats, parsed from the file ends without reading bodies.
+// What an entry file says about its response, as the scan uses it: the formats' records
+// (cache/formats) turned into one shape whatever the format.
 #pragma once
 
 #include "cache/browser/browser.h"
-#include "cache/browser/http.h"
 #include "cache/browser/media.h"
 #include "cache/browser/source.h"
+#include "cache/formats/firefox.h"
+#include "cache/formats/http.h"
+#include "cache/formats/simple.h"
+#include "cache/formats/source.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -15,6 +19,10 @@
 #include <vector>
 
 namespace browser::detail {
+
+// The parsers' names (the records, ParseError, the HTTP pieces, the layouts' namespaces), as
+// every reader here uses them.
+using namespace ::formats;
 
 // A gzip member ends with its CRC-32 and ISIZE: the last bytes a reader keeps of an encoded
 // body, which may state its decoded size.
@@ -36,8 +44,6 @@ struct ParsedEntry {
     // Seconds since 1970 UTC, as in BrowserFile; nothing when the entry does not say.
     std::optional<std::int64_t> cached, lastUsed;
 };
-
-enum class ParseError { None, Damaged, UnknownVersion, Encrypted };
 
 // Whether a reader that has read `first`, the first kSniffBytes stored bytes of `e`'s body,
 // should read on to kSniffTextBytes while the body's file is open: for what may be text, and
@@ -86,26 +92,15 @@ inline BodySegment Segment(const std::string& file, std::uint64_t offset, std::u
     return s;
 }
 
-// Firefox cache2: `path` names the file for the body segments. Versions 1 to 4, both forms
-// of the trailer; the body ends where alt-data starts.
+// Firefox cache2 (formats::ParseFirefoxFile): `path` names the file for the body segments;
+// the body ends where alt-data starts.
 ParseError ParseFirefoxEntry(const Source& file, const std::string& path, ParsedEntry& out);
-// The URL of a cache2 key ("O^partitionKey=...,a,:http://..."); "" when malformed.
-std::string FirefoxKeyUrl(std::string_view key);
 
-// Microseconds since 1601 (Chromium's stored times) as seconds since 1970; nothing for 0,
-// for anything before 1970 and for anything past the year 9999, which no clock wrote.
-std::optional<std::int64_t> UnixSeconds(std::int64_t windowsMicros);
-
-// The first eight bytes of a Simple Cache entry file, and of its small `index` file.
-inline constexpr std::uint64_t kSimpleInitialMagic = 0xfcfb6d1ba7725c30ull;
-
-// Chromium Simple Cache stream file (<hash>_0), entry version 5.
+// Chromium Simple Cache stream file (<hash>_0, formats::ParseSimpleEntryFile).
 ParseError ParseChromiumEntry(const Source& file, const std::string& path, ParsedEntry& out);
-// The response info every Chromium back-end stores (a u32 length, then the pickle): the
+// The response info every Chromium back-end stores (formats::ParseResponseInfo): the
 // status and headers, the truncated flag and the response time (as `cached`).
 void ParseChromiumResponseInfo(std::string_view info, ParsedEntry& out);
-// The URL of a Simple Cache key ("1/0/_dk_<site> <site> http://...").
-std::string ChromiumKeyUrl(std::string_view key);
 // The last-used times the Simple Cache's index (index-dir/the-real-index, index versions 7
 // to 9) keeps, by entry hash (the entry file's name), in seconds since 1970. Chromium writes
 // the index only now and then, so it is a hint: an entry it does not name has no time, and

@@ -2,8 +2,9 @@
 
 #include "cache/browser/decode.h"
 #include "cache/browser/entry.h"
-#include "cache/browser/http.h"
 #include "cache/browser/media.h"
+#include "cache/formats/http.h"
+#include "platform/base/endian.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -88,13 +89,6 @@ bool DecodeFirst(const ParsedEntry& e, const BodyLocation& body, std::string& fi
     return ReadDecoded(*stream, first, size, true);
 }
 
-std::uint32_t Le32(std::string_view s, std::size_t at) {
-    std::uint32_t v = 0;
-    for (std::size_t i = 0; i < 4; ++i)
-        v |= static_cast<std::uint32_t>(static_cast<unsigned char>(s[at + i])) << (8 * i);
-    return v;
-}
-
 // The decoded size a gzip body states in its trailer, when it can be taken for the body's:
 // ISIZE counts only the last member, modulo 2^32. A single member decodes to at least about
 // its stored size (deflate grows incompressible data by a few bytes per block), so a stated
@@ -105,7 +99,7 @@ std::optional<std::uint64_t> StatedGzipSize(const ParsedEntry& e, const BodyLoca
         (body.encodings[0] != "gzip" && body.encodings[0] != "x-gzip") ||
         e.lastBytes.size() != kGzipTrailerBytes || !e.firstBytes.starts_with("\x1F\x8B\x08"))
         return std::nullopt;
-    const std::uint64_t stated = Le32(e.lastBytes, 4);
+    const std::uint64_t stated = platform::ByteReader(e.lastBytes).u32(4);
     if (stated == 0 || stated > kMaxDecodedBody || e.storedSize > stated + stated / 64 + 1024)
         return std::nullopt;
     return stated;

@@ -2,111 +2,10 @@
 #include "platform/base/ascii.h"
 #include "platform/base/utf8.h"
 
-#include "cache/browser/http.h"
-
 #include <array>
 #include <cstdint>
 
 namespace browser::detail {
-
-namespace {
-
-bool At(std::string_view head, std::size_t offset, std::string_view magic) {
-    return head.size() >= offset + magic.size() && head.substr(offset, magic.size()) == magic;
-}
-
-std::uint32_t Le32(std::string_view s, std::size_t at) {
-    return static_cast<std::uint32_t>(static_cast<unsigned char>(s[at])) |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(s[at + 1])) << 8 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(s[at + 2])) << 16 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(s[at + 3])) << 24;
-}
-
-// ISO base media files: the major brand, then the compatible brands, tell pictures (AVIF,
-// HEIF) from videos; audio-only brands are neither.
-std::string FtypExtension(std::string_view head) {
-    const std::string_view major = head.substr(8, 4);
-    auto hasBrand = [&](std::string_view brand) {
-        if (major == brand)
-            return true;
-        const std::uint32_t boxSize = static_cast<std::uint32_t>(
-            static_cast<unsigned char>(head[0]) << 24 | static_cast<unsigned char>(head[1]) << 16 |
-            static_cast<unsigned char>(head[2]) << 8 | static_cast<unsigned char>(head[3]));
-        for (std::size_t at = 16; at + 4 <= head.size() && at + 4 <= boxSize; at += 4)
-            if (head.substr(at, 4) == brand)
-                return true;
-        return false;
-    };
-    if (major == "avif" || major == "avis")
-        return "avif";
-    if (major == "heic" || major == "heix" || major == "heim" || major == "heis" ||
-        major == "hevc" || major == "hevx")
-        return "heic";
-    if (major == "mif1" || major == "msf1")
-        return hasBrand("avif") || hasBrand("avis") ? "avif" : "heic";
-    if (major == "M4A " || major == "M4B " || major == "M4P " || major == "F4A " || major == "F4B ")
-        return "";
-    if (major == "qt  ")
-        return "mov";
-    if (major.starts_with("3gp") || major.starts_with("3g2"))
-        return "3gp";
-    return "mp4";
-}
-
-} // namespace
-
-bool MayBeText(std::string_view head) {
-    if (head.starts_with("\xEF\xBB\xBF"))
-        head.remove_prefix(3);
-    while (!head.empty() && (head.front() == ' ' || head.front() == '\t' || head.front() == '\r' ||
-                             head.front() == '\n'))
-        head.remove_prefix(1);
-    return head.starts_with('<');
-}
-
-std::string Sniff(std::string_view head, std::string_view contentType) {
-    using namespace std::string_view_literals;
-    if (At(head, 0, "\xFF\xD8\xFF"))
-        return "jpg";
-    if (At(head, 0, "\x89PNG\r\n\x1A\n"))
-        return "png";
-    if (At(head, 0, "GIF87a") || At(head, 0, "GIF89a"))
-        return "gif";
-    if (At(head, 0, "BM") && head.size() >= 18) {
-        const std::uint32_t dib = Le32(head, 14); // the size of the info header that follows
-        if (dib == 12 || dib == 40 || dib == 52 || dib == 56 || dib == 64 || dib == 108 ||
-            dib == 124)
-            return "bmp";
-    }
-    if (At(head, 0, "\0\0\1\0"sv) && head.size() >= 6 && (head[4] != 0 || head[5] != 0))
-        return "ico";
-    if (At(head, 0, "RIFF") && At(head, 8, "WEBP"))
-        return "webp";
-    if (At(head, 0, "RIFF") && At(head, 8, "AVI "))
-        return "avi";
-    if (At(head, 4, "ftyp") && head.size() >= 12)
-        return FtypExtension(head);
-    if (At(head, 0, "\x1A\x45\xDF\xA3"))
-        return head.find("webm") != std::string_view::npos ? "webm" : "mkv";
-    if (At(head, 0, "FLV\x01"))
-        return "flv";
-    if (At(head, 0, "II*\0"sv) || At(head, 0, "MM\0*"sv))
-        return "tif";
-    if (At(head, 0, "\xFF\x0A") || At(head, 0, "\0\0\0\x0CJXL \r\n\x87\n"sv))
-        return "jxl";
-    if (MayBeText(head)) {
-        const std::size_t svg = head.find("<svg");
-        const std::size_t html = std::min(head.find("<html"), head.find("<HTML"));
-        if (svg != std::string_view::npos && svg < html)
-            return "svg";
-        // The root element can sit behind a long comment or doctype; then the label decides.
-        const std::string_view type = Trim(contentType.substr(0, contentType.find(';')));
-        if (svg == std::string_view::npos && html == std::string_view::npos &&
-            EqualsNoCase(type, "image/svg+xml"))
-            return "svg";
-    }
-    return "";
-}
 
 namespace {
 
@@ -129,36 +28,10 @@ std::string PercentDecode(std::string_view s) {
 }
 
 // The length of the valid UTF-8 sequence starting at s[i], or 0; its code point in `cp`.
-std::size_t Utf8Length(std::string_view s, std::size_t i, std::uint32_t& cp) {
-    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char c = b(i);
-    std::size_t n;
-    cp = c;
-    if (c < 0x80)
-        return 1;
-    if (c >= 0xC2 && c <= 0xDF) {
-        n = 2;
-        cp = c & 0x1Fu;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        n = 3;
-        cp = c & 0x0Fu;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        n = 4;
-        cp = c & 0x07u;
-    } else {
-        return 0;
-    }
-    if (i + n > s.size())
-        return 0;
-    for (std::size_t k = 1; k < n; ++k) {
-        if ((b(i + k) & 0xC0) != 0x80)
-            return 0;
-        cp = cp << 6 | (b(i + k) & 0x3Fu);
-    }
-    if ((n == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
-        (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
-        return 0;
-    return n;
+std::size_t Utf8Length(std::string_view s, std::size_t i, char32_t& cp) {
+    const platform::Utf8Decoded d = platform::DecodeUtf8(s, i);
+    cp = d.codePoint;
+    return d.length == 1 && d.codePoint == platform::kReplacementCharacter ? 0 : d.length;
 }
 
 // Extensions that only say what the server called the resource, not what it is: they are
@@ -171,7 +44,7 @@ bool IsReplaceableExtension(std::string_view ext) {
         "3gp",  "3g2",   "php", "asp",  "aspx",  "jsp",  "cgi",  "pl",   "htm",  "html",
         "img",  "image", "bin", "dat",  "tmp",   "ashx"};
     for (std::string_view k : kKnown)
-        if (EqualsNoCase(ext, k))
+        if (platform::EqualsNoCase(ext, k))
             return true;
     return false;
 }
@@ -200,7 +73,7 @@ std::string MakeFileName(std::string_view url, std::string_view extension,
             ++i;
             continue;
         }
-        std::uint32_t cp = 0;
+        char32_t cp = 0;
         const std::size_t n = Utf8Length(decoded, i, cp);
         if (n != 0 && platform::IsFormatCharacter(cp)) {
             i += n; // invisible: dropped rather than shown as '_'

@@ -1,20 +1,17 @@
-// What a body is, judged from its first decoded bytes, and the name it is saved under.
+// The name a body is saved under, and what it is (the sniffer, cache/formats/sniff.h).
 #pragma once
+
+#include "cache/formats/sniff.h"
 
 #include <string>
 #include <string_view>
 
 namespace browser::detail {
 
-// The number of leading bytes Sniff() wants for binary formats; text (SVG) may need more.
-inline constexpr std::size_t kSniffBytes = 64;
-inline constexpr std::size_t kSniffTextBytes = 1024;
-
-// The canonical extension of a picture or video recognised from its first bytes, or "" for
-// anything else. `contentType` only settles text that could be SVG.
-std::string Sniff(std::string_view head, std::string_view contentType);
-// True when `head` looks like the start of a text document worth reading further for <svg.
-bool MayBeText(std::string_view head);
+using formats::kSniffBytes;
+using formats::kSniffTextBytes;
+using formats::MayBeText;
+using formats::Sniff;
 
 // A safe, recognisable file name for the body of `url`: the last path segment,
 // percent-decoded, with `extension` as its extension; `fallback` when nothing usable remains.

@@ -1,7 +1,6 @@
 // The scan of one cache folder: each format's entries read in shares, each entry judged by
 // the listing rules, the rows of all shares appended in order and their duplicates dropped.
 #include "cache/browser/blockfile.h"
-#include "cache/browser/blockfile_layout.h"
 #include "cache/browser/browser.h"
 #include "cache/browser/duplicates.h"
 #include "cache/browser/entry.h"
@@ -9,6 +8,7 @@
 #include "cache/browser/shares.h"
 #include "cache/browser/sql_cache.h"
 #include "cache/browser/webkit_scan.h"
+#include "cache/formats/blockfile_layout.h"
 #include "platform/base/ascii.h"
 #include "platform/base/endian.h"
 

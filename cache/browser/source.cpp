@@ -16,14 +16,6 @@ FileIdentity IdentityOf(const struct stat& st) {
             static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
-bool MemorySource::readAt(std::uint64_t offset, void* buffer, std::size_t n) const {
-    if (offset > bytes_.size() || n > bytes_.size() - offset)
-        return false;
-    if (n != 0)
-        std::memcpy(buffer, bytes_.data() + offset, n);
-    return true;
-}
-
 ReadOnlyFile::~ReadOnlyFile() {
     close();
 }

@@ -1,7 +1,8 @@
-// Random access to the bytes of an entry file, in memory (tests, fuzzing) or on disk.
+// The cache files on disk, opened read-only, as the parsers' Source (cache/formats/source.h).
 #pragma once
 
 #include "cache/browser/browser.h"
+#include "cache/formats/source.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -12,23 +13,8 @@ struct stat;
 
 namespace browser::detail {
 
-class Source {
-  public:
-    virtual ~Source() = default;
-    virtual std::uint64_t size() const = 0;
-    // Exactly n bytes at offset; false when they are not all there (any more).
-    virtual bool readAt(std::uint64_t offset, void* buffer, std::size_t n) const = 0;
-};
-
-class MemorySource final : public Source {
-  public:
-    explicit MemorySource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
-    std::uint64_t size() const override { return bytes_.size(); }
-    bool readAt(std::uint64_t offset, void* buffer, std::size_t n) const override;
-
-  private:
-    std::span<const std::uint8_t> bytes_;
-};
+using formats::MemorySource;
+using formats::Source;
 
 // A cache file opened for reading only. Links are refused (a cache never holds them, and one
 // could lead to a device or a file outside the cache), and so is anything but a regular file,

@@ -2,6 +2,9 @@
 
 #include "cache/browser/media.h"
 #include "cache/browser/source.h"
+#include "cache/formats/sql.h"
+#include "cache/formats/sql_layout.h"
+#include "platform/base/unix_time.h"
 
 #include <algorithm>
 #include <chrono>
@@ -23,26 +26,9 @@ namespace browser::detail {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace formats::sql;
 
-constexpr std::string_view kIndexMagic = "SQLCache";
-// Chromium keeps three shards; a few more are accepted, a number beyond any real cache is not.
-constexpr unsigned kMaxShards = 64;
 constexpr std::size_t kMaxIndexFile = 64;
-// The only schema this reader knows; the version is the "version" row of each shard's meta.
-constexpr std::string_view kSchemaVersion = "8";
-// As for the Simple Cache: a response info of a few MiB is far beyond any real one.
-constexpr int kMaxHead = 4 * 1024 * 1024;
-constexpr int kMaxKey = 1024 * 1024;
-// No value the reader takes whole (a head, a key, a meta value) comes near this, while a value
-// a hostile schema computes (a zeroblob of gigabytes) fails at once. Blobs are read in pieces
-// through incremental I/O, which the limit does not touch.
-constexpr int kMaxValueBytes = 2 * kMaxHead;
-// SQLite calls the progress handler every this many virtual machine instructions.
-constexpr int kTickInstructions = 1000;
-// What one step of a statement may cost, in ticks: enough to sort every row of the shard
-// several times over, far too little for a crafted file to keep a scan busy for long.
-constexpr std::uint64_t kMinTicksPerStep = 100'000;
-constexpr std::uint64_t kShardBytesPerTick = 64;
 // A shard or log copied to read its write-ahead log must be within what a cache holds: a file
 // the size of a disk is not a cache's, whatever its header says.
 constexpr std::uint64_t kMaxCopiedShard = 8ull * 1024 * 1024 * 1024;
@@ -52,148 +38,6 @@ constexpr std::uint64_t kMaxCopiedShard = 8ull * 1024 * 1024 * 1024;
 // what it has read), after a pause in which a transaction of the browser's ends.
 constexpr int kLooks = 5;
 constexpr std::chrono::milliseconds kLookPause{20};
-
-struct Connection {
-    sqlite3* db = nullptr;
-    std::uint64_t ticks = 0, maxTicks = kMinTicksPerStep;
-    Connection() = default;
-    Connection(const Connection&) = delete;
-    Connection& operator=(const Connection&) = delete;
-    ~Connection() { close(); }
-    void close() {
-        sqlite3_close_v2(db); // (a null handle is a harmless no-op)
-        db = nullptr;
-    }
-};
-
-// Called by SQLite as a statement runs: a non-zero answer interrupts it.
-int SpendTick(void* connection) {
-    auto& c = *static_cast<Connection*>(connection);
-    return ++c.ticks > c.maxTicks ? 1 : 0;
-}
-
-// sqlite3_step within the connection's budget for one step.
-int Step(Connection& c, sqlite3_stmt* statement) {
-    c.ticks = 0;
-    return sqlite3_step(statement);
-}
-
-struct Statement {
-    sqlite3_stmt* stmt = nullptr;
-    Statement() = default;
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-    ~Statement() { sqlite3_finalize(stmt); }
-    bool prepare(sqlite3* db, const char* sql) {
-        return sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK;
-    }
-};
-
-// `path` with the links in its folders resolved, its last name kept as it is. SQLite's
-// no-follow open refuses a link anywhere in the path it is given, while the folders above a
-// shard are the user's to name however they like (a home reached through a link, /home
-// itself a link): only the shard itself must not be one.
-std::string WithFoldersResolved(const std::string& path) {
-    const fs::path p(path);
-    std::error_code ec;
-    const fs::path folder =
-        fs::canonical(p.parent_path().empty() ? fs::path(".") : p.parent_path(), ec);
-    return ec ? path : (folder / p.filename()).string();
-}
-
-// What every connection to an untrusted shard of `bytes` bytes gets: no functions named by its
-// schema run, SQLite's own defences against a corrupt file are on, nothing can be written, and
-// every statement is bounded in the length of its values and the steps it takes.
-void Harden(Connection& c, std::uint64_t bytes) {
-    sqlite3_db_config(c.db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
-    sqlite3_db_config(c.db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
-    sqlite3_exec(c.db, "PRAGMA query_only=1", nullptr, nullptr, nullptr);
-    c.maxTicks = std::max(kMinTicksPerStep, bytes / kShardBytesPerTick);
-    sqlite3_progress_handler(c.db, kTickInstructions, SpendTick, &c);
-    sqlite3_limit(c.db, SQLITE_LIMIT_LENGTH, kMaxValueBytes);
-}
-
-// Opens a shard for reading only. `immutable=1` tells SQLite the file cannot change: it then
-// takes no lock, never looks at a -journal or -wal (so nothing is replayed) and creates no
-// -shm; `mode=ro` and SQLITE_OPEN_READONLY make every write fail. Links and anything but a
-// regular file are refused before SQLite opens it (a FIFO would block the open).
-bool OpenImmutable(const std::string& path, Connection& c) {
-    c.close();
-    if (!IsRegularFile(path))
-        return false;
-    // One connection is only ever used by one thread: SQLite's own locking is not needed.
-    const int flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOFOLLOW |
-                      SQLITE_OPEN_PRIVATECACHE | SQLITE_OPEN_NOMUTEX;
-    if (sqlite3_open_v2(ImmutableUri(WithFoldersResolved(path)).c_str(), &c.db, flags, nullptr) !=
-        SQLITE_OK) {
-        c.close();
-        return false;
-    }
-    struct stat st {};
-    Harden(c, ::stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0);
-    return true;
-}
-
-std::string_view ColumnBytes(sqlite3_stmt* s, int column) {
-    const void* p = sqlite3_column_blob(s, column);
-    const int n = sqlite3_column_bytes(s, column);
-    if (p == nullptr || n <= 0)
-        return {};
-    return {static_cast<const char*>(p), static_cast<std::size_t>(n)};
-}
-
-// The three tables must be plain tables of plain columns: a view, a virtual table or a
-// generated column in a hostile file would run code of its choosing at every read.
-ShardResult CheckSchema(Connection& c) {
-    sqlite3* db = c.db;
-    Statement types;
-    if (!types.prepare(db, "SELECT name, type, sql FROM sqlite_master WHERE name IN "
-                           "('meta', 'resources', 'blobs')"))
-        return ShardResult::Damaged; // not a database, or its first page is damaged
-    int tables = 0;
-    int rc;
-    while ((rc = Step(c, types.stmt)) == SQLITE_ROW)
-        if (ColumnBytes(types.stmt, 1) == "table" &&
-            !ColumnBytes(types.stmt, 2).starts_with("CREATE VIRTUAL"))
-            ++tables;
-    if (rc != SQLITE_DONE || tables != 3)
-        return ShardResult::Damaged;
-    for (const char* table : {"meta", "resources", "blobs"}) {
-        Statement columns;
-        if (!columns.prepare(db, (std::string("PRAGMA table_xinfo(") + table + ")").c_str()))
-            return ShardResult::Damaged;
-        // The last column says whether a column is hidden (1) or generated (2, 3).
-        while ((rc = Step(c, columns.stmt)) == SQLITE_ROW)
-            if (sqlite3_column_int64(columns.stmt, sqlite3_column_count(columns.stmt) - 1) != 0)
-                return ShardResult::Damaged;
-        if (rc != SQLITE_DONE)
-            return ShardResult::Damaged;
-    }
-    Statement version;
-    if (!version.prepare(db, "SELECT value FROM meta WHERE key = 'version'"))
-        return ShardResult::Damaged;
-    rc = Step(c, version.stmt);
-    if (rc != SQLITE_ROW)
-        return ShardResult::Damaged;
-    return ColumnBytes(version.stmt, 0) == kSchemaVersion ? ShardResult::Read
-                                                          : ShardResult::UnknownSchema;
-}
-
-// Chromium's row check: CRC-32 of the head (or blob) followed by the big-endian key hash.
-// `crc` is the CRC-32 of the bytes.
-bool CheckSumMatches(uLong crc, std::int64_t keyHash, std::int64_t checkSum) {
-    const auto hash = static_cast<std::uint32_t>(keyHash);
-    const unsigned char be[4] = {
-        static_cast<unsigned char>(hash >> 24), static_cast<unsigned char>(hash >> 16),
-        static_cast<unsigned char>(hash >> 8), static_cast<unsigned char>(hash)};
-    return static_cast<std::uint32_t>(crc32(crc, be, 4)) == static_cast<std::uint32_t>(checkSum);
-}
-
-bool HeadChecksumMatches(std::string_view head, std::int64_t keyHash, std::int64_t checkSum) {
-    const uLong crc = crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(head.data()),
-                            static_cast<uInt>(head.size()));
-    return CheckSumMatches(crc, keyHash, checkSum);
-}
 
 // The values of a resource's row and of one of its blob rows that a body read from the blob
 // depends on, as one string to compare (the record check of the blob's segment): the
@@ -381,65 +225,14 @@ Copied CopyFile(const std::string& from, const std::string& to) {
 
 } // namespace
 
-std::optional<SqlIndex> ParseSqlIndex(std::string_view text) {
-    if (!text.starts_with(kIndexMagic))
-        return std::nullopt;
-    text.remove_prefix(kIndexMagic.size());
-    SqlIndex index;
-    if (text.starts_with("Truncate")) {
-        text.remove_prefix(8);
-    } else if (text.starts_with("Wal")) {
-        index.wal = true;
-        text.remove_prefix(3);
-    } else {
-        return std::nullopt;
-    }
-    if (text.empty() || text.size() > 2)
-        return std::nullopt;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        index.shards = index.shards * 10 + static_cast<unsigned>(c - '0');
-    }
-    if (index.shards == 0 || index.shards > kMaxShards)
-        return std::nullopt;
-    return index;
-}
-
 std::optional<SqlIndex> ReadSqlIndex(const std::string& folder) {
     ReadOnlyFile file;
-    if (!file.open((fs::path(folder) / "index").string()) || file.size() > kMaxIndexFile)
+    if (!file.open((fs::path(folder) / kIndexFileName).string()) || file.size() > kMaxIndexFile)
         return std::nullopt;
     std::string text(static_cast<std::size_t>(file.size()), '\0');
     if (!file.readAt(0, text.data(), text.size()))
         return std::nullopt;
     return ParseSqlIndex(text);
-}
-
-std::string SqlShardName(unsigned shard) {
-    return "sqldb" + std::to_string(shard);
-}
-
-std::string ImmutableUri(const std::string& path) {
-    std::error_code ec;
-    fs::path absolute = fs::absolute(fs::path(path), ec);
-    const std::string p = ec ? path : absolute.string();
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string uri = "file://";
-    for (const char ch : p) {
-        const auto c = static_cast<unsigned char>(ch);
-        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                           (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~' ||
-                           c == '/';
-        if (plain) {
-            uri.push_back(ch);
-        } else {
-            uri.push_back('%');
-            uri.push_back(kHex[c >> 4]);
-            uri.push_back(kHex[c & 15]);
-        }
-    }
-    return uri + "?mode=ro&immutable=1";
 }
 
 struct SqlShard::State {
@@ -522,7 +315,7 @@ ShardResult SqlShard::read(const std::function<void(ParsedEntry&, ParseError, st
         }
         // Microseconds since 1601, as Chromium keeps every time; the head gives `cached`.
         if (sqlite3_column_type(r, 7) == SQLITE_INTEGER)
-            e.lastUsed = UnixSeconds(sqlite3_column_int64(r, 7));
+            e.lastUsed = platform::UnixSecondsFromMicrosSince1601(sqlite3_column_int64(r, 7));
         const std::int64_t resId = sqlite3_column_int64(r, 0);
         good = good && blobRows.join(resId, static_cast<std::uint64_t>(bodyEnd), path,
                                      ResourceFields(r, 0), e);

@@ -1,9 +1,10 @@
 // Chromium's SQL cache back-end: an `index` text file and SQLite shards sqldb0, sqldb1...
-// Every shard is opened so that SQLite can neither write, lock nor replay a journal; see
-// docs/browser-caches.md for how.
+// Every shard is opened as cache/formats/sql.h opens it, so that SQLite can neither write,
+// lock nor replay a journal; see docs/browser-caches.md for how.
 #pragma once
 
 #include "cache/browser/entry.h"
+#include "cache/formats/sql.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -16,22 +17,8 @@
 
 namespace browser::detail {
 
-// What the `index` file says: "SQLCache" + the journal mode + the number of shards.
-struct SqlIndex {
-    bool wal = false;
-    unsigned shards = 0;
-};
-std::optional<SqlIndex> ParseSqlIndex(std::string_view text);
 // The index of the SQL cache in `folder`, or nothing when the folder holds none.
 std::optional<SqlIndex> ReadSqlIndex(const std::string& folder);
-std::string SqlShardName(unsigned shard); // "sqldb<shard>"
-
-// The SQLite URI that opens `path` read-only and immutable. Every byte outside the unreserved
-// set is percent-encoded, so names holding '?', '#', '%' or bytes that are not UTF-8 still
-// name the file they name; a relative path is made absolute first.
-std::string ImmutableUri(const std::string& path);
-
-enum class ShardResult { Read, Missing, Damaged, UnknownSchema };
 
 // One shard, open on a connection of its own. A shard can be read in parts at once, each part
 // (a range of res_id) on its own SqlShard.

@@ -2,11 +2,12 @@
 #include "cache/browser/webkit_scan.h"
 #include "cache/formats/webkit_layout.h"
 
-#include "cache/browser/blockfile_layout.h"
 #include "cache/browser/entry.h"
-#include "cache/browser/http.h"
 #include "cache/browser/known_places.h"
 #include "cache/browser/source.h"
+#include "cache/formats/blockfile_layout.h"
+#include "cache/formats/http.h"
+#include "cache/formats/simple_layout.h"
 #include "platform/base/endian.h"
 
 #include <algorithm>
@@ -652,7 +653,7 @@ std::optional<CacheKind> RecogniseByFiles(const fs::path& p) {
                                                       : std::nullopt;
     // The small `index` file carries the entry magic; the real index is written later, so a
     // cache whose program never closed cleanly may have only the former.
-    if ((n == 8 && bytes.u64(0) == detail::kSimpleInitialMagic) ||
+    if ((n == 8 && bytes.u64(0) == formats::simple::kInitialMagic) ||
         (IsFolderNoFollow((p / "index-dir").string()) &&
          IsRegularFile((p / "index-dir/the-real-index").string())))
         return CacheKind::Chromium;

@@ -10,10 +10,10 @@
 #include "cache/browser/shares.h"
 #include "cache/browser/source.h"
 #include "cache/formats/webkit.h"
+#include "platform/base/unix_time.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -135,13 +135,6 @@ ResponseHead HeadOf(formats::WebKitResponse& response) {
     return head;
 }
 
-std::optional<std::int64_t> CachedAt(double seconds) {
-    constexpr double kYear10000 = 253402300800.0;
-    if (!std::isfinite(seconds) || seconds <= 0 || seconds >= kYear10000)
-        return std::nullopt;
-    return static_cast<std::int64_t>(seconds);
-}
-
 // What reading a WebKit body checks, for a save or the preview: the salt and the body's hash
 // (a listing reads only the first bytes of a body), and for a blob, its record file as the
 // scan read it.
@@ -192,7 +185,7 @@ class RecordReader {
         e.key = meta.url;
         e.url = meta.url;
         e.head = HeadOf(*response.value);
-        e.cached = CachedAt(meta.timeStamp);
+        e.cached = platform::UnixSecondsFromFractionalSeconds(meta.timeStamp);
         e.storedSize = meta.bodySize;
         std::string entryPath = path;
         BodySegment segment;

@@ -176,12 +176,8 @@ bool IsHashName(const WebKitHash& hash, std::string_view name) {
 } // namespace
 
 std::string WebKitHashName(const WebKitHash& hash) {
-    std::string name;
-    name.reserve(webkit::kHashNameLength);
-    for (const std::uint8_t byte : hash)
-        for (const char c : platform::LowerHex(byte, 2))
-            name.push_back(c >= 'a' ? static_cast<char>(c - 'a' + 'A') : c);
-    return name;
+    return platform::HexBytes({reinterpret_cast<const char*>(hash.data()), hash.size()},
+                              platform::HexCase::Upper);
 }
 
 WebKitParsed<std::uint32_t> ParseWebKitVersionFolder(std::string_view folderName) {

@@ -1,5 +1,6 @@
 #include "cache/scan/url_cache.h"
 #include "platform/base/paths.h"
+#include "platform/base/unix_time.h"
 
 #include "app/guard/guard.h"
 #include "cache/scan/list_columns.h"
@@ -53,15 +54,9 @@ class LocalRecord {
     Address address_;
 };
 
-// A record's FILETIME (low, high) as seconds since 1970; nothing when unset (0) or outside
-// 1970 to 9999.
-std::optional<std::int64_t> UnixSeconds(const std::uint32_t (&ft)[2]) {
-    const std::uint64_t ticks = std::uint64_t{ft[1]} << 32 | ft[0];
-    constexpr std::uint64_t kTicksTo1970 = 116444736000000000ull, kTicksPerSecond = 10000000;
-    constexpr std::uint64_t kSecondsTo10000 = 253402300800ull;
-    if (ticks <= kTicksTo1970 || (ticks - kTicksTo1970) / kTicksPerSecond >= kSecondsTo10000)
-        return std::nullopt;
-    return static_cast<std::int64_t>((ticks - kTicksTo1970) / kTicksPerSecond);
+// A record's FILETIME, stored as (low, high).
+std::uint64_t FiletimeTicks(const std::uint32_t (&ft)[2]) {
+    return std::uint64_t{ft[1]} << 32 | ft[0];
 }
 
 // Where the local file's name starts: the text after the last separator.
@@ -135,7 +130,9 @@ void getIECache(FoundFileList& list, const FileTypeSwitches& boxes,
         // last fetched (or checked) from the server, the nearest the record has to when the
         // response was stored. Only for a row the first step appended.
         if (list.count() > rowsBefore)
-            list.setTimes(row, UnixSeconds(rec.LastSyncTime), UnixSeconds(rec.LastAccessTime));
+            list.setTimes(
+                row, platform::UnixSecondsFromWindowsFiletime(FiletimeTicks(rec.LastSyncTime)),
+                platform::UnixSecondsFromWindowsFiletime(FiletimeTicks(rec.LastAccessTime)));
     };
 
     g.step(100, [&] { list.clear(); });

@@ -9,11 +9,32 @@ std::string AsciiLower(std::string_view text) {
     return out;
 }
 
+namespace {
+
+constexpr char kLowerDigits[] = "0123456789abcdef";
+constexpr char kUpperDigits[] = "0123456789ABCDEF";
+
+} // namespace
+
+void AppendHexByte(std::string& out, unsigned char byte, HexCase letters) {
+    const char* digits = letters == HexCase::Upper ? kUpperDigits : kLowerDigits;
+    out.push_back(digits[byte >> 4]);
+    out.push_back(digits[byte & 15]);
+}
+
+std::string HexBytes(std::string_view bytes, HexCase letters) {
+    std::string out;
+    out.reserve(2 * bytes.size());
+    for (const char c : bytes)
+        AppendHexByte(out, static_cast<unsigned char>(c), letters);
+    return out;
+}
+
 std::string LowerHex(unsigned long long value, std::size_t width) {
     char digits[16];
     std::size_t n = 0;
     do {
-        digits[n++] = "0123456789abcdef"[value & 15];
+        digits[n++] = kLowerDigits[value & 15];
         value >>= 4;
     } while (value != 0);
     std::string text(width > n ? width - n : 0, '0');

@@ -27,7 +27,13 @@ constexpr int HexDigitValue(char c) noexcept {
     return -1;
 }
 
+// The program's one hex encoder.
 // Lower-case hexadecimal digits of `value`, at least `width` of them (zeros in front).
 std::string LowerHex(unsigned long long value, std::size_t width = 1);
+enum class HexCase { Lower, Upper };
+// Appends the two hexadecimal digits of `byte` (as in a percent-encoded name).
+void AppendHexByte(std::string& out, unsigned char byte, HexCase letters);
+// The two hexadecimal digits of each byte, in order (as a digest is shown).
+std::string HexBytes(std::string_view bytes, HexCase letters = HexCase::Lower);
 
 } // namespace platform

@@ -1,9 +1,10 @@
-// Little-endian integers out of untrusted bytes: the one reader every file format the
-// program parses goes through.
+// Integers out of untrusted bytes: the one reader every file format the program parses goes
+// through. Little-endian unless the name says big (be16, LoadBE32...): Firefox's cache2 and
+// the ISO media boxes store big-endian integers, everything else little-endian.
 //
-// LittleEndianReader never reads outside its span: a field that does not fit reads as 0,
-// and has() tells a caller that must know. The Load* functions are for positions the
-// caller has already checked.
+// ByteReader never reads outside its span: a field that does not fit reads as 0, and has()
+// tells a caller that must know. The Load* functions are for positions the caller has
+// already checked.
 #pragma once
 
 #include <bit>
@@ -25,10 +26,32 @@ constexpr std::uint64_t LoadLE64(const std::uint8_t* p) {
     return std::uint64_t{LoadLE32(p)} | std::uint64_t{LoadLE32(p + 4)} << 32;
 }
 
-class LittleEndianReader {
+constexpr std::uint16_t LoadBE16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] << 8 | p[1]);
+}
+constexpr std::uint32_t LoadBE32(const std::uint8_t* p) {
+    return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 |
+           std::uint32_t{p[3]};
+}
+constexpr std::uint64_t LoadBE64(const std::uint8_t* p) {
+    return std::uint64_t{LoadBE32(p)} << 32 | std::uint64_t{LoadBE32(p + 4)};
+}
+
+// The one writer, for the few bytes a check sum is computed over.
+constexpr void StoreBE32(std::uint8_t* p, std::uint32_t v) {
+    p[0] = static_cast<std::uint8_t>(v >> 24);
+    p[1] = static_cast<std::uint8_t>(v >> 16);
+    p[2] = static_cast<std::uint8_t>(v >> 8);
+    p[3] = static_cast<std::uint8_t>(v);
+}
+
+class ByteReader {
   public:
-    constexpr LittleEndianReader() = default;
-    constexpr explicit LittleEndianReader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+    constexpr ByteReader() = default;
+    constexpr explicit ByteReader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+    // Text read as bytes (a buffer a file was read into).
+    explicit ByteReader(std::string_view bytes)
+        : bytes_(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()) {}
 
     constexpr std::span<const std::uint8_t> bytes() const { return bytes_; }
     constexpr std::uint64_t size() const { return bytes_.size(); }
@@ -62,6 +85,16 @@ class LittleEndianReader {
     // An IEEE 754 double stored as its eight bytes (0.0 when they do not fit).
     constexpr double f64(std::uint64_t offset) const { return std::bit_cast<double>(u64(offset)); }
 
+    constexpr std::uint16_t be16(std::uint64_t offset) const {
+        return has(offset, 2) ? LoadBE16(at(offset)) : 0;
+    }
+    constexpr std::uint32_t be32(std::uint64_t offset) const {
+        return has(offset, 4) ? LoadBE32(at(offset)) : 0;
+    }
+    constexpr std::uint64_t be64(std::uint64_t offset) const {
+        return has(offset, 8) ? LoadBE64(at(offset)) : 0;
+    }
+
     // The bytes [offset, offset + length), or an empty span when they do not all fit.
     constexpr std::span<const std::uint8_t> slice(std::uint64_t offset,
                                                   std::uint64_t length) const {
@@ -83,5 +116,8 @@ class LittleEndianReader {
 
     std::span<const std::uint8_t> bytes_;
 };
+
+// The name the little-endian formats' readers have always used.
+using LittleEndianReader = ByteReader;
 
 } // namespace platform

@@ -1,5 +1,6 @@
 #include "platform/base/escape.h"
 
+#include "platform/base/ascii.h"
 #include "platform/base/utf8.h"
 
 #include <cctype>
@@ -8,21 +9,14 @@
 namespace platform {
 namespace {
 
-constexpr char kHexUpper[] = "0123456789ABCDEF";
-
 void AppendPercent(std::string& out, unsigned char c) {
     out += '%';
-    out += kHexUpper[c >> 4];
-    out += kHexUpper[c & 15];
+    AppendHexByte(out, c, HexCase::Upper);
 }
 
 // A code point as a JSON \u escape: one unit, or a surrogate pair past U+FFFF.
 void AppendJsonEscape(std::string& out, char32_t c) {
-    const auto unit = [&](unsigned u) {
-        char buf[16];
-        std::snprintf(buf, sizeof buf, "\\u%04x", u & 0xFFFFu);
-        out += buf;
-    };
+    const auto unit = [&](unsigned u) { out += "\\u" + LowerHex(u & 0xFFFFu, 4); };
     if (c < 0x10000) {
         unit(static_cast<unsigned>(c));
     } else {
@@ -56,9 +50,8 @@ std::string TsvField(std::string_view text) {
     // Raw, an escape sequence from a URL would reach the terminal, and a bidirectional
     // override would make the line read otherwise than it is.
     const auto hex = [&](unsigned char byte) {
-        char buf[5];
-        std::snprintf(buf, sizeof buf, "\\x%02x", static_cast<unsigned>(byte));
-        out += buf;
+        out += "\\x";
+        AppendHexByte(out, byte, HexCase::Lower);
     };
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];

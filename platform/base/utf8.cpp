@@ -1,4 +1,5 @@
 #include "platform/base/utf8.h"
+#include "platform/base/endian.h"
 
 #include <array>
 #include <utility>
@@ -79,9 +80,8 @@ std::string Utf16LeToUtf8(std::span<const std::uint8_t> bytes) {
     std::string out;
     out.reserve(bytes.size());
     const std::size_t units = bytes.size() / 2;
-    const auto unit = [&](std::size_t i) -> char32_t {
-        return static_cast<char32_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
-    };
+    const ByteReader r(bytes);
+    const auto unit = [&](std::size_t i) -> char32_t { return r.u16(std::uint64_t{2} * i); };
     for (std::size_t i = 0; i < units; ++i) {
         const char32_t u = unit(i);
         if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {

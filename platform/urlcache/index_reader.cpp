@@ -1,6 +1,7 @@
 #include "platform/urlcache/index_reader.h"
 
 #include "platform/base/paths.h"
+#include "platform/base/unix_time.h"
 #include "platform/urlcache/index_layout.h"
 
 #include <algorithm>
@@ -262,8 +263,7 @@ std::uint64_t FatToFileTime(std::uint32_t fat) {
     const std::int64_t days = era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
     const std::int64_t seconds =
         days * 86400 + std::int64_t{hour} * 3600 + std::int64_t{minute} * 60 + second;
-    constexpr std::uint64_t kTicksTo1970 = 116444736000000000ull; // 100 ns ticks from 1601
-    return kTicksTo1970 + static_cast<std::uint64_t>(seconds) * 10000000ull;
+    return platform::WindowsFiletimeFromUnixSeconds(seconds);
 }
 
 IndexContents ReadIndex(std::span<const std::uint8_t> file) {

@@ -1,4 +1,5 @@
 #include "preview/metafile/metafile.h"
+#include "platform/base/endian.h"
 
 #include <QPainter>
 #include <QPainterPath>
@@ -47,7 +48,8 @@ class WorkBudget {
 class Bytes {
   public:
     explicit Bytes(const QByteArray& b)
-        : d_(reinterpret_cast<const unsigned char*>(b.constData())), n_(b.size()) {}
+        : d_(reinterpret_cast<const unsigned char*>(b.constData())), n_(b.size()),
+          r_(std::span(d_, static_cast<std::size_t>(n_))) {}
     qint64 size() const { return n_; }
     bool has(qint64 at, qint64 len) const {
         return at >= 0 && len >= 0 && at <= n_ && len <= n_ - at;
@@ -55,10 +57,14 @@ class Bytes {
     quint16 u16(qint64 at) const {
         if (!has(at, 2))
             invalid();
-        return static_cast<quint16>(d_[at] | d_[at + 1] << 8);
+        return r_.u16(static_cast<std::uint64_t>(at));
     }
     qint16 i16(qint64 at) const { return static_cast<qint16>(u16(at)); }
-    quint32 u32(qint64 at) const { return quint32(u16(at)) | quint32(u16(at + 2)) << 16; }
+    quint32 u32(qint64 at) const {
+        if (!has(at, 4))
+            invalid();
+        return r_.u32(static_cast<std::uint64_t>(at));
+    }
     qint32 i32(qint64 at) const { return static_cast<qint32>(u32(at)); }
     QByteArray bytes(qint64 at, qint64 len) const {
         if (!has(at, len))
@@ -69,6 +75,7 @@ class Bytes {
   private:
     const unsigned char* d_;
     qint64 n_;
+    platform::ByteReader r_;
 };
 
 QColor colorRef(quint32 c) {

@@ -1,4 +1,5 @@
 #include "preview/window/picture_loader.h"
+#include "platform/base/endian.h"
 
 #include "preview/metafile/metafile.h"
 
@@ -24,10 +25,8 @@ bool startsWith(const QByteArray& b, const char* magic, int n) {
 }
 
 quint32 u32(const QByteArray& b, int at) {
-    if (b.size() < at + 4)
-        return 0;
-    const auto* p = reinterpret_cast<const unsigned char*>(b.constData()) + at;
-    return quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
+    return platform::ByteReader(std::string_view(b.constData(), static_cast<std::size_t>(b.size())))
+        .u32(static_cast<std::uint64_t>(at));
 }
 
 [[noreturn]] void invalidPicture() {

@@ -1,13 +1,13 @@
 #include "blockfile_builder.h"
 #include "cache/browser/blockfile.h"
-#include "cache/browser/blockfile_layout.h"
+#include "cache/formats/blockfile_layout.h"
 #include "cache_builder.h"
 
 #include <cstdio>
 
 namespace browser_test {
 
-namespace bf = browser::detail::blockfile;
+namespace bf = formats::blockfile;
 
 namespace {
 
@@ -98,7 +98,7 @@ std::uint32_t BlockfileBuilder::add(const Entry& e) {
         record.resize(((bf::kEntryKeyAt + e.key.size()) / bf::kEntryBlockSize + 1) *
                           bf::kEntryBlockSize,
                       '\0');
-    const std::uint32_t hash = browser::detail::SuperFastHash(e.key);
+    const std::uint32_t hash = formats::SuperFastHash(e.key);
     std::string& index = files["index"];
     const std::size_t bucket = bf::kIndexHeaderSize + std::size_t{hash & (tableLength_ - 1)} * 4;
     Put32(record, bf::kEntryHashAt, hash);
@@ -194,7 +194,7 @@ void BlockfileBuilder::rehash(std::uint32_t entry) {
     std::string& file = fileOf(entry);
     const std::size_t at = offsetOf(entry);
     Put32(file, at + bf::kEntrySelfHashAt,
-          browser::detail::SuperFastHash(std::string_view(file).substr(at, bf::kEntrySelfHashAt)));
+          formats::SuperFastHash(std::string_view(file).substr(at, bf::kEntrySelfHashAt)));
 }
 
 void BlockfileBuilder::patchEntry(std::uint32_t entry, std::size_t at, std::uint32_t value,

@@ -1,5 +1,7 @@
 #include "webkit_builder.h"
 
+#include "platform/base/ascii.h"
+
 #include <nettle/sha1.h>
 
 #include <bit>
@@ -25,14 +27,7 @@ std::string Sha1(const std::string& a, const std::string& b = {}) {
 }
 
 std::string HashName(const std::string& digest) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string name;
-    for (const char ch : digest) {
-        const auto c = static_cast<unsigned char>(ch);
-        name += kDigits[c >> 4];
-        name += kDigits[c & 15];
-    }
-    return name;
+    return platform::HexBytes(digest, platform::HexCase::Upper);
 }
 
 // A number's bytes, little-endian.

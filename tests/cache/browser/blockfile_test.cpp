@@ -3,9 +3,9 @@
 // the entry it damages.
 #include "blockfile_builder.h"
 #include "cache/browser/blockfile.h"
-#include "cache/browser/blockfile_layout.h"
 #include "cache/browser/browser.h"
 #include "cache/browser/entry.h"
+#include "cache/formats/blockfile_layout.h"
 #include "cache_builder.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +17,7 @@
 namespace {
 
 using namespace browser_test;
-namespace bf = browser::detail::blockfile;
+namespace bf = formats::blockfile;
 namespace fs = std::filesystem;
 using browser::detail::BlockfileProblem;
 

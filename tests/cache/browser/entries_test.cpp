@@ -2,11 +2,11 @@
 // unreadable, and hostile entries that must be skipped without stopping the walk.
 #include "blockfile_builder.h"
 #include "cache/browser/blockfile.h"
-#include "cache/browser/blockfile_layout.h"
 #include "cache/browser/browser.h"
 #include "cache/browser/decode.h"
 #include "cache/browser/entry.h"
 #include "cache/browser/source.h"
+#include "cache/formats/blockfile_layout.h"
 #include "cache_builder.h"
 #include "sql_builder.h"
 
@@ -458,7 +458,7 @@ class SharedFile {
 TEST(SharedFiles, WritesOfOtherEntriesLeaveABodyToBeSavedAndWritesToItsOwnRecordRefuseIt) {
     using browser::detail::StoredReadPoint;
     const auto blockfile = browser::CacheKind::Blockfile, sql = browser::CacheKind::Sql;
-    namespace bf = browser::detail::blockfile;
+    namespace bf = formats::blockfile;
     const struct {
         const char* what;
         browser::CacheKind kind;

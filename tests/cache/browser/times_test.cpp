@@ -144,12 +144,4 @@ TEST_F(CacheTimes, BlockfileGivesTheResponseTimeAndTheRankingsLastUsed) {
     }
 }
 
-TEST(ChromiumTimes, ZeroAndImpossibleTimesAreAbsent) {
-    using browser::detail::UnixSeconds;
-    EXPECT_EQ(UnixSeconds(0), std::nullopt);
-    EXPECT_EQ(UnixSeconds(kEpochDelta), std::nullopt); // 1970 itself: an unset field
-    EXPECT_EQ(UnixSeconds(kEpochDelta + 1796688000000000), kFixtureDay);
-    EXPECT_EQ(UnixSeconds(INT64_MAX), std::nullopt); // past the year 9999
-}
-
 } // namespace

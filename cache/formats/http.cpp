@@ -1,8 +1,11 @@
-#include "cache/browser/http.h"
+#include "cache/formats/http.h"
 
+#include "platform/base/endian.h"
+
+#include <algorithm>
 #include <limits>
 
-namespace browser::detail {
+namespace formats {
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
@@ -129,4 +132,48 @@ std::optional<ContentRange> ParseContentRange(std::string_view value) {
     return r;
 }
 
-} // namespace browser::detail
+// The raw headers of an HttpResponseInfo pickle: "HTTP/1.1 200 OK\0Name: value\0...\0\0".
+ResponseInfo ParseResponseInfo(std::string_view info) {
+    using namespace response_info;
+    ResponseInfo out;
+    std::string_view headers;
+    if (info.size() >= kPayloadAt + kFlagsSize) {
+        const std::uint64_t payload = platform::ByteReader(info).u32(kPayloadLengthAt);
+        const std::string_view p = info.substr(
+            kPayloadAt,
+            static_cast<std::size_t>(std::min<std::uint64_t>(payload, info.size() - kPayloadAt)));
+        const platform::ByteReader r(p);
+        const std::uint32_t flags = r.u32(kFlagsAt);
+        out.truncated = (flags & kFlagTruncated) != 0;
+        std::uint64_t at = kFlagsAt + kFlagsSize;
+        std::uint32_t extra = 0;
+        if ((flags & kHasExtraFlags) && r.has(at, kExtraFlagsSize)) {
+            extra = r.u32(kExtraFlagsAt);
+            at += kExtraFlagsSize;
+        }
+        if (r.has(at, kTimesSize)) {
+            out.responseTime = r.i64(at + kResponseTimeAt);
+            at += kTimesSize;
+            if (extra & kExtraHasOriginalResponseTime)
+                at += kOriginalResponseTimeSize;
+            if (r.has(at, kHeadersLengthSize)) {
+                const std::uint64_t len = r.u32(at);
+                if (len <= p.size() - at - kHeadersLengthSize)
+                    headers = p.substr(static_cast<std::size_t>(at + kHeadersLengthSize),
+                                       static_cast<std::size_t>(len));
+            }
+        }
+    }
+    if (!headers.starts_with("HTTP/")) {
+        const std::size_t start = info.find("HTTP/");
+        if (start == std::string_view::npos)
+            return out;
+        headers = info.substr(start);
+        const std::size_t end = headers.find(std::string_view("\0\0", 2));
+        headers = headers.substr(0, end == std::string_view::npos ? headers.size() : end + 2);
+    }
+    out.head = ParseResponseHead(headers, '\0');
+    return out;
+}
+
+} // namespace formats

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-namespace browser::detail::blockfile {
+namespace formats::blockfile {
 
 // index: a header, then the hash table of entry addresses, one per bucket.
 inline constexpr std::uint32_t kIndexMagic = 0xC103CAC3;
@@ -18,6 +18,7 @@ inline constexpr std::uint64_t kIndexEntryCountAt = 8;
 inline constexpr std::uint64_t kIndexTableLengthAt = 28; // 0: the historic 65,536
 inline constexpr std::uint64_t kIndexCrashAt = 32;       // not closed cleanly
 inline constexpr std::uint64_t kIndexHeaderSize = 368;   // where the table starts
+inline constexpr std::uint64_t kIndexBucketSize = 4;     // an entry address per bucket
 inline constexpr std::uint32_t kDefaultTableLength = 0x10000;
 // Chromium sizes the table from the cache size; 2^22 buckets would be a 16 MiB index, far
 // beyond any cache it creates.
@@ -33,6 +34,7 @@ inline constexpr std::uint64_t kBlockThisFileAt = 8;  // int16
 inline constexpr std::uint64_t kBlockNextFileAt = 10; // int16, 0: none
 inline constexpr std::uint64_t kBlockSizeAt = 12;
 inline constexpr std::uint64_t kBlockCountAt = 16;
+inline constexpr std::uint64_t kBlockFieldsRead = 16; // magic to block size, as the reader reads
 inline constexpr std::uint64_t kBlockHeaderSize = 8192;
 // The four files a cache starts with; further ones (data_4...) extend one of them.
 inline constexpr std::uint32_t kFirstBlockFiles = 4;
@@ -57,24 +59,29 @@ enum class FileType : std::uint32_t {
     Block1K = 3,  // data_2
     Block4K = 4,  // data_3
 };
+inline constexpr std::uint32_t kRankingsBlockSize = 36;
+inline constexpr std::uint32_t kBlock256Size = 256;
+inline constexpr std::uint32_t kBlock1KSize = 1024;
+inline constexpr std::uint32_t kBlock4KSize = 4096;
 // The block size of a block-file type, 0 for the types the HTTP cache does not use.
 constexpr std::uint32_t BlockSize(std::uint32_t type) {
-    switch (type) {
-    case 1:
-        return 36;
-    case 2:
-        return 256;
-    case 3:
-        return 1024;
-    case 4:
-        return 4096;
-    default:
-        return 0;
+    switch (static_cast<FileType>(type)) {
+    case FileType::Rankings:
+        return kRankingsBlockSize;
+    case FileType::Block256:
+        return kBlock256Size;
+    case FileType::Block1K:
+        return kBlock1KSize;
+    case FileType::Block4K:
+        return kBlock4KSize;
+    case FileType::External:
+        break;
     }
+    return 0;
 }
 
 // EntryStore: one to four 256-byte blocks in a Block256 file.
-inline constexpr std::uint64_t kEntryBlockSize = 256;
+inline constexpr std::uint64_t kEntryBlockSize = kBlock256Size;
 inline constexpr std::uint64_t kEntryHashAt = 0;
 inline constexpr std::uint64_t kEntryNextAt = 4;
 inline constexpr std::uint64_t kEntryRankingsAt = 8; // address of its rankings node
@@ -84,9 +91,11 @@ inline constexpr std::uint64_t kEntryKeyLengthAt = 32;
 inline constexpr std::uint64_t kEntryLongKeyAt = 36;
 inline constexpr std::uint64_t kEntryStreamSizesAt = 40;     // 4 x int32
 inline constexpr std::uint64_t kEntryStreamAddressesAt = 56; // 4 x address
+inline constexpr std::uint64_t kEntryStreamFieldSize = 4;    // of each size and address
 inline constexpr std::uint64_t kEntryFlagsAt = 72;
 inline constexpr std::uint64_t kEntrySelfHashAt = 92; // hash of bytes [0, 92)
-inline constexpr std::uint64_t kEntryKeyAt = 96;      // inline key, NUL-terminated
+inline constexpr std::uint64_t kEntrySelfHashSize = 4;
+inline constexpr std::uint64_t kEntryKeyAt = 96; // inline key, NUL-terminated
 inline constexpr std::uint32_t kStreamCount = 4;
 inline constexpr std::uint32_t kStreamResponseInfo = 0;
 inline constexpr std::uint32_t kStreamBody = 1;
@@ -94,7 +103,7 @@ inline constexpr std::uint32_t kStreamSparse = 2;
 
 // RankingsNode: one 36-byte block in a Rankings file (data_0), the entry's place in the
 // eviction lists.
-inline constexpr std::uint64_t kRankingsNodeSize = 36;
+inline constexpr std::uint64_t kRankingsNodeSize = kRankingsBlockSize;
 inline constexpr std::uint64_t kRankingsLastUsedAt = 0;  // int64, microseconds since 1601
 inline constexpr std::uint64_t kRankingsContentsAt = 24; // address of its entry
 
@@ -115,4 +124,4 @@ inline constexpr std::uint64_t kChildBitmapBytes = kChildSpan / kChildBlock / 8;
 // The most children followed for one parent: 4 GiB of a resource.
 inline constexpr std::uint32_t kMaxChildren = 4096;
 
-} // namespace browser::detail::blockfile
+} // namespace formats::blockfile

@@ -1,8 +1,12 @@
-// tamberlin-indexinfo: prints an index.dat as the program's reader sees it: the header, the
-// cache folders, the hash tables walked, every entry and every warning.
+// The `index` command (also run as tamberlin-indexinfo): prints an index.dat as the program's
+// reader sees it: the header, the cache folders, the hash tables walked, every entry and
+// every warning.
 //
 // Usage: tamberlin-indexinfo <index.dat>
 // Exit status: 0 read (warnings or not), 1 not an index the reader knows, 2 unreadable.
+#include "cacheinfo.h"
+
+#include "platform/base/unix_time.h"
 #include "platform/urlcache/index_layout.h"
 #include "platform/urlcache/index_reader.h"
 
@@ -13,6 +17,8 @@
 #include <iterator>
 #include <string>
 #include <vector>
+
+namespace cacheinfo {
 
 namespace {
 
@@ -36,13 +42,12 @@ const char* signatureOf(IndexFormat format) {
 }
 
 std::string filetimeText(std::uint64_t filetime) {
-    constexpr std::uint64_t kUnixEpoch = 116444736000000000ULL; // 1970-01-01 in FILETIME
-    constexpr std::uint64_t kTicksPerSecond = 10000000ULL;
     if (filetime == 0)
         return "(not set)";
-    if (filetime < kUnixEpoch)
+    if (filetime < platform::kFiletimeTicksTo1970)
         return "(before 1970)";
-    const auto seconds = static_cast<std::time_t>((filetime - kUnixEpoch) / kTicksPerSecond);
+    const auto seconds =
+        static_cast<std::time_t>(platform::UnixSecondsFromWindowsFiletimeSince1970(filetime));
     std::tm tm{};
     if (gmtime_r(&seconds, &tm) == nullptr)
         return "(out of range)";
@@ -72,14 +77,13 @@ void printEntry(std::size_t number, const IndexEntry& e) {
 
 } // namespace
 
-int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <index.dat>\n", argv[0]);
-        return 2;
-    }
-    std::ifstream in(argv[1], std::ios::binary);
+int IndexCommand(const Call& call) {
+    if (call.args.size() != 1)
+        return Usage(call, "<index.dat>");
+    const char* path = call.args[0];
+    std::ifstream in(path, std::ios::binary);
     if (!in) {
-        std::fprintf(stderr, "%s: cannot open %s\n", argv[0], argv[1]);
+        std::fprintf(stderr, "%s: cannot open %s\n", call.name.c_str(), path);
         return 2;
     }
     std::vector<std::uint8_t> bytes;
@@ -91,7 +95,7 @@ int main(int argc, char** argv) {
     const IndexContents c = ReadIndex(bytes);
     const IndexHeader& h = c.header;
 
-    std::printf("file        %s\n", argv[1]);
+    std::printf("file        %s\n", path);
     std::printf("length      %zu bytes\n", bytes.size());
     std::printf("format      %s\n", signatureOf(c.format));
     if (c.format != IndexFormat::Unknown) {
@@ -117,3 +121,5 @@ int main(int argc, char** argv) {
                     static_cast<unsigned long long>(w.offset));
     return c.format == IndexFormat::Unknown ? 1 : 0;
 }
+
+} // namespace cacheinfo

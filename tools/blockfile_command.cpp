@@ -1,34 +1,42 @@
-// tamberlin-blockfileinfo: prints a Chromium blockfile cache as the program's reader sees it:
-// the index header, every entry reached from the hash table with its state, key, streams and
-// the verdict, and every warning. For a cache that lists less than its user expects.
+// The `blockfile` command (also run as tamberlin-blockfileinfo): prints a Chromium blockfile
+// cache as the program's reader sees it: the index header, every entry reached from the hash
+// table with its state, key, streams and the verdict, and every warning. For a cache that
+// lists less than its user expects.
 //
 // Usage: tamberlin-blockfileinfo <cache folder>   (the one holding index, data_0, data_1...)
 // Exit status: 0 read (warnings or not), 1 an index the reader cannot read.
+#include "cacheinfo.h"
+
 #include "cache/browser/blockfile.h"
+#include "cache/formats/blockfile_layout.h"
 
 #include <cstdio>
 #include <string>
 
+namespace cacheinfo {
+
 namespace {
 
 using namespace browser::detail;
+using formats::blockfile::EntryState;
 
 const char* StateName(std::int32_t state) {
-    switch (state) {
-    case 0:
+    switch (static_cast<EntryState>(state)) {
+    case EntryState::Normal:
         return "normal";
-    case 1:
+    case EntryState::Evicted:
         return "evicted";
-    case 2:
+    case EntryState::Doomed:
         return "doomed";
-    default:
-        return "(unknown)";
     }
+    return "(unknown)";
 }
 
 void PrintEntry(std::size_t number, const BlockfileEntry& e) {
+    using formats::blockfile::kFlagChildEntry, formats::blockfile::kFlagParentEntry;
     std::printf("entry       %zu  address 0x%08x  %s%s%s\n", number, e.address, StateName(e.state),
-                (e.flags & 1) ? "  sparse parent" : "", (e.flags & 2) ? "  sparse child" : "");
+                (e.flags & kFlagParentEntry) ? "  sparse parent" : "",
+                (e.flags & kFlagChildEntry) ? "  sparse child" : "");
     std::printf("  key       %s\n", e.parsed.key.empty() ? "(not read)" : e.parsed.key.c_str());
     for (std::size_t i = 0; i < e.streamSizes.size(); ++i)
         if (e.streamSizes[i] != 0 || e.streamAddresses[i] != 0)
@@ -44,16 +52,15 @@ void PrintEntry(std::size_t number, const BlockfileEntry& e) {
 
 } // namespace
 
-int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <blockfile cache folder>\n", argv[0]);
-        return 2;
-    }
-    BlockfileFolder files(argv[1]);
+int BlockfileCommand(const Call& call) {
+    if (call.args.size() != 1)
+        return Usage(call, "<blockfile cache folder>");
+    const char* folder = call.args[0];
+    BlockfileFolder files(folder);
     const BlockfileContents c = ReadBlockfile(files);
-    std::printf("folder      %s\n", argv[1]);
+    std::printf("folder      %s\n", folder);
     if (c.readable) {
-        const BlockfileIndexHeader& h = c.header;
+        const formats::BlockfileIndexHeader& h = c.header;
         std::printf("version     %u.%u\n", h.version >> 16, h.version & 0xFFFF);
         std::printf("entries     %d counted by the index, %zu reached\n", h.entryCount,
                     c.entries.size());
@@ -68,3 +75,5 @@ int main(int argc, char** argv) {
         std::printf("  %s (0x%08x)\n", Describe(w.problem), w.address);
     return c.readable ? 0 : 1;
 }
+
+} // namespace cacheinfo

@@ -1,0 +1,185 @@
+#include "cache/formats/firefox.h"
+#include "cache/formats/firefox_layout.h"
+#include "cache/formats/http.h"
+#include "platform/base/endian.h"
+
+#include <algorithm>
+#include <optional>
+
+namespace formats {
+
+using namespace firefox;
+
+namespace {
+
+// The tail read first: it holds the whole metadata of nearly every entry.
+constexpr std::size_t kTailRead = 4096;
+// Chunk hashes for a 4 GiB body, a long key and Firefox's 64 KiB of elements fit easily.
+constexpr std::uint64_t kMaxMetadata = 1024ull * 1024;
+
+ParseError VersionError(std::uint32_t version) {
+    return version > kLastVersion && version <= kMaxFutureVersion ? ParseError::UnknownVersion
+                                                                  : ParseError::Damaged;
+}
+
+// The last bytes of the file, where the trailer and (nearly always) the metadata are.
+struct Tail {
+    std::string bytes;
+    std::uint64_t start = 0; // the offset of bytes[0] in the file
+};
+
+// The trailer: the metadata's offset, and the version when the trailer is the new form.
+ParseError ReadTrailer(const Tail& tail, std::uint64_t fileSize, FirefoxEntry& out,
+                       std::uint64_t& trailerSize) {
+    const platform::ByteReader r(tail.bytes);
+    const std::uint64_t end = tail.bytes.size();
+    trailerSize = kOldTrailerSize;
+    const std::uint32_t word = r.be32(end - kTrailerOffsetFromEnd);
+    if (r.u8(end - kTrailerTellByteFromEnd) != 0) {
+        out.trailerVersion = r.be32(end - kTrailerVersionFromEnd);
+        if (out.trailerVersion != kLastVersion)
+            return VersionError(out.trailerVersion);
+        if (word & kTrailerEncryptedBit)
+            return ParseError::Encrypted;
+        trailerSize = kTrailerSize;
+    }
+    out.metadataOffset = word;
+    if (out.metadataOffset > fileSize - trailerSize ||
+        fileSize - trailerSize - out.metadataOffset > kMaxMetadata)
+        return ParseError::Damaged;
+    return ParseError::None;
+}
+
+// The metadata header and the key after it; `keyEnd` is the offset of the key's NUL.
+ParseError ParseHeaderAndKey(std::string_view meta, FirefoxEntry& out, std::uint64_t& keyEnd) {
+    const platform::ByteReader r(meta);
+    const std::uint64_t hashCount = (out.metadataOffset + kChunkSize - 1) / kChunkSize;
+    const std::uint64_t h = kMetadataHashSize + kChunkHashSize * hashCount;
+    if (!r.has(h, kHeaderSizeVersion1))
+        return ParseError::Damaged;
+    FirefoxMetadataHeader& head = out.header;
+    head.version = r.be32(h + kHeaderVersionAt);
+    if (head.version < kFirstVersion || head.version > kLastVersion)
+        return VersionError(head.version);
+    if ((head.version == kLastVersion) != (out.trailerVersion == kLastVersion))
+        return ParseError::Damaged; // header and trailer disagree
+    const std::uint64_t headerSize =
+        head.version == kFirstVersion ? kHeaderSizeVersion1 : kHeaderSize;
+    if (!r.has(h, headerSize))
+        return ParseError::Damaged;
+    head.fetchCount = r.be32(h + kHeaderFetchCountAt);
+    head.lastFetched = r.be32(h + kHeaderLastFetchedAt);
+    head.lastModified = r.be32(h + kHeaderLastModifiedAt);
+    head.frecency = r.be32(h + kHeaderFrecencyAt);
+    head.expirationTime = r.be32(h + kHeaderExpirationTimeAt);
+    head.keySize = r.be32(h + kHeaderKeySizeAt);
+    head.flags = headerSize > kHeaderFlagsAt ? r.be32(h + kHeaderFlagsAt) : 0;
+    const std::uint64_t keyAt = h + headerSize;
+    const std::uint64_t keyLen = head.keySize;
+    if (keyLen >= meta.size() - keyAt || meta[static_cast<std::size_t>(keyAt + keyLen)] != '\0')
+        return ParseError::Damaged;
+    out.key = meta.substr(static_cast<std::size_t>(keyAt), static_cast<std::size_t>(keyLen));
+    keyEnd = keyAt + keyLen;
+    return ParseError::None;
+}
+
+// Elements: name NUL value NUL, repeated. The body ends where alt-data starts.
+ParseError ParseElements(std::string_view elements, FirefoxEntry& out) {
+    if (!elements.empty() &&
+        (elements.back() != '\0' || std::count(elements.begin(), elements.end(), '\0') % 2 != 0))
+        return ParseError::Damaged;
+    out.bodyEnd = out.metadataOffset;
+    for (std::size_t at = 0; at < elements.size();) {
+        const std::size_t nameEnd = elements.find('\0', at);
+        const std::size_t valueEnd = elements.find('\0', nameEnd + 1);
+        const std::string_view name = elements.substr(at, nameEnd - at);
+        const std::string_view value = elements.substr(nameEnd + 1, valueEnd - nameEnd - 1);
+        at = valueEnd + 1;
+        if (name == kElementAltData) {
+            // "1;<offset>,<type>"
+            const std::size_t semi = value.find(';'), comma = value.find(',');
+            const auto altAt =
+                semi == std::string_view::npos || comma == std::string_view::npos || comma < semi
+                    ? std::nullopt
+                    : ParseDecimal(value.substr(semi + 1, comma - semi - 1));
+            if (!altAt || *altAt > out.metadataOffset)
+                return ParseError::Damaged;
+            out.bodyEnd = *altAt;
+        }
+        out.elements.push_back({std::string(name), std::string(value)});
+    }
+    return ParseError::None;
+}
+
+} // namespace
+
+const std::string* FirefoxEntry::element(std::string_view name) const {
+    const auto it = std::find_if(elements.rbegin(), elements.rend(),
+                                 [&](const FirefoxElement& e) { return e.name == name; });
+    return it == elements.rend() ? nullptr : &it->value;
+}
+
+std::string FirefoxKeyUrl(std::string_view key) {
+    // Tags are one character, an optional value and a ',' (",," stands for a comma in a
+    // value); the first ':' where a tag would start ends them.
+    std::size_t i = 0;
+    while (i < key.size()) {
+        if (key[i] == ':')
+            return std::string(key.substr(i + 1));
+        std::size_t j = i + 1;
+        for (;;) {
+            if (j >= key.size())
+                return "";
+            if (key[j] == ',') {
+                if (j + 1 < key.size() && key[j + 1] == ',') {
+                    j += 2;
+                    continue;
+                }
+                break;
+            }
+            ++j;
+        }
+        i = j + 1;
+    }
+    return "";
+}
+
+ParseError ParseFirefoxFile(const Source& file, FirefoxEntry& out) {
+    const std::uint64_t size = file.size();
+    if (size < kTrailerSize)
+        return ParseError::Damaged;
+    Tail tail;
+    const auto tailLen = static_cast<std::size_t>(std::min<std::uint64_t>(size, kTailRead));
+    tail.start = size - tailLen;
+    tail.bytes.assign(tailLen, '\0');
+    if (!file.readAt(tail.start, tail.bytes.data(), tailLen))
+        return ParseError::Damaged;
+
+    std::uint64_t trailerSize = 0;
+    if (const ParseError e = ReadTrailer(tail, size, out, trailerSize); e != ParseError::None)
+        return e;
+    const std::uint64_t metaLen = size - trailerSize - out.metadataOffset;
+    std::string meta;
+    if (out.metadataOffset >= tail.start) {
+        meta = tail.bytes.substr(static_cast<std::size_t>(out.metadataOffset - tail.start),
+                                 static_cast<std::size_t>(metaLen));
+    } else {
+        meta.resize(static_cast<std::size_t>(metaLen));
+        if (!file.readAt(out.metadataOffset, meta.data(), meta.size()))
+            return ParseError::Damaged;
+    }
+
+    std::uint64_t keyEnd = 0;
+    if (const ParseError e = ParseHeaderAndKey(meta, out, keyEnd); e != ParseError::None)
+        return e;
+    if (const ParseError e =
+            ParseElements(std::string_view(meta).substr(static_cast<std::size_t>(keyEnd + 1)), out);
+        e != ParseError::None)
+        return e;
+    if (tail.start == 0)
+        out.firstBytes = tail.bytes.substr(
+            0, static_cast<std::size_t>(std::min<std::uint64_t>(out.bodyEnd, 1024)));
+    return ParseError::None;
+}
+
+} // namespace formats

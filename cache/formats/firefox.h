@@ -1,0 +1,51 @@
+// Firefox cache2 entry files (firefox_layout.h): versions 1 to 4, both forms of the trailer,
+// parsed from the file's end without reading the body.
+#pragma once
+
+#include "cache/formats/source.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace formats {
+
+// CacheFileMetadataHeader, as stored.
+struct FirefoxMetadataHeader {
+    std::uint32_t version = 0;
+    std::uint32_t fetchCount = 0;
+    std::uint32_t lastFetched = 0;  // seconds since 1970; 0: never set
+    std::uint32_t lastModified = 0; // seconds since 1970: when the response was stored
+    std::uint32_t frecency = 0;
+    std::uint32_t expirationTime = 0;
+    std::uint32_t keySize = 0;
+    std::uint32_t flags = 0; // from version 2
+};
+
+struct FirefoxElement {
+    std::string name, value;
+};
+
+// One entry file, its metadata checked: the header and trailer agree on the version, the key
+// ends in its NUL, the elements come in pairs and the alt-data element (when there is one)
+// points inside the data.
+struct FirefoxEntry {
+    std::uint32_t trailerVersion = 0; // 0: the old trailer (the offset alone)
+    std::uint64_t metadataOffset = 0; // where the data (body and alt-data) ends
+    FirefoxMetadataHeader header;
+    std::string key; // as stored
+    std::vector<FirefoxElement> elements;
+    std::uint64_t bodyEnd = 0; // where the response body ends: at the alt-data, else the data's end
+    // The first stored bytes of the body (up to 1 KiB), when the whole file was read anyway.
+    std::string firstBytes;
+    // The value of the last element of that name, or nothing.
+    const std::string* element(std::string_view name) const;
+};
+
+ParseError ParseFirefoxFile(const Source& file, FirefoxEntry& out);
+
+// The URL of a cache2 key ("O^partitionKey=...,a,:http://..."); "" when malformed.
+std::string FirefoxKeyUrl(std::string_view key);
+
+} // namespace formats
