@@ -65,6 +65,8 @@ constexpr Command kCommands[] = {
      "a Chromium Simple Cache file (<hash>_0, <hash>_s or index-dir/the-real-index)"},
     {"firefox", "", cacheinfo::FirefoxCommand, "a Firefox cache2 entry file"},
     {"sql", "", cacheinfo::SqlCommand, "a Chromium SQL cache folder (index, sqldb0...)"},
+    {"webkit", "", cacheinfo::WebKitCommand,
+     "a WebKit cache folder (WebKitCache or NetworkCache, holding \"Version N\")"},
 };
 
 std::string_view BaseName(std::string_view path) {

@@ -27,6 +27,7 @@ int BlockfileCommand(const Call& call); // a Chromium blockfile cache folder
 int SimpleCommand(const Call& call);    // a Simple Cache entry, sparse or index file
 int FirefoxCommand(const Call& call);   // a cache2 entry file
 int SqlCommand(const Call& call);       // a Chromium SQL cache folder
+int WebKitCommand(const Call& call);    // a WebKit NetworkCache folder
 
 // Seconds since 1970 as "YYYY-MM-DD hh:mm:ss UTC"; "(not set)" for nothing.
 std::string UtcText(std::optional<std::int64_t> seconds);
