@@ -14,7 +14,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::size_t kInlineLimit = 16 * 1024;
+constexpr std::size_t kInlineLimit = std::size_t{16} * 1024;
 
 std::string Sha1(const std::string& a, const std::string& b = {}) {
     sha1_ctx c;
@@ -83,7 +83,7 @@ void Write(const fs::path& path, const std::string& bytes) {
 
 } // namespace
 
-WebKitCacheWriter::WebKitCacheWriter(fs::path cache) : version_(std::move(cache) / "Version 17") {
+WebKitCacheWriter::WebKitCacheWriter(const fs::path& cache) : version_(cache / "Version 17") {
     salt_ = Sha1(version_.string()).substr(0, 8);
     Write(version_ / "salt", salt_);
     fs::create_directories(version_ / "Records");
@@ -131,7 +131,7 @@ fs::path WebKitCacheWriter::add(const WebKitEntry& e) {
     meta.flag(inlined);
     meta.checksum();
 
-    const fs::path record =
+    fs::path record =
         version_ / "Records" / HashName(partitionHash) / "Resource" / HashName(keyHash);
     Write(record, meta.bytes() + header.bytes() + (inlined ? e.body : std::string()));
     if (!inlined) {

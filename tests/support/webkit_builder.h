@@ -21,7 +21,7 @@ struct WebKitEntry {
 // A cache folder (the one holding "Version 17") with one salt, written entry by entry.
 class WebKitCacheWriter {
   public:
-    explicit WebKitCacheWriter(std::filesystem::path cache);
+    explicit WebKitCacheWriter(const std::filesystem::path& cache);
     // Writes the record (and its blob, for a body over 16 KiB); returns the record's path.
     std::filesystem::path add(const WebKitEntry& e);
 
