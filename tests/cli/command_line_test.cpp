@@ -1,8 +1,6 @@
 // The command line's argument rules and output encodings.
 #include "app/core/arguments.h"
 #include "cli/command_line.h"
-#include "cli/report.h"
-#include "platform/base/ini_settings.h"
 
 #include <gtest/gtest.h>
 
