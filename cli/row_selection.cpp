@@ -69,10 +69,6 @@ bool OptionValue(const std::vector<std::string>& arguments, std::size_t& i, std:
     return false;
 }
 
-} // namespace
-
-namespace {
-
 std::string ExpectedInstant() {
     return "expected an ISO 8601 date or date-time such as 2026-01-31, 2026-01-31T18:30 or "
            "2026-01-31T18:30:00+01:00";
