@@ -2,6 +2,7 @@
 // preview window and painted.
 #include "app/window/form1.h"
 #include "cache/scan/commands.h"
+#include "cache/scan/list_columns.h"
 #include "preview/window/form2.h"
 
 #include <QApplication>
@@ -37,8 +38,8 @@ int main(int argc, char** argv) {
     form.show();
     auto& list = form.list();
     const auto r = list.append("http://example.com/big.jpg");
-    list.setSubItem(r, 1, "big[1].jpg");
-    list.setSubItem(r, 3, path.toStdString());
+    list.setSubItem(r, cache::kFileNameColumn, "big[1].jpg");
+    list.setSubItem(r, cache::kFilePathColumn, path.toStdString());
     list.select(r);
     for (int run = 1; run <= 5; ++run) {
         QElapsedTimer t;
@@ -59,9 +60,10 @@ int main(int argc, char** argv) {
         const auto row = list.append("http://example.com/" + std::to_string(i));
         list.setTick(row, true);
         list.ensureVisible(row);
-        list.setSubItem(row, 2, std::to_string(i));
-        list.setSubItem(row, 3, "/cache/" + std::to_string(i));
-        list.setSubItem(row, 1, "File" + std::to_string((i * 7919) % 100000) + ".jpg");
+        list.setSize(row, static_cast<std::uint64_t>(i));
+        list.setSubItem(row, cache::kFilePathColumn, "/cache/" + std::to_string(i));
+        list.setSubItem(row, cache::kFileNameColumn,
+                        "File" + std::to_string((i * 7919) % 100000) + ".jpg");
     }
     const qint64 appended = t.elapsed();
     form.model().catchUp();

@@ -1,6 +1,7 @@
 // Retrieve over a synthetic native-format cache of 100,000 entries: enumerate, filter,
 // fill and sort the list. Prints the time, the time per entry, the peak memory, and the
 // time msiecfexport takes on the same index in the same run.
+#include "cache/scan/list_columns.h"
 #include "cache/scan/url_cache.h"
 #include "index_builder.h"
 #include "platform/base/collation.h"
@@ -61,7 +62,7 @@ int main(int argc, char** argv) {
     cache::FoundFileList list;
     list.setSortKeyFunction(platform::CollationKey);
     list.setSorted(true);
-    list.setSortKey(1);
+    list.setSortKey(cache::kFileNameColumn);
     AllTicked boxes;
     const long before = peakKb();
     const auto t0 = std::chrono::steady_clock::now();

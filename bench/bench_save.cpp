@@ -8,6 +8,7 @@
 // allocator steps over recently freed inodes), which would charge whichever run came after
 // a deletion. The machine-wide page cache is left alone: other programs share it. Prints
 // each round, the median ratio and its spread, processor times and memory.
+#include "cache/scan/list_columns.h"
 #include "platform/base/messages.h"
 #include "save/save_command.h"
 
@@ -109,8 +110,8 @@ int main(int argc, char** argv) {
         auto& list = lists[batch];
         const auto r = list.append("http://example.com/" + std::to_string(i));
         list.setTick(r, true);
-        list.setSubItem(r, 1, p.filename().string());
-        list.setSubItem(r, 3, p.string());
+        list.setSubItem(r, cache::kFileNameColumn, p.filename().string());
+        list.setSubItem(r, cache::kFilePathColumn, p.string());
         sources[batch] += " " + p.string();
     }
     std::printf("%d files, %.2f GB, %d rounds of %d batches\n", files,

@@ -9,7 +9,7 @@
 
 #include <vector>
 
-namespace app {
+namespace cli {
 
 struct Sha256::State {
     sha256_ctx context{};
@@ -70,4 +70,4 @@ std::optional<std::string> RowBodySha256(const cache::FoundFile& row, std::strin
     return HashStream(*stream, error);
 }
 
-} // namespace app
+} // namespace cli

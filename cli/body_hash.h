@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace app {
+namespace cli {
 
 class Sha256 {
   public:
@@ -31,4 +31,4 @@ class Sha256 {
 std::optional<std::string> RowBodySha256(const cache::FoundFile& row, std::string& error);
 std::optional<std::string> FileSha256(const std::string& path, std::string& error);
 
-} // namespace app
+} // namespace cli

@@ -1,6 +1,7 @@
 #include "cli/command_line.h"
 #include "platform/base/paths.h"
 
+#include "app/core/arguments.h"
 #include "app/core/settings_store.h"
 #include "cache/scan/file_types.h"
 #include "cache/scan/found_file_list.h"
@@ -10,20 +11,25 @@
 #include "cli/body_hash.h"
 #include "cli/report.h"
 #include "platform/base/ascii.h"
+#include "platform/base/civil_time.h"
 #include "platform/base/collation.h"
+#include "platform/base/escape.h"
 #include "platform/base/ini_settings.h"
 #include "platform/base/settings.h"
-#include "platform/base/utf8.h"
 #include "save/save_row.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <ostream>
 #include <set>
 
-namespace app {
+namespace cli {
+
+using platform::IsoUtc;
+using platform::JsonString;
+using platform::TsvField;
+
 namespace {
 
 // The boxes as the command line sets them: from --types, else as the user left them.
@@ -47,8 +53,9 @@ CommandLineSwitches SwitchesFor(const CommandLine& command, platform::SettingsBa
             boxes.set(t.type, std::find(chosen.begin(), chosen.end(), t.name) != chosen.end());
         } else {
             // The same rule as the window's start-up: ticked exactly when the text is "1".
-            boxes.set(t.type, ReadSetting(settings, kSettingsApplication, kSettingsSection,
-                                          t.settingsKey, t.settingsDefault) == "1");
+            boxes.set(t.type,
+                      app::ReadSetting(settings, app::kSettingsApplication, app::kSettingsSection,
+                                       t.settingsKey, t.settingsDefault) == "1");
         }
     }
     return boxes;
@@ -60,7 +67,7 @@ void PrepareList(cache::FoundFileList& list) {
         list.addColumn(column.caption);
     list.setSortKeyFunction(platform::CollationKey);
     list.setSorted(true);
-    list.setSortKey(1);
+    list.setSortKey(cache::kFileNameColumn);
 }
 
 // Shows a running count on a terminal; nothing when standard error is a file or a pipe.
@@ -108,49 +115,64 @@ bool ReportFolderProblems(const std::vector<cache::NamedFolder>& folders,
     return !problems.empty();
 }
 
-// The size column as a JSON number. A row whose size could not be set (its step failed and
-// was reported) has none: null, so that the array still parses.
-std::string JsonSize(const std::string& size) {
-    const bool digits = !size.empty() && std::all_of(size.begin(), size.end(),
-                                                     [](char c) { return c >= '0' && c <= '9'; });
-    return digits ? size : "null";
+// A time as JSON: its ISO 8601 text, or null where the cache keeps none.
+void JsonTime(platform::JsonWriter& json, const std::optional<std::int64_t>& t) {
+    if (t)
+        json.string(IsoUtc(*t));
+    else
+        json.null();
 }
 
-// The new facts of a row: its times, its type and, when asked for, its body's hash.
-std::string JsonFacts(const SelectedRow& r, bool hash, const CommandStreams& streams) {
-    auto time = [](const std::optional<std::int64_t>& t) {
-        return t ? JsonString(IsoUtc(*t)) : std::string("null");
-    };
-    std::string out = ", \"cached\": " + time(r.facts.cached) +
-                      ", \"last_used\": " + time(r.facts.lastUsed) +
-                      ", \"content_type\": " + JsonString(r.facts.contentType);
+// One row as a JSON object. A row whose size could not be set (its step failed and was
+// reported) has none: null, so that the array still parses. The body's hash only when asked
+// for.
+void JsonRow(platform::JsonWriter& json, const cache::FoundFile& r, bool hash,
+             const CommandStreams& streams) {
+    json.beginObject();
+    json.key("url").string(r.url);
+    json.key("file_name").string(r.fileName);
+    json.key("size");
+    if (r.size)
+        json.number(*r.size);
+    else
+        json.null();
+    json.key("path").string(r.path);
+    json.key("source").string(r.source);
+    json.key("cached");
+    JsonTime(json, r.cached);
+    json.key("last_used");
+    JsonTime(json, r.lastUsed);
+    json.key("content_type").string(r.contentType());
     if (hash) {
         std::string error;
-        const auto sum = RowBodySha256(*r.row, error);
+        const auto sum = RowBodySha256(r, error);
         if (!sum)
-            streams.err << "tamberlin: " << TsvField(r.row->path) << ": cannot be hashed ("
+            streams.err << "tamberlin: " << TsvField(r.path) << ": cannot be hashed ("
                         << TsvField(error) << ")\n";
-        out += ", \"sha256\": " + (sum ? JsonString(*sum) : std::string("null"));
+        json.key("sha256");
+        if (sum)
+            json.string(*sum);
+        else
+            json.null();
     }
-    return out;
+    json.endObject();
 }
 
-void PrintList(const std::vector<SelectedRow>& rows, const CommandLine& command,
+void PrintList(const std::vector<const cache::FoundFile*>& rows, const CommandLine& command,
                const CommandStreams& streams) {
     std::ostream& out = streams.out;
     if (command.json) {
-        out << "[";
-        bool first = true;
-        for (const auto& selected : rows) {
-            const cache::FoundFile* r = selected.row;
-            out << (first ? "\n" : ",\n") << "  {\"url\": " << JsonString(r->url)
-                << ", \"file_name\": " << JsonString(r->fileName)
-                << ", \"size\": " << JsonSize(r->size) << ", \"path\": " << JsonString(r->path)
-                << ", \"source\": " << JsonString(r->source)
-                << JsonFacts(selected, command.rows.hash, streams) << "}";
-            first = false;
+        // Written row by row, as the rows' hashes are worked out.
+        std::string text;
+        platform::JsonWriter json(text);
+        json.beginArray(true);
+        for (const cache::FoundFile* row : rows) {
+            JsonRow(json, *row, command.rows.hash, streams);
+            out << text;
+            text.clear();
         }
-        out << (first ? "]\n" : "\n]\n");
+        json.endArray();
+        out << text << '\n';
         return;
     }
     const char* separator = "";
@@ -159,17 +181,14 @@ void PrintList(const std::vector<SelectedRow>& rows, const CommandLine& command,
         separator = "\t";
     }
     out << '\n';
-    for (const auto& selected : rows) {
-        separator = "";
-        for (const auto& column : cache::kListColumns) {
-            out << separator << TsvField(selected.row->*column.field);
-            separator = "\t";
-        }
+    for (const cache::FoundFile* row : rows) {
+        for (int column = 0; column < static_cast<int>(cache::kListColumns.size()); ++column)
+            out << (column ? "\t" : "") << TsvField(cache::ColumnText(*row, column));
         out << '\n';
     }
 }
 
-int SaveAll(const std::vector<SelectedRow>& rows, const CommandLine& command,
+int SaveAll(const std::vector<const cache::FoundFile*>& rows, const CommandLine& command,
             const CommandStreams& streams, Progress& progress) {
     const std::string& folder = command.saveFolder;
     std::string destination = folder;
@@ -182,8 +201,7 @@ int SaveAll(const std::vector<SelectedRow>& rows, const CommandLine& command,
     std::map<std::string, std::string> bodies; // --unique: hash -> where the first one went
     std::size_t duplicates = 0;
     std::vector<SavedFile> reported;
-    for (const auto& selected : rows) {
-        const cache::FoundFile* row = selected.row;
+    for (const cache::FoundFile* row : rows) {
         std::optional<std::string> body;
         if (command.rows.unique) {
             // A body that cannot be hashed is saved (or refused) like any other.
@@ -206,9 +224,9 @@ int SaveAll(const std::vector<SelectedRow>& rows, const CommandLine& command,
             if (body)
                 bodies.emplace(*body, result.target);
             if (command.rows.report) {
-                SavedFile s{selected.facts, result.target.substr(destination.size())};
+                SavedFile s{*row, result.target.substr(destination.size()), std::nullopt};
                 std::string error;
-                s.facts.sha256 = FileSha256(result.target, error);
+                s.sha256 = FileSha256(result.target, error);
                 reported.push_back(std::move(s));
             }
         } else {
@@ -276,6 +294,63 @@ const std::vector<std::string>& CommandLineTypeNames() {
     return names;
 }
 
+namespace {
+
+// The value of an option given as "--name=VALUE" or as the next argument; nothing, and the
+// usage error, when it has none.
+std::optional<std::string> OptionValue(const std::vector<std::string>& arguments, std::size_t& i,
+                                       std::string_view longName, const std::string& missing,
+                                       std::string& error) {
+    const std::string& a = arguments[i];
+    const std::string prefix = std::string(longName) + "=";
+    if (a.rfind(prefix, 0) == 0)
+        return a.substr(prefix.size());
+    if (i + 1 < arguments.size())
+        return arguments[++i];
+    if (error.empty())
+        error = "'" + a + "' " + missing;
+    return std::nullopt;
+}
+
+// The names of a --types list, lower case; unknown names and an empty list are usage errors.
+std::vector<std::string> ParseTypeList(const std::string& list, std::string& error) {
+    std::vector<std::string> types;
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        const auto comma = list.find(',', start);
+        const std::string t = platform::AsciiLower(
+            list.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        if (!t.empty()) {
+            const auto& names = CommandLineTypeNames();
+            if (std::find(names.begin(), names.end(), t) == names.end()) {
+                if (error.empty())
+                    error = "unknown file type '" + t + "' in --types";
+            } else {
+                types.push_back(t);
+            }
+        }
+        if (comma == std::string::npos)
+            break;
+        start = comma + 1;
+    }
+    // An empty list would list nothing and call it success.
+    if (types.empty() && error.empty())
+        error = "'--types' names no file type";
+    return types;
+}
+
+// The options that go together, once all are read.
+std::string CheckCombination(const CommandLine& c) {
+    if (c.json && c.mode != CommandMode::List)
+        return "'--json' goes with '--list'";
+    if (c.types && c.mode != CommandMode::List && c.mode != CommandMode::Save)
+        return "'--types' goes with '--list' or '--save'";
+    return CheckRowOptions(c.rows, c.mode == CommandMode::List, c.mode == CommandMode::Save,
+                           c.json);
+}
+
+} // namespace
+
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     CommandLine c;
     bool modeGiven = false;
@@ -288,11 +363,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     };
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& a = arguments[i];
-        if (optionsEnded || a.empty() || a[0] != '-' || a == "-") {
+        if (app::IsFolderArgument(a, optionsEnded)) {
             c.folders.push_back(a);
-            continue;
-        }
-        if (a == "--") {
+        } else if (a == "--") {
             optionsEnded = true;
         } else if (a == "--list" || a == "-l") {
             setMode(CommandMode::List, a);
@@ -302,49 +375,17 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             if (!c.saveFolder.empty() && c.error.empty())
                 c.error = "'--save' is given twice";
             setMode(CommandMode::Save, a);
-            if (a.rfind("--save=", 0) == 0) {
-                c.saveFolder = a.substr(7);
-            } else if (i + 1 < arguments.size()) {
-                c.saveFolder = arguments[++i];
-            } else if (c.error.empty()) {
-                c.error = "'" + a + "' needs a destination folder";
-            }
+            if (const auto folder =
+                    OptionValue(arguments, i, "--save", "needs a destination folder", c.error))
+                c.saveFolder = *folder;
             if (c.saveFolder.empty() && c.error.empty())
                 c.error = "the destination folder of '--save' is empty";
         } else if (a == "--types" || a == "-t" || a.rfind("--types=", 0) == 0) {
             if (c.types && c.error.empty())
                 c.error = "'--types' is given twice";
-            std::string list;
-            if (a.rfind("--types=", 0) == 0)
-                list = a.substr(8);
-            else if (i + 1 < arguments.size())
-                list = arguments[++i];
-            else if (c.error.empty())
-                c.error = "'" + a + "' needs a list of file types";
-            std::vector<std::string> types;
-            std::size_t start = 0;
-            while (start <= list.size()) {
-                const auto comma = list.find(',', start);
-                std::string t = list.substr(start, comma == std::string::npos ? std::string::npos
-                                                                              : comma - start);
-                t = platform::AsciiLower(t);
-                if (!t.empty()) {
-                    const auto& names = CommandLineTypeNames();
-                    if (std::find(names.begin(), names.end(), t) == names.end()) {
-                        if (c.error.empty())
-                            c.error = "unknown file type '" + t + "' in --types";
-                    } else {
-                        types.push_back(t);
-                    }
-                }
-                if (comma == std::string::npos)
-                    break;
-                start = comma + 1;
-            }
-            // An empty list would list nothing and call it success.
-            if (types.empty() && c.error.empty())
-                c.error = "'--types' names no file type";
-            c.types = types;
+            const auto list =
+                OptionValue(arguments, i, "--types", "needs a list of file types", c.error);
+            c.types = ParseTypeList(list.value_or(""), c.error);
         } else if (a == "--help" || a == "-h") {
             setMode(CommandMode::Help, a);
         } else if (a == "--version" || a == "-V") {
@@ -355,13 +396,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             c.error = "unknown option '" + a + "'";
         }
     }
-    if (c.error.empty() && c.json && c.mode != CommandMode::List)
-        c.error = "'--json' goes with '--list'";
-    if (c.error.empty() && c.types && c.mode != CommandMode::List && c.mode != CommandMode::Save)
-        c.error = "'--types' goes with '--list' or '--save'";
     if (c.error.empty())
-        c.error = CheckRowOptions(c.rows, c.mode == CommandMode::List, c.mode == CommandMode::Save,
-                                  c.json);
+        c.error = CheckCombination(c);
     return c;
 }
 
@@ -477,117 +513,9 @@ std::string VersionText() {
 
 void TerminalErrorReporter::report(const std::string& description, const std::string& tag,
                                    int line) {
-    err_ << "Application Error: " << TsvField(ComposeErrorMessage(description, tag, line)) << "\n"
+    err_ << "Application Error: " << TsvField(app::ComposeErrorMessage(description, tag, line))
+         << "\n"
          << std::flush;
 }
 
-std::string TsvField(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    // Every character the one rule hides (controls, format characters such as the
-    // bidirectional overrides, line separators) is written as \xHH, one per byte: raw, an
-    // escape sequence from a URL would reach the terminal, and an override would make the
-    // line read otherwise than it is. A C1 control counts whether it comes as UTF-8 (C2 80 to
-    // C2 9F) or as a lone byte of another encoding.
-    const auto hex = [&](unsigned char byte) {
-        out += "\\x";
-        platform::AppendHexByte(out, byte, platform::HexCase::Lower);
-    };
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x80) {
-            const platform::Utf8Decoded d = platform::DecodeUtf8(text, i);
-            const bool valid = d.length > 1;
-            if (valid ? platform::IsHiddenCharacter(d.codePoint) : byte <= 0x9F) {
-                for (std::size_t k = 0; k < d.length; ++k)
-                    hex(static_cast<unsigned char>(text[i + k]));
-            } else {
-                out.append(text, i, d.length);
-            }
-            i += d.length - 1;
-            continue;
-        }
-        switch (c) {
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        default:
-            if (platform::IsHiddenCharacter(byte))
-                hex(byte);
-            else
-                out += c;
-        }
-    }
-    return out;
-}
-
-std::string JsonString(const std::string& text) {
-    // JSON text must be UTF-8: bytes that are not (a path on a disk that predates UTF-8)
-    // become U+FFFD; --list without --json prints them as they are. The characters the one
-    // rule hides are written as \u escapes, so that the value is kept whole while nothing
-    // raw reaches a terminal the JSON is shown on.
-    const auto escape = [](std::string& out, char32_t c) {
-        const auto unit = [&](unsigned u) { out += "\\u" + platform::LowerHex(u & 0xFFFFu, 4); };
-        if (c < 0x10000) {
-            unit(static_cast<unsigned>(c));
-        } else {
-            const auto v = static_cast<unsigned>(c) - 0x10000;
-            unit(0xD800 + (v >> 10));
-            unit(0xDC00 + (v & 0x3FF));
-        }
-    };
-    std::string out = "\"";
-    const std::size_t n = text.size();
-    for (std::size_t i = 0; i < n;) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c < 0x80) {
-            switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (platform::IsHiddenCharacter(c))
-                    escape(out, c);
-                else
-                    out += static_cast<char>(c);
-            }
-            ++i;
-            continue;
-        }
-        // A well-formed multi-byte sequence is copied; anything else is one U+FFFD per byte.
-        const platform::Utf8Decoded d = platform::DecodeUtf8(text, i);
-        if (d.codePoint == platform::kReplacementCharacter && d.length == 1)
-            out += "\xEF\xBF\xBD";
-        else if (platform::IsHiddenCharacter(d.codePoint))
-            escape(out, d.codePoint);
-        else
-            out.append(text, i, d.length);
-        i += d.length;
-    }
-    out += '"';
-    return out;
-}
-
-} // namespace app
+} // namespace cli

@@ -20,7 +20,7 @@ namespace platform {
 class SettingsBackend;
 }
 
-namespace app {
+namespace cli {
 
 enum class CommandMode { Window, List, Save, Help, Version };
 
@@ -63,12 +63,6 @@ int RunCommandLine(const CommandLine& command, CommandStreams streams,
 std::string UsageText();
 std::string VersionText();
 
-// Output helpers, exposed for their tests. TsvField is also how every text written to
-// standard error is shown (paths and reasons in messages included), so that whatever a
-// cache or a folder name holds reaches a terminal escaped.
-std::string TsvField(const std::string& text);
-std::string JsonString(const std::string& text);
-
 // The error report of a failed guarded step, on standard error and escaped as every other
 // text there; the program installs it at start-up.
 class TerminalErrorReporter final : public app::ErrorReporter {
@@ -80,4 +74,4 @@ class TerminalErrorReporter final : public app::ErrorReporter {
     std::ostream& err_;
 };
 
-} // namespace app
+} // namespace cli

@@ -2,6 +2,7 @@
 // separate executable beside this one, so that listing and saving from a script never load
 // the window libraries and run where there is no display.
 #include "cli/command_line.h"
+#include "platform/base/escape.h"
 #include "platform/base/files.h"
 #include "platform/base/process.h"
 
@@ -11,18 +12,18 @@
 
 int main(int argc, char* argv[]) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
-    const app::CommandLine command = app::ParseCommandLine(arguments);
-    if (app::WantsCommandLine(command)) {
+    const cli::CommandLine command = cli::ParseCommandLine(arguments);
+    if (cli::WantsCommandLine(command)) {
         // Ctrl-C or a kill in the middle of --save leaves no temporary file behind.
         platform::RemoveTemporaryFilesOnSignal();
         // A failed step's report, like every other message, reaches the terminal escaped.
-        app::TerminalErrorReporter reporter(std::cerr);
+        cli::TerminalErrorReporter reporter(std::cerr);
         app::setErrorReporter(&reporter);
-        return app::RunCommandLine(command,
+        return cli::RunCommandLine(command,
                                    {std::cout, std::cerr, platform::StandardErrorIsTerminal()});
     }
     const std::string error =
         platform::ReplaceWithProgramBeside("tamberlin-window", arguments, TAMBERLIN_WINDOW_FOLDER);
-    std::cerr << "tamberlin: cannot start the window: " << app::TsvField(error) << "\n";
-    return app::kExitUsage;
+    std::cerr << "tamberlin: cannot start the window: " << platform::TsvField(error) << "\n";
+    return cli::kExitUsage;
 }

@@ -1,31 +1,22 @@
 #include "cli/report.h"
 
-#include "platform/base/ascii.h"
+#include "cache/scan/file_types.h"
+#include "platform/base/civil_time.h"
+#include "platform/base/escape.h"
 #include "platform/base/files.h"
-#include "platform/base/utf8.h"
 
 #include <algorithm>
 #include <map>
 
-namespace app {
-namespace {
+namespace cli {
 
-// The text as well-formed UTF-8 for a CSV field: each byte that is not part of a sequence,
-// and each hidden character but the tab, CR and LF that quoting carries, as U+FFFD.
-std::string CsvText(std::string_view text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size();) {
-        const platform::Utf8Decoded d = platform::DecodeUtf8(text, i);
-        const char32_t c = d.codePoint;
-        if ((c == platform::kReplacementCharacter && d.length == 1) ||
-            (platform::IsHiddenCharacter(c) && c != '\t' && c != '\r' && c != '\n'))
-            platform::AppendUtf8(out, platform::kReplacementCharacter);
-        else
-            out.append(text, i, d.length);
-        i += d.length;
-    }
-    return out;
-}
+using platform::CsvField;
+using platform::HtmlText;
+using platform::IsoUtc;
+using platform::LinkableUrl;
+using platform::PercentEncodeName;
+
+namespace {
 
 std::string TimeText(const std::optional<std::int64_t>& t) {
     return t ? IsoUtc(*t) : std::string();
@@ -42,8 +33,8 @@ std::vector<const SavedFile*> InReportOrder(const std::vector<SavedFile>& files)
     for (const auto& f : files)
         order.push_back(&f);
     std::stable_sort(order.begin(), order.end(), [](const SavedFile* a, const SavedFile* b) {
-        const auto& x = a->facts;
-        const auto& y = b->facts;
+        const auto& x = a->row;
+        const auto& y = b->row;
         if (x.source != y.source)
             return y.source.empty() || (!x.source.empty() && x.source < y.source);
         if (x.cached != y.cached)
@@ -79,7 +70,7 @@ void Entry(std::string& out, const SavedFile& f) {
     const std::string src = "./" + PercentEncodeName(f.savedName);
     const std::string name = HtmlText(f.savedName);
     out += "<li class=\"file\">";
-    if (IsVideoName(f.savedName)) {
+    if (cache::IsVideoName(f.savedName)) {
         out += "<div class=\"thumb\"><video controls preload=\"none\" src=\"" + src +
                "\"></video></div>";
     } else {
@@ -88,112 +79,22 @@ void Entry(std::string& out, const SavedFile& f) {
     }
     out += "<dl>";
     Field(out, "Name", "<a href=\"" + src + "\">" + name + "</a>");
-    const std::string link = LinkableUrl(f.facts.url);
+    const std::string link = LinkableUrl(f.row.url);
     Field(out, "URL",
-          link.empty() ? HtmlText(f.facts.url)
+          link.empty() ? HtmlText(f.row.url)
                        : "<a href=\"" + HtmlText(link) + "\" rel=\"noopener noreferrer\">" +
-                             HtmlText(f.facts.url) + "</a>");
-    Field(out, "Source", HtmlText(f.facts.source));
-    Field(out, "Cached", TimeText(f.facts.cached));
-    Field(out, "Last used", TimeText(f.facts.lastUsed));
-    Field(out, "Size", f.facts.size ? SizeText(f.facts.size) + " bytes" : std::string());
-    Field(out, "Type", HtmlText(f.facts.contentType));
+                             HtmlText(f.row.url) + "</a>");
+    Field(out, "Source", HtmlText(f.row.source));
+    Field(out, "Cached", TimeText(f.row.cached));
+    Field(out, "Last used", TimeText(f.row.lastUsed));
+    Field(out, "Size", f.row.size ? SizeText(f.row.size) + " bytes" : std::string());
+    Field(out, "Type", HtmlText(f.row.contentType()));
     Field(out, "SHA-256",
-          f.facts.sha256 ? "<span class=\"hash\">" + HtmlText(*f.facts.sha256) + "</span>"
-                         : std::string());
+          f.sha256 ? "<span class=\"hash\">" + HtmlText(*f.sha256) + "</span>" : std::string());
     out += "</dl></li>\n";
 }
 
 } // namespace
-
-std::string HtmlText(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
-        const platform::Utf8Decoded d = platform::DecodeUtf8(text, i);
-        // What the one rule hides shows as U+FFFD: controls have no business in a name or a URL,
-        // and a bidirectional control can make "gpj.exe" read as "exe.jpg".
-        const char32_t c = platform::IsHiddenCharacter(d.codePoint)
-                               ? platform::kReplacementCharacter
-                               : d.codePoint;
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&#39;";
-            break;
-        default:
-            platform::AppendUtf8(out, c);
-        }
-        i += d.length;
-    }
-    return out;
-}
-
-std::string PercentEncodeName(std::string_view name) {
-    std::string out;
-    for (const char ch : name) {
-        const auto c = static_cast<unsigned char>(ch);
-        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                           (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~';
-        if (plain) {
-            out += ch;
-        } else {
-            out += '%';
-            platform::AppendHexByte(out, c, platform::HexCase::Upper);
-        }
-    }
-    return out;
-}
-
-std::string LinkableUrl(std::string_view url) {
-    std::string scheme;
-    const auto colon = url.find(':');
-    if (colon == std::string_view::npos)
-        return {};
-    for (const char c : url.substr(0, colon))
-        scheme += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if ((scheme != "http" && scheme != "https") || url.substr(colon, 3) != "://")
-        return {};
-    std::string out;
-    for (const char ch : url) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c <= 0x20 || c >= 0x7F ||
-            std::string_view("\"<>\\^`{|}'").find(ch) != std::string_view::npos) {
-            out += '%';
-            platform::AppendHexByte(out, c, platform::HexCase::Upper);
-        } else {
-            out += ch;
-        }
-    }
-    return out;
-}
-
-std::string CsvField(std::string_view text) {
-    std::string value = CsvText(text);
-    if (!value.empty() && std::string_view("=+-@\t\r").find(value.front()) != std::string::npos)
-        value.insert(value.begin(), '\'');
-    if (value.find_first_of(",\"\r\n") == std::string::npos)
-        return value;
-    std::string out = "\"";
-    for (const char c : value) {
-        if (c == '"')
-            out += '"';
-        out += c;
-    }
-    out += '"';
-    return out;
-}
 
 std::string ReportHtml(const std::vector<SavedFile>& files) {
     std::string out = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
@@ -212,9 +113,9 @@ std::string ReportHtml(const std::vector<SavedFile>& files) {
            "first. Times are UTC.</p>\n";
     const auto order = InReportOrder(files);
     for (std::size_t i = 0; i < order.size();) {
-        const std::string& source = order[i]->facts.source;
+        const std::string& source = order[i]->row.source;
         std::size_t end = i;
-        while (end < order.size() && order[end]->facts.source == source)
+        while (end < order.size() && order[end]->row.source == source)
             ++end;
         out += "<section>\n<h2>" +
                (source.empty() ? std::string("Source not known") : HtmlText(source)) + " (" +
@@ -230,12 +131,12 @@ std::string ReportHtml(const std::vector<SavedFile>& files) {
 std::string ReportCsv(const std::vector<SavedFile>& files) {
     std::string out = "file,url,source,cached,last_used,size,content_type,sha256\r\n";
     for (const SavedFile* f : InReportOrder(files)) {
-        const RowFacts& r = f->facts;
+        const cache::FoundFile& r = f->row;
         for (const std::string& field :
              {CsvField(f->savedName), CsvField(r.url), CsvField(r.source),
               CsvField(TimeText(r.cached)), CsvField(TimeText(r.lastUsed)),
-              CsvField(SizeText(r.size)), CsvField(r.contentType),
-              CsvField(r.sha256.value_or(""))}) {
+              CsvField(SizeText(r.size)), CsvField(r.contentType()),
+              CsvField(f->sha256.value_or(""))}) {
             out += field;
             out += ',';
         }
@@ -266,4 +167,4 @@ bool WriteReport(const std::string& folder, const std::vector<SavedFile>& files,
     return true;
 }
 
-} // namespace app
+} // namespace cli

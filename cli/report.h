@@ -3,17 +3,20 @@
 // comes from a cache and is treated as hostile.
 #pragma once
 
-#include "cli/row_facts.h"
+#include "cache/scan/found_file_list.h"
+
+#include <optional>
 
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace app {
+namespace cli {
 
 struct SavedFile {
-    RowFacts facts;        // what was found (sha256: of the file as saved)
-    std::string savedName; // the file's name in the destination folder
+    cache::FoundFile row;              // what was found
+    std::string savedName;             // the file's name in the destination folder
+    std::optional<std::string> sha256; // lower-case hex of the file as saved, when known
 };
 
 inline constexpr const char* kReportPage = "index.html";
@@ -30,18 +33,4 @@ std::string ReportCsv(const std::vector<SavedFile>& files);
 bool WriteReport(const std::string& folder, const std::vector<SavedFile>& files,
                  std::string& error);
 
-// Text for HTML content and quoted attribute values: & < > " ' as references; bytes that
-// are not UTF-8 and the characters the program's one rule hides (platform::IsHiddenCharacter:
-// controls, bidirectional and other format characters) as U+FFFD.
-std::string HtmlText(std::string_view text);
-// A file name as a relative URL: every byte but A-Z a-z 0-9 - . _ ~ as %XX.
-std::string PercentEncodeName(std::string_view name);
-// One CSV field: quoted when it holds , " CR or LF (quotes doubled); text a spreadsheet
-// would take for a formula (= + - @, tab or CR first) gets a leading apostrophe; bytes that
-// are not UTF-8 and hidden characters other than tab, CR and LF as U+FFFD.
-std::string CsvField(std::string_view text);
-// A URL fit to link to: http and https only, bytes outside printable ASCII and the
-// characters URLs never hold raw percent-encoded. Empty for any other URL.
-std::string LinkableUrl(std::string_view url);
-
-} // namespace app
+} // namespace cli

@@ -1,13 +1,20 @@
 #include "cli/row_selection.h"
 
-#include "cli/civil_time.h"
+#include "platform/base/civil_time.h"
 #include "platform/base/collation.h"
 
 #include <algorithm>
 #include <limits>
 #include <numeric>
 
-namespace app {
+namespace cli {
+
+using platform::CivilFromSeconds;
+using platform::CivilTime;
+using platform::DaysInMonth;
+using platform::SecondsFromLocal;
+using platform::SecondsFromUtc;
+
 namespace {
 
 char Lower(char c) {
@@ -64,23 +71,28 @@ bool OptionValue(const std::vector<std::string>& arguments, std::size_t& i, std:
 
 } // namespace
 
-std::optional<std::int64_t> ParseInstant(std::string_view text, bool endOfDay, std::string& why) {
-    static const char* kForm = "an ISO 8601 date or date-time such as 2026-01-31, "
-                               "2026-01-31T18:30 or 2026-01-31T18:30:00+01:00";
-    std::size_t at = 0;
-    CivilTime t;
+namespace {
+
+std::string ExpectedInstant() {
+    return "expected an ISO 8601 date or date-time such as 2026-01-31, 2026-01-31T18:30 or "
+           "2026-01-31T18:30:00+01:00";
+}
+
+// The date at text[at], yyyy-mm-dd, a day the calendar has.
+std::optional<CivilTime> ParseDate(std::string_view text, std::size_t& at, std::string& why) {
     const auto year = Digits(text, at, 4);
     if (!year || !Eat(text, at, '-')) {
-        why = "expected " + std::string(kForm);
+        why = ExpectedInstant();
         return std::nullopt;
     }
     const auto month = Digits(text, at, 2);
     const bool dash = month && Eat(text, at, '-');
     const auto day = dash ? Digits(text, at, 2) : std::nullopt;
     if (!day) {
-        why = "expected " + std::string(kForm);
+        why = ExpectedInstant();
         return std::nullopt;
     }
+    CivilTime t;
     t.year = *year;
     t.month = *month;
     t.day = *day;
@@ -88,55 +100,64 @@ std::optional<std::int64_t> ParseInstant(std::string_view text, bool endOfDay, s
         why = "there is no such date";
         return std::nullopt;
     }
-    if (at == text.size()) {
-        // A bare date is that day on the local clock, from its first to its last second.
-        if (endOfDay) {
-            CivilTime next = CivilFromSeconds(SecondsFromUtc(t) + 86400);
-            next.hour = next.minute = next.second = 0;
-            const auto s = SecondsFromLocal(next);
-            if (s)
-                return *s - 1;
-        } else if (const auto s = SecondsFromLocal(t)) {
-            return s;
-        }
-        why = "the local time zone cannot place that date";
-        return std::nullopt;
+    return t;
+}
+
+// A bare date is that day on the local clock, from its first to its last second.
+std::optional<std::int64_t> LocalDay(const CivilTime& t, bool endOfDay, std::string& why) {
+    if (endOfDay) {
+        CivilTime next = CivilFromSeconds(SecondsFromUtc(t) + 86400);
+        next.hour = next.minute = next.second = 0;
+        const auto s = SecondsFromLocal(next);
+        if (s)
+            return *s - 1;
+    } else if (const auto s = SecondsFromLocal(t)) {
+        return s;
     }
-    if (!(Eat(text, at, 'T') || Eat(text, at, 't') || Eat(text, at, ' '))) {
-        why = "expected " + std::string(kForm);
-        return std::nullopt;
-    }
+    why = "the local time zone cannot place that date";
+    return std::nullopt;
+}
+
+// The time of day at text[at] into t: hh:mm or hh:mm:ss. A fraction of a second is allowed
+// and dropped: cache times are whole seconds.
+bool ParseTimeOfDay(std::string_view text, std::size_t& at, CivilTime& t, std::string& why) {
     const auto hour = Digits(text, at, 2);
     const bool colon = hour && Eat(text, at, ':');
     const auto minute = colon ? Digits(text, at, 2) : std::nullopt;
     if (!minute) {
-        why = "expected " + std::string(kForm);
-        return std::nullopt;
+        why = ExpectedInstant();
+        return false;
     }
     t.hour = *hour;
     t.minute = *minute;
     if (Eat(text, at, ':')) {
         const auto second = Digits(text, at, 2);
         if (!second) {
-            why = "expected " + std::string(kForm);
-            return std::nullopt;
+            why = ExpectedInstant();
+            return false;
         }
         t.second = *second;
-        // A fraction of a second is allowed and dropped: cache times are whole seconds.
         if (Eat(text, at, '.') || Eat(text, at, ',')) {
             const std::size_t start = at;
             while (at < text.size() && IsDigit(text[at]))
                 ++at;
             if (at == start) {
                 why = "expected digits after the decimal sign";
-                return std::nullopt;
+                return false;
             }
         }
     }
     if (t.hour > 23 || t.minute > 59 || t.second > 59) {
         why = "there is no such time of day";
-        return std::nullopt;
+        return false;
     }
+    return true;
+}
+
+// The instant of t by what follows it at text[at]: nothing for the local clock, Z for UTC,
+// or an offset from UTC (+hh:mm, +hhmm or +hh).
+std::optional<std::int64_t> InZone(std::string_view text, std::size_t at, const CivilTime& t,
+                                   std::string& why) {
     if (at == text.size()) {
         if (const auto s = SecondsFromLocal(t))
             return s;
@@ -165,6 +186,24 @@ std::optional<std::int64_t> ParseInstant(std::string_view text, bool endOfDay, s
     }
     why = "expected Z, +hh:mm or -hh:mm after the time, or nothing for local time";
     return std::nullopt;
+}
+
+} // namespace
+
+std::optional<std::int64_t> ParseInstant(std::string_view text, bool endOfDay, std::string& why) {
+    std::size_t at = 0;
+    std::optional<CivilTime> t = ParseDate(text, at, why);
+    if (!t)
+        return std::nullopt;
+    if (at == text.size())
+        return LocalDay(*t, endOfDay, why);
+    if (!(Eat(text, at, 'T') || Eat(text, at, 't') || Eat(text, at, ' '))) {
+        why = ExpectedInstant();
+        return std::nullopt;
+    }
+    if (!ParseTimeOfDay(text, at, *t, why))
+        return std::nullopt;
+    return InZone(text, at, *t, why);
 }
 
 std::optional<std::uint64_t> ParseByteCount(std::string_view text, std::string& why) {
@@ -279,7 +318,7 @@ bool HostMatches(std::string_view host, std::string_view wanted) {
     return host.size() == wanted.size() || host[host.size() - wanted.size() - 1] == '.';
 }
 
-bool Admits(const RowOptions& options, const RowFacts& row) {
+bool Admits(const RowOptions& options, const cache::FoundFile& row) {
     // A row without the time a time filter asks about is left out: it cannot be shown to match.
     if (options.since && (!row.cached || *row.cached < *options.since))
         return false;
@@ -296,7 +335,7 @@ bool Admits(const RowOptions& options, const RowFacts& row) {
     return true;
 }
 
-std::vector<std::size_t> SortedOrder(const std::vector<RowFacts>& rows, SortBy by) {
+std::vector<std::size_t> SortedOrder(const std::vector<const cache::FoundFile*>& rows, SortBy by) {
     std::vector<std::size_t> order(rows.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
     switch (by) {
@@ -306,28 +345,28 @@ std::vector<std::size_t> SortedOrder(const std::vector<RowFacts>& rows, SortBy b
         std::vector<std::string> keys;
         keys.reserve(rows.size());
         for (const auto& r : rows)
-            keys.push_back(platform::CollationKey(r.fileName));
+            keys.push_back(platform::CollationKey(r->fileName));
         std::stable_sort(order.begin(), order.end(),
                          [&](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
         break;
     }
     case SortBy::Time:
         std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-            const auto& x = rows[a].cached;
-            const auto& y = rows[b].cached;
+            const auto& x = rows[a]->cached;
+            const auto& y = rows[b]->cached;
             return x && (!y || *x < *y);
         });
         break;
     case SortBy::Size:
         std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-            const auto& x = rows[a].size;
-            const auto& y = rows[b].size;
+            const auto& x = rows[a]->size;
+            const auto& y = rows[b]->size;
             return x && (!y || *x < *y);
         });
         break;
     case SortBy::Url:
         std::stable_sort(order.begin(), order.end(),
-                         [&](std::size_t a, std::size_t b) { return rows[a].url < rows[b].url; });
+                         [&](std::size_t a, std::size_t b) { return rows[a]->url < rows[b]->url; });
         break;
     }
     return order;
@@ -421,26 +460,19 @@ std::string CheckRowOptions(const RowOptions& options, bool list, bool save, boo
     return {};
 }
 
-} // namespace app
-
-namespace app {
-
-std::vector<SelectedRow> SelectRows(const cache::FoundFileList& list, const RowOptions& options) {
-    std::vector<SelectedRow> admitted;
-    std::vector<RowFacts> facts;
+std::vector<const cache::FoundFile*> SelectRows(const cache::FoundFileList& list,
+                                                const RowOptions& options) {
+    std::vector<const cache::FoundFile*> admitted;
     for (std::size_t i = 1; i <= list.count(); ++i) {
         const cache::FoundFile& row = list.row(list.rowAt(i));
-        RowFacts f = FactsOf(row);
-        if (!Admits(options, f))
-            continue;
-        admitted.push_back({&row, {}});
-        facts.push_back(std::move(f));
+        if (Admits(options, row))
+            admitted.push_back(&row);
     }
-    std::vector<SelectedRow> out;
+    std::vector<const cache::FoundFile*> out;
     out.reserve(admitted.size());
-    for (const std::size_t k : SortedOrder(facts, options.sort))
-        out.push_back({admitted[k].row, std::move(facts[k])});
+    for (const std::size_t k : SortedOrder(admitted, options.sort))
+        out.push_back(admitted[k]);
     return out;
 }
 
-} // namespace app
+} // namespace cli

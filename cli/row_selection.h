@@ -2,7 +2,7 @@
 // --min-size, --sort), and what --save does besides saving (--unique, --report).
 #pragma once
 
-#include "cli/row_facts.h"
+#include "cache/scan/found_file_list.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-namespace app {
+namespace cli {
 
 enum class SortBy { ListOrder, Name, Time, Size, Url };
 
@@ -47,20 +47,13 @@ std::string HostOf(std::string_view url);
 // The host is `wanted` or one of its subdomains.
 bool HostMatches(std::string_view host, std::string_view wanted);
 
-bool Admits(const RowOptions& options, const RowFacts& row);
+bool Admits(const RowOptions& options, const cache::FoundFile& row);
 // The order to take rows in: positions into rows, stable (equal keys keep the list's order).
 // By time oldest first, rows without a time last; by size smallest first.
-std::vector<std::size_t> SortedOrder(const std::vector<RowFacts>& rows, SortBy by);
-
-} // namespace app
-
-namespace app {
+std::vector<std::size_t> SortedOrder(const std::vector<const cache::FoundFile*>& rows, SortBy by);
 
 // The list's rows that the options admit, in the order they ask for.
-struct SelectedRow {
-    const cache::FoundFile* row = nullptr;
-    RowFacts facts;
-};
-std::vector<SelectedRow> SelectRows(const cache::FoundFileList& list, const RowOptions& options);
+std::vector<const cache::FoundFile*> SelectRows(const cache::FoundFileList& list,
+                                                const RowOptions& options);
 
-} // namespace app
+} // namespace cli

@@ -10,21 +10,21 @@
 # Every header is staged, as a symbolic link, into
 #   ${CMAKE_BINARY_DIR}/include/<target>/<path from the top of the source tree>
 # and that folder is the target's PUBLIC include directory. The source tree itself is on no
-# one's include path, so `#include "cache/url_cache.h"` compiles only in a target that links
-# tamberlin_cache (directly or through a PUBLIC dependency): a library cannot use another it
-# does not name.
+# one's include path, so `#include "cache/scan/url_cache.h"` compiles only in a target that
+# links tamberlin_cache_scan (directly or through a PUBLIC dependency): a library cannot use
+# another it does not name.
 #
 # With TAMBERLIN_LINK_CHECK on, each library is also linked as a shared object from the same
 # objects and its declared dependencies only, with -Wl,--no-undefined, so a symbol that
 # resolves only thanks to the order of a later link fails the build. The shared objects are
 # built with everything else and never installed or used.
 #
-# A new folder adopts this with its own CMakeLists.txt, for example cache/browser/:
-#   tamberlin_add_library(tamberlin_browser
-#       SOURCES body_location.cpp decoded_body.cpp
-#       PUBLIC tamberlin_platform
-#       PRIVATE ZLIB::ZLIB)
-# and one add_subdirectory(cache/browser) line in the top CMakeLists.txt.
+# A new folder adopts this with its own CMakeLists.txt, for example save/:
+#   tamberlin_add_library(tamberlin_save
+#       SOURCES copy_engine.cpp save_row.cpp save_command.cpp folder_chooser.cpp
+#       PUBLIC tamberlin_cache_scan
+#       PRIVATE tamberlin_app_guard tamberlin_platform_base)
+# and one add_subdirectory(save) line in the top CMakeLists.txt.
 
 function(tamberlin_stage_headers target)
     set(staged ${CMAKE_BINARY_DIR}/include/${target})

@@ -4,7 +4,7 @@
 // texts never print the same. A JSON string is a well-formed string literal of UTF-8 that
 // reads back as the text (bytes that are not UTF-8 as U+FFFD), and two different texts of
 // UTF-8 never print the same.
-#include "cli/command_line.h"
+#include "platform/base/escape.h"
 #include "text_checks.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -110,13 +110,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FuzzedDataProvider in(data, size);
     const std::string a = in.ConsumeRandomLengthString(size);
     const std::string b = in.ConsumeRemainingBytesAsString();
-    const std::string tsv = app::TsvField(a), json = app::JsonString(a);
+    const std::string tsv = platform::TsvField(a), json = platform::JsonString(a);
     CheckTsv(tsv);
     CheckJson(a, json);
     if (a != b) {
         std::u32string ignored;
-        if (tsv == app::TsvField(b) ||
-            (Strict(a, ignored) && Strict(b, ignored) && json == app::JsonString(b)))
+        if (tsv == platform::TsvField(b) ||
+            (Strict(a, ignored) && Strict(b, ignored) && json == platform::JsonString(b)))
             std::abort();
     }
     return 0;

@@ -5,6 +5,7 @@
 // What each escaper writes must be safe where it goes and read back as the text it was given,
 // but for what it must hide.
 #include "cli/report.h"
+#include "platform/base/escape.h"
 #include "text_checks.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -171,21 +172,20 @@ template <typename Each> void ForEachTag(std::string_view page, Each each) {
 // The tags a page of ordinary rows holds, down every branch the page takes.
 const std::set<std::string, std::less<>>& PageTags() {
     static const std::set<std::string, std::less<>> tags = [] {
-        std::vector<app::SavedFile> files(2);
+        std::vector<cli::SavedFile> files(2);
         files[0].savedName = "a.jpg";
-        files[0].facts = {"https://a.example/a.jpg",
-                          "a.jpg",
-                          "/c/a",
-                          "Chrome Default",
-                          1,
-                          0,
-                          0,
-                          "image/jpeg",
-                          "00"};
+        files[0].row.url = "https://a.example/a.jpg";
+        files[0].row.fileName = "a.jpg";
+        files[0].row.path = "/c/a";
+        files[0].row.source = "Chrome Default";
+        files[0].row.size = 1;
+        files[0].row.cached = 0;
+        files[0].row.lastUsed = 0;
+        files[0].sha256 = "00";
         files[1].savedName = "b.mp4";
-        files[1].facts.url = "data:,";
+        files[1].row.url = "data:,";
         std::set<std::string, std::less<>> names;
-        ForEachTag(app::ReportHtml(files), [&](std::string_view name) { names.emplace(name); });
+        ForEachTag(cli::ReportHtml(files), [&](std::string_view name) { names.emplace(name); });
         return names;
     }();
     return tags;
@@ -245,35 +245,36 @@ void CheckTable(const std::string& csv, std::size_t files) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);
-    std::vector<app::SavedFile> files(in.ConsumeIntegralInRange<std::size_t>(0, 4));
-    for (app::SavedFile& f : files) {
+    std::vector<cli::SavedFile> files(in.ConsumeIntegralInRange<std::size_t>(0, 4));
+    for (cli::SavedFile& f : files) {
         f.savedName = in.ConsumeRandomLengthString(256);
-        f.facts.url = in.ConsumeRandomLengthString(256);
-        f.facts.source = in.ConsumeRandomLengthString(64);
-        f.facts.contentType = in.ConsumeRandomLengthString(64);
+        f.row.url = in.ConsumeRandomLengthString(256);
+        f.row.source = in.ConsumeRandomLengthString(64);
+        // The content type follows from the file name's extension.
+        f.row.fileName = in.ConsumeRandomLengthString(64);
         if (in.ConsumeBool())
-            f.facts.sha256 = in.ConsumeRandomLengthString(80);
+            f.sha256 = in.ConsumeRandomLengthString(80);
         if (in.ConsumeBool())
-            f.facts.size = in.ConsumeIntegral<std::uint64_t>();
+            f.row.size = in.ConsumeIntegral<std::uint64_t>();
         // Every reader gives a row's times from 1970 to the year 9999 only, or none.
         if (in.ConsumeBool())
-            f.facts.cached = in.ConsumeIntegralInRange<std::int64_t>(0, kLastTime);
+            f.row.cached = in.ConsumeIntegralInRange<std::int64_t>(0, kLastTime);
         if (in.ConsumeBool())
-            f.facts.lastUsed = in.ConsumeIntegralInRange<std::int64_t>(0, kLastTime);
+            f.row.lastUsed = in.ConsumeIntegralInRange<std::int64_t>(0, kLastTime);
     }
-    for (const app::SavedFile& f : files) {
-        const auto& r = f.facts;
+    for (const cli::SavedFile& f : files) {
+        const auto& r = f.row;
         for (const std::string& text :
-             {f.savedName, r.url, r.source, r.contentType, r.sha256.value_or("")}) {
-            CheckHtmlText(text, app::HtmlText(text));
-            CheckCsvField(text, app::CsvField(text));
+             {f.savedName, r.url, r.source, r.fileName, r.contentType(), f.sha256.value_or("")}) {
+            CheckHtmlText(text, platform::HtmlText(text));
+            CheckCsvField(text, platform::CsvField(text));
         }
-        CheckPercentEncoded(f.savedName, app::PercentEncodeName(f.savedName));
-        const std::string link = app::LinkableUrl(r.url);
+        CheckPercentEncoded(f.savedName, platform::PercentEncodeName(f.savedName));
+        const std::string link = platform::LinkableUrl(r.url);
         CheckLink(r.url, link);
-        CheckHtmlText(link, app::HtmlText(link));
+        CheckHtmlText(link, platform::HtmlText(link));
     }
-    CheckPage(app::ReportHtml(files), files.size());
-    CheckTable(app::ReportCsv(files), files.size());
+    CheckPage(cli::ReportHtml(files), files.size());
+    CheckTable(cli::ReportCsv(files), files.size());
     return 0;
 }

@@ -3,7 +3,7 @@
 // know), it runs that command with the arguments given.
 #include "cacheinfo.h"
 
-#include "cli/command_line.h"
+#include "platform/base/escape.h"
 
 #include <cstdio>
 #include <ctime>
@@ -24,7 +24,7 @@ std::string UtcText(std::optional<std::int64_t> seconds) {
 }
 
 std::string Shown(std::string_view text) {
-    return app::TsvField(std::string(text));
+    return platform::TsvField(text);
 }
 
 const char* ParseErrorText(formats::ParseError error) {

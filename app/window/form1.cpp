@@ -81,41 +81,74 @@ int Form1::px(int twips) const {
     return qRound(twips / 15.0 * scale_);
 }
 
-void Form1::buildControls() {
+// A control's place in the window or its frame, in twips as designed.
+void Form1::place(QWidget* w, int left, int top, int width, int height) const {
+    w->setGeometry(px(left), px(top), px(width), px(height));
+}
+
+QPushButton* Form1::makeButton(QWidget* parent, const char* name, const char* caption) {
     QFont buttonFont = font();
     buttonFont.setPointSizeF(11.25);
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(name);
+    b->setFont(buttonFont);
+    b->setMouseTracking(true);
+    b->installEventFilter(this);
+    return b;
+}
 
-    auto place = [&](QWidget* w, int left, int top, int width, int height) {
-        w->setGeometry(px(left), px(top), px(width), px(height));
-    };
-    auto button = [&](QWidget* parent, const char* name, const char* caption) {
-        auto* b = new QPushButton(caption, parent);
-        b->setObjectName(name);
-        b->setFont(buttonFont);
-        b->setMouseTracking(true);
-        b->installEventFilter(this);
-        return b;
-    };
-    auto check = [&](const char* name, const char* caption) {
-        auto* c = new QCheckBox(caption, Frame2);
-        c->setObjectName(name);
-        return c;
-    };
-    // A designed check-box row is lower than the style's indicator and the bold caption:
-    // the box keeps its designed left, width and row, and grows evenly above and below it.
-    auto placeBox = [&](QCheckBox* c, int left, int top, int width, int height) {
-        const int designed = px(height);
-        const int needed = std::max(designed, c->sizeHint().height());
-        c->setGeometry(px(left), px(top) + designed / 2 - needed / 2, px(width), needed);
-    };
-
+void Form1::buildControls() {
     Frame2 = new QGroupBox("Filetypes To Retrieve", this);
     Frame2->setObjectName("Frame2");
     place(Frame2, 120, 120, 7800, 765);
-    // The file-type boxes, in one row of the frame.
+    buildFileTypeBoxes();
+
+    PushButton1 = makeButton(this, "PushButton1", "Start Retrieving Cached Files");
+    place(PushButton1, 120, 1020, 7800, 405);
+
+    buildList();
+
+    PushButton5 = makeButton(this, "PushButton5", "Select All Items");
+    place(PushButton5, 120, 3870, 3840, 405);
+    PushButton6 = makeButton(this, "PushButton6", "Deselect All Items");
+    place(PushButton6, 4080, 3870, 3840, 405);
+
+    Frame1 = new QGroupBox("Save Selected File(s) To This Folder", this);
+    Frame1->setObjectName("Frame1");
+    place(Frame1, 120, 4330, 7800, 820);
+    Text3 = new QLineEdit(Frame1);
+    Text3->setObjectName("Text3");
+    place(Text3, 240, 300, 6705, 345);
+    PushButton8 = makeButton(Frame1, "PushButton8", "...");
+    place(PushButton8, 7080, 300, 495, 345);
+
+    PushButton3 = makeButton(this, "PushButton3", "Start Saving Files");
+    place(PushButton3, 120, 5280, 7800, 405);
+
+    ProgressBar1 = new QProgressBar(this);
+    ProgressBar1->setObjectName("ProgressBar1");
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+    place(ProgressBar1, 120, 5800, 7800, 405);
+
+    keepMouseMovesInTheirControls();
+    setDesignedTabOrder();
+    connectControls();
+}
+
+// The file-type boxes, in one row of Frame2, in the table's order.
+void Form1::buildFileTypeBoxes() {
     for (const cache::FileTypeInfo& type : cache::kFileTypes) {
-        QCheckBox* c = check(type.box.control, type.box.caption);
-        placeBox(c, type.box.left, 360, type.box.width, 195);
+        auto* c = new QCheckBox(type.box.caption, Frame2);
+        c->setObjectName(type.box.control);
+        // A designed check-box row is lower than the style's indicator and the bold
+        // caption: the box keeps its designed left, width and row, and grows evenly above
+        // and below it.
+        const int designed = px(195);
+        const int needed = std::max(designed, c->sizeHint().height());
+        c->setGeometry(px(type.box.left), px(360) + designed / 2 - needed / 2, px(type.box.width),
+                       needed);
         fileTypeBoxes_[static_cast<std::size_t>(type.type)] = c;
     }
     // The designed names, for those who ask for a box by name.
@@ -126,10 +159,9 @@ void Form1::buildControls() {
     Check10 = box(cache::FileType::ICO);
     Check11 = box(cache::FileType::Videos);
     Check12 = box(cache::FileType::WEBP);
+}
 
-    PushButton1 = button(this, "PushButton1", "Start Retrieving Cached Files");
-    place(PushButton1, 120, 1020, 7800, 405);
-
+void Form1::buildList() {
     ListView1 = new QTreeView(this);
     ListView1->setObjectName("ListView1");
     ListView1->setModel(model_);
@@ -155,33 +187,11 @@ void Form1::buildControls() {
         w->setMouseTracking(true);
         w->installEventFilter(this);
     }
+}
 
-    PushButton5 = button(this, "PushButton5", "Select All Items");
-    place(PushButton5, 120, 3870, 3840, 405);
-    PushButton6 = button(this, "PushButton6", "Deselect All Items");
-    place(PushButton6, 4080, 3870, 3840, 405);
-
-    Frame1 = new QGroupBox("Save Selected File(s) To This Folder", this);
-    Frame1->setObjectName("Frame1");
-    place(Frame1, 120, 4330, 7800, 820);
-    Text3 = new QLineEdit(Frame1);
-    Text3->setObjectName("Text3");
-    place(Text3, 240, 300, 6705, 345);
-    PushButton8 = button(Frame1, "PushButton8", "...");
-    place(PushButton8, 7080, 300, 495, 345);
-
-    PushButton3 = button(this, "PushButton3", "Start Saving Files");
-    place(PushButton3, 120, 5280, 7800, 405);
-
-    ProgressBar1 = new QProgressBar(this);
-    ProgressBar1->setObjectName("ProgressBar1");
-    ProgressBar1->setRange(0, 100);
-    ProgressBar1->setValue(0);
-    ProgressBar1->setTextVisible(false);
-    place(ProgressBar1, 120, 5800, 7800, 405);
-
-    // A move over a control belongs to that control alone: it must not reach the frame or
-    // the window behind it, whose own moves set the arrow.
+// A move over a control belongs to that control alone: it must not reach the frame or the
+// window behind it, whose own moves set the arrow.
+void Form1::keepMouseMovesInTheirControls() {
     QList<QWidget*> ownMoves = {PushButton1, PushButton3, PushButton5,  PushButton6,
                                 PushButton8, Text3,       ProgressBar1, ListView1};
     for (QCheckBox* c : fileTypeBoxes_)
@@ -193,8 +203,10 @@ void Form1::buildControls() {
         if (w != this)
             w->installEventFilter(this);
     }
+}
 
-    // Keyboard order as designed: the file-type boxes last, from right to left.
+// Keyboard order as designed: the file-type boxes last, from right to left.
+void Form1::setDesignedTabOrder() {
     QList<QWidget*> tabOrder = {ListView1,   PushButton1, PushButton5, PushButton6,
                                 PushButton3, Text3,       PushButton8};
     for (std::size_t i = fileTypeBoxes_.size(); i-- > 0;)
@@ -203,7 +215,9 @@ void Form1::buildControls() {
         QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
     // The list holds the first place: the window opens with the keyboard focus there.
     ListView1->setFocus(Qt::OtherFocusReason);
+}
 
+void Form1::connectControls() {
     connect(PushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
     connect(PushButton3, &QPushButton::clicked, this, &Form1::PushButton3_Click);
     connect(PushButton5, &QPushButton::clicked, this, &Form1::PushButton5_Click);
@@ -262,7 +276,7 @@ void Form1::Form_Load() {
         g.step(lineOf(columns.size() + i),
                [&] { list_.setColumnWidth(static_cast<int>(i) + 1, columns[i].width); });
     g.step(146, [&] { list_.setSorted(true); });
-    g.step(148, [&] { list_.setSortKey(1); });
+    g.step(148, [&] { list_.setSortKey(cache::kFileNameColumn); });
     // One line each from 150, in the order the boxes are shown.
     for (const cache::FileTypeInfo& type : cache::kFileTypes)
         g.step(150 + 2 * static_cast<int>(type.type), [&] {

@@ -116,7 +116,15 @@ class Form1 final : public QWidget,
     void dropEvent(QDropEvent* event) override;
 
   private:
+    // The controls at their designed places, in the designed order, wired to their commands.
     void buildControls();
+    void buildFileTypeBoxes();
+    void buildList();
+    void keepMouseMovesInTheirControls();
+    void setDesignedTabOrder();
+    void connectControls();
+    void place(QWidget* w, int left, int top, int width, int height) const;
+    QPushButton* makeButton(QWidget* parent, const char* name, const char* caption);
     void applyColumnWidths();
     // The presses and releases of the list's viewport: a click on its empty part.
     void listViewportMouse(QEvent* event);

@@ -1,5 +1,8 @@
 #include "app/window/found_file_model.h"
-#include "cli/row_facts.h"
+#include "cache/scan/file_types.h"
+#include "cache/scan/list_columns.h"
+#include "platform/base/civil_time.h"
+#include "platform/base/escape.h"
 
 #include <QMetaObject>
 
@@ -24,15 +27,14 @@ int FoundFileModel::columnCount(const QModelIndex& parent) const {
 }
 
 std::string RowToolTip(const cache::FoundFile& row) {
-    const RowFacts facts = FactsOf(row);
     std::string tip;
-    if (!facts.source.empty())
-        tip += facts.source + "\n";
-    if (facts.cached) {
-        const std::string iso = IsoUtc(*facts.cached); // 2026-12-08T19:58:34Z
+    if (!row.source.empty())
+        tip += platform::VisibleText(row.source) + "\n";
+    if (row.cached) {
+        const std::string iso = platform::IsoUtc(*row.cached); // 2026-12-08T19:58:34Z
         tip += "Cached " + iso.substr(0, 10) + " " + iso.substr(11, 5) + " UTC\n";
     }
-    return tip + facts.contentType;
+    return tip + row.contentType();
 }
 
 QString PlainTextToolTip(const QString& text) {
@@ -44,24 +46,26 @@ QString PlainTextToolTip(const QString& text) {
 QVariant FoundFileModel::data(const QModelIndex& index, int role) const {
     // Between a change and the catch-up the view may still ask about rows that have gone.
     if (!index.isValid() || static_cast<std::size_t>(index.row()) >= list_.count() ||
-        index.column() > 3)
+        index.column() > cache::kFilePathColumn)
         return {};
     const cache::RowId id = list_.rowAt(static_cast<std::size_t>(index.row()) + 1);
     const cache::FoundFile& f = list_.row(id);
     // A path holds the file system's own bytes, which need not be UTF-8: shown readable,
-    // with a replacement mark for what does not decode, while the list keeps the bytes.
+    // with a replacement mark for what does not decode, while the list keeps the bytes. The
+    // characters the one rule hides get the mark too, as in the report: a bidirectional
+    // override would make the text read otherwise than it is.
     if (role == Qt::DisplayRole)
-        return QString::fromUtf8(list_.subItem(id, index.column()));
+        return QString::fromStdString(platform::VisibleText(list_.subItem(id, index.column())));
     if (role == Qt::ToolTipRole)
-        return PlainTextToolTip(
-            QString::fromUtf8(list_.subItem(id, index.column()) + "\n" + RowToolTip(f)));
-    if (role == Qt::CheckStateRole && index.column() == 0)
+        return PlainTextToolTip(QString::fromStdString(
+            platform::VisibleText(list_.subItem(id, index.column())) + "\n" + RowToolTip(f)));
+    if (role == Qt::CheckStateRole && index.column() == cache::kUrlColumn)
         return f.ticked ? Qt::Checked : Qt::Unchecked;
     return {};
 }
 
 bool FoundFileModel::setData(const QModelIndex& index, const QVariant& value, int role) {
-    if (role != Qt::CheckStateRole || index.column() != 0 || !index.isValid() ||
+    if (role != Qt::CheckStateRole || index.column() != cache::kUrlColumn || !index.isValid() ||
         static_cast<std::size_t>(index.row()) >= list_.count())
         return false;
     const cache::RowId id = list_.rowAt(static_cast<std::size_t>(index.row()) + 1);
@@ -72,7 +76,7 @@ bool FoundFileModel::setData(const QModelIndex& index, const QVariant& value, in
 
 Qt::ItemFlags FoundFileModel::flags(const QModelIndex& index) const {
     Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-    if (index.column() == 0)
+    if (index.column() == cache::kUrlColumn)
         f |= Qt::ItemIsUserCheckable;
     return f;
 }

@@ -1,10 +1,10 @@
 // `tamberlin-window`: the main window. Started by `tamberlin` when no command-line option
 // asks for a list or a save; folders given are what Retrieve reads.
+#include "app/core/arguments.h"
 #include "app/core/platform_choice.h"
 #include "app/guard/guard.h"
 #include "app/guard_qt/message_box_reporter.h"
 #include "app/window/form1.h"
-#include "cli/command_line.h"
 #include "platform/base/files.h"
 #include "platform/base/messages.h"
 #include "platform/base/settings.h"
@@ -36,13 +36,13 @@ int main(int argc, char* argv[]) {
     platform::setDoEvents([] { QApplication::processEvents(); });
 
     // What is left of the arguments once Qt has taken its own: the folders to read.
-    const app::CommandLine command =
-        app::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    const std::vector<std::string> folders =
+        app::FolderArguments(std::vector<std::string>(argv + 1, argv + argc));
 
     app::Form1 form(QApplication::applicationDirPath(), QStringLiteral(TAMBERLIN_DATA_FOLDER));
     dialogs.setOwner(&form);
     form.Form_Load();
-    form.setCacheFolders(command.folders);
+    form.setCacheFolders(folders);
     form.showCentred();
     return application.exec();
 }

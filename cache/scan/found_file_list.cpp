@@ -2,6 +2,8 @@
 #include "platform/base/ascii.h"
 
 #include "app/guard/guard.h"
+#include "cache/scan/file_types.h"
+#include "cache/scan/list_columns.h"
 
 #include <algorithm>
 #include <numeric>
@@ -9,21 +11,29 @@
 namespace cache {
 namespace {
 
-// Column 0 is the row text, 1 to 3 the sub-items.
-template <class Row> auto& columnOf(Row& f, int index) {
-    switch (index) {
-    case 0:
+// The columns that hold text as it is: all but the size.
+const std::string& TextOf(const FoundFile& f, int column) {
+    switch (column) {
+    case kUrlColumn:
         return f.url;
-    case 1:
+    case kFileNameColumn:
         return f.fileName;
-    case 2:
-        return f.size;
     default:
         return f.path;
     }
 }
 
 } // namespace
+
+std::string FoundFile::contentType() const {
+    return ContentTypeFor(fileName);
+}
+
+std::string ColumnText(const FoundFile& row, int column) {
+    if (column == kSizeColumn)
+        return row.size ? std::to_string(*row.size) : std::string();
+    return TextOf(row, column);
+}
 
 FoundFileList::FoundFileList() {
     keyFunction_ = [](std::string_view s) { return platform::AsciiLower(s); };
@@ -50,7 +60,7 @@ void FoundFileList::setSorted(bool sorted) {
 }
 
 void FoundFileList::setSortKey(int key) {
-    if (key < 0 || key > 3)
+    if (key < kUrlColumn || key > kFilePathColumn)
         throw app::InvalidArgument();
     sortKey_ = key;
     invalidateOrder();
@@ -70,7 +80,11 @@ void FoundFileList::clear() {
 RowId FoundFileList::append(std::string text) {
     FoundFile f;
     f.url = std::move(text);
-    rows_.push_back(std::move(f));
+    return append(std::move(f));
+}
+
+RowId FoundFileList::append(FoundFile row) {
+    rows_.push_back(std::move(row));
     invalidateOrder();
     return rows_.size() - 1;
 }
@@ -85,17 +99,22 @@ void FoundFileList::setTick(RowId row, bool ticked) {
         observer_->rowsChanged();
 }
 
-std::string& FoundFileList::field(RowId row, int index) {
-    if (!exists(row) || index < 0 || index > 3)
+void FoundFileList::setSubItem(RowId row, int index, std::string text) {
+    if (!exists(row) || (index != kFileNameColumn && index != kFilePathColumn))
         throw app::SubscriptOutOfRange();
-    return columnOf(rows_[row], index);
+    (index == kFileNameColumn ? rows_[row].fileName : rows_[row].path) = std::move(text);
+    changed(index);
 }
 
-void FoundFileList::setSubItem(RowId row, int index, std::string text) {
-    if (index < 1)
+void FoundFileList::setSize(RowId row, std::uint64_t size) {
+    if (!exists(row))
         throw app::SubscriptOutOfRange();
-    field(row, index) = std::move(text);
-    if (sorted_ && index == sortKey_)
+    rows_[row].size = size;
+    changed(kSizeColumn);
+}
+
+void FoundFileList::changed(int column) {
+    if (sorted_ && column == sortKey_)
         invalidateOrder();
     else if (observer_)
         observer_->rowsChanged();
@@ -121,10 +140,10 @@ void FoundFileList::setTimes(RowId row, std::optional<std::int64_t> cached,
     rows_[row].lastUsed = lastUsed;
 }
 
-const std::string& FoundFileList::subItem(RowId row, int index) const {
-    if (!exists(row) || index < 0 || index > 3)
+std::string FoundFileList::subItem(RowId row, int index) const {
+    if (!exists(row) || index < kUrlColumn || index > kFilePathColumn)
         throw app::SubscriptOutOfRange();
-    return columnOf(rows_[row], index);
+    return ColumnText(rows_[row], index);
 }
 
 const FoundFile& FoundFileList::row(RowId id) const {
@@ -182,8 +201,12 @@ void FoundFileList::ensureOrder() const {
     if (sorted_ && rows_.size() > 1) {
         std::vector<std::string> keys;
         keys.reserve(rows_.size());
-        for (const FoundFile& f : rows_)
-            keys.push_back(keyFunction_(columnOf(f, sortKey_)));
+        for (const FoundFile& f : rows_) {
+            if (sortKey_ == kSizeColumn)
+                keys.push_back(keyFunction_(ColumnText(f, sortKey_)));
+            else
+                keys.push_back(keyFunction_(TextOf(f, sortKey_)));
+        }
         std::stable_sort(order_.begin(), order_.end(),
                          [&](RowId a, RowId b) { return keys[a] < keys[b]; });
     }

@@ -19,11 +19,15 @@
 
 namespace cache {
 
+// One found file: a row of the list. The list control shows four columns of it
+// (list_columns.h); the rest it carries for the tooltip, --list --json, the report and saving.
 struct FoundFile {
-    std::string url;      // row text, column "URL"
+    std::string url;      // the row's own text, column "URL"
     std::string fileName; // sub-item 1, "Filename(s)"
-    std::string size;     // sub-item 2, "Size"
-    std::string path;     // sub-item 3, "File Path"
+    // Sub-item 2, "Size": the bytes of the file (a browser row's once decoded), shown as its
+    // decimal digits. Nothing where the step that sets it failed: the column is empty.
+    std::optional<std::uint64_t> size;
+    std::string path; // sub-item 3, "File Path"
     bool ticked = false;
     // A browser cache keeps a body inside its entry file, perhaps compressed: then the
     // row's content is read from here, and "File Path" only names the entry file.
@@ -35,7 +39,13 @@ struct FoundFile {
     // UTC; nothing where the cache does not keep that time. The window shows `cached` only
     // in a row's tooltip.
     std::optional<std::int64_t> cached, lastUsed;
+
+    // The MIME type of the file name's extension (file_types.h).
+    std::string contentType() const;
 };
+
+// The text a column shows for a row (0: the row's own text, 1 to 3: its sub-items).
+std::string ColumnText(const FoundFile& row, int column);
 
 using RowId = std::size_t;
 
@@ -67,8 +77,10 @@ class FoundFileList {
 
     void clear();
     RowId append(std::string text);
+    RowId append(FoundFile row); // a whole row at once
     void setTick(RowId row, bool ticked);
-    void setSubItem(RowId row, int index, std::string text); // index 1..3
+    void setSubItem(RowId row, int index, std::string text); // the text sub-items, 1 and 3
+    void setSize(RowId row, std::uint64_t size);             // sub-item 2
     void setBody(RowId row, std::shared_ptr<const browser::BodyLocation> body);
     void setSource(RowId row, std::string source);
     void setTimes(RowId row, std::optional<std::int64_t> cached,
@@ -80,7 +92,7 @@ class FoundFileList {
     RowId rowAt(std::size_t position) const;
     std::size_t positionOf(RowId row) const; // 1-based
     const FoundFile& row(RowId id) const;
-    const std::string& subItem(RowId row, int index) const; // 0..3
+    std::string subItem(RowId row, int index) const; // 0..3, as ColumnText
     bool exists(RowId id) const { return id < rows_.size(); }
 
     // The row the user last clicked; throws when none is selected.
@@ -93,7 +105,7 @@ class FoundFileList {
   private:
     void invalidateOrder();
     void ensureOrder() const;
-    std::string& field(RowId row, int index);
+    void changed(int column); // after a column of a row changed
 
     std::vector<FoundFile> rows_;
     std::vector<std::string> captions_;

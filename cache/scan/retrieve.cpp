@@ -165,13 +165,13 @@ RetrieveReport RetrieveAll(FoundFileList& list, const FileTypeSwitches& boxes,
     return RetrieveNamed(list, boxes, ClassifyNamedFolders(selection.folders), progress);
 }
 
-RetrieveReport RetrieveNamed(FoundFileList& list, const FileTypeSwitches& boxes,
-                             const std::vector<NamedFolder>& named,
-                             const std::function<void(std::size_t entries)>& progress) {
-    RetrieveReport report;
+namespace {
 
-    // The WinINet cache first, through the scan exactly as it always ran. Named folders
-    // replace the Wine prefix as its source.
+// The WinINet cache, through the scan exactly as it always ran; named folders replace the
+// Wine prefix as its source. The indexes that could be opened go into `read`.
+void RetrieveWinInet(FoundFileList& list, const FileTypeSwitches& boxes,
+                     const std::vector<NamedFolder>& named, RetrieveReport& report,
+                     std::set<std::string>& read) {
     std::vector<std::string> indexes;
     for (const auto& n : named)
         AppendUnique(indexes, n.contents.urlCacheIndexes);
@@ -181,39 +181,105 @@ RetrieveReport RetrieveNamed(FoundFileList& list, const FileTypeSwitches& boxes,
     getIECache(list, boxes, named.empty() ? nullptr : &sources);
     for (RowId row = 0; row < list.count(); ++row)
         list.setSource(row, kWinInetSource);
-    if (progress)
-        progress(list.count());
-    std::set<std::string> readIndexes;
     for (const auto& index : indexes) {
         errno = 0;
         if (platform::CanOpenExistingFile(index))
-            readIndexes.insert(index);
+            read.insert(index);
         else
             report.problems.push_back(
                 {index, errno ? std::string("cannot be read (") + std::strerror(errno) + ")"
                               : std::string("cannot be read")});
     }
+}
+
+// The browser caches to read: the user's own, or those in the named folders. A folder the
+// search could not read may hold a cache: it is named like any other place that could not
+// be read.
+std::vector<browser::CacheFolder> BrowserCachesOf(const std::vector<NamedFolder>& named,
+                                                  RetrieveReport& report) {
+    std::vector<browser::CacheFolder> caches;
+    std::vector<browser::ScanProblem> skipped;
+    if (named.empty())
+        caches = browser::FindUserCaches(
+            browser::Environment{Env("HOME"), Env("XDG_CACHE_HOME"), Env("XDG_CONFIG_HOME")},
+            &skipped);
+    for (const auto& n : named) {
+        AppendUnique(skipped, n.contents.skippedFolders);
+        AppendUnique(caches, n.contents.browserCaches);
+    }
+    report.skippedFolders = skipped.size();
+    for (auto& s : skipped)
+        report.problems.push_back({std::move(s.path), std::move(s.reason)});
+    return caches;
+}
+
+// What one cache's scan could not read, for the report.
+void ReportScanProblems(const browser::CacheFolder& folder, browser::ScanStats& stats,
+                        RetrieveReport& report) {
+    report.browserEntries += stats.entries;
+    report.unreadable += stats.unreadable;
+    if (stats.unsupported)
+        report.problems.push_back({folder.path,
+                                   "a cache Tamberlin recognises but cannot read (an unknown "
+                                   "version or a damaged index)"});
+    for (auto& p : stats.problems)
+        report.problems.push_back({std::move(p.path), std::move(p.reason)});
+    if (stats.problems.empty() && stats.unreadable > 0)
+        report.problems.push_back(
+            {folder.path, std::to_string(stats.unreadable) +
+                              (stats.unreadable == 1 ? " entry" : " entries") +
+                              " could not be read"});
+}
+
+// The found-file row of a browser cache's file: ticked, its body in the entry file.
+FoundFile RowOf(browser::BrowserFile&& f) {
+    FoundFile row;
+    row.url = std::move(f.url);
+    row.fileName = std::move(f.fileName);
+    row.size = f.size;
+    row.path = std::move(f.entryPath);
+    row.ticked = true;
+    row.body = std::make_shared<const browser::BodyLocation>(std::move(f.body));
+    row.source = std::move(f.source);
+    row.cached = f.cached;
+    row.lastUsed = f.lastUsed;
+    return row;
+}
+
+// The named folders of which nothing could be read: not empty ones.
+void ReportUnreadFolders(const std::vector<NamedFolder>& named,
+                         const std::set<std::string>& readIndexes,
+                         const std::set<std::string>& readCaches, RetrieveReport& report) {
+    for (const auto& n : named) {
+        const auto& c = n.contents;
+        const bool someIndex =
+            std::any_of(c.urlCacheIndexes.begin(), c.urlCacheIndexes.end(),
+                        [&](const auto& x) { return readIndexes.count(x) != 0; });
+        const bool someCache =
+            std::any_of(c.browserCaches.begin(), c.browserCaches.end(),
+                        [&](const auto& b) { return readCaches.count(b.path) != 0; });
+        if (!someIndex && !someCache)
+            report.unreadableFolders.push_back(
+                {n.folder, AccessProblem(n.folder).value_or("nothing in it could be read")});
+    }
+}
+
+} // namespace
+
+RetrieveReport RetrieveNamed(FoundFileList& list, const FileTypeSwitches& boxes,
+                             const std::vector<NamedFolder>& named,
+                             const std::function<void(std::size_t entries)>& progress) {
+    RetrieveReport report;
+    std::set<std::string> readIndexes;
+    RetrieveWinInet(list, boxes, named, report, readIndexes);
+    if (progress)
+        progress(list.count());
 
     // Then the browser caches, located and read under their own tag. One failing cache is
     // told once and the rest still read.
     app::Guard g(kBrowserScanTag);
     std::vector<browser::CacheFolder> caches;
-    g.step(100, [&] {
-        std::vector<browser::ScanProblem> skipped;
-        if (named.empty())
-            caches = browser::FindUserCaches(
-                browser::Environment{Env("HOME"), Env("XDG_CACHE_HOME"), Env("XDG_CONFIG_HOME")},
-                &skipped);
-        for (const auto& n : named) {
-            AppendUnique(skipped, n.contents.skippedFolders);
-            AppendUnique(caches, n.contents.browserCaches);
-        }
-        // A folder the search could not read may hold a cache: it is named like any other
-        // place that could not be read.
-        report.skippedFolders = skipped.size();
-        for (auto& s : skipped)
-            report.problems.push_back({std::move(s.path), std::move(s.reason)});
-    });
+    g.step(100, [&] { caches = BrowserCachesOf(named, report); });
     // A named folder that could not be looked into is told here, each once.
     for (const auto& n : named)
         if (n.failure)
@@ -227,53 +293,20 @@ RetrieveReport RetrieveNamed(FoundFileList& list, const FileTypeSwitches& boxes,
             files = browser::ScanCacheFolder(folder, &stats);
             scanned = true;
         });
-        report.browserEntries += stats.entries;
-        report.unreadable += stats.unreadable;
-        if (stats.unsupported)
-            report.problems.push_back({folder.path,
-                                       "a cache Tamberlin recognises but cannot read (an unknown "
-                                       "version or a damaged index)"});
-        for (auto& p : stats.problems)
-            report.problems.push_back({std::move(p.path), std::move(p.reason)});
-        if (stats.problems.empty() && stats.unreadable > 0)
-            report.problems.push_back(
-                {folder.path, std::to_string(stats.unreadable) +
-                                  (stats.unreadable == 1 ? " entry" : " entries") +
-                                  " could not be read"});
+        ReportScanProblems(folder, stats, report);
         if (!NothingRead(stats, scanned))
             readCaches.insert(folder.path);
         g.step(104, [&] {
             for (auto& f : files) {
                 if (!FileTypeFilter::admits(f.extension, boxes))
                     continue;
-                const RowId row = list.append(f.url);
-                list.setTick(row, true);
-                list.ensureVisible(row);
-                list.setSubItem(row, 2, std::to_string(f.size));
-                list.setSubItem(row, 3, f.entryPath);
-                list.setSubItem(row, 1, f.fileName);
-                list.setBody(row, std::make_shared<const browser::BodyLocation>(std::move(f.body)));
-                list.setSource(row, std::move(f.source));
-                list.setTimes(row, f.cached, f.lastUsed);
+                list.ensureVisible(list.append(RowOf(std::move(f))));
             }
         });
         if (progress)
             progress(list.count() + report.browserEntries);
     }
-
-    // A named folder of which nothing could be read is not an empty one.
-    for (const auto& n : named) {
-        const auto& c = n.contents;
-        const bool someIndex =
-            std::any_of(c.urlCacheIndexes.begin(), c.urlCacheIndexes.end(),
-                        [&](const auto& x) { return readIndexes.count(x) != 0; });
-        const bool someCache =
-            std::any_of(c.browserCaches.begin(), c.browserCaches.end(),
-                        [&](const auto& b) { return readCaches.count(b.path) != 0; });
-        if (!someIndex && !someCache)
-            report.unreadableFolders.push_back(
-                {n.folder, AccessProblem(n.folder).value_or("nothing in it could be read")});
-    }
+    ReportUnreadFolders(named, readIndexes, readCaches, report);
     return report;
 }
 

@@ -1,9 +1,9 @@
 #include "cache/scan/url_cache.h"
-#include "platform/base/ascii.h"
 #include "platform/base/paths.h"
 #include "platform/base/unix_time.h"
 
 #include "app/guard/guard.h"
+#include "cache/scan/list_columns.h"
 #include "cache/scan/memory_block.h"
 #include "platform/urlcache/urlcache.h"
 
@@ -65,15 +65,12 @@ constexpr char kSeparator = platform::kPathSeparator;
 } // namespace
 
 bool FileTypeFilter::admits(const std::string& extension, const FileTypeSwitches& boxes) {
-    const std::string ext = platform::AsciiLower(extension);
+    const ExtensionInfo* e = FindExtension(extension);
     // Every box is read, in the window's order, whatever the earlier ones gave.
     bool admitted = false;
     for (const FileTypeInfo& type : kFileTypes) {
         const bool ticked = boxes.value(type.type) == 1;
-        bool matches = false;
-        for (const std::string_view e : type.extensions)
-            matches = matches || (!e.empty() && ext == e);
-        admitted = admitted || (ticked && matches);
+        admitted = admitted || (ticked && e && e->type == type.type);
     }
     return admitted;
 }
@@ -119,13 +116,15 @@ void getIECache(FoundFileList& list, const FileTypeSwitches& boxes,
         g.step(base + 4, [&] { list.ensureVisible(row); });
         g.step(base + 6, [&] {
             const std::uint64_t size = std::uint64_t{rec.dwSizeHigh} << 32 | rec.dwSizeLow;
-            list.setSubItem(row, 2, std::to_string(size));
+            list.setSize(row, size);
         });
-        g.step(base + 8, [&] { list.setSubItem(row, 3, extractLocal(rec.lpszLocalFileName)); });
+        g.step(base + 8,
+               [&] { list.setSubItem(row, kFilePathColumn, extractLocal(rec.lpszLocalFileName)); });
         g.step(base + 10, [&] { localName = extractLocal(rec.lpszLocalFileName); });
         std::vector<std::string> pieces;
         g.step(base + 12, [&] { pieces = split(localName, kSeparator); });
-        g.step(base + 14, [&] { list.setSubItem(row, 1, pieces.at(pieces.size() - 1)); });
+        g.step(base + 14,
+               [&] { list.setSubItem(row, kFileNameColumn, pieces.at(pieces.size() - 1)); });
         // Not a step: the row's times, from the record. LastModifiedTime is the server's
         // Last-Modified, often years before the entry was stored; LastSyncTime is when it was
         // last fetched (or checked) from the server, the nearest the record has to when the

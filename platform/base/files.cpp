@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <pthread.h>
 #include <random>
 #include <sys/stat.h>
@@ -283,49 +284,89 @@ int linkUnnamed(int fd, const std::string& path) {
 
 using Filler = std::function<bool(int out, std::string& error)>;
 
-// The shared half of every replacing write: checks the target, fills a temporary file
-// beside it and puts that in place of the target only when complete. source, when given, is
-// the file being copied, so that copying a file onto itself leaves it alone.
-CopyOutcome replaceTarget(const std::string& target, const struct stat* source,
-                          const Filler& fill) {
-    CopyOutcome outcome;
+// The target as found: the mode the new file takes (a replaced file keeps its own) and
+// whether there is a file to replace; or, when the target must be left alone, the outcome.
+struct TargetFound {
     mode_t mode = newFileMode();
     bool replacing = false;
-    struct stat dst {};
-    if (::stat(target.c_str(), &dst) == 0) {
-        if (source && dst.st_dev == source->st_dev && dst.st_ino == source->st_ino) {
-            outcome.status = CopyStatus::SameFile;
-            return outcome;
-        }
-        if (S_ISDIR(dst.st_mode)) {
-            outcome.error = errorText(EISDIR);
-            return outcome;
-        }
-        // A file the user made read-only stays as it is, as it would on Windows (even for
-        // a user who could write it anyway).
-        if (::access(target.c_str(), W_OK) != 0 || (dst.st_mode & S_IWUSR) == 0) {
-            outcome.error = errorText(EACCES);
-            return outcome;
-        }
-        mode = dst.st_mode & 07777;
-        replacing = true;
-    }
+    std::optional<CopyOutcome> leftAlone;
+};
 
-    // Unnamed where the file system allows it, else a named file listed for removal should
-    // a signal end the program before it is renamed.
-    NamedTemporary temp;
-    int fd = openUnnamed(target, mode);
+// source, when given, is the file being copied, so that copying a file onto itself leaves it
+// alone.
+TargetFound examineTarget(const std::string& target, const struct stat* source) {
+    TargetFound found;
+    struct stat dst {};
+    if (::stat(target.c_str(), &dst) != 0)
+        return found;
+    const auto leave = [&](CopyStatus status, std::string error) {
+        found.leftAlone = CopyOutcome{status, std::move(error)};
+        return found;
+    };
+    if (source && dst.st_dev == source->st_dev && dst.st_ino == source->st_ino)
+        return leave(CopyStatus::SameFile, {});
+    if (S_ISDIR(dst.st_mode))
+        return leave(CopyStatus::Failed, errorText(EISDIR));
+    // A file the user made read-only stays as it is, as it would on Windows (even for a user
+    // who could write it anyway).
+    if (::access(target.c_str(), W_OK) != 0 || (dst.st_mode & S_IWUSR) == 0)
+        return leave(CopyStatus::Failed, errorText(EACCES));
+    found.mode = dst.st_mode & 07777;
+    found.replacing = true;
+    return found;
+}
+
+// The file the bytes go to before they take the target's place: unnamed where the file
+// system allows it, else a named file listed for removal should a signal end the program
+// before it is renamed. -1, with why, when neither can be made.
+int openTemporary(const std::string& target, mode_t mode, NamedTemporary& temp,
+                  std::string& error) {
+    const int unnamed = openUnnamed(target, mode);
+    if (unnamed >= 0)
+        return unnamed;
+    EndingSignalsHeld held;
+    std::string name = folderWithSeparator(target) + ".tamberlin-XXXXXX";
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
     if (fd < 0) {
-        EndingSignalsHeld held;
-        std::string name = folderWithSeparator(target) + ".tamberlin-XXXXXX";
-        fd = ::mkostemp(name.data(), O_CLOEXEC);
-        if (fd < 0) {
-            outcome.error = errorText(errno);
-            return outcome;
-        }
-        temp.remember(name);
+        error = errorText(errno);
+        return -1;
     }
-    Fd out(fd);
+    temp.remember(name);
+    return fd;
+}
+
+// Gives the unnamed file `fd` a free temporary name beside the target, from which it can be
+// renamed over a file there. 0, or the error of the attempt that gave up.
+int linkUnderTemporaryName(int fd, const std::string& target, NamedTemporary& temp) {
+    for (int attempt = 0;; ++attempt) {
+        EndingSignalsHeld held;
+        const std::string name = temporaryName(target);
+        if (linkUnnamed(fd, name) == 0) {
+            temp.remember(name);
+            return 0;
+        }
+        if (errno != EEXIST || attempt == 100)
+            return errno;
+    }
+}
+
+// The shared half of every replacing write: checks the target, fills a temporary file
+// beside it and puts that in place of the target only when complete. source, when given, is
+// the file being copied.
+CopyOutcome replaceTarget(const std::string& target, const struct stat* source,
+                          const Filler& fill) {
+    const TargetFound found = examineTarget(target, source);
+    if (found.leftAlone)
+        return *found.leftAlone;
+
+    CopyOutcome outcome;
+    NamedTemporary temp;
+    std::string error;
+    Fd out(openTemporary(target, found.mode, temp, error));
+    if (out.get() < 0) {
+        outcome.error = std::move(error);
+        return outcome;
+    }
     const auto removeTemp = [&] {
         if (temp.named()) {
             EndingSignalsHeld held;
@@ -339,15 +380,14 @@ CopyOutcome replaceTarget(const std::string& target, const struct stat* source,
         outcome.error = std::move(why);
         return outcome;
     };
-    std::string error;
     if (!fill(out.get(), error))
         return discard(error);
-    if (::fchmod(out.get(), mode) != 0)
+    if (::fchmod(out.get(), found.mode) != 0)
         return discard(errorText(errno));
     // Replacing a file the user had: make sure the new bytes are on disk before the old
     // ones go, so that a crash cannot leave an empty file in its place. A new file has no
     // old content to lose and is left to the ordinary write-back.
-    if (replacing && ::fsync(out.get()) != 0)
+    if (found.replacing && ::fsync(out.get()) != 0)
         return discard(errorText(errno));
     bool hooked = false;
     const auto beforePlacing = [&] {
@@ -358,7 +398,7 @@ CopyOutcome replaceTarget(const std::string& target, const struct stat* source,
     if (!temp.named()) {
         // A new target gets its name in one step; one that is (or meanwhile became) taken is
         // replaced through a named link renamed over it.
-        if (!replacing) {
+        if (!found.replacing) {
             beforePlacing();
             if (linkUnnamed(out.get(), target) == 0) {
                 ::close(out.release());
@@ -368,16 +408,8 @@ CopyOutcome replaceTarget(const std::string& target, const struct stat* source,
             if (errno != EEXIST)
                 return discard(errorText(errno));
         }
-        for (int attempt = 0;; ++attempt) {
-            EndingSignalsHeld held;
-            const std::string name = temporaryName(target);
-            if (linkUnnamed(out.get(), name) == 0) {
-                temp.remember(name);
-                break;
-            }
-            if (errno != EEXIST || attempt == 100)
-                return discard(errorText(errno));
-        }
+        if (const int err = linkUnderTemporaryName(out.get(), target, temp))
+            return discard(errorText(err));
     }
     if (::close(out.release()) != 0) {
         const int err = errno;

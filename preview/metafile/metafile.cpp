@@ -221,10 +221,46 @@ QImage blankImage(int w, int h, WorkBudget& budget) {
     return image;
 }
 
-} // namespace
+// An image being drawn: white, antialiased, its canvas mapping the metafile's rectangle
+// source onto the whole image. Making the image is charged to the budget.
+struct Drawing {
+    WorkBudget budget;
+    QImage image;
+    QPainter painter;
+    Canvas canvas;
 
-QImage RenderWmf(const QByteArray& data) {
-    const Bytes b(data);
+    Drawing(int width, int height, const QRectF& source)
+        : image(blankImage(width, height, budget)), painter(&image) {
+        painter.setRenderHint(QPainter::Antialiasing);
+        canvas.painter = &painter;
+        canvas.budget = &budget;
+        canvas.imageRect = QRectF(image.rect());
+        canvas.base = QTransform::fromTranslate(-source.left(), -source.top()) *
+                      QTransform::fromScale(width / std::max(source.width(), 1.0),
+                                            height / std::max(source.height(), 1.0));
+        canvas.applyTransform();
+        canvas.applyTools();
+    }
+    QImage finish() {
+        painter.end();
+        return image;
+    }
+};
+
+// --- WMF -----------------------------------------------------------------------------------
+
+// What a WMF's headers say: where its records start, the size of its object table, and the
+// logical rectangle the picture covers with its size in pixels.
+struct WmfLayout {
+    qint64 recordsStart = 0;
+    std::size_t objectCount = 0;
+    QRectF logical;
+    int width = 0;
+    int height = 0;
+};
+
+WmfLayout readWmfLayout(const Bytes& b) {
+    WmfLayout layout;
     qint64 at = 0;
     std::optional<QRectF> bounds;
     double unitsPerInch = 1440;
@@ -238,13 +274,14 @@ QImage RenderWmf(const QByteArray& data) {
     // The metafile header: type, header size (9 words), version, size, objects, ...
     if (!b.has(at, 18) || b.u16(at + 2) != 9)
         invalid();
-    const std::size_t objectCount = b.u16(at + 10);
-    const qint64 recordsStart = at + 18;
+    layout.objectCount = b.u16(at + 10);
+    layout.recordsStart = at + 18;
 
     // Without the placeable header, the picture's extent comes from SetWindowExt/Org.
     QPointF org(0, 0);
     std::optional<QSizeF> ext;
-    for (qint64 r = recordsStart, count = 0; b.has(r, 6) && count < qint64(kMaxRecords); ++count) {
+    for (qint64 r = layout.recordsStart, count = 0; b.has(r, 6) && count < qint64(kMaxRecords);
+         ++count) {
         const qint64 words = b.u32(r);
         const quint16 fn = b.u16(r + 4);
         if (words < 3 || !b.has(r, words * 2) || fn == 0)
@@ -255,183 +292,211 @@ QImage RenderWmf(const QByteArray& data) {
             ext = QSizeF(b.i16(r + 8), b.i16(r + 6));
         r += words * 2;
     }
-    QRectF logical;
-    int width = 0, height = 0;
     if (bounds) {
-        logical = *bounds;
-        width = side(bounds->width() * 96.0 / unitsPerInch);
-        height = side(bounds->height() * 96.0 / unitsPerInch);
+        layout.logical = *bounds;
+        layout.width = side(bounds->width() * 96.0 / unitsPerInch);
+        layout.height = side(bounds->height() * 96.0 / unitsPerInch);
     } else if (ext) {
-        logical = QRectF(org, QSizeF(std::abs(ext->width()), std::abs(ext->height())));
-        width = side(logical.width() * 96.0 / 1440.0);
-        height = side(logical.height() * 96.0 / 1440.0);
+        layout.logical = QRectF(org, QSizeF(std::abs(ext->width()), std::abs(ext->height())));
+        layout.width = side(layout.logical.width() * 96.0 / 1440.0);
+        layout.height = side(layout.logical.height() * 96.0 / 1440.0);
     } else {
         invalid();
     }
-    WorkBudget budget;
-    QImage image = blankImage(width, height, budget);
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    Canvas c;
-    c.painter = &painter;
-    c.budget = &budget;
-    c.imageRect = QRectF(image.rect());
-    c.base = QTransform::fromScale(width / std::max(logical.width(), 1.0),
-                                   height / std::max(logical.height(), 1.0));
-    c.base = QTransform::fromTranslate(-logical.left(), -logical.top()) * c.base;
-    c.applyTransform();
-    c.applyTools();
-    ObjectTable objects(objectCount);
-
-    for (qint64 r = recordsStart, count = 0; b.has(r, 6) && count < qint64(kMaxRecords); ++count) {
-        const qint64 words = b.u32(r);
-        const quint16 fn = b.u16(r + 4);
-        if (fn == 0x0000 || words < 3 || !b.has(r, words * 2))
-            break;
-        budget.charge(kRecordCost);
-        const qint64 p = r + 6;                // parameters
-        const qint64 params = (words - 3) * 2; // bytes of parameters
-        auto need = [&](qint64 n) { return params >= n; };
-        switch (fn) {
-        case 0x020B: // SETWINDOWORG y, x
-            if (need(4)) {
-                c.windowOrg = QPointF(b.i16(p + 2), b.i16(p));
-                c.applyTransform();
-            }
-            break;
-        case 0x020C: // SETWINDOWEXT y, x
-            if (need(4)) {
-                c.windowExt = QSizeF(b.i16(p + 2), b.i16(p));
-                c.windowExtSet = true;
-            }
-            break;
-        case 0x0209: // SETTEXTCOLOR
-            if (need(4))
-                c.textColor = colorRef(b.u32(p));
-            break;
-        case 0x0106: // SETPOLYFILLMODE
-            if (need(2))
-                c.fill = b.u16(p) == 2 ? Qt::WindingFill : Qt::OddEvenFill;
-            break;
-        case 0x02FA: // CREATEPENINDIRECT style, width (x, y), color
-            if (need(10))
-                objects.addFirstFree(
-                    PenSpec{b.u16(p) & 0x0F, double(b.i16(p + 2)), colorRef(b.u32(p + 6))});
-            break;
-        case 0x02FC: // CREATEBRUSHINDIRECT style, color, hatch
-            if (need(6))
-                objects.addFirstFree(BrushSpec{b.u16(p), colorRef(b.u32(p + 2))});
-            break;
-        case 0x02FB: // CREATEFONTINDIRECT height, ...
-            if (need(2))
-                objects.addFirstFree(FontSpec{double(b.i16(p))});
-            break;
-        case 0x00F7:                                // CREATEPALETTE
-        case 0x01F9:                                // CREATEPATTERNBRUSH
-        case 0x0142:                                // DIBCREATEPATTERNBRUSH
-        case 0x06FF:                                // CREATEREGION
-            objects.addFirstFree(std::monostate{}); // takes a slot all the same
-            break;
-        case 0x012D: // SELECTOBJECT
-            if (need(2))
-                if (const GdiObject* o = objects.get(b.u16(p)))
-                    c.select(*o);
-            break;
-        case 0x01F0: // DELETEOBJECT
-            if (need(2))
-                objects.remove(b.u16(p));
-            break;
-        case 0x0214: // MOVETO y, x
-            if (need(4))
-                c.current = QPointF(b.i16(p + 2), b.i16(p));
-            break;
-        case 0x0213: // LINETO y, x
-            if (need(4)) {
-                const QPointF to(b.i16(p + 2), b.i16(p));
-                c.charge(QRectF(c.current, to), 2);
-                painter.drawLine(c.current, to);
-                c.current = to;
-            }
-            break;
-        case 0x041B: // RECTANGLE bottom, right, top, left
-        case 0x0418: // ELLIPSE
-            if (need(8)) {
-                const QRectF rect(QPointF(b.i16(p + 6), b.i16(p + 4)),
-                                  QPointF(b.i16(p + 2), b.i16(p)));
-                c.charge(rect, 4);
-                if (fn == 0x041B)
-                    painter.drawRect(rect.normalized());
-                else
-                    painter.drawEllipse(rect.normalized());
-            }
-            break;
-        case 0x0324: // POLYGON count, points
-        case 0x0325: // POLYLINE
-            if (need(2)) {
-                const qint64 n = b.u16(p);
-                if (!need(2 + n * 4))
-                    break;
-                QPolygonF poly;
-                for (qint64 i = 0; i < n; ++i)
-                    poly << QPointF(b.i16(p + 2 + i * 4), b.i16(p + 4 + i * 4));
-                c.charge(poly.boundingRect(), n);
-                if (fn == 0x0324)
-                    painter.drawPolygon(poly, c.fill);
-                else
-                    painter.drawPolyline(poly);
-            }
-            break;
-        case 0x0538: // POLYPOLYGON count, counts..., points
-            if (need(2)) {
-                const qint64 polys = b.u16(p);
-                if (!need(2 + polys * 2))
-                    break;
-                qint64 pt = p + 2 + polys * 2;
-                QPainterPath path;
-                path.setFillRule(c.fill);
-                for (qint64 k = 0; k < polys; ++k) {
-                    const qint64 n = b.u16(p + 2 + k * 2);
-                    if (!b.has(pt, n * 4) || pt + n * 4 > r + words * 2)
-                        break;
-                    QPolygonF poly;
-                    for (qint64 i = 0; i < n; ++i)
-                        poly << QPointF(b.i16(pt + i * 4), b.i16(pt + 2 + i * 4));
-                    path.addPolygon(poly);
-                    path.closeSubpath();
-                    pt += n * 4;
-                }
-                c.charge(path.boundingRect(), path.elementCount());
-                painter.drawPath(path);
-            }
-            break;
-        case 0x0521: // TEXTOUT count, string (word-padded), y, x
-            if (need(2)) {
-                const qint64 n = b.u16(p);
-                const qint64 padded = (n + 1) / 2 * 2;
-                if (!need(2 + padded + 4))
-                    break;
-                const QString s = QString::fromLatin1(b.bytes(p + 2, n));
-                c.text(QPointF(b.i16(p + 2 + padded + 2), b.i16(p + 2 + padded)), s);
-            }
-            break;
-        default:
-            break; // records we do not draw
-        }
-        r += words * 2;
-    }
-    painter.end();
-    return image;
+    return layout;
 }
 
-QImage RenderEmf(const QByteArray& data) {
-    const Bytes b(data);
+// One WMF record: its size in 16-bit words, its function and its parameters, which follow
+// the size and the function.
+struct WmfRecord {
+    const Bytes& b;
+    qint64 start;
+    qint64 words;
+    quint16 fn;
+
+    qint64 p() const { return start + 6; }
+    bool need(qint64 bytes) const { return (words - 3) * 2 >= bytes; }
+    qint64 end() const { return start + words * 2; }
+};
+
+// The records that set the drawing state; false for any other.
+bool setWmfState(const WmfRecord& r, Canvas& c) {
+    const Bytes& b = r.b;
+    const qint64 p = r.p();
+    switch (r.fn) {
+    case 0x020B: // SETWINDOWORG y, x
+        if (r.need(4)) {
+            c.windowOrg = QPointF(b.i16(p + 2), b.i16(p));
+            c.applyTransform();
+        }
+        return true;
+    case 0x020C: // SETWINDOWEXT y, x
+        if (r.need(4)) {
+            c.windowExt = QSizeF(b.i16(p + 2), b.i16(p));
+            c.windowExtSet = true;
+        }
+        return true;
+    case 0x0209: // SETTEXTCOLOR
+        if (r.need(4))
+            c.textColor = colorRef(b.u32(p));
+        return true;
+    case 0x0106: // SETPOLYFILLMODE
+        if (r.need(2))
+            c.fill = b.u16(p) == 2 ? Qt::WindingFill : Qt::OddEvenFill;
+        return true;
+    case 0x0214: // MOVETO y, x
+        if (r.need(4))
+            c.current = QPointF(b.i16(p + 2), b.i16(p));
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The records that make, choose and delete pens, brushes and fonts; false for any other.
+bool useWmfObjects(const WmfRecord& r, Canvas& c, ObjectTable& objects) {
+    const Bytes& b = r.b;
+    const qint64 p = r.p();
+    switch (r.fn) {
+    case 0x02FA: // CREATEPENINDIRECT style, width (x, y), color
+        if (r.need(10))
+            objects.addFirstFree(
+                PenSpec{b.u16(p) & 0x0F, double(b.i16(p + 2)), colorRef(b.u32(p + 6))});
+        return true;
+    case 0x02FC: // CREATEBRUSHINDIRECT style, color, hatch
+        if (r.need(6))
+            objects.addFirstFree(BrushSpec{b.u16(p), colorRef(b.u32(p + 2))});
+        return true;
+    case 0x02FB: // CREATEFONTINDIRECT height, ...
+        if (r.need(2))
+            objects.addFirstFree(FontSpec{double(b.i16(p))});
+        return true;
+    case 0x00F7:                                // CREATEPALETTE
+    case 0x01F9:                                // CREATEPATTERNBRUSH
+    case 0x0142:                                // DIBCREATEPATTERNBRUSH
+    case 0x06FF:                                // CREATEREGION
+        objects.addFirstFree(std::monostate{}); // takes a slot all the same
+        return true;
+    case 0x012D: // SELECTOBJECT
+        if (r.need(2))
+            if (const GdiObject* o = objects.get(b.u16(p)))
+                c.select(*o);
+        return true;
+    case 0x01F0: // DELETEOBJECT
+        if (r.need(2))
+            objects.remove(b.u16(p));
+        return true;
+    default:
+        return false;
+    }
+}
+
+// POLYPOLYGON count, counts..., points: one path of closed polygons.
+void drawWmfPolyPolygon(const WmfRecord& r, Canvas& c) {
+    const Bytes& b = r.b;
+    const qint64 p = r.p();
+    if (!r.need(2))
+        return;
+    const qint64 polys = b.u16(p);
+    if (!r.need(2 + polys * 2))
+        return;
+    qint64 pt = p + 2 + polys * 2;
+    QPainterPath path;
+    path.setFillRule(c.fill);
+    for (qint64 k = 0; k < polys; ++k) {
+        const qint64 n = b.u16(p + 2 + k * 2);
+        if (!b.has(pt, n * 4) || pt + n * 4 > r.end())
+            break;
+        QPolygonF poly;
+        for (qint64 i = 0; i < n; ++i)
+            poly << QPointF(b.i16(pt + i * 4), b.i16(pt + 2 + i * 4));
+        path.addPolygon(poly);
+        path.closeSubpath();
+        pt += n * 4;
+    }
+    c.charge(path.boundingRect(), path.elementCount());
+    c.painter->drawPath(path);
+}
+
+// The records that draw; any other is passed over.
+void drawWmfRecord(const WmfRecord& r, Canvas& c) {
+    const Bytes& b = r.b;
+    const qint64 p = r.p();
+    switch (r.fn) {
+    case 0x0213: // LINETO y, x
+        if (r.need(4)) {
+            const QPointF to(b.i16(p + 2), b.i16(p));
+            c.charge(QRectF(c.current, to), 2);
+            c.painter->drawLine(c.current, to);
+            c.current = to;
+        }
+        break;
+    case 0x041B: // RECTANGLE bottom, right, top, left
+    case 0x0418: // ELLIPSE
+        if (r.need(8)) {
+            const QRectF rect(QPointF(b.i16(p + 6), b.i16(p + 4)), QPointF(b.i16(p + 2), b.i16(p)));
+            c.charge(rect, 4);
+            if (r.fn == 0x041B)
+                c.painter->drawRect(rect.normalized());
+            else
+                c.painter->drawEllipse(rect.normalized());
+        }
+        break;
+    case 0x0324: // POLYGON count, points
+    case 0x0325: // POLYLINE
+        if (r.need(2)) {
+            const qint64 n = b.u16(p);
+            if (!r.need(2 + n * 4))
+                break;
+            QPolygonF poly;
+            for (qint64 i = 0; i < n; ++i)
+                poly << QPointF(b.i16(p + 2 + i * 4), b.i16(p + 4 + i * 4));
+            c.charge(poly.boundingRect(), n);
+            if (r.fn == 0x0324)
+                c.painter->drawPolygon(poly, c.fill);
+            else
+                c.painter->drawPolyline(poly);
+        }
+        break;
+    case 0x0538: // POLYPOLYGON
+        drawWmfPolyPolygon(r, c);
+        break;
+    case 0x0521: // TEXTOUT count, string (word-padded), y, x
+        if (r.need(2)) {
+            const qint64 n = b.u16(p);
+            const qint64 padded = (n + 1) / 2 * 2;
+            if (!r.need(2 + padded + 4))
+                break;
+            const QString s = QString::fromLatin1(b.bytes(p + 2, n));
+            c.text(QPointF(b.i16(p + 2 + padded + 2), b.i16(p + 2 + padded)), s);
+        }
+        break;
+    default:
+        break; // records we do not draw
+    }
+}
+
+// --- EMF -----------------------------------------------------------------------------------
+
+// What an EMF's header says: where its records start, the size of its object table, the
+// rectangle in device units the picture covers and its size in pixels.
+struct EmfLayout {
+    qint64 recordsStart = 0;
+    std::size_t handles = 0;
+    QRectF source;
+    int width = 0;
+    int height = 0;
+};
+
+EmfLayout readEmfLayout(const Bytes& b) {
     if (!b.has(0, 88) || b.u32(0) != 1 || b.u32(40) != 0x464D4520)
         invalid();
+    EmfLayout layout;
     // Inclusive bounds in device pixels; held as doubles, since hostile values overflow int.
     const QRectF boundsRect(QPointF(b.i32(8), b.i32(12)),
                             QPointF(double(b.i32(16)) + 1, double(b.i32(20)) + 1));
     const QRectF frame(QPointF(b.i32(24), b.i32(28)), QPointF(b.i32(32), b.i32(36))); // 0.01 mm
-    const std::size_t handles = b.u16(56);
+    layout.handles = b.u16(56);
     const double devW = b.i32(72), devH = b.i32(76); // reference device, pixels
     const double mmW = b.i32(80), mmH = b.i32(84);   // reference device, millimetres
     const double pxPerMmX = (devW > 0 && mmW > 0) ? devW / mmW : 96.0 / 25.4;
@@ -443,199 +508,250 @@ QImage RenderEmf(const QByteArray& data) {
     const QRectF device(frame.left() / 100.0 * pxPerMmX, frame.top() / 100.0 * pxPerMmY,
                         frame.width() / 100.0 * pxPerMmX, frame.height() / 100.0 * pxPerMmY);
     const bool useFrame = frameW >= 0.5 && frameH >= 0.5;
-    const int width = side(useFrame ? frameW : boundsRect.width());
-    const int height = side(useFrame ? frameH : boundsRect.height());
-    WorkBudget budget;
-    QImage image = blankImage(width, height, budget);
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    Canvas c;
-    c.painter = &painter;
-    c.budget = &budget;
-    c.imageRect = QRectF(image.rect());
-    const QRectF src = device.width() > 0 && device.height() > 0 ? device : boundsRect;
-    c.base = QTransform::fromTranslate(-src.left(), -src.top()) *
-             QTransform::fromScale(width / std::max(src.width(), 1.0),
-                                   height / std::max(src.height(), 1.0));
-    c.applyTransform();
-    c.applyTools();
-    ObjectTable objects(handles);
-    std::vector<Canvas> saved;
+    layout.width = side(useFrame ? frameW : boundsRect.width());
+    layout.height = side(useFrame ? frameH : boundsRect.height());
+    layout.source = device.width() > 0 && device.height() > 0 ? device : boundsRect;
+    layout.recordsStart = b.u32(4); // the header's size
+    return layout;
+}
 
-    const qint64 headerSize = b.u32(4);
-    qint64 r = headerSize;
-    for (std::size_t count = 0; count < kMaxRecords && b.has(r, 8); ++count) {
-        const quint32 type = b.u32(r);
-        const qint64 size = b.u32(r + 4);
-        if (size < 8 || size % 4 != 0 || !b.has(r, size))
-            break;
-        budget.charge(kRecordCost);
-        const qint64 p = r + 8;
-        auto need = [&](qint64 n) { return size - 8 >= n; };
-        auto pointsL = [&](qint64 at, qint64 n) {
-            QPolygonF poly;
-            for (qint64 i = 0; i < n; ++i)
-                poly << QPointF(b.i32(at + i * 8), b.i32(at + i * 8 + 4));
-            return poly;
-        };
-        auto points16 = [&](qint64 at, qint64 n) {
-            QPolygonF poly;
-            for (qint64 i = 0; i < n; ++i)
-                poly << QPointF(b.i16(at + i * 4), b.i16(at + i * 4 + 2));
-            return poly;
-        };
-        switch (type) {
-        case 14: // EOF
-            r = b.size();
-            continue;
-        case 9: // SETWINDOWEXTEX
-            if (need(8)) {
-                c.windowExt = QSizeF(b.i32(p), b.i32(p + 4));
-                c.windowExtSet = true;
-                c.applyTransform();
-            }
-            break;
-        case 10: // SETWINDOWORGEX
-            if (need(8)) {
-                c.windowOrg = QPointF(b.i32(p), b.i32(p + 4));
-                c.applyTransform();
-            }
-            break;
-        case 11: // SETVIEWPORTEXTEX
-            if (need(8)) {
-                c.viewportExt = QSizeF(b.i32(p), b.i32(p + 4));
-                c.viewportExtSet = true;
-                c.applyTransform();
-            }
-            break;
-        case 12: // SETVIEWPORTORGEX
-            if (need(8)) {
-                c.viewportOrg = QPointF(b.i32(p), b.i32(p + 4));
-                c.applyTransform();
-            }
-            break;
-        case 19: // SETPOLYFILLMODE
-            if (need(4))
-                c.fill = b.u32(p) == 2 ? Qt::WindingFill : Qt::OddEvenFill;
-            break;
-        case 24: // SETTEXTCOLOR
-            if (need(4))
-                c.textColor = colorRef(b.u32(p));
-            break;
-        case 27: // MOVETOEX
-            if (need(8))
-                c.current = QPointF(b.i32(p), b.i32(p + 4));
-            break;
-        case 54: // LINETO
-            if (need(8)) {
-                const QPointF to(b.i32(p), b.i32(p + 4));
-                c.charge(QRectF(c.current, to), 2);
-                painter.drawLine(c.current, to);
-                c.current = to;
-            }
-            break;
-        case 42: // ELLIPSE
-        case 43: // RECTANGLE
-            if (need(16)) {
-                const QRectF rect(QPointF(b.i32(p), b.i32(p + 4)),
-                                  QPointF(b.i32(p + 8), b.i32(p + 12)));
-                c.charge(rect, 4);
-                if (type == 43)
-                    painter.drawRect(rect.normalized());
-                else
-                    painter.drawEllipse(rect.normalized());
-            }
-            break;
-        case 38: // CREATEPEN ih, style, width (x, y), color
-            if (need(20))
-                objects.put(b.u32(p), PenSpec{int(b.u32(p + 4) & 0x0F), double(b.i32(p + 8)),
-                                              colorRef(b.u32(p + 16))});
-            break;
-        case 95: // EXTCREATEPEN ih, offBmi, cbBmi, offBits, cbBits, style, width, brush style,
-                 // color
-            if (need(36))
-                objects.put(b.u32(p), PenSpec{int(b.u32(p + 20) & 0x0F), double(b.u32(p + 24)),
-                                              colorRef(b.u32(p + 32))});
-            break;
-        case 39: // CREATEBRUSHINDIRECT ih, style, color, hatch
-            if (need(16))
-                objects.put(b.u32(p), BrushSpec{int(b.u32(p + 4)), colorRef(b.u32(p + 8))});
-            break;
-        case 82: // EXTCREATEFONTINDIRECTW ih, LOGFONT (height first)
-            if (need(8))
-                objects.put(b.u32(p), FontSpec{double(b.i32(p + 4))});
-            break;
-        case 37: // SELECTOBJECT
-            if (need(4)) {
-                const quint32 ih = b.u32(p);
-                if (ih & 0x80000000u) { // stock objects
-                    switch (ih & 0x7FFFFFFFu) {
-                    case 0:
-                        c.select(BrushSpec{0, Qt::white});
-                        break;
-                    case 4:
-                        c.select(BrushSpec{0, Qt::black});
-                        break;
-                    case 5:
-                        c.select(BrushSpec{1, Qt::white});
-                        break;
-                    case 6:
-                        c.select(PenSpec{0, 1, Qt::white});
-                        break;
-                    case 7:
-                        c.select(PenSpec{0, 1, Qt::black});
-                        break;
-                    case 8:
-                        c.select(PenSpec{5, 1, Qt::black});
-                        break;
-                    default:
-                        break;
-                    }
-                } else if (const GdiObject* o = objects.get(ih)) {
-                    c.select(*o);
-                }
-            }
-            break;
-        case 40: // DELETEOBJECT
-            if (need(4))
-                objects.remove(b.u32(p));
-            break;
-        case 33: // SAVEDC
-            if (saved.size() < 256)
-                saved.push_back(c);
-            break;
-        case 34: // RESTOREDC
-            if (!saved.empty()) {
-                c = saved.back();
-                saved.pop_back();
-                c.applyTransform();
-                c.applyTools();
-            }
-            break;
-        case 3:  // POLYGON bounds, count, POINTL[]
-        case 4:  // POLYLINE
-        case 86: // POLYGON16 bounds, count, POINTS[]
-        case 87: // POLYLINE16
-            if (need(20)) {
-                const qint64 n = b.u32(p + 16);
-                const bool wide = type == 3 || type == 4;
-                if (n < 0 || !need(20 + n * (wide ? 8 : 4)))
-                    break;
-                const QPolygonF poly = wide ? pointsL(p + 20, n) : points16(p + 20, n);
-                c.charge(poly.boundingRect(), n);
-                if (type == 3 || type == 86)
-                    painter.drawPolygon(poly, c.fill);
-                else
-                    painter.drawPolyline(poly);
-            }
-            break;
-        default:
-            break; // records we do not draw
+// One EMF record: its type, its size in bytes and its parameters, which follow the two.
+struct EmfRecord {
+    const Bytes& b;
+    qint64 start;
+    quint32 type;
+    qint64 size;
+
+    qint64 p() const { return start + 8; }
+    bool need(qint64 bytes) const { return size - 8 >= bytes; }
+};
+
+// The records that set the drawing state, save it or restore it; false for any other.
+bool setEmfState(const EmfRecord& r, Canvas& c, std::vector<Canvas>& saved) {
+    const Bytes& b = r.b;
+    const qint64 p = r.p();
+    switch (r.type) {
+    case 9: // SETWINDOWEXTEX
+        if (r.need(8)) {
+            c.windowExt = QSizeF(b.i32(p), b.i32(p + 4));
+            c.windowExtSet = true;
+            c.applyTransform();
         }
-        r += size;
+        return true;
+    case 10: // SETWINDOWORGEX
+        if (r.need(8)) {
+            c.windowOrg = QPointF(b.i32(p), b.i32(p + 4));
+            c.applyTransform();
+        }
+        return true;
+    case 11: // SETVIEWPORTEXTEX
+        if (r.need(8)) {
+            c.viewportExt = QSizeF(b.i32(p), b.i32(p + 4));
+            c.viewportExtSet = true;
+            c.applyTransform();
+        }
+        return true;
+    case 12: // SETVIEWPORTORGEX
+        if (r.need(8)) {
+            c.viewportOrg = QPointF(b.i32(p), b.i32(p + 4));
+            c.applyTransform();
+        }
+        return true;
+    case 19: // SETPOLYFILLMODE
+        if (r.need(4))
+            c.fill = b.u32(p) == 2 ? Qt::WindingFill : Qt::OddEvenFill;
+        return true;
+    case 24: // SETTEXTCOLOR
+        if (r.need(4))
+            c.textColor = colorRef(b.u32(p));
+        return true;
+    case 27: // MOVETOEX
+        if (r.need(8))
+            c.current = QPointF(b.i32(p), b.i32(p + 4));
+        return true;
+    case 33: // SAVEDC
+        if (saved.size() < 256)
+            saved.push_back(c);
+        return true;
+    case 34: // RESTOREDC
+        if (!saved.empty()) {
+            c = saved.back();
+            saved.pop_back();
+            c.applyTransform();
+            c.applyTools();
+        }
+        return true;
+    default:
+        return false;
     }
-    painter.end();
-    return image;
+}
+
+// SELECTOBJECT of a stock object: the brushes and pens every device has.
+void selectStockObject(Canvas& c, quint32 index) {
+    switch (index) {
+    case 0:
+        c.select(BrushSpec{0, Qt::white});
+        break;
+    case 4:
+        c.select(BrushSpec{0, Qt::black});
+        break;
+    case 5:
+        c.select(BrushSpec{1, Qt::white});
+        break;
+    case 6:
+        c.select(PenSpec{0, 1, Qt::white});
+        break;
+    case 7:
+        c.select(PenSpec{0, 1, Qt::black});
+        break;
+    case 8:
+        c.select(PenSpec{5, 1, Qt::black});
+        break;
+    default:
+        break;
+    }
+}
+
+// The records that make, choose and delete pens, brushes and fonts; false for any other.
+bool useEmfObjects(const EmfRecord& r, Canvas& c, ObjectTable& objects) {
+    const Bytes& b = r.b;
+    const qint64 p = r.p();
+    switch (r.type) {
+    case 38: // CREATEPEN ih, style, width (x, y), color
+        if (r.need(20))
+            objects.put(b.u32(p), PenSpec{int(b.u32(p + 4) & 0x0F), double(b.i32(p + 8)),
+                                          colorRef(b.u32(p + 16))});
+        return true;
+    case 95: // EXTCREATEPEN ih, offBmi, cbBmi, offBits, cbBits, style, width, brush style,
+             // color
+        if (r.need(36))
+            objects.put(b.u32(p), PenSpec{int(b.u32(p + 20) & 0x0F), double(b.u32(p + 24)),
+                                          colorRef(b.u32(p + 32))});
+        return true;
+    case 39: // CREATEBRUSHINDIRECT ih, style, color, hatch
+        if (r.need(16))
+            objects.put(b.u32(p), BrushSpec{int(b.u32(p + 4)), colorRef(b.u32(p + 8))});
+        return true;
+    case 82: // EXTCREATEFONTINDIRECTW ih, LOGFONT (height first)
+        if (r.need(8))
+            objects.put(b.u32(p), FontSpec{double(b.i32(p + 4))});
+        return true;
+    case 37: // SELECTOBJECT
+        if (r.need(4)) {
+            const quint32 ih = b.u32(p);
+            if (ih & 0x80000000u) // stock objects
+                selectStockObject(c, ih & 0x7FFFFFFFu);
+            else if (const GdiObject* o = objects.get(ih))
+                c.select(*o);
+        }
+        return true;
+    case 40: // DELETEOBJECT
+        if (r.need(4))
+            objects.remove(b.u32(p));
+        return true;
+    default:
+        return false;
+    }
+}
+
+// n points at `at`: POINTL (two 32-bit coordinates) when wide, else POINTS (two 16-bit).
+QPolygonF emfPoints(const Bytes& b, qint64 at, qint64 n, bool wide) {
+    QPolygonF poly;
+    for (qint64 i = 0; i < n; ++i) {
+        if (wide)
+            poly << QPointF(b.i32(at + i * 8), b.i32(at + i * 8 + 4));
+        else
+            poly << QPointF(b.i16(at + i * 4), b.i16(at + i * 4 + 2));
+    }
+    return poly;
+}
+
+// The records that draw; any other is passed over.
+void drawEmfRecord(const EmfRecord& r, Canvas& c) {
+    const Bytes& b = r.b;
+    const qint64 p = r.p();
+    switch (r.type) {
+    case 54: // LINETO
+        if (r.need(8)) {
+            const QPointF to(b.i32(p), b.i32(p + 4));
+            c.charge(QRectF(c.current, to), 2);
+            c.painter->drawLine(c.current, to);
+            c.current = to;
+        }
+        break;
+    case 42: // ELLIPSE
+    case 43: // RECTANGLE
+        if (r.need(16)) {
+            const QRectF rect(QPointF(b.i32(p), b.i32(p + 4)),
+                              QPointF(b.i32(p + 8), b.i32(p + 12)));
+            c.charge(rect, 4);
+            if (r.type == 43)
+                c.painter->drawRect(rect.normalized());
+            else
+                c.painter->drawEllipse(rect.normalized());
+        }
+        break;
+    case 3:  // POLYGON bounds, count, POINTL[]
+    case 4:  // POLYLINE
+    case 86: // POLYGON16 bounds, count, POINTS[]
+    case 87: // POLYLINE16
+        if (r.need(20)) {
+            const qint64 n = b.u32(p + 16);
+            const bool wide = r.type == 3 || r.type == 4;
+            if (n < 0 || !r.need(20 + n * (wide ? 8 : 4)))
+                break;
+            const QPolygonF poly = emfPoints(b, p + 20, n, wide);
+            c.charge(poly.boundingRect(), n);
+            if (r.type == 3 || r.type == 86)
+                c.painter->drawPolygon(poly, c.fill);
+            else
+                c.painter->drawPolyline(poly);
+        }
+        break;
+    default:
+        break; // records we do not draw
+    }
+}
+
+} // namespace
+
+QImage RenderWmf(const QByteArray& data) {
+    const Bytes b(data);
+    const WmfLayout layout = readWmfLayout(b);
+    Drawing d(layout.width, layout.height, layout.logical);
+    ObjectTable objects(layout.objectCount);
+    for (qint64 r = layout.recordsStart, count = 0; b.has(r, 6) && count < qint64(kMaxRecords);
+         ++count) {
+        const WmfRecord record{b, r, b.u32(r), b.u16(r + 4)};
+        if (record.fn == 0x0000 || record.words < 3 || !b.has(r, record.words * 2))
+            break;
+        d.budget.charge(kRecordCost);
+        if (!setWmfState(record, d.canvas) && !useWmfObjects(record, d.canvas, objects))
+            drawWmfRecord(record, d.canvas);
+        r = record.end();
+    }
+    return d.finish();
+}
+
+QImage RenderEmf(const QByteArray& data) {
+    const Bytes b(data);
+    const EmfLayout layout = readEmfLayout(b);
+    Drawing d(layout.width, layout.height, layout.source);
+    ObjectTable objects(layout.handles);
+    std::vector<Canvas> saved;
+    qint64 r = layout.recordsStart;
+    for (std::size_t count = 0; count < kMaxRecords && b.has(r, 8); ++count) {
+        const EmfRecord record{b, r, b.u32(r), b.u32(r + 4)};
+        if (record.size < 8 || record.size % 4 != 0 || !b.has(r, record.size))
+            break;
+        d.budget.charge(kRecordCost);
+        if (record.type == 14) // EOF
+            break;
+        if (!setEmfState(record, d.canvas, saved) && !useEmfObjects(record, d.canvas, objects))
+            drawEmfRecord(record, d.canvas);
+        r += record.size;
+    }
+    return d.finish();
 }
 
 } // namespace preview

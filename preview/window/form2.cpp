@@ -2,6 +2,7 @@
 
 #include "app/colours/form_colours.h"
 #include "app/guard/guard.h"
+#include "cache/scan/list_columns.h"
 #include "preview/window/picture_loader.h"
 #include "preview/window/window_frame_qt.h"
 
@@ -123,7 +124,7 @@ void ListView1_Click(cache::FoundFileList& list, QWidget* mainWindow, QPointer<F
             form2->Form_Load(icon);
         }
         const cache::RowId row = list.selected();
-        const std::string& path = list.subItem(row, 3);
+        const std::string& path = list.subItem(row, cache::kFilePathColumn);
         // A browser row's picture is the body inside its entry file, not the file itself.
         const auto& body = list.row(row).body;
         const QImage picture = body ? LoadBodyPicture(*body) : LoadPicture(path);

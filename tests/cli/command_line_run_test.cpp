@@ -1,10 +1,12 @@
 // The command line run in process over the real caches: what it lists and saves, and the
 // exit status for each way a run can go wrong.
 #include "browser_fixture.h"
+#include "cache/scan/list_columns.h"
 #include "cache/scan/retrieve.h"
 #include "cache_builder.h"
 #include "cli/command_line.h"
 #include "platform/base/collation.h"
+#include "platform/base/escape.h"
 #include "platform/base/files.h"
 #include "platform/base/utf8.h"
 #include "save/save_command.h"
@@ -37,7 +39,7 @@ struct Outcome {
 Outcome RunWith(const std::vector<std::string>& arguments) {
     std::ostringstream out, err;
     Outcome r;
-    r.status = app::RunCommandLine(app::ParseCommandLine(arguments), {out, err, false});
+    r.status = cli::RunCommandLine(cli::ParseCommandLine(arguments), {out, err, false});
     r.out = out.str();
     r.err = err.str();
     return r;
@@ -62,7 +64,7 @@ void PrepareAsTheWindowDoes(cache::FoundFileList& list) {
         list.addColumn(c);
     list.setSortKeyFunction(platform::CollationKey);
     list.setSorted(true);
-    list.setSortKey(1);
+    list.setSortKey(cache::kFileNameColumn);
 }
 
 // A small JSON reader: accepts exactly the grammar of RFC 8259 and gives back an array of
@@ -265,16 +267,17 @@ TEST_F(CommandLineRun, ListPrintsTheWindowsRowsInTheWindowsOrder) {
     std::vector<std::string> expected = {"URL\tFilename(s)\tSize\tFile Path"};
     for (std::size_t i = 1; i <= list.count(); ++i) {
         const auto& r = list.row(list.rowAt(i));
-        expected.push_back(app::TsvField(r.url) + "\t" + app::TsvField(r.fileName) + "\t" + r.size +
-                           "\t" + app::TsvField(r.path));
+        expected.push_back(platform::TsvField(r.url) + "\t" + platform::TsvField(r.fileName) +
+                           "\t" + cache::ColumnText(r, cache::kSizeColumn) + "\t" +
+                           platform::TsvField(r.path));
     }
     const Outcome run = RunWith(with({"--list"}));
-    EXPECT_EQ(run.status, app::kExitOk) << run.err;
+    EXPECT_EQ(run.status, cli::kExitOk) << run.err;
     EXPECT_EQ(Lines(run.out), expected);
     EXPECT_EQ(run.err, ""); // nothing on a standard error that is no terminal
 
     const Outcome json = RunWith(with({"--list", "--json"}));
-    EXPECT_EQ(json.status, app::kExitOk) << json.err;
+    EXPECT_EQ(json.status, cli::kExitOk) << json.err;
     EXPECT_TRUE(ValidUtf8(json.out));
     std::vector<std::map<std::string, std::string>> objects;
     ASSERT_TRUE(JsonArrayOfObjects(json.out).parse(objects)) << json.out.substr(0, 400);
@@ -286,7 +289,7 @@ TEST_F(CommandLineRun, ListPrintsTheWindowsRowsInTheWindowsOrder) {
              {"url", "file_name", "size", "path", "source", "cached", "last_used", "content_type"})
             EXPECT_EQ(o.count(key), 1u) << key;
         EXPECT_EQ(o.count("sha256"), 0u); // only with --hash
-        EXPECT_EQ(o.at("size"), r.size);
+        EXPECT_EQ(o.at("size"), cache::ColumnText(r, cache::kSizeColumn));
         EXPECT_EQ(o.at("source"), r.body ? r.source : "Internet Explorer");
         if (ValidUtf8(r.url)) {
             EXPECT_EQ(o.at("url"), r.url);
@@ -303,7 +306,7 @@ TEST_F(CommandLineRun, ListPrintsTheWindowsRowsInTheWindowsOrder) {
     const std::string prefix = latin1.str() + "/Fotos \xE9t\xE9/.wine";
     testing_support::CopyTree(folders[2], prefix);
     const Outcome odd = RunWith({"--list", "--json", prefix});
-    EXPECT_EQ(odd.status, app::kExitOk) << odd.err;
+    EXPECT_EQ(odd.status, cli::kExitOk) << odd.err;
     EXPECT_TRUE(ValidUtf8(odd.out));
     objects.clear();
     ASSERT_TRUE(JsonArrayOfObjects(odd.out).parse(objects)) << odd.out.substr(0, 400);
@@ -330,8 +333,8 @@ TEST_F(CommandLineRun, ListPrintsTheWindowsRowsInTheWindowsOrder) {
     // on standard output is the same.
     {
         std::ostringstream out, err;
-        EXPECT_EQ(app::RunCommandLine(app::ParseCommandLine(with({"--list"})), {out, err, true}),
-                  app::kExitOk);
+        EXPECT_EQ(cli::RunCommandLine(cli::ParseCommandLine(with({"--list"})), {out, err, true}),
+                  cli::kExitOk);
         EXPECT_EQ(Lines(out.str()), expected);
         EXPECT_NE(err.str().find("entries read"), std::string::npos) << err.str();
         EXPECT_TRUE(err.str().ends_with("\n"));
@@ -339,7 +342,7 @@ TEST_F(CommandLineRun, ListPrintsTheWindowsRowsInTheWindowsOrder) {
 
     // An empty result is still a well-formed array.
     const Outcome none = RunWith(with({"--list", "--json", "--host", "nothing.invalid"}));
-    EXPECT_EQ(none.status, app::kExitOk);
+    EXPECT_EQ(none.status, cli::kExitOk);
     objects.clear();
     EXPECT_TRUE(JsonArrayOfObjects(none.out).parse(objects)) << none.out;
     EXPECT_TRUE(objects.empty());
@@ -349,7 +352,7 @@ TEST_F(CommandLineRun, SaveWritesWhatTheSaveButtonWrites) {
     ScratchFolder d;
     const std::string byCommand = d.str() + "/new/folder"; // created when missing
     const Outcome run = RunWith(with({"--save", byCommand}));
-    EXPECT_EQ(run.status, app::kExitSomeNotSaved) << run.err; // the prefix misses one file
+    EXPECT_EQ(run.status, cli::kExitSomeNotSaved) << run.err; // the prefix misses one file
     EXPECT_NE(run.err.find("1 file could not be saved"), std::string::npos) << run.err;
 
     cache::FoundFileList list;
@@ -372,7 +375,7 @@ TEST_F(CommandLineRun, SaveWritesWhatTheSaveButtonWrites) {
 
     // Browser caches alone save everything.
     const Outcome browsers = RunWith({"--save", d.str() + "/browsers", folders[0], folders[1]});
-    EXPECT_EQ(browsers.status, app::kExitOk) << browsers.err;
+    EXPECT_EQ(browsers.status, cli::kExitOk) << browsers.err;
     std::multiset<std::string> hashes, wanted;
     for (const auto& [name, content] : FolderContents(d.str() + "/browsers"))
         hashes.insert(browser_test::Sha256Hex(content));
@@ -397,7 +400,7 @@ TEST_F(CommandLineRun, ExitStatusesForFoldersAndDestinations) {
         SCOPED_TRACE("a missing folder");
         const std::string missing = d.str() + "/no such home";
         const Outcome r = RunWith({"--list", folders[0], missing});
-        EXPECT_EQ(r.status, app::kExitUsage);
+        EXPECT_EQ(r.status, cli::kExitUsage);
         EXPECT_NE(r.err.find(missing), std::string::npos) << r.err;
         EXPECT_EQ(r.out, ""); // not half a list
     }
@@ -405,14 +408,14 @@ TEST_F(CommandLineRun, ExitStatusesForFoldersAndDestinations) {
         SCOPED_TRACE("a folder without caches");
         fs::create_directories(d.str() + "/empty");
         const Outcome r = RunWith({"--save", d.str() + "/out", d.str() + "/empty"});
-        EXPECT_EQ(r.status, app::kExitUsage);
+        EXPECT_EQ(r.status, cli::kExitUsage);
         EXPECT_FALSE(fs::exists(d.str() + "/out")); // nothing made before the checks pass
     }
     {
         SCOPED_TRACE("a destination that is a file");
         const std::string file = d.file("not-a-folder", "keep me");
         const Outcome r = RunWith({"--save", file, folders[0]});
-        EXPECT_EQ(r.status, app::kExitUsage);
+        EXPECT_EQ(r.status, cli::kExitUsage);
         EXPECT_NE(r.err.find(file), std::string::npos) << r.err;
         EXPECT_EQ(ReadAll(file), "keep me");
     }
@@ -427,7 +430,7 @@ TEST_F(CommandLineRun, ExitStatusesForFoldersAndDestinations) {
             });
         const Outcome r = RunWith({"--save", out, folders[0]});
         platform::SetCopyCallHook({});
-        EXPECT_EQ(r.status, app::kExitSomeNotSaved);
+        EXPECT_EQ(r.status, cli::kExitSomeNotSaved);
         EXPECT_NE(r.out.find("not saved\t"), std::string::npos) << r.out;
         EXPECT_NE(r.err.find("1 file could not be saved"), std::string::npos) << r.err;
         EXPECT_EQ(ReadAll(out + "/photo-large.jpg"), "the old one");
@@ -443,7 +446,7 @@ TEST_F(CommandLineRun, ACacheThatCannotBeReadIsNamedAndANamedFolderOfItAloneIsAn
         SCOPED_TRACE(save);
         const Outcome r = save ? RunWith({"--save", d.str() + "/out", folders[0], damaged})
                                : RunWith({"--list", folders[0], damaged});
-        EXPECT_EQ(r.status, app::kExitUsage);
+        EXPECT_EQ(r.status, cli::kExitUsage);
         EXPECT_NE(r.err.find("tamberlin: " + entry + ": "), std::string::npos) << r.err;
         EXPECT_NE(r.err.find("tamberlin: " + damaged + ": nothing in it could be read"),
                   std::string::npos)
@@ -464,7 +467,7 @@ TEST_F(CommandLineRun, AnUnreadableFolderIsAUsageError) {
         fs::permissions(locked, fs::perms::none);
         const Outcome r = RunWith({"--list", locked});
         fs::permissions(locked, fs::perms::owner_all);
-        EXPECT_EQ(r.status, app::kExitUsage);
+        EXPECT_EQ(r.status, cli::kExitUsage);
         EXPECT_NE(r.err.find(locked), std::string::npos) << r.err;
     }
 }
@@ -490,7 +493,7 @@ TEST(CommandLineText, NothingFromANameOrAUrlReachesATerminalRaw) {
     };
 
     const Outcome list = RunWith({"--list", cache2.string()});
-    EXPECT_EQ(list.status, app::kExitOk);
+    EXPECT_EQ(list.status, cli::kExitOk);
     EXPECT_FALSE(raw(list.out)) << list.out;
     EXPECT_FALSE(raw(list.err)) << list.err;
     EXPECT_NE(list.out.find("http://a.example/evil\\xe2\\x80\\xaegpj.png"), std::string::npos)
@@ -514,7 +517,7 @@ TEST(CommandLineText, NothingFromANameOrAUrlReachesATerminalRaw) {
     for (const auto& arguments : std::vector<std::vector<std::string>>{
              {"--list", missing}, {"--save", file, cache2.string()}, {"--list", "--" + nasty}}) {
         const Outcome r = RunWith(arguments);
-        EXPECT_EQ(r.status, app::kExitUsage);
+        EXPECT_EQ(r.status, cli::kExitUsage);
         EXPECT_FALSE(raw(r.err)) << r.err;
         EXPECT_NE(r.err.find(shown), std::string::npos) << r.err;
     }
@@ -554,7 +557,7 @@ TEST_F(CommandLineRun, TypesComeFromTheOptionElseFromTheStoredBoxesWhichAreNever
     // The option wins over the stored boxes.
     EXPECT_EQ(extensions(RunWith(withBrowsers({"--list", "-t", "png"}))).count("png"), 6u);
     ScratchFolder saved;
-    EXPECT_EQ(RunWith(withBrowsers({"--save", saved.str()})).status, app::kExitOk);
+    EXPECT_EQ(RunWith(withBrowsers({"--save", saved.str()})).status, cli::kExitOk);
     EXPECT_EQ(ReadAll(ini), text);
     EXPECT_EQ(fs::last_write_time(ini), before);
     EXPECT_EQ(FolderContents(config.path()).size(), 1u); // no lock or temporary file either

@@ -64,7 +64,7 @@ int main(int argc, char* argv[]) {
         {"javascript:parent.document.title='pwned'.png", "http://f.example/j.png", ""},
         {"a b&c'd.gif", "http://g.example/a.gif", "Chromium 'Default'"},
     };
-    std::vector<app::SavedFile> files;
+    std::vector<cli::SavedFile> files;
     unsigned n = 0;
     for (const auto& s : samples) {
         ++n;
@@ -73,18 +73,17 @@ int main(int argc, char* argv[]) {
                                       : SolidPng(20 + n * 7, 30, static_cast<unsigned char>(n * 30),
                                                  80, static_cast<unsigned char>(255 - n * 25));
         browser_test::WriteFile(folder + s.name, bytes);
-        app::SavedFile f;
+        cli::SavedFile f;
         f.savedName = s.name;
-        f.facts.fileName = s.name;
-        f.facts.url = s.url;
-        f.facts.source = s.source;
-        f.facts.size = bytes.size();
-        f.facts.cached = 1767225600 + n * 3600;
-        f.facts.contentType = app::ContentTypeFor(s.name);
+        f.row.fileName = s.name;
+        f.row.url = s.url;
+        f.row.source = s.source;
+        f.row.size = bytes.size();
+        f.row.cached = 1767225600 + n * 3600;
         files.push_back(std::move(f));
     }
     std::string error;
-    if (!app::WriteReport(folder, files, error)) {
+    if (!cli::WriteReport(folder, files, error)) {
         std::cerr << error << "\n";
         return 1;
     }

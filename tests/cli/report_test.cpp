@@ -73,17 +73,16 @@ bool IsValidUtf8(const std::string& s) {
     return true;
 }
 
-std::vector<app::SavedFile> HostileFiles() {
+std::vector<cli::SavedFile> HostileFiles() {
     auto file = [](std::string name, std::string url, std::string source) {
-        app::SavedFile f;
+        cli::SavedFile f;
         f.savedName = std::move(name);
-        f.facts.url = std::move(url);
-        f.facts.source = std::move(source);
-        f.facts.fileName = f.savedName;
-        f.facts.contentType = app::ContentTypeFor(f.savedName);
-        f.facts.size = 42;
-        f.facts.cached = 1767225600;
-        f.facts.sha256 = browser_test::Sha256Hex(f.savedName);
+        f.row.url = std::move(url);
+        f.row.source = std::move(source);
+        f.row.fileName = f.savedName;
+        f.row.size = 42;
+        f.row.cached = 1767225600;
+        f.sha256 = browser_test::Sha256Hex(f.savedName);
         return f;
     };
     return {
@@ -101,7 +100,7 @@ std::vector<app::SavedFile> HostileFiles() {
 
 TEST(Report, CsvReadsBackStrictlyWithEveryFieldAndNoFormula) {
     const auto files = HostileFiles();
-    const std::string csv = app::ReportCsv(files);
+    const std::string csv = cli::ReportCsv(files);
     ASSERT_TRUE(IsValidUtf8(csv));
     const Table table = ParseCsvStrictly(csv);
     ASSERT_EQ(table.size(), files.size() + 1);
@@ -125,7 +124,7 @@ TEST(Report, CsvReadsBackStrictlyWithEveryFieldAndNoFormula) {
 }
 
 TEST(Report, HtmlCarriesNoMarkupFromTheCaches) {
-    const std::string html = app::ReportHtml(HostileFiles());
+    const std::string html = cli::ReportHtml(HostileFiles());
     ASSERT_TRUE(IsValidUtf8(html));
     EXPECT_NE(html.find("script-src 'none'"), std::string::npos);
     EXPECT_EQ(html.find("<script"), std::string::npos);
@@ -197,8 +196,8 @@ class TwoCaches : public ::testing::Test {
         options.push_back((root.path() / "a/cache2").string());
         options.push_back((root.path() / "b/cache2").string());
         std::ostringstream out, err;
-        EXPECT_EQ(app::RunCommandLine(app::ParseCommandLine(options), {out, err, false}),
-                  app::kExitOk)
+        EXPECT_EQ(cli::RunCommandLine(cli::ParseCommandLine(options), {out, err, false}),
+                  cli::kExitOk)
             << err.str();
         std::vector<std::string> names;
         std::istringstream lines(out.str());
@@ -235,11 +234,11 @@ TEST_F(TwoCaches, UniqueSavesEachBodyOnceAndTheReportListsWhatWasSaved) {
     const std::string out = (root.path() / "out").string();
     std::ostringstream o, err;
     const int status =
-        app::RunCommandLine(app::ParseCommandLine({"--save", out, "--unique", "--report", "--sort",
+        cli::RunCommandLine(cli::ParseCommandLine({"--save", out, "--unique", "--report", "--sort",
                                                    "time", (root.path() / "a/cache2").string(),
                                                    (root.path() / "b/cache2").string()}),
                             {o, err, false});
-    EXPECT_EQ(status, app::kExitOk) << err.str();
+    EXPECT_EQ(status, cli::kExitOk) << err.str();
     EXPECT_NE(err.str().find("3 files saved"), std::string::npos) << err.str();
     EXPECT_NE(err.str().find("1 duplicate skipped"), std::string::npos) << err.str();
     // The earliest by the sort order is kept: copy.jpg, not dup.jpg.

@@ -10,7 +10,7 @@
 
 namespace {
 
-using app::RowFacts;
+using cache::FoundFile;
 
 constexpr std::int64_t kJan1 = 1767225600; // 2026-01-01T00:00:00Z
 constexpr std::int64_t kHour = 3600;
@@ -50,7 +50,7 @@ TEST(RowSelection, InstantsInIso8601AtTheirEdges) {
     };
     for (const auto& c : cases) {
         std::string why;
-        EXPECT_EQ(app::ParseInstant(c.text, c.until, why), c.seconds) << c.text;
+        EXPECT_EQ(cli::ParseInstant(c.text, c.until, why), c.seconds) << c.text;
         EXPECT_EQ(why.empty(), c.seconds.has_value()) << c.text << ": " << why;
     }
 }
@@ -75,7 +75,7 @@ TEST(RowSelection, ByteCountsWithUnits) {
     };
     for (const auto& [text, bytes] : cases) {
         std::string why;
-        EXPECT_EQ(app::ParseByteCount(text, why), bytes) << text;
+        EXPECT_EQ(cli::ParseByteCount(text, why), bytes) << text;
     }
 }
 
@@ -100,57 +100,59 @@ TEST(RowSelection, HostsMatchThemselvesAndSubdomainsOnly) {
     };
     for (const auto& c : cases) {
         std::string why;
-        const auto wanted = app::ParseHostName(c.host, why);
+        const auto wanted = cli::ParseHostName(c.host, why);
         ASSERT_TRUE(wanted) << c.host << ": " << why;
-        EXPECT_EQ(app::HostMatches(app::HostOf(c.url), *wanted), c.matches) << c.url;
+        EXPECT_EQ(cli::HostMatches(cli::HostOf(c.url), *wanted), c.matches) << c.url;
     }
     for (const char* bad : {"", ".", "https://example.org", "example.org/a", "exa mple.org", "a..b",
                             ".example.org", "b\303\274cher.de", "[example]"}) {
         std::string why;
-        EXPECT_FALSE(app::ParseHostName(bad, why)) << bad;
+        EXPECT_FALSE(cli::ParseHostName(bad, why)) << bad;
     }
 }
 
 TEST(RowSelection, FiltersAtTheirEdgesAndRowsWithoutTheFact) {
-    app::RowOptions o;
+    cli::RowOptions o;
     o.since = kJan1;
     o.until = kJan1 + 100;
     o.minSize = 500;
     auto row = [](std::optional<std::int64_t> cached, std::optional<std::uint64_t> size) {
-        RowFacts f;
+        FoundFile f;
         f.url = "http://example.org/a.png";
         f.cached = cached;
         f.size = size;
         return f;
     };
-    EXPECT_TRUE(app::Admits(o, row(kJan1, 500)));
-    EXPECT_TRUE(app::Admits(o, row(kJan1 + 100, 500)));
-    EXPECT_FALSE(app::Admits(o, row(kJan1 - 1, 500)));
-    EXPECT_FALSE(app::Admits(o, row(kJan1 + 101, 500)));
-    EXPECT_FALSE(app::Admits(o, row(kJan1, 499)));
-    EXPECT_FALSE(app::Admits(o, row(std::nullopt, 500))); // no time: cannot be shown to match
-    EXPECT_FALSE(app::Admits(o, row(kJan1, std::nullopt)));
-    EXPECT_TRUE(app::Admits({}, row(std::nullopt, std::nullopt)));
+    EXPECT_TRUE(cli::Admits(o, row(kJan1, 500)));
+    EXPECT_TRUE(cli::Admits(o, row(kJan1 + 100, 500)));
+    EXPECT_FALSE(cli::Admits(o, row(kJan1 - 1, 500)));
+    EXPECT_FALSE(cli::Admits(o, row(kJan1 + 101, 500)));
+    EXPECT_FALSE(cli::Admits(o, row(kJan1, 499)));
+    EXPECT_FALSE(cli::Admits(o, row(std::nullopt, 500))); // no time: cannot be shown to match
+    EXPECT_FALSE(cli::Admits(o, row(kJan1, std::nullopt)));
+    EXPECT_TRUE(cli::Admits({}, row(std::nullopt, std::nullopt)));
 }
 
 TEST(RowSelection, SortsAreStableAndPutMissingValuesLast) {
-    std::vector<RowFacts> rows(5);
+    std::vector<FoundFile> found(5);
     const std::optional<std::int64_t> times[] = {std::nullopt, 5, 3, 5, 1};
     const std::optional<std::uint64_t> sizes[] = {9, std::nullopt, 9, 1, 4};
     const char* urls[] = {"http://b/", "http://a/2", "http://c/", "http://a/1", "http://a/2"};
     const char* names[] = {"d.png", "b.png", "e.png", "a.png", "c.png"};
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        rows[i].cached = times[i];
-        rows[i].size = sizes[i];
-        rows[i].url = urls[i];
-        rows[i].fileName = names[i];
+    std::vector<const FoundFile*> rows;
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        found[i].cached = times[i];
+        found[i].size = sizes[i];
+        found[i].url = urls[i];
+        found[i].fileName = names[i];
+        rows.push_back(&found[i]);
     }
     using V = std::vector<std::size_t>;
-    EXPECT_EQ(app::SortedOrder(rows, app::SortBy::ListOrder), (V{0, 1, 2, 3, 4}));
-    EXPECT_EQ(app::SortedOrder(rows, app::SortBy::Time), (V{4, 2, 1, 3, 0}));
-    EXPECT_EQ(app::SortedOrder(rows, app::SortBy::Size), (V{3, 4, 0, 2, 1}));
-    EXPECT_EQ(app::SortedOrder(rows, app::SortBy::Url), (V{3, 1, 4, 0, 2}));
-    EXPECT_EQ(app::SortedOrder(rows, app::SortBy::Name), (V{3, 1, 4, 0, 2}));
+    EXPECT_EQ(cli::SortedOrder(rows, cli::SortBy::ListOrder), (V{0, 1, 2, 3, 4}));
+    EXPECT_EQ(cli::SortedOrder(rows, cli::SortBy::Time), (V{4, 2, 1, 3, 0}));
+    EXPECT_EQ(cli::SortedOrder(rows, cli::SortBy::Size), (V{3, 4, 0, 2, 1}));
+    EXPECT_EQ(cli::SortedOrder(rows, cli::SortBy::Url), (V{3, 1, 4, 0, 2}));
+    EXPECT_EQ(cli::SortedOrder(rows, cli::SortBy::Name), (V{3, 1, 4, 0, 2}));
 }
 
 TEST(RowSelection, BadValuesAreUsageErrorsNamingTheOption) {
@@ -173,8 +175,8 @@ TEST(RowSelection, BadValuesAreUsageErrorsNamingTheOption) {
     };
     for (const auto& [arguments, message] : cases) {
         std::ostringstream out, err;
-        EXPECT_EQ(app::RunCommandLine(app::ParseCommandLine(arguments), {out, err, false}),
-                  app::kExitUsage);
+        EXPECT_EQ(cli::RunCommandLine(cli::ParseCommandLine(arguments), {out, err, false}),
+                  cli::kExitUsage);
         EXPECT_NE(err.str().find(message), std::string::npos) << err.str();
     }
 }

@@ -2,6 +2,7 @@
 // prints the two windows' ids ("main 0x...", "preview 0x...") and stays up until its input
 // closes, for frame_check.sh to measure them from outside.
 #include "app/window/form1.h"
+#include "cache/scan/list_columns.h"
 #include "platform/base/settings.h"
 #include "platform/qt/qt_settings_backend.h"
 #include "preview/window/form2.h"
@@ -33,8 +34,8 @@ int main(int argc, char* argv[]) {
     }
     auto& list = form.list();
     const auto row = list.append("http://example.com/picture.jpg");
-    list.setSubItem(row, 1, "picture.jpg");
-    list.setSubItem(row, 3, path);
+    list.setSubItem(row, cache::kFileNameColumn, "picture.jpg");
+    list.setSubItem(row, cache::kFilePathColumn, path);
     list.select(row);
     form.ListView1_Click();
 

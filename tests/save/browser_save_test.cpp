@@ -83,7 +83,7 @@ TEST_F(BrowserSave, EverySavedFileHoldsTheBodyTheSiteServed) {
         const save::RowSaveResult result = save::SaveFoundFile(row, one.str() + "/", used);
         ASSERT_TRUE(result.saved) << result.reason;
         EXPECT_EQ(FileSha256(result.target), expected.at(row.url));
-        EXPECT_EQ(fs::file_size(result.target), std::stoull(row.size));
+        EXPECT_EQ(fs::file_size(result.target), row.size.value());
     }
     EXPECT_TRUE(fs::exists(one.path() / "anim.gif"));
     EXPECT_TRUE(fs::exists(one.path() / "anim (2).gif"));

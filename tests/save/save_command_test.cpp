@@ -1,3 +1,4 @@
+#include "cache/scan/list_columns.h"
 #include "platform/base/files.h"
 #include "platform/base/messages.h"
 #include "save/folder_chooser.h"
@@ -36,8 +37,8 @@ struct Box final : DestinationBox {
 cache::RowId addRow(FoundFileList& list, const std::string& path, bool ticked = true) {
     const auto r = list.append("http://example.com/" + path);
     list.setTick(r, ticked);
-    list.setSubItem(r, 1, path.substr(path.rfind('/') + 1));
-    list.setSubItem(r, 3, path);
+    list.setSubItem(r, cache::kFileNameColumn, path.substr(path.rfind('/') + 1));
+    list.setSubItem(r, cache::kFilePathColumn, path);
     return r;
 }
 

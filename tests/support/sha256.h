@@ -8,7 +8,7 @@
 
 namespace browser_test {
 
-using Sha256 = app::Sha256;
+using Sha256 = cli::Sha256;
 
 std::string Sha256Hex(std::string_view bytes);
 

@@ -1,8 +1,11 @@
 #include "app/guard/guard.h"
-#include "cache/scan/commands.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
 
 using app::Guard;
 using testing_support::RecordingReporter;

@@ -1,6 +1,7 @@
 #include "app/core/shell_utils.h"
 #include "app/window/form1.h"
 #include "cache/scan/commands.h"
+#include "cache/scan/list_columns.h"
 #include "index_builder.h"
 #include "platform/base/settings.h"
 #include "platform/qt/qt_settings_backend.h"
@@ -313,8 +314,8 @@ TEST(MainWindow, SavingMovesTheProgressBarAndTheChooserFillsTheDestination) {
     const std::string src = user.home.file("cache/x.jpg", "data");
     const auto r = form.list().append("http://example.com/x.jpg");
     form.list().setTick(r, true);
-    form.list().setSubItem(r, 1, "x.jpg");
-    form.list().setSubItem(r, 3, src);
+    form.list().setSubItem(r, cache::kFileNameColumn, "x.jpg");
+    form.list().setSubItem(r, cache::kFilePathColumn, src);
     QTest::mouseClick(form.PushButton3, Qt::LeftButton);
     EXPECT_EQ(user.dialogs.messages.back(), "Done.");
     EXPECT_EQ(testing_support::ReadAll(out.path() / "x.jpg"), "data");
@@ -487,11 +488,50 @@ TEST(MainWindow, APathThatIsNotUtf8IsShownReadableAndKeptExact) {
     form.Form_Load();
     const std::string path = "/tmp/Fotos \xE9t\xE9/AAAAAAAA/a.jpg";
     const auto r = form.list().append("http://example.com/a.jpg");
-    form.list().setSubItem(r, 3, path);
+    form.list().setSubItem(r, cache::kFilePathColumn, path);
     form.model().catchUp();
     const QString shown = form.model().data(form.model().index(0, 3), Qt::DisplayRole).toString();
     EXPECT_EQ(shown, QString::fromUtf8("/tmp/Fotos \xEF\xBF\xBDt\xEF\xBF\xBD/AAAAAAAA/a.jpg"));
     EXPECT_EQ(form.list().row(r).path, path);
+}
+
+// The list shows what the one rule hides as U+FFFD, as the report does: a bidirectional
+// override would make "gpj.exe" read as "exe.jpg", a control has nothing to show. The row
+// keeps its bytes; the tooltip shows the same text as the cell.
+TEST(MainWindow, HiddenCharactersShowAsReplacementMarks) {
+    User user;
+    app::Form1 form(user.program());
+    form.Form_Load();
+    const std::string fffd = "\xEF\xBF\xBD";
+    const std::pair<std::string, std::string> cases[] = {
+        {"evil\xE2\x80\xAEgpj.png", "evil" + fffd + "gpj.png"},
+        {"a\tb\x1b[2J\x7f", "a" + fffd + "b" + fffd + "[2J" + fffd},
+        {"zero\xE2\x80\x8Bwidth\xEF\xBB\xBF", "zero" + fffd + "width" + fffd},
+        {"line\xE2\x80\xA8"
+         "break csi\xC2\x9B",
+         "line" + fffd + "break csi" + fffd},
+        {"\xe2\x82\xac \xc2\xa0", "\xe2\x82\xac \xc2\xa0"},
+    };
+    for (const auto& [raw, shown] : cases) {
+        SCOPED_TRACE(shown);
+        form.list().clear();
+        const auto r = form.list().append(raw);
+        // The size column holds a number, never a cached text.
+        for (int column : {cache::kFileNameColumn, cache::kFilePathColumn})
+            form.list().setSubItem(r, column, raw);
+        form.model().catchUp();
+        for (int column : {cache::kUrlColumn, cache::kFileNameColumn, cache::kFilePathColumn}) {
+            const QModelIndex cell = form.model().index(0, column);
+            EXPECT_EQ(form.model().data(cell, Qt::DisplayRole).toString().toStdString(), shown);
+            EXPECT_TRUE(
+                form.model()
+                    .data(cell, Qt::ToolTipRole)
+                    .toString()
+                    .startsWith(
+                        app::PlainTextToolTip(QString::fromStdString(shown + "\n")).chopped(4)));
+        }
+        EXPECT_EQ(form.list().row(r).url, raw);
+    }
 }
 
 TEST(MainWindow, StartUpStepsInOrderAndEachFailureGoesOnWithTheNext) {
@@ -553,7 +593,7 @@ TEST(MainWindow, RowClickStepsInOrderAndEachFailureGoesOnWithTheNext) {
     const std::string picture = user.home.file("cache/a.png", "");
     QImage(4, 4, QImage::Format_RGB32).save(QString::fromStdString(picture), "PNG");
     const auto r = form.list().append("http://example.com/a.png");
-    form.list().setSubItem(r, 3, picture);
+    form.list().setSubItem(r, cache::kFilePathColumn, picture);
     form.list().select(r);
     {
         testing_support::StepRecorder steps(click);
@@ -600,7 +640,8 @@ TEST(MainWindow, AClickBelowTheRowsShowsTheSelectedRowAgainAndWithNoneSelectedNo
         const std::string name = "p" + std::to_string(side) + ".bmp";
         const std::string path = user.home.file("cache/" + name, "");
         QImage(side, side, QImage::Format_RGB32).save(QString::fromStdString(path), "BMP");
-        form.list().setSubItem(form.list().append("http://example.com/" + name), 3, path);
+        form.list().setSubItem(form.list().append("http://example.com/" + name),
+                               cache::kFilePathColumn, path);
     }
     form.model().catchUp();
     QWidget* viewport = form.ListView1->viewport();

@@ -63,13 +63,3 @@ TEST(Skin, AFailureStopsTheSkinWhereItHappened) {
     EXPECT_THROW(engine.Invoke(2, {QString("/no/such/file")}), std::runtime_error);
     EXPECT_THROW(engine.GetProperty(42), std::runtime_error);
 }
-
-TEST(Skin, ThePreviewColourRoutineNeedsNoSkin) {
-    QWidget w;
-    auto* box = new QCheckBox("x", &w);
-    auto* button = new QPushButton("y", &w);
-    app::ApplyFormColours(&w);
-    EXPECT_EQ(background(&w), app::ButtonFaceColour());
-    EXPECT_EQ(background(box), app::ButtonFaceColour());
-    EXPECT_FALSE(button->autoFillBackground());
-}

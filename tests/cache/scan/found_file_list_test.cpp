@@ -1,5 +1,6 @@
 #include "cache/scan/commands.h"
 #include "cache/scan/found_file_list.h"
+#include "cache/scan/list_columns.h"
 #include "cache/scan/url_cache.h"
 #include "platform/base/collation.h"
 #include "test_support.h"
@@ -17,14 +18,14 @@ FoundFileList sortedList() {
     FoundFileList list;
     list.setSortKeyFunction(platform::CollationKey);
     list.setSorted(true);
-    list.setSortKey(1);
+    list.setSortKey(cache::kFileNameColumn);
     return list;
 }
 
 RowId add(FoundFileList& list, const std::string& url, const std::string& name) {
     const RowId r = list.append(url);
     list.setTick(r, true);
-    list.setSubItem(r, 1, name);
+    list.setSubItem(r, cache::kFileNameColumn, name);
     return r;
 }
 
@@ -62,9 +63,9 @@ TEST(FoundFileList, RowsByPositionAndSelectionFailLikeTheControl) {
     add(list, "u", "a.jpg");
     EXPECT_THROW(list.rowAt(0), std::out_of_range);
     EXPECT_THROW(list.rowAt(2), std::out_of_range);
-    EXPECT_THROW(list.setSubItem(5, 1, "x"), std::out_of_range);
+    EXPECT_THROW(list.setSubItem(5, cache::kFileNameColumn, "x"), std::out_of_range);
     list.select(list.rowAt(1));
-    EXPECT_EQ(list.subItem(list.selected(), 1), "a.jpg");
+    EXPECT_EQ(list.subItem(list.selected(), cache::kFileNameColumn), "a.jpg");
     list.clear();
     EXPECT_EQ(list.count(), 0u);
     EXPECT_THROW(list.selected(), std::runtime_error);

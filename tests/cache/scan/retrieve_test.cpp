@@ -2,6 +2,7 @@
 #include "blockfile_builder.h"
 #include "browser_fixture.h"
 #include "cache/scan/commands.h"
+#include "cache/scan/list_columns.h"
 #include "cache/scan/retrieve.h"
 #include "cache/scan/url_cache.h"
 #include "platform/urlcache/urlcache.h"
@@ -83,7 +84,7 @@ void ExpectBrowserRows(const std::vector<FoundFile>& rows,
             const FoundFile& r = *it->second;
             EXPECT_TRUE(r.ticked);
             EXPECT_TRUE(r.fileName.ends_with("." + e.type)) << r.fileName;
-            EXPECT_EQ(r.size, std::to_string(e.size));
+            EXPECT_EQ(cache::ColumnText(r, cache::kSizeColumn), std::to_string(e.size));
             ASSERT_NE(r.body, nullptr);
             EXPECT_EQ(r.body->decodedSize, e.size);
             EXPECT_EQ(fs::path(r.path), fs::path(home) / e.entryFile);

@@ -1,5 +1,6 @@
 #include "cache/scan/commands.h"
 #include "cache/scan/file_types.h"
+#include "cache/scan/list_columns.h"
 #include "cache/scan/retrieve.h"
 #include "cache/scan/url_cache.h"
 #include "index_builder.h"
@@ -78,7 +79,7 @@ std::vector<std::string> rows(const FoundFileList& list) {
     std::vector<std::string> out;
     for (RowId r = 0; r < list.count(); ++r) {
         const auto& f = list.row(r);
-        out.push_back(f.url + "|" + f.fileName + "|" + f.size +
+        out.push_back(f.url + "|" + f.fileName + "|" + ColumnText(f, kSizeColumn) +
                       (f.ticked ? "|ticked" : "|unticked"));
     }
     return out;
@@ -153,9 +154,10 @@ TEST(FileTypes, EachExtensionNameKeyAndBoxBelongsToOneTypeWhoseBoxAloneAdmitsIt)
             FileType ticked;
             int value(FileType box) const override { return box == ticked ? 1 : 0; }
         };
-        for (const auto& e : type.extensions) {
-            if (e.empty())
+        for (const auto& extension : cache::kExtensions) {
+            if (extension.type != type.type)
                 continue;
+            const std::string_view e = extension.extension;
             EXPECT_TRUE(extensions.insert(std::string(e)).second) << e;
             for (const auto& other : cache::kFileTypes)
                 EXPECT_EQ(FileTypeFilter::admits(std::string(e), Only(other.type)),
@@ -192,8 +194,8 @@ TEST(CacheScan, SizesShowTheFull64BitValue) {
     Switches all;
     getIECache(list, all);
     ASSERT_EQ(list.count(), 2u);
-    EXPECT_EQ(list.row(0).size, "3221225472");
-    EXPECT_EQ(list.row(1).size, "4294967301");
+    EXPECT_EQ(ColumnText(list.row(0), kSizeColumn), "3221225472");
+    EXPECT_EQ(ColumnText(list.row(1), kSizeColumn), "4294967301");
 }
 
 TEST(CacheScan, AnEmptyOrMissingCacheEmptiesTheListAndClosesHandleZero) {
@@ -464,9 +466,9 @@ TEST(CacheScan, WineFixtureRowsFollowFromItsEntries) {
     EXPECT_FALSE(byUrl.count("http://www.example.com/img/emptyext.png"));
     const FoundFile* cafe = byUrl.at("http://www.example.com/photos/caf\xC3\xA9.jpg");
     EXPECT_EQ(cafe->fileName, "caf\xC3\xA9[0].jpg");
-    EXPECT_EQ(cafe->size, "301");
+    EXPECT_EQ(ColumnText(*cafe, kSizeColumn), "301");
     EXPECT_TRUE(std::filesystem::exists(cafe->path)) << cafe->path;
-    EXPECT_EQ(byUrl.at("http://www.example.com/empty-video.mp4")->size, "0");
+    EXPECT_EQ(ColumnText(*byUrl.at("http://www.example.com/empty-video.mp4"), kSizeColumn), "0");
     EXPECT_EQ(std::count_if(byUrl.begin(), byUrl.end(),
                             [](auto& kv) { return kv.second->fileName.rfind("image[", 0) == 0; }),
               30);
@@ -512,7 +514,7 @@ void listPreviewAndSave(const std::string& prefix) {
         ++present;
         // What the preview opens is the cached file itself.
         list.select(r);
-        EXPECT_EQ(testing_support::ReadAll(list.subItem(list.selected(), 3)),
+        EXPECT_EQ(testing_support::ReadAll(list.subItem(list.selected(), cache::kFilePathColumn)),
                   testing_support::ReadAll(original + inside))
             << inside;
     }

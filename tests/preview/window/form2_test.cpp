@@ -1,4 +1,5 @@
 #include "app/window/form1.h"
+#include "cache/scan/list_columns.h"
 #include "metafile_samples.h"
 #include "platform/base/settings.h"
 #include "platform/qt/qt_settings_backend.h"
@@ -45,8 +46,8 @@ struct Preview {
     void click(const std::string& path) {
         auto& list = form->list();
         const auto r = list.append("http://example.com/" + path);
-        list.setSubItem(r, 1, path.substr(path.rfind('/') + 1));
-        list.setSubItem(r, 3, path);
+        list.setSubItem(r, cache::kFileNameColumn, path.substr(path.rfind('/') + 1));
+        list.setSubItem(r, cache::kFilePathColumn, path);
         list.select(r);
         form->ListView1_Click();
     }

@@ -1,8 +1,9 @@
-#include "cli/civil_time.h"
+#include "platform/base/civil_time.h"
 
+#include <cstdio>
 #include <ctime>
 
-namespace app {
+namespace platform {
 namespace {
 
 // Days since 1970-01-01 of a proleptic Gregorian date, and back (H. Hinnant's algorithms).
@@ -69,4 +70,12 @@ std::optional<std::int64_t> SecondsFromLocal(const CivilTime& t) {
     return static_cast<std::int64_t>(seconds);
 }
 
-} // namespace app
+std::string IsoUtc(std::int64_t secondsSince1970) {
+    const CivilTime t = CivilFromSeconds(secondsSince1970);
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%04lld-%02d-%02dT%02d:%02d:%02dZ",
+                  static_cast<long long>(t.year), t.month, t.day, t.hour, t.minute, t.second);
+    return buf;
+}
+
+} // namespace platform

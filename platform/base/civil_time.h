@@ -3,8 +3,9 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
-namespace app {
+namespace platform {
 
 struct CivilTime {
     std::int64_t year = 1970;
@@ -20,4 +21,7 @@ CivilTime CivilFromSeconds(std::int64_t secondsSince1970);
 // a clock change skips is taken as the C library takes it; nothing when it cannot say.
 std::optional<std::int64_t> SecondsFromLocal(const CivilTime& t);
 
-} // namespace app
+// ISO 8601 in UTC to the second: 2026-01-31T12:00:00Z.
+std::string IsoUtc(std::int64_t secondsSince1970);
+
+} // namespace platform

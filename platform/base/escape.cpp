@@ -1,0 +1,299 @@
+#include "platform/base/escape.h"
+
+#include "platform/base/ascii.h"
+#include "platform/base/utf8.h"
+
+#include <cctype>
+
+namespace platform {
+namespace {
+
+void AppendPercent(std::string& out, unsigned char c) {
+    out += '%';
+    AppendHexByte(out, c, HexCase::Upper);
+}
+
+// A code point as a JSON \u escape: one unit, or a surrogate pair past U+FFFF.
+void AppendJsonEscape(std::string& out, char32_t c) {
+    const auto unit = [&](unsigned u) { out += "\\u" + LowerHex(u & 0xFFFFu, 4); };
+    if (c < 0x10000) {
+        unit(static_cast<unsigned>(c));
+    } else {
+        const auto v = static_cast<unsigned>(c) - 0x10000;
+        unit(0xD800 + (v >> 10));
+        unit(0xDC00 + (v & 0x3FF));
+    }
+}
+
+} // namespace
+
+std::string VisibleText(std::string_view text, std::u32string_view kept) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const Utf8Decoded d = DecodeUtf8(text, i);
+        const char32_t c = d.codePoint;
+        if ((c == kReplacementCharacter && d.length == 1) ||
+            (IsHiddenCharacter(c) && kept.find(c) == std::u32string_view::npos))
+            AppendUtf8(out, kReplacementCharacter);
+        else
+            out.append(text, i, d.length);
+        i += d.length;
+    }
+    return out;
+}
+
+std::string TsvField(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    // Raw, an escape sequence from a URL would reach the terminal, and a bidirectional
+    // override would make the line read otherwise than it is.
+    const auto hex = [&](unsigned char byte) {
+        out += "\\x";
+        AppendHexByte(out, byte, HexCase::Lower);
+    };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x80) {
+            const Utf8Decoded d = DecodeUtf8(text, i);
+            const bool valid = d.length > 1;
+            if (valid ? IsHiddenCharacter(d.codePoint) : byte <= 0x9F) {
+                for (std::size_t k = 0; k < d.length; ++k)
+                    hex(static_cast<unsigned char>(text[i + k]));
+            } else {
+                out.append(text, i, d.length);
+            }
+            i += d.length - 1;
+            continue;
+        }
+        switch (c) {
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        default:
+            if (IsHiddenCharacter(byte))
+                hex(byte);
+            else
+                out += c;
+        }
+    }
+    return out;
+}
+
+std::string JsonString(std::string_view text) {
+    // Bytes that are not UTF-8 (a path on a disk that predates UTF-8) become U+FFFD: JSON text
+    // must be UTF-8. The hidden characters are kept whole as \u escapes while nothing raw
+    // reaches a terminal the JSON is shown on.
+    std::string out = "\"";
+    const std::size_t n = text.size();
+    for (std::size_t i = 0; i < n;) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                if (IsHiddenCharacter(c))
+                    AppendJsonEscape(out, c);
+                else
+                    out += static_cast<char>(c);
+            }
+            ++i;
+            continue;
+        }
+        // A well-formed multi-byte sequence is copied; anything else is one U+FFFD per byte.
+        const Utf8Decoded d = DecodeUtf8(text, i);
+        if (d.codePoint == kReplacementCharacter && d.length == 1)
+            out += "\xEF\xBF\xBD";
+        else if (IsHiddenCharacter(d.codePoint))
+            AppendJsonEscape(out, d.codePoint);
+        else
+            out.append(text, i, d.length);
+        i += d.length;
+    }
+    out += '"';
+    return out;
+}
+
+std::string HtmlText(std::string_view text) {
+    // Controls have no business in a name or a URL, and a bidirectional control can make
+    // "gpj.exe" read as "exe.jpg": what the one rule hides shows as U+FFFD.
+    const std::string visible = VisibleText(text);
+    std::string out;
+    out.reserve(visible.size());
+    for (const char c : visible) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&#39;";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string CsvField(std::string_view text) {
+    // Tab, CR and LF are carried by the quoting.
+    std::string value = VisibleText(text, U"\t\r\n");
+    if (!value.empty() && std::string_view("=+-@\t\r").find(value.front()) != std::string::npos)
+        value.insert(value.begin(), '\'');
+    if (value.find_first_of(",\"\r\n") == std::string::npos)
+        return value;
+    std::string out = "\"";
+    for (const char c : value) {
+        if (c == '"')
+            out += '"';
+        out += c;
+    }
+    out += '"';
+    return out;
+}
+
+std::string PercentEncodeName(std::string_view name) {
+    std::string out;
+    for (const char ch : name) {
+        const auto c = static_cast<unsigned char>(ch);
+        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                           (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~';
+        if (plain)
+            out += ch;
+        else
+            AppendPercent(out, c);
+    }
+    return out;
+}
+
+std::string LinkableUrl(std::string_view url) {
+    std::string scheme;
+    const auto colon = url.find(':');
+    if (colon == std::string_view::npos)
+        return {};
+    for (const char c : url.substr(0, colon))
+        scheme += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if ((scheme != "http" && scheme != "https") || url.substr(colon, 3) != "://")
+        return {};
+    std::string out;
+    for (const char ch : url) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c <= 0x20 || c >= 0x7F ||
+            std::string_view("\"<>\\^`{|}'").find(ch) != std::string_view::npos)
+            AppendPercent(out, c);
+        else
+            out += ch;
+    }
+    return out;
+}
+
+void JsonWriter::beforeValue() {
+    if (afterKey_) {
+        afterKey_ = false;
+        return;
+    }
+    if (levels_.empty())
+        return;
+    Level& level = levels_.back();
+    if (level.onePerLine)
+        out_ += level.empty ? "\n  " : ",\n  ";
+    else if (!level.empty)
+        out_ += ", ";
+    level.empty = false;
+}
+
+JsonWriter& JsonWriter::beginObject() {
+    beforeValue();
+    out_ += '{';
+    levels_.push_back({false, false});
+    return *this;
+}
+
+JsonWriter& JsonWriter::endObject() {
+    levels_.pop_back();
+    out_ += '}';
+    return *this;
+}
+
+JsonWriter& JsonWriter::beginArray(bool onePerLine) {
+    beforeValue();
+    out_ += '[';
+    levels_.push_back({true, onePerLine});
+    return *this;
+}
+
+JsonWriter& JsonWriter::endArray() {
+    const Level level = levels_.back();
+    levels_.pop_back();
+    if (level.onePerLine && !level.empty)
+        out_ += '\n';
+    out_ += ']';
+    return *this;
+}
+
+JsonWriter& JsonWriter::key(std::string_view name) {
+    beforeValue();
+    out_ += JsonString(name);
+    out_ += ": ";
+    afterKey_ = true;
+    return *this;
+}
+
+JsonWriter& JsonWriter::string(std::string_view text) {
+    beforeValue();
+    out_ += JsonString(text);
+    return *this;
+}
+
+JsonWriter& JsonWriter::number(std::uint64_t n) {
+    beforeValue();
+    out_ += std::to_string(n);
+    return *this;
+}
+
+JsonWriter& JsonWriter::number(std::int64_t n) {
+    beforeValue();
+    out_ += std::to_string(n);
+    return *this;
+}
+
+JsonWriter& JsonWriter::null() {
+    beforeValue();
+    out_ += "null";
+    return *this;
+}
+
+} // namespace platform
