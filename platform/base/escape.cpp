@@ -4,7 +4,6 @@
 #include "platform/base/utf8.h"
 
 #include <cctype>
-#include <cstdio>
 
 namespace platform {
 namespace {
