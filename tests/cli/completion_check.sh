@@ -27,7 +27,7 @@ offers() {
     [[ $1 == *" " ]] && COMP_WORDS+=("")
     COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
     COMPREPLY=()
-    _tamberlin
+    if [ "${COMP_WORDS[0]}" = tamberlin-cacheinfo ]; then _tamberlin_cacheinfo; else _tamberlin; fi
     printf '%s\n' "${COMPREPLY[@]}" | sort | tr '\n' ' '
 }
 
@@ -55,6 +55,9 @@ expect "tamberlin --save " "<folders> "
 expect "tamberlin --list --since " " "
 expect "tamberlin --list " "<folders> "
 expect "tamberlin --uni" "--unique "
+expect "tamberlin-cacheinfo " "blockfile firefox index simple sql webkit "
+expect "tamberlin-cacheinfo w" "webkit "
+expect "tamberlin-cacheinfo webkit " "<folders> "
 
 if [ "$failures" -ne 0 ]; then
     echo "$failures failures"
