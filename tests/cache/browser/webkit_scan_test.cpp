@@ -56,8 +56,18 @@ class WebKitCaches : public ::testing::Test {
     }
 };
 
+// Every file below a folder with its SHA-256, to show a scan leaves the cache as it was.
+std::map<std::string, std::string> TreeHashes(const fs::path& folder) {
+    std::map<std::string, std::string> hashes;
+    for (const auto& e : fs::recursive_directory_iterator(folder))
+        if (e.is_regular_file())
+            hashes[e.path().string()] = browser_test::Sha256Hex(testing_support::ReadAll(e.path()));
+    return hashes;
+}
+
 TEST_F(WebKitCaches, BothProgramsCachesAreFoundNamedAndListWhatWasServed) {
     const fs::path home = kFixture / "home";
+    const auto before = TreeHashes(home);
     const auto caches = browser::FindUserCaches({home.string(), "", ""});
     ASSERT_EQ(caches.size(), 2u);
     EXPECT_EQ(browser::ClassifyFolder(home.string()).browserCaches, caches);
@@ -68,6 +78,8 @@ TEST_F(WebKitCaches, BothProgramsCachesAreFoundNamedAndListWhatWasServed) {
         const std::string relative = fs::relative(cache.path, home).string();
         SCOPED_TRACE(relative);
         EXPECT_EQ(cache.kind, browser::CacheKind::WebKit);
+        EXPECT_EQ(browser::ClassifyFolder(cache.path).browserCaches,
+                  std::vector<browser::CacheFolder>{cache}); // the cache folder named itself
         ASSERT_TRUE(kSources.count(relative));
         EXPECT_EQ(cache.source, kSources.at(relative));
 
@@ -92,6 +104,7 @@ TEST_F(WebKitCaches, BothProgramsCachesAreFoundNamedAndListWhatWasServed) {
             EXPECT_EQ(Sha256Of(row, error), e.sha256) << error;
         }
     }
+    EXPECT_EQ(TreeHashes(home), before);
 }
 
 // A copy of the GNOME Web cache, for damaging.
@@ -136,20 +149,24 @@ TEST_F(WebKitCopy, ADamagedRecordIsSkippedAndNamedAndABodyChangedSinceIsNotRead)
     ASSERT_EQ(before.unreadable, 0u);
     const fs::path damaged = row(rows, "/logo.png").entryPath;
     const fs::path inlineRecord = row(rows, "/bg.png").entryPath;
+    const fs::path truncated = row(rows, "/photo.jpg").entryPath;
     const fs::path blob = row(rows, "/big.bmp").entryPath;
     ASSERT_EQ(blob.parent_path().filename(), "Blobs");
 
     const auto size = fs::file_size(damaged);
     Flip(damaged, size - 30); // a byte of the meta data: its check sum fails
-    Flip(inlineRecord, 10);   // a byte of the inline body
+    fs::resize_file(truncated, fs::file_size(truncated) - 100);
+    Flip(inlineRecord, 10); // a byte of the inline body
     Flip(blob, 1000);
     browser::ScanStats stats;
     const auto after = scan(stats);
-    EXPECT_EQ(after.size(), rows.size() - 1);
-    EXPECT_EQ(stats.unreadable, 1u);
-    ASSERT_EQ(stats.problems.size(), 1u);
-    EXPECT_EQ(stats.problems[0].path, damaged.string());
-    EXPECT_NE(stats.problems[0].reason.find("is damaged"), std::string::npos);
+    EXPECT_EQ(after.size(), rows.size() - 2);
+    EXPECT_EQ(stats.unreadable, 2u);
+    ASSERT_EQ(stats.problems.size(), 2u);
+    for (const auto& problem : stats.problems) {
+        EXPECT_TRUE(problem.path == damaged.string() || problem.path == truncated.string());
+        EXPECT_NE(problem.reason.find("is damaged"), std::string::npos) << problem.reason;
+    }
 
     // A body is listed by its record; its hash is checked as a save or the preview reads it.
     for (const char* changed : {"/bg.png", "/big.bmp"}) {
