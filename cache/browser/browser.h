@@ -4,6 +4,8 @@
 // caches that a running browser may be changing, and treats every byte of them as untrusted.
 #pragma once
 
+#include "platform/base/file_access.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -17,13 +19,10 @@ namespace detail {
 class PrivateShardCopy;
 }
 
-// Which file a body was read from and how it stood then, from fstat of the descriptor read:
-// a browser replaces an entry by renaming another file over it, or rewrites it in place.
-struct FileIdentity {
-    std::uint64_t device = 0, inode = 0, size = 0;
-    std::int64_t mtimeNs = 0;
-    bool operator==(const FileIdentity&) const = default;
-};
+// Which file a body was read from and how it stood then, as the file access reported it for
+// the open file read: a browser replaces an entry by renaming another file over it, or
+// rewrites it in place.
+using FileIdentity = platform::FileIdentity;
 
 // What tells that a body in a file many entries share (a blockfile block file, an SQL cache
 // shard) is still the one listed. Such a file's size and time change with every write of any

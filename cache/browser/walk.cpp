@@ -9,13 +9,12 @@
 #include "cache/formats/http.h"
 #include "cache/formats/simple_layout.h"
 #include "platform/base/endian.h"
+#include "platform/base/file_access.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -23,7 +22,6 @@
 #include <string_view>
 #include <sys/stat.h>
 #include <system_error>
-#include <unistd.h>
 #include <utility>
 
 namespace browser {
@@ -38,21 +36,24 @@ bool IsFolderNoFollow(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// The walk below the data places: each folder costs one open, its listing and one fstat.
+// The walk below the data places, through the file access: each folder costs one open, its
+// listing and one fstat on the host's files.
 class Walker {
   public:
-    explicit Walker(int depth) : depth_(depth) {}
+    explicit Walker(int depth, const platform::FileAccess& files = platform::HostFiles())
+        : depth_(depth), files_(files) {}
 
     void walkPlace(const std::string& place) {
         // A place may be a link (~/.config kept elsewhere, snap's `current`); below it none is
         // followed.
-        const int fd = ::open(place.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0) {
-            if (errno != ENOENT && errno != ENOTDIR)
-                skip(place, errno);
+        int error = 0;
+        auto folder = files_.openFolder(place, error);
+        if (!folder) {
+            if (error != ENOENT && error != ENOTDIR)
+                skip(place, error);
             return;
         }
-        visit(fd, place, 0);
+        visit(*folder, place, 0);
     }
 
     std::vector<CacheFolder> found;
@@ -74,75 +75,48 @@ class Walker {
         return childPath;
     }
 
-    // True when names in the open folder can be looked up: a folder may be listed (read
-    // permission) and still not searched (no execute permission), which stops every open
-    // and stat in it. Asked only once something in it failed, so the walk costs no more.
-    static bool Searchable(int fd) {
-        const int self = ::openat(fd, ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
-        if (self < 0)
-            return errno != EACCES;
-        ::close(self);
-        return true;
-    }
-
-    // Takes `fd`, a folder `depth` levels below its place.
-    void visit(int fd, const std::string& path, int depth) {
-        struct stat st {};
-        if (const int bad = ::fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? 0 : ENOTDIR) {
-            ::close(fd);
-            skip(path, bad);
+    // `folder` is `depth` levels below its place.
+    void visit(const platform::Folder& folder, const std::string& path, int depth) {
+        const std::pair id(folder.identity().device, folder.identity().inode);
+        if (seen_.count(id) != 0) // a bind mount or overlapping places
+            return;
+        std::vector<platform::FolderEntry> entries;
+        const int listError = folder.list(entries);
+        if (listError != 0 && entries.empty()) {
+            skip(path, listError); // held without read permission: it cannot be listed
             return;
         }
-        if (!seen_.insert({st.st_dev, st.st_ino}).second) { // a bind mount or overlapping places
-            ::close(fd);
-            return;
-        }
-        DIR* dir = ::fdopendir(fd);
-        if (!dir) {
-            const int error = errno;
-            ::close(fd);
-            skip(path, error);
-            return;
-        }
+        seen_.insert(id);
         ++stats.folders;
         std::vector<std::string> subfolders;
         bool hasIndex = false, hasEntries = false, hasVersion = false, unsearchable = false;
-        errno = 0;
-        while (const dirent* e = ::readdir(dir)) {
-            const std::string_view name = e->d_name;
-            if (name == "." || name == "..")
-                continue;
-            unsigned char type = e->d_type;
-            if (type == DT_UNKNOWN) {
-                struct stat s {};
-                if (::fstatat(::dirfd(dir), e->d_name, &s, AT_SYMLINK_NOFOLLOW) != 0) {
-                    unsearchable = unsearchable || errno == EACCES;
-                    errno = 0;
-                    continue;
-                }
-                type = S_ISDIR(s.st_mode) ? DT_DIR : S_ISREG(s.st_mode) ? DT_REG : DT_LNK;
-            }
-            if (type == DT_DIR) {
+        for (platform::FolderEntry& e : entries) {
+            const std::string_view name = e.name;
+            // An entry that could not even be looked at: only a folder that cannot be searched
+            // stops that, or an entry gone meanwhile.
+            if (e.kind == platform::EntryKind::Unknown) {
+                unsearchable = unsearchable || !folder.searchable();
+            } else if (e.kind == platform::EntryKind::Folder) {
                 hasEntries = hasEntries || name == "entries";
                 hasVersion = hasVersion || name.starts_with(formats::webkit::kVersionFolderPrefix);
-                subfolders.emplace_back(name);
-            } else if (type == DT_REG && name == "index") {
+                subfolders.push_back(std::move(e.name));
+            } else if (e.kind == platform::EntryKind::File && name == "index") {
                 hasIndex = true;
             }
         }
-        if (errno != 0)
-            skip(path, errno); // what was listed is still looked at
+        if (listError != 0)
+            skip(path, listError); // what was listed is still looked at
         const std::string_view base = std::string_view(path).substr(path.rfind('/') + 1);
         if (hasIndex || hasVersion || (hasEntries && EqualsNoCase(base, "cache2"))) {
             if (const auto kind = RecogniseCacheFolder(path)) {
                 found.push_back({*kind, path, {}});
-                ::closedir(dir);
                 return; // its own folders hold entries, not caches
             }
         }
-        if (unsearchable || ((hasIndex || hasEntries) && !Searchable(::dirfd(dir)))) {
+        // Searchability is asked only once something in the folder failed, or before reading
+        // what looks like a cache's files, so the walk costs no more.
+        if (unsearchable || ((hasIndex || hasEntries) && !folder.searchable())) {
             skip(path, EACCES); // listed, but nothing in it can be opened
-            ::closedir(dir);
             return;
         }
         if (depth < depth_) {
@@ -151,11 +125,10 @@ class Walker {
                 if (std::find(std::begin(kNeverEntered), std::end(kNeverEntered), name) !=
                     std::end(kNeverEntered))
                     continue;
-                const int child = ::openat(::dirfd(dir), name.c_str(),
-                                           O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-                if (child < 0) {
-                    const int error = errno;
-                    if (error == EACCES && !Searchable(::dirfd(dir))) {
+                int error = 0;
+                const auto child = files_.openFolder(folder, name, error);
+                if (!child) {
+                    if (error == EACCES && !folder.searchable()) {
                         skip(path, error); // the folder itself, once, not each of its names
                         break;
                     }
@@ -163,14 +136,14 @@ class Walker {
                         skip(Child(path, name), error); // (gone, or now a link or a file)
                     continue;
                 }
-                visit(child, Child(path, name), depth + 1);
+                visit(*child, Child(path, name), depth + 1);
             }
         }
-        ::closedir(dir);
     }
 
     int depth_;
-    std::set<std::pair<dev_t, ino_t>> seen_;
+    const platform::FileAccess& files_;
+    std::set<std::pair<std::uint64_t, std::uint64_t>> seen_;
 };
 
 void AddPlace(std::vector<DataPlace>& places, const fs::path& path, std::string form = {},

@@ -10,13 +10,12 @@
 #include "cache/browser/shares.h"
 #include "cache/browser/source.h"
 #include "cache/formats/webkit.h"
+#include "platform/base/file_access.h"
 #include "platform/base/unix_time.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <system_error>
 
@@ -31,28 +30,22 @@ namespace wk = formats::webkit;
 // is named in `stats`.
 std::vector<std::string> Names(const fs::path& folder, bool folders, ScanStats& stats) {
     std::vector<std::string> names;
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) {
+    int error = 0;
+    const auto held = platform::HostFiles().openFolder(folder.string(), error);
+    std::vector<platform::FolderEntry> entries;
+    if (held)
+        error = held->list(entries);
+    if (error != 0 && entries.empty()) {
         stats.problems.push_back(
-            {folder.string(), "cannot be read (" + std::string(std::strerror(errno)) + ")"});
+            {folder.string(), "cannot be read (" + std::string(std::strerror(error)) + ")"});
         return names;
     }
-    // The type the listing gives costs nothing; only a file system that gives none is asked.
-    while (const dirent* e = ::readdir(dir)) {
-        const std::string_view name = e->d_name;
-        if (name == "." || name == "..")
-            continue;
-        unsigned char type = e->d_type;
-        if (type == DT_UNKNOWN) {
-            struct stat st {};
-            if (::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-                continue;
-            type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
-        }
-        if (type == (folders ? DT_DIR : DT_REG))
-            names.emplace_back(name);
-    }
-    ::closedir(dir);
+    // The kind the listing gives costs nothing; only a file system that gives none is asked.
+    const platform::EntryKind wanted =
+        folders ? platform::EntryKind::Folder : platform::EntryKind::File;
+    for (platform::FolderEntry& e : entries)
+        if (e.kind == wanted)
+            names.push_back(std::move(e.name));
     std::sort(names.begin(), names.end());
     return names;
 }

@@ -103,7 +103,8 @@ class HostFile final : public OpenFile {
 
 class HostFolder final : public Folder {
   public:
-    HostFolder(int fd, std::string path, const FileIdentity& identity) : fd_(fd) {
+    HostFolder(int fd, bool listable, std::string path, const FileIdentity& identity)
+        : fd_(fd), listable_(listable) {
         path_ = std::move(path);
         identity_ = identity;
     }
@@ -113,6 +114,8 @@ class HostFolder final : public Folder {
         // A duplicate descriptor, rewound: listing moves the position the two share, so one
         // folder is listed by one thread at a time. A folder held only for opening (no read
         // permission) cannot be listed.
+        if (!listable_)
+            return EACCES; // fdopendir would take the descriptor, and only reading it fail
         Descriptor own(::dup(fd_.get()));
         if (own.get() < 0)
             return errno;
@@ -165,6 +168,7 @@ class HostFolder final : public Folder {
     }
 
     Descriptor fd_;
+    bool listable_; // opened for reading, not only as a place (O_PATH)
 };
 
 // One name of a folder, never a path: a slash or ".." would walk out of the folder past the
@@ -186,6 +190,7 @@ std::unique_ptr<Folder> OpenFolderAt(int at, const std::string& name, std::strin
                                      int& error) {
     const int flags = O_DIRECTORY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW);
     int fd = ::openat(at, name.c_str(), O_RDONLY | flags);
+    const bool listable = fd >= 0;
     if (fd < 0 && errno == EACCES)
         fd = ::openat(at, name.c_str(), O_PATH | flags); // files in it may still be opened
     Descriptor held(fd);
@@ -194,7 +199,7 @@ std::unique_ptr<Folder> OpenFolderAt(int at, const std::string& name, std::strin
         error = errno;
         return nullptr;
     }
-    return std::make_unique<HostFolder>(held.release(), std::move(path), IdentityOf(st));
+    return std::make_unique<HostFolder>(held.release(), listable, std::move(path), IdentityOf(st));
 }
 
 std::unique_ptr<OpenFile> OpenFileAt(int at, const std::string& name, int& error) {

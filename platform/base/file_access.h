@@ -2,6 +2,9 @@
 // read: open a file relative to a folder, read it at an offset, ask its size and identity,
 // list a folder. The host's own file system is one implementation; a file system inside a
 // disk image is another, and a reader written against this interface reads both unchanged.
+// Through it go the browser caches' files and their bodies (their identity checks included),
+// Save's reading of a WinINet row's file and the walk that finds application caches; SQLite
+// alone opens its database by path.
 //
 // Everything here is for untrusted trees that may be changing underneath: links are never
 // followed below the folder a walk starts from, only regular files are opened (a pipe or a

@@ -135,4 +135,20 @@ TEST(FileAccess, AFolderWithoutSearchPermissionIsNamedAsSuch) {
     ::chmod((t.root / "folder").c_str(), 0700);
 }
 
+TEST(FileAccess, AFolderWithoutReadPermissionIsHeldButCannotBeListed) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "permissions do not stop root";
+    Tree t;
+    ::chmod((t.root / "folder").c_str(), 0100);
+    int error = 0;
+    auto folder = HostFiles().openFolder((t.root / "folder").string(), error);
+    ASSERT_TRUE(folder);
+    std::vector<FolderEntry> entries;
+    EXPECT_EQ(folder->list(entries), EACCES);
+    EXPECT_TRUE(entries.empty());
+    EXPECT_TRUE(folder->searchable());
+    EXPECT_TRUE(HostFiles().openFile(*folder, "inner", error)); // held to open what it holds
+    ::chmod((t.root / "folder").c_str(), 0700);
+}
+
 } // namespace
