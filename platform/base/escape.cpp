@@ -25,6 +25,27 @@ void AppendJsonEscape(std::string& out, char32_t c) {
     }
 }
 
+// The escapes TSV and JSON share: a backslash, tab, newline and carriage return as \\, \t,
+// \n and \r. False for any other character, which is left to the caller.
+bool AppendBackslashEscape(std::string& out, char c) {
+    switch (c) {
+    case '\\':
+        out += "\\\\";
+        return true;
+    case '\t':
+        out += "\\t";
+        return true;
+    case '\n':
+        out += "\\n";
+        return true;
+    case '\r':
+        out += "\\r";
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
 std::string VisibleText(std::string_view text, std::u32string_view kept) {
@@ -67,25 +88,12 @@ std::string TsvField(std::string_view text) {
             i += d.length - 1;
             continue;
         }
-        switch (c) {
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        default:
-            if (IsHiddenCharacter(byte))
-                hex(byte);
-            else
-                out += c;
-        }
+        if (AppendBackslashEscape(out, c))
+            continue;
+        if (IsHiddenCharacter(byte))
+            hex(byte);
+        else
+            out += c;
     }
     return out;
 }
@@ -99,23 +107,9 @@ std::string JsonString(std::string_view text) {
     for (std::size_t i = 0; i < n;) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (c < 0x80) {
-            switch (c) {
-            case '"':
+            if (c == '"') {
                 out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
+            } else if (!AppendBackslashEscape(out, static_cast<char>(c))) {
                 if (IsHiddenCharacter(c))
                     AppendJsonEscape(out, c);
                 else
