@@ -182,9 +182,13 @@ std::string WebKitHashName(const WebKitHash& hash) {
 
 WebKitParsed<std::uint32_t> ParseWebKitVersionFolder(std::string_view folderName) {
     const auto bad = [&] {
-        return WebKitParsed<std::uint32_t>{
-            std::nullopt, Fail(WebKitProblem::VersionFolder,
-                               "\"" + std::string(folderName) + "\" is not a version folder")};
+        // Built by appending: GCC's -O3 takes a string literal + std::string here for an
+        // overlapping copy (a false -Wrestrict) and release builds treat warnings as errors.
+        std::string text(1, '"');
+        text.append(folderName);
+        text.append("\" is not a version folder");
+        return WebKitParsed<std::uint32_t>{std::nullopt,
+                                           Fail(WebKitProblem::VersionFolder, std::move(text))};
     };
     if (!folderName.starts_with(webkit::kVersionFolderPrefix))
         return bad();
