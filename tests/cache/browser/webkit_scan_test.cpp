@@ -114,10 +114,7 @@ class WebKitCopy : public WebKitCaches {
         WebKitCaches::SetUp();
         if (IsSkipped())
             return;
-        fs::copy(kFixture / "home/.cache/epiphany/WebKitCache", cache(),
-                 fs::copy_options::recursive);
-        for (const auto& e : fs::recursive_directory_iterator(cache()))
-            fs::permissions(e.path(), fs::perms::owner_write, fs::perm_options::add);
+        testing_support::CopyTree(kFixture / "home/.cache/epiphany/WebKitCache", cache());
         version_ = cache() / "Version 17";
     }
     fs::path cache() const { return scratch_.path() / "WebKitCache"; }
@@ -217,8 +214,7 @@ TEST(WebKitWalk, MacContainerAndFlatpakLayoutsAreFoundAndNamed) {
         {".var/app/org.gnome.Epiphany/cache/epiphany/WebKitCache", "GNOME Web (Flatpak)"},
     };
     for (const auto& [at, source] : kLayouts) {
-        fs::create_directories(home.path() / at);
-        fs::copy(version, home.path() / at / "Version 17", fs::copy_options::recursive);
+        testing_support::CopyTree(version, home.path() / at / "Version 17");
     }
     const auto caches = browser::ClassifyFolder(home.str()).browserCaches;
     ASSERT_EQ(caches.size(), kLayouts.size());
