@@ -5,15 +5,17 @@ set -Eeuo pipefail
 trap 'echo "$0: failed (line $LINENO: $BASH_COMMAND)" >&2' ERR
 
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-image-formats-plugins libgl-dev fonts-liberation
-          zlib1g-dev libbrotli-dev libzstd-dev libsqlite3-dev nettle-dev)
+          zlib1g-dev libbrotli-dev libzstd-dev libsqlite3-dev nettle-dev libtsk-dev)
 case "${1:-run}" in
     run) ;;
-    test) packages+=(libgtest-dev libgmock-dev libmsiecf-utils xvfb openbox x11-utils chromium) ;;
+    test) packages+=(libgtest-dev libgmock-dev libmsiecf-utils xvfb openbox x11-utils chromium
+                     e2fsprogs dosfstools mtools ntfs-3g wimtools fdisk ewf-tools qemu-utils) ;;
     tidy) packages+=(libgtest-dev libgmock-dev clang-tidy) ;;
     package) packages+=(dpkg-dev file lintian) ;;
     check-package) packages=(debootstrap) ;;
     ci) packages+=(libgtest-dev libgmock-dev libmsiecf-utils xvfb openbox x11-utils clang libclang-rt-14-dev
-                   clang-format clang-tidy python3 dpkg-dev file lintian chromium) ;;
+                   clang-format clang-tidy python3 dpkg-dev file lintian chromium
+                   e2fsprogs dosfstools mtools ntfs-3g wimtools fdisk ewf-tools qemu-utils) ;;
     *) echo "usage: $0 [run|test|tidy|package|check-package|ci]" >&2; exit 2 ;;
 esac
 

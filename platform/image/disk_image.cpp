@@ -1,0 +1,407 @@
+#include "platform/image/disk_image.h"
+
+#include <tsk/libtsk.h>
+
+#include <cerrno>
+#include <mutex>
+#include <sys/stat.h>
+#include <unordered_map>
+#include <utility>
+
+namespace platform {
+
+namespace {
+
+constexpr const char* kSeparator = " \u203a "; // " › "
+
+std::string TskError() {
+    const char* text = tsk_error_get();
+    std::string out = text ? text : "unknown error";
+    tsk_error_reset();
+    // The library's messages end in a line break and sometimes carry a second line.
+    for (char& c : out)
+        if (c == '\n' || c == '\r')
+            c = ' ';
+    while (!out.empty() && out.back() == ' ')
+        out.pop_back();
+    return out;
+}
+
+FileIdentity HostIdentity(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return {};
+    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+            static_cast<std::uint64_t>(st.st_size < 0 ? 0 : st.st_size),
+            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+// The image and its file systems, closed when the last file, folder and volume using them
+// goes. The library keeps caches inside these handles, so every call into it for one image
+// is made under the image's lock.
+struct ImageState {
+    TSK_IMG_INFO* img = nullptr;
+    TSK_VS_INFO* vs = nullptr;
+    std::vector<TSK_FS_INFO*> fileSystems;
+    std::vector<std::string> segments;
+    std::vector<FileIdentity> segmentIdentities; // as they were at opening
+    std::mutex lock;
+
+    ~ImageState() {
+        for (TSK_FS_INFO* fs : fileSystems)
+            tsk_fs_close(fs);
+        if (vs)
+            tsk_vs_close(vs);
+        if (img)
+            tsk_img_close(img);
+    }
+    // Whether the image's own files are still the ones opened, unchanged.
+    bool unchanged() const {
+        for (std::size_t i = 0; i < segments.size(); ++i)
+            if (!(HostIdentity(segments[i]) == segmentIdentities[i]))
+                return false;
+        return true;
+    }
+};
+
+struct VolumeState {
+    std::shared_ptr<ImageState> image;
+    TSK_FS_INFO* fs = nullptr;
+    std::uint64_t device = 0; // stands for the volume in identities
+    bool caseless = false;    // NTFS, FAT, exFAT, HFS+, APFS look names up ignoring case
+};
+
+EntryKind KindOf(TSK_FS_NAME_TYPE_ENUM type) {
+    switch (type) {
+    case TSK_FS_NAME_TYPE_REG:
+        return EntryKind::File;
+    case TSK_FS_NAME_TYPE_DIR:
+        return EntryKind::Folder;
+    case TSK_FS_NAME_TYPE_LNK:
+        return EntryKind::Link;
+    case TSK_FS_NAME_TYPE_UNDEF:
+        return EntryKind::Unknown;
+    default:
+        return EntryKind::Other;
+    }
+}
+
+bool SameIgnoringAsciiCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z')
+            x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z')
+            y = static_cast<char>(y - 'A' + 'a');
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+FileIdentity IdentityOf(const VolumeState& volume, TSK_INUM_T address, const TSK_FS_META* meta) {
+    FileIdentity id;
+    id.device = volume.device;
+    id.inode = address;
+    if (meta) {
+        id.size = meta->size < 0 ? 0 : static_cast<std::uint64_t>(meta->size);
+        id.modifiedNs = static_cast<std::int64_t>(meta->mtime) * 1000000000 + meta->mtime_nano;
+    }
+    return id;
+}
+
+class ImageFolder final : public Folder {
+  public:
+    struct Entry {
+        TSK_INUM_T address;
+        EntryKind kind;
+    };
+    ImageFolder(std::string path, FileIdentity identity) {
+        path_ = std::move(path);
+        identity_ = identity;
+    }
+    int list(std::vector<FolderEntry>& entries) const override {
+        entries.insert(entries.end(), listed_.begin(), listed_.end());
+        return 0;
+    }
+    bool searchable() const override { return true; }
+
+    void add(std::string name, TSK_INUM_T address, EntryKind kind) {
+        byName_.emplace(name, Entry{address, kind});
+        listed_.push_back({std::move(name), kind});
+    }
+    const Entry* find(const std::string& name, bool caseless) const {
+        if (const auto it = byName_.find(name); it != byName_.end())
+            return &it->second;
+        if (caseless)
+            for (const auto& [other, entry] : byName_)
+                if (SameIgnoringAsciiCase(other, name))
+                    return &entry;
+        return nullptr;
+    }
+
+  private:
+    std::vector<FolderEntry> listed_;
+    std::unordered_map<std::string, Entry> byName_;
+};
+
+class ImageOpenFile final : public OpenFile {
+  public:
+    ImageOpenFile(std::shared_ptr<const VolumeState> volume, TSK_FS_FILE* file,
+                  FileIdentity identity)
+        : volume_(std::move(volume)), file_(file) {
+        identity_ = identity;
+    }
+    ~ImageOpenFile() override {
+        const std::lock_guard held(volume_->image->lock);
+        tsk_fs_file_close(file_);
+    }
+    std::ptrdiff_t readSome(std::uint64_t offset, void* buffer, std::size_t n) const override {
+        if (offset >= size() || n == 0)
+            return 0;
+        n = static_cast<std::size_t>(std::min<std::uint64_t>(n, size() - offset));
+        const std::lock_guard held(volume_->image->lock);
+        const ssize_t got =
+            tsk_fs_file_read(file_, static_cast<TSK_OFF_T>(offset), static_cast<char*>(buffer), n,
+                             TSK_FS_FILE_READ_FLAG_NONE);
+        if (got < 0) {
+            tsk_error_reset();
+            return -1;
+        }
+        return got;
+    }
+    bool currentIdentity(FileIdentity& now) const override {
+        // The file system inside does not change while its image stays as it was.
+        if (!volume_->image->unchanged())
+            return false;
+        now = identity_;
+        return true;
+    }
+
+  private:
+    std::shared_ptr<const VolumeState> volume_;
+    TSK_FS_FILE* file_;
+};
+
+class ImageFiles final : public FileAccess {
+  public:
+    explicit ImageFiles(std::shared_ptr<const VolumeState> volume) : volume_(std::move(volume)) {}
+
+    std::unique_ptr<Folder> openFolder(const std::string& path, int& error) const override {
+        std::unique_ptr<ImageFolder> folder = root(error);
+        for (std::size_t at = 0; folder && at < path.size();) {
+            const std::size_t end = std::min(path.find('/', at), path.size());
+            const std::string name = path.substr(at, end - at);
+            at = end + 1;
+            if (name.empty() || name == ".")
+                continue;
+            folder = child(*folder, name, error);
+        }
+        return folder;
+    }
+    std::unique_ptr<Folder> openFolder(const Folder& in, const std::string& name,
+                                       int& error) const override {
+        const auto* folder = dynamic_cast<const ImageFolder*>(&in);
+        if (!folder) {
+            error = EINVAL;
+            return nullptr;
+        }
+        return child(*folder, name, error);
+    }
+    std::unique_ptr<OpenFile> openFile(const std::string& path, int& error) const override {
+        const std::size_t slash = path.rfind('/');
+        const std::string parent = slash == std::string::npos ? "/" : path.substr(0, slash);
+        const std::unique_ptr<Folder> folder = openFolder(parent.empty() ? "/" : parent, error);
+        if (!folder)
+            return nullptr;
+        return openFile(*folder, path.substr(slash == std::string::npos ? 0 : slash + 1), error);
+    }
+    std::unique_ptr<OpenFile> openFile(const Folder& in, const std::string& name,
+                                       int& error) const override {
+        const auto* folder = dynamic_cast<const ImageFolder*>(&in);
+        const ImageFolder::Entry* entry = folder ? folder->find(name, volume_->caseless) : nullptr;
+        if (!entry) {
+            error = folder ? ENOENT : EINVAL;
+            return nullptr;
+        }
+        if (entry->kind != EntryKind::File) {
+            error = entry->kind == EntryKind::Link     ? ELOOP
+                    : entry->kind == EntryKind::Folder ? EISDIR
+                                                       : EINVAL;
+            return nullptr;
+        }
+        const std::lock_guard held(volume_->image->lock);
+        TSK_FS_FILE* file = tsk_fs_file_open_meta(volume_->fs, nullptr, entry->address);
+        if (!file || !file->meta || file->meta->type != TSK_FS_META_TYPE_REG) {
+            tsk_error_reset();
+            if (file)
+                tsk_fs_file_close(file);
+            error = file ? EINVAL : EIO;
+            return nullptr;
+        }
+        const FileIdentity identity = IdentityOf(*volume_, entry->address, file->meta);
+        return std::make_unique<ImageOpenFile>(volume_, file, identity);
+    }
+
+  private:
+    std::unique_ptr<ImageFolder> root(int& error) const {
+        return load("/", volume_->fs->root_inum, error);
+    }
+    std::unique_ptr<ImageFolder> child(const ImageFolder& in, const std::string& name,
+                                       int& error) const {
+        const ImageFolder::Entry* entry = in.find(name, volume_->caseless);
+        if (!entry) {
+            error = ENOENT;
+            return nullptr;
+        }
+        if (entry->kind != EntryKind::Folder) {
+            error = entry->kind == EntryKind::Link ? ELOOP : ENOTDIR;
+            return nullptr;
+        }
+        const std::string path = in.path() == "/" ? "/" + name : in.path() + "/" + name;
+        return load(path, entry->address, error);
+    }
+    // Reads a folder's names once, when it is opened: the readers list it or open names in it.
+    std::unique_ptr<ImageFolder> load(std::string path, TSK_INUM_T address, int& error) const {
+        const std::lock_guard held(volume_->image->lock);
+        TSK_FS_DIR* dir = tsk_fs_dir_open_meta(volume_->fs, address);
+        if (!dir) {
+            tsk_error_reset();
+            error = EIO;
+            return nullptr;
+        }
+        const TSK_FS_META* meta = dir->fs_file ? dir->fs_file->meta : nullptr;
+        auto folder =
+            std::make_unique<ImageFolder>(std::move(path), IdentityOf(*volume_, address, meta));
+        const std::size_t count = tsk_fs_dir_getsize(dir);
+        for (std::size_t i = 0; i < count; ++i) {
+            const TSK_FS_NAME* name = tsk_fs_dir_get_name(dir, i);
+            if (!name || !name->name || !(name->flags & TSK_FS_NAME_FLAG_ALLOC))
+                continue;
+            const std::string text = name->name;
+            // The library adds a folder of files no name points to; it is not on the disk.
+            if (text.empty() || text == "." || text == ".." ||
+                name->type == TSK_FS_NAME_TYPE_VIRT_DIR || name->type == TSK_FS_NAME_TYPE_VIRT)
+                continue;
+            folder->add(text, name->meta_addr, KindOf(name->type));
+        }
+        tsk_fs_dir_close(dir);
+        return folder;
+    }
+
+    std::shared_ptr<const VolumeState> volume_;
+};
+
+bool Caseless(TSK_FS_TYPE_ENUM type) {
+    return TSK_FS_TYPE_ISNTFS(type) || TSK_FS_TYPE_ISFAT(type) || TSK_FS_TYPE_ISHFS(type) ||
+           TSK_FS_TYPE_ISAPFS(type);
+}
+
+std::string FormatName(TSK_IMG_TYPE_ENUM type) {
+    if (TSK_IMG_TYPE_ISRAW(type))
+        return "raw";
+    if (TSK_IMG_TYPE_ISEWF(type))
+        return "ewf";
+    if (TSK_IMG_TYPE_ISAFF(type))
+        return "aff";
+    if (type == TSK_IMG_TYPE_VHD_VHD)
+        return "vhd";
+    if (type == TSK_IMG_TYPE_VMDK_VMDK)
+        return "vmdk";
+    const char* name = tsk_img_type_toname(type);
+    return name ? name : "unknown";
+}
+
+// Opens the file system at `offset` into the image as one more volume; a problem otherwise.
+bool AddVolume(const std::shared_ptr<ImageState>& state, DiskImage& image, std::string partition,
+               std::uint64_t offset, std::uint64_t imageId) {
+    TSK_FS_INFO* fs =
+        tsk_fs_open_img(state->img, static_cast<TSK_OFF_T>(offset), TSK_FS_TYPE_DETECT);
+    if (!fs) {
+        const std::string why = TskError();
+        image.problems.push_back((partition.empty() ? std::string("the image") : partition) +
+                                 ": no file system that can be read (" + why + ")");
+        return false;
+    }
+    state->fileSystems.push_back(fs);
+    auto volume = std::make_shared<VolumeState>();
+    volume->image = state;
+    volume->fs = fs;
+    volume->device = imageId ^ (offset * 0x9E3779B97F4A7C15ull) ^ 0x5441'4D42'0000'0000ull;
+    volume->caseless = Caseless(fs->ftype);
+    const char* type = tsk_fs_type_toname(fs->ftype);
+    image.volumes.push_back({std::move(partition), type ? type : "unknown", offset,
+                             std::make_shared<ImageFiles>(std::move(volume))});
+    return true;
+}
+
+} // namespace
+
+std::shared_ptr<const DiskImage> OpenDiskImage(const std::string& path, std::string& error) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = "is not a file";
+        return nullptr;
+    }
+    auto state = std::make_shared<ImageState>();
+    state->img = tsk_img_open_utf8_sing(path.c_str(), TSK_IMG_TYPE_DETECT, 0);
+    if (!state->img) {
+        error = "is no disk image that can be read (" + TskError() + ")";
+        return nullptr;
+    }
+    auto image = std::make_shared<DiskImage>();
+    image->path = path;
+    image->format = FormatName(state->img->itype);
+    for (int i = 0; i < state->img->num_img && state->img->images; ++i)
+        if (state->img->images[i])
+            state->segments.emplace_back(state->img->images[i]);
+    if (state->segments.empty())
+        state->segments.push_back(path);
+    for (const std::string& segment : state->segments)
+        state->segmentIdentities.push_back(HostIdentity(segment));
+    image->segments = state->segments;
+    const std::uint64_t imageId = (static_cast<std::uint64_t>(st.st_dev) << 40) ^ st.st_ino;
+    const auto imageSize = static_cast<std::uint64_t>(state->img->size);
+
+    state->vs = tsk_vs_open(state->img, 0, TSK_VS_TYPE_DETECT);
+    if (!state->vs) {
+        tsk_error_reset();
+        AddVolume(state, *image, "", 0, imageId);
+    } else {
+        int number = 0;
+        for (TSK_PNUM_T i = 0; i < state->vs->part_count; ++i) {
+            const TSK_VS_PART_INFO* part = tsk_vs_part_get(state->vs, i);
+            if (!part || !(part->flags & TSK_VS_PART_FLAG_ALLOC))
+                continue;
+            const std::string name = "p" + std::to_string(++number);
+            const std::uint64_t blockSize = state->vs->block_size;
+            const std::uint64_t offset = part->start * blockSize;
+            if (offset >= imageSize) {
+                image->problems.push_back(name + ": starts past the end of the image");
+                continue;
+            }
+            if (part->len > (imageSize - offset) / blockSize)
+                image->problems.push_back(name + ": ends past the end of the image");
+            AddVolume(state, *image, name, offset, imageId);
+        }
+    }
+    if (image->volumes.empty()) {
+        error = "holds no file system that can be read";
+        if (!image->problems.empty())
+            error += " (" + image->problems.front() + ")";
+        return nullptr;
+    }
+    return image;
+}
+
+std::string ImageFilePath(const std::string& image, const std::string& partition,
+                          const std::string& fsPath) {
+    std::string out = image;
+    if (!partition.empty())
+        out += kSeparator + partition;
+    return out + kSeparator + fsPath;
+}
+
+} // namespace platform

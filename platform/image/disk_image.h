@@ -1,0 +1,46 @@
+// Disk images read in place: a raw, split raw, EnCase, AFF, VHD or VMDK image, its partition
+// table (MBR with extended partitions, GPT, or none) and each file system in it, through The
+// Sleuth Kit. Each file system is a tree of the file-access seam, so every reader reads it as
+// it reads a folder: nothing is mounted, extracted or written, and no privilege is needed.
+//
+// An image is untrusted like a cache: what cannot be read (a partition past the end of the
+// image, a damaged file system) is named in `problems` and the rest is still read.
+#pragma once
+
+#include "platform/base/file_access.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// One file system in an image. Paths in `files` start at its root: "/Users/carol/...".
+struct ImageVolume {
+    // "p1", "p2"... for the partitions that hold data, in the table's order; empty for an image
+    // that is one file system with no partition table.
+    std::string partition;
+    std::string fileSystem;   // "ntfs", "ext4", "fat32"...
+    std::uint64_t offset = 0; // bytes from the image's start
+    std::shared_ptr<const FileAccess> files;
+};
+
+struct DiskImage {
+    std::string path;                  // as it was named
+    std::vector<std::string> segments; // every file the image is made of, the named one first
+    std::string format;                // "raw", "ewf", "vhd", "vmdk", "aff"
+    std::vector<ImageVolume> volumes;
+    std::vector<std::string> problems; // "p3: ..." for each part that could not be read
+};
+
+// Opens the image `path` names, found by its content whatever its name. Null, with `error`
+// saying why, when it is no image or holds no file system that can be read.
+std::shared_ptr<const DiskImage> OpenDiskImage(const std::string& path, std::string& error);
+
+// The File Path a file inside an image shows: "carol.E01 › p2 › /Users/carol/…" (the partition
+// left out when the image has none).
+std::string ImageFilePath(const std::string& image, const std::string& partition,
+                          const std::string& fsPath);
+
+} // namespace platform
