@@ -639,7 +639,7 @@ const Source* BlockfileFolder::open(const std::string& name) {
     }
     auto [it, inserted] = kept_.try_emplace(name);
     if (inserted) {
-        auto file = std::make_unique<ReadOnlyFile>();
+        auto file = std::make_unique<ReadOnlyFile>(*files_);
         if (folder_.open(*file, name))
             it->second = std::move(file);
     }
@@ -722,7 +722,7 @@ BlockfileContents ReadBlockfile(BlockfileFiles& files,
 bool BlockfileRecordHolds(const BodySegment& segment) {
     const RecordCheck& check = segment.record;
     const std::size_t slash = segment.file.rfind('/');
-    ReadOnlyFile file;
+    ReadOnlyFile file(FilesOf(segment.files));
     std::string record(kRecordFieldsBytes, '\0');
     return slash != std::string::npos &&
            file.open(segment.file.substr(0, slash + 1) + BlockFileName(check.blockFile)) &&

@@ -35,12 +35,15 @@ class BlockfileFiles {
 // The files of a folder on disk, opened read-only, never locked.
 class BlockfileFolder final : public BlockfileFiles {
   public:
-    explicit BlockfileFolder(std::string folder) : folder_(std::move(folder)) {}
+    explicit BlockfileFolder(std::string folder,
+                             const platform::FileAccess& files = platform::HostFiles())
+        : files_(&files), folder_(std::move(folder), files), external_(files) {}
     const Source* open(const std::string& name) override;
     std::string path(const std::string& name) const override;
     FileIdentity identity(const std::string& name) const override;
 
   private:
+    const platform::FileAccess* files_;
     OpenFolder folder_;
     std::map<std::string, std::unique_ptr<ReadOnlyFile>> kept_; // index and block files
     ReadOnlyFile external_;

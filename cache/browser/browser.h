@@ -64,6 +64,9 @@ struct BodySegment {
     // blob is read from it (and its identity is the copy's), never from the live shard.
     std::shared_ptr<const detail::PrivateShardCopy> snapshot = nullptr;
     RecordCheck record = {};
+    // The tree `file` (and the record's file) is in: null for the host's own files, else a
+    // file system inside a disk image, where `file` is a path from its root.
+    std::shared_ptr<const platform::FileAccess> files = nullptr;
 };
 struct BodyLocation {
     std::vector<BodySegment> segments;  // concatenated in order = the stored body
@@ -98,6 +101,12 @@ std::optional<BodyLocation> WholeFileBody(const std::string& path);
 // second of decoding (bodies that do not start like a picture are never decoded that far).
 inline constexpr std::uint64_t kMaxDecodedBody = 512ull * 1024 * 1024;
 
+// The tree a cache or a body is in: the host's files for null.
+inline const platform::FileAccess&
+FilesOf(const std::shared_ptr<const platform::FileAccess>& files) {
+    return files ? *files : platform::HostFiles();
+}
+
 enum class CacheKind { Firefox, Chromium, Blockfile, Sql, WebKit };
 // Firefox: the cache2 folder (holding entries/). Chromium: the folder holding the *_0 files
 // (Cache_Data, or Cache in builds without that level). Blockfile: the folder holding index,
@@ -108,6 +117,9 @@ struct CacheFolder {
     CacheKind kind = CacheKind::Firefox;
     std::string path;
     std::string source = {}; // the program and profile it belongs to ("Chrome Default")
+    // The tree `path` is in: null for the host's own files, else a file system inside a disk
+    // image, `path` then being a path from its root.
+    std::shared_ptr<const platform::FileAccess> files = nullptr;
     // One cache is one kind at one path, whatever it is called.
     bool operator==(const CacheFolder& o) const { return kind == o.kind && path == o.path; }
 };

@@ -58,6 +58,10 @@ class MemoryBody final : public BodyStream {
 const std::string& ReadPath(const BodySegment& s) {
     return s.snapshot ? s.snapshot->path() : s.file;
 }
+// The tree ReadPath is in: a private copy is always the host's.
+const platform::FileAccess& ReadFiles(const BodySegment& s) {
+    return s.snapshot ? platform::HostFiles() : FilesOf(s.files);
+}
 
 // A block file or a shard holds the bodies of many entries; every other file holds one.
 bool SharedFile(const BodySegment& s) {
@@ -68,7 +72,7 @@ bool SharedFile(const BodySegment& s) {
 bool WebKitRecordHolds(const BodySegment& s) {
     if (s.record.recordFile.empty())
         return true;
-    ReadOnlyFile record;
+    ReadOnlyFile record(FilesOf(s.files));
     return record.open(s.record.recordFile) && record.identity() == s.record.recordIdentity;
 }
 
@@ -132,6 +136,7 @@ class StoredBody final : public StoredStream {
                 // it must still be the shard the scan read.
                 StoredReadSeam(StoredReadPoint::BeforeOpen);
                 openPath_ = ReadPath(s);
+                file_.reset(ReadFiles(s));
                 if (!file_.open(openPath_) || !SameFileAsListed(file_.identity(), s))
                     return fail();
                 openShared_ = SharedFile(s);

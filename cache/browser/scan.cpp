@@ -42,16 +42,26 @@ bool IsHex(std::string_view s, bool upper) {
 
 // The names in a folder, sorted; empty when it cannot be listed, which a caller that passes
 // `stats` is told of as a problem naming the folder.
-std::vector<std::string> ListNames(const fs::path& folder, ScanStats* stats = nullptr) {
+std::vector<std::string> ListNames(const platform::FileAccess& files, const fs::path& folder,
+                                   ScanStats* stats = nullptr) {
     std::vector<std::string> names;
-    std::error_code ec;
-    fs::directory_iterator it(folder, ec), end;
-    for (; !ec && it != end; it.increment(ec))
-        names.push_back(it->path().filename().string());
-    if (ec && stats)
-        stats->problems.push_back({folder.string(), "cannot be read (" + ec.message() + ")"});
+    int error = 0;
+    std::vector<platform::FolderEntry> entries;
+    if (const auto held = files.openFolder(folder.string(), error))
+        error = held->list(entries);
+    for (platform::FolderEntry& e : entries)
+        names.push_back(std::move(e.name));
+    if (error != 0 && stats)
+        stats->problems.push_back(
+            {folder.string(), "cannot be read (" + std::string(std::strerror(error)) + ")"});
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// Whether `path` is a folder (reached through links, as a path a user names may be).
+bool IsFolder(const platform::FileAccess& files, const std::string& path) {
+    int error = 0;
+    return files.openFolder(path, error) != nullptr;
 }
 
 // Opens an entry file; when it cannot be opened, the reason is kept for the user.
@@ -64,16 +74,14 @@ bool OpenEntry(ReadOnlyFile& file, const std::string& path, std::string& reason)
     return false;
 }
 
-// Why a file that holds entries (a shard, a block file) could not be opened for reading.
-std::string WhyNotOpened(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0)
-        return "cannot be read (" + std::string(std::strerror(errno)) + ")";
-    if (S_ISLNK(st.st_mode))
+// Why a file that holds entries (a shard, a block file) could not be opened for reading,
+// from the errno its open left (0: there, but not a regular file).
+std::string WhyNotOpened(int error) {
+    if (error == ELOOP)
         return "is a link, which Tamberlin does not follow inside a cache";
-    if (!S_ISREG(st.st_mode))
+    if (error == 0)
         return "is not a regular file";
-    return "cannot be read";
+    return "cannot be read (" + std::string(std::strerror(error)) + ")";
 }
 
 // A file holding entries that could not be read: its entries are lost, and it is named.
@@ -142,9 +150,9 @@ void Count(Verdict v, ParseError error, const std::string& path, const std::stri
 // first and last bytes of the body it holds; the reason it could not be opened goes to
 // `openFailure`.
 template <typename Parse>
-ParseError ReadEntryFile(const std::string& path, Parse parse, ParsedEntry& e,
-                         std::string& openFailure) {
-    ReadOnlyFile file;
+ParseError ReadEntryFile(const platform::FileAccess& files, const std::string& path, Parse parse,
+                         ParsedEntry& e, std::string& openFailure) {
+    ReadOnlyFile file(files);
     ParseError error = ParseError::Damaged;
     if (OpenEntry(file, path, openFailure))
         error = parse(file, path, e);
@@ -165,21 +173,23 @@ void Keep(Verdict v, ParseError error, BrowserFile&& row, const std::string& pro
     }
 }
 
-void ReadFirefoxEntry(const fs::path& entries, const std::string& name, Share& share) {
+void ReadFirefoxEntry(const platform::FileAccess& files, const fs::path& entries,
+                      const std::string& name, Share& share) {
     ++share.stats.entries;
     const std::string path = (entries / name).string();
     ParsedEntry e;
     std::string openFailure;
-    const ParseError error = ReadEntryFile(path, ParseFirefoxEntry, e, openFailure);
+    const ParseError error = ReadEntryFile(files, path, ParseFirefoxEntry, e, openFailure);
     BrowserFile row;
     const Verdict v = error == ParseError::None ? Evaluate(e, CacheKind::Firefox, name, row)
                                                 : Verdict::Unreadable;
     Keep(v, error, std::move(row), path, openFailure, path, share);
 }
 
-void ScanFirefox(const fs::path& cache2, std::vector<BrowserFile>& rows, ScanStats& stats) {
+void ScanFirefox(const platform::FileAccess& files, const fs::path& cache2,
+                 std::vector<BrowserFile>& rows, ScanStats& stats) {
     const fs::path entries = cache2 / "entries";
-    std::vector<std::string> names = ListNames(entries, &stats);
+    std::vector<std::string> names = ListNames(files, entries, &stats);
     std::erase_if(names,
                   [](const std::string& name) { return name.size() != 40 || !IsHex(name, true); });
     const unsigned n = SharesFor(names.size());
@@ -188,7 +198,7 @@ void ScanFirefox(const fs::path& cache2, std::vector<BrowserFile>& rows, ScanSta
         [&](Share& share, unsigned i) {
             const auto [from, to] = ShareRange(names.size(), i, n);
             for (std::size_t k = from; k < to; ++k)
-                ReadFirefoxEntry(entries, names[k], share);
+                ReadFirefoxEntry(files, entries, names[k], share);
         },
         rows, stats);
 }
@@ -223,17 +233,20 @@ struct ShardCopies {
     }
 };
 
-void ScanSql(const fs::path& folder, const SqlIndex& index, std::vector<BrowserFile>& rows,
-             ScanStats& stats, ShardCopies& copies) {
+// `host`: the cache is in the host's files, where SQLite opens a shard by its path; any other
+// tree's shards are read from private copies.
+void ScanSql(const platform::FileAccess& files, bool host, const fs::path& folder,
+             const SqlIndex& index, std::vector<BrowserFile>& rows, ScanStats& stats,
+             ShardCopies& copies) {
     for (unsigned shard = 0; shard < index.shards; ++shard) {
         const std::string path = (folder / SqlShardName(shard)).string();
         std::string openPath = path;
         std::shared_ptr<PrivateShardCopy> copy;
-        if (HasWriteAheadLog(path)) {
+        if (!host || HasWriteAheadLog(path)) {
             // Committed rows may still be in the log, which an immutable open ignores.
             copy = std::make_shared<PrivateShardCopy>();
             std::string why;
-            if (!copy->make(path, &why)) {
+            if (!copy->make(path, &why, files)) {
                 LoseFile(path, why, stats);
                 continue;
             }
@@ -242,8 +255,9 @@ void ScanSql(const fs::path& folder, const SqlIndex& index, std::vector<BrowserF
         // Rows remember the file their bodies are read from (the shard, or its copy); reading
         // a body checks it is still the same file.
         ReadOnlyFile openFile;
+        errno = 0;
         if (!openFile.open(openPath)) {
-            LoseFile(path, WhyNotOpened(openPath), stats);
+            LoseFile(path, WhyNotOpened(errno), stats);
             continue;
         }
         const FileIdentity identity = openFile.identity();
@@ -305,7 +319,8 @@ void ScanSql(const fs::path& folder, const SqlIndex& index, std::vector<BrowserF
     }
 }
 
-void ScanBlockfile(const fs::path& folder, std::vector<BrowserFile>& rows, ScanStats& stats) {
+void ScanBlockfile(const platform::FileAccess& files, const fs::path& folder,
+                   std::vector<BrowserFile>& rows, ScanStats& stats) {
     const std::string index = (folder / "index").string();
     const auto evaluate = [&](BlockfileEntry& entry, Share& share) {
         if (!IsResourceEntry(entry))
@@ -320,15 +335,17 @@ void ScanBlockfile(const fs::path& folder, std::vector<BrowserFile>& rows, ScanS
              entry.bodyFile, share);
     };
     // Every entry takes a record and a response info of 256 bytes or more in data_1.
-    std::error_code ec;
-    const std::uintmax_t records = fs::file_size(folder / "data_1", ec);
-    const unsigned n = SharesFor(ec ? 0 : records / 512);
+    ReadOnlyFile recordFile(files);
+    const std::uint64_t records =
+        recordFile.open((folder / "data_1").string()) ? recordFile.size() : 0;
+    recordFile.close();
+    const unsigned n = SharesFor(records / 512);
     BlockfileReading reading(n);
     InShares(
         n,
         [&](Share& share, unsigned i) {
-            BlockfileFolder files(folder.string());
-            reading.read(i, files, [&](BlockfileEntry& entry) { evaluate(entry, share); });
+            BlockfileFolder held(folder.string(), files);
+            reading.read(i, held, [&](BlockfileEntry& entry) { evaluate(entry, share); });
         },
         rows, stats);
     Share parents;
@@ -350,13 +367,15 @@ void ScanBlockfile(const fs::path& folder, std::vector<BrowserFile>& rows, ScanS
                                           [](const BlockfileWarning& w) { return w.address != 0; });
     for (std::uint32_t number = 0; number < blockfile::kFirstBlockFiles; ++number) {
         const std::string path = (folder / ("data_" + std::to_string(number))).string();
-        struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0 && !(number == 1 && namesEntries))
-            continue; // a cache may lack data_3, say
-        ReadOnlyFile file;
+        ReadOnlyFile file(files);
         std::uint8_t magic[4] = {};
-        if (!file.open(path))
-            LoseFile(path, WhyNotOpened(path), stats);
+        errno = 0;
+        const bool opened = file.open(path);
+        const int error = errno;
+        if (!opened && error == ENOENT && !(number == 1 && namesEntries))
+            continue; // a cache may lack data_3, say
+        if (!opened)
+            LoseFile(path, WhyNotOpened(error), stats);
         else if (file.size() < blockfile::kBlockHeaderSize ||
                  !file.readAt(blockfile::kBlockMagicAt, magic, sizeof magic) ||
                  platform::LoadLE32(magic) != blockfile::kBlockMagic)
@@ -364,22 +383,24 @@ void ScanBlockfile(const fs::path& folder, std::vector<BrowserFile>& rows, ScanS
     }
 }
 
-void ReadChromiumEntry(const fs::path& folder, const std::vector<std::string>& names,
+void ReadChromiumEntry(const platform::FileAccess& files, const fs::path& folder,
+                       const std::vector<std::string>& names,
                        const std::unordered_map<std::uint64_t, std::int64_t>& lastUsed,
                        const std::string& name, Share& share);
 
-void ScanChromium(fs::path folder, std::vector<BrowserFile>& rows, ScanStats& stats) {
-    std::vector<std::string> names = ListNames(folder, &stats);
+void ScanChromium(const platform::FileAccess& files, fs::path folder,
+                  std::vector<BrowserFile>& rows, ScanStats& stats) {
+    std::vector<std::string> names = ListNames(files, folder, &stats);
     if (LooksLikeBlockfile(names)) {
-        ScanBlockfile(folder, rows, stats); // the Windows back-end, found at a Linux place
+        ScanBlockfile(files, folder, rows, stats); // the Windows back-end, found at a Linux place
         return;
     }
     if (std::binary_search(names.begin(), names.end(), std::string("Cache_Data"))) {
         folder /= "Cache_Data";
-        names = ListNames(folder, &stats);
+        names = ListNames(files, folder, &stats);
     }
     std::unordered_map<std::uint64_t, std::int64_t> lastUsed;
-    if (ReadOnlyFile index; index.open((folder / "index-dir" / "the-real-index").string()))
+    if (ReadOnlyFile index(files); index.open((folder / "index-dir" / "the-real-index").string()))
         lastUsed = ReadSimpleIndexLastUsed(index);
     std::vector<std::string> entries;
     for (const std::string& name : names)
@@ -391,20 +412,21 @@ void ScanChromium(fs::path folder, std::vector<BrowserFile>& rows, ScanStats& st
         [&](Share& share, unsigned i) {
             const auto [from, to] = ShareRange(entries.size(), i, n);
             for (std::size_t k = from; k < to; ++k)
-                ReadChromiumEntry(folder, names, lastUsed, entries[k], share);
+                ReadChromiumEntry(files, folder, names, lastUsed, entries[k], share);
         },
         rows, stats);
 }
 
 // One Simple Cache entry, `name` being its _0 file among the folder's `names`.
-void ReadChromiumEntry(const fs::path& folder, const std::vector<std::string>& names,
+void ReadChromiumEntry(const platform::FileAccess& files, const fs::path& folder,
+                       const std::vector<std::string>& names,
                        const std::unordered_map<std::uint64_t, std::int64_t>& lastUsed,
                        const std::string& name, Share& share) {
     ++share.stats.entries;
     const std::string path = (folder / name).string();
     ParsedEntry e;
     std::string openFailure;
-    ParseError error = ReadEntryFile(path, ParseChromiumEntry, e, openFailure);
+    ParseError error = ReadEntryFile(files, path, ParseChromiumEntry, e, openFailure);
     const std::string hash = name.substr(0, 16);
     if (const auto t = lastUsed.find(std::stoull(hash, nullptr, 16)); t != lastUsed.end())
         e.lastUsed = t->second;
@@ -421,7 +443,7 @@ void ReadChromiumEntry(const fs::path& folder, const std::vector<std::string>& n
             entry.firstBytes.clear();
             return got;
         };
-        error = ReadEntryFile((folder / sparseName).string(), parse, e, openFailure);
+        error = ReadEntryFile(files, (folder / sparseName).string(), parse, e, openFailure);
     }
     BrowserFile row;
     const Verdict v = error == ParseError::None ? Evaluate(e, CacheKind::Chromium, hash, row)
@@ -437,26 +459,30 @@ std::vector<BrowserFile> ScanCacheFolder(const CacheFolder& folder, ScanStats* s
     s = ScanStats{};
     std::vector<BrowserFile> rows;
     ShardCopies copies;
+    const platform::FileAccess& files = FilesOf(folder.files);
     if (folder.kind == CacheKind::Firefox) {
-        ScanFirefox(folder.path, rows, s);
+        ScanFirefox(files, folder.path, rows, s);
     } else if (folder.kind == CacheKind::Blockfile) {
-        ScanBlockfile(folder.path, rows, s);
+        ScanBlockfile(files, folder.path, rows, s);
     } else if (folder.kind == CacheKind::WebKit) {
-        ScanWebKit(folder.path, rows, s);
+        ScanWebKit(files, folder.path, rows, s);
     } else {
         // An SQL cache sits where a Simple Cache would, with or without the Cache_Data level.
         fs::path at = folder.path;
-        if (!ReadSqlIndex(at.string()) && IsDirectory((at / "Cache_Data").string()))
+        if (!ReadSqlIndex(at.string(), files) && IsFolder(files, (at / "Cache_Data").string()))
             at /= "Cache_Data";
-        if (const auto index = ReadSqlIndex(at.string()))
-            ScanSql(at, *index, rows, s, copies);
+        if (const auto index = ReadSqlIndex(at.string(), files))
+            ScanSql(files, folder.files == nullptr, at, *index, rows, s, copies);
         else
-            ScanChromium(folder.path, rows, s);
+            ScanChromium(files, folder.path, rows, s);
     }
     rows = RemoveDuplicates(std::move(rows), s);
     copies.pointRowsAtShards(rows);
-    for (BrowserFile& row : rows)
+    for (BrowserFile& row : rows) {
         row.source = folder.source;
+        for (BodySegment& segment : row.body.segments)
+            segment.files = folder.files;
+    }
     s.listed = rows.size();
     return rows;
 }

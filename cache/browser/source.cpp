@@ -24,14 +24,16 @@ bool ReadOnlyFile::opened(std::unique_ptr<platform::OpenFile> file, int error) {
 
 bool ReadOnlyFile::open(const std::string& path) {
     close();
-    int error = 0;
-    return opened(files_->openFile(path, error), error);
+    int error = 0; // (set by the open, which must come before `error` is read)
+    auto file = files_->openFile(path, error);
+    return opened(std::move(file), error);
 }
 
 bool ReadOnlyFile::open(const platform::Folder& folder, const std::string& name) {
     close();
     int error = 0;
-    return opened(files_->openFile(folder, name, error), error);
+    auto file = files_->openFile(folder, name, error);
+    return opened(std::move(file), error);
 }
 
 bool ReadOnlyFile::currentSize(std::uint64_t& size) const {

@@ -36,6 +36,11 @@ class ReadOnlyFile final : public Source {
     bool open(const platform::Folder& folder, const std::string& name);
     bool isOpen() const { return file_ != nullptr; }
     void close();
+    // Closes the file and opens the next ones through `files`.
+    void reset(const platform::FileAccess& files) {
+        close();
+        files_ = &files;
+    }
     std::uint64_t size() const override { return file_ ? file_->size() : 0; }
     bool readAt(std::uint64_t offset, void* buffer, std::size_t n) const override {
         return file_ && file_->readAt(offset, buffer, n);

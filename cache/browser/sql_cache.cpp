@@ -196,8 +196,8 @@ std::string TempFolder() {
 // Copies `from` (a regular file, read through the cache's read-only opening) to a new `to`,
 // keeping its holes: a shard stretched to gigabytes with nothing in them costs no disk.
 enum class Copied { Yes, Failed, TooLarge };
-Copied CopyFile(const std::string& from, const std::string& to) {
-    ReadOnlyFile in;
+Copied CopyFile(const platform::FileAccess& files, const std::string& from, const std::string& to) {
+    ReadOnlyFile in(files);
     if (!in.open(from))
         return Copied::Failed;
     if (in.size() > kMaxCopiedShard)
@@ -225,8 +225,8 @@ Copied CopyFile(const std::string& from, const std::string& to) {
 
 } // namespace
 
-std::optional<SqlIndex> ReadSqlIndex(const std::string& folder) {
-    ReadOnlyFile file;
+std::optional<SqlIndex> ReadSqlIndex(const std::string& folder, const platform::FileAccess& files) {
+    ReadOnlyFile file(files);
     if (!file.open((fs::path(folder) / kIndexFileName).string()) || file.size() > kMaxIndexFile)
         return std::nullopt;
     std::string text(static_cast<std::size_t>(file.size()), '\0');
@@ -329,8 +329,8 @@ ShardResult SqlShard::read(const std::function<void(ParsedEntry&, ParseError, st
     return rc == SQLITE_DONE ? ShardResult::Read : ShardResult::Damaged;
 }
 
-bool HasWriteAheadLog(const std::string& shard) {
-    ReadOnlyFile wal;
+bool HasWriteAheadLog(const std::string& shard, const platform::FileAccess& files) {
+    ReadOnlyFile wal(files);
     return wal.open(shard + "-wal") && wal.size() > 0;
 }
 
@@ -341,7 +341,8 @@ PrivateShardCopy::~PrivateShardCopy() {
     }
 }
 
-bool PrivateShardCopy::make(const std::string& shard, std::string* why) {
+bool PrivateShardCopy::make(const std::string& shard, std::string* why,
+                            const platform::FileAccess& files) {
     const auto failed = [&](const char* reason) {
         if (why)
             *why = reason;
@@ -354,7 +355,10 @@ bool PrivateShardCopy::make(const std::string& shard, std::string* why) {
     // The temporary folder may itself lie below a link (TMPDIR is the user's to set).
     const std::string copy = WithFoldersResolved((fs::path(folder_) / "sqldb").string());
     for (const std::string suffix : {"", "-wal"}) {
-        const Copied copied = CopyFile(shard + suffix, copy + suffix);
+        // A shard copied out of a tree SQLite cannot reach may have no log at all.
+        if (!suffix.empty() && !HasWriteAheadLog(shard, files))
+            continue;
+        const Copied copied = CopyFile(files, shard + suffix, copy + suffix);
         if (copied == Copied::TooLarge)
             return failed("is larger than any cache keeps (more than 8 GiB with its log)");
         if (copied != Copied::Yes)

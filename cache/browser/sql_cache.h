@@ -18,7 +18,8 @@
 namespace browser::detail {
 
 // The index of the SQL cache in `folder`, or nothing when the folder holds none.
-std::optional<SqlIndex> ReadSqlIndex(const std::string& folder);
+std::optional<SqlIndex> ReadSqlIndex(const std::string& folder,
+                                     const platform::FileAccess& files = platform::HostFiles());
 
 // One shard, open on a connection of its own. A shard can be read in parts at once, each part
 // (a range of res_id) on its own SqlShard.
@@ -65,14 +66,17 @@ class PrivateShardCopy {
     // False when the shard cannot be copied (`why` then says why, in words for the user: a
     // shard or log larger than any cache keeps is not copied at all) or the copy cannot be
     // opened.
-    bool make(const std::string& shard, std::string* why = nullptr);
+    // `files` is the tree the shard is in (SQLite itself only opens the host's files).
+    bool make(const std::string& shard, std::string* why = nullptr,
+              const platform::FileAccess& files = platform::HostFiles());
     const std::string& path() const { return path_; }
 
   private:
     std::string folder_, path_;
 };
 // True when `shard` has a non-empty -wal beside it: rows may live only in the log.
-bool HasWriteAheadLog(const std::string& shard);
+bool HasWriteAheadLog(const std::string& shard,
+                      const platform::FileAccess& files = platform::HostFiles());
 
 // The bytes [offset, offset + length) of one row's blob in a shard, read in pieces through
 // SQLite's incremental blob I/O on an immutable read-only connection. A shard with a

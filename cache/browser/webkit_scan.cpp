@@ -28,10 +28,11 @@ namespace wk = formats::webkit;
 
 // Sub-folders (no links) or regular files of `folder`, sorted; a folder that cannot be listed
 // is named in `stats`.
-std::vector<std::string> Names(const fs::path& folder, bool folders, ScanStats& stats) {
+std::vector<std::string> Names(const platform::FileAccess& files, const fs::path& folder,
+                               bool folders, ScanStats& stats) {
     std::vector<std::string> names;
     int error = 0;
-    const auto held = platform::HostFiles().openFolder(folder.string(), error);
+    const auto held = files.openFolder(folder.string(), error);
     std::vector<platform::FolderEntry> entries;
     if (held)
         error = held->list(entries);
@@ -51,6 +52,7 @@ std::vector<std::string> Names(const fs::path& folder, bool folders, ScanStats& 
 }
 
 struct VersionFolder {
+    const platform::FileAccess* files;
     fs::path path;
     std::uint32_t number = 0;
     formats::WebKitSalt salt{};
@@ -61,6 +63,16 @@ struct RecordName {
     const std::string* resources; // its Resource folder's path
     std::string name;
 };
+
+// Whether `folder` holds a folder `name` (not a link to one). One that may not be read is
+// taken for one, so that reading it names it.
+bool HoldsFolder(const platform::FileAccess& files, const fs::path& folder, std::string_view name) {
+    int error = 0;
+    const auto held = files.openFolder(folder.string(), error);
+    if (held && files.openFolder(*held, std::string(name), error))
+        return true;
+    return error == EACCES;
+}
 
 void Unreadable(const std::string& path, std::string reason, ScanStats& stats) {
     ++stats.unreadable;
@@ -146,9 +158,9 @@ class RecordReader {
     void read(const RecordName& r) {
         ++share_.stats.entries;
         if (!folder_ || folder_->path() != *r.resources)
-            folder_.emplace(*r.resources);
+            folder_.emplace(*r.resources, *v_.files);
         const std::string path = *r.resources + "/" + r.name;
-        ReadOnlyFile file;
+        ReadOnlyFile file(*v_.files);
         folder_->open(file, r.name);
         std::vector<std::uint8_t> bytes;
         std::string failure;
@@ -194,7 +206,7 @@ class RecordReader {
                 return file.readAt(from, out, n);
             });
         } else if (meta.bodySize != 0) {
-            ReadOnlyFile blob;
+            ReadOnlyFile blob(*v_.files);
             if (!openBlob(meta, path, blob, entryPath))
                 return Unreadable(path,
                                   "has lost its body (" + std::string(wk::kBlobsFolder) + "/" +
@@ -262,13 +274,13 @@ class RecordReader {
     Share& share_;
     // Held open, so that a file in them is opened without walking their path again.
     std::optional<OpenFolder> folder_; // the partition's Resource folder being read
-    OpenFolder blobs_{(v_.path / wk::kBlobsFolder).string()};
+    OpenFolder blobs_{(v_.path / wk::kBlobsFolder).string(), *v_.files};
     std::size_t readable_ = 0;
 };
 
 bool ReadSalt(VersionFolder& v, ScanStats& stats) {
     const std::string path = (v.path / wk::kSaltFile).string();
-    ReadOnlyFile file;
+    ReadOnlyFile file(*v.files);
     std::uint8_t bytes[wk::kSaltSize + 1] = {};
     const bool read = file.open(path) && file.size() <= sizeof bytes &&
                       file.readAt(0, bytes, static_cast<std::size_t>(file.size()));
@@ -290,15 +302,14 @@ void ScanVersion(VersionFolder v, std::vector<BrowserFile>& rows, ScanStats& sta
     ScanStats local;
     std::vector<RecordName> records;
     const fs::path recordsFolder = v.path / wk::kRecordsFolder;
-    const std::vector<std::string> partitions = Names(recordsFolder, true, local);
+    const std::vector<std::string> partitions = Names(*v.files, recordsFolder, true, local);
     std::vector<std::string> resources;
     resources.reserve(partitions.size()); // (records point at these)
     for (const std::string& partition : partitions) {
         resources.push_back((recordsFolder / partition / wk::kResourceType).string());
-        struct stat st {};
-        if (::lstat(resources.back().c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        if (!HoldsFolder(*v.files, recordsFolder / partition, wk::kResourceType))
             continue; // a partition with no HTTP responses
-        for (std::string& name : Names(resources.back(), false, local))
+        for (std::string& name : Names(*v.files, resources.back(), false, local))
             if (!name.ends_with(wk::kBlobSuffix))
                 records.push_back({&partition, &resources.back(), std::move(name)});
     }
@@ -334,33 +345,48 @@ std::optional<std::uint32_t> VersionNumber(const fs::path& folder) {
 
 } // namespace
 
-bool IsWebKitVersionFolder(const fs::path& folder) {
-    std::error_code ec;
-    return VersionNumber(folder) &&
-           fs::is_regular_file(fs::symlink_status(folder / wk::kSaltFile, ec)) &&
-           fs::is_directory(fs::symlink_status(folder / wk::kRecordsFolder, ec));
+bool IsWebKitVersionFolder(const fs::path& folder, const platform::FileAccess& files) {
+    if (!VersionNumber(folder))
+        return false;
+    int error = 0;
+    const auto held = files.openFolder(folder.string(), error);
+    std::vector<platform::FolderEntry> entries;
+    if (!held || held->list(entries) != 0)
+        return false;
+    bool salt = false, records = false;
+    for (const platform::FolderEntry& e : entries) {
+        salt = salt || (e.name == wk::kSaltFile && e.kind == platform::EntryKind::File);
+        records =
+            records || (e.name == wk::kRecordsFolder && e.kind == platform::EntryKind::Folder);
+    }
+    return salt && records;
 }
 
-bool IsWebKitCache(const fs::path& folder) {
-    if (IsWebKitVersionFolder(folder))
+bool IsWebKitCache(const fs::path& folder, const platform::FileAccess& files) {
+    if (IsWebKitVersionFolder(folder, files))
         return true;
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
-        if (it->path().filename().string().starts_with(wk::kVersionFolderPrefix) &&
-            IsWebKitVersionFolder(it->path()))
+    int error = 0;
+    const auto held = files.openFolder(folder.string(), error);
+    std::vector<platform::FolderEntry> entries;
+    if (held)
+        held->list(entries);
+    for (const platform::FolderEntry& e : entries)
+        if (e.name.starts_with(wk::kVersionFolderPrefix) &&
+            IsWebKitVersionFolder(folder / e.name, files))
             return true;
     return false;
 }
 
-void ScanWebKit(const fs::path& folder, std::vector<BrowserFile>& rows, ScanStats& stats) {
-    if (IsWebKitVersionFolder(folder)) {
-        ScanVersion({folder, *VersionNumber(folder), {}}, rows, stats);
+void ScanWebKit(const platform::FileAccess& files, const fs::path& folder,
+                std::vector<BrowserFile>& rows, ScanStats& stats) {
+    if (IsWebKitVersionFolder(folder, files)) {
+        ScanVersion({&files, folder, *VersionNumber(folder), {}}, rows, stats);
         return;
     }
-    for (const std::string& name : Names(folder, true, stats)) {
+    for (const std::string& name : Names(files, folder, true, stats)) {
         const fs::path version = folder / name;
-        if (IsWebKitVersionFolder(version))
-            ScanVersion({version, *VersionNumber(version), {}}, rows, stats);
+        if (IsWebKitVersionFolder(version, files))
+            ScanVersion({&files, version, *VersionNumber(version), {}}, rows, stats);
     }
 }
 

@@ -14,15 +14,17 @@ namespace browser::detail {
 
 // True when `folder` is a WebKit cache version folder: named "Version <N>", holding a `salt`
 // file and a `Records` folder (links not followed).
-bool IsWebKitVersionFolder(const std::filesystem::path& folder);
+bool IsWebKitVersionFolder(const std::filesystem::path& folder,
+                           const platform::FileAccess& files = platform::HostFiles());
 
 // True when `folder` holds one or more WebKit cache version folders, or is one.
-bool IsWebKitCache(const std::filesystem::path& folder);
+bool IsWebKitCache(const std::filesystem::path& folder,
+                   const platform::FileAccess& files = platform::HostFiles());
 
 // Reads every version folder of the WebKit cache `folder` (or the one it is). A record that
 // fails a check is counted and named with what failed; a version folder whose records are
 // all of a layout this reader cannot verify is named as a version it does not read.
-void ScanWebKit(const std::filesystem::path& folder, std::vector<BrowserFile>& rows,
-                ScanStats& stats);
+void ScanWebKit(const platform::FileAccess& files, const std::filesystem::path& folder,
+                std::vector<BrowserFile>& rows, ScanStats& stats);
 
 } // namespace browser::detail

@@ -488,7 +488,7 @@ TEST(RetrieveUnreadable, ADamagedOrLinkedShardOrBlockFileIsNamedAndNothingWasRea
                                 [&](const cache::FolderProblem& p) {
                                     return p.folder == c.file && p.reason == c.reason;
                                 }))
-            << (r.problems.empty() ? "no problem named" : r.problems[0].folder);
+            << (r.problems.empty() ? "no problem named" : r.problems[0].folder + " " + r.problems[0].reason);
     }
 }
 
