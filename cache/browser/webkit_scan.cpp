@@ -334,20 +334,26 @@ std::optional<std::uint32_t> VersionNumber(const fs::path& folder) {
 
 } // namespace
 
-bool IsWebKitVersionFolder(const fs::path& folder) {
-    std::error_code ec;
+bool IsWebKitVersionFolder(const fs::path& folder, const platform::FileAccess& files) {
+    int error = 0;
     return VersionNumber(folder) &&
-           fs::is_regular_file(fs::symlink_status(folder / wk::kSaltFile, ec)) &&
-           fs::is_directory(fs::symlink_status(folder / wk::kRecordsFolder, ec));
+           files.kindAt((folder / wk::kSaltFile).string(), false, error) ==
+               platform::EntryKind::File &&
+           files.kindAt((folder / wk::kRecordsFolder).string(), false, error) ==
+               platform::EntryKind::Folder;
 }
 
-bool IsWebKitCache(const fs::path& folder) {
-    if (IsWebKitVersionFolder(folder))
+bool IsWebKitCache(const fs::path& folder, const platform::FileAccess& files) {
+    if (IsWebKitVersionFolder(folder, files))
         return true;
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
-        if (it->path().filename().string().starts_with(wk::kVersionFolderPrefix) &&
-            IsWebKitVersionFolder(it->path()))
+    int error = 0;
+    const auto held = files.openFolder(folder.string(), error);
+    std::vector<platform::FolderEntry> entries;
+    if (held)
+        held->list(entries);
+    for (const platform::FolderEntry& e : entries)
+        if (e.name.starts_with(wk::kVersionFolderPrefix) &&
+            IsWebKitVersionFolder(folder / e.name, files))
             return true;
     return false;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "cache/browser/browser.h"
+#include "platform/base/file_access.h"
 
 #include <filesystem>
 #include <optional>
@@ -14,10 +15,12 @@ namespace browser::detail {
 
 // True when `folder` is a WebKit cache version folder: named "Version <N>", holding a `salt`
 // file and a `Records` folder (links not followed).
-bool IsWebKitVersionFolder(const std::filesystem::path& folder);
+bool IsWebKitVersionFolder(const std::filesystem::path& folder,
+                           const platform::FileAccess& files = platform::HostFiles());
 
 // True when `folder` holds one or more WebKit cache version folders, or is one.
-bool IsWebKitCache(const std::filesystem::path& folder);
+bool IsWebKitCache(const std::filesystem::path& folder,
+                   const platform::FileAccess& files = platform::HostFiles());
 
 // Reads every version folder of the WebKit cache `folder` (or the one it is). A record that
 // fails a check is counted and named with what failed; a version folder whose records are
