@@ -186,6 +186,8 @@ struct FolderContents {
     std::vector<std::string> urlCacheIndexes; // paths of index.dat files
     std::vector<ScanProblem> skippedFolders;  // could not be read while looking for caches
 };
-FolderContents ClassifyFolder(const std::string& folder);
+// `files` is the tree the folder is in: the host's, or a disk image's file system.
+FolderContents ClassifyFolder(const std::string& folder,
+                              const platform::FileAccess& files = platform::HostFiles());
 
 } // namespace browser

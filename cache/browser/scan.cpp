@@ -58,12 +58,6 @@ std::vector<std::string> ListNames(const platform::FileAccess& files, const fs::
     return names;
 }
 
-// Whether `path` is a folder (reached through links, as a path a user names may be).
-bool IsFolder(const platform::FileAccess& files, const std::string& path) {
-    int error = 0;
-    return files.openFolder(path, error) != nullptr;
-}
-
 // Opens an entry file; when it cannot be opened, the reason is kept for the user.
 bool OpenEntry(ReadOnlyFile& file, const std::string& path, std::string& reason) {
     errno = 0;
@@ -469,7 +463,7 @@ std::vector<BrowserFile> ScanCacheFolder(const CacheFolder& folder, ScanStats* s
     } else {
         // An SQL cache sits where a Simple Cache would, with or without the Cache_Data level.
         fs::path at = folder.path;
-        if (!ReadSqlIndex(at.string(), files) && IsFolder(files, (at / "Cache_Data").string()))
+        if (!ReadSqlIndex(at.string(), files) && IsDirectory((at / "Cache_Data").string(), files))
             at /= "Cache_Data";
         if (const auto index = ReadSqlIndex(at.string(), files))
             ScanSql(files, folder.files == nullptr, at, *index, rows, s, copies);

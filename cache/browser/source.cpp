@@ -51,14 +51,14 @@ bool OpenFolder::open(ReadOnlyFile& file, const std::string& name) const {
     return folder_ ? file.open(*folder_, name) : file.open(path_ + "/" + name);
 }
 
-bool IsRegularFile(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+bool IsRegularFile(const std::string& path, const platform::FileAccess& files) {
+    int error = 0;
+    return files.kindAt(path, false, error) == platform::EntryKind::File;
 }
 
-bool IsDirectory(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+bool IsDirectory(const std::string& path, const platform::FileAccess& files) {
+    int error = 0;
+    return files.kindAt(path, true, error) == platform::EntryKind::Folder;
 }
 
 } // namespace browser::detail

@@ -90,7 +90,10 @@ class OpenFolder {
 };
 
 // Regular file test without following a link.
-bool IsRegularFile(const std::string& path);
-bool IsDirectory(const std::string& path); // links followed
+bool IsRegularFile(const std::string& path,
+                   const platform::FileAccess& files = platform::HostFiles());
+// Folder test, links followed where the tree follows them.
+bool IsDirectory(const std::string& path,
+                 const platform::FileAccess& files = platform::HostFiles());
 
 } // namespace browser::detail

@@ -16,11 +16,10 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <string_view>
-#include <sys/stat.h>
 #include <system_error>
 #include <utility>
 
@@ -31,17 +30,29 @@ namespace {
 using namespace detail;
 namespace fs = std::filesystem;
 
-bool IsFolderNoFollow(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+bool IsFolderNoFollow(const std::string& path, const platform::FileAccess& files) {
+    int error = 0;
+    return files.kindAt(path, false, error) == platform::EntryKind::Folder;
+}
+
+// The entries of the folder at `folder` (the links on its path followed where the tree
+// follows them); none when it cannot be listed, those listed when the listing stopped.
+std::vector<platform::FolderEntry> Entries(const fs::path& folder,
+                                           const platform::FileAccess& files) {
+    std::vector<platform::FolderEntry> entries;
+    int error = 0;
+    if (folder.empty())
+        return entries;
+    if (const auto held = files.openFolder(folder.string(), error))
+        held->list(entries);
+    return entries;
 }
 
 // The walk below the data places, through the file access: each folder costs one open, its
 // listing and one fstat on the host's files.
 class Walker {
   public:
-    explicit Walker(int depth, const platform::FileAccess& files = platform::HostFiles())
-        : depth_(depth), files_(files) {}
+    Walker(int depth, const platform::FileAccess& files) : depth_(depth), files_(files) {}
 
     void walkPlace(const std::string& place) {
         // A place may be a link (~/.config kept elsewhere, snap's `current`); below it none is
@@ -108,7 +119,7 @@ class Walker {
             skip(path, listError); // what was listed is still looked at
         const std::string_view base = std::string_view(path).substr(path.rfind('/') + 1);
         if (hasIndex || hasVersion || (hasEntries && EqualsNoCase(base, "cache2"))) {
-            if (const auto kind = RecogniseCacheFolder(path)) {
+            if (const auto kind = RecogniseCacheFolder(path, std::nullopt, files_)) {
                 found.push_back({*kind, path, {}});
                 return; // its own folders hold entries, not caches
             }
@@ -146,12 +157,12 @@ class Walker {
     std::set<std::pair<std::uint64_t, std::uint64_t>> seen_;
 };
 
-void AddPlace(std::vector<DataPlace>& places, const fs::path& path, std::string form = {},
-              std::string fallback = {}) {
+void AddPlace(std::vector<DataPlace>& places, const fs::path& path,
+              const platform::FileAccess& files, std::string form = {}, std::string fallback = {}) {
     fs::path normal = path.lexically_normal();
     if (!normal.has_filename() && normal.has_relative_path())
         normal = normal.parent_path(); // "/a/b/" -> "/a/b"
-    if (IsDirectory(normal.string()))
+    if (IsDirectory(normal.string(), files))
         places.push_back({normal.string(), std::move(form), std::move(fallback)});
 }
 
@@ -176,22 +187,23 @@ std::string ProgramFromFolder(std::string_view form, const std::string& folder) 
 // The places a table gives below `root`; its names matched in any letter case when `anyCase`.
 template <std::size_t N>
 void AddPlaces(std::vector<DataPlace>& places, const fs::path& root,
-               const DataPlacePattern (&table)[N], bool anyCase) {
+               const DataPlacePattern (&table)[N], bool anyCase,
+               const platform::FileAccess& files) {
     const auto below = [&](const fs::path& at, std::string_view relative) {
-        return anyCase ? PathsNoCase(at, relative) : std::vector<fs::path>{at / relative};
+        return anyCase ? PathsNoCase(at, relative, files) : std::vector<fs::path>{at / relative};
     };
     for (const DataPlacePattern& pattern : table) {
         if (pattern.programs.empty()) {
             for (std::string_view place : pattern.places)
                 for (const fs::path& path : below(root, place))
-                    AddPlace(places, path);
+                    AddPlace(places, path, files);
             continue;
         }
         for (const fs::path& programs : below(root, pattern.programs))
-            for (const fs::path& program : ChildrenNoCase(programs, {}))
+            for (const fs::path& program : ChildrenNoCase(programs, {}, files))
                 for (std::string_view place : pattern.places)
                     for (const fs::path& path : below(program, place))
-                        AddPlace(places, path, std::string(pattern.form),
+                        AddPlace(places, path, files, std::string(pattern.form),
                                  ProgramFromFolder(pattern.form, program.filename().string()));
     }
 }
@@ -249,21 +261,25 @@ bool IsAtOrBelow(std::string_view path, std::string_view folder) {
     return path.starts_with(folder) && (path.size() == folder.size() || path[folder.size()] == '/');
 }
 
-// Sub-folders, sorted; none when the folder cannot be listed.
-std::vector<fs::path> SubFolders(const fs::path& folder) {
+// Sub-folders, sorted, a link to a folder among them where the tree follows links; none when
+// the folder cannot be listed. Only a name the listing gives no folder type costs a look.
+std::vector<fs::path> SubFolders(const fs::path& folder, const platform::FileAccess& files) {
     std::vector<fs::path> out;
-    std::error_code ec;
-    fs::directory_iterator it(folder, ec), end;
-    for (; !ec && it != end; it.increment(ec))
-        if (IsDirectory(it->path().string()))
-            out.push_back(it->path());
+    for (const platform::FolderEntry& e : Entries(folder, files)) {
+        fs::path path = folder / e.name;
+        if (e.kind == platform::EntryKind::Folder ||
+            ((e.kind == platform::EntryKind::Link || e.kind == platform::EntryKind::Unknown) &&
+             IsDirectory(path.string(), files)))
+            out.push_back(std::move(path));
+    }
     std::sort(out.begin(), out.end());
     return out;
 }
 
 // The first entry of `folder` called `name` without regard to case.
-std::optional<fs::path> ChildNoCase(const fs::path& folder, std::string_view name) {
-    const auto all = ChildrenNoCase(folder, name);
+std::optional<fs::path> ChildNoCase(const fs::path& folder, std::string_view name,
+                                    const platform::FileAccess& files) {
+    const auto all = ChildrenNoCase(folder, name, files);
     if (all.empty())
         return std::nullopt;
     return all.front();
@@ -271,13 +287,14 @@ std::optional<fs::path> ChildNoCase(const fs::path& folder, std::string_view nam
 
 // The Chromium cache at or just below `p` (the Cache_Data level, in any letter case). Which of
 // the three back-ends wrote it is told by its own files.
-std::optional<CacheFolder> ChromiumCacheAt(const fs::path& p) {
-    for (const fs::path& data : ChildrenNoCase(p, "Cache_Data"))
-        if (IsDirectory(data.string()))
-            return CacheFolder{RecogniseCacheFolder(data.string()).value_or(CacheKind::Chromium),
+std::optional<CacheFolder> ChromiumCacheAt(const fs::path& p, const platform::FileAccess& files) {
+    for (const fs::path& data : ChildrenNoCase(p, "Cache_Data", files))
+        if (IsDirectory(data.string(), files))
+            return CacheFolder{RecogniseCacheFolder(data.string(), std::nullopt, files)
+                                   .value_or(CacheKind::Chromium),
                                data.string(),
                                {}};
-    if (const auto kind = RecogniseCacheFolder(p.string(), CacheKind::Chromium))
+    if (const auto kind = RecogniseCacheFolder(p.string(), CacheKind::Chromium, files))
         return CacheFolder{*kind, p.string(), {}};
     return std::nullopt;
 }
@@ -287,9 +304,11 @@ std::optional<CacheFolder> ChromiumCacheAt(const fs::path& p) {
 // cache once however it is reached; the places walked name them all at the end.
 class Finder {
   public:
-    Finder() = default;
+    explicit Finder(const platform::FileAccess& files) : files_(files) {}
     // What is found below a named folder stays inside it.
-    explicit Finder(const std::string& named) : root_(named) {}
+    Finder(const std::string& named, const platform::FileAccess& files)
+        : files_(files), root_(std::in_place, named, files) {}
+    const platform::FileAccess& files() const { return files_; }
 
     // A cache reached by two paths (a place that is a link, a bind mount) is one cache.
     // False when the cache is not taken: it lies, its links followed, outside the named folder.
@@ -297,8 +316,9 @@ class Finder {
         CacheFolder f{kind, path.lexically_normal().string(), {}};
         if (!admits(f.path))
             return false;
-        struct stat st {};
-        if (::stat(f.path.c_str(), &st) == 0 && !ids_.insert({st.st_dev, st.st_ino}).second)
+        int error = 0;
+        if (const auto held = files_.openFolder(f.path, error);
+            held && !ids_.insert({held->identity().device, held->identity().inode}).second)
             return true;
         if (std::find(folders.begin(), folders.end(), f) == folders.end())
             folders.push_back(std::move(f));
@@ -307,11 +327,11 @@ class Finder {
     // The cache at a folder where a known browser keeps one (Firefox's cache2, the Chromium
     // family's Cache level), by the test for such a folder. True when there is one.
     bool addFirefox(const fs::path& cache2) {
-        return RecogniseCacheFolder(cache2.string(), CacheKind::Firefox) &&
+        return RecogniseCacheFolder(cache2.string(), CacheKind::Firefox, files_) &&
                add(CacheKind::Firefox, cache2);
     }
     bool addChromium(const fs::path& cacheLevel) {
-        const auto c = ChromiumCacheAt(cacheLevel);
+        const auto c = ChromiumCacheAt(cacheLevel, files_);
         return c && add(c->kind, c->path);
     }
     // Every cache below the places; the places also name each cache's program. A place that
@@ -319,7 +339,7 @@ class Finder {
     bool walk(std::vector<DataPlace> places) {
         std::erase_if(places, [&](const DataPlace& p) { return !admits(p.path); });
         WalkStats stats;
-        const auto found = WalkForCaches(places, kWalkDepth, &stats);
+        const auto found = WalkForCaches(places, kWalkDepth, &stats, files_);
         bool any = false;
         for (const CacheFolder& f : found)
             any = add(f.kind, f.path) || any;
@@ -337,8 +357,9 @@ class Finder {
     std::vector<ScanProblem> skipped; // folders the walks could not read
 
   private:
+    const platform::FileAccess& files_;
     std::optional<NamedRoot> root_;
-    std::set<std::pair<dev_t, ino_t>> ids_;
+    std::set<std::pair<std::uint64_t, std::uint64_t>> ids_;
     std::vector<DataPlace> places_;
 };
 
@@ -347,12 +368,26 @@ struct IniProfile {
     bool relative = true;
 };
 
-std::vector<IniProfile> ReadProfilesIni(const fs::path& ini) {
+// The most of a profiles.ini read: a real one lists a few profiles in a few hundred bytes.
+constexpr std::uint64_t kMostIniBytes = 1 << 20;
+
+std::vector<IniProfile> ReadProfilesIni(const fs::path& ini, const platform::FileAccess& files) {
     std::vector<IniProfile> profiles;
-    std::error_code ec;
-    if (!fs::is_regular_file(ini, ec)) // (a link to one is fine; a FIFO would block)
+    int error = 0;
+    // (A link to one is fine where the tree follows links; a FIFO is refused, never waited on.)
+    const auto file = files.openFileFollowingLinks(ini.string(), error);
+    if (!file)
         return profiles;
-    std::ifstream in(ini);
+    std::string text(static_cast<std::size_t>(std::min(file->size(), kMostIniBytes)), '\0');
+    std::size_t read = 0;
+    while (read < text.size()) {
+        const std::ptrdiff_t got = file->readSome(read, text.data() + read, text.size() - read);
+        if (got <= 0)
+            break; // what was read is used
+        read += static_cast<std::size_t>(got);
+    }
+    text.resize(read);
+    std::istringstream in(text);
     std::string line;
     bool inProfile = false;
     while (std::getline(in, line)) {
@@ -389,7 +424,7 @@ fs::path XdgFolder(const std::string& value, const std::string& home, const char
 // relative one keeps its cache2 below `cache` (the program's folder in the XDG cache folder)
 // or in itself.
 void AddIniProfiles(const fs::path& folder, const fs::path& cache, Finder& out) {
-    for (const IniProfile& p : ReadProfilesIni(folder / "profiles.ini")) {
+    for (const IniProfile& p : ReadProfilesIni(folder / "profiles.ini", out.files())) {
         if (p.relative && p.path.front() != '/') {
             if (!cache.empty())
                 out.addFirefox(cache / p.path / "cache2");
@@ -404,10 +439,10 @@ void AddIniProfiles(const fs::path& folder, const fs::path& cache, Finder& out) 
 void AddChromiumRoot(const fs::path& root, Finder& out) {
     for (std::string_view browserFolder : kChromiumFolders) {
         const fs::path b = root / browserFolder;
-        if (!IsDirectory(b.string()))
+        if (!IsDirectory(b.string(), out.files()))
             continue;
         out.addChromium(b / "Cache"); // browsers that keep no profile level
-        for (const fs::path& profile : SubFolders(b))
+        for (const fs::path& profile : SubFolders(b, out.files()))
             out.addChromium(profile / "Cache");
     }
 }
@@ -431,18 +466,18 @@ void FindUser(const Environment& env, Finder& out) {
     addProfileLists(kFirefoxProfileLists);
     if (!home.empty())
         for (std::string_view profiles : kFirefoxProfileFolders)
-            for (const fs::path& profile : SubFolders(home / profiles))
+            for (const fs::path& profile : SubFolders(home / profiles, out.files()))
                 out.addFirefox(profile / "cache2");
     if (!cache.empty())
         AddChromiumRoot(cache, out);
     if (!home.empty()) {
-        for (const fs::path& snap : SubFolders(home / "snap"))
+        for (const fs::path& snap : SubFolders(home / "snap", out.files()))
             AddChromiumRoot(snap / "common/.cache", out);
         for (std::string_view app : kChromiumFlatpaks)
             AddChromiumRoot(home / ".var/app" / app / "cache", out);
         addProfileLists(kThunderbirdProfileLists);
     }
-    out.walk(LinuxDataPlaces(env.home, cache.string(), config.string()));
+    out.walk(LinuxDataPlaces(env.home, cache.string(), config.string(), out.files()));
 }
 
 // Chromium's profile folders: "Default", "Profile 3", "Guest Profile" (any letter case).
@@ -458,25 +493,26 @@ bool IsChromiumProfile(const fs::path& folder) {
 // The cache of every profile folder of a browser's user-data folder; true when one was found.
 bool AddChromiumProfiles(const fs::path& userData, Finder& out) {
     bool found = false;
-    for (const fs::path& profile : SubFolders(userData))
+    for (const fs::path& profile : SubFolders(userData, out.files()))
         if (IsChromiumProfile(profile))
-            for (const fs::path& cache : ChildrenNoCase(profile, "Cache"))
+            for (const fs::path& cache : ChildrenNoCase(profile, "Cache", out.files()))
                 found = out.addChromium(cache) || found;
     return found;
 }
 
 // The Chromium family's caches in a profile copied from Windows.
 bool AddWindowsChromium(const fs::path& profile, Finder& caches) {
+    const platform::FileAccess& files = caches.files();
     bool found = false;
     for (std::string_view local : kWindowsLocalData)
-        for (const fs::path& base : PathsNoCase(profile, local))
+        for (const fs::path& base : PathsNoCase(profile, local, files))
             for (std::string_view userData : kWindowsChromium)
-                for (const fs::path& folder : PathsNoCase(base, userData))
+                for (const fs::path& folder : PathsNoCase(base, userData, files))
                     found = AddChromiumProfiles(folder, caches) || found;
     for (std::string_view opera : kWindowsOpera)
-        for (const fs::path& vendor : PathsNoCase(profile, opera))
-            for (const fs::path& browserProfile : SubFolders(vendor))
-                for (const fs::path& cache : ChildrenNoCase(browserProfile, "Cache"))
+        for (const fs::path& vendor : PathsNoCase(profile, opera, files))
+            for (const fs::path& browserProfile : SubFolders(vendor, files))
+                for (const fs::path& cache : ChildrenNoCase(browserProfile, "Cache", files))
                     found = caches.addChromium(cache) || found;
     return found;
 }
@@ -484,24 +520,25 @@ bool AddWindowsChromium(const fs::path& profile, Finder& caches) {
 // The cache2 folders of the profiles in a Firefox folder of profiles of a copied disk.
 bool AddFirefoxProfiles(const fs::path& profiles, Finder& caches) {
     bool found = false;
-    for (const fs::path& p : SubFolders(profiles))
-        for (const fs::path& cache2 : ChildrenNoCase(p, "cache2"))
+    for (const fs::path& p : SubFolders(profiles, caches.files()))
+        for (const fs::path& cache2 : ChildrenNoCase(p, "cache2", caches.files()))
             found = caches.addFirefox(cache2) || found;
     return found;
 }
 
 // The caches of a home copied from a Mac (/Users/<name>).
 bool AddMacHome(const fs::path& home, Finder& caches) {
+    const platform::FileAccess& files = caches.files();
     bool found = false;
-    for (const fs::path& library : PathsNoCase(home, kMacCaches)) {
+    for (const fs::path& library : PathsNoCase(home, kMacCaches, files)) {
         for (std::string_view browserFolder : kMacChromium) {
-            for (const fs::path& b : PathsNoCase(library, browserFolder)) {
-                for (const fs::path& cache : ChildrenNoCase(b, "Cache"))
+            for (const fs::path& b : PathsNoCase(library, browserFolder, files)) {
+                for (const fs::path& cache : ChildrenNoCase(b, "Cache", files))
                     found = caches.addChromium(cache) || found; // Opera: no profile level
                 found = AddChromiumProfiles(b, caches) || found;
             }
         }
-        for (const fs::path& profiles : PathsNoCase(library, kMacFirefoxProfiles))
+        for (const fs::path& profiles : PathsNoCase(library, kMacFirefoxProfiles, files))
             found = AddFirefoxProfiles(profiles, caches) || found;
     }
     return found;
@@ -509,10 +546,11 @@ bool AddMacHome(const fs::path& home, Finder& caches) {
 
 // Internet Explorer's index files and the caches in a profile copied from Windows.
 bool AddWindowsProfile(const fs::path& profile, Finder& caches, std::vector<std::string>& indexes) {
+    const platform::FileAccess& files = caches.files();
     bool found = false;
     for (std::string_view index : kUrlCacheIndexes) {
-        for (const fs::path& p : PathsNoCase(profile, index)) {
-            if (IsRegularFile(p.string()) && caches.admits(p.string()) &&
+        for (const fs::path& p : PathsNoCase(profile, index, files)) {
+            if (IsRegularFile(p.string(), files) && caches.admits(p.string()) &&
                 std::find(indexes.begin(), indexes.end(), p.string()) == indexes.end()) {
                 indexes.push_back(p.string());
                 found = true;
@@ -520,10 +558,10 @@ bool AddWindowsProfile(const fs::path& profile, Finder& caches, std::vector<std:
         }
     }
     found = AddWindowsChromium(profile, caches) || found;
-    if (caches.walk(WindowsDataPlaces(profile.string())))
+    if (caches.walk(WindowsDataPlaces(profile.string(), files)))
         found = true;
     for (std::string_view profiles : kWindowsFirefoxProfiles)
-        for (const fs::path& folder : PathsNoCase(profile, profiles))
+        for (const fs::path& folder : PathsNoCase(profile, profiles, files))
             found = AddFirefoxProfiles(folder, caches) || found;
     return found;
 }
@@ -532,8 +570,9 @@ bool AddWindowsProfile(const fs::path& profile, Finder& caches, std::vector<std:
 // ~/.mozilla/firefox/<p>, ~/.config/mozilla/firefox/<p>, ~/.config/<browser>/<Profile>.
 void AddFromLinuxProfile(const fs::path& profile, Finder& out) {
     const fs::path parent = profile.parent_path();
-    if (IsRegularFile((profile / "prefs.js").string()) ||
-        IsRegularFile((profile / "times.json").string())) {
+    const platform::FileAccess& files = out.files();
+    if (IsRegularFile((profile / "prefs.js").string(), files) ||
+        IsRegularFile((profile / "times.json").string(), files)) {
         if (parent.filename() == "firefox") {
             const fs::path mozilla = parent.parent_path();
             fs::path home;
@@ -546,7 +585,7 @@ void AddFromLinuxProfile(const fs::path& profile, Finder& out) {
                 out.addFirefox(home / ".cache/mozilla/firefox" / profile.filename() / "cache2");
         }
     }
-    if (IsRegularFile((profile / "Preferences").string())) {
+    if (IsRegularFile((profile / "Preferences").string(), files)) {
         // <home>/.config/<browser folder>/<Profile> -> <home>/.cache/<browser folder>/<Profile>
         fs::path rel;
         for (fs::path at = profile; at.has_relative_path() && at != at.parent_path();
@@ -562,12 +601,17 @@ void AddFromLinuxProfile(const fs::path& profile, Finder& out) {
 
 } // namespace
 
-NamedRoot::NamedRoot(const std::string& folder) : written_(Normal(folder)) {
+NamedRoot::NamedRoot(const std::string& folder, const platform::FileAccess& files)
+    : written_(Normal(folder)), linksFollowed_(files.followsLinks()) {
+    if (!linksFollowed_)
+        return; // a path below the folder is where it is written
     std::error_code ec;
     real_ = fs::canonical(folder, ec).string();
 }
 
 bool NamedRoot::admits(const std::string& path) const {
+    if (!linksFollowed_)
+        return true;
     const std::string normal = Normal(path);
     if (real_.empty() || !IsAtOrBelow(normal, written_))
         return true;
@@ -576,17 +620,18 @@ bool NamedRoot::admits(const std::string& path) const {
     return !ec && IsAtOrBelow(real, real_);
 }
 
-std::vector<fs::path> ChildrenNoCase(const fs::path& folder, std::string_view name) {
+std::vector<fs::path> ChildrenNoCase(const fs::path& folder, std::string_view name,
+                                     const platform::FileAccess& files) {
     std::vector<fs::path> out;
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
-        if (name.empty() || EqualsNoCase(it->path().filename().string(), name))
-            out.push_back(it->path());
+    for (const platform::FolderEntry& e : Entries(folder, files))
+        if (name.empty() || EqualsNoCase(e.name, name))
+            out.push_back(folder / e.name);
     std::sort(out.begin(), out.end());
     return out;
 }
 
-std::vector<fs::path> PathsNoCase(const fs::path& at, std::string_view slashed) {
+std::vector<fs::path> PathsNoCase(const fs::path& at, std::string_view slashed,
+                                  const platform::FileAccess& files) {
     std::vector<fs::path> current{at};
     while (!slashed.empty()) {
         const std::size_t slash = slashed.find('/');
@@ -596,7 +641,7 @@ std::vector<fs::path> PathsNoCase(const fs::path& at, std::string_view slashed) 
             part = {};
         std::vector<fs::path> next;
         for (const fs::path& p : current)
-            for (fs::path& child : ChildrenNoCase(p, part))
+            for (fs::path& child : ChildrenNoCase(p, part, files))
                 next.push_back(std::move(child));
         current = std::move(next);
     }
@@ -606,12 +651,13 @@ std::vector<fs::path> PathsNoCase(const fs::path& at, std::string_view slashed) 
 namespace {
 
 // RecogniseCacheFolder for a folder nothing is known of.
-std::optional<CacheKind> RecogniseByFiles(const fs::path& p) {
-    if (EqualsNoCase(p.filename().string(), "cache2") && IsFolderNoFollow((p / "entries").string()))
+std::optional<CacheKind> RecogniseByFiles(const fs::path& p, const platform::FileAccess& files) {
+    if (EqualsNoCase(p.filename().string(), "cache2") &&
+        IsFolderNoFollow((p / "entries").string(), files))
         return CacheKind::Firefox;
-    if (IsWebKitCache(p))
+    if (IsWebKitCache(p, files))
         return CacheKind::WebKit;
-    ReadOnlyFile index; // (refuses a link or anything but a regular file)
+    ReadOnlyFile index(files); // (refuses a link or anything but a regular file)
     if (!index.open((p / "index").string()))
         return std::nullopt;
     std::uint8_t head[8] = {};
@@ -622,13 +668,13 @@ std::optional<CacheKind> RecogniseByFiles(const fs::path& p) {
     if (bytes.has(0, 4) && bytes.u32(0) == detail::blockfile::kIndexMagic)
         return CacheKind::Blockfile;
     if (n == 8 && std::memcmp(head, "SQLCache", 8) == 0)
-        return IsRegularFile((p / "sqldb0").string()) ? std::optional(CacheKind::Sql)
-                                                      : std::nullopt;
+        return IsRegularFile((p / "sqldb0").string(), files) ? std::optional(CacheKind::Sql)
+                                                             : std::nullopt;
     // The small `index` file carries the entry magic; the real index is written later, so a
     // cache whose program never closed cleanly may have only the former.
     if ((n == 8 && bytes.u64(0) == formats::simple::kInitialMagic) ||
-        (IsFolderNoFollow((p / "index-dir").string()) &&
-         IsRegularFile((p / "index-dir/the-real-index").string())))
+        (IsFolderNoFollow((p / "index-dir").string(), files) &&
+         IsRegularFile((p / "index-dir/the-real-index").string(), files)))
         return CacheKind::Chromium;
     return std::nullopt;
 }
@@ -636,45 +682,49 @@ std::optional<CacheKind> RecogniseByFiles(const fs::path& p) {
 } // namespace
 
 std::optional<CacheKind> RecogniseCacheFolder(const std::string& folder,
-                                              std::optional<CacheKind> known) {
+                                              std::optional<CacheKind> known,
+                                              const platform::FileAccess& files) {
     const fs::path p(folder);
     if (known == CacheKind::Firefox)
-        return IsDirectory((p / "entries").string()) ? known : std::nullopt;
-    const std::optional<CacheKind> kind = RecogniseByFiles(p);
+        return IsDirectory((p / "entries").string(), files) ? known : std::nullopt;
+    const std::optional<CacheKind> kind = RecogniseByFiles(p, files);
     if (!known || (kind && *kind != CacheKind::Firefox))
         return kind;
-    if (IsRegularFile((p / "index").string()) || IsDirectory((p / "index-dir").string()))
+    if (IsRegularFile((p / "index").string(), files) ||
+        IsDirectory((p / "index-dir").string(), files))
         return CacheKind::Chromium;
     return std::nullopt;
 }
 
 std::vector<DataPlace> LinuxDataPlaces(const std::string& home, const std::string& cache,
-                                       const std::string& config) {
+                                       const std::string& config,
+                                       const platform::FileAccess& files) {
     std::vector<DataPlace> places;
     if (!config.empty())
-        AddPlace(places, config);
+        AddPlace(places, config, files);
     if (!cache.empty())
-        AddPlace(places, cache);
+        AddPlace(places, cache, files);
     if (!home.empty())
-        AddPlaces(places, home, kLinuxDataPlaces, false);
+        AddPlaces(places, home, kLinuxDataPlaces, false, files);
     return places;
 }
 
-std::vector<DataPlace> WindowsDataPlaces(const std::string& profile) {
+std::vector<DataPlace> WindowsDataPlaces(const std::string& profile,
+                                         const platform::FileAccess& files) {
     std::vector<DataPlace> places;
-    AddPlaces(places, profile, kWindowsDataPlaces, true);
+    AddPlaces(places, profile, kWindowsDataPlaces, true, files);
     return places;
 }
 
-std::vector<DataPlace> MacDataPlaces(const std::string& home) {
+std::vector<DataPlace> MacDataPlaces(const std::string& home, const platform::FileAccess& files) {
     std::vector<DataPlace> places;
-    AddPlaces(places, home, kMacDataPlaces, true);
+    AddPlaces(places, home, kMacDataPlaces, true, files);
     return places;
 }
 
 std::vector<CacheFolder> WalkForCaches(const std::vector<DataPlace>& places, int depth,
-                                       WalkStats* stats) {
-    Walker walker(depth);
+                                       WalkStats* stats, const platform::FileAccess& files) {
+    Walker walker(depth, files);
     for (const DataPlace& place : places)
         walker.walkPlace(place.path);
     if (stats)
@@ -756,18 +806,18 @@ std::string SourceName(const CacheFolder& folder, const std::vector<DataPlace>& 
 
 std::vector<CacheFolder> FindUserCaches(const Environment& env,
                                         std::vector<ScanProblem>* skippedFolders) {
-    Finder out;
+    Finder out(platform::HostFiles());
     FindUser(env, out);
     if (skippedFolders)
         *skippedFolders = out.skipped;
     return out.finish();
 }
 
-FolderContents ClassifyFolder(const std::string& folder) {
+FolderContents ClassifyFolder(const std::string& folder, const platform::FileAccess& files) {
     FolderContents result;
-    Finder caches(folder);
+    Finder caches(folder, files);
     const fs::path p = fs::path(folder).lexically_normal();
-    if (!IsDirectory(p.string()))
+    if (!IsDirectory(p.string(), files))
         return result;
 
     // A cache folder itself, or a profile-level folder just above one.
@@ -779,7 +829,7 @@ FolderContents ClassifyFolder(const std::string& folder) {
 
     // A Linux home.
     for (const char* marker : {".mozilla", ".cache", ".config", "snap", ".var"}) {
-        if (IsDirectory((p / marker).string())) {
+        if (IsDirectory((p / marker).string(), files)) {
             FindUser(Environment{p.string(), "", ""}, caches);
             break;
         }
@@ -789,20 +839,20 @@ FolderContents ClassifyFolder(const std::string& folder) {
     const auto addHome = [&](const fs::path& home) {
         const bool windows = AddWindowsProfile(home, caches, result.urlCacheIndexes);
         bool mac = AddMacHome(home, caches);
-        if (ChildNoCase(home, "Library"))
-            mac = caches.walk(MacDataPlaces(home.string())) || mac;
+        if (ChildNoCase(home, "Library", files))
+            mac = caches.walk(MacDataPlaces(home.string(), files)) || mac;
         return mac || windows;
     };
     if (!addHome(p)) {
         std::vector<fs::path> users;
-        for (const fs::path& u : PathsNoCase(p, "drive_c/users"))
-            for (fs::path& user : SubFolders(u))
+        for (const fs::path& u : PathsNoCase(p, "drive_c/users", files))
+            for (fs::path& user : SubFolders(u, files))
                 users.push_back(std::move(user));
-        if (users.empty() && !ChildNoCase(p, "AppData") && !ChildNoCase(p, "Library"))
-            users = SubFolders(p);
+        if (users.empty() && !ChildNoCase(p, "AppData", files) && !ChildNoCase(p, "Library", files))
+            users = SubFolders(p, files);
         for (const fs::path& user : users)
-            if (ChildNoCase(user, "AppData") || ChildNoCase(user, "Local Settings") ||
-                ChildNoCase(user, "Library"))
+            if (ChildNoCase(user, "AppData", files) || ChildNoCase(user, "Local Settings", files) ||
+                ChildNoCase(user, "Library", files))
                 addHome(user);
     }
 

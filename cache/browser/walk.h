@@ -8,10 +8,13 @@
 // than the list passing it over.
 //
 // FindUserCaches and ClassifyFolder (browser.h) are this search over the user's own home,
-// and over a folder the user names.
+// and over a folder the user names. Every question they ask of the files goes through a
+// platform::FileAccess (the host's unless told otherwise), so that a disk image's file
+// system is searched exactly as a folder is.
 #pragma once
 
 #include "cache/browser/browser.h"
+#include "platform/base/file_access.h"
 
 #include <cstddef>
 #include <filesystem>
@@ -24,12 +27,14 @@ namespace browser {
 
 // Entries of `folder` called `name` without regard to case (copied disks vary), sorted; an
 // empty name gives every entry.
-std::vector<std::filesystem::path> ChildrenNoCase(const std::filesystem::path& folder,
-                                                  std::string_view name);
+std::vector<std::filesystem::path>
+ChildrenNoCase(const std::filesystem::path& folder, std::string_view name,
+               const platform::FileAccess& files = platform::HostFiles());
 // The paths below `at` that a relative path leads to ("AppData/Local"), each name matched
 // without regard to case; "*" matches every entry.
-std::vector<std::filesystem::path> PathsNoCase(const std::filesystem::path& at,
-                                               std::string_view slashed);
+std::vector<std::filesystem::path>
+PathsNoCase(const std::filesystem::path& at, std::string_view slashed,
+            const platform::FileAccess& files = platform::HostFiles());
 
 // The kind of cache `folder` itself is, from its own files, or none:
 //   Simple Cache  `index` + `index-dir/the-real-index` (or an `index` with the entry magic)
@@ -43,16 +48,19 @@ std::vector<std::filesystem::path> PathsNoCase(const std::filesystem::path& at,
 // cache there is any folder holding `entries/` (which may be a link); a Chromium-family one,
 // when its files are not recognised as one kind, is a Simple Cache as long as it has an
 // `index` or an `index-dir`: damaged or of a version to come, its scan names it unreadable.
-std::optional<CacheKind> RecogniseCacheFolder(const std::string& folder,
-                                              std::optional<CacheKind> known = std::nullopt);
+std::optional<CacheKind>
+RecogniseCacheFolder(const std::string& folder, std::optional<CacheKind> known = std::nullopt,
+                     const platform::FileAccess& files = platform::HostFiles());
 
 // A folder the user named, and the real folder it stands for (every link on its path
 // followed, so that a folder named through a link is read as it is). Whatever is found below
 // it must stay inside that real folder: a link there (`.cache` -> `/`, an `AppData/Local`
-// kept on another disk) never leads the search out of what the user named.
+// kept on another disk) never leads the search out of what the user named. In a tree whose
+// links are never followed (a disk image's file system) nothing below it can lead out.
 class NamedRoot {
   public:
-    explicit NamedRoot(const std::string& folder);
+    explicit NamedRoot(const std::string& folder,
+                       const platform::FileAccess& files = platform::HostFiles());
     // False for a path below the named folder, as written, that leads out of it once its
     // links are followed, or that cannot be resolved; true for any other path (a profile's
     // cache kept elsewhere on purpose is not below the folder, and is read).
@@ -60,6 +68,7 @@ class NamedRoot {
 
   private:
     std::string written_, real_;
+    bool linksFollowed_ = true;
 };
 
 // How deep below a data place the walk looks: a cache folder may sit at most this many
@@ -79,9 +88,12 @@ struct DataPlace {
 // The places of a Linux home (XDG folders given as absolute paths), a copied Windows profile
 // and a copied macOS home. Only places that exist.
 std::vector<DataPlace> LinuxDataPlaces(const std::string& home, const std::string& cache,
-                                       const std::string& config);
-std::vector<DataPlace> WindowsDataPlaces(const std::string& profile);
-std::vector<DataPlace> MacDataPlaces(const std::string& home);
+                                       const std::string& config,
+                                       const platform::FileAccess& files = platform::HostFiles());
+std::vector<DataPlace> WindowsDataPlaces(const std::string& profile,
+                                         const platform::FileAccess& files = platform::HostFiles());
+std::vector<DataPlace> MacDataPlaces(const std::string& home,
+                                     const platform::FileAccess& files = platform::HostFiles());
 
 struct WalkStats {
     std::size_t folders = 0;    // folders listed
@@ -95,7 +107,8 @@ struct WalkStats {
 // costs one open, its listing and one fstat; a name costs a stat only when the file system
 // does not give its type.
 std::vector<CacheFolder> WalkForCaches(const std::vector<DataPlace>& places, int depth = kWalkDepth,
-                                       WalkStats* stats = nullptr);
+                                       WalkStats* stats = nullptr,
+                                       const platform::FileAccess& files = platform::HostFiles());
 
 // The program and profile a cache belongs to as a user names them ("Discord", "Chrome
 // Default", "Slack (Flatpak), partition team-t7", "Thunderbird default-release"), from the

@@ -64,14 +64,10 @@ struct RecordName {
     std::string name;
 };
 
-// Whether `folder` holds a folder `name` (not a link to one). One that may not be read is
-// taken for one, so that reading it names it.
+// Whether `folder` holds a folder `name` (not a link to one).
 bool HoldsFolder(const platform::FileAccess& files, const fs::path& folder, std::string_view name) {
     int error = 0;
-    const auto held = files.openFolder(folder.string(), error);
-    if (held && files.openFolder(*held, std::string(name), error))
-        return true;
-    return error == EACCES;
+    return files.kindAt((folder / name).string(), false, error) == platform::EntryKind::Folder;
 }
 
 void Unreadable(const std::string& path, std::string reason, ScanStats& stats) {
@@ -346,20 +342,12 @@ std::optional<std::uint32_t> VersionNumber(const fs::path& folder) {
 } // namespace
 
 bool IsWebKitVersionFolder(const fs::path& folder, const platform::FileAccess& files) {
-    if (!VersionNumber(folder))
-        return false;
     int error = 0;
-    const auto held = files.openFolder(folder.string(), error);
-    std::vector<platform::FolderEntry> entries;
-    if (!held || held->list(entries) != 0)
-        return false;
-    bool salt = false, records = false;
-    for (const platform::FolderEntry& e : entries) {
-        salt = salt || (e.name == wk::kSaltFile && e.kind == platform::EntryKind::File);
-        records =
-            records || (e.name == wk::kRecordsFolder && e.kind == platform::EntryKind::Folder);
-    }
-    return salt && records;
+    return VersionNumber(folder) &&
+           files.kindAt((folder / wk::kSaltFile).string(), false, error) ==
+               platform::EntryKind::File &&
+           files.kindAt((folder / wk::kRecordsFolder).string(), false, error) ==
+               platform::EntryKind::Folder;
 }
 
 bool IsWebKitCache(const fs::path& folder, const platform::FileAccess& files) {

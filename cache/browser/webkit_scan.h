@@ -4,6 +4,7 @@
 #pragma once
 
 #include "cache/browser/browser.h"
+#include "platform/base/file_access.h"
 
 #include <filesystem>
 #include <optional>

@@ -3,6 +3,7 @@
 
 #include "app/guard/guard.h"
 #include "cache/browser/walk.h"
+#include "platform/base/file_access.h"
 #include "platform/base/files.h"
 #include "platform/urlcache/urlcache.h"
 
@@ -34,9 +35,10 @@ template <class T> void AppendUnique(std::vector<T>& to, const std::vector<T>& f
             to.push_back(v);
 }
 
-bool IsRegularFile(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+// What `path` is, its links followed where the tree follows them.
+platform::EntryKind KindAt(const std::string& path, const platform::FileAccess& files) {
+    int error = 0;
+    return files.kindAt(path, true, error);
 }
 
 // "/a/b/" and "/a/b" name one folder; the paths built from it must not hold "//".
@@ -46,22 +48,23 @@ std::string WithoutTrailingSeparators(std::string folder) {
     return folder;
 }
 
-browser::FolderContents Classify(const std::string& named) {
+// What the folder `named` of the tree `files` holds (the host's files, or a disk image's file
+// system).
+browser::FolderContents Classify(const std::string& named, const platform::FileAccess& files) {
     const std::string folder = WithoutTrailingSeparators(named);
-    browser::FolderContents c = browser::ClassifyFolder(folder);
+    browser::FolderContents c = browser::ClassifyFolder(folder, files);
     // Links below the folder never lead out of it.
-    const browser::NamedRoot root(folder);
+    const browser::NamedRoot root(folder, files);
     // A WinINet cache folder itself (Content.IE5, or IE under INetCache) holds its index.
     const std::string index = platform::JoinPath(folder, "index.dat");
-    if (IsRegularFile(index) && root.admits(index) &&
+    if (KindAt(index, files) == platform::EntryKind::File && root.admits(index) &&
         std::find(c.urlCacheIndexes.begin(), c.urlCacheIndexes.end(), index) ==
             c.urlCacheIndexes.end())
         c.urlCacheIndexes.insert(c.urlCacheIndexes.begin(), index);
     // A Linux home may also hold a Wine prefix with its own Internet Explorer cache.
-    struct stat st {};
     const std::string wine = platform::JoinPath(folder, ".wine");
-    if (::stat(wine.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && root.admits(wine)) {
-        const browser::FolderContents w = browser::ClassifyFolder(wine);
+    if (KindAt(wine, files) == platform::EntryKind::Folder && root.admits(wine)) {
+        const browser::FolderContents w = browser::ClassifyFolder(wine, files);
         AppendUnique(c.urlCacheIndexes, w.urlCacheIndexes);
         AppendUnique(c.browserCaches, w.browserCaches);
         AppendUnique(c.skippedFolders, w.skippedFolders);
@@ -80,7 +83,7 @@ CacheSet CachesFor(const CacheSelection& selection) {
         return set;
     }
     for (const auto& folder : selection.folders) {
-        const browser::FolderContents c = Classify(folder);
+        const browser::FolderContents c = Classify(folder, platform::HostFiles());
         AppendUnique(set.urlCacheIndexes, c.urlCacheIndexes);
         AppendUnique(set.browserCaches, c.browserCaches);
         AppendUnique(set.skippedFolders, c.skippedFolders);
@@ -94,7 +97,7 @@ std::vector<NamedFolder> ClassifyNamedFolders(const std::vector<std::string>& fo
     for (const auto& folder : folders) {
         NamedFolder n{folder, {}, nullptr};
         try {
-            n.contents = Classify(folder);
+            n.contents = Classify(folder, platform::HostFiles());
         } catch (...) {
             n.contents = {};
             n.failure = std::current_exception();

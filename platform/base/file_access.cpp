@@ -43,6 +43,13 @@ FileIdentity IdentityOf(const struct stat& st) {
             static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
+EntryKind KindOfMode(mode_t mode) {
+    return S_ISREG(mode)   ? EntryKind::File
+           : S_ISDIR(mode) ? EntryKind::Folder
+           : S_ISLNK(mode) ? EntryKind::Link
+                           : EntryKind::Other;
+}
+
 class Descriptor {
   public:
     explicit Descriptor(int fd = -1) : fd_(fd) {}
@@ -161,10 +168,7 @@ class HostFolder final : public Folder {
         struct stat st {};
         if (::fstatat(dir, e.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
             return EntryKind::Unknown;
-        return S_ISREG(st.st_mode)   ? EntryKind::File
-               : S_ISDIR(st.st_mode) ? EntryKind::Folder
-               : S_ISLNK(st.st_mode) ? EntryKind::Link
-                                     : EntryKind::Other;
+        return KindOfMode(st.st_mode);
     }
 
     Descriptor fd_;
@@ -202,10 +206,12 @@ std::unique_ptr<Folder> OpenFolderAt(int at, const std::string& name, std::strin
     return std::make_unique<HostFolder>(held.release(), listable, std::move(path), IdentityOf(st));
 }
 
-std::unique_ptr<OpenFile> OpenFileAt(int at, const std::string& name, int& error) {
+std::unique_ptr<OpenFile> OpenFileAt(int at, const std::string& name, int& error,
+                                     bool follow = false) {
     // Non-blocking, so that opening a FIFO does not wait for a writer; no controlling tty.
     Descriptor fd(
-        ::openat(at, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        ::openat(at, name.c_str(),
+                 O_RDONLY | (follow ? 0 : O_NOFOLLOW) | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat st {};
     if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) {
         error = errno;
@@ -235,6 +241,19 @@ class HostFileAccess final : public FileAccess {
                                        int& error) const override {
         const int at = Fd(in, name, error);
         return at < 0 ? nullptr : OpenFileAt(at, name, error);
+    }
+    EntryKind kindAt(const std::string& path, bool followLinks, int& error) const override {
+        struct stat st {};
+        if ((followLinks ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) != 0) {
+            error = errno;
+            return EntryKind::Unknown;
+        }
+        return KindOfMode(st.st_mode);
+    }
+    bool followsLinks() const override { return true; }
+    std::unique_ptr<OpenFile> openFileFollowingLinks(const std::string& path,
+                                                     int& error) const override {
+        return OpenFileAt(AT_FDCWD, path, error, true);
     }
 
   private:

@@ -93,6 +93,19 @@ class FileAccess {
     virtual std::unique_ptr<OpenFile> openFile(const std::string& path, int& error) const = 0;
     virtual std::unique_ptr<OpenFile> openFile(const Folder& in, const std::string& name,
                                                int& error) const = 0;
+
+    // What `path` is, without opening it: its last part's link followed or not (every link
+    // before it is followed where the tree follows links). Unknown, with the error, when it
+    // cannot be looked at. The quick tests of what a folder holds, while caches are being
+    // found, ask this.
+    virtual EntryKind kindAt(const std::string& path, bool followLinks, int& error) const = 0;
+    // False for a tree whose links are never followed, not even on a path a user names (a file
+    // system inside a disk image): no path in it then leads anywhere but where it is written.
+    virtual bool followsLinks() const = 0;
+    // A regular file a user's own settings name (a profiles.ini), reached through a link as
+    // its last part where the tree follows links; never blocks on a FIFO.
+    virtual std::unique_ptr<OpenFile> openFileFollowingLinks(const std::string& path,
+                                                             int& error) const = 0;
 };
 
 // The host's own file system.

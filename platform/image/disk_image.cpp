@@ -245,6 +245,37 @@ class ImageFiles final : public FileAccess {
         return std::make_unique<ImageOpenFile>(volume_, file, identity);
     }
 
+    // Its folders are walked from the root and a link is never followed, whatever is asked:
+    // one is a link here as it is on the disk.
+    EntryKind kindAt(const std::string& path, bool, int& error) const override {
+        std::size_t end = path.size();
+        while (end > 0 && path[end - 1] == '/')
+            --end;
+        if (end == 0) // the root
+            return root(error) ? EntryKind::Folder : EntryKind::Unknown;
+        const std::size_t slash = path.rfind('/', end - 1);
+        const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+        const std::string name = path.substr(start, end - start);
+        const std::string parent = path.substr(0, start);
+        const std::unique_ptr<Folder> folder = openFolder(parent.empty() ? "/" : parent, error);
+        if (!folder)
+            return EntryKind::Unknown;
+        if (name.empty() || name == ".")
+            return EntryKind::Folder;
+        const auto* in = dynamic_cast<const ImageFolder*>(folder.get());
+        const ImageFolder::Entry* entry = in ? in->find(name, volume_->caseless) : nullptr;
+        if (!entry || entry->kind == EntryKind::Unknown) {
+            error = entry ? EIO : ENOENT;
+            return EntryKind::Unknown;
+        }
+        return entry->kind;
+    }
+    bool followsLinks() const override { return false; }
+    std::unique_ptr<OpenFile> openFileFollowingLinks(const std::string& path,
+                                                     int& error) const override {
+        return openFile(path, error);
+    }
+
   private:
     std::unique_ptr<ImageFolder> root(int& error) const {
         return load("/", volume_->fs->root_inum, error);

@@ -5,12 +5,16 @@
 #include "cache/browser/browser.h"
 #include "cache/browser/walk.h"
 #include "cache_builder.h"
+#include "image_builder.h"
+#include "platform/image/disk_image.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <map>
+#include <memory>
 #include <set>
 #include <unistd.h>
 
@@ -517,6 +521,85 @@ TEST(ClassifyFolder, UsersFolderGivesEveryChromiumFamilyCacheOfWindowsAndMacHome
     EXPECT_EQ(found, Sorted(expected));
     // A macOS home named itself.
     EXPECT_EQ(browser::ClassifyFolder((users / "alice").string()).browserCaches.size(), 3u);
+}
+
+// A disk image's file system made from `tree` and opened, as its one volume; else why not
+// ("missing tool: ..." when a tool to make it is missing).
+std::string ImageOf(const std::string& type, const fs::path& tree, const fs::path& image,
+                    std::shared_ptr<const platform::DiskImage>& opened) {
+    std::string error = testing_support::MakeFileSystem(type, tree, image);
+    if (error.empty())
+        opened = platform::OpenDiskImage(image.string(), error);
+    if (error.empty() && opened->volumes.size() != 1)
+        error = std::to_string(opened->volumes.size()) + " volumes";
+    return error;
+}
+#define SKIP_OR_FAIL(error)                                                                        \
+    do {                                                                                           \
+        if ((error).rfind("missing tool", 0) == 0)                                                 \
+            GTEST_SKIP() << (error);                                                               \
+        ASSERT_EQ((error), "");                                                                    \
+    } while (0)
+
+// What a look into a folder found, each path as below the folder: caches with their kind and
+// source, then the index files.
+std::vector<std::string> FoundBelow(const browser::FolderContents& found, const std::string& root) {
+    std::vector<std::string> out;
+    for (const auto& c : found.browserCaches)
+        out.push_back(std::to_string(static_cast<int>(c.kind)) + " " + c.path.substr(root.size()) +
+                      " | " + c.source);
+    for (const auto& index : found.urlCacheIndexes)
+        out.push_back("index " + index.substr(root.size()));
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+TEST_F(Discover, ADiskImagesFileSystemIsSearchedAsTheFolderItWasMadeOf) {
+    // One home holding every kind: Linux caches, a Windows profile's blockfile caches and
+    // Wine's index.dat, an SQL cache found by the walk.
+    const fs::path tree = dir.path() / "tree";
+    for (const char* home :
+         {"firefox/home", "chromium/home", "chromium-blockfile/home", "webkit/home"})
+        CopyFixture(home, tree);
+    CopyFixture("chromium-sql/home/.cache/chromium/Default/Cache", tree / ".config/SqlApp/Cache");
+    testing_support::CopyTree(
+        fs::path(TAMBERLIN_FIXTURES) / "url-cache/wine/prefix/drive_c/users/root", tree);
+    const auto onHost = FoundBelow(browser::ClassifyFolder(tree.string()), tree.string());
+    for (const CacheKind kind : {CacheKind::Firefox, CacheKind::Chromium, CacheKind::Blockfile,
+                                 CacheKind::Sql, CacheKind::WebKit})
+        EXPECT_TRUE(std::any_of(onHost.begin(), onHost.end(), [&](const std::string& f) {
+            return f.starts_with(std::to_string(static_cast<int>(kind)) + " ");
+        })) << static_cast<int>(kind);
+    ASSERT_TRUE(onHost.back().starts_with("index /AppData/")) << onHost.back();
+
+    for (const std::string type : {"ext4", "fat32", "ntfs"}) {
+        SCOPED_TRACE(type);
+        std::shared_ptr<const platform::DiskImage> image;
+        const std::string error = ImageOf(type, tree, dir.path() / type, image);
+        SKIP_OR_FAIL(error);
+        EXPECT_EQ(FoundBelow(browser::ClassifyFolder("/", *image->volumes[0].files), ""), onHost);
+    }
+}
+
+TEST_F(Discover, ALinkInADiskImageIsNeverFollowed) {
+    // /home/.cache leads to the root, which holds a cache where ~/.cache/chromium would: the
+    // home shows it only if the link is followed.
+    const fs::path tree = dir.path() / "linked";
+    CopyFixture(kSimple, tree / "chromium/Default/Cache/Cache_Data");
+    fs::create_directories(tree / "home/.config");
+    fs::create_symlink("/", tree / "home/.cache");
+    std::shared_ptr<const platform::DiskImage> image;
+    const std::string error = ImageOf("ext4", tree, dir.path() / "ext4", image);
+    SKIP_OR_FAIL(error);
+    const platform::FileAccess& files = *image->volumes[0].files;
+    int code = 0;
+    EXPECT_EQ(files.kindAt("/home/.cache", true, code), platform::EntryKind::Link);
+    EXPECT_EQ(files.kindAt("/home/.cache/chromium", true, code), platform::EntryKind::Unknown);
+    EXPECT_EQ(code, ELOOP);
+    EXPECT_TRUE(browser::ClassifyFolder("/home", files).browserCaches.empty());
+    EXPECT_EQ(Paths(browser::ClassifyFolder("/chromium/Default", files).browserCaches,
+                    CacheKind::Chromium),
+              std::vector<std::string>{"/chromium/Default/Cache/Cache_Data"});
 }
 
 } // namespace
