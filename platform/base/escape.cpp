@@ -51,16 +51,19 @@ bool AppendBackslashEscape(std::string& out, char c) {
 std::string VisibleText(std::string_view text, std::u32string_view kept) {
     std::string out;
     out.reserve(text.size());
+    std::size_t run = 0; // the start of the characters kept as they are, copied at once
     for (std::size_t i = 0; i < text.size();) {
         const Utf8Decoded d = DecodeUtf8(text, i);
         const char32_t c = d.codePoint;
         if ((c == kReplacementCharacter && d.length == 1) ||
-            (IsHiddenCharacter(c) && kept.find(c) == std::u32string_view::npos))
+            (IsHiddenCharacter(c) && kept.find(c) == std::u32string_view::npos)) {
+            out.append(text, run, i - run);
             AppendUtf8(out, kReplacementCharacter);
-        else
-            out.append(text, i, d.length);
+            run = i + d.length;
+        }
         i += d.length;
     }
+    out.append(text, run, text.size() - run);
     return out;
 }
 

@@ -108,6 +108,8 @@ bool IsFormatCharacter(char32_t c) {
         {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A}, {0xE0001, 0xE0001},
         {0xE0020, 0xE007F},
     }};
+    if (c < kFormat.front().first) // all of ASCII, asked of nearly every character
+        return false;
     for (const auto& [first, last] : kFormat)
         if (c >= first && c <= last)
             return true;
