@@ -137,6 +137,11 @@ void JsonRow(platform::JsonWriter& json, const cache::FoundFile& r, bool hash,
     else
         json.null();
     json.key("path").string(r.path);
+    if (!r.image.empty()) { // a row read from inside a disk image: where in it
+        json.key("image").string(r.image);
+        json.key("partition").string(r.partition);
+        json.key("fs_path").string(r.insidePath);
+    }
     json.key("source").string(r.source);
     json.key("cached");
     JsonTime(json, r.cached);

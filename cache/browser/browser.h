@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/base/file_access.h"
+#include "platform/base/paths.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -120,8 +121,17 @@ struct CacheFolder {
     // The tree `path` is in: null for the host's own files, else a file system inside a disk
     // image, `path` then being a path from its root.
     std::shared_ptr<const platform::FileAccess> files = nullptr;
+    // For a cache inside a disk image: the image as named, and the partition ("p2"; empty for
+    // an image that is one file system).
+    std::string image = {}, partition = {};
     // One cache is one kind at one path, whatever it is called.
-    bool operator==(const CacheFolder& o) const { return kind == o.kind && path == o.path; }
+    bool operator==(const CacheFolder& o) const {
+        return kind == o.kind && path == o.path && image == o.image && partition == o.partition;
+    }
+    // How `inside` (a path of this cache's tree) is shown to the user.
+    std::string shown(const std::string& inside) const {
+        return image.empty() ? inside : platform::ImageFilePath(image, partition, inside);
+    }
 };
 
 // One listable picture or video.

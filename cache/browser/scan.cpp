@@ -151,6 +151,8 @@ ParseError ReadEntryFile(const platform::FileAccess& files, const std::string& p
     if (OpenEntry(file, path, openFailure))
         error = parse(file, path, e);
     Stamp(e.body, file, path);
+    for (BodySegment& s : e.body)
+        s.files = platform::KeptTree(files);
     if (error == ParseError::None)
         Prefetch(file, path, e);
     return error;
@@ -260,7 +262,7 @@ void ScanSql(const platform::FileAccess& files, bool host, const fs::path& folde
         const auto each = [&](Share& share) {
             return [&](ParsedEntry& e, ParseError error, std::int64_t resId) {
                 for (BodySegment& s : e.body)
-                    s.identity = identity;
+                    s.identity = identity; // (a copy, so the host's)
                 ++share.stats.entries;
                 BrowserFile row;
                 const std::string fallback = SqlShardName(shard) + "_" + std::to_string(resId);
@@ -319,6 +321,8 @@ void ScanBlockfile(const platform::FileAccess& files, const fs::path& folder,
     const auto evaluate = [&](BlockfileEntry& entry, Share& share) {
         if (!IsResourceEntry(entry))
             return; // evicted, doomed, or a piece of another entry
+        for (BodySegment& s : entry.parsed.body)
+            s.files = platform::KeptTree(files);
         ++share.stats.entries;
         BrowserFile row;
         const std::string fallback = platform::LowerHex(entry.address, 8);
@@ -472,11 +476,8 @@ std::vector<BrowserFile> ScanCacheFolder(const CacheFolder& folder, ScanStats* s
     }
     rows = RemoveDuplicates(std::move(rows), s);
     copies.pointRowsAtShards(rows);
-    for (BrowserFile& row : rows) {
+    for (BrowserFile& row : rows)
         row.source = folder.source;
-        for (BodySegment& segment : row.body.segments)
-            segment.files = folder.files;
-    }
     s.listed = rows.size();
     return rows;
 }

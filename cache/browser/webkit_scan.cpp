@@ -223,6 +223,7 @@ class RecordReader {
             segment.record.recordFile = path;
             segment.record.recordIdentity = file.identity();
         }
+        segment.files = platform::KeptTree(*v_.files);
         if (meta.bodySize != 0)
             e.body.push_back(std::move(segment));
 

@@ -39,6 +39,10 @@ struct FoundFile {
     // UTC; nothing where the cache does not keep that time. The window shows `cached` only
     // in a row's tooltip.
     std::optional<std::int64_t> cached, lastUsed;
+    // A row read from inside a disk image: the image as named, its partition ("p2"; empty
+    // for an image that is one file system) and the path inside it, which "File Path" shows
+    // together (platform::ImageFilePath). Empty for a row of the host's own files.
+    std::string image, partition, insidePath;
 
     // The MIME type of the file name's extension (file_types.h).
     std::string contentType() const;

@@ -5,6 +5,7 @@
 #include "cache/browser/walk.h"
 #include "platform/base/file_access.h"
 #include "platform/base/files.h"
+#include "platform/image/disk_image.h"
 #include "platform/urlcache/urlcache.h"
 
 #include <algorithm>
@@ -72,6 +73,79 @@ browser::FolderContents Classify(const std::string& named, const platform::FileA
     return c;
 }
 
+// The folders of one file system in a disk image that are looked into as named folders:
+// its root (a home or profile partition), the Windows and Mac profiles (Users, Documents and
+// Settings for Windows XP) and the Linux homes (home/*, root, and the homes of a partition
+// mounted as /home).
+std::vector<std::string> VolumeFolders(const platform::FileAccess& files) {
+    std::vector<std::string> folders = {"/"};
+    for (const char* profiles : {"Users", "Documents and Settings", "root"})
+        for (const auto& p : browser::ChildrenNoCase("/", profiles, files))
+            folders.push_back(p.string());
+    std::vector<std::filesystem::path> homes = browser::ChildrenNoCase("/home", "", files);
+    for (const auto& top : browser::ChildrenNoCase("/", "", files))
+        for (const char* marker : {".cache", ".mozilla", ".config", ".wine"})
+            if (KindAt((top / marker).string(), files) == platform::EntryKind::Folder) {
+                homes.push_back(top);
+                break;
+            }
+    for (const auto& home : homes)
+        if (KindAt(home.string(), files) == platform::EntryKind::Folder)
+            folders.push_back(home.string());
+    return folders;
+}
+
+// A named file that is a disk image: every file system in it looked into as a named folder,
+// its caches read through the image. What could not be read is named by where it is in the
+// image.
+browser::FolderContents ClassifyImage(const platform::DiskImage& image) {
+    browser::FolderContents all;
+    for (const std::string& problem : image.problems)
+        all.skippedFolders.push_back({image.path, problem});
+    for (const platform::ImageVolume& volume : image.volumes) {
+        const auto shown = [&](const std::string& inside) {
+            return platform::ImageFilePath(image.path, volume.partition, inside);
+        };
+        for (const std::string& folder : VolumeFolders(*volume.files)) {
+            browser::FolderContents c = Classify(folder, *volume.files);
+            for (browser::CacheFolder& cache : c.browserCaches) {
+                cache.files = volume.files;
+                cache.image = image.path;
+                cache.partition = volume.partition;
+            }
+            for (browser::ScanProblem& p : c.skippedFolders)
+                p.path = shown(p.path);
+            for (const std::string& index : c.urlCacheIndexes)
+                c.skippedFolders.push_back(
+                    {shown(index), "is an Internet Explorer cache index, which Tamberlin does not "
+                                   "yet read inside a disk image"});
+            AppendUnique(all.browserCaches, c.browserCaches);
+            AppendUnique(all.skippedFolders, c.skippedFolders);
+        }
+    }
+    return all;
+}
+
+// A named path: a folder, or a file that may be a disk image.
+NamedFolder Look(const std::string& folder) {
+    NamedFolder n{folder, {}, nullptr};
+    try {
+        struct stat st {};
+        if (::stat(folder.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+            const auto image = platform::OpenDiskImage(folder, n.notImage);
+            n.image = image != nullptr;
+            if (image)
+                n.contents = ClassifyImage(*image);
+        } else {
+            n.contents = Classify(folder, platform::HostFiles());
+        }
+    } catch (...) {
+        n.contents = {};
+        n.failure = std::current_exception();
+    }
+    return n;
+}
+
 } // namespace
 
 CacheSet CachesFor(const CacheSelection& selection) {
@@ -83,7 +157,7 @@ CacheSet CachesFor(const CacheSelection& selection) {
         return set;
     }
     for (const auto& folder : selection.folders) {
-        const browser::FolderContents c = Classify(folder, platform::HostFiles());
+        const browser::FolderContents c = Look(folder).contents;
         AppendUnique(set.urlCacheIndexes, c.urlCacheIndexes);
         AppendUnique(set.browserCaches, c.browserCaches);
         AppendUnique(set.skippedFolders, c.skippedFolders);
@@ -94,16 +168,8 @@ CacheSet CachesFor(const CacheSelection& selection) {
 std::vector<NamedFolder> ClassifyNamedFolders(const std::vector<std::string>& folders) {
     std::vector<NamedFolder> named;
     named.reserve(folders.size());
-    for (const auto& folder : folders) {
-        NamedFolder n{folder, {}, nullptr};
-        try {
-            n.contents = Classify(folder, platform::HostFiles());
-        } catch (...) {
-            n.contents = {};
-            n.failure = std::current_exception();
-        }
-        named.push_back(std::move(n));
-    }
+    for (const auto& folder : folders)
+        named.push_back(Look(folder));
     return named;
 }
 
@@ -113,14 +179,20 @@ std::vector<FolderProblem> CheckFolders(const std::vector<std::string>& folders)
 
 namespace {
 
-// What keeps a named folder from being read at all: it is missing, not a folder, or cannot
-// be listed. Nothing when it can be listed.
-std::optional<std::string> AccessProblem(const std::string& folder) {
+// What keeps a named folder from being read at all: it is missing, not a folder (nor a disk
+// image), or cannot be listed. Nothing when it can be listed, or is an image that opened.
+std::optional<std::string> AccessProblem(const NamedFolder& named) {
+    if (named.image)
+        return std::nullopt;
+    const std::string& folder = named.folder;
     struct stat st {};
     if (::stat(folder.c_str(), &st) != 0)
         return errno == ENOENT || errno == ENOTDIR
                    ? std::string("does not exist")
                    : std::string("cannot be read (") + std::strerror(errno) + ")";
+    if (S_ISREG(st.st_mode))
+        return named.notImage.empty() ? "is not a folder, nor a disk image"
+                                      : "is " + named.notImage;
     if (!S_ISDIR(st.st_mode))
         return "is not a folder";
     DIR* d = ::opendir(folder.c_str());
@@ -134,17 +206,17 @@ std::optional<std::string> AccessProblem(const std::string& folder) {
 
 std::vector<FolderProblem> CheckNamedFolders(const std::vector<NamedFolder>& folders) {
     std::vector<FolderProblem> problems;
-    for (const auto& [folder, c, failure] : folders) {
-        if (auto problem = AccessProblem(folder)) {
-            problems.push_back({folder, std::move(*problem)});
+    for (const NamedFolder& n : folders) {
+        if (auto problem = AccessProblem(n)) {
+            problems.push_back({n.folder, std::move(*problem)});
             continue;
         }
-        if (failure)
-            std::rethrow_exception(failure);
-        if (c.urlCacheIndexes.empty() && c.browserCaches.empty())
-            problems.push_back({folder, "holds no browser cache that Tamberlin can read (looked "
-                                        "for a home folder, a copied Windows profile, a browser "
-                                        "profile or a cache folder)"});
+        if (n.failure)
+            std::rethrow_exception(n.failure);
+        if (n.contents.urlCacheIndexes.empty() && n.contents.browserCaches.empty())
+            problems.push_back({n.folder, "holds no browser cache that Tamberlin can read (looked "
+                                          "for a home folder, a copied Windows profile, a browser "
+                                          "profile or a cache folder)"});
     }
     return problems;
 }
@@ -222,25 +294,30 @@ void ReportScanProblems(const browser::CacheFolder& folder, browser::ScanStats& 
     report.browserEntries += stats.entries;
     report.unreadable += stats.unreadable;
     if (stats.unsupported)
-        report.problems.push_back({folder.path,
+        report.problems.push_back({folder.shown(folder.path),
                                    "a cache Tamberlin recognises but cannot read (an unknown "
                                    "version or a damaged index)"});
     for (auto& p : stats.problems)
-        report.problems.push_back({std::move(p.path), std::move(p.reason)});
+        report.problems.push_back({folder.shown(p.path), std::move(p.reason)});
     if (stats.problems.empty() && stats.unreadable > 0)
         report.problems.push_back(
-            {folder.path, std::to_string(stats.unreadable) +
-                              (stats.unreadable == 1 ? " entry" : " entries") +
-                              " could not be read"});
+            {folder.shown(folder.path), std::to_string(stats.unreadable) +
+                                            (stats.unreadable == 1 ? " entry" : " entries") +
+                                            " could not be read"});
 }
 
 // The found-file row of a browser cache's file: ticked, its body in the entry file.
-FoundFile RowOf(browser::BrowserFile&& f) {
+FoundFile RowOf(browser::BrowserFile&& f, const browser::CacheFolder& folder) {
     FoundFile row;
     row.url = std::move(f.url);
     row.fileName = std::move(f.fileName);
     row.size = f.size;
-    row.path = std::move(f.entryPath);
+    row.path = folder.shown(f.entryPath);
+    if (!folder.image.empty()) {
+        row.image = folder.image;
+        row.partition = folder.partition;
+        row.insidePath = std::move(f.entryPath);
+    }
     row.ticked = true;
     row.body = std::make_shared<const browser::BodyLocation>(std::move(f.body));
     row.source = std::move(f.source);
@@ -260,10 +337,10 @@ void ReportUnreadFolders(const std::vector<NamedFolder>& named,
                         [&](const auto& x) { return readIndexes.count(x) != 0; });
         const bool someCache =
             std::any_of(c.browserCaches.begin(), c.browserCaches.end(),
-                        [&](const auto& b) { return readCaches.count(b.path) != 0; });
+                        [&](const auto& b) { return readCaches.count(b.shown(b.path)) != 0; });
         if (!someIndex && !someCache)
             report.unreadableFolders.push_back(
-                {n.folder, AccessProblem(n.folder).value_or("nothing in it could be read")});
+                {n.folder, AccessProblem(n).value_or("nothing in it could be read")});
     }
 }
 
@@ -298,12 +375,12 @@ RetrieveReport RetrieveNamed(FoundFileList& list, const FileTypeSwitches& boxes,
         });
         ReportScanProblems(folder, stats, report);
         if (!NothingRead(stats, scanned))
-            readCaches.insert(folder.path);
+            readCaches.insert(folder.shown(folder.path));
         g.step(104, [&] {
             for (auto& f : files) {
                 if (!FileTypeFilter::admits(f.extension, boxes))
                     continue;
-                list.ensureVisible(list.append(RowOf(std::move(f))));
+                list.ensureVisible(list.append(RowOf(std::move(f), folder)));
             }
         });
         if (progress)

@@ -34,11 +34,15 @@ struct CacheSet {
 };
 CacheSet CachesFor(const CacheSelection& selection);
 
-// A named folder as one look into it found it.
+// A named folder as one look into it found it. A disk image may be named as a folder is:
+// each file system in it is then looked into as a named folder would be.
 struct NamedFolder {
     std::string folder;
     browser::FolderContents contents;
     std::exception_ptr failure; // why the look failed; contents then hold nothing
+    // A named file: whether it is a disk image that could be opened, and if not, why.
+    bool image = false;
+    std::string notImage = {};
 };
 // Looks into each named folder once, for the WinINet indexes and the browser caches alike.
 // A look that fails is kept, not thrown, so that it is told where it belongs.

@@ -82,7 +82,7 @@ class Folder {
 // path a user names may be reached through them; opening by a name in a folder never does.
 // A failed open returns null and sets error to an errno value (ENOENT, EACCES, ELOOP for a
 // link, ENOTDIR, EINVAL for something that is neither a file nor a folder...).
-class FileAccess {
+class FileAccess : public std::enable_shared_from_this<FileAccess> {
   public:
     virtual ~FileAccess() = default;
     virtual std::unique_ptr<Folder> openFolder(const std::string& path, int& error) const = 0;
@@ -110,5 +110,12 @@ class FileAccess {
 
 // The host's own file system.
 const FileAccess& HostFiles();
+
+// What a body read later keeps of the tree it is in: null for the host's files (which are
+// always there), else a handle that keeps the tree (a disk image) open. Trees other than the
+// host's are made shared (std::make_shared) for this.
+inline std::shared_ptr<const FileAccess> KeptTree(const FileAccess& files) {
+    return &files == &HostFiles() ? nullptr : files.weak_from_this().lock();
+}
 
 } // namespace platform

@@ -21,4 +21,15 @@ inline std::string JoinPath(std::string_view folder, std::string_view name) {
     return out;
 }
 
+// How a file inside a disk image is named for the user: the image, the partition (left out
+// for an image with no partition table) and the path inside, "carol.E01 › p2 › /Users/carol/…".
+inline constexpr std::string_view kImagePartSeparator = " \u203a ";
+inline std::string ImageFilePath(std::string_view image, std::string_view partition,
+                                 std::string_view inside) {
+    std::string out(image);
+    if (!partition.empty())
+        out.append(kImagePartSeparator).append(partition);
+    return out.append(kImagePartSeparator).append(inside);
+}
+
 } // namespace platform

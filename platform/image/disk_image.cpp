@@ -12,8 +12,6 @@ namespace platform {
 
 namespace {
 
-constexpr const char* kSeparator = " \u203a "; // " › "
-
 std::string TskError() {
     const char* text = tsk_error_get();
     std::string out = text ? text : "unknown error";
@@ -373,13 +371,13 @@ bool AddVolume(const std::shared_ptr<ImageState>& state, DiskImage& image, std::
 std::shared_ptr<const DiskImage> OpenDiskImage(const std::string& path, std::string& error) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = "is not a file";
+        error = "not a file";
         return nullptr;
     }
     auto state = std::make_shared<ImageState>();
     state->img = tsk_img_open_utf8_sing(path.c_str(), TSK_IMG_TYPE_DETECT, 0);
     if (!state->img) {
-        error = "is no disk image that can be read (" + TskError() + ")";
+        error = "an image that cannot be opened (" + TskError() + ")";
         return nullptr;
     }
     auto image = std::make_shared<DiskImage>();
@@ -419,20 +417,16 @@ std::shared_ptr<const DiskImage> OpenDiskImage(const std::string& path, std::str
         }
     }
     if (image->volumes.empty()) {
-        error = "holds no file system that can be read";
-        if (!image->problems.empty())
-            error += " (" + image->problems.front() + ")";
+        // Any file opens as a raw image: one with neither a partition table nor a file system
+        // is simply no image, and has nothing more to say.
+        if (image->format == "raw" && !state->vs)
+            error.clear();
+        else
+            error = "a " + image->format + " image holding no file system that can be read" +
+                    (image->problems.empty() ? "" : " (" + image->problems.front() + ")");
         return nullptr;
     }
     return image;
-}
-
-std::string ImageFilePath(const std::string& image, const std::string& partition,
-                          const std::string& fsPath) {
-    std::string out = image;
-    if (!partition.empty())
-        out += kSeparator + partition;
-    return out + kSeparator + fsPath;
 }
 
 } // namespace platform

@@ -34,13 +34,9 @@ struct DiskImage {
     std::vector<std::string> problems; // "p3: ..." for each part that could not be read
 };
 
-// Opens the image `path` names, found by its content whatever its name. Null, with `error`
-// saying why, when it is no image or holds no file system that can be read.
+// Opens the image `path` names, found by its content whatever its name. Null when it is no
+// image that can be read: `error` then says what it is ("an ewf image holding no file system
+// that can be read (...)"), or is empty for a file that is no disk image at all.
 std::shared_ptr<const DiskImage> OpenDiskImage(const std::string& path, std::string& error);
-
-// The File Path a file inside an image shows: "carol.E01 › p2 › /Users/carol/…" (the partition
-// left out when the image has none).
-std::string ImageFilePath(const std::string& image, const std::string& partition,
-                          const std::string& fsPath);
 
 } // namespace platform

@@ -20,9 +20,9 @@ std::string Quoted(const std::string& word) {
     return out + "'";
 }
 
-// Runs the tool with its arguments, input from `input` (a file) when given; empty when it
-// succeeded, else its name, status and output.
-std::string Run(const std::vector<std::string>& args, const std::string& input = "/dev/null") {
+} // namespace
+
+std::string RunTool(const std::vector<std::string>& args, const std::string& input) {
     const std::string tool = FindTool(args.front());
     if (tool.empty())
         return "missing tool: " + args.front();
@@ -43,6 +43,8 @@ std::string Run(const std::vector<std::string>& args, const std::string& input =
         return "";
     return args.front() + " failed (" + std::to_string(status) + "): " + output;
 }
+
+namespace {
 
 std::uint64_t TreeBytes(const fs::path& tree) {
     std::uint64_t total = 0;
@@ -97,31 +99,31 @@ std::string MakeFileSystem(const std::string& type, const fs::path& tree, const 
     if (type == "fat32") // FAT32 wants some 65,000 clusters at least
         bytes = std::max<std::uint64_t>(bytes, 64 << 20);
     if (type == "ext4")
-        return Run({"mke2fs", "-q", "-F", "-t", "ext4", "-d", tree.string(), out.string(),
-                    std::to_string(bytes / 1024) + "k"});
+        return RunTool({"mke2fs", "-q", "-F", "-t", "ext4", "-d", tree.string(), out.string(),
+                        std::to_string(bytes / 1024) + "k"});
     if (const std::string error = Sized(out, bytes); !error.empty())
         return error;
     if (type == "fat" || type == "fat32") {
         std::vector<std::string> make = {"mkfs.fat", out.string()};
         if (type == "fat32")
             make.insert(make.begin() + 1, {"-F", "32"});
-        if (std::string error = Run(make); !error.empty())
+        if (std::string error = RunTool(make); !error.empty())
             return error;
         std::vector<std::string> args = {"mcopy", "-s", "-Q", "-i", out.string()};
         for (const auto& e : fs::directory_iterator(tree))
             args.push_back(e.path().string());
         args.push_back("::/");
-        return Run(args);
+        return RunTool(args);
     }
     if (type == "ntfs") {
-        if (std::string error = Run({"mkntfs", "-F", "-Q", "-q", out.string()}); !error.empty())
+        if (std::string error = RunTool({"mkntfs", "-F", "-Q", "-q", out.string()}); !error.empty())
             return error;
         const fs::path wim = out.string() + ".wim";
-        if (std::string error = Run({"wimlib-imagex", "capture", tree.string(), wim.string(),
-                                     "--no-acls", "--compress=none"});
+        if (std::string error = RunTool({"wimlib-imagex", "capture", tree.string(), wim.string(),
+                                         "--no-acls", "--compress=none"});
             !error.empty())
             return error;
-        std::string error = Run({"wimlib-imagex", "apply", wim.string(), "1", out.string()});
+        std::string error = RunTool({"wimlib-imagex", "apply", wim.string(), "1", out.string()});
         fs::remove(wim);
         return error;
     }
@@ -145,8 +147,8 @@ std::string MakePartitionedDisk(const std::string& table, const std::vector<fs::
         return error;
     const fs::path scriptFile = out.string() + ".sfdisk";
     std::ofstream(scriptFile) << script;
-    std::string error =
-        Run({"sfdisk", "-q", "--no-reread", "--no-tell-kernel", out.string()}, scriptFile.string());
+    std::string error = RunTool({"sfdisk", "-q", "--no-reread", "--no-tell-kernel", out.string()},
+                                scriptFile.string());
     fs::remove(scriptFile);
     for (std::size_t i = 0; error.empty() && i < fileSystems.size(); ++i)
         error = CopyInto(fileSystems[i], out, starts[i]);
@@ -176,13 +178,13 @@ std::string ConvertImage(const fs::path& raw, const std::string& format, const f
     if (format == "E01") {
         named = base.string() + ".E01";
         // Segments of 1 MiB, so that a small disk still spans several (.E01, .E02...).
-        return Run({"ewfacquire", "-u", "-q", "-t", base.string(), "-f", "encase6", "-c", "none",
-                    "-S", "1048576", raw.string()});
+        return RunTool({"ewfacquire", "-u", "-q", "-t", base.string(), "-f", "encase6", "-c",
+                        "none", "-S", "1048576", raw.string()});
     }
     if (format == "vhd" || format == "vmdk") {
         named = base.string() + "." + format;
-        return Run({"qemu-img", "convert", "-q", "-f", "raw", "-O",
-                    format == "vhd" ? "vpc" : "vmdk", raw.string(), named.string()});
+        return RunTool({"qemu-img", "convert", "-q", "-f", "raw", "-O",
+                        format == "vhd" ? "vpc" : "vmdk", raw.string(), named.string()});
     }
     return "unknown image format " + format;
 }

@@ -16,7 +16,12 @@ namespace testing_support {
 // user's PATH leaves out (mkfs.fat, mkntfs, sfdisk live there); empty when missing.
 std::string FindTool(const std::string& name);
 
-// A file system of `type` ("ext4", "fat" for FAT12/16 as its size gives, "fat32", "ntfs") at `out`, holding `tree`'s files.
+// Runs a tool (found by FindTool) with its arguments and `input` (a file) as its input:
+// empty when it succeeded, else why.
+std::string RunTool(const std::vector<std::string>& args, const std::string& input = "/dev/null");
+
+// A file system of `type` ("ext4", "fat" for FAT12/16 as its size gives, "fat32", "ntfs") at `out`,
+// holding `tree`'s files.
 std::string MakeFileSystem(const std::string& type, const std::filesystem::path& tree,
                            const std::filesystem::path& out);
 

@@ -488,7 +488,8 @@ TEST(RetrieveUnreadable, ADamagedOrLinkedShardOrBlockFileIsNamedAndNothingWasRea
                                 [&](const cache::FolderProblem& p) {
                                     return p.folder == c.file && p.reason == c.reason;
                                 }))
-            << (r.problems.empty() ? "no problem named" : r.problems[0].folder + " " + r.problems[0].reason);
+            << (r.problems.empty() ? "no problem named"
+                                   : r.problems[0].folder + " " + r.problems[0].reason);
     }
 }
 
@@ -548,7 +549,7 @@ TEST(RetrieveFolders, EachNamedFolderMustExistBeReadableAndHoldACache) {
     ASSERT_EQ(problems.size(), 3u);
     EXPECT_EQ(problems[0].folder, missing);
     EXPECT_EQ(problems[0].reason, "does not exist");
-    EXPECT_EQ(problems[1].reason, "is not a folder");
+    EXPECT_EQ(problems[1].reason, "is not a folder, nor a disk image");
     EXPECT_NE(problems[2].reason.find("holds no browser cache"), std::string::npos);
 
     // Nothing is listed from a folder without caches, and the user's prefix is not read
@@ -560,7 +561,8 @@ TEST(RetrieveFolders, EachNamedFolderMustExistBeReadableAndHoldACache) {
     // Read without that check (the window), a folder is told for what it is.
     const cache::RetrieveReport r = cache::RetrieveAll(list, Boxes{}, {{missing, file, empty}});
     EXPECT_EQ(Told(r.unreadableFolders),
-              (std::vector<std::string>{missing + ": does not exist", file + ": is not a folder",
+              (std::vector<std::string>{missing + ": does not exist",
+                                        file + ": is not a folder, nor a disk image",
                                         empty + ": nothing in it could be read"}));
 }
 

@@ -1,5 +1,6 @@
 // Disk images made from a folder with Debian's tools read back through the file-access seam
 // exactly as the folder holds them, in every container, partition table and file system.
+#include "platform/base/paths.h"
 #include "platform/image/disk_image.h"
 
 #include "image_builder.h"
@@ -41,6 +42,15 @@ void ReadTree(const platform::FileAccess& files, const platform::Folder& folder,
             ASSERT_TRUE(file) << path << entry.name << ": " << error;
             std::string bytes(file->size(), '\0');
             ASSERT_TRUE(file->readAt(0, bytes.data(), bytes.size())) << path << entry.name;
+            // Pieces too, as the readers take them: a header, the last bytes, across blocks.
+            for (const auto& [at, n] :
+                 {std::pair<std::size_t, std::size_t>{0, 64},
+                  {bytes.size() / 2, 5000},
+                  {bytes.size() - std::min<std::size_t>(4096, bytes.size()), 4096}}) {
+                std::string piece(std::min(n, bytes.size() - std::min(at, bytes.size())), '\0');
+                EXPECT_TRUE(file->readAt(at, piece.data(), piece.size())) << entry.name << at;
+                EXPECT_EQ(piece, bytes.substr(std::min(at, bytes.size()), piece.size()));
+            }
             out[path + entry.name] = bytes;
         }
     }
@@ -121,11 +131,17 @@ TEST_F(DiskImages, SplitE01VhdAndVmdkGiveWhatTheRawDiskGives) {
         EXPECT_EQ(image->segments.size() > 1, format == "split" || format == "E01");
         EXPECT_EQ(image->segments.front(), named.string());
     }
-    // Found by content, not by name; a file that is no image is refused, saying why.
+    // Found by content, not by name. A file that is no image is refused with nothing to say;
+    // an E01 cut short after its header is refused saying what it is.
     fs::copy_file(at("disk.raw"), at("evidence.bin"));
     ExpectTree(at("evidence.bin"), {"p1"});
-    std::string why;
+    std::string why = "?";
     EXPECT_FALSE(platform::OpenDiskImage(at("tree/Users/carol/AppData/Local/note.txt"), why));
+    EXPECT_EQ(why, "");
+    fs::create_directories(at("cut"));
+    fs::copy_file(at("disk-E01.E01"), at("cut/disk.E01"));
+    fs::resize_file(at("cut/disk.E01"), 4096);
+    EXPECT_FALSE(platform::OpenDiskImage(at("cut/disk.E01"), why));
     EXPECT_NE(why, "");
 }
 

@@ -1,0 +1,170 @@
+// Disk images named as folders are: the caches in every file system of the image listed as
+// the same trees copied out list, their bodies read through the image byte for byte, the
+// image left as it was; hostile images answered quickly with what could be read.
+#include "cache/scan/retrieve.h"
+#include "cli/body_hash.h"
+#include "platform/base/paths.h"
+
+#include "image_builder.h"
+#include "sha256.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <tuple>
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::ScratchFolder;
+
+#define SKIP_OR_FAIL(error)                                                                        \
+    do {                                                                                           \
+        if ((error).rfind("missing tool", 0) == 0)                                                 \
+            GTEST_SKIP() << (error);                                                               \
+        ASSERT_EQ((error), "");                                                                    \
+    } while (0)
+
+struct AllBoxes final : cache::FileTypeSwitches {
+    int value(cache::FileType) const override { return 1; }
+};
+
+// Each row as URL, name, size, source and the decoded body's hash, in the list's order.
+using Row = std::tuple<std::string, std::string, std::uint64_t, std::string, std::string>;
+std::multiset<Row> Rows(const std::vector<std::string>& folders, cache::RetrieveReport* report,
+                        std::vector<std::string>* paths = nullptr) {
+    cache::FoundFileList list;
+    const cache::RetrieveReport r = cache::RetrieveAll(list, AllBoxes{}, {folders});
+    if (report)
+        *report = r;
+    std::multiset<Row> rows;
+    for (cache::RowId i = 0; i < list.count(); ++i) {
+        const cache::FoundFile& f = list.row(i);
+        std::string error;
+        rows.insert({f.url, f.fileName, f.size.value_or(0), f.source,
+                     cli::RowBodySha256(f, error).value_or("unreadable: " + error)});
+        if (paths)
+            paths->push_back(f.path);
+    }
+    return rows;
+}
+
+std::string Hash(const fs::path& file) {
+    return browser_test::Sha256Hex(testing_support::ReadAll(file));
+}
+
+class ImageRetrieve : public testing::Test {
+  protected:
+    void SetUp() override {
+        SKIP_WITHOUT_FIXTURES();
+        const fs::path caches = fs::path(testing_support::FixturesFolder()) / "browser-caches";
+        // A Linux home with Firefox, Chromium (Simple Cache and SQL) and GNOME Web caches.
+        for (const char* kind : {"firefox", "chromium", "chromium-sql", "webkit"})
+            testing_support::CopyTree(caches / kind / "home",
+                                      at("linux/home/" + std::string(kind)));
+        // A copied Windows profile with Chrome's and Edge's blockfile caches.
+        testing_support::CopyTree(caches / "chromium-blockfile/home", at("windows/Users/carol"));
+    }
+    fs::path at(const std::string& name) const { return scratch_.path() / name; }
+    std::vector<std::string> homes() const {
+        std::vector<std::string> out;
+        for (const auto& e : fs::directory_iterator(at("linux/home")))
+            out.push_back(e.path().string());
+        out.push_back(at("windows/Users/carol").string());
+        return out;
+    }
+    ScratchFolder scratch_;
+};
+
+TEST_F(ImageRetrieve, AnExt4ImageAndAnE01OfAGptNtfsDiskListWhatTheTreesCopiedOutList) {
+    for (const auto& [type, tree] : {std::pair{"ext4", "linux"}, std::pair{"ntfs", "windows"}}) {
+        const std::string error = testing_support::MakeFileSystem(type, at(tree), at(type));
+        SKIP_OR_FAIL(error);
+    }
+    std::string error = testing_support::MakePartitionedDisk("gpt", {at("ntfs")}, at("disk.raw"));
+    SKIP_OR_FAIL(error);
+    fs::path e01;
+    error = testing_support::ConvertImage(at("disk.raw"), "E01", at("carol"), e01);
+    SKIP_OR_FAIL(error);
+    const std::string before = Hash(at("ext4")) + Hash(e01);
+
+    cache::RetrieveReport copied, imaged;
+    const auto expected = Rows(homes(), &copied);
+    std::vector<std::string> paths;
+    const auto got = Rows({at("ext4").string(), e01.string()}, &imaged, &paths);
+    EXPECT_GT(expected.size(), 60u);
+    EXPECT_EQ(got, expected); // bodies included, read through the images
+    EXPECT_EQ(imaged.problems.size(), copied.problems.size());
+    EXPECT_TRUE(imaged.unreadableFolders.empty());
+    // Each row names the image, the partition and the path inside.
+    for (const std::string& path : paths)
+        EXPECT_TRUE(path.starts_with(platform::ImageFilePath(at("ext4").string(), "", "/home/")) ||
+                    path.starts_with(platform::ImageFilePath(e01.string(), "p1", "/Users/carol/")))
+            << path;
+    EXPECT_EQ(Hash(at("ext4")) + Hash(e01), before);
+}
+
+// Hostile or damaged images: each is answered within seconds, the readable rest listed and
+// the damaged part named.
+TEST_F(ImageRetrieve, DamagedImagesAreAnsweredQuicklyWithWhatCanBeRead) {
+    for (const auto& [type, name] : {std::pair{"ext4", "linux"}, std::pair{"fat", "other"}}) {
+        if (std::string(name) == "other")
+            testing_support::CopyTree(at("linux/home/firefox"), at("other/firefox"));
+        const std::string error = testing_support::MakeFileSystem(type, at(name), at(type));
+        SKIP_OR_FAIL(error);
+    }
+    std::string error =
+        testing_support::MakePartitionedDisk("dos", {at("fat"), at("ext4")}, at("cut.raw"));
+    SKIP_OR_FAIL(error);
+    // The disk ends inside its second partition, which is named; the first is still read.
+    fs::resize_file(at("cut.raw"), fs::file_size(at("cut.raw")) - fs::file_size(at("ext4")));
+    // A directory loop: a folder holding a name for its own grandparent.
+    fs::copy_file(at("ext4"), at("loop.img"));
+    error = testing_support::RunTool(
+        {"debugfs", "-w", "-R", "link /home /home/firefox/.cache/up", at("loop.img").string()});
+    SKIP_OR_FAIL(error);
+    // Noise over the file system's own records, and over the middle of its data.
+    for (const auto& [name, at_] : {std::pair{"noise.img", std::uint64_t{1024}},
+                                    std::pair{"holes.img", fs::file_size(at("ext4")) / 2}}) {
+        fs::copy_file(at("ext4"), at(name));
+        std::fstream out(at(name), std::ios::binary | std::ios::in | std::ios::out);
+        out.seekp(static_cast<std::streamoff>(at_));
+        for (int i = 0; i < 1 << 20; ++i)
+            out.put(static_cast<char>(i * 131 + (i >> 7)));
+    }
+    const std::string plain = scratch_.file("notes.txt", "not a disk");
+    struct Case {
+        std::string image;
+        std::size_t rows;  // at least
+        std::string named; // a problem or the folder's answer holding this
+    };
+    const std::vector<Case> cases = {
+        {at("cut.raw").string(), 10, "p2: ends past the end of the image"},
+        {at("loop.img").string(), 10, ""},
+        {at("noise.img").string(), 0, "is not a folder, nor a disk image"},
+        {at("holes.img").string(), 0, ""},
+        {plain, 0, "is not a folder, nor a disk image"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.image);
+        const auto start = std::chrono::steady_clock::now();
+        cache::RetrieveReport report;
+        const auto rows = Rows({c.image}, &report);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+        EXPECT_GE(rows.size(), c.rows);
+        std::string told;
+        for (const auto& p : report.problems)
+            told += p.folder + ": " + p.reason + "\n";
+        for (const auto& p : report.unreadableFolders)
+            told += p.folder + ": " + p.reason + "\n";
+        EXPECT_NE(told.find(c.named), std::string::npos) << told;
+        for (const Row& row : rows) // never a row whose bytes cannot be read
+            EXPECT_FALSE(std::get<4>(row).starts_with("unreadable")) << std::get<0>(row);
+    }
+}
+
+} // namespace
