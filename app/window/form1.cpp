@@ -309,20 +309,25 @@ void Form1::setCacheFolders(std::vector<std::string> folders) {
     QStringList names;
     for (const auto& f : selection_.folders)
         names << QString::fromUtf8(f.data(), static_cast<qsizetype>(f.size()));
-    PushButton1->setToolTip(names.isEmpty() ? QString()
-                                            : QStringLiteral("Reads only: ") + names.join(", "));
+    PushButton1->setToolTip(
+        names.isEmpty()
+            ? QStringLiteral("Drop folders or disk images (raw, split raw, E01, AFF, VHD, VMDK) on "
+                             "the window to read only those.")
+            : QStringLiteral("Reads only: ") + names.join(", "));
 }
 
 namespace {
 
-// The local folders a drag carries; empty when it carries anything else.
+// The local folders and files (disk images, told apart by their content when read) a drag
+// carries; empty when it carries anything else.
 std::vector<std::string> droppedFolders(const QMimeData* data) {
     std::vector<std::string> folders;
     if (!data || !data->hasUrls())
         return folders;
     for (const QUrl& url : data->urls()) {
         const QString path = url.toLocalFile();
-        if (path.isEmpty() || !QFileInfo(path).isDir())
+        const QFileInfo info(path);
+        if (path.isEmpty() || !(info.isDir() || info.isFile()))
             return {};
         folders.push_back(QFile::encodeName(path).toStdString());
     }
