@@ -49,6 +49,7 @@ std::vector<std::string> ListNames(const platform::FileAccess& files, const fs::
     std::vector<platform::FolderEntry> entries;
     if (const auto held = files.openFolder(folder.string(), error))
         error = held->list(entries);
+    names.reserve(entries.size());
     for (platform::FolderEntry& e : entries)
         names.push_back(std::move(e.name));
     if (error != 0 && stats)

@@ -101,7 +101,7 @@ std::string MakeFileSystem(const std::string& type, const fs::path& tree, const 
     if (type == "ext4")
         return RunTool({"mke2fs", "-q", "-F", "-t", "ext4", "-d", tree.string(), out.string(),
                         std::to_string(bytes / 1024) + "k"});
-    if (const std::string error = Sized(out, bytes); !error.empty())
+    if (std::string error = Sized(out, bytes); !error.empty())
         return error;
     if (type == "fat" || type == "fat32") {
         std::vector<std::string> make = {"mkfs.fat", out.string()};
@@ -112,7 +112,7 @@ std::string MakeFileSystem(const std::string& type, const fs::path& tree, const 
         std::vector<std::string> args = {"mcopy", "-s", "-Q", "-i", out.string()};
         for (const auto& e : fs::directory_iterator(tree))
             args.push_back(e.path().string());
-        args.push_back("::/");
+        args.emplace_back("::/");
         return RunTool(args);
     }
     if (type == "ntfs") {
@@ -143,7 +143,7 @@ std::string MakePartitionedDisk(const std::string& table, const std::vector<fs::
                   (table == "gpt" ? ", type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7\n" : ", type=7\n");
         at += size + mib;
     }
-    if (const std::string error = Sized(out, at + mib); !error.empty())
+    if (std::string error = Sized(out, at + mib); !error.empty())
         return error;
     const fs::path scriptFile = out.string() + ".sfdisk";
     std::ofstream(scriptFile) << script;
