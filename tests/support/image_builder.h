@@ -10,6 +10,14 @@
 #include <string>
 #include <vector>
 
+// In a test: skips it when a maker said a tool is missing, fails it on any other error.
+#define SKIP_WITHOUT_IMAGE_TOOLS(error)                                                            \
+    do {                                                                                           \
+        if ((error).rfind("missing tool", 0) == 0)                                                 \
+            GTEST_SKIP() << (error);                                                               \
+        ASSERT_EQ((error), "");                                                                    \
+    } while (0)
+
 namespace testing_support {
 
 // The tool's full path, looked for in PATH and in the administrators' folders an ordinary

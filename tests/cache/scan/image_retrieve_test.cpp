@@ -22,13 +22,6 @@ namespace {
 namespace fs = std::filesystem;
 using testing_support::ScratchFolder;
 
-#define SKIP_OR_FAIL(error)                                                                        \
-    do {                                                                                           \
-        if ((error).rfind("missing tool", 0) == 0)                                                 \
-            GTEST_SKIP() << (error);                                                               \
-        ASSERT_EQ((error), "");                                                                    \
-    } while (0)
-
 struct AllBoxes final : cache::FileTypeSwitches {
     int value(cache::FileType) const override { return 1; }
 };
@@ -83,13 +76,13 @@ class ImageRetrieve : public testing::Test {
 TEST_F(ImageRetrieve, AnExt4ImageAndAnE01OfAGptNtfsDiskListWhatTheTreesCopiedOutList) {
     for (const auto& [type, tree] : {std::pair{"ext4", "linux"}, std::pair{"ntfs", "windows"}}) {
         const std::string error = testing_support::MakeFileSystem(type, at(tree), at(type));
-        SKIP_OR_FAIL(error);
+        SKIP_WITHOUT_IMAGE_TOOLS(error);
     }
     std::string error = testing_support::MakePartitionedDisk("gpt", {at("ntfs")}, at("disk.raw"));
-    SKIP_OR_FAIL(error);
+    SKIP_WITHOUT_IMAGE_TOOLS(error);
     fs::path e01;
     error = testing_support::ConvertImage(at("disk.raw"), "E01", at("carol"), e01);
-    SKIP_OR_FAIL(error);
+    SKIP_WITHOUT_IMAGE_TOOLS(error);
     const std::string before = Hash(at("ext4")) + Hash(e01);
 
     cache::RetrieveReport copied, imaged;
@@ -115,18 +108,18 @@ TEST_F(ImageRetrieve, DamagedImagesAreAnsweredQuicklyWithWhatCanBeRead) {
         if (std::string(name) == "other")
             testing_support::CopyTree(at("linux/home/firefox"), at("other/firefox"));
         const std::string error = testing_support::MakeFileSystem(type, at(name), at(type));
-        SKIP_OR_FAIL(error);
+        SKIP_WITHOUT_IMAGE_TOOLS(error);
     }
     std::string error =
         testing_support::MakePartitionedDisk("dos", {at("fat"), at("ext4")}, at("cut.raw"));
-    SKIP_OR_FAIL(error);
+    SKIP_WITHOUT_IMAGE_TOOLS(error);
     // The disk ends inside its second partition, which is named; the first is still read.
     fs::resize_file(at("cut.raw"), fs::file_size(at("cut.raw")) - fs::file_size(at("ext4")));
     // A directory loop: a folder holding a name for its own grandparent.
     fs::copy_file(at("ext4"), at("loop.img"));
     error = testing_support::RunTool(
         {"debugfs", "-w", "-R", "link /home /home/firefox/.cache/up", at("loop.img").string()});
-    SKIP_OR_FAIL(error);
+    SKIP_WITHOUT_IMAGE_TOOLS(error);
     // Noise over the file system's own records, and over the middle of its data.
     for (const auto& [name, at_] : {std::pair{"noise.img", std::uint64_t{1024}},
                                     std::pair{"holes.img", fs::file_size(at("ext4")) / 2}}) {

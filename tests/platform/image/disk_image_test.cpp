@@ -19,13 +19,6 @@ namespace {
 namespace fs = std::filesystem;
 using testing_support::ScratchFolder;
 
-#define SKIP_OR_FAIL(error)                                                                        \
-    do {                                                                                           \
-        if ((error).rfind("missing tool", 0) == 0)                                                 \
-            GTEST_SKIP() << (error);                                                               \
-        ASSERT_EQ((error), "");                                                                    \
-    } while (0)
-
 // Every file under `folder` of the tree, path → content, read through the seam.
 void ReadTree(const platform::FileAccess& files, const platform::Folder& folder,
               const std::string& path, std::map<std::string, std::string>& out) {
@@ -103,27 +96,27 @@ TEST_F(DiskImages, EveryFileSystemAloneAndInEveryPartitionTableReadsAsTheTree) {
     for (const std::string type : {"ext4", "fat", "fat32", "ntfs"}) {
         SCOPED_TRACE(type);
         const std::string error = testing_support::MakeFileSystem(type, at("tree"), at(type));
-        SKIP_OR_FAIL(error);
+        SKIP_WITHOUT_IMAGE_TOOLS(error);
         ExpectTree(at(type), {""});
     }
     for (const std::string table : {"gpt", "dos"}) {
         const std::string error = testing_support::MakePartitionedDisk(
             table, {at("ntfs"), at("fat"), at("ext4")}, at(table));
-        SKIP_OR_FAIL(error);
+        SKIP_WITHOUT_IMAGE_TOOLS(error);
         ExpectTree(at(table), {"p1", "p2", "p3"});
     }
 }
 
 TEST_F(DiskImages, SplitE01VhdAndVmdkGiveWhatTheRawDiskGives) {
     std::string error = testing_support::MakeFileSystem("ext4", at("tree"), at("ext4"));
-    SKIP_OR_FAIL(error);
+    SKIP_WITHOUT_IMAGE_TOOLS(error);
     error = testing_support::MakePartitionedDisk("gpt", {at("ext4")}, at("disk.raw"));
-    SKIP_OR_FAIL(error);
+    SKIP_WITHOUT_IMAGE_TOOLS(error);
     for (const std::string format : {"split", "E01", "vhd", "vmdk"}) {
         SCOPED_TRACE(format);
         fs::path named;
         error = testing_support::ConvertImage(at("disk.raw"), format, at("disk-" + format), named);
-        SKIP_OR_FAIL(error);
+        SKIP_WITHOUT_IMAGE_TOOLS(error);
         ExpectTree(named, {"p1"});
         std::string why;
         const auto image = platform::OpenDiskImage(named.string(), why);
