@@ -67,6 +67,8 @@ constexpr Command kCommands[] = {
     {"sql", "", cacheinfo::SqlCommand, "a Chromium SQL cache folder (index, sqldb0...)"},
     {"webkit", "", cacheinfo::WebKitCommand,
      "a WebKit cache folder (WebKitCache or NetworkCache, holding \"Version N\")"},
+    {"image", "", cacheinfo::ImageCommand,
+     "a disk image (raw, split, E01, AFF, VHD, VMDK): its partitions and file systems"},
 };
 
 std::string_view BaseName(std::string_view path) {

@@ -28,6 +28,7 @@ int SimpleCommand(const Call& call);    // a Simple Cache entry, sparse or index
 int FirefoxCommand(const Call& call);   // a cache2 entry file
 int SqlCommand(const Call& call);       // a Chromium SQL cache folder
 int WebKitCommand(const Call& call);    // a WebKit NetworkCache folder
+int ImageCommand(const Call& call);     // a disk image: its file systems
 
 // Seconds since 1970 as "YYYY-MM-DD hh:mm:ss UTC"; "(not set)" for nothing.
 std::string UtcText(std::optional<std::int64_t> seconds);
