@@ -7,7 +7,7 @@
 // read, 2 a usage error.
 #include "cacheinfo.h"
 
-#include "platform/image/disk_image.h"
+#include "platform/image/image_reader.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -21,7 +21,7 @@ int ImageCommand(const Call& call) {
         return Usage(call, "<image file>");
     const std::string path = call.args[0];
     std::string error;
-    const auto image = platform::OpenDiskImage(path, error);
+    const auto image = platform::OpenDiskImageApart(path, error);
     if (!image) {
         std::printf("%s: %s\n", Shown(path).c_str(),
                     error.empty() ? "no disk image (no partition table or file system found)"

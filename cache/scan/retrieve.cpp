@@ -5,7 +5,7 @@
 #include "cache/browser/walk.h"
 #include "platform/base/file_access.h"
 #include "platform/base/files.h"
-#include "platform/image/disk_image.h"
+#include "platform/image/image_reader.h"
 #include "platform/urlcache/urlcache.h"
 
 #include <algorithm>
@@ -132,10 +132,12 @@ NamedFolder Look(const std::string& folder) {
     try {
         struct stat st {};
         if (::stat(folder.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-            const auto image = platform::OpenDiskImage(folder, n.notImage);
+            const auto image = platform::OpenDiskImageApart(folder, n.notImage);
             n.image = image != nullptr;
-            if (image)
+            if (image) {
                 n.contents = ClassifyImage(*image);
+                n.imageFailure = image->failure;
+            }
         } else {
             n.contents = Classify(folder, platform::HostFiles());
         }
@@ -386,6 +388,13 @@ RetrieveReport RetrieveNamed(FoundFileList& list, const FileTypeSwitches& boxes,
         if (progress)
             progress(list.count() + report.browserEntries);
     }
+    // An image whose reader stopped (a library fault on a crafted image) lacks what it had
+    // not read yet: said once, beside the entries that could not be read.
+    for (const auto& n : named)
+        if (n.imageFailure)
+            if (const std::string why = n.imageFailure(); !why.empty())
+                report.problems.push_back(
+                    {n.folder, why + ", so what it had not read yet is missing from the list"});
     ReportUnreadFolders(named, readIndexes, readCaches, report);
     return report;
 }

@@ -43,6 +43,8 @@ struct NamedFolder {
     // A named file: whether it is a disk image that could be opened, and if not, why.
     bool image = false;
     std::string notImage = {};
+    // For an image: why its reader stopped, once it has ("the disk image reader crashed...").
+    std::function<std::string()> imageFailure = {};
 };
 // Looks into each named folder once, for the WinINet indexes and the browser caches alike.
 // A look that fails is kept, not thrown, so that it is told where it belongs.

@@ -10,6 +10,7 @@
 #include "platform/base/file_access.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,6 +33,8 @@ struct DiskImage {
     std::string format;                // "raw", "ewf", "vhd", "vmdk", "aff"
     std::vector<ImageVolume> volumes;
     std::vector<std::string> problems; // "p3: ..." for each part that could not be read
+    // Read apart (image_reader.h): why the reader stopped, once it has; empty before.
+    std::function<std::string()> failure = [] { return std::string(); };
 };
 
 // Opens the image `path` names, found by its content whatever its name. Null when it is no

@@ -55,7 +55,7 @@ expect "tamberlin --save " "<folders> "
 expect "tamberlin --list --since " " "
 expect "tamberlin --list " "<folders> "
 expect "tamberlin --uni" "--unique "
-expect "tamberlin-cacheinfo " "blockfile firefox index simple sql webkit "
+expect "tamberlin-cacheinfo " "blockfile firefox image index simple sql webkit "
 expect "tamberlin-cacheinfo w" "webkit "
 expect "tamberlin-cacheinfo webkit " "<folders> "
 

@@ -4,6 +4,7 @@
 #include "cache/scan/retrieve.h"
 #include "cli/body_hash.h"
 #include "platform/base/paths.h"
+#include "platform/image/image_reader.h"
 
 #include "image_builder.h"
 #include "sha256.h"
@@ -15,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <tuple>
 
 namespace {
@@ -158,6 +160,42 @@ TEST_F(ImageRetrieve, DamagedImagesAreAnsweredQuicklyWithWhatCanBeRead) {
         for (const Row& row : rows) // never a row whose bytes cannot be read
             EXPECT_FALSE(std::get<4>(row).starts_with("unreadable")) << std::get<0>(row);
     }
+}
+
+// A reader that crashes or hangs inside the library stops alone: the program goes on, the
+// image's reads fail, and it says why, within the time allowed.
+TEST_F(ImageRetrieve, AReaderThatCrashesOrHangsStopsAloneAndIsNamed) {
+    const std::string error = testing_support::MakeFileSystem("ext4", at("linux"), at("ext4"));
+    SKIP_WITHOUT_IMAGE_TOOLS(error);
+    // (Built with the address sanitizer, a crashing reader exits instead of being killed.)
+    for (const auto& [fault, said] : {std::pair{"crash", "the disk image reader [cs][rt]"},
+                                      std::pair{"hang", "did not answer within 300 ms"}}) {
+        SCOPED_TRACE(fault);
+        testing_support::ScopedEnv env("TAMBERLIN_IMAGE_READER_FAULT", fault);
+        const auto start = std::chrono::steady_clock::now();
+        std::string why;
+        const auto image = platform::OpenDiskImageApart(at("ext4").string(), why,
+                                                        {std::chrono::milliseconds(300), {}});
+        ASSERT_TRUE(image) << why;
+        int code = 0;
+        const auto file = image->volumes.at(0).files->openFile(
+            "/home/firefox/.config/mozilla/firefox/profiles.ini", code);
+        ASSERT_TRUE(file) << code;
+        char byte = 0;
+        EXPECT_FALSE(file->readAt(0, &byte, 1));
+        EXPECT_TRUE(std::regex_search(image->failure(), std::regex(said))) << image->failure();
+        EXPECT_FALSE(image->volumes.at(0).files->openFolder("/home", code));
+        EXPECT_EQ(code, EIO);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    }
+    // Retrieve names the stopped reader once.
+    testing_support::ScopedEnv env("TAMBERLIN_IMAGE_READER_FAULT", "crash");
+    cache::RetrieveReport report;
+    Rows({at("ext4").string()}, &report);
+    std::size_t said = 0;
+    for (const auto& p : report.problems)
+        said += p.reason.starts_with("the disk image reader") && p.folder == at("ext4").string();
+    EXPECT_EQ(said, 1u);
 }
 
 } // namespace

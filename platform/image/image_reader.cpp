@@ -1,0 +1,666 @@
+#include "platform/image/image_reader.h"
+
+#include "platform/base/endian.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <utility>
+
+extern char** environ;
+
+namespace platform {
+
+namespace {
+
+// One request: its length (u32), then an operation and its fields. One answer: its length,
+// then a status (0, or an errno value) and its fields. Numbers little-endian; texts as their
+// length (u32) and bytes.
+enum class Op : std::uint8_t { Open = 1, Folder, FolderIn, File, FileIn, Read, Kind, Close };
+
+constexpr std::uint32_t kMostMessage = 64u << 20; // a folder of some 200,000 names at most
+constexpr std::size_t kMostRead = 1u << 20;
+
+class Writer {
+  public:
+    Writer& u8(std::uint8_t v) {
+        bytes_.push_back(static_cast<char>(v));
+        return *this;
+    }
+    Writer& u64(std::uint64_t v) {
+        for (int i = 0; i < 8; ++i)
+            bytes_.push_back(static_cast<char>(v >> (8 * i)));
+        return *this;
+    }
+    Writer& text(std::string_view s) {
+        u64(s.size());
+        bytes_.append(s);
+        return *this;
+    }
+    Writer& identity(const FileIdentity& id) {
+        return u64(id.device).u64(id.inode).u64(id.size).u64(
+            static_cast<std::uint64_t>(id.modifiedNs));
+    }
+    // The message with its length in front.
+    std::string framed() const {
+        std::string out;
+        const auto n = static_cast<std::uint32_t>(bytes_.size());
+        for (int i = 0; i < 4; ++i)
+            out.push_back(static_cast<char>(n >> (8 * i)));
+        return out + bytes_;
+    }
+
+  private:
+    std::string bytes_;
+};
+
+// Reads fields in order; past the end everything reads as zero or empty and ok() turns false.
+class Reader {
+  public:
+    explicit Reader(std::string_view bytes) : in_(bytes) {}
+    bool ok() const { return ok_; }
+    std::uint8_t u8() { return take(1) ? in_.u8(at_ - 1) : 0; }
+    std::uint64_t u64() { return take(8) ? in_.u64(at_ - 8) : 0; }
+    std::string text() {
+        const std::uint64_t n = u64();
+        if (!take(n))
+            return {};
+        const auto* start = in_.bytes().data() + (at_ - n);
+        return std::string(reinterpret_cast<const char*>(start), static_cast<std::size_t>(n));
+    }
+    FileIdentity identity() {
+        FileIdentity id;
+        id.device = u64();
+        id.inode = u64();
+        id.size = u64();
+        id.modifiedNs = static_cast<std::int64_t>(u64());
+        return id;
+    }
+
+  private:
+    bool take(std::uint64_t n) {
+        ok_ = ok_ && in_.has(at_, n);
+        if (ok_)
+            at_ += n;
+        return ok_;
+    }
+    ByteReader in_;
+    std::uint64_t at_ = 0;
+    bool ok_ = true;
+};
+
+bool WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+// Reads exactly n bytes; with a deadline, waits no later than it.
+bool ReadAll(int fd, char* out, std::size_t n,
+             std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt) {
+    while (n > 0) {
+        if (deadline) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                *deadline - std::chrono::steady_clock::now());
+            pollfd p{fd, POLLIN, 0};
+            const int ready = ::poll(&p, 1, static_cast<int>(std::max<long long>(0, left.count())));
+            if (ready < 0 && errno == EINTR)
+                continue;
+            if (ready <= 0)
+                return false;
+        }
+        const ssize_t got = ::read(fd, out, n);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        out += got;
+        n -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+std::optional<std::string>
+ReadMessage(int fd, std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt) {
+    std::uint8_t size[4];
+    if (!ReadAll(fd, reinterpret_cast<char*>(size), 4, deadline))
+        return std::nullopt;
+    const std::uint32_t n = LoadLE32(size);
+    if (n > kMostMessage)
+        return std::nullopt;
+    std::string body(n, '\0');
+    if (!ReadAll(fd, body.data(), n, deadline))
+        return std::nullopt;
+    return body;
+}
+
+FileIdentity HostIdentity(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return {};
+    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+            static_cast<std::uint64_t>(st.st_size < 0 ? 0 : st.st_size),
+            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+// ---- the reader's side
+
+class Server {
+  public:
+    std::string answer(std::string_view request) {
+        Reader in(request);
+        const auto op = static_cast<Op>(in.u8());
+        Writer out;
+        switch (op) {
+        case Op::Open:
+            return open(in.text());
+        case Op::Folder:
+        case Op::FolderIn: {
+            int error = EINVAL;
+            std::unique_ptr<Folder> folder;
+            if (op == Op::Folder) {
+                const FileAccess* files = volume(in.u64());
+                const std::string path = in.text();
+                if (files && in.ok())
+                    folder = files->openFolder(path, error);
+            } else {
+                const auto [files, parent] = heldFolder(in.u64());
+                const std::string name = in.text();
+                if (parent && in.ok())
+                    folder = files->openFolder(*parent, name, error);
+            }
+            if (!folder)
+                return out.u64(static_cast<std::uint64_t>(error)).framed();
+            std::vector<FolderEntry> entries;
+            const int listed = folder->list(entries);
+            out.u64(0)
+                .u64(next_)
+                .identity(folder->identity())
+                .u64(static_cast<std::uint64_t>(listed));
+            out.u64(entries.size());
+            for (const FolderEntry& e : entries)
+                out.text(e.name).u8(static_cast<std::uint8_t>(e.kind));
+            folders_[next_++] = {folderFiles_, std::move(folder)};
+            return out.framed();
+        }
+        case Op::File:
+        case Op::FileIn: {
+            int error = EINVAL;
+            std::unique_ptr<OpenFile> file;
+            if (op == Op::File) {
+                const FileAccess* files = volume(in.u64());
+                const std::string path = in.text();
+                if (files && in.ok())
+                    file = files->openFile(path, error);
+            } else {
+                const auto [files, parent] = heldFolder(in.u64());
+                const std::string name = in.text();
+                if (parent && in.ok())
+                    file = files->openFile(*parent, name, error);
+            }
+            if (!file)
+                return out.u64(static_cast<std::uint64_t>(error)).framed();
+            out.u64(0).u64(next_).identity(file->identity());
+            files_[next_++] = std::move(file);
+            return out.framed();
+        }
+        case Op::Read: {
+            const auto it = files_.find(in.u64());
+            const std::uint64_t offset = in.u64();
+            const std::uint64_t n = std::min<std::uint64_t>(in.u64(), kMostRead);
+            if (it == files_.end() || !in.ok())
+                return out.u64(EINVAL).framed();
+            std::string bytes(static_cast<std::size_t>(n), '\0');
+            const std::ptrdiff_t got = it->second->readSome(offset, bytes.data(), bytes.size());
+            if (got < 0)
+                return out.u64(EIO).framed();
+            bytes.resize(static_cast<std::size_t>(got));
+            return out.u64(0).text(bytes).framed();
+        }
+        case Op::Kind: {
+            const FileAccess* files = volume(in.u64());
+            const std::string path = in.text();
+            int error = 0;
+            const EntryKind kind =
+                files && in.ok() ? files->kindAt(path, false, error) : EntryKind::Unknown;
+            return out.u64(static_cast<std::uint64_t>(error))
+                .u8(static_cast<std::uint8_t>(kind))
+                .framed();
+        }
+        case Op::Close: {
+            const std::uint64_t id = in.u64();
+            folders_.erase(id);
+            files_.erase(id);
+            return out.u64(0).framed();
+        }
+        }
+        return out.u64(EINVAL).framed();
+    }
+
+  private:
+    std::string open(const std::string& path) {
+        Writer out;
+        std::string error;
+        image_ = OpenDiskImage(path, error);
+        if (!image_)
+            return out.u64(ENOENT).text(error).framed();
+        out.u64(0).text(image_->format).u64(image_->segments.size());
+        for (const std::string& s : image_->segments)
+            out.text(s);
+        out.u64(image_->volumes.size());
+        for (const ImageVolume& v : image_->volumes)
+            out.text(v.partition).text(v.fileSystem).u64(v.offset);
+        out.u64(image_->problems.size());
+        for (const std::string& p : image_->problems)
+            out.text(p);
+        return out.framed();
+    }
+    const FileAccess* volume(std::uint64_t index) {
+        if (!image_ || index >= image_->volumes.size())
+            return nullptr;
+        folderFiles_ = image_->volumes[static_cast<std::size_t>(index)].files.get();
+        return folderFiles_;
+    }
+    std::pair<const FileAccess*, const Folder*> heldFolder(std::uint64_t id) {
+        const auto it = folders_.find(id);
+        if (it == folders_.end())
+            return {nullptr, nullptr};
+        folderFiles_ = it->second.first;
+        return {it->second.first, it->second.second.get()};
+    }
+
+    std::shared_ptr<const DiskImage> image_;
+    const FileAccess* folderFiles_ = nullptr; // the tree of the folder being opened
+    std::map<std::uint64_t, std::pair<const FileAccess*, std::unique_ptr<Folder>>> folders_;
+    std::map<std::uint64_t, std::unique_ptr<OpenFile>> files_;
+    std::uint64_t next_ = 1;
+};
+
+// ---- the program's side
+
+// The reader process and the pipe to it, shared by the image's trees, folders and files.
+class Connection {
+  public:
+    Connection(pid_t pid, int fd, std::chrono::milliseconds timeout)
+        : pid_(pid), fd_(fd), timeout_(timeout) {}
+    ~Connection() {
+        ::close(fd_);
+        if (!reaped_) {
+            ::kill(pid_, SIGKILL); // (it would end on the closed pipe; a hung one would not)
+            int status = 0;
+            ::waitpid(pid_, &status, 0);
+        }
+    }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // The answer to a request; nothing once the reader has stopped or fails to answer in time.
+    std::optional<std::string> ask(const Writer& request) {
+        const std::lock_guard held(lock_);
+        if (!failure_.empty())
+            return std::nullopt;
+        const auto deadline = std::chrono::steady_clock::now() + timeout_;
+        if (WriteAll(fd_, request.framed()))
+            if (auto answer = ReadMessage(fd_, deadline))
+                return answer;
+        stop(std::chrono::steady_clock::now() >= deadline);
+        return std::nullopt;
+    }
+    bool failed() const {
+        const std::lock_guard held(lock_);
+        return !failure_.empty();
+    }
+    std::string failure() const {
+        const std::lock_guard held(lock_);
+        return failure_;
+    }
+    // The image's own files, as they are now: the body checks compare them later.
+    void watch(const std::vector<std::string>& segments) {
+        segments_ = segments;
+        identities_.clear();
+        for (const std::string& s : segments_)
+            identities_.push_back(HostIdentity(s));
+    }
+    // Whether the image's own files are still the ones opened, unchanged.
+    bool unchanged() const {
+        for (std::size_t i = 0; i < segments_.size(); ++i)
+            if (!(HostIdentity(segments_[i]) == identities_[i]))
+                return false;
+        return true;
+    }
+
+  private:
+    // Ends the reader and says how it ended. One that closed the pipe is ending: given a
+    // moment to, so that a crash is told as one.
+    void stop(bool timedOut) {
+        int status = 0;
+        pid_t ended = ::waitpid(pid_, &status, WNOHANG);
+        for (int wait = 0; !timedOut && ended == 0 && wait < 100; ++wait) {
+            ::usleep(5000);
+            ended = ::waitpid(pid_, &status, WNOHANG);
+        }
+        if (ended == pid_ && WIFSIGNALED(status))
+            failure_ =
+                "the disk image reader crashed (signal " + std::to_string(WTERMSIG(status)) + ")";
+        else if (ended == pid_)
+            failure_ = "the disk image reader stopped";
+        else
+            failure_ = "the disk image reader did not answer within " +
+                       std::to_string(timeout_.count()) + " ms";
+        if (ended != pid_) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, &status, 0);
+        }
+        reaped_ = true;
+    }
+
+    mutable std::mutex lock_;
+    pid_t pid_;
+    int fd_;
+    std::chrono::milliseconds timeout_;
+    std::vector<std::string> segments_;
+    std::vector<FileIdentity> identities_;
+    std::string failure_;
+    bool reaped_ = false;
+};
+
+class RemoteFolder final : public Folder {
+  public:
+    RemoteFolder(std::shared_ptr<Connection> connection, std::uint64_t id, std::string path,
+                 FileIdentity identity, std::vector<FolderEntry> entries, int listed)
+        : connection_(std::move(connection)), id_(id), entries_(std::move(entries)),
+          listed_(listed) {
+        path_ = std::move(path);
+        identity_ = identity;
+    }
+    ~RemoteFolder() override {
+        connection_->ask(Writer().u8(static_cast<std::uint8_t>(Op::Close)).u64(id_));
+    }
+    int list(std::vector<FolderEntry>& entries) const override {
+        entries.insert(entries.end(), entries_.begin(), entries_.end());
+        return listed_;
+    }
+    bool searchable() const override { return true; }
+    std::uint64_t id() const { return id_; }
+
+  private:
+    std::shared_ptr<Connection> connection_;
+    std::uint64_t id_;
+    std::vector<FolderEntry> entries_;
+    int listed_;
+};
+
+class RemoteFile final : public OpenFile {
+  public:
+    RemoteFile(std::shared_ptr<Connection> connection, std::uint64_t id, FileIdentity identity)
+        : connection_(std::move(connection)), id_(id) {
+        identity_ = identity;
+    }
+    ~RemoteFile() override {
+        connection_->ask(Writer().u8(static_cast<std::uint8_t>(Op::Close)).u64(id_));
+    }
+    std::ptrdiff_t readSome(std::uint64_t offset, void* buffer, std::size_t n) const override {
+        if (offset >= size() || n == 0)
+            return 0;
+        n = std::min<std::size_t>(
+            {n, kMostRead,
+             static_cast<std::size_t>(std::min<std::uint64_t>(size() - offset, SIZE_MAX))});
+        const auto answer = connection_->ask(
+            Writer().u8(static_cast<std::uint8_t>(Op::Read)).u64(id_).u64(offset).u64(n));
+        if (!answer)
+            return -1;
+        Reader in(*answer);
+        const std::uint64_t status = in.u64();
+        const std::string bytes = in.text();
+        if (!in.ok() || status != 0 || bytes.size() > n)
+            return -1;
+        std::memcpy(buffer, bytes.data(), bytes.size());
+        return static_cast<std::ptrdiff_t>(bytes.size());
+    }
+    bool currentIdentity(FileIdentity& now) const override {
+        if (connection_->failed() || !connection_->unchanged())
+            return false;
+        now = identity_;
+        return true;
+    }
+
+  private:
+    std::shared_ptr<Connection> connection_;
+    std::uint64_t id_;
+};
+
+int StatusError(std::uint64_t status) {
+    return status > 0 && status < 4096 ? static_cast<int>(status) : EIO;
+}
+
+class RemoteFiles final : public FileAccess {
+  public:
+    RemoteFiles(std::shared_ptr<Connection> connection, std::uint64_t volume)
+        : connection_(std::move(connection)), volume_(volume) {}
+
+    std::unique_ptr<Folder> openFolder(const std::string& path, int& error) const override {
+        return folder(Writer().u8(static_cast<std::uint8_t>(Op::Folder)).u64(volume_).text(path),
+                      path, error);
+    }
+    std::unique_ptr<Folder> openFolder(const Folder& in, const std::string& name,
+                                       int& error) const override {
+        const auto* held = dynamic_cast<const RemoteFolder*>(&in);
+        if (!held) {
+            error = EXDEV;
+            return nullptr;
+        }
+        const std::string path = in.path() == "/" ? "/" + name : in.path() + "/" + name;
+        return folder(
+            Writer().u8(static_cast<std::uint8_t>(Op::FolderIn)).u64(held->id()).text(name), path,
+            error);
+    }
+    std::unique_ptr<OpenFile> openFile(const std::string& path, int& error) const override {
+        return file(Writer().u8(static_cast<std::uint8_t>(Op::File)).u64(volume_).text(path),
+                    error);
+    }
+    std::unique_ptr<OpenFile> openFile(const Folder& in, const std::string& name,
+                                       int& error) const override {
+        const auto* held = dynamic_cast<const RemoteFolder*>(&in);
+        if (!held) {
+            error = EXDEV;
+            return nullptr;
+        }
+        return file(Writer().u8(static_cast<std::uint8_t>(Op::FileIn)).u64(held->id()).text(name),
+                    error);
+    }
+    EntryKind kindAt(const std::string& path, bool, int& error) const override {
+        const auto answer = connection_->ask(
+            Writer().u8(static_cast<std::uint8_t>(Op::Kind)).u64(volume_).text(path));
+        if (!answer) {
+            error = EIO;
+            return EntryKind::Unknown;
+        }
+        Reader in(*answer);
+        const std::uint64_t status = in.u64();
+        const std::uint8_t kind = in.u8();
+        error = status == 0 ? 0 : StatusError(status);
+        return in.ok() && kind <= static_cast<std::uint8_t>(EntryKind::Unknown)
+                   ? static_cast<EntryKind>(kind)
+                   : EntryKind::Unknown;
+    }
+    bool followsLinks() const override { return false; }
+    std::unique_ptr<OpenFile> openFileFollowingLinks(const std::string& path,
+                                                     int& error) const override {
+        return openFile(path, error);
+    }
+
+  private:
+    std::unique_ptr<Folder> folder(const Writer& request, const std::string& path,
+                                   int& error) const {
+        const auto answer = connection_->ask(request);
+        if (!answer) {
+            error = EIO;
+            return nullptr;
+        }
+        Reader in(*answer);
+        const std::uint64_t status = in.u64();
+        if (status != 0) {
+            error = StatusError(status);
+            return nullptr;
+        }
+        const std::uint64_t id = in.u64();
+        const FileIdentity identity = in.identity();
+        const int listed = static_cast<int>(std::min<std::uint64_t>(in.u64(), 4095));
+        const std::uint64_t count = in.u64();
+        std::vector<FolderEntry> entries;
+        for (std::uint64_t i = 0; i < count && in.ok(); ++i) {
+            FolderEntry e;
+            e.name = in.text();
+            const std::uint8_t kind = in.u8();
+            e.kind = kind <= static_cast<std::uint8_t>(EntryKind::Unknown)
+                         ? static_cast<EntryKind>(kind)
+                         : EntryKind::Unknown;
+            if (in.ok())
+                entries.push_back(std::move(e));
+        }
+        if (!in.ok()) {
+            error = EIO;
+            return nullptr;
+        }
+        return std::make_unique<RemoteFolder>(connection_, id, path, identity, std::move(entries),
+                                              listed);
+    }
+    std::unique_ptr<OpenFile> file(const Writer& request, int& error) const {
+        const auto answer = connection_->ask(request);
+        if (!answer) {
+            error = EIO;
+            return nullptr;
+        }
+        Reader in(*answer);
+        const std::uint64_t status = in.u64();
+        if (status != 0) {
+            error = StatusError(status);
+            return nullptr;
+        }
+        const std::uint64_t id = in.u64();
+        const FileIdentity identity = in.identity();
+        if (!in.ok()) {
+            error = EIO;
+            return nullptr;
+        }
+        return std::make_unique<RemoteFile>(connection_, id, identity);
+    }
+
+    std::shared_ptr<Connection> connection_;
+    std::uint64_t volume_;
+};
+
+// The reader program: the one given, else beside the running program, else installed.
+std::string ReaderProgram(const ImageReaderOptions& options) {
+    if (!options.program.empty())
+        return options.program;
+    std::string self(PATH_MAX, '\0');
+    const ssize_t n = ::readlink("/proc/self/exe", self.data(), self.size());
+    self.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    const std::string beside = self.substr(0, self.rfind('/') + 1) + "tamberlin-image-reader";
+    if (::access(beside.c_str(), X_OK) == 0)
+        return beside;
+    return std::string(TAMBERLIN_IMAGE_READER_FOLDER) + "/tamberlin-image-reader";
+}
+
+} // namespace
+
+std::shared_ptr<const DiskImage> OpenDiskImageApart(const std::string& path, std::string& error,
+                                                    const ImageReaderOptions& options) {
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
+        error =
+            std::string("the disk image reader cannot be started (") + std::strerror(errno) + ")";
+        return nullptr;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pair[1], 0);
+    posix_spawn_file_actions_adddup2(&actions, pair[1], 1);
+    const std::string program = ReaderProgram(options);
+    std::string arg0 = program;
+    char* argv[] = {arg0.data(), nullptr};
+    pid_t pid = 0;
+    const int spawned = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pair[1]);
+    if (spawned != 0) {
+        ::close(pair[0]);
+        error = "the disk image reader " + program + " cannot be started (" +
+                std::strerror(spawned) + ")";
+        return nullptr;
+    }
+    auto connection = std::make_shared<Connection>(pid, pair[0], options.timeout);
+    const auto answer =
+        connection->ask(Writer().u8(static_cast<std::uint8_t>(Op::Open)).text(path));
+    if (!answer) {
+        error = connection->failure();
+        return nullptr;
+    }
+    Reader in(*answer);
+    if (in.u64() != 0) {
+        error = in.text();
+        return nullptr;
+    }
+    auto image = std::make_shared<DiskImage>();
+    image->path = path;
+    image->format = in.text();
+    for (std::uint64_t i = 0, n = in.u64(); i < n && in.ok(); ++i)
+        image->segments.push_back(in.text());
+    for (std::uint64_t i = 0, n = in.u64(); i < n && in.ok(); ++i) {
+        ImageVolume v;
+        v.partition = in.text();
+        v.fileSystem = in.text();
+        v.offset = in.u64();
+        v.files = std::make_shared<RemoteFiles>(connection, i);
+        image->volumes.push_back(std::move(v));
+    }
+    for (std::uint64_t i = 0, n = in.u64(); i < n && in.ok(); ++i)
+        image->problems.push_back(in.text());
+    if (!in.ok() || image->volumes.empty()) {
+        error = "the disk image reader answered what cannot be read";
+        return nullptr;
+    }
+    connection->watch(image->segments);
+    image->failure = [weak = std::weak_ptr<Connection>(connection)] {
+        const auto c = weak.lock();
+        return c ? c->failure() : std::string();
+    };
+    return image;
+}
+
+int ServeImageRequests(int in, int out, ReaderFault fault) {
+    Server server;
+    while (const auto request = ReadMessage(in)) {
+        if (fault != ReaderFault::None && !request->empty() &&
+            static_cast<Op>(request->front()) == Op::Read) {
+            if (fault == ReaderFault::CrashAtRead)
+                std::raise(SIGSEGV);
+            for (;;)
+                ::pause();
+        }
+        if (!WriteAll(out, server.answer(*request)))
+            return 1;
+    }
+    return 0;
+}
+
+} // namespace platform
