@@ -575,7 +575,7 @@ std::string ReaderProgram(const ImageReaderOptions& options) {
     std::string self(PATH_MAX, '\0');
     const ssize_t n = ::readlink("/proc/self/exe", self.data(), self.size());
     self.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-    const std::string beside = self.substr(0, self.rfind('/') + 1) + "tamberlin-image-reader";
+    std::string beside = self.substr(0, self.rfind('/') + 1) + "tamberlin-image-reader";
     if (::access(beside.c_str(), X_OK) == 0)
         return beside;
     return std::string(TAMBERLIN_IMAGE_READER_FOLDER) + "/tamberlin-image-reader";
