@@ -32,6 +32,7 @@ enum class Op : std::uint8_t { Open = 1, Folder, FolderIn, File, FileIn, Read, K
 
 constexpr std::uint32_t kMostMessage = 64u << 20; // a folder of some 200,000 names at most
 constexpr std::size_t kMostRead = 1u << 20;
+constexpr std::uint64_t kHeadBytes = 64u << 10;
 
 class Writer {
   public:
@@ -101,8 +102,19 @@ class Reader {
     bool ok_ = true;
 };
 
-bool WriteAll(int fd, std::string_view bytes) {
+bool WriteAll(int fd, std::string_view bytes,
+              std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt) {
     while (!bytes.empty()) {
+        if (deadline) { // a reader that stopped reading must not hold the program
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                *deadline - std::chrono::steady_clock::now());
+            pollfd p{fd, POLLOUT, 0};
+            const int ready = ::poll(&p, 1, static_cast<int>(std::max<long long>(0, left.count())));
+            if (ready < 0 && errno == EINTR)
+                continue;
+            if (ready <= 0)
+                return false;
+        }
         const ssize_t n = ::write(fd, bytes.data(), bytes.size());
         if (n < 0 && errno == EINTR)
             continue;
@@ -218,7 +230,20 @@ class Server {
             }
             if (!file)
                 return out.u64(static_cast<std::uint64_t>(error)).framed();
-            out.u64(0).u64(next_).identity(file->identity());
+            // The first bytes come with the file: most cache files are read from the start,
+            // and many are small.
+            std::string head(
+                static_cast<std::size_t>(std::min<std::uint64_t>(file->size(), kHeadBytes)), '\0');
+            std::size_t have = 0;
+            while (have < head.size()) {
+                const std::ptrdiff_t got =
+                    file->readSome(have, head.data() + have, head.size() - have);
+                if (got <= 0)
+                    break;
+                have += static_cast<std::size_t>(got);
+            }
+            head.resize(have);
+            out.u64(0).u64(next_).identity(file->identity()).text(head);
             files_[next_++] = std::move(file);
             return out.framed();
         }
@@ -245,11 +270,11 @@ class Server {
                 .u8(static_cast<std::uint8_t>(kind))
                 .framed();
         }
-        case Op::Close: {
+        case Op::Close: { // told, not asked: no answer
             const std::uint64_t id = in.u64();
             folders_.erase(id);
             files_.erase(id);
-            return out.u64(0).framed();
+            return {};
         }
         }
         return out.u64(EINVAL).framed();
@@ -318,11 +343,18 @@ class Connection {
         if (!failure_.empty())
             return std::nullopt;
         const auto deadline = std::chrono::steady_clock::now() + timeout_;
-        if (WriteAll(fd_, request.framed()))
+        if (WriteAll(fd_, request.framed(), deadline))
             if (auto answer = ReadMessage(fd_, deadline))
                 return answer;
         stop(std::chrono::steady_clock::now() >= deadline);
         return std::nullopt;
+    }
+    // A request that has no answer (a close).
+    void tell(const Writer& request) {
+        const std::lock_guard held(lock_);
+        if (failure_.empty() &&
+            !WriteAll(fd_, request.framed(), std::chrono::steady_clock::now() + timeout_))
+            stop(true);
     }
     bool failed() const {
         const std::lock_guard held(lock_);
@@ -392,7 +424,7 @@ class RemoteFolder final : public Folder {
         identity_ = identity;
     }
     ~RemoteFolder() override {
-        connection_->ask(Writer().u8(static_cast<std::uint8_t>(Op::Close)).u64(id_));
+        connection_->tell(Writer().u8(static_cast<std::uint8_t>(Op::Close)).u64(id_));
     }
     int list(std::vector<FolderEntry>& entries) const override {
         entries.insert(entries.end(), entries_.begin(), entries_.end());
@@ -410,16 +442,23 @@ class RemoteFolder final : public Folder {
 
 class RemoteFile final : public OpenFile {
   public:
-    RemoteFile(std::shared_ptr<Connection> connection, std::uint64_t id, FileIdentity identity)
-        : connection_(std::move(connection)), id_(id) {
+    RemoteFile(std::shared_ptr<Connection> connection, std::uint64_t id, FileIdentity identity,
+               std::string head)
+        : connection_(std::move(connection)), id_(id), head_(std::move(head)) {
         identity_ = identity;
     }
     ~RemoteFile() override {
-        connection_->ask(Writer().u8(static_cast<std::uint8_t>(Op::Close)).u64(id_));
+        connection_->tell(Writer().u8(static_cast<std::uint8_t>(Op::Close)).u64(id_));
     }
     std::ptrdiff_t readSome(std::uint64_t offset, void* buffer, std::size_t n) const override {
         if (offset >= size() || n == 0)
             return 0;
+        if (offset < head_.size()) { // sent with the open
+            const std::size_t from = static_cast<std::size_t>(offset);
+            const std::size_t take = std::min(n, head_.size() - from);
+            std::memcpy(buffer, head_.data() + from, take);
+            return static_cast<std::ptrdiff_t>(take);
+        }
         n = std::min<std::size_t>(
             {n, kMostRead,
              static_cast<std::size_t>(std::min<std::uint64_t>(size() - offset, SIZE_MAX))});
@@ -445,6 +484,7 @@ class RemoteFile final : public OpenFile {
   private:
     std::shared_ptr<Connection> connection_;
     std::uint64_t id_;
+    std::string head_; // the file's first bytes
 };
 
 int StatusError(std::uint64_t status) {
@@ -557,11 +597,12 @@ class RemoteFiles final : public FileAccess {
         }
         const std::uint64_t id = in.u64();
         const FileIdentity identity = in.identity();
-        if (!in.ok()) {
+        std::string head = in.text();
+        if (!in.ok() || head.size() > identity.size) {
             error = EIO;
             return nullptr;
         }
-        return std::make_unique<RemoteFile>(connection_, id, identity);
+        return std::make_unique<RemoteFile>(connection_, id, identity, std::move(head));
     }
 
     std::shared_ptr<Connection> connection_;
@@ -640,24 +681,23 @@ std::shared_ptr<const DiskImage> OpenDiskImageApart(const std::string& path, std
         return nullptr;
     }
     connection->watch(image->segments);
-    image->failure = [weak = std::weak_ptr<Connection>(connection)] {
-        const auto c = weak.lock();
-        return c ? c->failure() : std::string();
-    };
+    // (Held as long as it may be asked, after every file of the image is closed too.)
+    image->failure = [connection] { return connection->failure(); };
     return image;
 }
 
 int ServeImageRequests(int in, int out, ReaderFault fault) {
     Server server;
     while (const auto request = ReadMessage(in)) {
-        if (fault != ReaderFault::None && !request->empty() &&
-            static_cast<Op>(request->front()) == Op::Read) {
+        const auto op = request->empty() ? Op::Open : static_cast<Op>(request->front());
+        if (fault != ReaderFault::None && (op == Op::File || op == Op::FileIn)) {
             if (fault == ReaderFault::CrashAtRead)
                 std::raise(SIGSEGV);
             for (;;)
                 ::pause();
         }
-        if (!WriteAll(out, server.answer(*request)))
+        const std::string answer = server.answer(*request);
+        if (!answer.empty() && !WriteAll(out, answer))
             return 1;
     }
     return 0;

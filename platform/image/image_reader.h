@@ -28,8 +28,8 @@ std::shared_ptr<const DiskImage> OpenDiskImageApart(const std::string& path, std
                                                     const ImageReaderOptions& options = {});
 
 // The reader's side: answers requests from `in` on `out` until `in` ends. Returns the exit
-// status for the reader program. `fault` is for tests: a reader that crashes or hangs at its
-// first read of a file's bytes, as a library fault on a crafted image would.
+// status for the reader program. `fault` is for tests: a reader that crashes or hangs when it
+// first opens a file (and reads its first bytes), as a library fault on a crafted image would.
 enum class ReaderFault { None, CrashAtRead, HangAtRead };
 int ServeImageRequests(int in, int out, ReaderFault fault = ReaderFault::None);
 
