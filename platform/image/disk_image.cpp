@@ -62,11 +62,15 @@ struct ImageState {
     }
 };
 
+struct FolderContents;
+
 struct VolumeState {
     std::shared_ptr<ImageState> image;
     TSK_FS_INFO* fs = nullptr;
     std::uint64_t device = 0; // stands for the volume in identities
     bool caseless = false;    // NTFS, FAT, exFAT, HFS+, APFS look names up ignoring case
+    // The folders read so far, by metadata address (under the image's lock).
+    mutable std::unordered_map<TSK_INUM_T, std::shared_ptr<const FolderContents>> folders;
 };
 
 EntryKind KindOf(TSK_FS_NAME_TYPE_ENUM type) {
@@ -110,39 +114,51 @@ FileIdentity IdentityOf(const VolumeState& volume, TSK_INUM_T address, const TSK
     return id;
 }
 
-class ImageFolder final : public Folder {
-  public:
+// What a folder holds, read once from the file system and kept for the image's life (an
+// image does not change): the walk and the readers open the same folders many times over.
+struct FolderContents {
     struct Entry {
         TSK_INUM_T address;
         EntryKind kind;
     };
-    ImageFolder(std::string path, FileIdentity identity) {
+    FileIdentity identity;
+    std::vector<FolderEntry> listed;
+    std::unordered_map<std::string, Entry> byName;
+
+    void add(std::string name, TSK_INUM_T address, EntryKind kind) {
+        byName.emplace(name, Entry{address, kind});
+        listed.push_back({std::move(name), kind});
+    }
+    const Entry* find(const std::string& name, bool caseless) const {
+        if (const auto it = byName.find(name); it != byName.end())
+            return &it->second;
+        if (caseless) // the first in the folder's order, as a lookup by the file system would
+            for (const FolderEntry& e : listed)
+                if (SameIgnoringAsciiCase(e.name, name))
+                    return &byName.at(e.name);
+        return nullptr;
+    }
+};
+
+class ImageFolder final : public Folder {
+  public:
+    using Entry = FolderContents::Entry;
+    ImageFolder(std::string path, std::shared_ptr<const FolderContents> contents)
+        : contents_(std::move(contents)) {
         path_ = std::move(path);
-        identity_ = identity;
+        identity_ = contents_->identity;
     }
     int list(std::vector<FolderEntry>& entries) const override {
-        entries.insert(entries.end(), listed_.begin(), listed_.end());
+        entries.insert(entries.end(), contents_->listed.begin(), contents_->listed.end());
         return 0;
     }
     bool searchable() const override { return true; }
-
-    void add(std::string name, TSK_INUM_T address, EntryKind kind) {
-        byName_.emplace(name, Entry{address, kind});
-        listed_.push_back({std::move(name), kind});
-    }
     const Entry* find(const std::string& name, bool caseless) const {
-        if (const auto it = byName_.find(name); it != byName_.end())
-            return &it->second;
-        if (caseless)
-            for (const auto& [other, entry] : byName_)
-                if (SameIgnoringAsciiCase(other, name))
-                    return &entry;
-        return nullptr;
+        return contents_->find(name, caseless);
     }
 
   private:
-    std::vector<FolderEntry> listed_;
-    std::unordered_map<std::string, Entry> byName_;
+    std::shared_ptr<const FolderContents> contents_;
 };
 
 class ImageOpenFile final : public OpenFile {
@@ -295,15 +311,26 @@ class ImageFiles final : public FileAccess {
     // Reads a folder's names once, when it is opened: the readers list it or open names in it.
     std::unique_ptr<ImageFolder> load(std::string path, TSK_INUM_T address, int& error) const {
         const std::lock_guard held(volume_->image->lock);
+        auto& kept = volume_->folders[address];
+        if (!kept) {
+            kept = read(address);
+            if (!kept) {
+                volume_->folders.erase(address);
+                error = EIO;
+                return nullptr;
+            }
+        }
+        return std::make_unique<ImageFolder>(std::move(path), kept);
+    }
+    std::shared_ptr<const FolderContents> read(TSK_INUM_T address) const {
         TSK_FS_DIR* dir = tsk_fs_dir_open_meta(volume_->fs, address);
         if (!dir) {
             tsk_error_reset();
-            error = EIO;
             return nullptr;
         }
         const TSK_FS_META* meta = dir->fs_file ? dir->fs_file->meta : nullptr;
-        auto folder =
-            std::make_unique<ImageFolder>(std::move(path), IdentityOf(*volume_, address, meta));
+        auto folder = std::make_shared<FolderContents>();
+        folder->identity = IdentityOf(*volume_, address, meta);
         const std::size_t count = tsk_fs_dir_getsize(dir);
         for (std::size_t i = 0; i < count; ++i) {
             const TSK_FS_NAME* name = tsk_fs_dir_get_name(dir, i);
@@ -361,7 +388,8 @@ bool AddVolume(const std::shared_ptr<ImageState>& state, DiskImage& image, std::
     volume->device = imageId ^ (offset * 0x9E3779B97F4A7C15ull) ^ 0x5441'4D42'0000'0000ull;
     volume->caseless = Caseless(fs->ftype);
     const char* type = tsk_fs_type_toname(fs->ftype);
-    image.volumes.push_back({std::move(partition), type ? type : "unknown", offset,
+    const bool caseless = volume->caseless;
+    image.volumes.push_back({std::move(partition), type ? type : "unknown", offset, caseless,
                              std::make_shared<ImageFiles>(std::move(volume))});
     return true;
 }

@@ -24,6 +24,7 @@ struct ImageVolume {
     std::string partition;
     std::string fileSystem;   // "ntfs", "ext4", "fat32"...
     std::uint64_t offset = 0; // bytes from the image's start
+    bool caseless = false;    // names are found whatever their case (NTFS, FAT, HFS+, APFS)
     std::shared_ptr<const FileAccess> files;
 };
 

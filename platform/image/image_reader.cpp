@@ -292,7 +292,7 @@ class Server {
             out.text(s);
         out.u64(image_->volumes.size());
         for (const ImageVolume& v : image_->volumes)
-            out.text(v.partition).text(v.fileSystem).u64(v.offset);
+            out.text(v.partition).text(v.fileSystem).u64(v.offset).u8(v.caseless ? 1 : 0);
         out.u64(image_->problems.size());
         for (const std::string& p : image_->problems)
             out.text(p);
@@ -414,30 +414,31 @@ class Connection {
     bool reaped_ = false;
 };
 
+// A folder as the reader listed it. An image does not change, so each folder is asked for
+// once and kept: the walk and the readers open the same folders and ask about the same
+// names many times over.
+struct Listing {
+    int error = 0; // why it could not be opened
+    FileIdentity identity;
+    std::vector<FolderEntry> entries;
+    int listed = 0; // why the listing stopped early, or 0
+};
+
 class RemoteFolder final : public Folder {
   public:
-    RemoteFolder(std::shared_ptr<Connection> connection, std::uint64_t id, std::string path,
-                 FileIdentity identity, std::vector<FolderEntry> entries, int listed)
-        : connection_(std::move(connection)), id_(id), entries_(std::move(entries)),
-          listed_(listed) {
+    RemoteFolder(std::string path, std::shared_ptr<const Listing> listing)
+        : listing_(std::move(listing)) {
         path_ = std::move(path);
-        identity_ = identity;
-    }
-    ~RemoteFolder() override {
-        connection_->tell(Writer().u8(static_cast<std::uint8_t>(Op::Close)).u64(id_));
+        identity_ = listing_->identity;
     }
     int list(std::vector<FolderEntry>& entries) const override {
-        entries.insert(entries.end(), entries_.begin(), entries_.end());
-        return listed_;
+        entries.insert(entries.end(), listing_->entries.begin(), listing_->entries.end());
+        return listing_->listed;
     }
     bool searchable() const override { return true; }
-    std::uint64_t id() const { return id_; }
 
   private:
-    std::shared_ptr<Connection> connection_;
-    std::uint64_t id_;
-    std::vector<FolderEntry> entries_;
-    int listed_;
+    std::shared_ptr<const Listing> listing_;
 };
 
 class RemoteFile final : public OpenFile {
@@ -491,100 +492,35 @@ int StatusError(std::uint64_t status) {
     return status > 0 && status < 4096 ? static_cast<int>(status) : EIO;
 }
 
+std::string Joined(const std::string& folder, const std::string& name) {
+    return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
 class RemoteFiles final : public FileAccess {
   public:
-    RemoteFiles(std::shared_ptr<Connection> connection, std::uint64_t volume)
-        : connection_(std::move(connection)), volume_(volume) {}
+    RemoteFiles(std::shared_ptr<Connection> connection, std::uint64_t volume, bool caseless)
+        : connection_(std::move(connection)), volume_(volume), caseless_(caseless) {}
 
     std::unique_ptr<Folder> openFolder(const std::string& path, int& error) const override {
-        return folder(Writer().u8(static_cast<std::uint8_t>(Op::Folder)).u64(volume_).text(path),
-                      path, error);
+        const std::string normal = Normal(path);
+        const auto listed = listing(normal);
+        if (listed->error != 0) {
+            error = listed->error;
+            return nullptr;
+        }
+        return std::make_unique<RemoteFolder>(normal, listed);
     }
     std::unique_ptr<Folder> openFolder(const Folder& in, const std::string& name,
                                        int& error) const override {
-        const auto* held = dynamic_cast<const RemoteFolder*>(&in);
-        if (!held) {
-            error = EXDEV;
+        if (!dynamic_cast<const RemoteFolder*>(&in) || !OneName(name)) {
+            error = EINVAL;
             return nullptr;
         }
-        const std::string path = in.path() == "/" ? "/" + name : in.path() + "/" + name;
-        return folder(
-            Writer().u8(static_cast<std::uint8_t>(Op::FolderIn)).u64(held->id()).text(name), path,
-            error);
+        return openFolder(Joined(in.path(), name), error);
     }
     std::unique_ptr<OpenFile> openFile(const std::string& path, int& error) const override {
-        return file(Writer().u8(static_cast<std::uint8_t>(Op::File)).u64(volume_).text(path),
-                    error);
-    }
-    std::unique_ptr<OpenFile> openFile(const Folder& in, const std::string& name,
-                                       int& error) const override {
-        const auto* held = dynamic_cast<const RemoteFolder*>(&in);
-        if (!held) {
-            error = EXDEV;
-            return nullptr;
-        }
-        return file(Writer().u8(static_cast<std::uint8_t>(Op::FileIn)).u64(held->id()).text(name),
-                    error);
-    }
-    EntryKind kindAt(const std::string& path, bool, int& error) const override {
         const auto answer = connection_->ask(
-            Writer().u8(static_cast<std::uint8_t>(Op::Kind)).u64(volume_).text(path));
-        if (!answer) {
-            error = EIO;
-            return EntryKind::Unknown;
-        }
-        Reader in(*answer);
-        const std::uint64_t status = in.u64();
-        const std::uint8_t kind = in.u8();
-        error = status == 0 ? 0 : StatusError(status);
-        return in.ok() && kind <= static_cast<std::uint8_t>(EntryKind::Unknown)
-                   ? static_cast<EntryKind>(kind)
-                   : EntryKind::Unknown;
-    }
-    bool followsLinks() const override { return false; }
-    std::unique_ptr<OpenFile> openFileFollowingLinks(const std::string& path,
-                                                     int& error) const override {
-        return openFile(path, error);
-    }
-
-  private:
-    std::unique_ptr<Folder> folder(const Writer& request, const std::string& path,
-                                   int& error) const {
-        const auto answer = connection_->ask(request);
-        if (!answer) {
-            error = EIO;
-            return nullptr;
-        }
-        Reader in(*answer);
-        const std::uint64_t status = in.u64();
-        if (status != 0) {
-            error = StatusError(status);
-            return nullptr;
-        }
-        const std::uint64_t id = in.u64();
-        const FileIdentity identity = in.identity();
-        const int listed = static_cast<int>(std::min<std::uint64_t>(in.u64(), 4095));
-        const std::uint64_t count = in.u64();
-        std::vector<FolderEntry> entries;
-        for (std::uint64_t i = 0; i < count && in.ok(); ++i) {
-            FolderEntry e;
-            e.name = in.text();
-            const std::uint8_t kind = in.u8();
-            e.kind = kind <= static_cast<std::uint8_t>(EntryKind::Unknown)
-                         ? static_cast<EntryKind>(kind)
-                         : EntryKind::Unknown;
-            if (in.ok())
-                entries.push_back(std::move(e));
-        }
-        if (!in.ok()) {
-            error = EIO;
-            return nullptr;
-        }
-        return std::make_unique<RemoteFolder>(connection_, id, path, identity, std::move(entries),
-                                              listed);
-    }
-    std::unique_ptr<OpenFile> file(const Writer& request, int& error) const {
-        const auto answer = connection_->ask(request);
+            Writer().u8(static_cast<std::uint8_t>(Op::File)).u64(volume_).text(path));
         if (!answer) {
             error = EIO;
             return nullptr;
@@ -604,9 +540,124 @@ class RemoteFiles final : public FileAccess {
         }
         return std::make_unique<RemoteFile>(connection_, id, identity, std::move(head));
     }
+    std::unique_ptr<OpenFile> openFile(const Folder& in, const std::string& name,
+                                       int& error) const override {
+        if (!dynamic_cast<const RemoteFolder*>(&in) || !OneName(name)) {
+            error = EINVAL;
+            return nullptr;
+        }
+        return openFile(Joined(in.path(), name), error);
+    }
+    // From the folder's listing, asked for once: links are never followed here.
+    EntryKind kindAt(const std::string& path, bool, int& error) const override {
+        const std::string normal = Normal(path);
+        const std::size_t slash = normal.rfind('/');
+        if (normal == "/" || slash == std::string::npos) {
+            const auto root = listing("/");
+            error = root->error;
+            return root->error == 0 ? EntryKind::Folder : EntryKind::Unknown;
+        }
+        const auto parent = listing(slash == 0 ? "/" : normal.substr(0, slash));
+        if (parent->error != 0) {
+            error = parent->error;
+            return EntryKind::Unknown;
+        }
+        const std::string name = normal.substr(slash + 1);
+        const FolderEntry* found = nullptr;
+        for (const FolderEntry& e : parent->entries)
+            if (e.name == name) {
+                found = &e;
+                break;
+            }
+        if (!found && caseless_)
+            for (const FolderEntry& e : parent->entries)
+                if (SameIgnoringAsciiCase(e.name, name)) {
+                    found = &e;
+                    break;
+                }
+        if (!found || found->kind == EntryKind::Unknown) {
+            error = found ? EIO : ENOENT;
+            return EntryKind::Unknown;
+        }
+        return found->kind;
+    }
+    bool followsLinks() const override { return false; }
+    std::unique_ptr<OpenFile> openFileFollowingLinks(const std::string& path,
+                                                     int& error) const override {
+        return openFile(path, error);
+    }
 
+  private:
+    static bool OneName(const std::string& name) {
+        return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+    }
+    // "/a/b/" and "/a/b" are one folder; "" and "/" the root.
+    static std::string Normal(std::string path) {
+        while (path.size() > 1 && path.back() == '/')
+            path.pop_back();
+        return path.empty() ? "/" : path;
+    }
+    static bool SameIgnoringAsciiCase(const std::string& a, const std::string& b) {
+        return a.size() == b.size() &&
+               std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+                   const auto lower = [](char c) {
+                       return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+                   };
+                   return lower(x) == lower(y);
+               });
+    }
+    // The folder at `path` as the reader lists it, asked for once (a failure the reader did
+    // not survive is not kept: everything fails after it anyway).
+    std::shared_ptr<const Listing> listing(const std::string& path) const {
+        {
+            const std::lock_guard held(lock_);
+            if (const auto it = listings_.find(path); it != listings_.end())
+                return it->second;
+        }
+        auto listed = std::make_shared<Listing>();
+        const auto answer = connection_->ask(
+            Writer().u8(static_cast<std::uint8_t>(Op::Folder)).u64(volume_).text(path));
+        const std::string body = answer ? *answer : std::string();
+        Reader in(body); // (reads `body` in place)
+        const std::uint64_t status = in.u64();
+        if (!answer || status != 0) {
+            listed->error = answer ? StatusError(status) : EIO;
+        } else {
+            const std::uint64_t id = in.u64();
+            listed->identity = in.identity();
+            listed->listed = static_cast<int>(std::min<std::uint64_t>(in.u64(), 4095));
+            const std::uint64_t count = in.u64();
+            for (std::uint64_t i = 0; i < count && in.ok(); ++i) {
+                FolderEntry e;
+                e.name = in.text();
+                const std::uint8_t kind = in.u8();
+                e.kind = kind <= static_cast<std::uint8_t>(EntryKind::Unknown)
+                             ? static_cast<EntryKind>(kind)
+                             : EntryKind::Unknown;
+                if (in.ok())
+                    listed->entries.push_back(std::move(e));
+            }
+            if (!in.ok()) {
+                listed->error = EIO;
+                listed->entries.clear();
+            }
+            connection_->tell(Writer().u8(static_cast<std::uint8_t>(Op::Close)).u64(id));
+        }
+        const std::lock_guard held(lock_);
+        if (listed->error != EIO) {
+            if (listings_.size() >= kKeptListings)
+                listings_.clear();
+            listings_.emplace(path, listed);
+        }
+        return listed;
+    }
+
+    static constexpr std::size_t kKeptListings = 8192;
     std::shared_ptr<Connection> connection_;
     std::uint64_t volume_;
+    bool caseless_;
+    mutable std::mutex lock_;
+    mutable std::map<std::string, std::shared_ptr<const Listing>> listings_;
 };
 
 // The reader program: the one given, else beside the running program, else installed.
@@ -671,7 +722,8 @@ std::shared_ptr<const DiskImage> OpenDiskImageApart(const std::string& path, std
         v.partition = in.text();
         v.fileSystem = in.text();
         v.offset = in.u64();
-        v.files = std::make_shared<RemoteFiles>(connection, i);
+        const bool caseless = in.u8() != 0;
+        v.files = std::make_shared<RemoteFiles>(connection, i, caseless);
         image->volumes.push_back(std::move(v));
     }
     for (std::uint64_t i = 0, n = in.u64(); i < n && in.ok(); ++i)

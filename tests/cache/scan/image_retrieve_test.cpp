@@ -183,7 +183,7 @@ TEST_F(ImageRetrieve, AReaderThatCrashesOrHangsStopsAloneAndIsNamed) {
             "/home/firefox/.config/mozilla/firefox/profiles.ini", code));
         EXPECT_EQ(code, EIO);
         EXPECT_TRUE(std::regex_search(image->failure(), std::regex(said))) << image->failure();
-        EXPECT_FALSE(image->volumes.at(0).files->openFolder("/home", code));
+        EXPECT_FALSE(image->volumes.at(0).files->openFolder("/home/firefox", code));
         EXPECT_EQ(code, EIO);
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
     }
