@@ -271,6 +271,11 @@ class HostFileAccess final : public FileAccess {
 
 } // namespace
 
+FileIdentity HostIdentityOf(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? IdentityOf(st) : FileIdentity{};
+}
+
 const FileAccess& HostFiles() {
     static const HostFileAccess files;
     return files;

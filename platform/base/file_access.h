@@ -111,6 +111,10 @@ class FileAccess : public std::enable_shared_from_this<FileAccess> {
 // The host's own file system.
 const FileAccess& HostFiles();
 
+// The identity of the host's file at `path` as it is now, links followed; all zero when it
+// cannot be asked.
+FileIdentity HostIdentityOf(const std::string& path);
+
 // What a body read later keeps of the tree it is in: null for the host's files (which are
 // always there), else a handle that keeps the tree (a disk image) open. Trees other than the
 // host's are made shared (std::make_shared) for this.

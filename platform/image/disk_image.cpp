@@ -25,15 +25,6 @@ std::string TskError() {
     return out;
 }
 
-FileIdentity HostIdentity(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
-        return {};
-    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-            static_cast<std::uint64_t>(st.st_size < 0 ? 0 : st.st_size),
-            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
-}
-
 // The image and its file systems, closed when the last file, folder and volume using them
 // goes. The library keeps caches inside these handles, so every call into it for one image
 // is made under the image's lock.
@@ -56,7 +47,7 @@ struct ImageState {
     // Whether the image's own files are still the ones opened, unchanged.
     bool unchanged() const {
         for (std::size_t i = 0; i < segments.size(); ++i)
-            if (!(HostIdentity(segments[i]) == segmentIdentities[i]))
+            if (!(HostIdentityOf(segments[i]) == segmentIdentities[i]))
                 return false;
         return true;
     }
@@ -417,7 +408,7 @@ std::shared_ptr<const DiskImage> OpenDiskImage(const std::string& path, std::str
     if (state->segments.empty())
         state->segments.push_back(path);
     for (const std::string& segment : state->segments)
-        state->segmentIdentities.push_back(HostIdentity(segment));
+        state->segmentIdentities.push_back(HostIdentityOf(segment));
     image->segments = state->segments;
     const std::uint64_t imageId = (static_cast<std::uint64_t>(st.st_dev) << 40) ^ st.st_ino;
     const auto imageSize = static_cast<std::uint64_t>(state->img->size);

@@ -164,15 +164,6 @@ ReadMessage(int fd, std::optional<std::chrono::steady_clock::time_point> deadlin
     return body;
 }
 
-FileIdentity HostIdentity(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
-        return {};
-    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-            static_cast<std::uint64_t>(st.st_size < 0 ? 0 : st.st_size),
-            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
-}
-
 // ---- the reader's side
 
 class Server {
@@ -369,12 +360,12 @@ class Connection {
         segments_ = segments;
         identities_.clear();
         for (const std::string& s : segments_)
-            identities_.push_back(HostIdentity(s));
+            identities_.push_back(HostIdentityOf(s));
     }
     // Whether the image's own files are still the ones opened, unchanged.
     bool unchanged() const {
         for (std::size_t i = 0; i < segments_.size(); ++i)
-            if (!(HostIdentity(segments_[i]) == identities_[i]))
+            if (!(HostIdentityOf(segments_[i]) == identities_[i]))
                 return false;
         return true;
     }
