@@ -28,7 +28,9 @@ namespace {
 // One request: its length (u32), then an operation and its fields. One answer: its length,
 // then a status (0, or an errno value) and its fields. Numbers little-endian; texts as their
 // length (u32) and bytes.
-enum class Op : std::uint8_t { Open = 1, Folder, FolderIn, File, FileIn, Read, Kind, Close };
+// A folder is listed whole and kept by the program; a file stays open in the reader until
+// closed.
+enum class Op : std::uint8_t { Open = 1, Folder, File, Read, Close };
 
 constexpr std::uint32_t kMostMessage = 64u << 20; // a folder of some 200,000 names at most
 constexpr std::size_t kMostRead = 1u << 20;
@@ -175,50 +177,28 @@ class Server {
         switch (op) {
         case Op::Open:
             return open(in.text());
-        case Op::Folder:
-        case Op::FolderIn: {
+        case Op::Folder: {
             int error = EINVAL;
-            std::unique_ptr<Folder> folder;
-            if (op == Op::Folder) {
-                const FileAccess* files = volume(in.u64());
-                const std::string path = in.text();
-                if (files && in.ok())
-                    folder = files->openFolder(path, error);
-            } else {
-                const auto [files, parent] = heldFolder(in.u64());
-                const std::string name = in.text();
-                if (parent && in.ok())
-                    folder = files->openFolder(*parent, name, error);
-            }
+            const FileAccess* files = volume(in.u64());
+            const std::string path = in.text();
+            const std::unique_ptr<Folder> folder =
+                files && in.ok() ? files->openFolder(path, error) : nullptr;
             if (!folder)
                 return out.u64(static_cast<std::uint64_t>(error)).framed();
             std::vector<FolderEntry> entries;
             const int listed = folder->list(entries);
-            out.u64(0)
-                .u64(next_)
-                .identity(folder->identity())
-                .u64(static_cast<std::uint64_t>(listed));
+            out.u64(0).identity(folder->identity()).u64(static_cast<std::uint64_t>(listed));
             out.u64(entries.size());
             for (const FolderEntry& e : entries)
                 out.text(e.name).u8(static_cast<std::uint8_t>(e.kind));
-            folders_[next_++] = {folderFiles_, std::move(folder)};
             return out.framed();
         }
-        case Op::File:
-        case Op::FileIn: {
+        case Op::File: {
             int error = EINVAL;
-            std::unique_ptr<OpenFile> file;
-            if (op == Op::File) {
-                const FileAccess* files = volume(in.u64());
-                const std::string path = in.text();
-                if (files && in.ok())
-                    file = files->openFile(path, error);
-            } else {
-                const auto [files, parent] = heldFolder(in.u64());
-                const std::string name = in.text();
-                if (parent && in.ok())
-                    file = files->openFile(*parent, name, error);
-            }
+            const FileAccess* files = volume(in.u64());
+            const std::string path = in.text();
+            std::unique_ptr<OpenFile> file =
+                files && in.ok() ? files->openFile(path, error) : nullptr;
             if (!file)
                 return out.u64(static_cast<std::uint64_t>(error)).framed();
             // The first bytes come with the file: most cache files are read from the start,
@@ -251,19 +231,8 @@ class Server {
             bytes.resize(static_cast<std::size_t>(got));
             return out.u64(0).text(bytes).framed();
         }
-        case Op::Kind: {
-            const FileAccess* files = volume(in.u64());
-            const std::string path = in.text();
-            int error = 0;
-            const EntryKind kind =
-                files && in.ok() ? files->kindAt(path, false, error) : EntryKind::Unknown;
-            return out.u64(static_cast<std::uint64_t>(error))
-                .u8(static_cast<std::uint8_t>(kind))
-                .framed();
-        }
         case Op::Close: { // told, not asked: no answer
             const std::uint64_t id = in.u64();
-            folders_.erase(id);
             files_.erase(id);
             return {};
         }
@@ -289,23 +258,13 @@ class Server {
             out.text(p);
         return out.framed();
     }
-    const FileAccess* volume(std::uint64_t index) {
+    const FileAccess* volume(std::uint64_t index) const {
         if (!image_ || index >= image_->volumes.size())
             return nullptr;
-        folderFiles_ = image_->volumes[static_cast<std::size_t>(index)].files.get();
-        return folderFiles_;
-    }
-    std::pair<const FileAccess*, const Folder*> heldFolder(std::uint64_t id) {
-        const auto it = folders_.find(id);
-        if (it == folders_.end())
-            return {nullptr, nullptr};
-        folderFiles_ = it->second.first;
-        return {it->second.first, it->second.second.get()};
+        return image_->volumes[static_cast<std::size_t>(index)].files.get();
     }
 
     std::shared_ptr<const DiskImage> image_;
-    const FileAccess* folderFiles_ = nullptr; // the tree of the folder being opened
-    std::map<std::uint64_t, std::pair<const FileAccess*, std::unique_ptr<Folder>>> folders_;
     std::map<std::uint64_t, std::unique_ptr<OpenFile>> files_;
     std::uint64_t next_ = 1;
 };
@@ -614,7 +573,6 @@ class RemoteFiles final : public FileAccess {
         if (!answer || status != 0) {
             listed->error = answer ? StatusError(status) : EIO;
         } else {
-            const std::uint64_t id = in.u64();
             listed->identity = in.identity();
             listed->listed = static_cast<int>(std::min<std::uint64_t>(in.u64(), 4095));
             const std::uint64_t count = in.u64();
@@ -632,7 +590,6 @@ class RemoteFiles final : public FileAccess {
                 listed->error = EIO;
                 listed->entries.clear();
             }
-            connection_->tell(Writer().u8(static_cast<std::uint8_t>(Op::Close)).u64(id));
         }
         const std::lock_guard held(lock_);
         if (listed->error != EIO) {
@@ -733,7 +690,7 @@ int ServeImageRequests(int in, int out, ReaderFault fault) {
     Server server;
     while (const auto request = ReadMessage(in)) {
         const auto op = request->empty() ? Op::Open : static_cast<Op>(request->front());
-        if (fault != ReaderFault::None && (op == Op::File || op == Op::FileIn)) {
+        if (fault != ReaderFault::None && op == Op::File) {
             if (fault == ReaderFault::CrashAtRead)
                 std::raise(SIGSEGV);
             for (;;)
