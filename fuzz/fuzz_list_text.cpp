@@ -17,7 +17,7 @@ namespace {
 
 using namespace text_checks;
 
-ORACLE void CheckTsv(const std::string& tsv) {
+void CheckTsv(const std::string& tsv) {
     for (std::size_t i = 0; i < tsv.size();) {
         const Sequence q = SequenceAt(tsv, i);
         // A C1 control counts as UTF-8 and as a lone byte of another encoding alike.
@@ -29,7 +29,7 @@ ORACLE void CheckTsv(const std::string& tsv) {
 }
 
 // Four hex digits of a \u escape at text[i].
-ORACLE char32_t Unit(const std::u32string& text, std::size_t i) {
+char32_t Unit(const std::u32string& text, std::size_t i) {
     char32_t unit = 0;
     for (std::size_t k = 0; k < 4; ++k) {
         const int v = i + k < text.size() && text[i + k] < 0x80
@@ -42,7 +42,7 @@ ORACLE char32_t Unit(const std::u32string& text, std::size_t i) {
     return unit;
 }
 
-ORACLE void CheckJson(const std::string& given, const std::string& json) {
+void CheckJson(const std::string& given, const std::string& json) {
     std::u32string text;
     if (!Strict(json, text) || text.size() < 2 || text.front() != '"' || text.back() != '"')
         std::abort();

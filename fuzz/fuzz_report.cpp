@@ -25,7 +25,7 @@ using namespace text_checks;
 constexpr std::int64_t kLastTime = 253402300799; // 9999-12-31T23:59:59Z
 
 // A reference's code point: the five the escaper writes, or a numeric one.
-ORACLE char32_t Reference(std::string_view name) {
+char32_t Reference(std::string_view name) {
     if (name == "amp")
         return '&';
     if (name == "lt")
@@ -51,7 +51,7 @@ ORACLE char32_t Reference(std::string_view name) {
 
 // Content or a quoted attribute value: no < > " ' raw, & only to begin a reference, and read
 // with its references resolved, nothing hidden and the text given.
-ORACLE void CheckHtmlText(std::string_view given, const std::string& html) {
+void CheckHtmlText(std::string_view given, const std::string& html) {
     std::u32string text;
     for (std::size_t i = 0; i < html.size();) {
         const char c = html[i];
@@ -79,7 +79,7 @@ ORACLE void CheckHtmlText(std::string_view given, const std::string& html) {
 }
 
 // A relative URL of unreserved bytes and %XX that decodes to the name.
-ORACLE void CheckPercentEncoded(std::string_view given, const std::string& url) {
+void CheckPercentEncoded(std::string_view given, const std::string& url) {
     std::string back;
     for (std::size_t i = 0; i < url.size(); ++i) {
         const char c = url[i];
@@ -98,7 +98,7 @@ ORACLE void CheckPercentEncoded(std::string_view given, const std::string& url) 
         std::abort();
 }
 
-ORACLE bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
+bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
     if (s.size() < prefix.size())
         return false;
     for (std::size_t i = 0; i < prefix.size(); ++i)
@@ -108,7 +108,7 @@ ORACLE bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
 }
 
 // Nothing, or an http(s) URL of printable ASCII without the characters URLs never hold raw.
-ORACLE void CheckLink(std::string_view given, const std::string& link) {
+void CheckLink(std::string_view given, const std::string& link) {
     if (link.empty())
         return;
     if (!(StartsWithNoCase(given, "http://") || StartsWithNoCase(given, "https://")) ||
@@ -121,7 +121,7 @@ ORACLE void CheckLink(std::string_view given, const std::string& link) {
 }
 
 // One field as RFC 4180 reads it back.
-ORACLE std::string Unquoted(const std::string& field) {
+std::string Unquoted(const std::string& field) {
     if (field.empty() || field.front() != '"') {
         if (field.find_first_of(",\"\r\n") != std::string::npos)
             std::abort();
@@ -140,7 +140,7 @@ ORACLE std::string Unquoted(const std::string& field) {
 
 // Read back: well-formed UTF-8, never taken for a formula, the text given (after the
 // apostrophe that keeps a formula a text).
-ORACLE void CheckCsvField(std::string_view given, const std::string& field) {
+void CheckCsvField(std::string_view given, const std::string& field) {
     const std::string value = Unquoted(field);
     std::u32string text;
     if (!Strict(value, text) ||
@@ -156,7 +156,7 @@ ORACLE void CheckCsvField(std::string_view given, const std::string& field) {
 
 // Calls `each` with the name of each of the page's tags, checking that its attribute values
 // are quoted.
-template <typename Each> ORACLE void ForEachTag(std::string_view page, Each each) {
+template <typename Each> void ForEachTag(std::string_view page, Each each) {
     for (std::size_t i = page.find('<'); i != std::string::npos; i = page.find('<', i + 1)) {
         const std::size_t end = page.find('>', i);
         if (end == std::string::npos)
@@ -169,7 +169,7 @@ template <typename Each> ORACLE void ForEachTag(std::string_view page, Each each
 }
 
 // The tags a page of ordinary rows holds, down every branch the page takes.
-ORACLE const std::vector<std::string>& PageTags() {
+const std::vector<std::string>& PageTags() {
     static const std::vector<std::string> tags = [] {
         std::vector<cli::SavedFile> files(2);
         files[0].savedName = "a.jpg";
@@ -194,7 +194,7 @@ ORACLE const std::vector<std::string>& PageTags() {
 }
 
 // Well-formed UTF-8, no tag the page does not write itself, one entry per file.
-ORACLE void CheckPage(const std::string& page, std::size_t files) {
+void CheckPage(const std::string& page, std::size_t files) {
     for (std::size_t i = 0; i < page.size();) {
         const Sequence q = SequenceAt(page, i);
         if (q.length == 0)
@@ -212,7 +212,7 @@ ORACLE void CheckPage(const std::string& page, std::size_t files) {
 }
 
 // Records of eight fields, each ended by CR LF, one after the header per file.
-ORACLE void CheckTable(const std::string& csv, std::size_t files) {
+void CheckTable(const std::string& csv, std::size_t files) {
     std::size_t records = 0;
     for (std::size_t i = 0; i < csv.size(); ++records) {
         for (std::size_t fields = 1;; ++fields) {

@@ -12,10 +12,6 @@
 
 namespace text_checks {
 
-// The checks are the oracle, not the code under test: their branches tell the fuzzer nothing
-// about new inputs, and tracing their comparisons would cost most of each execution.
-#define ORACLE __attribute__((no_sanitize("coverage")))
-
 inline constexpr char32_t kReplacement = 0xFFFD;
 
 // The well-formed UTF-8 sequence at s[i]: its code point and length; length 0 when there is
@@ -24,7 +20,7 @@ struct Sequence {
     char32_t codePoint = 0;
     std::size_t length = 0;
 };
-ORACLE inline Sequence SequenceAt(std::string_view s, std::size_t i) {
+inline Sequence SequenceAt(std::string_view s, std::size_t i) {
     const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[i + k]); };
     const unsigned char lead = byte(0);
     if (lead < 0x80)
@@ -53,7 +49,7 @@ ORACLE inline Sequence SequenceAt(std::string_view s, std::size_t i) {
 }
 
 // The code points of well-formed UTF-8; false when it is not.
-ORACLE inline bool Strict(std::string_view s, std::u32string& out) {
+inline bool Strict(std::string_view s, std::u32string& out) {
     out.clear();
     for (std::size_t i = 0; i < s.size();) {
         const Sequence q = SequenceAt(s, i);
@@ -66,7 +62,7 @@ ORACLE inline bool Strict(std::string_view s, std::u32string& out) {
 }
 
 // The code points of any bytes, each byte outside a well-formed sequence as U+FFFD.
-ORACLE inline std::u32string Lenient(std::string_view s) {
+inline std::u32string Lenient(std::string_view s) {
     std::u32string out;
     for (std::size_t i = 0; i < s.size();) {
         const Sequence q = SequenceAt(s, i);
@@ -80,7 +76,7 @@ ORACLE inline std::u32string Lenient(std::string_view s) {
 // for those the writer shows as U+FFFD (the bytes that are not UTF-8, and any code point
 // `replaced` names), which are left out of both sides.
 template <typename Replaced>
-ORACLE bool KeepsText(const std::u32string& written, std::string_view original, Replaced replaced) {
+bool KeepsText(const std::u32string& written, std::string_view original, Replaced replaced) {
     std::u32string a, b;
     for (const char32_t c : written)
         if (c != kReplacement)
@@ -90,18 +86,18 @@ ORACLE bool KeepsText(const std::u32string& written, std::string_view original, 
             b += c;
     return a == b;
 }
-ORACLE inline bool KeepsText(const std::u32string& written, std::string_view original) {
+inline bool KeepsText(const std::u32string& written, std::string_view original) {
     return KeepsText(written, original, [](char32_t) { return false; });
 }
 
 // C0 and C1 controls, DEL and the invisible bidirectional controls: never shown raw.
 // What no text leaving the program may show as it is: the program's one rule for controls,
 // bidirectional and other invisible characters.
-ORACLE inline bool Hidden(char32_t c) {
+inline bool Hidden(char32_t c) {
     return platform::IsHiddenCharacter(c);
 }
 
-ORACLE inline int HexValue(char c) {
+inline int HexValue(char c) {
     return platform::HexDigitValue(c);
 }
 

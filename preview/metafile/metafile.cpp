@@ -15,7 +15,7 @@
 namespace preview {
 namespace {
 
-constexpr int kMaxSide = 8192;
+constexpr int kMaxSide = kLargestMetafileSide;
 constexpr std::size_t kMaxObjects = 4096;
 constexpr std::size_t kMaxRecords = 1'000'000;
 
@@ -221,6 +221,15 @@ QImage blankImage(int w, int h, WorkBudget& budget) {
     return image;
 }
 
+// The picture's size in pixels, scaled down to fit largestSide when it is larger.
+QSize fitted(int width, int height, int largestSide) {
+    const int side = std::max(width, height);
+    if (largestSide < 1 || side <= largestSide)
+        return {width, height};
+    const double f = double(largestSide) / side;
+    return {std::max(1, int(width * f)), std::max(1, int(height * f))};
+}
+
 // An image being drawn: white, antialiased, its canvas mapping the metafile's rectangle
 // source onto the whole image. Making the image is charged to the budget.
 struct Drawing {
@@ -229,8 +238,9 @@ struct Drawing {
     QPainter painter;
     Canvas canvas;
 
-    Drawing(int width, int height, const QRectF& source)
-        : image(blankImage(width, height, budget)), painter(&image) {
+    Drawing(QSize size, const QRectF& source)
+        : image(blankImage(size.width(), size.height(), budget)), painter(&image) {
+        const double width = size.width(), height = size.height();
         painter.setRenderHint(QPainter::Antialiasing);
         canvas.painter = &painter;
         canvas.budget = &budget;
@@ -715,10 +725,10 @@ void drawEmfRecord(const EmfRecord& r, Canvas& c) {
 
 } // namespace
 
-QImage RenderWmf(const QByteArray& data) {
+QImage RenderWmf(const QByteArray& data, int largestSide) {
     const Bytes b(data);
     const WmfLayout layout = readWmfLayout(b);
-    Drawing d(layout.width, layout.height, layout.logical);
+    Drawing d(fitted(layout.width, layout.height, largestSide), layout.logical);
     ObjectTable objects(layout.objectCount);
     for (qint64 r = layout.recordsStart, count = 0; b.has(r, 6) && count < qint64(kMaxRecords);
          ++count) {
@@ -733,10 +743,10 @@ QImage RenderWmf(const QByteArray& data) {
     return d.finish();
 }
 
-QImage RenderEmf(const QByteArray& data) {
+QImage RenderEmf(const QByteArray& data, int largestSide) {
     const Bytes b(data);
     const EmfLayout layout = readEmfLayout(b);
-    Drawing d(layout.width, layout.height, layout.source);
+    Drawing d(fitted(layout.width, layout.height, largestSide), layout.source);
     ObjectTable objects(layout.handles);
     std::vector<Canvas> saved;
     qint64 r = layout.recordsStart;

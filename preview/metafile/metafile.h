@@ -11,7 +11,12 @@
 
 namespace preview {
 
-QImage RenderWmf(const QByteArray& bytes);
-QImage RenderEmf(const QByteArray& bytes);
+// A picture claiming more than this on either side does not parse.
+inline constexpr int kLargestMetafileSide = 8192;
+
+// A picture whose own size is larger than largestSide on either side is drawn scaled down to
+// fit it, the same records on a smaller image.
+QImage RenderWmf(const QByteArray& bytes, int largestSide = kLargestMetafileSide);
+QImage RenderEmf(const QByteArray& bytes, int largestSide = kLargestMetafileSide);
 
 } // namespace preview

@@ -41,6 +41,12 @@ TEST(Metafiles, WmfAndEmfAreDrawnAtTheirNaturalSize) {
     QByteArray fewRecords = samples::Emf(120, 60);
     fewRecords[52] = 1;
     EXPECT_EQ(RenderEmf(fewRecords).pixelColor(20, 30), QColor(255, 0, 0));
+    // Asked to fit a smaller side, the same picture comes scaled down.
+    const QImage small = RenderEmf(samples::Emf(120, 60), 30);
+    ASSERT_EQ(small.size(), QSize(30, 15));
+    EXPECT_EQ(small.pixelColor(5, 7), QColor(255, 0, 0));
+    EXPECT_EQ(small.pixelColor(25, 7), QColor(Qt::white));
+    EXPECT_EQ(RenderWmf(samples::Wmf(100, 50), 50).size(), QSize(50, 25));
 }
 
 TEST(Metafiles, DamagedOrHostileMetafilesNeverCrash) {
