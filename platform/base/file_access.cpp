@@ -276,6 +276,11 @@ FileIdentity HostIdentityOf(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 ? IdentityOf(st) : FileIdentity{};
 }
 
+FileIdentity HostIdentityOf(int fd) {
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 ? IdentityOf(st) : FileIdentity{};
+}
+
 const FileAccess& HostFiles() {
     static const HostFileAccess files;
     return files;

@@ -114,6 +114,8 @@ const FileAccess& HostFiles();
 // The identity of the host's file at `path` as it is now, links followed; all zero when it
 // cannot be asked.
 FileIdentity HostIdentityOf(const std::string& path);
+// The same of a host file held open.
+FileIdentity HostIdentityOf(int fd);
 
 // What a body read later keeps of the tree it is in: null for the host's files (which are
 // always there), else a handle that keeps the tree (a disk image) open. Trees other than the

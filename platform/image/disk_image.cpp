@@ -184,11 +184,77 @@ class ImageOpenFile final : public OpenFile {
         now = identity_;
         return true;
     }
+    bool extents(std::vector<ImageExtent>& out) const;
 
   private:
     std::shared_ptr<const VolumeState> volume_;
     TSK_FS_FILE* file_;
 };
+
+// The file systems whose data runs are plain block addresses in the volume: the others keep
+// their own layouts (APFS's containers, HFS+'s compressed forks and so on) that only the
+// library reads right.
+bool PlainRuns(TSK_FS_TYPE_ENUM type) {
+    return TSK_FS_TYPE_ISEXT(type) || TSK_FS_TYPE_ISNTFS(type) || TSK_FS_TYPE_ISFAT(type);
+}
+
+// Past this many runs the library reads the file itself: a crafted map is not worth holding.
+constexpr std::size_t kMostRuns = 65536;
+
+bool ImageOpenFile::extents(std::vector<ImageExtent>& out) const {
+    out.clear();
+    const std::lock_guard held(volume_->image->lock);
+    const TSK_FS_INFO* fs = volume_->fs;
+    const TSK_IMG_INFO* img = volume_->image->img;
+    if (!TSK_IMG_TYPE_ISRAW(img->itype) || !PlainRuns(fs->ftype) || fs->block_size == 0)
+        return false;
+    const TSK_FS_ATTR* attr = tsk_fs_file_attr_get(file_);
+    if (!attr) {
+        tsk_error_reset();
+        return false;
+    }
+    const std::uint64_t size = this->size();
+    if (!(attr->flags & TSK_FS_ATTR_NONRES) ||
+        (attr->flags & (TSK_FS_ATTR_COMP | TSK_FS_ATTR_ENC)) || attr->size < 0 ||
+        static_cast<std::uint64_t>(attr->size) != size || attr->nrd.skiplen != 0 ||
+        attr->nrd.initsize < attr->size)
+        return false;
+    const std::uint64_t block = fs->block_size;
+    const std::uint64_t blocks = static_cast<std::uint64_t>(fs->last_block) + 1;
+    const std::uint64_t imageSize = static_cast<std::uint64_t>(img->size);
+    const std::uint64_t fsOffset = static_cast<std::uint64_t>(fs->offset);
+    std::uint64_t covered = 0;
+    for (const TSK_FS_ATTR_RUN* run = attr->nrd.run; run && covered < size; run = run->next) {
+        const int holeFlags = TSK_FS_ATTR_RUN_FLAG_SPARSE | TSK_FS_ATTR_RUN_FLAG_FILLER;
+        if (out.size() + 2 > kMostRuns || (run->flags & ~holeFlags) != 0 || run->offset > blocks ||
+            run->offset * block < covered || run->len == 0 || run->len > blocks)
+            return false;
+        // Blocks no run names are a hole, as the library reads them (as it reads a run it
+        // was given to fill a gap, or one of zeros).
+        if (const std::uint64_t start = std::min(run->offset * block, size); start > covered) {
+            out.push_back({covered, start - covered, 0, true});
+            covered = start;
+            if (covered == size)
+                break;
+        }
+        ImageExtent e;
+        e.fileOffset = covered;
+        e.length = std::min<std::uint64_t>(run->len * block, size - covered);
+        e.hole = (run->flags & holeFlags) != 0;
+        if (!e.hole) {
+            if (run->addr >= blocks || run->len > blocks - run->addr)
+                return false;
+            e.imageOffset = fsOffset + run->addr * block;
+            if (e.imageOffset > imageSize || e.length > imageSize - e.imageOffset)
+                return false;
+        }
+        covered += e.length;
+        out.push_back(e);
+    }
+    if (covered < size)
+        out.push_back({covered, size - covered, 0, true});
+    return true;
+}
 
 class ImageFiles final : public FileAccess {
   public:
@@ -386,6 +452,14 @@ bool AddVolume(const std::shared_ptr<ImageState>& state, DiskImage& image, std::
 }
 
 } // namespace
+
+bool PlainExtents(const OpenFile& file, std::vector<ImageExtent>& out) {
+    const auto* opened = dynamic_cast<const ImageOpenFile*>(&file);
+    if (opened && opened->extents(out))
+        return true;
+    out.clear();
+    return false;
+}
 
 std::shared_ptr<const DiskImage> OpenDiskImage(const std::string& path, std::string& error) {
     struct stat st {};

@@ -38,6 +38,20 @@ struct DiskImage {
     std::function<std::string()> failure = [] { return std::string(); };
 };
 
+// Where a stretch of a file lies in the image's own bytes (the segments one after another).
+struct ImageExtent {
+    std::uint64_t fileOffset = 0;
+    std::uint64_t length = 0;
+    std::uint64_t imageOffset = 0; // none for a hole
+    bool hole = false;             // reads as zero bytes
+};
+
+// Where every byte of `file`, opened from a volume of a raw or split raw image, lies in the
+// image, in order from its start; false when its bytes are not simply there to be read
+// (compressed, encrypted, kept inside a metadata record, in an image format that packs them,
+// or a map that does not cover the whole file inside the image).
+bool PlainExtents(const OpenFile& file, std::vector<ImageExtent>& out);
+
 // Opens the image `path` names, found by its content whatever its name. Null when it is no
 // image that can be read: `error` then says what it is ("an ewf image holding no file system
 // that can be read (...)"), or is empty for a file that is no disk image at all.

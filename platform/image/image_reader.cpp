@@ -29,7 +29,8 @@ namespace {
 // then a status (0, or an errno value) and its fields. Numbers little-endian; texts as their
 // length (u32) and bytes.
 // A folder is listed whole and kept by the program; a file stays open in the reader until
-// closed.
+// closed. A file of a raw image whose bytes lie plainly in it comes with where they lie, and
+// the program reads them from the image's own files: the reader then only finds files.
 enum class Op : std::uint8_t { Open = 1, Folder, File, Read, Close };
 
 constexpr std::uint32_t kMostMessage = 64u << 20; // a folder of some 200,000 names at most
@@ -201,10 +202,14 @@ class Server {
                 files && in.ok() ? files->openFile(path, error) : nullptr;
             if (!file)
                 return out.u64(static_cast<std::uint64_t>(error)).framed();
-            // The first bytes come with the file: most cache files are read from the start,
-            // and many are small.
-            std::string head(
-                static_cast<std::size_t>(std::min<std::uint64_t>(file->size(), kHeadBytes)), '\0');
+            // The first bytes come with the file (unless the program reads them itself): most
+            // cache files are read from the start, and many are small.
+            std::vector<ImageExtent> extents;
+            const bool mapped = PlainExtents(*file, extents);
+            std::string head(mapped ? 0
+                                    : static_cast<std::size_t>(
+                                          std::min<std::uint64_t>(file->size(), kHeadBytes)),
+                             '\0');
             std::size_t have = 0;
             while (have < head.size()) {
                 const std::ptrdiff_t got =
@@ -214,7 +219,10 @@ class Server {
                 have += static_cast<std::size_t>(got);
             }
             head.resize(have);
-            out.u64(0).u64(next_).identity(file->identity()).text(head);
+            out.u64(0).u64(next_).identity(file->identity()).u64(extents.size());
+            for (const ImageExtent& e : extents)
+                out.u64(e.fileOffset).u64(e.length).u64(e.imageOffset).u8(e.hole ? 1 : 0);
+            out.text(head);
             files_[next_++] = std::move(file);
             return out.framed();
         }
@@ -277,6 +285,7 @@ class Connection {
     Connection(pid_t pid, int fd, std::chrono::milliseconds timeout)
         : pid_(pid), fd_(fd), timeout_(timeout) {}
     ~Connection() {
+        closeSegments();
         ::close(fd_);
         if (!reaped_) {
             ::kill(pid_, SIGKILL); // (it would end on the closed pipe; a hung one would not)
@@ -314,12 +323,50 @@ class Connection {
         const std::lock_guard held(lock_);
         return failure_;
     }
-    // The image's own files, as they are now: the body checks compare them later.
-    void watch(const std::vector<std::string>& segments) {
+    // The image's own files, as they are now: the body checks compare them later. Those of
+    // a raw image are held open too, to read files' bytes from them where they lie.
+    void watch(const std::vector<std::string>& segments, bool raw) {
         segments_ = segments;
         identities_.clear();
         for (const std::string& s : segments_)
             identities_.push_back(HostIdentityOf(s));
+        std::uint64_t start = 0;
+        for (std::size_t i = 0; raw && i < segments_.size(); ++i) {
+            // (Not blocking: a segment replaced by a FIFO since must not hold the program.)
+            const int fd =
+                ::open(segments_[i].c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+            struct stat st {};
+            if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+                HostIdentityOf(fd) != identities_[i]) {
+                if (fd >= 0)
+                    ::close(fd);
+                closeSegments();
+                return;
+            }
+            raw_.push_back({fd, start, static_cast<std::uint64_t>(st.st_size)});
+            start += static_cast<std::uint64_t>(st.st_size);
+        }
+    }
+    bool readsImage() const { return !raw_.empty(); }
+    // Up to n bytes of the image from `offset`, from the one segment it lies in; -1 when
+    // they are not there (the image is shorter than when it was opened).
+    std::ptrdiff_t readImage(std::uint64_t offset, void* buffer, std::size_t n) const {
+        const auto after = std::upper_bound(
+            raw_.begin(), raw_.end(), offset,
+            [](std::uint64_t at, const RawSegment& segment) { return at < segment.start; });
+        if (after == raw_.begin())
+            return -1;
+        const RawSegment& segment = *std::prev(after);
+        const std::uint64_t inside = offset - segment.start;
+        if (inside >= segment.size)
+            return -1;
+        n = static_cast<std::size_t>(std::min<std::uint64_t>(n, segment.size - inside));
+        for (;;) {
+            const ssize_t got = ::pread(segment.fd, buffer, n, static_cast<off_t>(inside));
+            if (got < 0 && errno == EINTR)
+                continue;
+            return got > 0 ? got : -1;
+        }
     }
     // Whether the image's own files are still the ones opened, unchanged.
     bool unchanged() const {
@@ -330,6 +377,17 @@ class Connection {
     }
 
   private:
+    struct RawSegment {
+        int fd;
+        std::uint64_t start; // in the image
+        std::uint64_t size;
+    };
+    void closeSegments() {
+        for (const RawSegment& segment : raw_)
+            ::close(segment.fd);
+        raw_.clear();
+    }
+
     // Ends the reader and says how it ended. One that closed the pipe is ending: given a
     // moment to, so that a crash is told as one.
     void stop(bool timedOut) {
@@ -360,6 +418,7 @@ class Connection {
     std::chrono::milliseconds timeout_;
     std::vector<std::string> segments_;
     std::vector<FileIdentity> identities_;
+    std::vector<RawSegment> raw_;
     std::string failure_;
     bool reaped_ = false;
 };
@@ -394,8 +453,9 @@ class RemoteFolder final : public Folder {
 class RemoteFile final : public OpenFile {
   public:
     RemoteFile(std::shared_ptr<Connection> connection, std::uint64_t id, FileIdentity identity,
-               std::string head)
-        : connection_(std::move(connection)), id_(id), head_(std::move(head)) {
+               std::vector<ImageExtent> extents, std::string head)
+        : connection_(std::move(connection)), id_(id), extents_(std::move(extents)),
+          head_(std::move(head)) {
         identity_ = identity;
     }
     ~RemoteFile() override {
@@ -404,6 +464,8 @@ class RemoteFile final : public OpenFile {
     std::ptrdiff_t readSome(std::uint64_t offset, void* buffer, std::size_t n) const override {
         if (offset >= size() || n == 0)
             return 0;
+        if (!extents_.empty())
+            return readInImage(offset, buffer, n);
         if (offset < head_.size()) { // sent with the open
             const std::size_t from = static_cast<std::size_t>(offset);
             const std::size_t take = std::min(n, head_.size() - from);
@@ -433,10 +495,36 @@ class RemoteFile final : public OpenFile {
     }
 
   private:
+    std::ptrdiff_t readInImage(std::uint64_t offset, void* buffer, std::size_t n) const {
+        const auto after = std::upper_bound(
+            extents_.begin(), extents_.end(), offset,
+            [](std::uint64_t at, const ImageExtent& e) { return at < e.fileOffset; });
+        const ImageExtent& e = *std::prev(after); // the first starts at 0
+        const std::uint64_t inside = offset - e.fileOffset;
+        n = static_cast<std::size_t>(std::min<std::uint64_t>(n, e.length - inside));
+        if (e.hole) {
+            std::memset(buffer, 0, n);
+            return static_cast<std::ptrdiff_t>(n);
+        }
+        return connection_->readImage(e.imageOffset + inside, buffer, n);
+    }
+
     std::shared_ptr<Connection> connection_;
     std::uint64_t id_;
-    std::string head_; // the file's first bytes
+    std::vector<ImageExtent> extents_; // where its bytes lie in the image, if it is read there
+    std::string head_;                 // else its first bytes
 };
+
+// Extents that cover a file of `size` bytes from its start, each stretch after the last.
+bool CoversFile(const std::vector<ImageExtent>& extents, std::uint64_t size) {
+    std::uint64_t covered = 0;
+    for (const ImageExtent& e : extents) {
+        if (e.fileOffset != covered || e.length == 0 || e.length > size - covered)
+            return false;
+        covered += e.length;
+    }
+    return covered == size;
+}
 
 int StatusError(std::uint64_t status) {
     return status > 0 && status < 4096 ? static_cast<int>(status) : EIO;
@@ -483,12 +571,25 @@ class RemoteFiles final : public FileAccess {
         }
         const std::uint64_t id = in.u64();
         const FileIdentity identity = in.identity();
+        std::vector<ImageExtent> extents;
+        for (std::uint64_t i = 0, n = in.u64(); i < n && in.ok(); ++i) {
+            ImageExtent e;
+            e.fileOffset = in.u64();
+            e.length = in.u64();
+            e.imageOffset = in.u64();
+            e.hole = in.u8() != 0;
+            extents.push_back(e);
+        }
         std::string head = in.text();
-        if (!in.ok() || head.size() > identity.size) {
+        if (!in.ok() || head.size() > identity.size ||
+            (!extents.empty() && !CoversFile(extents, identity.size))) {
             error = EIO;
             return nullptr;
         }
-        return std::make_unique<RemoteFile>(connection_, id, identity, std::move(head));
+        if (!connection_->readsImage()) // then the reader reads it all
+            extents.clear();
+        return std::make_unique<RemoteFile>(connection_, id, identity, std::move(extents),
+                                            std::move(head));
     }
     std::unique_ptr<OpenFile> openFile(const Folder& in, const std::string& name,
                                        int& error) const override {
@@ -680,7 +781,7 @@ std::shared_ptr<const DiskImage> OpenDiskImageApart(const std::string& path, std
         error = "the disk image reader answered what cannot be read";
         return nullptr;
     }
-    connection->watch(image->segments);
+    connection->watch(image->segments, image->format == "raw");
     // (Held as long as it may be asked, after every file of the image is closed too.)
     image->failure = [connection] { return connection->failure(); };
     return image;

@@ -85,6 +85,9 @@ TEST_F(ImageRetrieve, AnExt4ImageAndAnE01OfAGptNtfsDiskListWhatTheTreesCopiedOut
     fs::path e01;
     error = testing_support::ConvertImage(at("disk.raw"), "E01", at("carol"), e01);
     SKIP_WITHOUT_IMAGE_TOOLS(error);
+    fs::path split;
+    error = testing_support::ConvertImage(at("disk.raw"), "split", at("pieces"), split);
+    SKIP_WITHOUT_IMAGE_TOOLS(error);
     const std::string before = Hash(at("ext4")) + Hash(e01);
 
     cache::RetrieveReport copied, imaged;
@@ -93,6 +96,8 @@ TEST_F(ImageRetrieve, AnExt4ImageAndAnE01OfAGptNtfsDiskListWhatTheTreesCopiedOut
     const auto got = Rows({at("ext4").string(), e01.string()}, &imaged, &paths);
     EXPECT_GT(expected.size(), 60u);
     EXPECT_EQ(got, expected); // bodies included, read through the images
+    // Read where they lie in the pieces of a split raw image, the bodies are the same.
+    EXPECT_EQ(Rows({at("ext4").string(), split.string()}, nullptr), expected);
     EXPECT_EQ(imaged.problems.size(), copied.problems.size());
     EXPECT_TRUE(imaged.unreadableFolders.empty());
     // Each row names the image, the partition and the path inside.
