@@ -11,13 +11,15 @@
 #include <map>
 #include <mutex>
 #include <optional>
-#include <poll.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <unordered_map>
 #include <utility>
+#include <vector>
 
 extern char** environ;
 
@@ -31,11 +33,16 @@ namespace {
 // A folder is listed whole and kept by the program; a file stays open in the reader until
 // closed. A file of a raw image whose bytes lie plainly in it comes with where they lie, and
 // the program reads them from the image's own files: the reader then only finds files.
-enum class Op : std::uint8_t { Open = 1, Folder, File, Read, Close };
+enum class Op : std::uint8_t { Open = 1, Folder, File, Read, Close, FolderFiles };
 
 constexpr std::uint32_t kMostMessage = 64u << 20; // a folder of some 200,000 names at most
 constexpr std::size_t kMostRead = 1u << 20;
 constexpr std::uint64_t kHeadBytes = 64u << 10;
+// Where the files of a folder lie is told for folders and files up to this size (a cache's
+// folders are well within it); the rest are asked for one by one.
+constexpr std::size_t kMostFolderFiles = 20000;
+constexpr std::size_t kMostFolderFileExtents = 64;
+constexpr std::size_t kPlacedWithListing = 64;
 
 class Writer {
   public:
@@ -56,6 +63,10 @@ class Writer {
     Writer& identity(const FileIdentity& id) {
         return u64(id.device).u64(id.inode).u64(id.size).u64(
             static_cast<std::uint64_t>(id.modifiedNs));
+    }
+    Writer& raw(const Writer& fields) {
+        bytes_ += fields.bytes_;
+        return *this;
     }
     // The message with its length in front.
     std::string framed() const {
@@ -105,19 +116,10 @@ class Reader {
     bool ok_ = true;
 };
 
-bool WriteAll(int fd, std::string_view bytes,
-              std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt) {
+// Writes all of `bytes`. The program's end of the pipe has a send time-out: a reader that
+// stopped reading ends the write.
+bool WriteAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
-        if (deadline) { // a reader that stopped reading must not hold the program
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                *deadline - std::chrono::steady_clock::now());
-            pollfd p{fd, POLLOUT, 0};
-            const int ready = ::poll(&p, 1, static_cast<int>(std::max<long long>(0, left.count())));
-            if (ready < 0 && errno == EINTR)
-                continue;
-            if (ready <= 0)
-                return false;
-        }
         const ssize_t n = ::write(fd, bytes.data(), bytes.size());
         if (n < 0 && errno == EINTR)
             continue;
@@ -128,49 +130,66 @@ bool WriteAll(int fd, std::string_view bytes,
     return true;
 }
 
-// Reads exactly n bytes; with a deadline, waits no later than it.
-bool ReadAll(int fd, char* out, std::size_t n,
-             std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt) {
-    while (n > 0) {
-        if (deadline) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                *deadline - std::chrono::steady_clock::now());
-            pollfd p{fd, POLLIN, 0};
-            const int ready = ::poll(&p, 1, static_cast<int>(std::max<long long>(0, left.count())));
-            if (ready < 0 && errno == EINTR)
+// The messages that arrive on a pipe, read as many bytes at a time as are there: an answer,
+// or the closes and the request that came with it, takes one read.
+class Messages {
+  public:
+    explicit Messages(int fd) : fd_(fd) {}
+    // The next message; nothing when the pipe ends, fails, brings what is too long to be a
+    // message, or (on the program's end, which has a receive time-out) stays silent too long
+    // or past the deadline.
+    std::optional<std::string>
+    next(std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt) {
+        silent_ = false;
+        for (;;) {
+            const std::size_t have = end_ - begin_;
+            std::uint32_t n = 0;
+            if (have >= 4) {
+                n = LoadLE32(reinterpret_cast<const std::uint8_t*>(buffer_.data() + begin_));
+                if (n > kMostMessage)
+                    return std::nullopt;
+                if (have - 4 >= n) {
+                    std::string message(buffer_.data() + begin_ + 4, n);
+                    begin_ += 4 + std::size_t{n};
+                    return message;
+                }
+            }
+            if (deadline && std::chrono::steady_clock::now() >= *deadline) {
+                silent_ = true;
+                return std::nullopt;
+            }
+            // Room for the whole of this message, or a good part of what may come.
+            std::copy(buffer_.begin() + static_cast<std::ptrdiff_t>(begin_),
+                      buffer_.begin() + static_cast<std::ptrdiff_t>(end_), buffer_.begin());
+            end_ = have;
+            begin_ = 0;
+            buffer_.resize(std::max<std::size_t>({buffer_.size(), 4 + std::size_t{n}, kChunk}));
+            const ssize_t got = ::read(fd_, buffer_.data() + end_, buffer_.size() - end_);
+            if (got < 0 && errno == EINTR)
                 continue;
-            if (ready <= 0)
-                return false;
+            if (got <= 0) {
+                silent_ = got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+                return std::nullopt;
+            }
+            end_ += static_cast<std::size_t>(got);
         }
-        const ssize_t got = ::read(fd, out, n);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        out += got;
-        n -= static_cast<std::size_t>(got);
     }
-    return true;
-}
+    // Whether the last message failed to come in time.
+    bool silent() const { return silent_; }
 
-std::optional<std::string>
-ReadMessage(int fd, std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt) {
-    std::uint8_t size[4];
-    if (!ReadAll(fd, reinterpret_cast<char*>(size), 4, deadline))
-        return std::nullopt;
-    const std::uint32_t n = LoadLE32(size);
-    if (n > kMostMessage)
-        return std::nullopt;
-    std::string body(n, '\0');
-    if (!ReadAll(fd, body.data(), n, deadline))
-        return std::nullopt;
-    return body;
-}
+  private:
+    static constexpr std::size_t kChunk = 256u << 10;
+    int fd_;
+    std::vector<char> buffer_;
+    std::size_t begin_ = 0, end_ = 0;
+    bool silent_ = false;
+};
 
 // ---- the reader's side
 
 class Server {
   public:
+    explicit Server(ReaderFault fault) : fault_(fault) {}
     std::string answer(std::string_view request) {
         Reader in(request);
         const auto op = static_cast<Op>(in.u8());
@@ -190,8 +209,17 @@ class Server {
             const int listed = folder->list(entries);
             out.u64(0).identity(folder->identity()).u64(static_cast<std::uint64_t>(listed));
             out.u64(entries.size());
-            for (const FolderEntry& e : entries)
+            std::size_t regular = 0;
+            for (const FolderEntry& e : entries) {
                 out.text(e.name).u8(static_cast<std::uint8_t>(e.kind));
+                regular += e.kind == EntryKind::File;
+            }
+            // Where the files of a small folder lie comes with it: most folders the walk
+            // lists are small, and a file the readers open in one is then found at once.
+            const bool placed = image_->format == "raw" && regular <= kPlacedWithListing;
+            out.u8(placed ? 1 : 0);
+            if (placed)
+                place(*files, *folder, entries, out);
             return out.framed();
         }
         case Op::File: {
@@ -199,7 +227,7 @@ class Server {
             const FileAccess* files = volume(in.u64());
             const std::string path = in.text();
             std::unique_ptr<OpenFile> file =
-                files && in.ok() ? files->openFile(path, error) : nullptr;
+                files && in.ok() ? (opening(), files->openFile(path, error)) : nullptr;
             if (!file)
                 return out.u64(static_cast<std::uint64_t>(error)).framed();
             // The first bytes come with the file (unless the program reads them itself): most
@@ -239,6 +267,19 @@ class Server {
             bytes.resize(static_cast<std::size_t>(got));
             return out.u64(0).text(bytes).framed();
         }
+        case Op::FolderFiles: { // where each file of a folder lies, for those that tell it
+            int error = EINVAL;
+            const FileAccess* files = volume(in.u64());
+            const std::string path = in.text();
+            const std::unique_ptr<Folder> folder =
+                files && in.ok() ? files->openFolder(path, error) : nullptr;
+            std::vector<FolderEntry> entries;
+            if (!folder || folder->list(entries) != 0 || entries.size() > kMostFolderFiles)
+                return out.u64(folder ? EFBIG : static_cast<std::uint64_t>(error)).framed();
+            out.u64(0);
+            place(*files, *folder, entries, out);
+            return out.framed();
+        }
         case Op::Close: { // told, not asked: no answer
             const std::uint64_t id = in.u64();
             files_.erase(id);
@@ -249,6 +290,35 @@ class Server {
     }
 
   private:
+    // Before a file is opened: where the test fault strikes.
+    void opening() const {
+        if (fault_ == ReaderFault::CrashAtRead)
+            std::raise(SIGSEGV);
+        while (fault_ == ReaderFault::HangAtRead)
+            ::pause();
+    }
+    // Where each file of `folder` lies, for those whose bytes lie plainly in the image: their
+    // count, then each one's name, identity and extents.
+    void place(const FileAccess& files, const Folder& folder,
+               const std::vector<FolderEntry>& entries, Writer& out) {
+        Writer found;
+        std::uint64_t count = 0;
+        std::vector<ImageExtent> extents;
+        for (const FolderEntry& e : entries) {
+            int error = 0;
+            const std::unique_ptr<OpenFile> file =
+                e.kind == EntryKind::File ? (opening(), files.openFile(folder, e.name, error))
+                                          : nullptr;
+            if (!file || !PlainExtents(*file, extents) || extents.size() > kMostFolderFileExtents)
+                continue;
+            found.text(e.name).identity(file->identity()).u64(extents.size());
+            for (const ImageExtent& x : extents)
+                found.u64(x.fileOffset).u64(x.length).u64(x.imageOffset).u8(x.hole ? 1 : 0);
+            ++count;
+        }
+        out.u64(count).raw(found);
+    }
+
     std::string open(const std::string& path) {
         Writer out;
         std::string error;
@@ -272,6 +342,7 @@ class Server {
         return image_->volumes[static_cast<std::size_t>(index)].files.get();
     }
 
+    ReaderFault fault_;
     std::shared_ptr<const DiskImage> image_;
     std::map<std::uint64_t, std::unique_ptr<OpenFile>> files_;
     std::uint64_t next_ = 1;
@@ -283,7 +354,14 @@ class Server {
 class Connection {
   public:
     Connection(pid_t pid, int fd, std::chrono::milliseconds timeout)
-        : pid_(pid), fd_(fd), timeout_(timeout) {}
+        : pid_(pid), fd_(fd), timeout_(timeout), answers_(fd) {
+        // Neither a write nor a read waits longer than an answer may take.
+        const auto ms = timeout.count();
+        const timeval limit{static_cast<time_t>(ms / 1000),
+                            static_cast<suseconds_t>(ms % 1000 * 1000)};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    }
     ~Connection() {
         closeSegments();
         ::close(fd_);
@@ -302,18 +380,20 @@ class Connection {
         if (!failure_.empty())
             return std::nullopt;
         const auto deadline = std::chrono::steady_clock::now() + timeout_;
-        if (WriteAll(fd_, request.framed(), deadline))
-            if (auto answer = ReadMessage(fd_, deadline))
+        told_ += request.framed();
+        const bool written = WriteAll(fd_, told_);
+        told_.clear();
+        if (written)
+            if (auto answer = answers_.next(deadline))
                 return answer;
-        stop(std::chrono::steady_clock::now() >= deadline);
+        stop(!written || answers_.silent());
         return std::nullopt;
     }
-    // A request that has no answer (a close).
+    // A request that has no answer (a close): sent with the next request.
     void tell(const Writer& request) {
         const std::lock_guard held(lock_);
-        if (failure_.empty() &&
-            !WriteAll(fd_, request.framed(), std::chrono::steady_clock::now() + timeout_))
-            stop(true);
+        if (failure_.empty())
+            told_ += request.framed();
     }
     bool failed() const {
         const std::lock_guard held(lock_);
@@ -416,6 +496,8 @@ class Connection {
     pid_t pid_;
     int fd_;
     std::chrono::milliseconds timeout_;
+    Messages answers_;
+    std::string told_; // closes not sent yet
     std::vector<std::string> segments_;
     std::vector<FileIdentity> identities_;
     std::vector<RawSegment> raw_;
@@ -426,8 +508,16 @@ class Connection {
 // A folder as the reader listed it. An image does not change, so each folder is asked for
 // once and kept: the walk and the readers open the same folders and ask about the same
 // names many times over.
+// The files of a folder whose bytes the program reads where they lie, by name.
+struct PlacedFile {
+    FileIdentity identity;
+    std::vector<ImageExtent> extents;
+};
+using PlacedFiles = std::unordered_map<std::string, PlacedFile>;
+
 struct Listing {
-    int error = 0; // why it could not be opened
+    std::shared_ptr<const PlacedFiles> placed; // when told with the listing
+    int error = 0;                             // why it could not be opened
     FileIdentity identity;
     std::vector<FolderEntry> entries;
     int listed = 0; // why the listing stopped early, or 0
@@ -459,13 +549,16 @@ class RemoteFile final : public OpenFile {
         identity_ = identity;
     }
     ~RemoteFile() override {
-        connection_->tell(Writer().u8(static_cast<std::uint8_t>(Op::Close)).u64(id_));
+        if (id_ != 0) // (0: opened by the program alone)
+            connection_->tell(Writer().u8(static_cast<std::uint8_t>(Op::Close)).u64(id_));
     }
     std::ptrdiff_t readSome(std::uint64_t offset, void* buffer, std::size_t n) const override {
         if (offset >= size() || n == 0)
             return 0;
         if (!extents_.empty())
             return readInImage(offset, buffer, n);
+        if (id_ == 0) // (nothing to read: a file of no bytes)
+            return -1;
         if (offset < head_.size()) { // sent with the open
             const std::size_t from = static_cast<std::size_t>(offset);
             const std::size_t take = std::min(n, head_.size() - from);
@@ -502,6 +595,8 @@ class RemoteFile final : public OpenFile {
         const ImageExtent& e = *std::prev(after); // the first starts at 0
         const std::uint64_t inside = offset - e.fileOffset;
         n = static_cast<std::size_t>(std::min<std::uint64_t>(n, e.length - inside));
+        if (connection_->failed())
+            return -1;
         if (e.hole) {
             std::memset(buffer, 0, n);
             return static_cast<std::ptrdiff_t>(n);
@@ -526,6 +621,36 @@ bool CoversFile(const std::vector<ImageExtent>& extents, std::uint64_t size) {
     return covered == size;
 }
 
+// Extents as the reader sends them, after their count; false when they do not cover a file of
+// `size` bytes.
+bool ReadExtents(Reader& in, std::uint64_t size, std::vector<ImageExtent>& out) {
+    for (std::uint64_t i = 0, n = in.u64(); i < n && in.ok(); ++i) {
+        ImageExtent e;
+        e.fileOffset = in.u64();
+        e.length = in.u64();
+        e.imageOffset = in.u64();
+        e.hole = in.u8() != 0;
+        out.push_back(e);
+    }
+    return in.ok() && (out.empty() || CoversFile(out, size));
+}
+
+// Where the files of a folder lie, as the reader tells it; false (and none) for what cannot be.
+bool ReadPlaced(Reader& in, PlacedFiles& out) {
+    for (std::uint64_t i = 0, n = in.u64(); i < n && in.ok(); ++i) {
+        std::string name = in.text();
+        PlacedFile file;
+        file.identity = in.identity();
+        if (!ReadExtents(in, file.identity.size, file.extents) ||
+            (file.extents.empty() && file.identity.size != 0)) {
+            out.clear();
+            return false;
+        }
+        out.emplace(std::move(name), std::move(file));
+    }
+    return in.ok();
+}
+
 int StatusError(std::uint64_t status) {
     return status > 0 && status < 4096 ? static_cast<int>(status) : EIO;
 }
@@ -540,6 +665,10 @@ class RemoteFiles final : public FileAccess {
         : connection_(std::move(connection)), volume_(volume), caseless_(caseless) {}
 
     std::unique_ptr<Folder> openFolder(const std::string& path, int& error) const override {
+        if (connection_->failed()) { // (nothing kept is believed either)
+            error = EIO;
+            return nullptr;
+        }
         const std::string normal = Normal(path);
         const auto listed = listing(normal);
         if (listed->error != 0) {
@@ -557,6 +686,34 @@ class RemoteFiles final : public FileAccess {
         return openFolder(Joined(in.path(), name), error);
     }
     std::unique_ptr<OpenFile> openFile(const std::string& path, int& error) const override {
+        if (connection_->failed()) {
+            error = EIO;
+            return nullptr;
+        }
+        // What its folder's listing answers is not asked; a file whose folder told where it
+        // lies is read there.
+        const std::string normal = Normal(path);
+        if (const std::size_t slash = normal.rfind('/');
+            slash != std::string::npos && slash + 1 < normal.size()) {
+            const std::string folder = slash == 0 ? "/" : normal.substr(0, slash);
+            const auto parent = listing(folder);
+            const FolderEntry* entry =
+                parent->error ? nullptr : find(*parent, normal.substr(slash + 1));
+            if (!entry || entry->kind != EntryKind::File) {
+                error = parent->error                      ? parent->error
+                        : !entry                           ? ENOENT
+                        : entry->kind == EntryKind::Link   ? ELOOP
+                        : entry->kind == EntryKind::Folder ? EISDIR
+                                                           : EINVAL;
+                return nullptr;
+            }
+            if (connection_->readsImage()) {
+                const auto placed = placedIn(folder, *parent);
+                if (const auto it = placed->find(entry->name); it != placed->end())
+                    return std::make_unique<RemoteFile>(connection_, 0, it->second.identity,
+                                                        it->second.extents, std::string());
+            }
+        }
         const auto answer = connection_->ask(
             Writer().u8(static_cast<std::uint8_t>(Op::File)).u64(volume_).text(path));
         if (!answer) {
@@ -572,17 +729,9 @@ class RemoteFiles final : public FileAccess {
         const std::uint64_t id = in.u64();
         const FileIdentity identity = in.identity();
         std::vector<ImageExtent> extents;
-        for (std::uint64_t i = 0, n = in.u64(); i < n && in.ok(); ++i) {
-            ImageExtent e;
-            e.fileOffset = in.u64();
-            e.length = in.u64();
-            e.imageOffset = in.u64();
-            e.hole = in.u8() != 0;
-            extents.push_back(e);
-        }
+        const bool placed = ReadExtents(in, identity.size, extents);
         std::string head = in.text();
-        if (!in.ok() || head.size() > identity.size ||
-            (!extents.empty() && !CoversFile(extents, identity.size))) {
+        if (!placed || !in.ok() || head.size() > identity.size) {
             error = EIO;
             return nullptr;
         }
@@ -601,6 +750,10 @@ class RemoteFiles final : public FileAccess {
     }
     // From the folder's listing, asked for once: links are never followed here.
     EntryKind kindAt(const std::string& path, bool, int& error) const override {
+        if (connection_->failed()) {
+            error = EIO;
+            return EntryKind::Unknown;
+        }
         const std::string normal = Normal(path);
         const std::size_t slash = normal.rfind('/');
         if (normal == "/" || slash == std::string::npos) {
@@ -613,19 +766,7 @@ class RemoteFiles final : public FileAccess {
             error = parent->error;
             return EntryKind::Unknown;
         }
-        const std::string name = normal.substr(slash + 1);
-        const FolderEntry* found = nullptr;
-        for (const FolderEntry& e : parent->entries)
-            if (e.name == name) {
-                found = &e;
-                break;
-            }
-        if (!found && caseless_)
-            for (const FolderEntry& e : parent->entries)
-                if (SameIgnoringAsciiCase(e.name, name)) {
-                    found = &e;
-                    break;
-                }
+        const FolderEntry* found = find(*parent, normal.substr(slash + 1));
         if (!found || found->kind == EntryKind::Unknown) {
             error = found ? EIO : ENOENT;
             return EntryKind::Unknown;
@@ -657,8 +798,20 @@ class RemoteFiles final : public FileAccess {
                    return lower(x) == lower(y);
                });
     }
+    // The entry `name` in a listing, found as the file system would find it.
+    const FolderEntry* find(const Listing& in, const std::string& name) const {
+        for (const FolderEntry& e : in.entries)
+            if (e.name == name)
+                return &e;
+        if (caseless_)
+            for (const FolderEntry& e : in.entries)
+                if (SameIgnoringAsciiCase(e.name, name))
+                    return &e;
+        return nullptr;
+    }
     // The folder at `path` as the reader lists it, asked for once (a failure the reader did
-    // not survive is not kept: everything fails after it anyway).
+    // not survive is not kept: everything fails after it anyway). What its parent's listing
+    // already answers is not asked: the walk looks for many places that are not there.
     std::shared_ptr<const Listing> listing(const std::string& path) const {
         {
             const std::lock_guard held(lock_);
@@ -666,6 +819,18 @@ class RemoteFiles final : public FileAccess {
                 return it->second;
         }
         auto listed = std::make_shared<Listing>();
+        if (const std::size_t slash = path.rfind('/'); path != "/" && slash != std::string::npos) {
+            const auto parent = listing(slash == 0 ? "/" : path.substr(0, slash));
+            const FolderEntry* entry =
+                parent->error ? nullptr : find(*parent, path.substr(slash + 1));
+            if (parent->error || !entry || entry->kind != EntryKind::Folder) {
+                listed->error = parent->error                    ? parent->error
+                                : !entry                         ? ENOENT
+                                : entry->kind == EntryKind::Link ? ELOOP
+                                                                 : ENOTDIR;
+                return listed;
+            }
+        }
         const auto answer = connection_->ask(
             Writer().u8(static_cast<std::uint8_t>(Op::Folder)).u64(volume_).text(path));
         const std::string body = answer ? *answer : std::string();
@@ -687,9 +852,15 @@ class RemoteFiles final : public FileAccess {
                 if (in.ok())
                     listed->entries.push_back(std::move(e));
             }
+            if (in.u8() == 1) {
+                auto placed = std::make_shared<PlacedFiles>();
+                if (ReadPlaced(in, *placed))
+                    listed->placed = std::move(placed);
+            }
             if (!in.ok()) {
                 listed->error = EIO;
                 listed->entries.clear();
+                listed->placed = nullptr;
             }
         }
         const std::lock_guard held(lock_);
@@ -701,12 +872,38 @@ class RemoteFiles final : public FileAccess {
         return listed;
     }
 
+    // Where the files of the folder at `path` lie, asked for once; none when the reader
+    // cannot tell.
+    std::shared_ptr<const PlacedFiles> placedIn(const std::string& path,
+                                                const Listing& listed) const {
+        if (listed.placed)
+            return listed.placed;
+        {
+            const std::lock_guard held(lock_);
+            if (const auto it = placed_.find(path); it != placed_.end())
+                return it->second;
+        }
+        auto placed = std::make_shared<PlacedFiles>();
+        const auto answer = connection_->ask(
+            Writer().u8(static_cast<std::uint8_t>(Op::FolderFiles)).u64(volume_).text(path));
+        const std::string body = answer ? *answer : std::string();
+        Reader in(body);
+        if (answer && in.u64() == 0 && !ReadPlaced(in, *placed))
+            placed->clear(); // a reader that tells what cannot be is not believed
+        const std::lock_guard held(lock_);
+        if (placed_.size() >= kKeptListings)
+            placed_.clear();
+        placed_.emplace(path, placed);
+        return placed;
+    }
+
     static constexpr std::size_t kKeptListings = 8192;
     std::shared_ptr<Connection> connection_;
     std::uint64_t volume_;
     bool caseless_;
     mutable std::mutex lock_;
     mutable std::map<std::string, std::shared_ptr<const Listing>> listings_;
+    mutable std::map<std::string, std::shared_ptr<const PlacedFiles>> placed_;
 };
 
 // The reader program: the one given, else beside the running program, else installed.
@@ -788,15 +985,9 @@ std::shared_ptr<const DiskImage> OpenDiskImageApart(const std::string& path, std
 }
 
 int ServeImageRequests(int in, int out, ReaderFault fault) {
-    Server server;
-    while (const auto request = ReadMessage(in)) {
-        const auto op = request->empty() ? Op::Open : static_cast<Op>(request->front());
-        if (fault != ReaderFault::None && op == Op::File) {
-            if (fault == ReaderFault::CrashAtRead)
-                std::raise(SIGSEGV);
-            for (;;)
-                ::pause();
-        }
+    Server server(fault);
+    Messages requests(in);
+    while (const auto request = requests.next()) {
         const std::string answer = server.answer(*request);
         if (!answer.empty() && !WriteAll(out, answer))
             return 1;

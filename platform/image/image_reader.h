@@ -29,7 +29,7 @@ std::shared_ptr<const DiskImage> OpenDiskImageApart(const std::string& path, std
 
 // The reader's side: answers requests from `in` on `out` until `in` ends. Returns the exit
 // status for the reader program. `fault` is for tests: a reader that crashes or hangs when it
-// first opens a file (and reads its first bytes), as a library fault on a crafted image would.
+// first opens a file, as a library fault on a crafted image would.
 enum class ReaderFault { None, CrashAtRead, HangAtRead };
 int ServeImageRequests(int in, int out, ReaderFault fault = ReaderFault::None);
 
