@@ -127,6 +127,17 @@ TEST_F(ImageRetrieve, DamagedImagesAreAnsweredQuicklyWithWhatCanBeRead) {
     error = testing_support::RunTool(
         {"debugfs", "-w", "-R", "link /home /home/firefox/.cache/up", at("loop.img").string()});
     SKIP_WITHOUT_IMAGE_TOOLS(error);
+    // A cache entry file whose record claims 2 TiB.
+    fs::path entry;
+    for (const auto& e : fs::recursive_directory_iterator(at("linux/home/firefox")))
+        if (e.path().parent_path().filename() == "entries" && entry.empty())
+            entry = e.path();
+    fs::copy_file(at("ext4"), at("huge.img"));
+    error = testing_support::RunTool(
+        {"debugfs", "-w", "-R",
+         "sif \"/home/" + fs::relative(entry, at("linux/home")).string() + "\" size 2199023255552",
+         at("huge.img").string()});
+    SKIP_WITHOUT_IMAGE_TOOLS(error);
     // Noise over the file system's own records, and over the middle of its data.
     for (const auto& [name, at_] : {std::pair{"noise.img", std::uint64_t{1024}},
                                     std::pair{"holes.img", fs::file_size(at("ext4")) / 2}}) {
@@ -145,6 +156,7 @@ TEST_F(ImageRetrieve, DamagedImagesAreAnsweredQuicklyWithWhatCanBeRead) {
     const std::vector<Case> cases = {
         {at("cut.raw").string(), 10, "p2: ends past the end of the image"},
         {at("loop.img").string(), 10, ""},
+        {at("huge.img").string(), 10, "is damaged"},
         {at("noise.img").string(), 0, "is not a folder, nor a disk image"},
         {at("holes.img").string(), 0, ""},
         {plain, 0, "is not a folder, nor a disk image"},
