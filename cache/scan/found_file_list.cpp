@@ -126,6 +126,15 @@ void FoundFileList::setBody(RowId row, std::shared_ptr<const browser::BodyLocati
     rows_[row].body = std::move(body);
 }
 
+void FoundFileList::setImagePlace(RowId row, std::string image, std::string partition,
+                                  std::string insidePath) {
+    if (!exists(row))
+        throw app::SubscriptOutOfRange();
+    rows_[row].image = std::move(image);
+    rows_[row].partition = std::move(partition);
+    rows_[row].insidePath = std::move(insidePath);
+}
+
 void FoundFileList::setSource(RowId row, std::string source) {
     if (!exists(row))
         throw app::SubscriptOutOfRange();

@@ -87,6 +87,8 @@ class FoundFileList {
     void setSize(RowId row, std::uint64_t size);             // sub-item 2
     void setBody(RowId row, std::shared_ptr<const browser::BodyLocation> body);
     void setSource(RowId row, std::string source);
+    // A row read from inside a disk image: where it is in it.
+    void setImagePlace(RowId row, std::string image, std::string partition, std::string insidePath);
     void setTimes(RowId row, std::optional<std::int64_t> cached,
                   std::optional<std::int64_t> lastUsed); // changes neither text nor order
     void ensureVisible(RowId row);

@@ -98,7 +98,8 @@ std::vector<std::string> VolumeFolders(const platform::FileAccess& files) {
 // A named file that is a disk image: every file system in it looked into as a named folder,
 // its caches read through the image. What could not be read is named by where it is in the
 // image.
-browser::FolderContents ClassifyImage(const platform::DiskImage& image) {
+browser::FolderContents ClassifyImage(const platform::DiskImage& image,
+                                      std::vector<ImageUrlCache>& urlCaches) {
     browser::FolderContents all;
     for (const std::string& problem : image.problems)
         all.skippedFolders.push_back({image.path, problem});
@@ -116,9 +117,12 @@ browser::FolderContents ClassifyImage(const platform::DiskImage& image) {
             for (browser::ScanProblem& p : c.skippedFolders)
                 p.path = shown(p.path);
             for (const std::string& index : c.urlCacheIndexes)
-                c.skippedFolders.push_back(
-                    {shown(index), "is an Internet Explorer cache index, which Tamberlin does not "
-                                   "yet read inside a disk image"});
+                if (std::find(all.urlCacheIndexes.begin(), all.urlCacheIndexes.end(),
+                              shown(index)) == all.urlCacheIndexes.end()) {
+                    all.urlCacheIndexes.push_back(shown(index));
+                    urlCaches.push_back({index, shown(FolderOf(index)), volume.files, image.path,
+                                         volume.partition});
+                }
             AppendUnique(all.browserCaches, c.browserCaches);
             AppendUnique(all.skippedFolders, c.skippedFolders);
         }
@@ -135,7 +139,7 @@ NamedFolder Look(const std::string& folder) {
             const auto image = platform::OpenDiskImageApart(folder, n.notImage);
             n.image = image != nullptr;
             if (image) {
-                n.contents = ClassifyImage(*image);
+                n.contents = ClassifyImage(*image, n.imageUrlCaches);
                 n.imageFailure = image->failure;
             }
         } else {
@@ -244,27 +248,77 @@ RetrieveReport RetrieveAll(FoundFileList& list, const FileTypeSwitches& boxes,
 
 namespace {
 
+// The rows of an index in a disk image name where they are in it, and their files are read
+// through it (a file the index names that is not there is listed as on this machine).
+void PlaceImageRows(FoundFileList& list, const ImageUrlCache& c) {
+    const std::string& shownFolder = c.shownFolder;
+    const std::string insideFolder = FolderOf(c.index);
+    for (RowId row = 0; row < list.count(); ++row) {
+        const std::string& path = list.row(row).path;
+        if (path.size() <= shownFolder.size() || !path.starts_with(shownFolder) ||
+            path[shownFolder.size()] != platform::kPathSeparator)
+            continue;
+        const std::string inside = insideFolder + path.substr(shownFolder.size());
+        list.setImagePlace(row, c.image, c.partition, inside);
+        int error = 0;
+        const auto file = c.files->openFile(inside, error);
+        if (!file)
+            continue;
+        auto body = std::make_shared<browser::BodyLocation>();
+        browser::BodySegment whole;
+        whole.file = inside;
+        whole.length = file->size();
+        whole.identity = file->identity();
+        whole.files = c.files;
+        body->segments.push_back(std::move(whole));
+        body->decodedSize = file->size();
+        list.setBody(row, std::move(body));
+    }
+}
+
 // The WinINet cache, through the scan exactly as it always ran; named folders replace the
 // Wine prefix as its source. The indexes that could be opened go into `read`.
 void RetrieveWinInet(FoundFileList& list, const FileTypeSwitches& boxes,
                      const std::vector<NamedFolder>& named, RetrieveReport& report,
                      std::set<std::string>& read) {
-    std::vector<std::string> indexes;
-    for (const auto& n : named)
-        AppendUnique(indexes, n.contents.urlCacheIndexes);
+    // Each index once, in the order the folders were named: those on this machine by their
+    // path, those in an image read through it.
     platform::UrlCacheSources sources;
-    for (const auto& index : indexes)
-        sources.push_back({index, FolderOf(index)});
+    std::vector<const ImageUrlCache*> inImages;
+    std::set<std::string> taken;
+    for (const auto& n : named) {
+        for (const ImageUrlCache& c : n.imageUrlCaches)
+            if (taken.insert(c.shownFolder + "/index.dat").second) {
+                sources.push_back({c.index, c.shownFolder, c.files});
+                inImages.push_back(&c);
+            }
+        if (!n.image)
+            for (const auto& index : n.contents.urlCacheIndexes)
+                if (taken.insert(index).second)
+                    sources.push_back({index, FolderOf(index)});
+    }
     getIECache(list, boxes, named.empty() ? nullptr : &sources);
     for (RowId row = 0; row < list.count(); ++row)
         list.setSource(row, kWinInetSource);
-    for (const auto& index : indexes) {
-        errno = 0;
-        if (platform::CanOpenExistingFile(index))
-            read.insert(index);
+    for (const ImageUrlCache* c : inImages)
+        PlaceImageRows(list, *c);
+    for (const auto& source : sources) {
+        const std::string shown =
+            source.files ? source.containerFolder + "/index.dat" : source.indexFile;
+        int error = 0;
+        bool opened = false;
+        if (source.files) {
+            opened = source.files->openFile(source.indexFile, error) != nullptr;
+        } else {
+            errno = 0;
+            opened = platform::CanOpenExistingFile(source.indexFile);
+            error = errno;
+        }
+        if (opened)
+            read.insert(shown);
         else
             report.problems.push_back(
-                {index, errno ? std::string("cannot be read (") + std::strerror(errno) + ")"
+                {shown, error ? std::string("cannot be read (") + std::strerror(error) + ")"
                               : std::string("cannot be read")});
     }
 }

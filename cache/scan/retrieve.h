@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -36,15 +37,24 @@ CacheSet CachesFor(const CacheSelection& selection);
 
 // A named folder as one look into it found it. A disk image may be named as a folder is:
 // each file system in it is then looked into as a named folder would be.
+// An Internet Explorer index in a disk image, read through the image.
+struct ImageUrlCache {
+    std::string index;       // the path inside the file system
+    std::string shownFolder; // where its folder is, as the user is shown it
+    std::shared_ptr<const platform::FileAccess> files;
+    std::string image, partition;
+};
+
 struct NamedFolder {
     std::string folder;
-    browser::FolderContents contents;
+    browser::FolderContents contents; // an image's indexes named as shown
     std::exception_ptr failure; // why the look failed; contents then hold nothing
     // A named file: whether it is a disk image that could be opened, and if not, why.
     bool image = false;
     std::string notImage = {};
     // For an image: why its reader stopped, once it has ("the disk image reader crashed...").
     std::function<std::string()> imageFailure = {};
+    std::vector<ImageUrlCache> imageUrlCaches = {}; // an image's Internet Explorer indexes
 };
 // Looks into each named folder once, for the WinINet indexes and the browser caches alike.
 // A look that fails is kept, not thrown, so that it is told where it belongs.

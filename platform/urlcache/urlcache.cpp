@@ -4,6 +4,7 @@
 #include "platform/urlcache/index_reader.h"
 #include "platform/urlcache/locator.h"
 
+#include <algorithm>
 #include <cstring>
 #include <fcntl.h>
 #include <map>
@@ -65,10 +66,27 @@ EnumerationTable g_table;
 UrlCacheLocator g_locator;
 std::function<void(std::uint32_t)> g_closeObserver;
 
+// The format cannot describe more than 16 MiB; an index is read a little beyond to notice.
+constexpr std::size_t kMostIndexBytes = 64u << 20;
+
 // Reads the whole index once, read-only; the cache's own writer may change it meanwhile,
 // so nothing is mapped and the bytes are taken as they are.
-std::vector<std::uint8_t> readWholeFile(const std::string& path, FileState& state) {
+std::vector<std::uint8_t> readWholeFile(const UrlCacheSource& source, FileState& state) {
     std::vector<std::uint8_t> bytes;
+    const std::string& path = source.indexFile;
+    if (source.files) { // in a disk image
+        int error = 0;
+        const auto file = source.files->openFile(path, error);
+        if (!file)
+            return bytes;
+        const FileIdentity& id = file->identity();
+        state = {path, static_cast<dev_t>(id.device), static_cast<ino_t>(id.inode),
+                 static_cast<off_t>(id.size), id.modifiedNs};
+        bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(id.size, kMostIndexBytes)));
+        if (!file->readAt(0, bytes.data(), bytes.size()))
+            bytes.clear();
+        return bytes;
+    }
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
         return bytes;
@@ -76,9 +94,7 @@ std::vector<std::uint8_t> readWholeFile(const std::string& path, FileState& stat
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
         state = {path, st.st_dev, st.st_ino, st.st_size,
                  std::int64_t{st.st_mtim.tv_sec} * 1'000'000'000 + st.st_mtim.tv_nsec};
-        // The format cannot describe more than 16 MiB; read a little beyond to notice.
-        constexpr std::size_t kMax = 64u << 20;
-        bytes.resize(std::min<std::size_t>(static_cast<std::size_t>(st.st_size), kMax));
+        bytes.resize(std::min<std::size_t>(static_cast<std::size_t>(st.st_size), kMostIndexBytes));
         std::size_t got = 0;
         while (got < bytes.size()) {
             const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
@@ -92,7 +108,17 @@ std::vector<std::uint8_t> readWholeFile(const std::string& path, FileState& stat
     return bytes;
 }
 
-std::optional<FileState> currentState(const std::string& path) {
+std::optional<FileState> currentState(const UrlCacheSource& source) {
+    const std::string& path = source.indexFile;
+    if (source.files) {
+        int error = 0;
+        const auto file = source.files->openFile(path, error);
+        FileIdentity id;
+        if (!file || !file->currentIdentity(id))
+            return std::nullopt;
+        return FileState{path, static_cast<dev_t>(id.device), static_cast<ino_t>(id.inode),
+                         static_cast<off_t>(id.size), id.modifiedNs};
+    }
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)
         return std::nullopt;
@@ -115,7 +141,7 @@ Entries loadEntries(FileStates& states, const UrlCacheSources* named) {
     states.clear();
     for (const auto& source : currentSources(named)) {
         FileState state;
-        const auto bytes = readWholeFile(source.indexFile, state);
+        const auto bytes = readWholeFile(source, state);
         states.push_back(state);
         if (bytes.empty())
             continue;
@@ -144,7 +170,7 @@ bool unchangedSince(const FileStates& states, const UrlCacheSources* named) {
     if (sources.empty() || sources.size() != states.size())
         return false;
     for (std::size_t i = 0; i < sources.size(); ++i)
-        if (currentState(sources[i].indexFile) != states[i])
+        if (currentState(sources[i]) != states[i])
             return false;
     return true;
 }

@@ -6,10 +6,12 @@
 // into the buffer (the record's string fields hold addresses inside it) and advances.
 #pragma once
 
+#include "platform/base/file_access.h"
 #include "platform/base/memory.h"
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,6 +43,10 @@ static_assert(sizeof(INTERNET_CACHE_ENTRY_INFOA) == 80);
 struct UrlCacheSource {
     std::string indexFile;
     std::string containerFolder; // file-system path (bytes); the local file names start with it
+    // The tree the index is in: null for the host's files; else a file system in a disk
+    // image, where indexFile is a path from its root and containerFolder says where the cache
+    // folder is in the image, as the user is shown it.
+    std::shared_ptr<const FileAccess> files = nullptr;
 };
 // Index files named by the user, read one after the other as one enumeration in place of
 // the located one.

@@ -61,8 +61,12 @@ class ImageRetrieve : public testing::Test {
         for (const char* kind : {"firefox", "chromium", "chromium-sql", "webkit"})
             testing_support::CopyTree(caches / kind / "home",
                                       at("linux/home/" + std::string(kind)));
-        // A copied Windows profile with Chrome's and Edge's blockfile caches.
+        // A copied Windows profile with Chrome's and Edge's blockfile caches and the
+        // Internet Explorer cache Wine's WinINet wrote.
         testing_support::CopyTree(caches / "chromium-blockfile/home", at("windows/Users/carol"));
+        testing_support::CopyTree(fs::path(testing_support::FixturesFolder()) /
+                                      "url-cache/wine/prefix/drive_c/users/root/AppData",
+                                  at("windows/Users/carol/AppData"));
     }
     fs::path at(const std::string& name) const { return scratch_.path() / name; }
     std::vector<std::string> homes() const {
@@ -95,6 +99,9 @@ TEST_F(ImageRetrieve, AnExt4ImageAndAnE01OfAGptNtfsDiskListWhatTheTreesCopiedOut
     std::vector<std::string> paths;
     const auto got = Rows({at("ext4").string(), e01.string()}, &imaged, &paths);
     EXPECT_GT(expected.size(), 60u);
+    EXPECT_GT(std::count_if(expected.begin(), expected.end(),
+                            [](const Row& r) { return std::get<3>(r) == cache::kWinInetSource; }),
+              3);
     EXPECT_EQ(got, expected); // bodies included, read through the images
     // Read where they lie in the pieces of a split raw image, the bodies are the same.
     EXPECT_EQ(Rows({at("ext4").string(), split.string()}, nullptr), expected);
