@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <mutex>
+#include <string_view>
 #include <sys/stat.h>
 #include <unordered_map>
 #include <utility>
@@ -427,16 +428,57 @@ std::string FormatName(TSK_IMG_TYPE_ENUM type) {
     return name ? name : "unknown";
 }
 
-// Opens the file system at `offset` into the image as one more volume; a problem otherwise.
+// The file system the first bytes at `offset` announce: the library's own detection gives
+// up on a damaged one with no word of what it was, where opening it as what it says it is
+// tells what is wrong with it.
+TSK_FS_TYPE_ENUM AnnouncedFileSystem(TSK_IMG_INFO* img, std::uint64_t offset) {
+    char b[2048] = {};
+    if (tsk_img_read(img, static_cast<TSK_OFF_T>(offset), b, sizeof b) !=
+        static_cast<ssize_t>(sizeof b)) {
+        tsk_error_reset();
+        return TSK_FS_TYPE_UNSUPP;
+    }
+    const auto at = [&](std::size_t i, std::string_view text) {
+        return std::string_view(b + i, text.size()) == text;
+    };
+    if (at(3, "NTFS    "))
+        return TSK_FS_TYPE_NTFS;
+    if (at(3, "EXFAT   "))
+        return TSK_FS_TYPE_EXFAT;
+    if (at(54, "FAT1") || at(82, "FAT32"))
+        return TSK_FS_TYPE_FAT_DETECT;
+    if (at(1080, "\x53\xEF"))
+        return TSK_FS_TYPE_EXT_DETECT;
+    if (at(1024, "H+") || at(1024, "HX"))
+        return TSK_FS_TYPE_HFS_DETECT;
+    if (at(32, "NXSB"))
+        return TSK_FS_TYPE_APFS_DETECT;
+    return TSK_FS_TYPE_UNSUPP;
+}
+
+// Opens the file system at `offset` into the image as one more volume; a problem otherwise,
+// and `announced` set when the volume says it holds a file system that could not be opened.
 bool AddVolume(const std::shared_ptr<ImageState>& state, DiskImage& image, std::string partition,
-               std::uint64_t offset, std::uint64_t imageId) {
+               std::uint64_t offset, std::uint64_t imageId, bool& announced) {
     TSK_FS_INFO* fs =
         tsk_fs_open_img(state->img, static_cast<TSK_OFF_T>(offset), TSK_FS_TYPE_DETECT);
     if (!fs) {
-        const std::string why = TskError();
-        image.problems.push_back((partition.empty() ? std::string("the image") : partition) +
-                                 ": no file system that can be read (" + why + ")");
-        return false;
+        std::string problem = "no file system that can be read (" + TskError() + ")";
+        const TSK_FS_TYPE_ENUM type = AnnouncedFileSystem(state->img, offset);
+        if (type != TSK_FS_TYPE_UNSUPP) {
+            fs = tsk_fs_open_img(state->img, static_cast<TSK_OFF_T>(offset), type);
+            if (!fs) {
+                const char* name = tsk_fs_type_toname(type);
+                problem = std::string("a damaged ") + (name ? name : "") +
+                          " file system that cannot be read (" + TskError() + ")";
+                announced = true;
+            }
+        }
+        if (!fs) {
+            image.problems.push_back((partition.empty() ? std::string("the image") : partition) +
+                                     ": " + problem);
+            return false;
+        }
     }
     state->fileSystems.push_back(fs);
     auto volume = std::make_shared<VolumeState>();
@@ -487,10 +529,11 @@ std::shared_ptr<const DiskImage> OpenDiskImage(const std::string& path, std::str
     const std::uint64_t imageId = (static_cast<std::uint64_t>(st.st_dev) << 40) ^ st.st_ino;
     const auto imageSize = static_cast<std::uint64_t>(state->img->size);
 
+    bool announced = false; // a file system said it was there, and could not be opened
     state->vs = tsk_vs_open(state->img, 0, TSK_VS_TYPE_DETECT);
     if (!state->vs) {
         tsk_error_reset();
-        AddVolume(state, *image, "", 0, imageId);
+        AddVolume(state, *image, "", 0, imageId, announced);
     } else {
         int number = 0;
         for (TSK_PNUM_T i = 0; i < state->vs->part_count; ++i) {
@@ -506,13 +549,13 @@ std::shared_ptr<const DiskImage> OpenDiskImage(const std::string& path, std::str
             }
             if (part->len > (imageSize - offset) / blockSize)
                 image->problems.push_back(name + ": ends past the end of the image");
-            AddVolume(state, *image, name, offset, imageId);
+            AddVolume(state, *image, name, offset, imageId, announced);
         }
     }
     if (image->volumes.empty()) {
         // Any file opens as a raw image: one with neither a partition table nor a file system
         // is simply no image, and has nothing more to say.
-        if (image->format == "raw" && !state->vs)
+        if (image->format == "raw" && !state->vs && !announced)
             error.clear();
         else
             error = "a " + image->format + " image holding no file system that can be read" +

@@ -145,6 +145,36 @@ TEST_F(ImageRetrieve, DamagedImagesAreAnsweredQuicklyWithWhatCanBeRead) {
          "sif \"/home/" + fs::relative(entry, at("linux/home")).string() + "\" size 2199023255552",
          at("huge.img").string()});
     SKIP_WITHOUT_IMAGE_TOOLS(error);
+    // An NTFS disk whose master file table has noise over its user files' records (the file
+    // system still opens), and one whose own records are noise too; an E01 of it whose last
+    // segment is cut in half.
+    error = testing_support::MakeFileSystem("ntfs", at("windows"), at("ntfs"));
+    SKIP_WITHOUT_IMAGE_TOOLS(error);
+    std::uint64_t mft = 0;
+    {
+        std::ifstream in(at("ntfs"), std::ios::binary);
+        unsigned char boot[0x38] = {};
+        in.read(reinterpret_cast<char*>(boot), sizeof boot);
+        for (int i = 7; i >= 0; --i)
+            mft = mft << 8 | boot[0x30 + i];
+        mft *= std::uint64_t{boot[0x0B]} | std::uint64_t{boot[0x0C]} << 8;
+        mft *= boot[0x0D];
+    }
+    for (const auto& [name, from] :
+         {std::pair{"mft-users.img", mft + 40 * 1024}, std::pair{"mft-all.img", mft}}) {
+        fs::copy_file(at("ntfs"), at(name));
+        std::fstream out(at(name), std::ios::binary | std::ios::in | std::ios::out);
+        out.seekp(static_cast<std::streamoff>(from));
+        for (int i = 0; i < 256 << 10; ++i)
+            out.put(static_cast<char>(i * 131 + (i >> 7)));
+    }
+    fs::path cutE01;
+    error = testing_support::ConvertImage(at("ntfs"), "E01", at("cut-e01"), cutE01);
+    SKIP_WITHOUT_IMAGE_TOOLS(error);
+    fs::path last = cutE01;
+    for (char c = '2'; fs::exists(fs::path(cutE01).replace_extension(std::string(".E0") + c)); ++c)
+        last = fs::path(cutE01).replace_extension(std::string(".E0") + c);
+    fs::resize_file(last, fs::file_size(last) / 2);
     // Noise over the file system's own records, and over the middle of its data.
     for (const auto& [name, at_] : {std::pair{"noise.img", std::uint64_t{1024}},
                                     std::pair{"holes.img", fs::file_size(at("ext4")) / 2}}) {
@@ -166,6 +196,9 @@ TEST_F(ImageRetrieve, DamagedImagesAreAnsweredQuicklyWithWhatCanBeRead) {
         {at("huge.img").string(), 10, "is damaged"},
         {at("noise.img").string(), 0, "is not a folder, nor a disk image"},
         {at("holes.img").string(), 0, ""},
+        {at("mft-users.img").string(), 0, ""},
+        {at("mft-all.img").string(), 0, "a damaged ntfs file system that cannot be read"},
+        {cutE01.string(), 0, ""},
         {plain, 0, "is not a folder, nor a disk image"},
     };
     for (const Case& c : cases) {
