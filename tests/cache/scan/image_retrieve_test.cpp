@@ -160,8 +160,8 @@ TEST_F(ImageRetrieve, DamagedImagesAreAnsweredQuicklyWithWhatCanBeRead) {
         mft *= std::uint64_t{boot[0x0B]} | std::uint64_t{boot[0x0C]} << 8;
         mft *= boot[0x0D];
     }
-    for (const auto& [name, from] :
-         {std::pair{"mft-users.img", mft + 40 * 1024}, std::pair{"mft-all.img", mft}}) {
+    for (const auto& [name, from] : {std::pair{"mft-users.img", mft + std::uint64_t{40} * 1024},
+                                     std::pair{"mft-all.img", mft}}) {
         fs::copy_file(at("ntfs"), at(name));
         std::fstream out(at(name), std::ios::binary | std::ios::in | std::ios::out);
         out.seekp(static_cast<std::streamoff>(from));
