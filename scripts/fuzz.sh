@@ -4,10 +4,11 @@
 # (enumeration into the simulated memory, then the scan), the metafile renderer, the two
 # browser cache entry formats, whole blockfile caches, shards of the SQL cache, the body
 # decoders, WebKit NetworkCache records with their blobs, the report --report writes with its
-# escapers and the escaping of --list and --json. The corpora are seeded at run time from the
-# real indexes and caches in tests/data and the sample cache; leaks are checked, with the
-# suppressions for what system libraries keep (scripts/lsan.supp). Each target prints its
-# executions, executions per second, time, corpus size and peak memory.
+# escapers, the escaping of --list and --json, and the disk image reader's answers as the
+# program reads them. The corpora are seeded at run time from the real indexes and caches in
+# tests/data and the sample cache; leaks are checked, with the suppressions for what system
+# libraries keep (scripts/lsan.supp). Each target prints its executions, executions per
+# second, time, corpus size and peak memory.
 # Usage: scripts/fuzz.sh [seconds per target] [target...]   (default 60 s, every target)
 #        scripts/fuzz.sh --runs N [target...]                (N executions per target)
 set -Eeuo pipefail
@@ -25,10 +26,10 @@ scripts/deps.sh ci
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz --target fuzz_index_reader fuzz_index_scan fuzz_metafile \
     fuzz_firefox_entry fuzz_chromium_entry fuzz_blockfile blockfile_pack fuzz_sql sql_seed \
-    fuzz_body_decoder fuzz_webkit_record fuzz_report fuzz_list_text
+    fuzz_body_decoder fuzz_webkit_record fuzz_report fuzz_list_text fuzz_image_answers
 
 out=build-fuzz
-for corpus in index metafile firefox chromium blockfile sql decoder webkit report list; do
+for corpus in index metafile firefox chromium blockfile sql decoder webkit report list answers; do
     mkdir -p "$out/corpus-$corpus"
 done
 seed() { [ -f "$1" ] && cp -n "$1" "$out/corpus-index/$2" || true; }
@@ -111,3 +112,4 @@ run fuzz_body_decoder corpus-decoder -max_len=65536 -rss_limit_mb=2048 -timeout=
 run fuzz_webkit_record corpus-webkit -max_len=65536 -rss_limit_mb=1024 -timeout=10
 run fuzz_report corpus-report -max_len=4096 -rss_limit_mb=1024
 run fuzz_list_text corpus-list -max_len=4096 -rss_limit_mb=1024
+run fuzz_image_answers corpus-answers -max_len=65536 -rss_limit_mb=1024

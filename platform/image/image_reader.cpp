@@ -1,6 +1,7 @@
 #include "platform/image/image_reader.h"
 
 #include "platform/base/endian.h"
+#include "platform/image/reader_protocol.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -27,163 +28,7 @@ namespace platform {
 
 namespace {
 
-// One request: its length (u32), then an operation and its fields. One answer: its length,
-// then a status (0, or an errno value) and its fields. Numbers little-endian; texts as their
-// length (u32) and bytes.
-// A folder is listed whole and kept by the program; a file stays open in the reader until
-// closed. A file of a raw image whose bytes lie plainly in it comes with where they lie, and
-// the program reads them from the image's own files: the reader then only finds files.
-enum class Op : std::uint8_t { Open = 1, Folder, File, Read, Close, FolderFiles };
-
-constexpr std::uint32_t kMostMessage = 64u << 20; // a folder of some 200,000 names at most
-constexpr std::size_t kMostRead = 1u << 20;
-constexpr std::uint64_t kHeadBytes = 64u << 10;
-// Where the files of a folder lie is told for folders and files up to this size (a cache's
-// folders are well within it); the rest are asked for one by one.
-constexpr std::size_t kMostFolderFiles = 20000;
-constexpr std::size_t kMostFolderFileExtents = 64;
-constexpr std::size_t kPlacedWithListing = 64;
-
-class Writer {
-  public:
-    Writer& u8(std::uint8_t v) {
-        bytes_.push_back(static_cast<char>(v));
-        return *this;
-    }
-    Writer& u64(std::uint64_t v) {
-        for (int i = 0; i < 8; ++i)
-            bytes_.push_back(static_cast<char>(v >> (8 * i)));
-        return *this;
-    }
-    Writer& text(std::string_view s) {
-        u64(s.size());
-        bytes_.append(s);
-        return *this;
-    }
-    Writer& identity(const FileIdentity& id) {
-        return u64(id.device).u64(id.inode).u64(id.size).u64(
-            static_cast<std::uint64_t>(id.modifiedNs));
-    }
-    Writer& raw(const Writer& fields) {
-        bytes_ += fields.bytes_;
-        return *this;
-    }
-    // The message with its length in front.
-    std::string framed() const {
-        std::string out;
-        const auto n = static_cast<std::uint32_t>(bytes_.size());
-        for (int i = 0; i < 4; ++i)
-            out.push_back(static_cast<char>(n >> (8 * i)));
-        return out + bytes_;
-    }
-
-  private:
-    std::string bytes_;
-};
-
-// Reads fields in order; past the end everything reads as zero or empty and ok() turns false.
-class Reader {
-  public:
-    explicit Reader(std::string_view bytes) : in_(bytes) {}
-    bool ok() const { return ok_; }
-    std::uint8_t u8() { return take(1) ? in_.u8(at_ - 1) : 0; }
-    std::uint64_t u64() { return take(8) ? in_.u64(at_ - 8) : 0; }
-    std::string text() {
-        const std::uint64_t n = u64();
-        if (!take(n))
-            return {};
-        const auto* start = in_.bytes().data() + (at_ - n);
-        return std::string(reinterpret_cast<const char*>(start), static_cast<std::size_t>(n));
-    }
-    FileIdentity identity() {
-        FileIdentity id;
-        id.device = u64();
-        id.inode = u64();
-        id.size = u64();
-        id.modifiedNs = static_cast<std::int64_t>(u64());
-        return id;
-    }
-
-  private:
-    bool take(std::uint64_t n) {
-        ok_ = ok_ && in_.has(at_, n);
-        if (ok_)
-            at_ += n;
-        return ok_;
-    }
-    ByteReader in_;
-    std::uint64_t at_ = 0;
-    bool ok_ = true;
-};
-
-// Writes all of `bytes`. The program's end of the pipe has a send time-out: a reader that
-// stopped reading ends the write.
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-// The messages that arrive on a pipe, read as many bytes at a time as are there: an answer,
-// or the closes and the request that came with it, takes one read.
-class Messages {
-  public:
-    explicit Messages(int fd) : fd_(fd) {}
-    // The next message; nothing when the pipe ends, fails, brings what is too long to be a
-    // message, or (on the program's end, which has a receive time-out) stays silent too long
-    // or past the deadline.
-    std::optional<std::string>
-    next(std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt) {
-        silent_ = false;
-        for (;;) {
-            const std::size_t have = end_ - begin_;
-            std::uint32_t n = 0;
-            if (have >= 4) {
-                n = LoadLE32(reinterpret_cast<const std::uint8_t*>(buffer_.data() + begin_));
-                if (n > kMostMessage)
-                    return std::nullopt;
-                if (have - 4 >= n) {
-                    std::string message(buffer_.data() + begin_ + 4, n);
-                    begin_ += 4 + std::size_t{n};
-                    return message;
-                }
-            }
-            if (deadline && std::chrono::steady_clock::now() >= *deadline) {
-                silent_ = true;
-                return std::nullopt;
-            }
-            // Room for the whole of this message, or a good part of what may come.
-            std::copy(buffer_.begin() + static_cast<std::ptrdiff_t>(begin_),
-                      buffer_.begin() + static_cast<std::ptrdiff_t>(end_), buffer_.begin());
-            end_ = have;
-            begin_ = 0;
-            buffer_.resize(std::max<std::size_t>({buffer_.size(), 4 + std::size_t{n}, kChunk}));
-            const ssize_t got = ::read(fd_, buffer_.data() + end_, buffer_.size() - end_);
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0) {
-                silent_ = got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
-                return std::nullopt;
-            }
-            end_ += static_cast<std::size_t>(got);
-        }
-    }
-    // Whether the last message failed to come in time.
-    bool silent() const { return silent_; }
-
-  private:
-    static constexpr std::size_t kChunk = 256u << 10;
-    int fd_;
-    std::vector<char> buffer_;
-    std::size_t begin_ = 0, end_ = 0;
-    bool silent_ = false;
-};
+using namespace reader_protocol;
 
 // ---- the reader's side
 
@@ -505,24 +350,6 @@ class Connection {
     bool reaped_ = false;
 };
 
-// A folder as the reader listed it. An image does not change, so each folder is asked for
-// once and kept: the walk and the readers open the same folders and ask about the same
-// names many times over.
-// The files of a folder whose bytes the program reads where they lie, by name.
-struct PlacedFile {
-    FileIdentity identity;
-    std::vector<ImageExtent> extents;
-};
-using PlacedFiles = std::unordered_map<std::string, PlacedFile>;
-
-struct Listing {
-    std::shared_ptr<const PlacedFiles> placed; // when told with the listing
-    int error = 0;                             // why it could not be opened
-    FileIdentity identity;
-    std::vector<FolderEntry> entries;
-    int listed = 0; // why the listing stopped early, or 0
-};
-
 class RemoteFolder final : public Folder {
   public:
     RemoteFolder(std::string path, std::shared_ptr<const Listing> listing)
@@ -572,10 +399,8 @@ class RemoteFile final : public OpenFile {
             Writer().u8(static_cast<std::uint8_t>(Op::Read)).u64(id_).u64(offset).u64(n));
         if (!answer)
             return -1;
-        Reader in(*answer);
-        const std::uint64_t status = in.u64();
-        const std::string bytes = in.text();
-        if (!in.ok() || status != 0 || bytes.size() > n)
+        std::string bytes;
+        if (reader_protocol::ReadBytes(*answer, n, bytes) != 0)
             return -1;
         std::memcpy(buffer, bytes.data(), bytes.size());
         return static_cast<std::ptrdiff_t>(bytes.size());
@@ -609,51 +434,6 @@ class RemoteFile final : public OpenFile {
     std::vector<ImageExtent> extents_; // where its bytes lie in the image, if it is read there
     std::string head_;                 // else its first bytes
 };
-
-// Extents that cover a file of `size` bytes from its start, each stretch after the last.
-bool CoversFile(const std::vector<ImageExtent>& extents, std::uint64_t size) {
-    std::uint64_t covered = 0;
-    for (const ImageExtent& e : extents) {
-        if (e.fileOffset != covered || e.length == 0 || e.length > size - covered)
-            return false;
-        covered += e.length;
-    }
-    return covered == size;
-}
-
-// Extents as the reader sends them, after their count; false when they do not cover a file of
-// `size` bytes.
-bool ReadExtents(Reader& in, std::uint64_t size, std::vector<ImageExtent>& out) {
-    for (std::uint64_t i = 0, n = in.u64(); i < n && in.ok(); ++i) {
-        ImageExtent e;
-        e.fileOffset = in.u64();
-        e.length = in.u64();
-        e.imageOffset = in.u64();
-        e.hole = in.u8() != 0;
-        out.push_back(e);
-    }
-    return in.ok() && (out.empty() || CoversFile(out, size));
-}
-
-// Where the files of a folder lie, as the reader tells it; false (and none) for what cannot be.
-bool ReadPlaced(Reader& in, PlacedFiles& out) {
-    for (std::uint64_t i = 0, n = in.u64(); i < n && in.ok(); ++i) {
-        std::string name = in.text();
-        PlacedFile file;
-        file.identity = in.identity();
-        if (!ReadExtents(in, file.identity.size, file.extents) ||
-            (file.extents.empty() && file.identity.size != 0)) {
-            out.clear();
-            return false;
-        }
-        out.emplace(std::move(name), std::move(file));
-    }
-    return in.ok();
-}
-
-int StatusError(std::uint64_t status) {
-    return status > 0 && status < 4096 ? static_cast<int>(status) : EIO;
-}
 
 std::string Joined(const std::string& folder, const std::string& name) {
     return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
@@ -720,25 +500,13 @@ class RemoteFiles final : public FileAccess {
             error = EIO;
             return nullptr;
         }
-        Reader in(*answer);
-        const std::uint64_t status = in.u64();
-        if (status != 0) {
-            error = StatusError(status);
+        reader_protocol::OpenedFile opened;
+        if ((error = reader_protocol::ReadOpenedFile(*answer, opened)) != 0)
             return nullptr;
-        }
-        const std::uint64_t id = in.u64();
-        const FileIdentity identity = in.identity();
-        std::vector<ImageExtent> extents;
-        const bool placed = ReadExtents(in, identity.size, extents);
-        std::string head = in.text();
-        if (!placed || !in.ok() || head.size() > identity.size) {
-            error = EIO;
-            return nullptr;
-        }
         if (!connection_->readsImage()) // then the reader reads it all
-            extents.clear();
-        return std::make_unique<RemoteFile>(connection_, id, identity, std::move(extents),
-                                            std::move(head));
+            opened.extents.clear();
+        return std::make_unique<RemoteFile>(connection_, opened.id, opened.identity,
+                                            std::move(opened.extents), std::move(opened.head));
     }
     std::unique_ptr<OpenFile> openFile(const Folder& in, const std::string& name,
                                        int& error) const override {
@@ -833,36 +601,10 @@ class RemoteFiles final : public FileAccess {
         }
         const auto answer = connection_->ask(
             Writer().u8(static_cast<std::uint8_t>(Op::Folder)).u64(volume_).text(path));
-        const std::string body = answer ? *answer : std::string();
-        Reader in(body); // (reads `body` in place)
-        const std::uint64_t status = in.u64();
-        if (!answer || status != 0) {
-            listed->error = answer ? StatusError(status) : EIO;
-        } else {
-            listed->identity = in.identity();
-            listed->listed = static_cast<int>(std::min<std::uint64_t>(in.u64(), 4095));
-            const std::uint64_t count = in.u64();
-            for (std::uint64_t i = 0; i < count && in.ok(); ++i) {
-                FolderEntry e;
-                e.name = in.text();
-                const std::uint8_t kind = in.u8();
-                e.kind = kind <= static_cast<std::uint8_t>(EntryKind::Unknown)
-                             ? static_cast<EntryKind>(kind)
-                             : EntryKind::Unknown;
-                if (in.ok())
-                    listed->entries.push_back(std::move(e));
-            }
-            if (in.u8() == 1) {
-                auto placed = std::make_shared<PlacedFiles>();
-                if (ReadPlaced(in, *placed))
-                    listed->placed = std::move(placed);
-            }
-            if (!in.ok()) {
-                listed->error = EIO;
-                listed->entries.clear();
-                listed->placed = nullptr;
-            }
-        }
+        if (!answer)
+            listed->error = EIO;
+        else
+            reader_protocol::ReadListing(*answer, *listed);
         const std::lock_guard held(lock_);
         if (listed->error != EIO) {
             if (listings_.size() >= kKeptListings)
@@ -886,10 +628,8 @@ class RemoteFiles final : public FileAccess {
         auto placed = std::make_shared<PlacedFiles>();
         const auto answer = connection_->ask(
             Writer().u8(static_cast<std::uint8_t>(Op::FolderFiles)).u64(volume_).text(path));
-        const std::string body = answer ? *answer : std::string();
-        Reader in(body);
-        if (answer && in.u64() == 0 && !ReadPlaced(in, *placed))
-            placed->clear(); // a reader that tells what cannot be is not believed
+        if (answer) // (a reader that tells what cannot be is not believed: none then)
+            reader_protocol::ReadPlacedFiles(*answer, *placed);
         const std::lock_guard held(lock_);
         if (placed_.size() >= kKeptListings)
             placed_.clear();
@@ -953,31 +693,20 @@ std::shared_ptr<const DiskImage> OpenDiskImageApart(const std::string& path, std
         error = connection->failure();
         return nullptr;
     }
-    Reader in(*answer);
-    if (in.u64() != 0) {
-        error = in.text();
+    auto image = std::make_shared<DiskImage>();
+    if (const int status = reader_protocol::ReadOpenedImage(*answer, *image, error); status != 0) {
+        if (status == EIO && error.empty())
+            error = "the disk image reader answered what cannot be read";
         return nullptr;
     }
-    auto image = std::make_shared<DiskImage>();
-    image->path = path;
-    image->format = in.text();
-    for (std::uint64_t i = 0, n = in.u64(); i < n && in.ok(); ++i)
-        image->segments.push_back(in.text());
-    for (std::uint64_t i = 0, n = in.u64(); i < n && in.ok(); ++i) {
-        ImageVolume v;
-        v.partition = in.text();
-        v.fileSystem = in.text();
-        v.offset = in.u64();
-        const bool caseless = in.u8() != 0;
-        v.files = std::make_shared<RemoteFiles>(connection, i, caseless);
-        image->volumes.push_back(std::move(v));
-    }
-    for (std::uint64_t i = 0, n = in.u64(); i < n && in.ok(); ++i)
-        image->problems.push_back(in.text());
-    if (!in.ok() || image->volumes.empty()) {
+    if (image->volumes.empty()) {
         error = "the disk image reader answered what cannot be read";
         return nullptr;
     }
+    image->path = path;
+    for (std::size_t i = 0; i < image->volumes.size(); ++i)
+        image->volumes[i].files =
+            std::make_shared<RemoteFiles>(connection, i, image->volumes[i].caseless);
     connection->watch(image->segments, image->format == "raw");
     // (Held as long as it may be asked, after every file of the image is closed too.)
     image->failure = [connection] { return connection->failure(); };
