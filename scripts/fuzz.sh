@@ -110,6 +110,6 @@ run fuzz_blockfile corpus-blockfile -max_len=262144 -rss_limit_mb=2048 -timeout=
 run fuzz_sql corpus-sql -max_len=65536 -rss_limit_mb=2048 -timeout=10
 run fuzz_body_decoder corpus-decoder -max_len=65536 -rss_limit_mb=2048 -timeout=10
 run fuzz_webkit_record corpus-webkit -max_len=65536 -rss_limit_mb=1024 -timeout=10
-run fuzz_report corpus-report -max_len=4096 -rss_limit_mb=1024
+run fuzz_report corpus-report -max_len=1024 -rss_limit_mb=2048
 run fuzz_list_text corpus-list -max_len=4096 -rss_limit_mb=1024
 run fuzz_image_answers corpus-answers -max_len=65536 -rss_limit_mb=1024

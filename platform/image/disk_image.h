@@ -1,7 +1,9 @@
 // Disk images read in place: a raw, split raw, EnCase, AFF, VHD or VMDK image, its partition
-// table (MBR with extended partitions, GPT, or none) and each file system in it, through The
-// Sleuth Kit. Each file system is a tree of the file-access seam, so every reader reads it as
-// it reads a folder: nothing is mounted, extracted or written, and no privilege is needed.
+// table (MBR with extended partitions, GPT, or none) and each file system in it. Each file
+// system is a tree of the file-access seam, so every reader reads it as it reads a folder:
+// nothing is mounted, extracted or written, and no privilege is needed. The images are read
+// through The Sleuth Kit by a process of their own (image_reader.h); this library does not
+// link it.
 //
 // An image is untrusted like a cache: what cannot be read (a partition past the end of the
 // image, a damaged file system) is named in `problems` and the rest is still read.
@@ -45,16 +47,5 @@ struct ImageExtent {
     std::uint64_t imageOffset = 0; // none for a hole
     bool hole = false;             // reads as zero bytes
 };
-
-// Where every byte of `file`, opened from a volume of a raw or split raw image, lies in the
-// image, in order from its start; false when its bytes are not simply there to be read
-// (compressed, encrypted, kept inside a metadata record, in an image format that packs them,
-// or a map that does not cover the whole file inside the image).
-bool PlainExtents(const OpenFile& file, std::vector<ImageExtent>& out);
-
-// Opens the image `path` names, found by its content whatever its name. Null when it is no
-// image that can be read: `error` then says what it is ("an ewf image holding no file system
-// that can be read (...)"), or is empty for a file that is no disk image at all.
-std::shared_ptr<const DiskImage> OpenDiskImage(const std::string& path, std::string& error);
 
 } // namespace platform

@@ -1,4 +1,5 @@
-// Disk images are read by a child process, tamberlin-image-reader, that holds The Sleuth Kit:
+// Disk images are read by a child process, tamberlin-image-reader (platform/sleuthkit), that
+// holds The Sleuth Kit:
 // a crafted image that crashes or hangs the library then stops that process only. The
 // program asks it over a pipe for what the file-access seam needs (open a folder or a file,
 // list, read at an offset, what a path is); every answer is bounds-checked, and one that does
@@ -26,11 +27,5 @@ struct ImageReaderOptions {
 // OpenDiskImage through a reader process of its own.
 std::shared_ptr<const DiskImage> OpenDiskImageApart(const std::string& path, std::string& error,
                                                     const ImageReaderOptions& options = {});
-
-// The reader's side: answers requests from `in` on `out` until `in` ends. Returns the exit
-// status for the reader program. `fault` is for tests: a reader that crashes or hangs when it
-// first opens a file, as a library fault on a crafted image would.
-enum class ReaderFault { None, CrashAtRead, HangAtRead };
-int ServeImageRequests(int in, int out, ReaderFault fault = ReaderFault::None);
 
 } // namespace platform

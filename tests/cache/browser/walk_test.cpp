@@ -6,7 +6,7 @@
 #include "cache/browser/walk.h"
 #include "cache_builder.h"
 #include "image_builder.h"
-#include "platform/image/disk_image.h"
+#include "platform/sleuthkit/tsk_image.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>

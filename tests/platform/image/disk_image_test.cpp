@@ -1,7 +1,7 @@
 // Disk images made from a folder with Debian's tools read back through the file-access seam
 // exactly as the folder holds them, in every container, partition table and file system.
 #include "platform/base/paths.h"
-#include "platform/image/disk_image.h"
+#include "platform/sleuthkit/tsk_image.h"
 
 #include "image_builder.h"
 #include "sha256.h"

@@ -1,6 +1,7 @@
-// tamberlin-image-reader: reads disk images for the program, apart from it (image_reader.h).
+// tamberlin-image-reader: reads disk images for the program, apart from it
+// (platform/image/image_reader.h).
 // It takes requests on standard input and answers on standard output; nothing else.
-#include "platform/image/image_reader.h"
+#include "platform/sleuthkit/image_server.h"
 
 #include <csignal>
 #include <cstdlib>

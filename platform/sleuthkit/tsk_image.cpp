@@ -1,4 +1,4 @@
-#include "platform/image/disk_image.h"
+#include "platform/sleuthkit/tsk_image.h"
 
 #include <tsk/libtsk.h>
 
