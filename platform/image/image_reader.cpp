@@ -1,6 +1,5 @@
 #include "platform/image/image_reader.h"
 
-#include "platform/base/endian.h"
 #include "platform/image/reader_protocol.h"
 
 #include <algorithm>
@@ -18,7 +17,6 @@
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
