@@ -48,7 +48,7 @@ struct ImageUrlCache {
 struct NamedFolder {
     std::string folder;
     browser::FolderContents contents; // an image's indexes named as shown
-    std::exception_ptr failure; // why the look failed; contents then hold nothing
+    std::exception_ptr failure;       // why the look failed; contents then hold nothing
     // A named file: whether it is a disk image that could be opened, and if not, why.
     bool image = false;
     std::string notImage = {};
