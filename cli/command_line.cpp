@@ -141,6 +141,8 @@ void JsonRow(platform::JsonWriter& json, const cache::FoundFile& r, bool hash,
         json.key("image").string(r.image);
         json.key("partition").string(r.partition);
         json.key("fs_path").string(r.insidePath);
+        if (r.deleted)
+            json.key("deleted").boolean(true);
     }
     json.key("source").string(r.source);
     json.key("cached");
@@ -376,6 +378,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             setMode(CommandMode::List, a);
         } else if (a == "--json") {
             c.json = true;
+        } else if (a == "--deleted") {
+            c.deleted = true;
         } else if (a == "--save" || a == "-s" || a.rfind("--save=", 0) == 0) {
             if (!c.saveFolder.empty() && c.error.empty())
                 c.error = "'--save' is given twice";
@@ -438,7 +442,8 @@ int RunCommandLine(const CommandLine& command, CommandStreams streams,
     }
 
     // Each named folder is looked into once: what is checked is what is read.
-    const std::vector<cache::NamedFolder> named = cache::ClassifyNamedFolders(command.folders);
+    const std::vector<cache::NamedFolder> named =
+        cache::ClassifyNamedFolders(command.folders, command.deleted);
     if (ReportFolderProblems(named, streams))
         return kExitUsage;
     if (command.mode == CommandMode::Save && !PrepareDestination(command.saveFolder, streams))
@@ -489,6 +494,9 @@ std::string UsageText() {
            "  -t, --types TYPES   comma-separated file types: jpg,bmp,gif,png,ico,webp,videos\n"
            "                      (default: the types ticked in the window)\n"
            "      --hash          with --list --json: add each body's SHA-256\n"
+           "      --deleted       in disk images, also the deleted cache entries whose bytes\n"
+           "                      still pass the cache's own checks (Firefox, Chromium's\n"
+           "                      Simple Cache); --json marks them \"deleted\": true\n"
            "      --since WHEN    only files cached at or after WHEN, an ISO 8601 date or\n"
            "                      date-time (2026-01-31, 2026-01-31T18:30Z, ...+01:00; no\n"
            "                      zone: local time; a date alone: from its first second)\n"

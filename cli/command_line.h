@@ -27,7 +27,8 @@ enum class CommandMode { Window, List, Save, Help, Version };
 struct CommandLine {
     CommandMode mode = CommandMode::Window;
     bool json = false;
-    std::string saveFolder;                        // --save DIR
+    bool deleted = false;   // --deleted: also what disk images still hold of deleted entries
+    std::string saveFolder; // --save DIR
     std::optional<std::vector<std::string>> types; // --types; nothing: the stored boxes
     std::vector<std::string> folders;              // nothing: the current user's caches
     RowOptions rows;   // --since --until --host --min-size --sort --unique --report --hash

@@ -147,6 +147,8 @@ struct BrowserFile {
     // UTC, as the cache keeps them; nothing where it keeps no such time.
     std::optional<std::int64_t> cached, lastUsed;
     std::string source; // the cache folder's
+    // Read back from a deleted entry file, its bytes proven by the cache's own checks.
+    bool deleted = false;
     BodyLocation body;
 };
 
@@ -166,7 +168,10 @@ struct ScanStats {
     std::size_t unreadableFiles = 0;
     std::size_t partial = 0;    // a response whose stored body is incomplete
     std::size_t duplicates = 0; // the same URL and body again (another partition)
-    bool unsupported = false;   // the folder holds a cache format we do not read
+    // Deleted entry files found in a disk image whose bytes fail the format's own checks
+    // (given to other files since): never listed, and not counted as entries either.
+    std::size_t deletedUnproven = 0;
+    bool unsupported = false; // the folder holds a cache format we do not read
     // The folders and entries that could not be read, each named. A reader that only counts
     // its unreadable entries leaves this empty; they are then told by their number.
     std::vector<ScanProblem> problems;

@@ -137,6 +137,7 @@ class StoredBody final : public StoredStream {
                 StoredReadSeam(StoredReadPoint::BeforeOpen);
                 openPath_ = ReadPath(s);
                 file_.reset(ReadFiles(s));
+                file_.acceptDeleted(); // a deleted row's file, proven when it was listed
                 if (!file_.open(openPath_) || !SameFileAsListed(file_.identity(), s))
                     return fail();
                 openShared_ = SharedFile(s);

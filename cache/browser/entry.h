@@ -43,6 +43,7 @@ struct ParsedEntry {
     bool truncated = false;        // the browser marked the body incomplete
     // Seconds since 1970 UTC, as in BrowserFile; nothing when the entry does not say.
     std::optional<std::int64_t> cached, lastUsed;
+    bool deleted = false; // read from a deleted file, and proven by the format's own checks
 };
 
 // Whether a reader that has read `first`, the first kSniffBytes stored bytes of `e`'s body,

@@ -41,9 +41,11 @@ bool IsHex(std::string_view s, bool upper) {
 }
 
 // The names in a folder, sorted; empty when it cannot be listed, which a caller that passes
-// `stats` is told of as a problem naming the folder.
+// `stats` is told of as a problem naming the folder. The deleted files a disk image still
+// names go to `deleted` for a caller that proves what it reads of them, else nowhere.
 std::vector<std::string> ListNames(const platform::FileAccess& files, const fs::path& folder,
-                                   ScanStats* stats = nullptr) {
+                                   ScanStats* stats = nullptr,
+                                   std::vector<std::string>* deleted = nullptr) {
     std::vector<std::string> names;
     int error = 0;
     std::vector<platform::FolderEntry> entries;
@@ -51,7 +53,10 @@ std::vector<std::string> ListNames(const platform::FileAccess& files, const fs::
         error = held->list(entries);
     names.reserve(entries.size());
     for (platform::FolderEntry& e : entries)
-        names.push_back(std::move(e.name));
+        if (!e.deleted)
+            names.push_back(std::move(e.name));
+        else if (deleted)
+            deleted->push_back(std::move(e.name));
     if (error != 0 && stats)
         stats->problems.push_back(
             {folder.string(), "cannot be read (" + std::string(std::strerror(error)) + ")"});
@@ -143,14 +148,28 @@ void Count(Verdict v, ParseError error, const std::string& path, const std::stri
 
 // Opens an entry file, parses it with parse(file, path, e), and while it is open reads the
 // first and last bytes of the body it holds; the reason it could not be opened goes to
-// `openFailure`.
-template <typename Parse>
+// `openFailure`. A deleted file is read only with `prove`, and only when prove(file) finds
+// its bytes are still the entry's (e.deleted is then set); `unproven` says when it did not.
+struct NoProof {
+    bool operator()(const Source&) const { return false; }
+};
+template <typename Parse, typename Prove = NoProof>
 ParseError ReadEntryFile(const platform::FileAccess& files, const std::string& path, Parse parse,
-                         ParsedEntry& e, std::string& openFailure) {
+                         ParsedEntry& e, std::string& openFailure, bool* unproven = nullptr,
+                         Prove prove = {}) {
     ReadOnlyFile file(files);
+    if (unproven != nullptr)
+        file.acceptDeleted();
     ParseError error = ParseError::Damaged;
-    if (OpenEntry(file, path, openFailure))
+    if (OpenEntry(file, path, openFailure)) {
         error = parse(file, path, e);
+        if (file.deleted()) {
+            e.deleted = true;
+            *unproven = error != ParseError::None || !prove(static_cast<const Source&>(file));
+            if (*unproven)
+                return ParseError::Damaged;
+        }
+    }
     Stamp(e.body, file, path);
     for (BodySegment& s : e.body)
         s.files = platform::KeptTree(files);
@@ -176,8 +195,20 @@ void ReadFirefoxEntry(const platform::FileAccess& files, const fs::path& entries
     const std::string path = (entries / name).string();
     ParsedEntry e;
     std::string openFailure;
-    const ParseError error = ReadEntryFile(files, path, ParseFirefoxEntry, e, openFailure);
+    bool unproven = false;
+    const ParseError error = ReadEntryFile(
+        files, path, ParseFirefoxEntry, e, openFailure, &unproven, [](const Source& file) {
+            FirefoxEntry entry;
+            return ParseFirefoxFile(file, entry) == ParseError::None &&
+                   FirefoxHashesHold(file, entry);
+        });
+    if (unproven) {
+        --share.stats.entries;
+        ++share.stats.deletedUnproven;
+        return;
+    }
     BrowserFile row;
+    row.deleted = e.deleted;
     const Verdict v = error == ParseError::None ? Evaluate(e, CacheKind::Firefox, name, row)
                                                 : Verdict::Unreadable;
     Keep(v, error, std::move(row), path, openFailure, path, share);
@@ -186,7 +217,10 @@ void ReadFirefoxEntry(const platform::FileAccess& files, const fs::path& entries
 void ScanFirefox(const platform::FileAccess& files, const fs::path& cache2,
                  std::vector<BrowserFile>& rows, ScanStats& stats) {
     const fs::path entries = cache2 / "entries";
-    std::vector<std::string> names = ListNames(files, entries, &stats);
+    std::vector<std::string> deleted; // read too, their own checks proving them
+    std::vector<std::string> names = ListNames(files, entries, &stats, &deleted);
+    names.insert(names.end(), deleted.begin(), deleted.end());
+    std::sort(names.begin(), names.end());
     std::erase_if(names,
                   [](const std::string& name) { return name.size() != 40 || !IsHex(name, true); });
     const unsigned n = SharesFor(names.size());
@@ -389,15 +423,20 @@ void ReadChromiumEntry(const platform::FileAccess& files, const fs::path& folder
 
 void ScanChromium(const platform::FileAccess& files, fs::path folder,
                   std::vector<BrowserFile>& rows, ScanStats& stats) {
-    std::vector<std::string> names = ListNames(files, folder, &stats);
+    std::vector<std::string> deleted;
+    std::vector<std::string> names = ListNames(files, folder, &stats, &deleted);
     if (LooksLikeBlockfile(names)) {
         ScanBlockfile(files, folder, rows, stats); // the Windows back-end, found at a Linux place
         return;
     }
     if (std::binary_search(names.begin(), names.end(), std::string("Cache_Data"))) {
         folder /= "Cache_Data";
-        names = ListNames(files, folder, &stats);
+        deleted.clear();
+        names = ListNames(files, folder, &stats, &deleted);
     }
+    // Deleted entry files are read too, their own checks proving them.
+    names.insert(names.end(), deleted.begin(), deleted.end());
+    std::sort(names.begin(), names.end());
     std::unordered_map<std::uint64_t, std::int64_t> lastUsed;
     if (ReadOnlyFile index(files); index.open((folder / "index-dir" / "the-real-index").string()))
         lastUsed = ReadSimpleIndexLastUsed(index);
@@ -425,11 +464,29 @@ void ReadChromiumEntry(const platform::FileAccess& files, const fs::path& folder
     const std::string path = (folder / name).string();
     ParsedEntry e;
     std::string openFailure;
-    ParseError error = ReadEntryFile(files, path, ParseChromiumEntry, e, openFailure);
     const std::string hash = name.substr(0, 16);
+    bool unproven = false;
+    ParseError error = ReadEntryFile(
+        files, path, ParseChromiumEntry, e, openFailure, &unproven, [&](const Source& file) {
+            SimpleEntry entry;
+            return ParseSimpleEntryFile(file, entry) == ParseError::None &&
+                   SimpleChecksHold(file, entry, std::stoull(hash, nullptr, 16));
+        });
+    if (unproven) {
+        --share.stats.entries;
+        ++share.stats.deletedUnproven;
+        return;
+    }
     if (const auto t = lastUsed.find(std::stoull(hash, nullptr, 16)); t != lastUsed.end())
         e.lastUsed = t->second;
     const std::string sparseName = hash + "_s";
+    if (error == ParseError::None && e.storedSize == 0 && e.deleted &&
+        std::binary_search(names.begin(), names.end(), sparseName)) {
+        // Nothing proves a deleted sparse file's ranges.
+        --share.stats.entries;
+        ++share.stats.deletedUnproven;
+        return;
+    }
     if (error == ParseError::None && e.storedSize == 0 &&
         std::binary_search(names.begin(), names.end(), sparseName)) {
         // A range response keeps its bytes in the sparse file.
@@ -445,6 +502,7 @@ void ReadChromiumEntry(const platform::FileAccess& files, const fs::path& folder
         error = ReadEntryFile(files, (folder / sparseName).string(), parse, e, openFailure);
     }
     BrowserFile row;
+    row.deleted = e.deleted;
     const Verdict v = error == ParseError::None ? Evaluate(e, CacheKind::Chromium, hash, row)
                                                 : Verdict::Unreadable;
     Keep(v, error, std::move(row), path, openFailure, path, share);

@@ -43,6 +43,7 @@ void Append(Share&& share, std::vector<BrowserFile>& rows, ScanStats& stats) {
     stats.entries += share.stats.entries;
     stats.unreadable += share.stats.unreadable;
     stats.partial += share.stats.partial;
+    stats.deletedUnproven += share.stats.deletedUnproven;
     stats.unreadableFiles += share.stats.unreadableFiles;
     stats.unsupported = stats.unsupported || share.stats.unsupported;
     std::move(share.stats.problems.begin(), share.stats.problems.end(),

@@ -17,6 +17,10 @@ void ReadOnlyFile::close() {
 
 bool ReadOnlyFile::opened(std::unique_ptr<platform::OpenFile> file, int error) {
     file_ = std::move(file);
+    if (file_ && file_->deleted() && !acceptDeleted_) {
+        file_.reset();
+        error = ENOENT;
+    }
     if (!file_) // what was opened but is no regular file leaves errno as it was: 0 when asked
         errno = error == EISDIR || error == EINVAL ? 0 : error;
     return file_ != nullptr;

@@ -34,6 +34,10 @@ class ReadOnlyFile final : public Source {
     bool open(const std::string& path);
     // The same for a file `name` in `folder`, a folder of the same file access.
     bool open(const platform::Folder& folder, const std::string& name);
+    // A deleted file (one a disk image read with deleted files names) opens as if it were
+    // not there, unless its reader proves its bytes or reads a row already proven.
+    void acceptDeleted() { acceptDeleted_ = true; }
+    bool deleted() const { return file_ && file_->deleted(); }
     bool isOpen() const { return file_ != nullptr; }
     void close();
     // Closes the file and opens the next ones through `files`.
@@ -67,6 +71,7 @@ class ReadOnlyFile final : public Source {
     static constexpr FileIdentity kNone{};
     const platform::FileAccess* files_;
     std::unique_ptr<platform::OpenFile> file_;
+    bool acceptDeleted_ = false;
 };
 
 // A folder held open (for listing when it may be read, else only to open files in it by

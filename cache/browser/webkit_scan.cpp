@@ -45,7 +45,7 @@ std::vector<std::string> Names(const platform::FileAccess& files, const fs::path
     const platform::EntryKind wanted =
         folders ? platform::EntryKind::Folder : platform::EntryKind::File;
     for (platform::FolderEntry& e : entries)
-        if (e.kind == wanted)
+        if (e.kind == wanted && !e.deleted) // nothing here proves a deleted record
             names.push_back(std::move(e.name));
     std::sort(names.begin(), names.end());
     return names;

@@ -111,7 +111,67 @@ ParseError ParseElements(std::string_view elements, FirefoxEntry& out) {
     return ParseError::None;
 }
 
+void Mix(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c) {
+    a -= b, a -= c, a ^= c >> 13;
+    b -= c, b -= a, b ^= a << 8;
+    c -= a, c -= b, c ^= b >> 13;
+    a -= b, a -= c, a ^= c >> 12;
+    b -= c, b -= a, b ^= a << 16;
+    c -= a, c -= b, c ^= b >> 5;
+    a -= b, a -= c, a ^= c >> 3;
+    b -= c, b -= a, b ^= a << 10;
+    c -= a, c -= b, c ^= b >> 15;
+}
+
 } // namespace
+
+std::uint32_t FirefoxCacheHash(std::string_view bytes) {
+    const auto* k = reinterpret_cast<const unsigned char*>(bytes.data());
+    const auto word = [&](std::size_t at) {
+        return std::uint32_t{k[at]} | std::uint32_t{k[at + 1]} << 8 |
+               std::uint32_t{k[at + 2]} << 16 | std::uint32_t{k[at + 3]} << 24;
+    };
+    std::uint32_t a = 0x9E3779B9u, b = a, c = 0;
+    std::size_t at = 0;
+    for (; bytes.size() - at >= 12; at += 12) {
+        a += word(at), b += word(at + 4), c += word(at + 8);
+        Mix(a, b, c);
+    }
+    c += static_cast<std::uint32_t>(bytes.size());
+    // The last bytes, the lowest byte of c taken by the length.
+    static constexpr int kShift[11] = {0, 8, 16, 24, 0, 8, 16, 24, 8, 16, 24};
+    for (std::size_t i = 0; at + i < bytes.size(); ++i) {
+        std::uint32_t& to = i < 4 ? a : i < 8 ? b : c;
+        to += std::uint32_t{k[at + i]} << kShift[i];
+    }
+    Mix(a, b, c);
+    return c;
+}
+
+bool FirefoxHashesHold(const Source& file, const FirefoxEntry& entry) {
+    const std::uint64_t trailer = entry.trailerVersion != 0 ? kTrailerSize : kOldTrailerSize;
+    const std::uint64_t size = file.size();
+    if (size < trailer || entry.metadataOffset > size - trailer ||
+        size - trailer - entry.metadataOffset > kMaxMetadata)
+        return false;
+    std::string meta(static_cast<std::size_t>(size - trailer - entry.metadataOffset), '\0');
+    const std::uint64_t chunks = (entry.metadataOffset + kChunkSize - 1) / kChunkSize;
+    if (meta.size() < kMetadataHashSize + kChunkHashSize * chunks ||
+        !file.readAt(entry.metadataOffset, meta.data(), meta.size()))
+        return false;
+    const platform::ByteReader r(meta);
+    if (FirefoxCacheHash(std::string_view(meta).substr(kMetadataHashSize)) != r.be32(0))
+        return false;
+    std::string chunk;
+    for (std::uint64_t i = 0; i < chunks; ++i) {
+        const std::uint64_t at = i * kChunkSize;
+        chunk.resize(static_cast<std::size_t>(std::min(kChunkSize, entry.metadataOffset - at)));
+        if (!file.readAt(at, chunk.data(), chunk.size()) ||
+            (FirefoxCacheHash(chunk) & 0xFFFFu) != r.be16(kMetadataHashSize + kChunkHashSize * i))
+            return false;
+    }
+    return true;
+}
 
 const std::string* FirefoxEntry::element(std::string_view name) const {
     const auto it = std::find_if(elements.rbegin(), elements.rend(),

@@ -45,6 +45,13 @@ struct FirefoxEntry {
 
 ParseError ParseFirefoxFile(const Source& file, FirefoxEntry& out);
 
+// Whether the file's bytes are those Firefox wrote: the metadata's own hash and the hash of
+// every 256 KiB chunk of the data hold. The data is read whole: this is for files whose bytes
+// nothing else vouches for (a deleted entry read back from a disk image).
+bool FirefoxHashesHold(const Source& file, const FirefoxEntry& entry);
+// Firefox's hash of cache data (Bob Jenkins' lookup2, initial value 0).
+std::uint32_t FirefoxCacheHash(std::string_view bytes);
+
 // The URL of a cache2 key ("O^partitionKey=...,a,:http://..."); "" when malformed.
 std::string FirefoxKeyUrl(std::string_view key);
 

@@ -1,9 +1,11 @@
 #include "cache/formats/simple.h"
+#include "cache/formats/blockfile.h"
 #include "cache/formats/simple_layout.h"
 #include "platform/base/endian.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <nettle/sha1.h>
 #include <zlib.h>
 
 namespace formats {
@@ -36,7 +38,38 @@ SimpleEof ReadEof(std::string_view bytes) {
     return {r.u64(kEofMagicAt), r.u32(kEofFlagsAt), r.u32(kEofDataCrcAt), r.u32(kEofStreamSizeAt)};
 }
 
+std::uint32_t Crc32(std::uint32_t crc, std::string_view bytes) {
+    return static_cast<std::uint32_t>(
+        crc32(crc, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size())));
+}
+
 } // namespace
+
+bool SimpleChecksHold(const Source& file, const SimpleEntry& entry, std::uint64_t nameHash) {
+    std::uint8_t digest[SHA1_DIGEST_SIZE] = {};
+    sha1_ctx sha{};
+    sha1_init(&sha);
+    sha1_update(&sha, entry.key.size(), reinterpret_cast<const std::uint8_t*>(entry.key.data()));
+    sha1_digest(&sha, sizeof digest, digest);
+    if (platform::LoadLE64(digest) != nameHash || SuperFastHash(entry.key) != entry.header.keyHash)
+        return false;
+    if (!(entry.eof0.flags & kEofFlagHasCrc) || Crc32(0, entry.responseInfo) != entry.eof0.dataCrc)
+        return false;
+    if (entry.bodySize == 0)
+        return true;
+    if (!(entry.eof1.flags & kEofFlagHasCrc))
+        return false;
+    std::uint32_t crc = 0;
+    std::string part;
+    for (std::uint64_t at = 0; at < entry.bodySize; at += part.size()) {
+        part.resize(
+            static_cast<std::size_t>(std::min<std::uint64_t>(entry.bodySize - at, 1 << 20)));
+        if (!file.readAt(entry.bodyAt + at, part.data(), part.size()))
+            return false;
+        crc = Crc32(crc, part);
+    }
+    return crc == entry.eof1.dataCrc;
+}
 
 std::string ChromiumKeyUrl(std::string_view key) {
     // "<credentials>/<upload id>/" in front, then for a split cache "_dk_<sites> " before the URL.

@@ -42,6 +42,13 @@ struct SimpleEntry {
 };
 ParseError ParseSimpleEntryFile(const Source& file, SimpleEntry& out);
 
+// Whether the stream file's bytes are those Chromium wrote for `nameHash` (the number its
+// name gives): the key's hashes match the name and the header, and both streams carry their
+// CRC-32 and match it. A stream written without its CRC cannot be vouched for. The body is
+// read whole: this is for files whose bytes nothing else vouches for (a deleted entry read
+// back from a disk image).
+bool SimpleChecksHold(const Source& file, const SimpleEntry& entry, std::uint64_t nameHash);
+
 // The ranges of a sparse file, in the order stored, empty ones left out.
 struct SimpleSparseRange {
     std::uint64_t offset = 0;     // in the resource

@@ -43,6 +43,8 @@ struct FoundFile {
     // for an image that is one file system) and the path inside it, which "File Path" shows
     // together (platform::ImageFilePath). Empty for a row of the host's own files.
     std::string image, partition, insidePath;
+    // Read back from a deleted cache file inside a disk image (asked for with --deleted).
+    bool deleted = false;
 
     // The MIME type of the file name's extension (file_types.h).
     std::string contentType() const;

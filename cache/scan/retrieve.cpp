@@ -116,13 +116,17 @@ browser::FolderContents ClassifyImage(const platform::DiskImage& image,
             }
             for (browser::ScanProblem& p : c.skippedFolders)
                 p.path = shown(p.path);
-            for (const std::string& index : c.urlCacheIndexes)
+            for (const std::string& index : c.urlCacheIndexes) {
+                int error = 0; // a deleted index is not read: nothing proves its bytes
+                if (const auto f = volume.files->openFile(index, error); f && f->deleted())
+                    continue;
                 if (std::find(all.urlCacheIndexes.begin(), all.urlCacheIndexes.end(),
                               shown(index)) == all.urlCacheIndexes.end()) {
                     all.urlCacheIndexes.push_back(shown(index));
                     urlCaches.push_back({index, shown(FolderOf(index)), volume.files, image.path,
                                          volume.partition});
                 }
+            }
             AppendUnique(all.browserCaches, c.browserCaches);
             AppendUnique(all.skippedFolders, c.skippedFolders);
         }
@@ -131,12 +135,14 @@ browser::FolderContents ClassifyImage(const platform::DiskImage& image,
 }
 
 // A named path: a folder, or a file that may be a disk image.
-NamedFolder Look(const std::string& folder) {
+NamedFolder Look(const std::string& folder, bool withDeleted) {
     NamedFolder n{folder, {}, nullptr};
     try {
         struct stat st {};
         if (::stat(folder.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-            const auto image = platform::OpenDiskImageApart(folder, n.notImage);
+            platform::ImageReaderOptions options;
+            options.withDeleted = withDeleted;
+            const auto image = platform::OpenDiskImageApart(folder, n.notImage, options);
             n.image = image != nullptr;
             if (image) {
                 n.contents = ClassifyImage(*image, n.imageUrlCaches);
@@ -163,7 +169,7 @@ CacheSet CachesFor(const CacheSelection& selection) {
         return set;
     }
     for (const auto& folder : selection.folders) {
-        const browser::FolderContents c = Look(folder).contents;
+        const browser::FolderContents c = Look(folder, false).contents;
         AppendUnique(set.urlCacheIndexes, c.urlCacheIndexes);
         AppendUnique(set.browserCaches, c.browserCaches);
         AppendUnique(set.skippedFolders, c.skippedFolders);
@@ -171,11 +177,12 @@ CacheSet CachesFor(const CacheSelection& selection) {
     return set;
 }
 
-std::vector<NamedFolder> ClassifyNamedFolders(const std::vector<std::string>& folders) {
+std::vector<NamedFolder> ClassifyNamedFolders(const std::vector<std::string>& folders,
+                                              bool withDeleted) {
     std::vector<NamedFolder> named;
     named.reserve(folders.size());
     for (const auto& folder : folders)
-        named.push_back(Look(folder));
+        named.push_back(Look(folder, withDeleted));
     return named;
 }
 
@@ -262,7 +269,7 @@ void PlaceImageRows(FoundFileList& list, const ImageUrlCache& c) {
         list.setImagePlace(row, c.image, c.partition, inside);
         int error = 0;
         const auto file = c.files->openFile(inside, error);
-        if (!file)
+        if (!file || file->deleted()) // nothing proves a deleted file's bytes are its row's
             continue;
         auto body = std::make_shared<browser::BodyLocation>();
         browser::BodySegment whole;
@@ -308,7 +315,8 @@ void RetrieveWinInet(FoundFileList& list, const FileTypeSwitches& boxes,
         int error = 0;
         bool opened = false;
         if (source.files) {
-            opened = source.files->openFile(source.indexFile, error) != nullptr;
+            const auto file = source.files->openFile(source.indexFile, error);
+            opened = file && !file->deleted();
         } else {
             errno = 0;
             opened = platform::CanOpenExistingFile(source.indexFile);
@@ -379,6 +387,7 @@ FoundFile RowOf(browser::BrowserFile&& f, const browser::CacheFolder& folder) {
     row.source = std::move(f.source);
     row.cached = f.cached;
     row.lastUsed = f.lastUsed;
+    row.deleted = f.deleted;
     return row;
 }
 

@@ -57,8 +57,11 @@ struct NamedFolder {
     std::vector<ImageUrlCache> imageUrlCaches = {}; // an image's Internet Explorer indexes
 };
 // Looks into each named folder once, for the WinINet indexes and the browser caches alike.
-// A look that fails is kept, not thrown, so that it is told where it belongs.
-std::vector<NamedFolder> ClassifyNamedFolders(const std::vector<std::string>& folders);
+// A look that fails is kept, not thrown, so that it is told where it belongs. With
+// `withDeleted`, the disk images among them are read with their deleted files too: the
+// entries the caches' own checks prove come back as rows marked deleted.
+std::vector<NamedFolder> ClassifyNamedFolders(const std::vector<std::string>& folders,
+                                              bool withDeleted = false);
 
 // Each named folder must exist, be readable and hold a cache this program reads. A look
 // into a folder that failed is thrown again.

@@ -293,4 +293,10 @@ JsonWriter& JsonWriter::null() {
     return *this;
 }
 
+JsonWriter& JsonWriter::boolean(bool value) {
+    beforeValue();
+    out_ += value ? "true" : "false";
+    return *this;
+}
+
 } // namespace platform

@@ -59,6 +59,7 @@ class JsonWriter {
     JsonWriter& number(std::uint64_t n);
     JsonWriter& number(std::int64_t n);
     JsonWriter& null();
+    JsonWriter& boolean(bool value);
 
   private:
     struct Level {

@@ -46,9 +46,14 @@ class OpenFile {
     // are passed over. A file system that cannot tell gives the rest of the file as one run;
     // false past the last run.
     virtual bool dataRun(std::uint64_t offset, std::uint64_t& start, std::uint64_t& end) const;
+    // A file the file system no longer names (a disk image's deleted file, found only when
+    // deleted files were asked for): its bytes may since have been given to other files, so
+    // a reader lists it only when its own checks prove them.
+    bool deleted() const { return deleted_; }
 
   protected:
     FileIdentity identity_;
+    bool deleted_ = false;
 };
 
 enum class EntryKind : std::uint8_t { File, Folder, Link, Other, Unknown };
@@ -56,6 +61,7 @@ enum class EntryKind : std::uint8_t { File, Folder, Link, Other, Unknown };
 struct FolderEntry {
     std::string name;
     EntryKind kind = EntryKind::Unknown; // Unknown: the entry could not even be looked at
+    bool deleted = false;                // named by a deleted entry, or in a deleted folder
 };
 
 // A folder held open, to list it and to open what it holds by name without walking its path
@@ -72,10 +78,13 @@ class Folder {
     // False when names in the folder cannot be looked up although it may be listed (read
     // permission without search permission), which stops every open in it.
     virtual bool searchable() const = 0;
+    // A deleted folder, or one inside a deleted folder: everything in it is deleted.
+    bool deleted() const { return deleted_; }
 
   protected:
     std::string path_;
     FileIdentity identity_;
+    bool deleted_ = false;
 };
 
 // The files and folders of one tree. Opening by a path (no folder given) follows links, as a

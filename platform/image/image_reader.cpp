@@ -191,6 +191,7 @@ class RemoteFolder final : public Folder {
         : listing_(std::move(listing)) {
         path_ = std::move(path);
         identity_ = listing_->identity;
+        deleted_ = listing_->deleted;
     }
     int list(std::vector<FolderEntry>& entries) const override {
         entries.insert(entries.end(), listing_->entries.begin(), listing_->entries.end());
@@ -205,10 +206,11 @@ class RemoteFolder final : public Folder {
 class RemoteFile final : public OpenFile {
   public:
     RemoteFile(std::shared_ptr<Connection> connection, std::uint64_t id, FileIdentity identity,
-               std::vector<ImageExtent> extents, std::string head)
+               std::vector<ImageExtent> extents, std::string head, bool deleted)
         : connection_(std::move(connection)), id_(id), extents_(std::move(extents)),
           head_(std::move(head)) {
         identity_ = identity;
+        deleted_ = deleted;
     }
     ~RemoteFile() override {
         if (id_ != 0) // (0: opened by the program alone)
@@ -308,6 +310,7 @@ class RemoteFiles final : public FileAccess {
         // What its folder's listing answers is not asked; a file whose folder told where it
         // lies is read there.
         const std::string normal = Normal(path);
+        bool deleted = false;
         if (const std::size_t slash = normal.rfind('/');
             slash != std::string::npos && slash + 1 < normal.size()) {
             const std::string folder = slash == 0 ? "/" : normal.substr(0, slash);
@@ -322,11 +325,12 @@ class RemoteFiles final : public FileAccess {
                                                            : EINVAL;
                 return nullptr;
             }
+            deleted = entry->deleted;
             if (connection_->readsImage()) {
                 const auto placed = placedIn(folder, *parent);
                 if (const auto it = placed->find(entry->name); it != placed->end())
                     return std::make_unique<RemoteFile>(connection_, 0, it->second.identity,
-                                                        it->second.extents, std::string());
+                                                        it->second.extents, std::string(), deleted);
             }
         }
         const auto answer = connection_->ask(
@@ -341,7 +345,8 @@ class RemoteFiles final : public FileAccess {
         if (!connection_->readsImage()) // then the reader reads it all
             opened.extents.clear();
         return std::make_unique<RemoteFile>(connection_, opened.id, opened.identity,
-                                            std::move(opened.extents), std::move(opened.head));
+                                            std::move(opened.extents), std::move(opened.head),
+                                            deleted);
     }
     std::unique_ptr<OpenFile> openFile(const Folder& in, const std::string& name,
                                        int& error) const override {
@@ -422,6 +427,7 @@ class RemoteFiles final : public FileAccess {
                 return it->second;
         }
         auto listed = std::make_shared<Listing>();
+        bool deleted = false;
         if (const std::size_t slash = path.rfind('/'); path != "/" && slash != std::string::npos) {
             const auto parent = listing(slash == 0 ? "/" : path.substr(0, slash));
             const FolderEntry* entry =
@@ -433,6 +439,7 @@ class RemoteFiles final : public FileAccess {
                                                                  : ENOTDIR;
                 return listed;
             }
+            deleted = entry->deleted;
         }
         const auto answer = connection_->ask(
             Writer().u8(static_cast<std::uint8_t>(Op::Folder)).u64(volume_).text(path));
@@ -440,6 +447,7 @@ class RemoteFiles final : public FileAccess {
             listed->error = EIO;
         else
             reader_protocol::ReadListing(*answer, *listed);
+        listed->deleted = deleted;
         const std::lock_guard held(lock_);
         if (listed->error != EIO) {
             if (listings_.size() >= kKeptListings)
@@ -522,8 +530,10 @@ std::shared_ptr<const DiskImage> OpenDiskImageApart(const std::string& path, std
         return nullptr;
     }
     auto connection = std::make_shared<Connection>(pid, pair[0], options.timeout);
-    const auto answer =
-        connection->ask(Writer().u8(static_cast<std::uint8_t>(Op::Open)).text(path));
+    const auto answer = connection->ask(Writer()
+                                            .u8(static_cast<std::uint8_t>(Op::Open))
+                                            .text(path)
+                                            .u8(options.withDeleted ? 1 : 0));
     if (!answer) {
         error = connection->failure();
         return nullptr;

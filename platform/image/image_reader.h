@@ -22,6 +22,9 @@ struct ImageReaderOptions {
     // The reader program; empty: tamberlin-image-reader beside the running program, else in
     // the installed program folder.
     std::string program;
+    // Folders also list the deleted files and folders their file systems still name
+    // (FolderEntry::deleted; such files open as deleted).
+    bool withDeleted = false;
 };
 
 // OpenDiskImage through a reader process of its own.

@@ -120,7 +120,9 @@ int ReadListing(std::string_view answer, Listing& out) {
     for (std::uint64_t i = 0, n = in.u64(); i < n && in.ok(); ++i) {
         FolderEntry e;
         e.name = in.text();
-        const std::uint8_t kind = in.u8();
+        const std::uint8_t flagged = in.u8();
+        e.deleted = (flagged & kDeletedEntry) != 0;
+        const auto kind = static_cast<std::uint8_t>(flagged & ~kDeletedEntry);
         e.kind = kind <= static_cast<std::uint8_t>(EntryKind::Unknown)
                      ? static_cast<EntryKind>(kind)
                      : EntryKind::Unknown;

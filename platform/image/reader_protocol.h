@@ -37,6 +37,8 @@ inline constexpr std::uint64_t kHeadBytes = 64u << 10;
 inline constexpr std::size_t kMostFolderFiles = 20000;
 inline constexpr std::size_t kMostFolderFileExtents = 64;
 inline constexpr std::size_t kPlacedWithListing = 64;
+// Set in a listed entry's kind for a deleted one.
+inline constexpr std::uint8_t kDeletedEntry = 0x80;
 
 class Writer {
   public:
@@ -149,7 +151,8 @@ struct Listing {
     int error = 0;                             // why it could not be opened
     FileIdentity identity;
     std::vector<FolderEntry> entries;
-    int listed = 0; // why the listing stopped early, or 0
+    int listed = 0;       // why the listing stopped early, or 0
+    bool deleted = false; // the folder is deleted (as its parent lists it)
 };
 
 // A file the reader opened: its bytes where they lie in the image, or else its first bytes.

@@ -28,8 +28,10 @@ class Server {
         const auto op = static_cast<Op>(in.u8());
         Writer out;
         switch (op) {
-        case Op::Open:
-            return open(in.text());
+        case Op::Open: {
+            const std::string path = in.text();
+            return open(path, in.u8() == 1);
+        }
         case Op::Folder: {
             int error = EINVAL;
             const FileAccess* files = volume(in.u64());
@@ -44,7 +46,8 @@ class Server {
             out.u64(entries.size());
             std::size_t regular = 0;
             for (const FolderEntry& e : entries) {
-                out.text(e.name).u8(static_cast<std::uint8_t>(e.kind));
+                out.text(e.name).u8(static_cast<std::uint8_t>(e.kind) |
+                                    (e.deleted ? kDeletedEntry : 0));
                 regular += e.kind == EntryKind::File;
             }
             // Where the files of a small folder lie comes with it: most folders the walk
@@ -152,10 +155,10 @@ class Server {
         out.u64(count).raw(found);
     }
 
-    std::string open(const std::string& path) {
+    std::string open(const std::string& path, bool withDeleted) {
         Writer out;
         std::string error;
-        image_ = OpenDiskImage(path, error);
+        image_ = OpenDiskImage(path, error, withDeleted);
         if (!image_)
             return out.u64(ENOENT).text(error).framed();
         out.u64(0).text(image_->format).u64(image_->segments.size());

@@ -61,6 +61,7 @@ struct VolumeState {
     TSK_FS_INFO* fs = nullptr;
     std::uint64_t device = 0; // stands for the volume in identities
     bool caseless = false;    // NTFS, FAT, exFAT, HFS+, APFS look names up ignoring case
+    bool withDeleted = false; // folders list the names of deleted files and folders too
     // The folders read so far, by metadata address (under the image's lock).
     mutable std::unordered_map<TSK_INUM_T, std::shared_ptr<const FolderContents>> folders;
 };
@@ -95,6 +96,29 @@ bool SameIgnoringAsciiCase(const std::string& a, const std::string& b) {
     return true;
 }
 
+// FAT marks a deleted name by overwriting its first letter, which the library shows as '_'.
+// A long name keeps its letters in its own entries; a short one (all lowercase and 8.3, as
+// "cache2", "entries", "index" and "data_1" are stored) has lost it for good. Those that
+// caches are found by come back whole, so that a deleted cache is still recognised.
+void RestoreFatName(std::string& name) {
+    static constexpr std::string_view kKnown[] = {"cache2", "entries", "index",  "data_0",
+                                                  "data_1", "data_2",  "data_3", "doomed",
+                                                  "cache",  "mozilla", "firefox"};
+    if (name.size() < 2 || name[0] != '_')
+        return;
+    for (const std::string_view known : kKnown) {
+        if (known.size() != name.size())
+            continue;
+        bool same = true;
+        for (std::size_t i = 1; i < name.size() && same; ++i)
+            same = (name[i] | 0x20) == (known[i] | 0x20);
+        if (same) {
+            name = known;
+            return;
+        }
+    }
+}
+
 FileIdentity IdentityOf(const VolumeState& volume, TSK_INUM_T address, const TSK_FS_META* meta) {
     FileIdentity id;
     id.device = volume.device;
@@ -112,14 +136,15 @@ struct FolderContents {
     struct Entry {
         TSK_INUM_T address;
         EntryKind kind;
+        bool deleted;
     };
     FileIdentity identity;
     std::vector<FolderEntry> listed;
     std::unordered_map<std::string, Entry> byName;
 
-    void add(std::string name, TSK_INUM_T address, EntryKind kind) {
-        byName.emplace(name, Entry{address, kind});
-        listed.push_back({std::move(name), kind});
+    void add(std::string name, TSK_INUM_T address, EntryKind kind, bool deleted) {
+        byName.emplace(name, Entry{address, kind, deleted});
+        listed.push_back({std::move(name), kind, deleted});
     }
     const Entry* find(const std::string& name, bool caseless) const {
         if (const auto it = byName.find(name); it != byName.end())
@@ -135,13 +160,18 @@ struct FolderContents {
 class ImageFolder final : public Folder {
   public:
     using Entry = FolderContents::Entry;
-    ImageFolder(std::string path, std::shared_ptr<const FolderContents> contents)
+    ImageFolder(std::string path, std::shared_ptr<const FolderContents> contents, bool deleted)
         : contents_(std::move(contents)) {
         path_ = std::move(path);
         identity_ = contents_->identity;
+        deleted_ = deleted;
     }
     int list(std::vector<FolderEntry>& entries) const override {
+        const std::size_t first = entries.size();
         entries.insert(entries.end(), contents_->listed.begin(), contents_->listed.end());
+        if (deleted_)
+            for (std::size_t i = first; i < entries.size(); ++i)
+                entries[i].deleted = true;
         return 0;
     }
     bool searchable() const override { return true; }
@@ -156,9 +186,10 @@ class ImageFolder final : public Folder {
 class ImageOpenFile final : public OpenFile {
   public:
     ImageOpenFile(std::shared_ptr<const VolumeState> volume, TSK_FS_FILE* file,
-                  FileIdentity identity)
+                  FileIdentity identity, bool deleted)
         : volume_(std::move(volume)), file_(file) {
         identity_ = identity;
+        deleted_ = deleted;
     }
     ~ImageOpenFile() override {
         const std::lock_guard held(volume_->image->lock);
@@ -314,7 +345,8 @@ class ImageFiles final : public FileAccess {
             return nullptr;
         }
         const FileIdentity identity = IdentityOf(*volume_, entry->address, file->meta);
-        return std::make_unique<ImageOpenFile>(volume_, file, identity);
+        return std::make_unique<ImageOpenFile>(volume_, file, identity,
+                                               entry->deleted || folder->deleted());
     }
 
     // Its folders are walked from the root and a link is never followed, whatever is asked:
@@ -350,7 +382,7 @@ class ImageFiles final : public FileAccess {
 
   private:
     std::unique_ptr<ImageFolder> root(int& error) const {
-        return load("/", volume_->fs->root_inum, error);
+        return load("/", volume_->fs->root_inum, false, error);
     }
     std::unique_ptr<ImageFolder> child(const ImageFolder& in, const std::string& name,
                                        int& error) const {
@@ -364,10 +396,11 @@ class ImageFiles final : public FileAccess {
             return nullptr;
         }
         const std::string path = in.path() == "/" ? "/" + name : in.path() + "/" + name;
-        return load(path, entry->address, error);
+        return load(path, entry->address, entry->deleted || in.deleted(), error);
     }
     // Reads a folder's names once, when it is opened: the readers list it or open names in it.
-    std::unique_ptr<ImageFolder> load(std::string path, TSK_INUM_T address, int& error) const {
+    std::unique_ptr<ImageFolder> load(std::string path, TSK_INUM_T address, bool deleted,
+                                      int& error) const {
         const std::lock_guard held(volume_->image->lock);
         auto& kept = volume_->folders[address];
         if (!kept) {
@@ -378,7 +411,7 @@ class ImageFiles final : public FileAccess {
                 return nullptr;
             }
         }
-        return std::make_unique<ImageFolder>(std::move(path), kept);
+        return std::make_unique<ImageFolder>(std::move(path), kept, deleted);
     }
     std::shared_ptr<const FolderContents> read(TSK_INUM_T address) const {
         TSK_FS_DIR* dir = tsk_fs_dir_open_meta(volume_->fs, address);
@@ -390,16 +423,27 @@ class ImageFiles final : public FileAccess {
         auto folder = std::make_shared<FolderContents>();
         folder->identity = IdentityOf(*volume_, address, meta);
         const std::size_t count = tsk_fs_dir_getsize(dir);
-        for (std::size_t i = 0; i < count; ++i) {
-            const TSK_FS_NAME* name = tsk_fs_dir_get_name(dir, i);
-            if (!name || !name->name || !(name->flags & TSK_FS_NAME_FLAG_ALLOC))
-                continue;
-            const std::string text = name->name;
-            // The library adds a folder of files no name points to; it is not on the disk.
-            if (text.empty() || text == "." || text == ".." ||
-                name->type == TSK_FS_NAME_TYPE_VIRT_DIR || name->type == TSK_FS_NAME_TYPE_VIRT)
-                continue;
-            folder->add(text, name->meta_addr, KindOf(name->type));
+        // The live names first; then, when asked, each deleted name that no live or earlier
+        // deleted name already takes (a cache rewrites the same file names over and over),
+        // and only where it still points at a file's record.
+        for (const bool live : {true, false}) {
+            if (!live && !volume_->withDeleted)
+                break;
+            for (std::size_t i = 0; i < count; ++i) {
+                const TSK_FS_NAME* name = tsk_fs_dir_get_name(dir, i);
+                if (!name || !name->name || ((name->flags & TSK_FS_NAME_FLAG_ALLOC) != 0) != live)
+                    continue;
+                std::string text = name->name;
+                // The library adds a folder of files no name points to; it is not on the disk.
+                if (text.empty() || text == "." || text == ".." ||
+                    name->type == TSK_FS_NAME_TYPE_VIRT_DIR || name->type == TSK_FS_NAME_TYPE_VIRT)
+                    continue;
+                if (!live && TSK_FS_TYPE_ISFAT(volume_->fs->ftype))
+                    RestoreFatName(text);
+                if (!live && (name->meta_addr == 0 || folder->find(text, volume_->caseless)))
+                    continue;
+                folder->add(std::move(text), name->meta_addr, KindOf(name->type), !live);
+            }
         }
         tsk_fs_dir_close(dir);
         return folder;
@@ -459,7 +503,7 @@ TSK_FS_TYPE_ENUM AnnouncedFileSystem(TSK_IMG_INFO* img, std::uint64_t offset) {
 // Opens the file system at `offset` into the image as one more volume; a problem otherwise,
 // and `announced` set when the volume says it holds a file system that could not be opened.
 bool AddVolume(const std::shared_ptr<ImageState>& state, DiskImage& image, std::string partition,
-               std::uint64_t offset, std::uint64_t imageId, bool& announced) {
+               std::uint64_t offset, std::uint64_t imageId, bool withDeleted, bool& announced) {
     TSK_FS_INFO* fs =
         tsk_fs_open_img(state->img, static_cast<TSK_OFF_T>(offset), TSK_FS_TYPE_DETECT);
     if (!fs) {
@@ -486,6 +530,7 @@ bool AddVolume(const std::shared_ptr<ImageState>& state, DiskImage& image, std::
     volume->fs = fs;
     volume->device = imageId ^ (offset * 0x9E3779B97F4A7C15ull) ^ 0x5441'4D42'0000'0000ull;
     volume->caseless = Caseless(fs->ftype);
+    volume->withDeleted = withDeleted;
     const char* type = tsk_fs_type_toname(fs->ftype);
     const bool caseless = volume->caseless;
     image.volumes.push_back({std::move(partition), type ? type : "unknown", offset, caseless,
@@ -503,7 +548,8 @@ bool PlainExtents(const OpenFile& file, std::vector<ImageExtent>& out) {
     return false;
 }
 
-std::shared_ptr<const DiskImage> OpenDiskImage(const std::string& path, std::string& error) {
+std::shared_ptr<const DiskImage> OpenDiskImage(const std::string& path, std::string& error,
+                                               bool withDeleted) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
         error = "not a file";
@@ -533,7 +579,7 @@ std::shared_ptr<const DiskImage> OpenDiskImage(const std::string& path, std::str
     state->vs = tsk_vs_open(state->img, 0, TSK_VS_TYPE_DETECT);
     if (!state->vs) {
         tsk_error_reset();
-        AddVolume(state, *image, "", 0, imageId, announced);
+        AddVolume(state, *image, "", 0, imageId, withDeleted, announced);
     } else {
         int number = 0;
         for (TSK_PNUM_T i = 0; i < state->vs->part_count; ++i) {
@@ -549,7 +595,7 @@ std::shared_ptr<const DiskImage> OpenDiskImage(const std::string& path, std::str
             }
             if (part->len > (imageSize - offset) / blockSize)
                 image->problems.push_back(name + ": ends past the end of the image");
-            AddVolume(state, *image, name, offset, imageId, announced);
+            AddVolume(state, *image, name, offset, imageId, withDeleted, announced);
         }
     }
     if (image->volumes.empty()) {

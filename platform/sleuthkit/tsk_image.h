@@ -19,7 +19,10 @@ bool PlainExtents(const OpenFile& file, std::vector<ImageExtent>& out);
 
 // Opens the image `path` names, found by its content whatever its name. Null when it is no
 // image that can be read: `error` then says what it is ("an ewf image holding no file system
-// that can be read (...)"), or is empty for a file that is no disk image at all.
-std::shared_ptr<const DiskImage> OpenDiskImage(const std::string& path, std::string& error);
+// that can be read (...)"), or is empty for a file that is no disk image at all. With
+// `withDeleted`, folders also list what their file systems still name of deleted files and
+// folders (FolderEntry::deleted), and those open as deleted.
+std::shared_ptr<const DiskImage> OpenDiskImage(const std::string& path, std::string& error,
+                                               bool withDeleted = false);
 
 } // namespace platform

@@ -77,7 +77,7 @@ std::vector<std::uint8_t> readWholeFile(const UrlCacheSource& source, FileState&
     if (source.files) { // in a disk image
         int error = 0;
         const auto file = source.files->openFile(path, error);
-        if (!file)
+        if (!file || file->deleted()) // nothing proves a deleted index's bytes
             return bytes;
         const FileIdentity& id = file->identity();
         state = {path, static_cast<dev_t>(id.device), static_cast<ino_t>(id.inode),

@@ -30,10 +30,14 @@ struct AllBoxes final : cache::FileTypeSwitches {
 
 // Each row as URL, name, size, source and the decoded body's hash, in the list's order.
 using Row = std::tuple<std::string, std::string, std::uint64_t, std::string, std::string>;
+// With `deleted`, the images are read with their deleted files, and `deleted` counts the rows
+// read back from them.
 std::multiset<Row> Rows(const std::vector<std::string>& folders, cache::RetrieveReport* report,
-                        std::vector<std::string>* paths = nullptr) {
+                        std::vector<std::string>* paths = nullptr, std::size_t* deleted = nullptr) {
     cache::FoundFileList list;
-    const cache::RetrieveReport r = cache::RetrieveAll(list, AllBoxes{}, {folders});
+    const cache::RetrieveReport r =
+        deleted ? cache::RetrieveNamed(list, AllBoxes{}, cache::ClassifyNamedFolders(folders, true))
+                : cache::RetrieveAll(list, AllBoxes{}, {folders});
     if (report)
         *report = r;
     std::multiset<Row> rows;
@@ -44,6 +48,8 @@ std::multiset<Row> Rows(const std::vector<std::string>& folders, cache::Retrieve
                      cli::RowBodySha256(f, error).value_or("unreadable: " + error)});
         if (paths)
             paths->push_back(f.path);
+        if (deleted)
+            *deleted += f.deleted;
     }
     return rows;
 }
@@ -113,6 +119,75 @@ TEST_F(ImageRetrieve, AnExt4ImageAndAnE01OfAGptNtfsDiskListWhatTheTreesCopiedOut
                     path.starts_with(platform::ImageFilePath(e01.string(), "p1", "/Users/carol/")))
             << path;
     EXPECT_EQ(Hash(at("ext4")) + Hash(e01), before);
+}
+
+// Deleted cache entries that a FAT file system still names come back, marked, when asked for
+// and only while their bytes pass the cache's own checks: Firefox's whole cache2 folder
+// deleted (its short names lose their first letter), Chromium entries deleted one by one,
+// then a byte changed in one deleted entry of each.
+TEST_F(ImageRetrieve, DeletedEntriesComeBackOnlyWhenTheirChecksHold) {
+    testing_support::CopyTree(at("linux/home/firefox"), at("fat/ff"));
+    testing_support::CopyTree(at("linux/home/chromium"), at("fat/cr"));
+    // Clusters of 4 KiB, as on real disks: a deleted folder's names are read from its first
+    // cluster alone (the chain that led on is gone).
+    const std::string image = at("fat.img").string();
+    fs::resize_file(scratch_.file("fat.img", ""), std::uint64_t{260} << 20);
+    std::string error = testing_support::RunTool({"mkfs.fat", "-F", "32", "-s", "8", image});
+    if (error.empty())
+        error = testing_support::RunTool({"mcopy", "-s", "-Q", "-i", image, at("fat/ff").string(),
+                                          at("fat/cr").string(), "::/"});
+    SKIP_WITHOUT_IMAGE_TOOLS(error);
+    const auto expected = Rows({at("fat/ff").string(), at("fat/cr").string()}, nullptr);
+    ASSERT_EQ(Rows({image}, nullptr), expected);
+
+    fs::path cache2, simple;
+    std::vector<fs::path> gone; // the Chromium entries deleted
+    for (const auto& e : fs::recursive_directory_iterator(at("fat")))
+        if (e.path().filename() == "cache2")
+            cache2 = e.path();
+        else if (e.path().filename() == "Cache_Data")
+            simple = e.path();
+    for (const auto& e : fs::directory_iterator(simple))
+        if (e.path().string().ends_with("_0") && gone.size() < 4)
+            gone.push_back(e.path());
+    const auto inside = [&](const fs::path& p) {
+        return "::/" + fs::relative(p, at("fat")).string();
+    };
+    error = testing_support::RunTool({"mdeltree", "-i", image, inside(cache2)});
+    for (const fs::path& p : gone)
+        if (error.empty())
+            error = testing_support::RunTool({"mdel", "-i", image, inside(p)});
+    SKIP_WITHOUT_IMAGE_TOOLS(error);
+
+    const auto live = Rows({image}, nullptr);
+    std::size_t deleted = 0;
+    const auto all = Rows({image}, nullptr, nullptr, &deleted);
+    EXPECT_LT(live.size() + 10, expected.size());
+    EXPECT_EQ(all.size(), live.size() + deleted);
+    EXPECT_EQ(all, expected); // every entry back, the same bodies byte for byte
+
+    // One byte changed in the stored body of a deleted entry of each cache: both are refused.
+    std::string bytes = testing_support::ReadAll(at("fat.img"));
+    const auto largest = [](std::vector<fs::path> files) { // a picture's, not a page's
+        return *std::max_element(files.begin(), files.end(), [](const auto& x, const auto& y) {
+            return fs::file_size(x) < fs::file_size(y);
+        });
+    };
+    std::vector<fs::path> firefox;
+    for (const auto& e : fs::directory_iterator(cache2 / "entries"))
+        firefox.push_back(e.path());
+    for (const fs::path& entry : {largest(firefox), largest(gone)}) {
+        const std::string body = testing_support::ReadAll(entry).substr(0, 400);
+        const std::size_t where = bytes.find(body);
+        ASSERT_NE(where, std::string::npos) << entry;
+        bytes[where + 399] = static_cast<char>(bytes[where + 399] ^ 1);
+    }
+    std::ofstream(at("fat.img"), std::ios::binary | std::ios::trunc) << bytes;
+    std::size_t proven = 0;
+    const auto after = Rows({image}, nullptr, nullptr, &proven);
+    EXPECT_EQ(proven + 2, deleted);
+    for (const Row& row : after)
+        EXPECT_EQ(expected.count(row), 1u) << std::get<0>(row);
 }
 
 // Hostile or damaged images: each is answered within seconds, the readable rest listed and
