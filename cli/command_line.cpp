@@ -496,7 +496,7 @@ std::string UsageText() {
            "      --hash          with --list --json: add each body's SHA-256\n"
            "      --deleted       in disk images, also the deleted cache entries whose bytes\n"
            "                      still pass the cache's own checks (Firefox, Chromium's\n"
-           "                      Simple Cache); --json marks them \"deleted\": true\n"
+           "                      Simple Cache, WebKit); --json marks them \"deleted\": true\n"
            "      --since WHEN    only files cached at or after WHEN, an ISO 8601 date or\n"
            "                      date-time (2026-01-31, 2026-01-31T18:30Z, ...+01:00; no\n"
            "                      zone: local time; a date alone: from its first second)\n"

@@ -73,6 +73,7 @@ bool WebKitRecordHolds(const BodySegment& s) {
     if (s.record.recordFile.empty())
         return true;
     ReadOnlyFile record(FilesOf(s.files));
+    record.acceptDeleted(); // a deleted row's record, proven when it was listed
     return record.open(s.record.recordFile) && record.identity() == s.record.recordIdentity;
 }
 

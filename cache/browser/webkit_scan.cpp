@@ -45,7 +45,7 @@ std::vector<std::string> Names(const platform::FileAccess& files, const fs::path
     const platform::EntryKind wanted =
         folders ? platform::EntryKind::Folder : platform::EntryKind::File;
     for (platform::FolderEntry& e : entries)
-        if (e.kind == wanted && !e.deleted) // nothing here proves a deleted record
+        if (e.kind == wanted) // deleted ones too: a deleted record is read only when proven
             names.push_back(std::move(e.name));
     std::sort(names.begin(), names.end());
     return names;
@@ -157,10 +157,13 @@ class RecordReader {
             folder_.emplace(*r.resources, *v_.files);
         const std::string path = *r.resources + "/" + r.name;
         ReadOnlyFile file(*v_.files);
+        file.acceptDeleted();
         folder_->open(file, r.name);
         std::vector<std::uint8_t> bytes;
         std::string failure;
         auto parsed = ParseRecord(file, path, v_.number, v_.salt, bytes, failure);
+        if (file.deleted() && (!failure.empty() || !parsed.value))
+            return unproven(); // a deleted file whose bytes are no record now: not damage
         if (!failure.empty())
             return Unreadable(path, failure, share_.stats);
         if (!parsed.value)
@@ -169,6 +172,9 @@ class RecordReader {
         const formats::WebKitRecordMeta& meta = record.meta;
         if (meta.type != wk::kResourceType)
             return;
+        if (file.deleted() && meta.bodyInline &&
+            !BodyHolds(file, record.bodyOffset, record.bodySize, meta))
+            return unproven();
         // How the key hash is made changed between versions; the names are checked where
         // it is known.
         if (v_.number == wk::kVersion17)
@@ -189,6 +195,7 @@ class RecordReader {
         e.cached = platform::UnixSecondsFromFractionalSeconds(meta.timeStamp);
         e.storedSize = meta.bodySize;
         std::string entryPath = path;
+        bool deleted = false; // the body's blob was read back deleted
         BodySegment segment;
         if (meta.bodyInline) {
             segment = Segment(path, record.bodyOffset, record.bodySize);
@@ -203,7 +210,10 @@ class RecordReader {
             });
         } else if (meta.bodySize != 0) {
             ReadOnlyFile blob(*v_.files);
-            if (!openBlob(meta, path, blob, entryPath))
+            blob.acceptDeleted();
+            if (!openBlob(meta, path, blob, entryPath) && file.deleted())
+                return unproven();
+            if (!blob.isOpen())
                 return Unreadable(path,
                                   "has lost its body (" + std::string(wk::kBlobsFolder) + "/" +
                                       formats::WebKitHashName(meta.bodyHash) + " is missing)",
@@ -212,6 +222,9 @@ class RecordReader {
                 return damaged(entryPath, "the body is " + std::to_string(blob.size()) +
                                               " bytes, the record says " +
                                               std::to_string(meta.bodySize));
+            if ((file.deleted() || blob.deleted()) && !BodyHolds(blob, 0, meta.bodySize, meta))
+                return unproven();
+            deleted = blob.deleted();
             segment = Segment(entryPath, 0, meta.bodySize);
             segment.identity = blob.identity();
             ReadFirstBytes(e, meta.bodySize, [&](std::uint64_t at, char* out, std::size_t n) {
@@ -228,6 +241,7 @@ class RecordReader {
             e.body.push_back(std::move(segment));
 
         BrowserFile row;
+        row.deleted = deleted || file.deleted();
         switch (Evaluate(e, CacheKind::WebKit, r.name, row)) {
         case Verdict::Listed:
             row.entryPath = entryPath;
@@ -249,6 +263,24 @@ class RecordReader {
   private:
     void damaged(const std::string& path, const std::string& why) {
         Unreadable(path, "is damaged (" + why + ")", share_.stats);
+    }
+    void unproven() {
+        --share_.stats.entries;
+        ++share_.stats.deletedUnproven;
+    }
+    // Whether a body read from a deleted file still has the hash its record keeps (read
+    // whole here: a listing otherwise reads only its first bytes).
+    bool BodyHolds(const ReadOnlyFile& in, std::uint64_t at, std::uint64_t size,
+                   const formats::WebKitRecordMeta& meta) const {
+        formats::WebKitBodyCheck check(meta, v_.salt);
+        std::vector<std::uint8_t> part;
+        for (std::uint64_t done = 0; done < size; done += part.size()) {
+            part.resize(static_cast<std::size_t>(std::min<std::uint64_t>(size - done, 1 << 20)));
+            if (!in.readAt(at + done, part.data(), part.size()))
+                return false;
+            check.update(part);
+        }
+        return !check.finish();
     }
 
     // The body kept apart: Blobs/<body hash>, else the record's own <key>-blob (a copy made
@@ -278,6 +310,7 @@ class RecordReader {
 bool ReadSalt(VersionFolder& v, ScanStats& stats) {
     const std::string path = (v.path / wk::kSaltFile).string();
     ReadOnlyFile file(*v.files);
+    file.acceptDeleted(); // a wrong salt fails every record's hashes
     std::uint8_t bytes[wk::kSaltSize + 1] = {};
     const bool read = file.open(path) && file.size() <= sizeof bytes &&
                       file.readAt(0, bytes, static_cast<std::size_t>(file.size()));

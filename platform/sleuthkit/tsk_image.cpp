@@ -101,9 +101,9 @@ bool SameIgnoringAsciiCase(const std::string& a, const std::string& b) {
 // "cache2", "entries", "index" and "data_1" are stored) has lost it for good. Those that
 // caches are found by come back whole, so that a deleted cache is still recognised.
 void RestoreFatName(std::string& name) {
-    static constexpr std::string_view kKnown[] = {"cache2", "entries", "index",  "data_0",
-                                                  "data_1", "data_2",  "data_3", "doomed",
-                                                  "cache",  "mozilla", "firefox"};
+    static constexpr std::string_view kKnown[] = {"cache2", "entries", "index",   "data_0",
+                                                  "data_1", "data_2",  "data_3",  "doomed",
+                                                  "cache",  "mozilla", "firefox", "salt"};
     if (name.size() < 2 || name[0] != '_')
         return;
     for (const std::string_view known : kKnown) {

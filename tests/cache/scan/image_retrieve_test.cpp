@@ -123,11 +123,12 @@ TEST_F(ImageRetrieve, AnExt4ImageAndAnE01OfAGptNtfsDiskListWhatTheTreesCopiedOut
 
 // Deleted cache entries that a FAT file system still names come back, marked, when asked for
 // and only while their bytes pass the cache's own checks: Firefox's whole cache2 folder
-// deleted (its short names lose their first letter), Chromium entries deleted one by one,
-// then a byte changed in one deleted entry of each.
+// deleted (its short names lose their first letter), Chromium entries deleted one by one, a
+// whole WebKit cache deleted; then a byte changed in one deleted entry of each.
 TEST_F(ImageRetrieve, DeletedEntriesComeBackOnlyWhenTheirChecksHold) {
     testing_support::CopyTree(at("linux/home/firefox"), at("fat/ff"));
     testing_support::CopyTree(at("linux/home/chromium"), at("fat/cr"));
+    testing_support::CopyTree(at("linux/home/webkit"), at("fat/wk"));
     // Clusters of 4 KiB, as on real disks: a deleted folder's names are read from its first
     // cluster alone (the chain that led on is gone).
     const std::string image = at("fat.img").string();
@@ -135,25 +136,28 @@ TEST_F(ImageRetrieve, DeletedEntriesComeBackOnlyWhenTheirChecksHold) {
     std::string error = testing_support::RunTool({"mkfs.fat", "-F", "32", "-s", "8", image});
     if (error.empty())
         error = testing_support::RunTool({"mcopy", "-s", "-Q", "-i", image, at("fat/ff").string(),
-                                          at("fat/cr").string(), "::/"});
+                                          at("fat/cr").string(), at("fat/wk").string(), "::/"});
     SKIP_WITHOUT_IMAGE_TOOLS(error);
-    const auto expected = Rows({at("fat/ff").string(), at("fat/cr").string()}, nullptr);
+    const auto expected =
+        Rows({at("fat/ff").string(), at("fat/cr").string(), at("fat/wk").string()}, nullptr);
     ASSERT_EQ(Rows({image}, nullptr), expected);
 
-    fs::path cache2, simple;
+    fs::path cache2, simple, webkit;
     std::vector<fs::path> gone; // the Chromium entries deleted
     for (const auto& e : fs::recursive_directory_iterator(at("fat")))
         if (e.path().filename() == "cache2")
             cache2 = e.path();
         else if (e.path().filename() == "Cache_Data")
             simple = e.path();
+        else if (e.path().filename() == "WebKitCache" && webkit.empty())
+            webkit = e.path();
     for (const auto& e : fs::directory_iterator(simple))
         if (e.path().string().ends_with("_0") && gone.size() < 4)
             gone.push_back(e.path());
     const auto inside = [&](const fs::path& p) {
         return "::/" + fs::relative(p, at("fat")).string();
     };
-    error = testing_support::RunTool({"mdeltree", "-i", image, inside(cache2)});
+    error = testing_support::RunTool({"mdeltree", "-i", image, inside(cache2), inside(webkit)});
     for (const fs::path& p : gone)
         if (error.empty())
             error = testing_support::RunTool({"mdel", "-i", image, inside(p)});
@@ -173,10 +177,13 @@ TEST_F(ImageRetrieve, DeletedEntriesComeBackOnlyWhenTheirChecksHold) {
             return fs::file_size(x) < fs::file_size(y);
         });
     };
-    std::vector<fs::path> firefox;
+    std::vector<fs::path> firefox, records;
     for (const auto& e : fs::directory_iterator(cache2 / "entries"))
         firefox.push_back(e.path());
-    for (const fs::path& entry : {largest(firefox), largest(gone)}) {
+    for (const auto& e : fs::recursive_directory_iterator(webkit))
+        if (e.is_regular_file() && e.path().parent_path().filename() == "Blobs")
+            records.push_back(e.path());
+    for (const fs::path& entry : {largest(firefox), largest(gone), largest(records)}) {
         const std::string body = testing_support::ReadAll(entry).substr(0, 400);
         const std::size_t where = bytes.find(body);
         ASSERT_NE(where, std::string::npos) << entry;
@@ -185,7 +192,7 @@ TEST_F(ImageRetrieve, DeletedEntriesComeBackOnlyWhenTheirChecksHold) {
     std::ofstream(at("fat.img"), std::ios::binary | std::ios::trunc) << bytes;
     std::size_t proven = 0;
     const auto after = Rows({image}, nullptr, nullptr, &proven);
-    EXPECT_EQ(proven + 2, deleted);
+    EXPECT_EQ(proven + 3, deleted);
     for (const Row& row : after)
         EXPECT_EQ(expected.count(row), 1u) << std::get<0>(row);
 }
