@@ -440,13 +440,25 @@ class ImageFiles final : public FileAccess {
                     continue;
                 if (!live && TSK_FS_TYPE_ISFAT(volume_->fs->ftype))
                     RestoreFatName(text);
-                if (!live && (name->meta_addr == 0 || folder->find(text, volume_->caseless)))
+                if (!live && (name->meta_addr == 0 || folder->find(text, volume_->caseless) ||
+                              !Unallocated(name->meta_addr)))
                     continue;
                 folder->add(std::move(text), name->meta_addr, KindOf(name->type), !live);
             }
         }
         tsk_fs_dir_close(dir);
         return folder;
+    }
+
+    // Whether the record at `address` belongs to no live file. A deleted name whose record a
+    // live file took since would lead to that file (a folder of live files read as deleted).
+    bool Unallocated(TSK_INUM_T address) const {
+        TSK_FS_FILE* file = tsk_fs_file_open_meta(volume_->fs, nullptr, address);
+        const bool free = file && file->meta && (file->meta->flags & TSK_FS_META_FLAG_UNALLOC);
+        if (file)
+            tsk_fs_file_close(file);
+        tsk_error_reset();
+        return free;
     }
 
     std::shared_ptr<const VolumeState> volume_;

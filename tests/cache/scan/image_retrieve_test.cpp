@@ -197,6 +197,39 @@ TEST_F(ImageRetrieve, DeletedEntriesComeBackOnlyWhenTheirChecksHold) {
         EXPECT_EQ(expected.count(row), 1u) << std::get<0>(row);
 }
 
+// A deleted name whose record a live file has taken since leads nowhere: on ext2, an entry
+// removed and its inode given to a copy of another entry elsewhere comes back only while the
+// inode is free.
+TEST_F(ImageRetrieve, ADeletedNameWhoseRecordWasTakenIsNotRead) {
+    testing_support::CopyTree(at("linux/home/firefox"), at("ext2/home/ff"));
+    std::vector<fs::path> entries;
+    for (const auto& e : fs::recursive_directory_iterator(at("ext2")))
+        if (e.path().parent_path().filename() == "entries")
+            entries.push_back(e.path());
+    std::sort(entries.begin(), entries.end());
+    const std::string image = at("ext2.img").string();
+    const auto inside = [&](const fs::path& p) {
+        return "/" + fs::relative(p, at("ext2")).string();
+    };
+    std::string error = testing_support::RunTool(
+        {"mke2fs", "-q", "-F", "-t", "ext2", "-d", at("ext2").string(), image, "16M"});
+    for (const std::string& command :
+         {"rm \"" + inside(entries[0]) + "\"", "rm \"" + inside(entries[1]) + "\""})
+        if (error.empty())
+            error = testing_support::RunTool({"debugfs", "-w", "-R", command, image});
+    SKIP_WITHOUT_IMAGE_TOOLS(error);
+    std::size_t freed = 0, taken = 0;
+    const auto before = Rows({image}, nullptr, nullptr, &freed);
+    // The lowest free inode, the first entry's, goes to the copy.
+    error = testing_support::RunTool(
+        {"debugfs", "-w", "-R", "write \"" + entries[2].string() + "\" /copy", image});
+    ASSERT_EQ(error, "");
+    const auto after = Rows({image}, nullptr, nullptr, &taken);
+    EXPECT_EQ(freed, 2u);
+    EXPECT_EQ(taken, 1u);
+    EXPECT_EQ(after.size() + 1, before.size());
+}
+
 // Hostile or damaged images: each is answered within seconds, the readable rest listed and
 // the damaged part named.
 TEST_F(ImageRetrieve, DamagedImagesAreAnsweredQuicklyWithWhatCanBeRead) {
