@@ -8,6 +8,13 @@ namespace cache {
 
 using namespace platform;
 
+namespace {
+bool Ascii(std::string_view bytes) {
+    return std::all_of(bytes.begin(), bytes.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+} // namespace
+
 void MemoryBlock::Allocate(std::int32_t lCount) {
     ReleaseMemory();
     const auto count = static_cast<std::uint32_t>(std::max<std::int32_t>(lCount, 0));
@@ -41,10 +48,31 @@ std::string MemoryBlock::ExtractString(Address hStartPointer, std::int32_t lMax,
     std::string bytes(length, '\0');
     if (!ReadMemory(hStartPointer, bytes.data(), length))
         return result;
+    // ASCII is the same text in UTF-8, and nearly every name is ASCII: kept as read.
     if (!keptAsIs.empty() && bytes.size() >= keptAsIs.size() &&
-        std::string_view(bytes).substr(0, keptAsIs.size()) == keptAsIs)
-        return std::string(keptAsIs) + AnsiToUtf8(std::string_view(bytes).substr(keptAsIs.size()));
-    return AnsiToUtf8(bytes);
+        std::string_view(bytes).substr(0, keptAsIs.size()) == keptAsIs) {
+        const std::string_view rest = std::string_view(bytes).substr(keptAsIs.size());
+        return Ascii(rest) ? bytes : std::string(keptAsIs) + AnsiToUtf8(rest);
+    }
+    return Ascii(bytes) ? bytes : AnsiToUtf8(bytes);
+}
+
+bool MemoryBlock::StringStartsWith(Address hStartPointer, std::int32_t lMax,
+                                   std::string_view prefix) const {
+    if (lMax <= 0 || hStartPointer == 0)
+        return false;
+    const auto bound = static_cast<std::uint32_t>(lMax);
+    if (IsBadStringPtrA(hStartPointer, bound) != 0)
+        return false;
+    const auto length =
+        std::min<std::uint32_t>(static_cast<std::uint32_t>(lstrlenA(hStartPointer)), bound);
+    if (length < prefix.size())
+        return false;
+    // ANSI bytes below 0x80 are the same characters in UTF-8, and a byte above decodes to
+    // no ASCII character: the decoded text starts with an ASCII prefix exactly when the
+    // stored bytes do.
+    std::string bytes(prefix.size(), '\0');
+    return ReadMemory(hStartPointer, bytes.data(), bytes.size()) && bytes == prefix;
 }
 
 void MemoryBlock::ReleaseMemory() {

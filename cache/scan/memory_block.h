@@ -30,6 +30,10 @@ class MemoryBlock {
     // ANSI text: they are kept exactly and only the rest is decoded.
     std::string ExtractString(platform::Address hStartPointer, std::int32_t lMax,
                               std::string_view keptAsIs = {}) const;
+    // Whether ExtractString(hStartPointer, lMax) would start with the ASCII text `prefix`,
+    // without decoding the whole string.
+    bool StringStartsWith(platform::Address hStartPointer, std::int32_t lMax,
+                          std::string_view prefix) const;
     void ReleaseMemory();
 
   private:

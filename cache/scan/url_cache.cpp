@@ -17,6 +17,12 @@ namespace {
 using platform::Address;
 using platform::INTERNET_CACHE_ENTRY_INFOA;
 
+// The last of the pieces split() would give: the text after the last separator.
+std::string lastPiece(const std::string& text, char separator) {
+    const auto at = text.rfind(separator);
+    return at == std::string::npos ? text : text.substr(at + 1);
+}
+
 std::vector<std::string> split(const std::string& text, char separator) {
     std::vector<std::string> pieces;
     std::string::size_type start = 0;
@@ -121,10 +127,9 @@ void getIECache(FoundFileList& list, const FileTypeSwitches& boxes,
         g.step(base + 8,
                [&] { list.setSubItem(row, kFilePathColumn, extractLocal(rec.lpszLocalFileName)); });
         g.step(base + 10, [&] { localName = extractLocal(rec.lpszLocalFileName); });
-        std::vector<std::string> pieces;
-        g.step(base + 12, [&] { pieces = split(localName, kSeparator); });
-        g.step(base + 14,
-               [&] { list.setSubItem(row, kFileNameColumn, pieces.at(pieces.size() - 1)); });
+        std::string name;
+        g.step(base + 12, [&] { name = lastPiece(localName, kSeparator); });
+        g.step(base + 14, [&] { list.setSubItem(row, kFileNameColumn, name); });
         // Not a step: the row's times, from the record. LastModifiedTime is the server's
         // Last-Modified, often years before the entry was stored; LastSyncTime is when it was
         // last fetched (or checked) from the server, the nearest the record has to when the
@@ -207,13 +212,16 @@ void getIECache(FoundFileList& list, const FileTypeSwitches& boxes,
         }
         if (rec.lpszSourceUrlName == 0) // line 158
             continue;
-        if (g.test(160, [&] { return extract(rec.lpszSourceUrlName).substr(0, 6) == "Cookie"; }))
+        if (g.test(160, [&] {
+                return buffer &&
+                       buffer->StringStartsWith(rec.lpszSourceUrlName, entrySize, "Cookie");
+            }))
             continue;
         g.step(162, [&] { localName = extractLocal(rec.lpszLocalFileName); });
-        std::vector<std::string> pieces;
+        std::string last;
         if (g.test(164, [&] { return localName.find('.') != std::string::npos; })) {
-            g.step(166, [&] { pieces = split(localName, '.'); });
-            g.step(168, [&] { extension = pieces.at(pieces.size() - 1); });
+            g.step(166, [&] { last = lastPiece(localName, '.'); });
+            g.step(168, [&] { extension = std::move(last); });
         } else {
             g.step(170, [&] { extension = ""; });
         }

@@ -13,15 +13,21 @@ namespace {
 // valid addresses.
 constexpr std::uint64_t kFirstAddress = 0x10000;
 constexpr std::uint64_t kAddressLimit = 0x100000000ULL;
+// A released block larger than this gives its memory back at once.
+constexpr std::size_t kLargestSpare = 64u << 10;
 
 struct Block {
     std::vector<unsigned char> bytes; // whole pages
 };
 
 struct Space {
-    std::map<std::uint64_t, Block> blocks; // keyed by start address
+    using Blocks = std::map<std::uint64_t, Block>;
+    Blocks blocks; // keyed by start address
     std::uint64_t mapped = 0;
     std::uint64_t limit = 0;
+    // The last block released, kept with its bytes: a scan takes and gives back a block of
+    // the same size for every entry, which then costs neither allocation.
+    Blocks::node_type spare;
 };
 
 Space& space() {
@@ -44,12 +50,15 @@ Block* blockFor(std::uint64_t address, std::uint64_t length) {
 }
 
 unsigned char* pointerTo(std::uint64_t address, std::uint64_t length) {
-    Block* b = blockFor(address, length);
-    if (!b)
+    auto& blocks = space().blocks;
+    auto it = blocks.upper_bound(address);
+    if (it == blocks.begin())
         return nullptr;
-    auto start = space().blocks.upper_bound(address);
-    --start;
-    return b->bytes.data() + (address - start->first);
+    --it;
+    const std::uint64_t start = it->first;
+    if (address < start || address + length > start + it->second.bytes.size())
+        return nullptr;
+    return it->second.bytes.data() + (address - start);
 }
 
 // Bytes readable from address up to the end of its block (0 when unmapped).
@@ -81,13 +90,16 @@ Address VirtualAlloc(Address, std::uint32_t size, std::uint32_t allocationType, 
     }
     if (candidate + length > kAddressLimit)
         return 0;
-    Block block;
+    Space::Blocks::node_type node = std::move(s.spare);
     try {
-        block.bytes.assign(length, 0);
+        if (node.empty())
+            node = Space::Blocks({{0, Block{}}}).extract(0);
+        node.mapped().bytes.assign(length, 0);
     } catch (const std::bad_alloc&) {
         return 0;
     }
-    s.blocks.emplace(candidate, std::move(block));
+    node.key() = candidate;
+    s.blocks.insert(std::move(node));
     s.mapped += length;
     return static_cast<Address>(candidate);
 }
@@ -100,7 +112,9 @@ bool VirtualFree(Address address, std::uint32_t, std::uint32_t freeType) {
     if (it == blocks.end())
         return false;
     space().mapped -= it->second.bytes.size();
-    blocks.erase(it);
+    auto node = blocks.extract(it);
+    if (node.mapped().bytes.capacity() <= kLargestSpare)
+        space().spare = std::move(node);
     return true;
 }
 

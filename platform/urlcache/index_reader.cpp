@@ -141,8 +141,12 @@ HashWalk WalkHashTables(const LittleEndianReader& r, const IndexHeader& header,
                         IndexWarnings& warnings) {
     HashWalk walk;
     std::set<std::uint64_t> seenTables;
-    std::set<std::uint64_t> seenRecords;
     const std::uint64_t length = r.size();
+    // One bit per block of the record area: records start on block boundaries there.
+    std::vector<bool> seenRecords(
+        length > kRecordAreaStart
+            ? static_cast<std::size_t>((length - kRecordAreaStart) / kBlockSize) + 1
+            : 1);
     // No file can hold more tables than this; a longer chain is a loop in disguise.
     const std::uint64_t maxTables = length / (kHashTableBlocks * kBlockSize) + 1;
     std::uint64_t table = header.firstHashTable;
@@ -173,9 +177,12 @@ HashWalk WalkHashTables(const LittleEndianReader& r, const IndexHeader& header,
             const bool deleted = (key & kSlotStateMask) == kSlotStateDeleted;
             if (free || uninitialised || deleted)
                 continue;
-            if (!isBlockInRecordArea(offset) || !r.has(offset, kRecordHeaderSize) ||
-                !seenRecords.insert(offset).second)
+            if (!isBlockInRecordArea(offset) || !r.has(offset, kRecordHeaderSize))
                 continue;
+            const auto block = static_cast<std::size_t>((offset - kRecordAreaStart) / kBlockSize);
+            if (seenRecords[block])
+                continue;
+            seenRecords[block] = true;
             walk.records.push_back(offset);
         }
         table = r.u32(table + kHashNextTable);
@@ -280,6 +287,7 @@ IndexContents ReadIndex(std::span<const std::uint8_t> file) {
 
     HashWalk walk = WalkHashTables(r, out.header, out.warnings);
     out.hashTables = std::move(walk.tables);
+    out.entries.reserve(walk.records.size());
     for (const std::uint64_t offset : walk.records)
         if (auto entry = DecodeUrlRecord(r, offset, out.directories, out.warnings))
             out.entries.push_back(std::move(*entry));

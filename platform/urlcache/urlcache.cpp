@@ -22,6 +22,8 @@ struct Entry {
     // The folder the local file name is built from: file-system bytes, as the locator
     // found them. Shared by every entry of one index.
     std::shared_ptr<const std::string> folder;
+    // The folder and its separator, which every local file name starts with ("" for none).
+    std::shared_ptr<const std::string> prefix;
 };
 
 // The entries of every index read, in order.
@@ -69,10 +71,20 @@ std::function<void(std::uint32_t)> g_closeObserver;
 // The format cannot describe more than 16 MiB; an index is read a little beyond to notice.
 constexpr std::size_t kMostIndexBytes = 64u << 20;
 
+// Bytes that are read into at once: not zeroed first (an index may be 64 MiB).
+struct Uninitialised : std::allocator<std::uint8_t> {
+    template <typename U> struct rebind { using other = Uninitialised; };
+    template <typename U> void construct(U* p) { ::new (static_cast<void*>(p)) U; }
+    template <typename U, typename... A> void construct(U* p, A&&... a) {
+        ::new (static_cast<void*>(p)) U(std::forward<A>(a)...);
+    }
+};
+using FileBytes = std::vector<std::uint8_t, Uninitialised>;
+
 // Reads the whole index once, read-only; the cache's own writer may change it meanwhile,
 // so nothing is mapped and the bytes are taken as they are.
-std::vector<std::uint8_t> readWholeFile(const UrlCacheSource& source, FileState& state) {
-    std::vector<std::uint8_t> bytes;
+FileBytes readWholeFile(const UrlCacheSource& source, FileState& state) {
+    FileBytes bytes;
     const std::string& path = source.indexFile;
     if (source.files) { // in a disk image
         int error = 0;
@@ -151,6 +163,8 @@ Entries loadEntries(FileStates& states, const UrlCacheSources* named) {
         // unchanged. Only the cache folder's name and the file name, both read from the
         // index, are ANSI.
         const auto folder = std::make_shared<const std::string>(source.containerFolder);
+        const auto prefix = std::make_shared<const std::string>(
+            folder->empty() ? std::string() : *folder + kPathSeparator);
         out.list.reserve(out.list.size() + contents.entries.size());
         for (auto& e : contents.entries) {
             Entry entry;
@@ -159,6 +173,7 @@ Entries loadEntries(FileStates& states, const UrlCacheSources* named) {
                     *folder + kPathSeparator + *e.directory + kPathSeparator + *e.fileName;
             entry.raw = std::move(e);
             entry.folder = folder;
+            entry.prefix = prefix;
             out.list.push_back(std::move(entry));
         }
     }
@@ -211,7 +226,9 @@ bool probeOrFill(const Entry* e, Address buffer, std::int32_t* size) {
         *size = static_cast<std::int32_t>(needed);
         return false;
     }
-    std::vector<std::uint8_t> bytes(needed, 0);
+    // (The buffer is kept: an enumeration fills one entry after another.)
+    static thread_local std::vector<std::uint8_t> bytes;
+    bytes.assign(needed, 0);
     INTERNET_CACHE_ENTRY_INFOA rec{};
     rec.dwStructSize = sizeof(rec);
     rec.CacheEntryType = e->raw.entryType;
@@ -309,16 +326,15 @@ bool FindCloseUrlCache(std::uint32_t handle) {
     return g_table.open.erase(handle) != 0;
 }
 
-std::string UrlCacheFolderPrefix(std::uint32_t handle) {
+const std::string& UrlCacheFolderPrefix(std::uint32_t handle) {
+    static const std::string kNone;
     // The entry last filled is the one before the enumeration's position.
     const auto it = g_table.open.find(handle);
     if (it == g_table.open.end() || it->second.next == 0 ||
         it->second.next > it->second.entries.list.size())
-        return {};
-    const auto& folder = it->second.entries.list[it->second.next - 1].folder;
-    if (!folder || folder->empty())
-        return {};
-    return *folder + kPathSeparator;
+        return kNone;
+    const auto& prefix = it->second.entries.list[it->second.next - 1].prefix;
+    return prefix ? *prefix : kNone;
 }
 
 void SetUrlCacheCloseObserver(std::function<void(std::uint32_t)> observer) {

@@ -62,8 +62,9 @@ bool FindCloseUrlCache(std::uint32_t handle);
 
 // The leading bytes that every local file name of this enumeration starts with and that
 // are a path of the file system rather than ANSI text: the container folder and its
-// separator. On a system whose paths are ANSI this is empty. "" for an unknown handle.
-std::string UrlCacheFolderPrefix(std::uint32_t handle);
+// separator. On a system whose paths are ANSI this is empty. "" for an unknown handle. The
+// text stays as it is while the enumeration is open.
+const std::string& UrlCacheFolderPrefix(std::uint32_t handle);
 
 // When no buffer can be had for an entry, the walk can still step past it: the first
 // opens an enumeration already past the first entry, the second advances one entry.
