@@ -118,29 +118,30 @@ class HostFolder final : public Folder {
     int fd() const { return fd_.get(); }
 
     int list(std::vector<FolderEntry>& entries) const override {
-        // A duplicate descriptor, rewound: listing moves the position the two share, so one
+        // Read straight from the held descriptor, rewound: listing moves its position, so one
         // folder is listed by one thread at a time. A folder held only for opening (no read
         // permission) cannot be listed.
         if (!listable_)
-            return EACCES; // fdopendir would take the descriptor, and only reading it fail
-        Descriptor own(::dup(fd_.get()));
-        if (own.get() < 0)
+            return EACCES;
+        if (::lseek(fd_.get(), 0, SEEK_SET) < 0)
             return errno;
-        DIR* dir = ::fdopendir(own.get());
-        if (!dir)
-            return errno == EBADF ? EACCES : errno;
-        own.release();
-        ::rewinddir(dir);
-        errno = 0;
-        while (const dirent* e = ::readdir(dir)) {
-            const std::string_view name = e->d_name;
-            if (name != "." && name != "..")
-                entries.push_back({std::string(name), KindOf(::dirfd(dir), *e)});
-            errno = 0;
+        alignas(dirent64) char buffer[32768];
+        for (;;) {
+            const ssize_t got = ::getdents64(fd_.get(), buffer, sizeof buffer);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                return got < 0 ? (errno == EBADF ? EACCES : errno) : 0;
+            for (std::size_t at = 0; at < static_cast<std::size_t>(got);) {
+                const auto* e = reinterpret_cast<const dirent64*>(buffer + at);
+                if (e->d_reclen == 0 || e->d_reclen > static_cast<std::size_t>(got) - at)
+                    return EIO; // (the kernel never gives this)
+                at += e->d_reclen;
+                const std::string_view name = e->d_name;
+                if (name != "." && name != "..")
+                    entries.push_back({std::string(name), KindOf(fd_.get(), e->d_type, e->d_name)});
+            }
         }
-        const int error = errno;
-        ::closedir(dir);
-        return error;
     }
 
     bool searchable() const override {
@@ -152,8 +153,8 @@ class HostFolder final : public Folder {
     }
 
   private:
-    static EntryKind KindOf(int dir, const dirent& e) {
-        switch (e.d_type) {
+    static EntryKind KindOf(int dir, unsigned char type, const char* name) {
+        switch (type) {
         case DT_REG:
             return EntryKind::File;
         case DT_DIR:
@@ -166,7 +167,7 @@ class HostFolder final : public Folder {
             return EntryKind::Other;
         }
         struct stat st {};
-        if (::fstatat(dir, e.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        if (::fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
             return EntryKind::Unknown;
         return KindOfMode(st.st_mode);
     }
