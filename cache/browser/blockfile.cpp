@@ -254,11 +254,15 @@ class Reader {
     void walkTable(std::string_view table) {
         const std::uint32_t mask = out_.header.tableLength - 1;
         std::vector<std::pair<std::uint32_t, std::uint32_t>> heads; // first record, bucket
-        const platform::ByteReader buckets(table);
-        for (std::uint32_t bucket = 0; bucket <= mask; ++bucket)
-            if (const std::uint32_t head = buckets.u32(std::uint64_t{bucket} * kIndexBucketSize);
+        // (The table was read whole, one bucket for every value of the mask: 65,536 of them in
+        // a cache of any size, most of them empty.)
+        const auto* buckets = reinterpret_cast<const std::uint8_t*>(table.data());
+        const std::uint64_t count =
+            std::min<std::uint64_t>(std::uint64_t{mask} + 1, table.size() / kIndexBucketSize);
+        for (std::uint64_t bucket = 0; bucket < count; ++bucket)
+            if (const std::uint32_t head = platform::LoadLE32(buckets + bucket * kIndexBucketSize);
                 head != 0)
-                heads.emplace_back(head, bucket);
+                heads.emplace_back(head, static_cast<std::uint32_t>(bucket));
         std::sort(heads.begin(), heads.end());
         const std::size_t first = heads.size() * share_ / shares_;
         const std::size_t end = heads.size() * (share_ + 1) / shares_;
