@@ -55,6 +55,75 @@ bool OpenFolder::open(ReadOnlyFile& file, const std::string& name) const {
     return folder_ ? file.open(*folder_, name) : file.open(path_ + "/" + name);
 }
 
+namespace {
+
+// A folder of a ListedOnce tree: the tree's own folder, listed once.
+class OnceListedFolder final : public platform::Folder {
+  public:
+    explicit OnceListedFolder(std::shared_ptr<ListedOnce::Held> held) : held_(std::move(held)) {
+        path_ = held_->folder->path();
+        identity_ = held_->folder->identity();
+        deleted_ = held_->folder->deleted();
+    }
+    int list(std::vector<platform::FolderEntry>& entries) const override {
+        std::call_once(held_->listed,
+                       [&] { held_->listError = held_->folder->list(held_->entries); });
+        entries.insert(entries.end(), held_->entries.begin(), held_->entries.end());
+        return held_->listError;
+    }
+    bool searchable() const override { return held_->folder->searchable(); }
+    const platform::Folder& own() const { return *held_->folder; }
+
+  private:
+    std::shared_ptr<ListedOnce::Held> held_;
+};
+
+} // namespace
+
+std::unique_ptr<platform::Folder>
+ListedOnce::held(const std::string& key,
+                 const std::function<std::unique_ptr<platform::Folder>(int&)>& open,
+                 int& error) const {
+    std::shared_ptr<Held> h;
+    {
+        const std::lock_guard locked(lock_);
+        auto& slot = folders_[key];
+        if (!slot) {
+            slot = std::make_shared<Held>();
+            slot->folder = open(slot->error);
+        }
+        h = slot;
+    }
+    if (!h->folder) {
+        error = h->error;
+        return nullptr;
+    }
+    return std::make_unique<OnceListedFolder>(std::move(h));
+}
+
+std::unique_ptr<platform::Folder> ListedOnce::openFolder(const std::string& path,
+                                                         int& error) const {
+    return held(
+        path, [&](int& e) { return tree_.openFolder(path, e); }, error);
+}
+
+std::unique_ptr<platform::Folder>
+ListedOnce::openFolder(const platform::Folder& in, const std::string& name, int& error) const {
+    const auto* once = dynamic_cast<const OnceListedFolder*>(&in);
+    if (!once)
+        return tree_.openFolder(in, name, error);
+    // (The key is one no path opened by name is written as: a name may be anything.)
+    return held(
+        in.path() + '\0' + name, [&](int& e) { return tree_.openFolder(once->own(), name, e); },
+        error);
+}
+
+std::unique_ptr<platform::OpenFile>
+ListedOnce::openFile(const platform::Folder& in, const std::string& name, int& error) const {
+    const auto* once = dynamic_cast<const OnceListedFolder*>(&in);
+    return once ? tree_.openFile(once->own(), name, error) : tree_.openFile(in, name, error);
+}
+
 bool IsRegularFile(const std::string& path, const platform::FileAccess& files) {
     int error = 0;
     return files.kindAt(path, false, error) == platform::EntryKind::File;

@@ -7,9 +7,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace browser::detail {
 
@@ -92,6 +96,51 @@ class OpenFolder {
     std::string path_;
     int error_ = 0;
     std::unique_ptr<platform::Folder> folder_;
+};
+
+// The same tree with each folder opened and listed once, for the moments while caches are
+// being found: the places looked at overlap (every known profile layout walks the home and
+// AppData/Local again), and a listing taken a moment ago is as good as a new one. Everything
+// else goes to the tree itself. Its folders belong to it and must not outlive it.
+class ListedOnce final : public platform::FileAccess {
+  public:
+    explicit ListedOnce(const platform::FileAccess& tree) : tree_(tree) {}
+    std::unique_ptr<platform::Folder> openFolder(const std::string& path,
+                                                 int& error) const override;
+    std::unique_ptr<platform::Folder>
+    openFolder(const platform::Folder& in, const std::string& name, int& error) const override;
+    std::unique_ptr<platform::OpenFile> openFile(const std::string& path,
+                                                 int& error) const override {
+        return tree_.openFile(path, error);
+    }
+    std::unique_ptr<platform::OpenFile>
+    openFile(const platform::Folder& in, const std::string& name, int& error) const override;
+    platform::EntryKind kindAt(const std::string& path, bool followLinks,
+                               int& error) const override {
+        return tree_.kindAt(path, followLinks, error);
+    }
+    bool followsLinks() const override { return tree_.followsLinks(); }
+    std::unique_ptr<platform::OpenFile> openFileFollowingLinks(const std::string& path,
+                                                               int& error) const override {
+        return tree_.openFileFollowingLinks(path, error);
+    }
+
+    // A folder of the tree, held once, with its listing once taken.
+    struct Held {
+        std::unique_ptr<platform::Folder> folder;
+        int error = 0; // why it could not be opened
+        std::once_flag listed;
+        std::vector<platform::FolderEntry> entries;
+        int listError = 0;
+    };
+
+  private:
+    std::unique_ptr<platform::Folder>
+    held(const std::string& key, const std::function<std::unique_ptr<platform::Folder>(int&)>& open,
+         int& error) const;
+    const platform::FileAccess& tree_;
+    mutable std::mutex lock_;
+    mutable std::map<std::string, std::shared_ptr<Held>> folders_;
 };
 
 // Regular file test without following a link.

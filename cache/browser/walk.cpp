@@ -806,14 +806,22 @@ std::string SourceName(const CacheFolder& folder, const std::vector<DataPlace>& 
 
 std::vector<CacheFolder> FindUserCaches(const Environment& env,
                                         std::vector<ScanProblem>* skippedFolders) {
-    Finder out(platform::HostFiles());
+    const ListedOnce once(platform::HostFiles());
+    Finder out(once);
     FindUser(env, out);
     if (skippedFolders)
         *skippedFolders = out.skipped;
     return out.finish();
 }
 
-FolderContents ClassifyFolder(const std::string& folder, const platform::FileAccess& files) {
+FolderContents ClassifyFolder(const std::string& folder, const platform::FileAccess& tree) {
+    // The host's folders are listed once while looking (a disk image's reader keeps its own
+    // listings, and its tree must stay the one the caches found are read through).
+    std::optional<ListedOnce> once;
+    if (&tree == &platform::HostFiles())
+        once.emplace(tree);
+    const platform::FileAccess& files =
+        once ? static_cast<const platform::FileAccess&>(*once) : tree;
     FolderContents result;
     Finder caches(folder, files);
     const fs::path p = fs::path(folder).lexically_normal();
