@@ -646,29 +646,8 @@ const Source* BlockfileFolder::open(const std::string& name) {
         auto file = std::make_unique<ReadOnlyFile>(*files_);
         if (folder_.open(*file, name))
             it->second = std::move(file);
-        // The file stays open: its identity is the one the rows carry.
-        if (it->second && whole_ && name.starts_with("data_"))
-            if (auto bytes = whole_->bytes(name, *it->second)) {
-                const auto* data = reinterpret_cast<const std::uint8_t*>(bytes->data());
-                MemorySource source({data, bytes->size()});
-                inMemory_[name] = std::make_unique<InMemory>(InMemory{std::move(bytes), source});
-            }
     }
-    if (const auto m = inMemory_.find(name); m != inMemory_.end())
-        return &m->second->source;
     return it->second.get();
-}
-
-std::shared_ptr<const std::string> WholeBlockFiles::bytes(const std::string& name,
-                                                          const Source& file) {
-    const std::lock_guard held(lock_);
-    auto [it, inserted] = read_.try_emplace(name);
-    if (inserted && file.size() <= kLargest) {
-        auto bytes = std::make_shared<std::string>(static_cast<std::size_t>(file.size()), '\0');
-        if (file.readAt(0, bytes->data(), bytes->size()))
-            it->second = std::move(bytes);
-    }
-    return it->second;
 }
 
 std::string BlockfileFolder::path(const std::string& name) const {

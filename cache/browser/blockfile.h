@@ -13,7 +13,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -33,30 +32,12 @@ class BlockfileFiles {
     virtual FileIdentity identity(const std::string& name) const = 0;
 };
 
-// Block files read whole, once for all the shares of one scan: the records, response infos
-// and small bodies they hold are then taken from memory, not read one by one.
-class WholeBlockFiles {
-  public:
-    // A block file larger than this is read record by record.
-    static constexpr std::uint64_t kLargest = 64u << 20;
-    // The bytes of the block file `name`, `file` being it opened: read on the first call,
-    // null when it is larger than kLargest or cannot be read whole.
-    std::shared_ptr<const std::string> bytes(const std::string& name, const Source& file);
-
-  private:
-    std::mutex lock_;
-    std::map<std::string, std::shared_ptr<const std::string>> read_;
-};
-
-// The files of a folder on disk, opened read-only, never locked. With `whole`, the block
-// files are read from it.
+// The files of a folder on disk, opened read-only, never locked.
 class BlockfileFolder final : public BlockfileFiles {
   public:
     explicit BlockfileFolder(std::string folder,
-                             const platform::FileAccess& files = platform::HostFiles(),
-                             std::shared_ptr<WholeBlockFiles> whole = nullptr)
-        : files_(&files), folder_(std::move(folder), files), external_(files),
-          whole_(std::move(whole)) {}
+                             const platform::FileAccess& files = platform::HostFiles())
+        : files_(&files), folder_(std::move(folder), files), external_(files) {}
     const Source* open(const std::string& name) override;
     std::string path(const std::string& name) const override;
     FileIdentity identity(const std::string& name) const override;
@@ -68,12 +49,6 @@ class BlockfileFolder final : public BlockfileFiles {
     ReadOnlyFile external_;
     std::string externalName_;
     bool externalOpen_ = false;
-    std::shared_ptr<WholeBlockFiles> whole_;
-    struct InMemory {
-        std::shared_ptr<const std::string> bytes;
-        MemorySource source;
-    };
-    std::map<std::string, std::unique_ptr<InMemory>> inMemory_;
 };
 
 // Files held in memory (tests, fuzzing).

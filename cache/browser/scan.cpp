@@ -374,11 +374,10 @@ void ScanBlockfile(const platform::FileAccess& files, const fs::path& folder,
     recordFile.close();
     const unsigned n = SharesFor(records / 512);
     BlockfileReading reading(n);
-    const auto whole = std::make_shared<WholeBlockFiles>();
     InShares(
         n,
         [&](Share& share, unsigned i) {
-            BlockfileFolder held(folder.string(), files, whole);
+            BlockfileFolder held(folder.string(), files);
             reading.read(i, held, [&](BlockfileEntry& entry) { evaluate(entry, share); });
         },
         rows, stats);
