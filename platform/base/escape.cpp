@@ -77,6 +77,15 @@ std::string TsvField(std::string_view text) {
         AppendHexByte(out, byte, HexCase::Lower);
     };
     for (std::size_t i = 0; i < text.size(); ++i) {
+        // A run of printable ASCII but the backslash, nearly all of a URL, goes as it is.
+        std::size_t end = i;
+        while (end < text.size() && text[end] >= 0x20 && text[end] < 0x7F && text[end] != '\\')
+            ++end;
+        if (end > i) {
+            out.append(text, i, end - i);
+            i = end - 1;
+            continue;
+        }
         const char c = text[i];
         const auto byte = static_cast<unsigned char>(c);
         if (byte >= 0x80) {
