@@ -3,6 +3,7 @@
 #include "platform/base/codepage.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace cache {
 
@@ -33,21 +34,29 @@ void MemoryBlock::WriteTo(Address hReadPointer, std::uint32_t lLength) {
         RtlMoveMemory(address_, hReadPointer, lLength);
 }
 
+namespace {
+
+// The length of the readable string at `start`, never more than lMax bytes (an unterminated
+// string is cut at the bound rather than read past it); nothing when there is none.
+std::optional<std::uint32_t> StringLength(Address start, std::int32_t lMax) {
+    if (lMax <= 0 || start == 0)
+        return std::nullopt;
+    const auto bound = static_cast<std::uint32_t>(lMax);
+    if (IsBadStringPtrA(start, bound) != 0)
+        return std::nullopt;
+    return std::min<std::uint32_t>(static_cast<std::uint32_t>(lstrlenA(start)), bound);
+}
+
+} // namespace
+
 std::string MemoryBlock::ExtractString(Address hStartPointer, std::int32_t lMax,
                                        std::string_view keptAsIs) const {
-    std::string result;
-    if (lMax <= 0 || hStartPointer == 0)
-        return result;
-    const auto bound = static_cast<std::uint32_t>(lMax);
-    if (IsBadStringPtrA(hStartPointer, bound) != 0)
-        return result;
-    // The string up to its terminator, never more than lMax bytes: an unterminated string
-    // is cut at the bound rather than read past it.
-    const auto length =
-        std::min<std::uint32_t>(static_cast<std::uint32_t>(lstrlenA(hStartPointer)), bound);
-    std::string bytes(length, '\0');
-    if (!ReadMemory(hStartPointer, bytes.data(), length))
-        return result;
+    const auto length = StringLength(hStartPointer, lMax);
+    if (!length)
+        return {};
+    std::string bytes(*length, '\0');
+    if (!ReadMemory(hStartPointer, bytes.data(), *length))
+        return {};
     // ASCII is the same text in UTF-8, and nearly every name is ASCII: kept as read.
     if (!keptAsIs.empty() && bytes.size() >= keptAsIs.size() &&
         std::string_view(bytes).substr(0, keptAsIs.size()) == keptAsIs) {
@@ -59,14 +68,8 @@ std::string MemoryBlock::ExtractString(Address hStartPointer, std::int32_t lMax,
 
 bool MemoryBlock::StringStartsWith(Address hStartPointer, std::int32_t lMax,
                                    std::string_view prefix) const {
-    if (lMax <= 0 || hStartPointer == 0)
-        return false;
-    const auto bound = static_cast<std::uint32_t>(lMax);
-    if (IsBadStringPtrA(hStartPointer, bound) != 0)
-        return false;
-    const auto length =
-        std::min<std::uint32_t>(static_cast<std::uint32_t>(lstrlenA(hStartPointer)), bound);
-    if (length < prefix.size())
+    const auto length = StringLength(hStartPointer, lMax);
+    if (!length || *length < prefix.size())
         return false;
     // ANSI bytes below 0x80 are the same characters in UTF-8, and a byte above decodes to
     // no ASCII character: the decoded text starts with an ASCII prefix exactly when the

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iterator>
 #include <map>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -35,30 +36,28 @@ Space& space() {
     return s;
 }
 
-// The block holding [address, address + length), or nullptr.
-Block* blockFor(std::uint64_t address, std::uint64_t length) {
+// The block holding [address, address + length) and where it starts; a null block when
+// there is none.
+std::pair<std::uint64_t, Block*> blockAt(std::uint64_t address, std::uint64_t length) {
     auto& blocks = space().blocks;
     auto it = blocks.upper_bound(address);
     if (it == blocks.begin())
-        return nullptr;
+        return {0, nullptr};
     --it;
     const std::uint64_t start = it->first;
     const std::uint64_t end = start + it->second.bytes.size();
     if (address < start || address + length > end)
-        return nullptr;
-    return &it->second;
+        return {0, nullptr};
+    return {start, &it->second};
+}
+
+Block* blockFor(std::uint64_t address, std::uint64_t length) {
+    return blockAt(address, length).second;
 }
 
 unsigned char* pointerTo(std::uint64_t address, std::uint64_t length) {
-    auto& blocks = space().blocks;
-    auto it = blocks.upper_bound(address);
-    if (it == blocks.begin())
-        return nullptr;
-    --it;
-    const std::uint64_t start = it->first;
-    if (address < start || address + length > start + it->second.bytes.size())
-        return nullptr;
-    return it->second.bytes.data() + (address - start);
+    const auto [start, block] = blockAt(address, length);
+    return block ? block->bytes.data() + (address - start) : nullptr;
 }
 
 // Bytes readable from address up to the end of its block (0 when unmapped).
