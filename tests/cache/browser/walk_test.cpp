@@ -3,6 +3,7 @@
 // named for its program and profile.
 #include "browser_fixture.h"
 #include "cache/browser/browser.h"
+#include "cache/browser/source.h"
 #include "cache/browser/walk.h"
 #include "cache_builder.h"
 #include "image_builder.h"
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <set>
@@ -188,6 +190,39 @@ TEST(Walk, StopsAtItsDepthAndCountsWhatItCannotRead) {
     EXPECT_EQ(stats.skipped.back().path, (t.path() / "self").string());
     EXPECT_EQ(stats.skipped.back().reason, "cannot be read (Too many levels of symbolic links)");
     EXPECT_EQ(browser::WalkForCaches({{place.string(), "", ""}}, 6).size(), 0u);
+}
+
+// While caches are being found, each folder is opened and listed once: a later look sees the
+// listing taken then, and files in it still open from the tree itself.
+TEST(Walk, AFolderIsListedOnceWhileCachesAreFound) {
+    TempDir t;
+    fs::create_directories(t.path() / "home/sub");
+    std::ofstream(t.path() / "home/a") << "a";
+    const browser::detail::ListedOnce once(platform::HostFiles());
+    const auto names = [&](const platform::Folder& f) {
+        std::vector<platform::FolderEntry> entries;
+        EXPECT_EQ(f.list(entries), 0);
+        std::set<std::string> out;
+        for (const auto& e : entries)
+            out.insert(e.name);
+        return out;
+    };
+    int error = 0;
+    const auto home = once.openFolder((t.path() / "home").string(), error);
+    ASSERT_TRUE(home);
+    EXPECT_EQ(names(*home), (std::set<std::string>{"a", "sub"}));
+    std::ofstream(t.path() / "home/b") << "b";
+    EXPECT_EQ(names(*once.openFolder((t.path() / "home").string(), error)),
+              (std::set<std::string>{"a", "sub"}));
+    EXPECT_TRUE(once.openFile(*home, "b", error)); // the tree's own answer
+    const auto sub = once.openFolder(*home, "sub", error);
+    ASSERT_TRUE(sub);
+    EXPECT_EQ(sub->path(), (t.path() / "home/sub").string());
+    EXPECT_FALSE(once.openFolder(*home, "missing", error));
+    EXPECT_EQ(error, ENOENT);
+    error = 0;
+    EXPECT_FALSE(once.openFolder((t.path() / "home/missing").string(), error));
+    EXPECT_EQ(error, ENOENT);
 }
 
 TEST(Walk, CountsAFolderItMayNotListAndGoesOn) {

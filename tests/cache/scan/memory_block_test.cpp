@@ -94,3 +94,34 @@ TEST(MemoryBlock, ExtractStringGivesExactlyTheStringsCharacters) {
     EXPECT_EQ(block.ExtractString(block.Handle(), 0), "");
     SetAnsiCodePage(0);
 }
+
+// StringStartsWith answers what ExtractString(...) starting with the prefix would.
+TEST(MemoryBlock, StringStartsWithAgreesWithTheExtractedString) {
+    MemoryBlock block;
+    block.Allocate(64);
+    const Address at = block.Handle();
+    const std::string page(static_cast<std::size_t>(kPageSize), 'C');
+    struct Case {
+        std::string bytes; // written at the block's start
+        Address from;
+        std::int32_t bound;
+    };
+    const Case cases[] = {
+        {std::string("Cookie:a@b/\0", 12), at, 64},
+        {std::string("Cook\0ie", 8), at, 64},
+        {std::string("\x83"
+                     "Cookie\0",
+                     8),
+         at, 64},
+        {std::string("Cookie\0", 7), at, 3},
+        {std::string("Cookie\0", 7), at, 0},
+        {std::string("Cookie\0", 7), 0, 64},
+        {page, at + kPageSize - 4, 64}, // runs off the block
+    };
+    for (const Case& c : cases) {
+        WriteMemory(at, c.bytes.data(), c.bytes.size());
+        EXPECT_EQ(block.StringStartsWith(c.from, c.bound, "Cookie"),
+                  block.ExtractString(c.from, c.bound).starts_with("Cookie"))
+            << c.bytes;
+    }
+}

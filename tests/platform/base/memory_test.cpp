@@ -73,6 +73,19 @@ TEST(SimulatedMemory, FreedRangesAreReusedAndTheLimitRefuses) {
     }
     Block again(kPageSize);
     EXPECT_EQ(again.address, first);
+    // A block given back and taken again (its storage kept for the next one) reads as zeros.
+    Address used = 0;
+    {
+        Block dirty(kPageSize);
+        used = dirty.address;
+        const std::string bytes(kPageSize, 'd');
+        ASSERT_TRUE(WriteMemory(dirty.address, bytes.data(), bytes.size()));
+    }
+    Block fresh(kPageSize / 2);
+    ASSERT_EQ(fresh.address, used);
+    std::string read(kPageSize, 'x');
+    ASSERT_TRUE(ReadMemory(fresh.address, read.data(), read.size()));
+    EXPECT_EQ(read, std::string(kPageSize, '\0'));
 
     SetAllocationLimit(std::uint64_t{kPageSize} * 4);
     EXPECT_EQ(VirtualAlloc(0, kPageSize * 8, MEM_COMMIT, PAGE_EXECUTE_READWRITE), 0u);
