@@ -97,6 +97,7 @@ TEST(MemoryBlock, ExtractStringGivesExactlyTheStringsCharacters) {
 
 // StringStartsWith answers what ExtractString(...) starting with the prefix would.
 TEST(MemoryBlock, StringStartsWithAgreesWithTheExtractedString) {
+    using namespace std::string_literals;
     MemoryBlock block;
     block.Allocate(64);
     const Address at = block.Handle();
@@ -107,15 +108,14 @@ TEST(MemoryBlock, StringStartsWithAgreesWithTheExtractedString) {
         std::int32_t bound;
     };
     const Case cases[] = {
-        {std::string("Cookie:a@b/\0", 12), at, 64},
-        {std::string("Cook\0ie", 8), at, 64},
-        {std::string("\x83"
-                     "Cookie\0",
-                     8),
+        {"Cookie:a@b/\0"s, at, 64},
+        {"Cook\0ie\0"s, at, 64},
+        {"\x83"
+         "Cookie\0"s,
          at, 64},
-        {std::string("Cookie\0", 7), at, 3},
-        {std::string("Cookie\0", 7), at, 0},
-        {std::string("Cookie\0", 7), 0, 64},
+        {"Cookie\0"s, at, 3},
+        {"Cookie\0"s, at, 0},
+        {"Cookie\0"s, 0, 64},
         {page, at + kPageSize - 4, 64}, // runs off the block
     };
     for (const Case& c : cases) {
