@@ -434,16 +434,17 @@ void ScanChromium(const platform::FileAccess& files, fs::path folder,
         deleted.clear();
         names = ListNames(files, folder, &stats, &deleted);
     }
-    // Deleted entry files are read too, their own checks proving them.
-    names.insert(names.end(), deleted.begin(), deleted.end());
-    std::sort(names.begin(), names.end());
     std::unordered_map<std::uint64_t, std::int64_t> lastUsed;
     if (ReadOnlyFile index(files); index.open((folder / "index-dir" / "the-real-index").string()))
         lastUsed = ReadSimpleIndexLastUsed(index);
+    // Deleted entry files are read too, their own checks proving them (`names` stays the
+    // live files, where a live entry's sparse file is looked for).
     std::vector<std::string> entries;
-    for (const std::string& name : names)
-        if (name.size() == 18 && name.ends_with("_0") && IsHex(name.substr(0, 16), false))
-            entries.push_back(name);
+    for (const auto* list : {&names, &deleted})
+        for (const std::string& name : *list)
+            if (name.size() == 18 && name.ends_with("_0") && IsHex(name.substr(0, 16), false))
+                entries.push_back(name);
+    std::sort(entries.begin(), entries.end());
     const unsigned n = SharesFor(entries.size());
     InShares(
         n,
@@ -455,7 +456,7 @@ void ScanChromium(const platform::FileAccess& files, fs::path folder,
         rows, stats);
 }
 
-// One Simple Cache entry, `name` being its _0 file among the folder's `names`.
+// One Simple Cache entry, `name` being its _0 file; `names` are the folder's live files.
 void ReadChromiumEntry(const platform::FileAccess& files, const fs::path& folder,
                        const std::vector<std::string>& names,
                        const std::unordered_map<std::uint64_t, std::int64_t>& lastUsed,
@@ -480,9 +481,9 @@ void ReadChromiumEntry(const platform::FileAccess& files, const fs::path& folder
     if (const auto t = lastUsed.find(std::stoull(hash, nullptr, 16)); t != lastUsed.end())
         e.lastUsed = t->second;
     const std::string sparseName = hash + "_s";
-    if (error == ParseError::None && e.storedSize == 0 && e.deleted &&
-        std::binary_search(names.begin(), names.end(), sparseName)) {
-        // Nothing proves a deleted sparse file's ranges.
+    if (error == ParseError::None && e.storedSize == 0 && e.deleted) {
+        // No body to prove: a range response's bytes would be in a sparse file, whose
+        // ranges nothing proves.
         --share.stats.entries;
         ++share.stats.deletedUnproven;
         return;
