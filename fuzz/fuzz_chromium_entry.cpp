@@ -2,6 +2,7 @@
 // the sparse file of the key found in them. Neither parser may crash or read outside the file,
 // and the ranges they return must lie inside it.
 #include "cache/browser/entry.h"
+#include "platform/base/endian.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -22,6 +23,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ParsedEntry e;
     if (ParseChromiumEntry(file, "c", e) == ParseError::None)
         CheckInside(e.body, size);
+    // What a deleted entry read back from a disk image must pass: read whole, every check.
+    if (formats::SimpleEntry whole; formats::ParseSimpleEntryFile(file, whole) == ParseError::None)
+        (void)formats::SimpleChecksHold(file, whole, size >= 8 ? platform::LoadLE64(data) : 0);
     // The sparse layout shares the header; the key the stream file holds (or none) is used.
     std::vector<browser::BodySegment> joined;
     std::uint64_t reach = 0;
