@@ -315,8 +315,7 @@ void RetrieveWinInet(FoundFileList& list, const FileTypeSwitches& boxes,
         int error = 0;
         bool opened = false;
         if (source.files) {
-            const auto file = source.files->openFile(source.indexFile, error);
-            opened = file && !file->deleted();
+            opened = source.files->openFile(source.indexFile, error) != nullptr;
         } else {
             errno = 0;
             opened = platform::CanOpenExistingFile(source.indexFile);
