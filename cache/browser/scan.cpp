@@ -64,10 +64,17 @@ std::vector<std::string> ListNames(const platform::FileAccess& files, const fs::
     return names;
 }
 
-// Opens an entry file; when it cannot be opened, the reason is kept for the user.
-bool OpenEntry(ReadOnlyFile& file, const std::string& path, std::string& reason) {
+// `name` in `folder`, as a path.
+std::string InFolder(const std::string& folder, const std::string& name) {
+    return folder.empty() || folder.back() == '/' ? folder + name : folder + '/' + name;
+}
+
+// Opens an entry file of the folder held open; when it cannot be opened, the reason is kept
+// for the user.
+bool OpenEntry(ReadOnlyFile& file, const OpenFolder& folder, const std::string& name,
+               std::string& reason) {
     errno = 0;
-    if (file.open(path))
+    if (folder.open(file, name))
         return true;
     reason = errno != 0 ? "cannot be opened (" + std::string(std::strerror(errno)) + ")"
                         : "is not a regular file";
@@ -154,14 +161,15 @@ struct NoProof {
     bool operator()(const Source&) const { return false; }
 };
 template <typename Parse, typename Prove = NoProof>
-ParseError ReadEntryFile(const platform::FileAccess& files, const std::string& path, Parse parse,
+ParseError ReadEntryFile(const platform::FileAccess& files, const OpenFolder& folder,
+                         const std::string& name, const std::string& path, Parse parse,
                          ParsedEntry& e, std::string& openFailure, bool* unproven = nullptr,
                          Prove prove = {}) {
     ReadOnlyFile file(files);
     if (unproven != nullptr)
         file.acceptDeleted();
     ParseError error = ParseError::Damaged;
-    if (OpenEntry(file, path, openFailure)) {
+    if (OpenEntry(file, folder, name, openFailure)) {
         error = parse(file, path, e);
         if (file.deleted()) {
             e.deleted = true;
@@ -189,19 +197,20 @@ void Keep(Verdict v, ParseError error, BrowserFile&& row, const std::string& pro
     }
 }
 
-void ReadFirefoxEntry(const platform::FileAccess& files, const fs::path& entries,
+void ReadFirefoxEntry(const platform::FileAccess& files, const OpenFolder& entries,
                       const std::string& name, Share& share) {
     ++share.stats.entries;
-    const std::string path = (entries / name).string();
+    const std::string path = InFolder(entries.path(), name);
     ParsedEntry e;
     std::string openFailure;
     bool unproven = false;
-    const ParseError error = ReadEntryFile(
-        files, path, ParseFirefoxEntry, e, openFailure, &unproven, [](const Source& file) {
-            FirefoxEntry entry;
-            return ParseFirefoxFile(file, entry) == ParseError::None &&
-                   FirefoxHashesHold(file, entry);
-        });
+    const ParseError error =
+        ReadEntryFile(files, entries, name, path, ParseFirefoxEntry, e, openFailure, &unproven,
+                      [](const Source& file) {
+                          FirefoxEntry entry;
+                          return ParseFirefoxFile(file, entry) == ParseError::None &&
+                                 FirefoxHashesHold(file, entry);
+                      });
     if (unproven) {
         --share.stats.entries;
         ++share.stats.deletedUnproven;
@@ -223,13 +232,15 @@ void ScanFirefox(const platform::FileAccess& files, const fs::path& cache2,
     std::sort(names.begin(), names.end());
     std::erase_if(names,
                   [](const std::string& name) { return name.size() != 40 || !IsHex(name, true); });
+    const OpenFolder held(entries.string(), files); // entries are opened by name in it
     const unsigned n = SharesFor(names.size());
     InShares(
         n,
         [&](Share& share, unsigned i) {
             const auto [from, to] = ShareRange(names.size(), i, n);
+            share.rows.reserve(to - from);
             for (std::size_t k = from; k < to; ++k)
-                ReadFirefoxEntry(files, entries, names[k], share);
+                ReadFirefoxEntry(files, held, names[k], share);
         },
         rows, stats);
 }
@@ -416,7 +427,7 @@ void ScanBlockfile(const platform::FileAccess& files, const fs::path& folder,
     }
 }
 
-void ReadChromiumEntry(const platform::FileAccess& files, const fs::path& folder,
+void ReadChromiumEntry(const platform::FileAccess& files, const OpenFolder& folder,
                        const std::vector<std::string>& names,
                        const std::unordered_map<std::uint64_t, std::int64_t>& lastUsed,
                        const std::string& name, Share& share);
@@ -445,34 +456,37 @@ void ScanChromium(const platform::FileAccess& files, fs::path folder,
             if (name.size() == 18 && name.ends_with("_0") && IsHex(name.substr(0, 16), false))
                 entries.push_back(name);
     std::sort(entries.begin(), entries.end());
+    const OpenFolder held(folder.string(), files); // entries are opened by name in it
     const unsigned n = SharesFor(entries.size());
     InShares(
         n,
         [&](Share& share, unsigned i) {
             const auto [from, to] = ShareRange(entries.size(), i, n);
+            share.rows.reserve(to - from);
             for (std::size_t k = from; k < to; ++k)
-                ReadChromiumEntry(files, folder, names, lastUsed, entries[k], share);
+                ReadChromiumEntry(files, held, names, lastUsed, entries[k], share);
         },
         rows, stats);
 }
 
 // One Simple Cache entry, `name` being its _0 file; `names` are the folder's live files.
-void ReadChromiumEntry(const platform::FileAccess& files, const fs::path& folder,
+void ReadChromiumEntry(const platform::FileAccess& files, const OpenFolder& folder,
                        const std::vector<std::string>& names,
                        const std::unordered_map<std::uint64_t, std::int64_t>& lastUsed,
                        const std::string& name, Share& share) {
     ++share.stats.entries;
-    const std::string path = (folder / name).string();
+    const std::string path = InFolder(folder.path(), name);
     ParsedEntry e;
     std::string openFailure;
     const std::string hash = name.substr(0, 16);
     bool unproven = false;
-    ParseError error = ReadEntryFile(
-        files, path, ParseChromiumEntry, e, openFailure, &unproven, [&](const Source& file) {
-            SimpleEntry entry;
-            return ParseSimpleEntryFile(file, entry) == ParseError::None &&
-                   SimpleChecksHold(file, entry, std::stoull(hash, nullptr, 16));
-        });
+    ParseError error =
+        ReadEntryFile(files, folder, name, path, ParseChromiumEntry, e, openFailure, &unproven,
+                      [&](const Source& file) {
+                          SimpleEntry entry;
+                          return ParseSimpleEntryFile(file, entry) == ParseError::None &&
+                                 SimpleChecksHold(file, entry, std::stoull(hash, nullptr, 16));
+                      });
     if (unproven) {
         --share.stats.entries;
         ++share.stats.deletedUnproven;
@@ -500,7 +514,8 @@ void ReadChromiumEntry(const platform::FileAccess& files, const fs::path& folder
             entry.firstBytes.clear();
             return got;
         };
-        error = ReadEntryFile(files, (folder / sparseName).string(), parse, e, openFailure);
+        error = ReadEntryFile(files, folder, sparseName, InFolder(folder.path(), sparseName), parse,
+                              e, openFailure);
     }
     BrowserFile row;
     row.deleted = e.deleted;

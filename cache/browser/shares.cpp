@@ -79,6 +79,11 @@ void InShares(unsigned n, const std::function<void(Share&, unsigned)>& read,
     for (const std::exception_ptr& failure : failures)
         if (failure)
             std::rethrow_exception(failure);
+    std::size_t total = rows.size();
+    for (const Share& share : shares)
+        total += share.rows.size();
+    if (total > rows.capacity()) // rows are large: moved once, not again at every doubling
+        rows.reserve(std::max(total, 2 * rows.capacity()));
     for (Share& share : shares)
         Append(std::move(share), rows, stats);
 }

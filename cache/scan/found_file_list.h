@@ -8,6 +8,7 @@
 
 #include "cache/browser/browser.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -84,6 +85,13 @@ class FoundFileList {
     void clear();
     RowId append(std::string text);
     RowId append(FoundFile row); // a whole row at once
+    // Room for `rows` rows in all, before appending many: rows are large, and moving them at
+    // every doubling costs more than reading some of them. Grows at least twofold, so that
+    // reserving for one cache after another stays linear.
+    void reserve(std::size_t rows) {
+        if (rows > rows_.capacity())
+            rows_.reserve(std::max(rows, 2 * rows_.capacity()));
+    }
     void setTick(RowId row, bool ticked);
     void setSubItem(RowId row, int index, std::string text); // the text sub-items, 1 and 3
     void setSize(RowId row, std::uint64_t size);             // sub-item 2

@@ -441,6 +441,7 @@ RetrieveReport RetrieveNamed(FoundFileList& list, const FileTypeSwitches& boxes,
         if (!NothingRead(stats, scanned))
             readCaches.insert(folder.shown(folder.path));
         g.step(104, [&] {
+            list.reserve(list.count() + files.size());
             for (auto& f : files) {
                 if (!FileTypeFilter::admits(f.extension, boxes))
                     continue;
