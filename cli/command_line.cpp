@@ -188,10 +188,16 @@ void PrintList(const std::vector<const cache::FoundFile*>& rows, const CommandLi
         separator = "\t";
     }
     out << '\n';
+    std::string line, digits; // kept from row to row: a listing has many thousands
     for (const cache::FoundFile* row : rows) {
-        for (int column = 0; column < static_cast<int>(cache::kListColumns.size()); ++column)
-            out << (column ? "\t" : "") << TsvField(cache::ColumnText(*row, column));
-        out << '\n';
+        line.clear();
+        for (int column = 0; column < static_cast<int>(cache::kListColumns.size()); ++column) {
+            if (column)
+                line += '\t';
+            platform::AppendTsvField(line, cache::ColumnView(*row, column, digits));
+        }
+        line += '\n';
+        out << line;
     }
 }
 

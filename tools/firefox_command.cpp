@@ -51,8 +51,9 @@ int FirefoxCommand(const Call& call) {
         std::printf("url         %s\n", Shown(formats::FirefoxKeyUrl(e.key)).c_str());
         std::printf("elements    %zu\n", e.elements.size());
         for (const formats::FirefoxElement& element : e.elements)
-            std::printf("  %-18s %zu bytes\n", Shown(element.name).c_str(), element.value.size());
-        if (const std::string* head = e.element(formats::firefox::kElementResponseHead)) {
+            std::printf("  %-18s %zu bytes\n", Shown(std::string(e.name(element))).c_str(),
+                        element.valueSize);
+        if (const auto head = e.element(formats::firefox::kElementResponseHead)) {
             const auto parsed = formats::ParseResponseHead(*head, '\n');
             std::printf("status      %d\n", parsed ? parsed->status : 0);
         }

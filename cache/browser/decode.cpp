@@ -11,6 +11,8 @@
 #include <brotli/decode.h>
 #include <cstring>
 #include <functional>
+#include <memory>
+#include <vector>
 #include <zlib.h>
 #include <zstd.h>
 
@@ -349,18 +351,64 @@ class Decoder : public BodyStream {
 };
 
 // gzip (one or more members) and deflate, the latter with or without its zlib wrapper.
+// Inflate states kept for the next body on the same thread: setting one up allocates some
+// 40 KB (its state, then its window), which for the first bytes of many small bodies cost more
+// than the inflating itself. A few are kept, for codings nested in one another.
+class InflateStates {
+  public:
+    InflateStates() = default;
+    InflateStates(const InflateStates&) = delete;
+    InflateStates& operator=(const InflateStates&) = delete;
+    ~InflateStates() {
+        for (z_stream* z : kept_)
+            End(z);
+    }
+    // A state ready to inflate with `windowBits`; null when zlib could not make one.
+    z_stream* take(int windowBits) {
+        while (!kept_.empty()) {
+            z_stream* z = kept_.back();
+            kept_.pop_back();
+            if (inflateReset2(z, windowBits) == Z_OK)
+                return z;
+            End(z);
+        }
+        auto z = std::make_unique<z_stream>();
+        if (inflateInit2(z.get(), windowBits) != Z_OK)
+            return nullptr;
+        return z.release();
+    }
+    void give(z_stream* z) {
+        if (kept_.size() < kKept)
+            kept_.push_back(z);
+        else
+            End(z);
+    }
+
+  private:
+    static void End(z_stream* z) {
+        inflateEnd(z);
+        delete z;
+    }
+    static constexpr std::size_t kKept = 4;
+    std::vector<z_stream*> kept_;
+};
+
+thread_local InflateStates t_inflateStates;
+
 class ZlibDecoder final : public Decoder {
   public:
     ZlibDecoder(std::unique_ptr<BodyStream> in, std::uint64_t cap, std::size_t buffer, bool gzip)
         : Decoder(std::move(in), cap, buffer), gzip_(gzip) {}
+    ZlibDecoder(const ZlibDecoder&) = delete;
+    ZlibDecoder& operator=(const ZlibDecoder&) = delete;
     ~ZlibDecoder() override {
-        if (started_)
-            inflateEnd(&z_);
+        if (z_)
+            t_inflateStates.give(z_);
     }
 
   protected:
     Step decode(char* out, std::size_t capacity, std::size_t& produced) override {
-        if (!started_) {
+        if (!z_) {
             int windowBits = 16 + MAX_WBITS;
             if (!gzip_) {
                 // Servers send "deflate" both as the zlib format it names and as bare
@@ -372,9 +420,9 @@ class ZlibDecoder final : public Decoder {
                                         (p[0] >> 4) <= 7 && platform::LoadBE16(p) % 31 == 0;
                 windowBits = zlibHeader ? MAX_WBITS : -MAX_WBITS;
             }
-            if (inflateInit2(&z_, windowBits) != Z_OK)
+            z_ = t_inflateStates.take(windowBits);
+            if (!z_)
                 return Step::Failed;
-            started_ = true;
         }
         if (memberEnded_) {
             // Another gzip member may follow; anything else after the end is ignored. The
@@ -383,17 +431,17 @@ class ZlibDecoder final : public Decoder {
                 return Step::Failed;
             if (!gzip_ || available() < 2 || input()[0] != 0x1F || input()[1] != 0x8B)
                 return Step::Finished;
-            inflateReset(&z_);
+            inflateReset(z_);
             memberEnded_ = false;
         }
-        z_.next_in = const_cast<Bytef*>(input());
-        z_.avail_in = static_cast<uInt>(std::min<std::size_t>(available(), 1u << 30));
-        z_.next_out = reinterpret_cast<Bytef*>(out);
-        z_.avail_out = static_cast<uInt>(std::min<std::size_t>(capacity, 1u << 30));
-        const uInt inBefore = z_.avail_in, outBefore = z_.avail_out;
-        const int rc = inflate(&z_, Z_NO_FLUSH);
-        consume(inBefore - z_.avail_in);
-        produced = outBefore - z_.avail_out;
+        z_->next_in = const_cast<Bytef*>(input());
+        z_->avail_in = static_cast<uInt>(std::min<std::size_t>(available(), 1u << 30));
+        z_->next_out = reinterpret_cast<Bytef*>(out);
+        z_->avail_out = static_cast<uInt>(std::min<std::size_t>(capacity, 1u << 30));
+        const uInt inBefore = z_->avail_in, outBefore = z_->avail_out;
+        const int rc = inflate(z_, Z_NO_FLUSH);
+        consume(inBefore - z_->avail_in);
+        produced = outBefore - z_->avail_out;
         if (rc == Z_STREAM_END) {
             memberEnded_ = true;
             return Step::Progress;
@@ -406,9 +454,8 @@ class ZlibDecoder final : public Decoder {
     }
 
   private:
-    z_stream z_{};
+    z_stream* z_ = nullptr; // from t_inflateStates, given back at the end
     bool gzip_;
-    bool started_ = false;
     bool memberEnded_ = false;
 };
 

@@ -16,7 +16,7 @@ ParseError ParseFirefoxEntry(const Source& file, const std::string& path, Parsed
         out.lastUsed = entry.header.lastFetched;
     if (entry.header.lastModified != 0)
         out.cached = entry.header.lastModified;
-    if (const std::string* head = entry.element(formats::firefox::kElementResponseHead))
+    if (const auto head = entry.element(formats::firefox::kElementResponseHead))
         out.head = ParseResponseHead(*head, '\n');
     out.storedSize = entry.bodyEnd;
     if (entry.bodyEnd > 0)

@@ -66,7 +66,13 @@ std::vector<std::string> ListNames(const platform::FileAccess& files, const fs::
 
 // `name` in `folder`, as a path.
 std::string InFolder(const std::string& folder, const std::string& name) {
-    return folder.empty() || folder.back() == '/' ? folder + name : folder + '/' + name;
+    std::string path;
+    path.reserve(folder.size() + 1 + name.size());
+    path += folder;
+    if (!folder.empty() && folder.back() != '/')
+        path += '/';
+    path += name;
+    return path;
 }
 
 // Opens an entry file of the folder held open; when it cannot be opened, the reason is kept

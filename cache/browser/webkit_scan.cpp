@@ -128,7 +128,7 @@ ResponseHead HeadOf(formats::WebKitResponse& response) {
         if (EqualsNoCase(name, "Content-Encoding") ||
             (encoded && EqualsNoCase(name, "Content-Length")))
             continue;
-        head.headers.emplace_back(std::move(name), std::move(value));
+        head.add(name, value);
     }
     // Versions whose stored response is not known field by field leave the status unknown: a
     // stored range response says so by its Content-Range.

@@ -4,6 +4,7 @@
 #include "platform/base/endian.h"
 
 #include <algorithm>
+#include <cstring>
 #include <optional>
 
 namespace formats {
@@ -83,17 +84,25 @@ ParseError ParseHeaderAndKey(std::string_view meta, FirefoxEntry& out, std::uint
     return ParseError::None;
 }
 
-// Elements: name NUL value NUL, repeated. The body ends where alt-data starts.
-ParseError ParseElements(std::string_view elements, FirefoxEntry& out) {
-    if (!elements.empty() &&
-        (elements.back() != '\0' || std::count(elements.begin(), elements.end(), '\0') % 2 != 0))
+// Elements: name NUL value NUL, repeated, from `at` to the end of out.metadata. The body ends
+// where alt-data starts.
+ParseError ParseElements(std::size_t from, FirefoxEntry& out) {
+    const std::string_view elements = std::string_view(out.metadata).substr(from);
+    std::size_t nuls = 0;
+    for (const char *p = elements.data(), *end = p + elements.size();
+         (p = static_cast<const char*>(std::memchr(p, '\0', static_cast<std::size_t>(end - p))));
+         ++p)
+        ++nuls;
+    if (!elements.empty() && (elements.back() != '\0' || nuls % 2 != 0))
         return ParseError::Damaged;
+    out.elements.reserve(nuls / 2);
     out.bodyEnd = out.metadataOffset;
     for (std::size_t at = 0; at < elements.size();) {
         const std::size_t nameEnd = elements.find('\0', at);
         const std::size_t valueEnd = elements.find('\0', nameEnd + 1);
         const std::string_view name = elements.substr(at, nameEnd - at);
         const std::string_view value = elements.substr(nameEnd + 1, valueEnd - nameEnd - 1);
+        const std::size_t nameAt = from + at;
         at = valueEnd + 1;
         if (name == kElementAltData) {
             // "1;<offset>,<type>"
@@ -106,7 +115,7 @@ ParseError ParseElements(std::string_view elements, FirefoxEntry& out) {
                 return ParseError::Damaged;
             out.bodyEnd = *altAt;
         }
-        out.elements.push_back({std::string(name), std::string(value)});
+        out.elements.push_back({nameAt, name.size(), from + nameEnd + 1, value.size()});
     }
     return ParseError::None;
 }
@@ -173,10 +182,12 @@ bool FirefoxHashesHold(const Source& file, const FirefoxEntry& entry) {
     return true;
 }
 
-const std::string* FirefoxEntry::element(std::string_view name) const {
+std::optional<std::string_view> FirefoxEntry::element(std::string_view wanted) const {
     const auto it = std::find_if(elements.rbegin(), elements.rend(),
-                                 [&](const FirefoxElement& e) { return e.name == name; });
-    return it == elements.rend() ? nullptr : &it->value;
+                                 [&](const FirefoxElement& e) { return name(e) == wanted; });
+    if (it == elements.rend())
+        return std::nullopt;
+    return value(*it);
 }
 
 std::string FirefoxKeyUrl(std::string_view key) {
@@ -232,8 +243,8 @@ ParseError ParseFirefoxFile(const Source& file, FirefoxEntry& out) {
     std::uint64_t keyEnd = 0;
     if (const ParseError e = ParseHeaderAndKey(meta, out, keyEnd); e != ParseError::None)
         return e;
-    if (const ParseError e =
-            ParseElements(std::string_view(meta).substr(static_cast<std::size_t>(keyEnd + 1)), out);
+    out.metadata = std::move(meta);
+    if (const ParseError e = ParseElements(static_cast<std::size_t>(keyEnd + 1), out);
         e != ParseError::None)
         return e;
     if (tail.start == 0)

@@ -5,6 +5,7 @@
 #include "cache/formats/source.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,8 +24,9 @@ struct FirefoxMetadataHeader {
     std::uint32_t flags = 0; // from version 2
 };
 
+// One element, by where its name and value are in FirefoxEntry::metadata.
 struct FirefoxElement {
-    std::string name, value;
+    std::size_t nameAt = 0, nameSize = 0, valueAt = 0, valueSize = 0;
 };
 
 // One entry file, its metadata checked: the header and trailer agree on the version, the key
@@ -34,13 +36,20 @@ struct FirefoxEntry {
     std::uint32_t trailerVersion = 0; // 0: the old trailer (the offset alone)
     std::uint64_t metadataOffset = 0; // where the data (body and alt-data) ends
     FirefoxMetadataHeader header;
-    std::string key; // as stored
+    std::string key;      // as stored
+    std::string metadata; // as read: hashes, header, key and elements, which these point into
     std::vector<FirefoxElement> elements;
     std::uint64_t bodyEnd = 0; // where the response body ends: at the alt-data, else the data's end
     // The first stored bytes of the body (up to 1 KiB), when the whole file was read anyway.
     std::string firstBytes;
+    std::string_view name(const FirefoxElement& e) const {
+        return std::string_view(metadata).substr(e.nameAt, e.nameSize);
+    }
+    std::string_view value(const FirefoxElement& e) const {
+        return std::string_view(metadata).substr(e.valueAt, e.valueSize);
+    }
     // The value of the last element of that name, or nothing.
-    const std::string* element(std::string_view name) const;
+    std::optional<std::string_view> element(std::string_view name) const;
 };
 
 ParseError ParseFirefoxFile(const Source& file, FirefoxEntry& out);

@@ -3,6 +3,7 @@
 #include "platform/base/endian.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 
 namespace formats {
@@ -36,15 +37,33 @@ std::optional<std::uint64_t> ParseDecimal(std::string_view text) {
     return v;
 }
 
+void ResponseHead::add(std::string_view name, std::string_view value) {
+    const std::size_t at = text_.size();
+    text_.append(name).append(value);
+    fields_.push_back({at, name.size(), at + name.size(), value.size()});
+}
+
 std::optional<std::string_view> ResponseHead::get(std::string_view name) const {
-    for (const auto& [n, v] : headers)
-        if (EqualsNoCase(n, name))
-            return std::string_view(v);
+    const std::string_view text(text_);
+    for (const Field& f : fields_)
+        if (EqualsNoCase(text.substr(f.nameAt, f.nameSize), name))
+            return text.substr(f.valueAt, f.valueSize);
     return std::nullopt;
 }
 
 std::optional<ResponseHead> ParseResponseHead(std::string_view text, char separator) {
     ResponseHead head;
+    // The fields point into a copy of the text, taken whole.
+    head.text_.assign(text);
+    const std::string_view all(head.text_);
+    text = all;
+    std::size_t lines = 0;
+    for (const char *p = text.data(), *end = p + text.size();
+         (p = static_cast<const char*>(
+              std::memchr(p, separator, static_cast<std::size_t>(end - p))));
+         ++p)
+        ++lines;
+    head.fields_.reserve(lines);
     bool first = true;
     while (!text.empty()) {
         std::size_t end = text.find(separator);
@@ -76,8 +95,10 @@ std::optional<ResponseHead> ParseResponseHead(std::string_view text, char separa
         const std::size_t colon = line.find(':');
         if (colon == std::string_view::npos || colon == 0)
             continue;
-        head.headers.emplace_back(std::string(Trim(line.substr(0, colon))),
-                                  std::string(Trim(line.substr(colon + 1))));
+        const std::string_view name = Trim(line.substr(0, colon));
+        const std::string_view value = Trim(line.substr(colon + 1));
+        head.fields_.push_back({static_cast<std::size_t>(name.data() - all.data()), name.size(),
+                                static_cast<std::size_t>(value.data() - all.data()), value.size()});
     }
     if (first)
         return std::nullopt;

@@ -13,11 +13,25 @@
 
 namespace formats {
 
-struct ResponseHead {
+// A response's status and headers. The headers' text is kept in one piece, each field found
+// by where it is in it: a head is parsed for every cache entry, and a string per name and
+// value cost more than the rest of the parse.
+class ResponseHead {
+  public:
     int status = 0;
-    std::vector<std::pair<std::string, std::string>> headers; // names as sent
+    // Adds a header at the end (names as sent).
+    void add(std::string_view name, std::string_view value);
     // The value of the first header of that name (case-insensitive), or nothing.
     std::optional<std::string_view> get(std::string_view name) const;
+    std::size_t count() const { return fields_.size(); }
+
+  private:
+    friend std::optional<ResponseHead> ParseResponseHead(std::string_view, char);
+    struct Field {
+        std::size_t nameAt, nameSize, valueAt, valueSize; // in text_
+    };
+    std::string text_;
+    std::vector<Field> fields_;
 };
 
 // A status line followed by "Name: value" lines, separated by `separator` ('\n' also ends a

@@ -35,6 +35,13 @@ std::string ColumnText(const FoundFile& row, int column) {
     return TextOf(row, column);
 }
 
+std::string_view ColumnView(const FoundFile& row, int column, std::string& digits) {
+    if (column != kSizeColumn)
+        return TextOf(row, column);
+    digits = row.size ? std::to_string(*row.size) : std::string();
+    return digits;
+}
+
 FoundFileList::FoundFileList() {
     keyFunction_ = [](std::string_view s) { return platform::AsciiLower(s); };
 }

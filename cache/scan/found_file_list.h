@@ -53,6 +53,8 @@ struct FoundFile {
 
 // The text a column shows for a row (0: the row's own text, 1 to 3: its sub-items).
 std::string ColumnText(const FoundFile& row, int column);
+// The same as a view: of the row's own text, or for the size, of its digits put in `digits`.
+std::string_view ColumnView(const FoundFile& row, int column, std::string& digits);
 
 using RowId = std::size_t;
 

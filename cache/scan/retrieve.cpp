@@ -375,8 +375,10 @@ FoundFile RowOf(browser::BrowserFile&& f, const browser::CacheFolder& folder) {
     row.url = std::move(f.url);
     row.fileName = std::move(f.fileName);
     row.size = f.size;
-    row.path = folder.shown(f.entryPath);
-    if (!folder.image.empty()) {
+    if (folder.image.empty()) {
+        row.path = std::move(f.entryPath);
+    } else {
+        row.path = folder.shown(f.entryPath);
         row.image = folder.image;
         row.partition = folder.partition;
         row.insidePath = std::move(f.entryPath);

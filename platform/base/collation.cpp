@@ -26,43 +26,47 @@ locale_t caseLocale() {
     return loc;
 }
 
+// Each wide character as four bytes, most significant first, so that bytes compare as the
+// characters do.
+std::string Bytes(const wchar_t* key, std::size_t n) {
+    std::string bytes(n * 4, '\0');
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto v = static_cast<std::uint32_t>(static_cast<std::int32_t>(key[i]));
+        bytes[4 * i] = static_cast<char>(v >> 24);
+        bytes[4 * i + 1] = static_cast<char>(v >> 16);
+        bytes[4 * i + 2] = static_cast<char>(v >> 8);
+        bytes[4 * i + 3] = static_cast<char>(v);
+    }
+    return bytes;
+}
+
 } // namespace
 
 std::string CollationKey(std::string_view utf8) {
-    std::wstring text;
+    // Kept from call to call: a list is sorted by thousands of keys at once.
+    thread_local std::wstring text;
+    thread_local std::vector<wchar_t> key;
+    text.clear();
     text.reserve(utf8.size());
+    locale_t lower = caseLocale();
     for (std::size_t i = 0; i < utf8.size();) {
         const Utf8Decoded d = DecodeUtf8(utf8, i);
-        text.push_back(static_cast<wchar_t>(d.codePoint));
+        const auto ch = static_cast<wint_t>(d.codePoint);
+        text.push_back(static_cast<wchar_t>(lower ? towlower_l(ch, lower) : std::towlower(ch)));
         i += d.length;
     }
-    locale_t lower = caseLocale();
-    for (auto& ch : text)
-        ch = lower ? static_cast<wchar_t>(towlower_l(static_cast<wint_t>(ch), lower))
-                   : static_cast<wchar_t>(std::towlower(static_cast<wint_t>(ch)));
-    std::vector<wchar_t> key;
     locale_t loc = userLocale();
     if (loc) {
-        key.resize(text.size() * 4 + 16);
+        if (key.size() < text.size() * 4 + 16)
+            key.resize(text.size() * 4 + 16);
         std::size_t n = wcsxfrm_l(key.data(), text.c_str(), key.size(), loc);
         if (n >= key.size()) {
             key.resize(n + 1);
             n = wcsxfrm_l(key.data(), text.c_str(), key.size(), loc);
         }
-        key.resize(n);
-    } else {
-        key.assign(text.begin(), text.end());
+        return Bytes(key.data(), n);
     }
-    std::string bytes;
-    bytes.reserve(key.size() * 4);
-    for (wchar_t w : key) {
-        const auto v = static_cast<std::uint32_t>(static_cast<std::int32_t>(w));
-        bytes.push_back(static_cast<char>(v >> 24));
-        bytes.push_back(static_cast<char>(v >> 16));
-        bytes.push_back(static_cast<char>(v >> 8));
-        bytes.push_back(static_cast<char>(v));
-    }
-    return bytes;
+    return Bytes(text.data(), text.size());
 }
 
 } // namespace platform

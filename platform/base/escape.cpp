@@ -70,6 +70,11 @@ std::string VisibleText(std::string_view text, std::u32string_view kept) {
 std::string TsvField(std::string_view text) {
     std::string out;
     out.reserve(text.size());
+    AppendTsvField(out, text);
+    return out;
+}
+
+void AppendTsvField(std::string& out, std::string_view text) {
     // Raw, an escape sequence from a URL would reach the terminal, and a bidirectional
     // override would make the line read otherwise than it is.
     const auto hex = [&](unsigned char byte) {
@@ -107,7 +112,6 @@ std::string TsvField(std::string_view text) {
         else
             out += c;
     }
-    return out;
 }
 
 std::string JsonString(std::string_view text) {

@@ -21,6 +21,8 @@ std::string VisibleText(std::string_view text, std::u32string_view kept = {});
 // also as a lone byte of another encoding); other bytes that are not UTF-8 as they are, for
 // scripts.
 std::string TsvField(std::string_view text);
+// The same, appended to `out`.
+void AppendTsvField(std::string& out, std::string_view text);
 
 // A JSON string, quotes included: always UTF-8 (a byte that is not becomes U+FFFD), the
 // hidden characters as \u escapes (surrogate pairs past U+FFFF).

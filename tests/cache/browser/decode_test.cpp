@@ -63,6 +63,17 @@ TEST(BodyDecoders, EveryCodingAndChainRoundTrips) {
     // Several gzip members and several zstd frames make one body.
     EXPECT_EQ(Decode(Gzip("abc") + Gzip("def"), {"gzip"}), "abcdef");
     EXPECT_EQ(Decode(Zstd("abc") + Zstd("def"), {"zstd"}), "abcdef");
+    // Inflate states are kept for the next body: one left in the middle of a body, or two in
+    // use at once, leave nothing behind for the next, whichever zlib format it is.
+    {
+        auto left = browser::detail::DecodeStream(browser::detail::MemoryStream(Gzip(body)),
+                                                  {"gzip"}, browser::kMaxDecodedBody);
+        char some[100];
+        EXPECT_EQ(left->read(some, sizeof some), 100);
+    }
+    EXPECT_EQ(Decode(Gzip(Gzip(body)), {"gzip", "gzip"}), body);
+    EXPECT_EQ(Decode(RawDeflate(body), {"deflate"}), body);
+    EXPECT_EQ(Decode(Zlib(body), {"deflate"}), body);
     // Reads of one byte at a time give the same bytes.
     EXPECT_EQ(Decode(Brotli(body.substr(0, 5000)), {"br"}, nullptr, browser::kMaxDecodedBody, 1),
               body.substr(0, 5000));
