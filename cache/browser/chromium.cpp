@@ -19,6 +19,7 @@ std::unordered_map<std::uint64_t, std::int64_t> ReadSimpleIndexLastUsed(const So
     formats::SimpleIndex parsed;
     if (!formats::ParseSimpleIndex(index, parsed))
         return times;
+    times.reserve(parsed.entries.size());
     for (const formats::SimpleIndexEntry& entry : parsed.entries)
         if (const auto t = platform::UnixSecondsFromMicrosSince1601(entry.lastUsed))
             times[entry.hash] = *t;

@@ -233,8 +233,7 @@ std::optional<Verdict> CheckSentLength(const ParsedEntry& e, const Candidate& c)
 
 } // namespace
 
-Verdict Evaluate(ParsedEntry& e, CacheKind kind, const std::string& fallbackName,
-                 BrowserFile& row) {
+Verdict Evaluate(ParsedEntry& e, CacheKind kind, std::string_view fallbackName, BrowserFile& row) {
     if (const auto verdict = CheckResponse(e))
         return *verdict;
     Candidate c;

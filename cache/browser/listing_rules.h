@@ -7,6 +7,7 @@
 #include "cache/browser/browser.h"
 
 #include <string>
+#include <string_view>
 
 namespace browser::detail {
 
@@ -22,6 +23,6 @@ enum class Verdict {
 // Judges the entry a reader parsed from a cache of `kind`, and when it is Listed fills `row`
 // (all but its entryPath and source), taking the entry's URL and body. `fallbackName` is the
 // file name when the URL gives none.
-Verdict Evaluate(ParsedEntry& e, CacheKind kind, const std::string& fallbackName, BrowserFile& row);
+Verdict Evaluate(ParsedEntry& e, CacheKind kind, std::string_view fallbackName, BrowserFile& row);
 
 } // namespace browser::detail

@@ -30,6 +30,14 @@ namespace {
 using namespace detail;
 namespace fs = std::filesystem;
 
+// The number sixteen hex digits (checked by IsHex) write.
+std::uint64_t HexValue(std::string_view digits) {
+    std::uint64_t v = 0;
+    for (char c : digits)
+        v = v << 4 | static_cast<std::uint64_t>(platform::HexDigitValue(c));
+    return v;
+}
+
 bool IsHex(std::string_view s, bool upper) {
     for (char c : s) {
         const bool digit = c >= '0' && c <= '9';
@@ -456,12 +464,14 @@ void ScanChromium(const platform::FileAccess& files, fs::path folder,
         lastUsed = ReadSimpleIndexLastUsed(index);
     // Deleted entry files are read too, their own checks proving them (`names` stays the
     // live files, where a live entry's sparse file is looked for).
-    std::vector<std::string> entries;
+    std::vector<const std::string*> entries; // (names of `names` and `deleted`)
     for (const auto* list : {&names, &deleted})
         for (const std::string& name : *list)
-            if (name.size() == 18 && name.ends_with("_0") && IsHex(name.substr(0, 16), false))
-                entries.push_back(name);
-    std::sort(entries.begin(), entries.end());
+            if (name.size() == 18 && name.ends_with("_0") &&
+                IsHex(std::string_view(name).substr(0, 16), false))
+                entries.push_back(&name);
+    std::sort(entries.begin(), entries.end(),
+              [](const std::string* a, const std::string* b) { return *a < *b; });
     const OpenFolder held(folder.string(), files); // entries are opened by name in it
     const unsigned n = SharesFor(entries.size());
     InShares(
@@ -470,7 +480,7 @@ void ScanChromium(const platform::FileAccess& files, fs::path folder,
             const auto [from, to] = ShareRange(entries.size(), i, n);
             share.rows.reserve(to - from);
             for (std::size_t k = from; k < to; ++k)
-                ReadChromiumEntry(files, held, names, lastUsed, entries[k], share);
+                ReadChromiumEntry(files, held, names, lastUsed, *entries[k], share);
         },
         rows, stats);
 }
@@ -484,23 +494,23 @@ void ReadChromiumEntry(const platform::FileAccess& files, const OpenFolder& fold
     const std::string path = InFolder(folder.path(), name);
     ParsedEntry e;
     std::string openFailure;
-    const std::string hash = name.substr(0, 16);
+    const std::string_view hash = std::string_view(name).substr(0, 16);
+    const std::uint64_t nameHash = HexValue(hash);
     bool unproven = false;
     ParseError error =
         ReadEntryFile(files, folder, name, path, ParseChromiumEntry, e, openFailure, &unproven,
                       [&](const Source& file) {
                           SimpleEntry entry;
                           return ParseSimpleEntryFile(file, entry) == ParseError::None &&
-                                 SimpleChecksHold(file, entry, std::stoull(hash, nullptr, 16));
+                                 SimpleChecksHold(file, entry, nameHash);
                       });
     if (unproven) {
         --share.stats.entries;
         ++share.stats.deletedUnproven;
         return;
     }
-    if (const auto t = lastUsed.find(std::stoull(hash, nullptr, 16)); t != lastUsed.end())
+    if (const auto t = lastUsed.find(nameHash); t != lastUsed.end())
         e.lastUsed = t->second;
-    const std::string sparseName = hash + "_s";
     if (error == ParseError::None && e.storedSize == 0 && e.deleted) {
         // No body to prove: a range response's bytes would be in a sparse file, whose
         // ranges nothing proves.
@@ -508,9 +518,9 @@ void ReadChromiumEntry(const platform::FileAccess& files, const OpenFolder& fold
         ++share.stats.deletedUnproven;
         return;
     }
-    if (error == ParseError::None && e.storedSize == 0 &&
-        std::binary_search(names.begin(), names.end(), sparseName)) {
+    if (error == ParseError::None && e.storedSize == 0) {
         // A range response keeps its bytes in the sparse file.
+        const std::string sparseName = std::string(hash) + "_s";
         const auto parse = [](const Source& sparse, const std::string& sparsePath,
                               ParsedEntry& entry) {
             std::uint64_t reach = 0;
@@ -520,8 +530,9 @@ void ReadChromiumEntry(const platform::FileAccess& files, const OpenFolder& fold
             entry.firstBytes.clear();
             return got;
         };
-        error = ReadEntryFile(files, folder, sparseName, InFolder(folder.path(), sparseName), parse,
-                              e, openFailure);
+        if (std::binary_search(names.begin(), names.end(), sparseName))
+            error = ReadEntryFile(files, folder, sparseName, InFolder(folder.path(), sparseName),
+                                  parse, e, openFailure);
     }
     BrowserFile row;
     row.deleted = e.deleted;

@@ -66,15 +66,27 @@ class OnceListedFolder final : public platform::Folder {
         deleted_ = held_->folder->deleted();
     }
     int list(std::vector<platform::FolderEntry>& entries) const override {
-        std::call_once(held_->listed,
-                       [&] { held_->listError = held_->folder->list(held_->entries); });
-        entries.insert(entries.end(), held_->entries.begin(), held_->entries.end());
-        return held_->listError;
+        const ListedOnce::Held& held = listed();
+        entries.insert(entries.end(), held.entries.begin(), held.entries.end());
+        return held.listError;
+    }
+    int listStartingWith(std::string_view prefix,
+                         std::vector<platform::FolderEntry>& entries) const override {
+        const ListedOnce::Held& held = listed();
+        for (const platform::FolderEntry& e : held.entries)
+            if (e.name.starts_with(prefix))
+                entries.push_back(e);
+        return held.listError;
     }
     bool searchable() const override { return held_->folder->searchable(); }
     const platform::Folder& own() const { return *held_->folder; }
 
   private:
+    const ListedOnce::Held& listed() const {
+        std::call_once(held_->listed,
+                       [&] { held_->listError = held_->folder->list(held_->entries); });
+        return *held_;
+    }
     std::shared_ptr<ListedOnce::Held> held_;
 };
 

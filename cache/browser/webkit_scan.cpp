@@ -392,10 +392,9 @@ bool IsWebKitCache(const fs::path& folder, const platform::FileAccess& files) {
     const auto held = files.openFolder(folder.string(), error);
     std::vector<platform::FolderEntry> entries;
     if (held)
-        held->list(entries);
+        held->listStartingWith(wk::kVersionFolderPrefix, entries);
     for (const platform::FolderEntry& e : entries)
-        if (e.name.starts_with(wk::kVersionFolderPrefix) &&
-            IsWebKitVersionFolder(folder / e.name, files))
+        if (IsWebKitVersionFolder(folder / e.name, files))
             return true;
     return false;
 }

@@ -5,7 +5,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <nettle/sha1.h>
+#include <string>
+#include <string_view>
 #include <zlib.h>
 
 namespace formats {
@@ -124,7 +127,9 @@ ParseError ParseSimpleEntryFile(const Source& file, SimpleEntry& out) {
     if (size < kHeaderSize + 2 * kEofSize)
         return ParseError::Damaged;
     const auto headLen = static_cast<std::size_t>(std::min<std::uint64_t>(size, kEndRead));
-    std::string head(headLen, '\0');
+    // Both ends of the file are read into buffers kept from entry to entry of this thread.
+    thread_local std::string head, tailBuffer;
+    head.resize(headLen);
     if (!file.readAt(0, head.data(), headLen))
         return ParseError::Damaged;
     out.header = ReadHeader(platform::ByteReader(head));
@@ -147,24 +152,24 @@ ParseError ParseSimpleEntryFile(const Source& file, SimpleEntry& out) {
     // From the end: EOF record of stream 0, the optional key hash, stream 0, EOF of stream 1.
     const std::size_t tailLen = headLen;
     const std::uint64_t tailStart = size - tailLen;
-    std::string tailBuffer;
     if (tailStart != 0) {
         tailBuffer.resize(tailLen);
         if (!file.readAt(tailStart, tailBuffer.data(), tailLen))
             return ParseError::Damaged;
     }
     const std::string& tail = tailStart == 0 ? head : tailBuffer;
-    auto readRange = [&](std::uint64_t at, std::uint64_t len, std::string& into) {
+    auto readRange = [&](std::uint64_t at, std::uint64_t len, char* into) {
         if (at >= tailStart) {
-            into = tail.substr(static_cast<std::size_t>(at - tailStart),
-                               static_cast<std::size_t>(len));
+            if (len > tail.size() - (at - tailStart))
+                return false;
+            std::memcpy(into, tail.data() + (at - tailStart), static_cast<std::size_t>(len));
             return true;
         }
-        into.resize(static_cast<std::size_t>(len));
-        return file.readAt(at, into.data(), into.size());
+        return file.readAt(at, into, static_cast<std::size_t>(len));
     };
-    std::string eof;
-    if (!readRange(size - kEofSize, kEofSize, eof))
+    char eofBytes[kEofSize];
+    const std::string_view eof(eofBytes, kEofSize);
+    if (!readRange(size - kEofSize, kEofSize, eofBytes))
         return ParseError::Damaged;
     out.eof0 = ReadEof(eof);
     if (out.eof0.magic != kFinalMagic)
@@ -176,10 +181,11 @@ ParseError ParseSimpleEntryFile(const Source& file, SimpleEntry& out) {
         return ParseError::Damaged;
     const std::uint64_t s0At = s0End - s0Len;
     const std::uint64_t eof1At = s0At - kEofSize;
-    if (!readRange(eof1At, kEofSize, eof))
+    if (!readRange(eof1At, kEofSize, eofBytes))
         return ParseError::Damaged;
     out.eof1 = ReadEof(eof);
-    if (out.eof1.magic != kFinalMagic || !readRange(s0At, s0Len, out.responseInfo))
+    out.responseInfo.resize(static_cast<std::size_t>(s0Len));
+    if (out.eof1.magic != kFinalMagic || !readRange(s0At, s0Len, out.responseInfo.data()))
         return ParseError::Damaged;
 
     out.bodyAt = bodyAt;

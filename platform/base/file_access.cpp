@@ -12,6 +12,16 @@
 
 namespace platform {
 
+int Folder::listStartingWith(std::string_view prefix, std::vector<FolderEntry>& entries) const {
+    const std::size_t before = entries.size();
+    const int error = list(entries);
+    entries.erase(std::remove_if(entries.begin() + static_cast<std::ptrdiff_t>(before),
+                                 entries.end(),
+                                 [&](const FolderEntry& e) { return !e.name.starts_with(prefix); }),
+                  entries.end());
+    return error;
+}
+
 bool OpenFile::readAt(std::uint64_t offset, void* buffer, std::size_t n) const {
     if (offset > size() || n > size() - offset)
         return false;

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -75,6 +76,9 @@ class Folder {
     // Every entry but "." and "..", in the order the file system gives. Returns 0, or the
     // error (an errno value) that stopped the listing; what was listed before it is kept.
     virtual int list(std::vector<FolderEntry>& entries) const = 0;
+    // The same, only the entries whose names start with `prefix`: a folder whose listing is
+    // kept gives those without copying the thousands of others a cache folder holds.
+    virtual int listStartingWith(std::string_view prefix, std::vector<FolderEntry>& entries) const;
     // False when names in the folder cannot be looked up although it may be listed (read
     // permission without search permission), which stops every open in it.
     virtual bool searchable() const = 0;
