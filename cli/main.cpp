@@ -19,6 +19,9 @@ int main(int argc, char* argv[]) {
         // A failed step's report, like every other message, reaches the terminal escaped.
         cli::TerminalErrorReporter reporter(std::cerr);
         app::setErrorReporter(&reporter);
+        // Nothing here writes through C's stdio: the listing, thousands of lines, goes
+        // through the stream's own buffer.
+        std::ios::sync_with_stdio(false);
         return cli::RunCommandLine(command,
                                    {std::cout, std::cerr, platform::StandardErrorIsTerminal()});
     }

@@ -57,7 +57,11 @@ std::string MakeFileName(std::string_view url, std::string_view extension,
     std::string_view path;
     if (const std::size_t scheme = url.find("://"); scheme != std::string_view::npos) {
         std::string_view rest = url.substr(scheme + 3);
-        rest = rest.substr(0, rest.find_first_of("?#"));
+        // (A loop: find_first_of looks for each of the two in every character.)
+        std::size_t end = 0;
+        while (end < rest.size() && rest[end] != '?' && rest[end] != '#')
+            ++end;
+        rest = rest.substr(0, end);
         const std::size_t slash = rest.find('/');
         if (slash != std::string_view::npos)
             path = rest.substr(slash);

@@ -242,8 +242,10 @@ void ScanFirefox(const platform::FileAccess& files, const fs::path& cache2,
     const fs::path entries = cache2 / "entries";
     std::vector<std::string> deleted; // read too, their own checks proving them
     std::vector<std::string> names = ListNames(files, entries, &stats, &deleted);
-    names.insert(names.end(), deleted.begin(), deleted.end());
-    std::sort(names.begin(), names.end());
+    if (!deleted.empty()) { // (the live names come sorted)
+        names.insert(names.end(), deleted.begin(), deleted.end());
+        std::sort(names.begin(), names.end());
+    }
     std::erase_if(names,
                   [](const std::string& name) { return name.size() != 40 || !IsHex(name, true); });
     const OpenFolder held(entries.string(), files); // entries are opened by name in it

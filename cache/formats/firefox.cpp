@@ -25,7 +25,7 @@ ParseError VersionError(std::uint32_t version) {
 
 // The last bytes of the file, where the trailer and (nearly always) the metadata are.
 struct Tail {
-    std::string bytes;
+    std::string_view bytes;
     std::uint64_t start = 0; // the offset of bytes[0] in the file
 };
 
@@ -222,8 +222,12 @@ ParseError ParseFirefoxFile(const Source& file, FirefoxEntry& out) {
     Tail tail;
     const auto tailLen = static_cast<std::size_t>(std::min<std::uint64_t>(size, kTailRead));
     tail.start = size - tailLen;
-    tail.bytes.assign(tailLen, '\0');
-    if (!file.readAt(tail.start, tail.bytes.data(), tailLen))
+    // Read into a buffer kept from entry to entry of this thread.
+    thread_local std::string tailBuffer;
+    if (tailBuffer.size() < tailLen)
+        tailBuffer.resize(tailLen);
+    tail.bytes = std::string_view(tailBuffer).substr(0, tailLen);
+    if (!file.readAt(tail.start, tailBuffer.data(), tailLen))
         return ParseError::Damaged;
 
     std::uint64_t trailerSize = 0;

@@ -50,6 +50,12 @@ std::string CollationKey(std::string_view utf8) {
     text.reserve(utf8.size());
     locale_t lower = caseLocale();
     for (std::size_t i = 0; i < utf8.size();) {
+        if (const auto byte = static_cast<unsigned char>(utf8[i]); byte < 0x80) {
+            // ASCII, nearly every file name: lower case is the same in every locale here.
+            text.push_back(static_cast<wchar_t>(byte >= 'A' && byte <= 'Z' ? byte + 32 : byte));
+            ++i;
+            continue;
+        }
         const Utf8Decoded d = DecodeUtf8(utf8, i);
         const auto ch = static_cast<wint_t>(d.codePoint);
         text.push_back(static_cast<wchar_t>(lower ? towlower_l(ch, lower) : std::towlower(ch)));

@@ -3,6 +3,7 @@
 #include "platform/base/ascii.h"
 #include "platform/base/utf8.h"
 
+#include <array>
 #include <cctype>
 
 namespace platform {
@@ -81,10 +82,16 @@ void AppendTsvField(std::string& out, std::string_view text) {
         out += "\\x";
         AppendHexByte(out, byte, HexCase::Lower);
     };
+    // Printable ASCII but the backslash: nearly all of a URL, which goes as it is.
+    static constexpr auto kPlain = [] {
+        std::array<bool, 256> plain{};
+        for (int c = 0x20; c < 0x7F; ++c)
+            plain[static_cast<std::size_t>(c)] = c != '\\';
+        return plain;
+    }();
     for (std::size_t i = 0; i < text.size(); ++i) {
-        // A run of printable ASCII but the backslash, nearly all of a URL, goes as it is.
         std::size_t end = i;
-        while (end < text.size() && text[end] >= 0x20 && text[end] < 0x7F && text[end] != '\\')
+        while (end < text.size() && kPlain[static_cast<unsigned char>(text[end])])
             ++end;
         if (end > i) {
             out.append(text, i, end - i);
