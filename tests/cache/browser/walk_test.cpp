@@ -214,6 +214,16 @@ TEST(Walk, AFolderIsListedOnceWhileCachesAreFound) {
     std::ofstream(t.path() / "home/b") << "b";
     EXPECT_EQ(names(*once.openFolder((t.path() / "home").string(), error)),
               (std::set<std::string>{"a", "sub"}));
+    // Only the names that start with a prefix, kept or not, and in addition to what is there.
+    const auto unkept = platform::HostFiles().openFolder((t.path() / "home").string(), error);
+    ASSERT_TRUE(unkept);
+    for (const platform::Folder* f : {home.get(), unkept.get()}) {
+        std::vector<platform::FolderEntry> some{{"before"}};
+        EXPECT_EQ(f->listStartingWith("s", some), 0);
+        ASSERT_EQ(some.size(), 2u);
+        EXPECT_EQ(some[0].name, "before");
+        EXPECT_EQ(some[1].name, "sub");
+    }
     EXPECT_TRUE(once.openFile(*home, "b", error)); // the tree's own answer
     const auto sub = once.openFolder(*home, "sub", error);
     ASSERT_TRUE(sub);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 namespace {
@@ -38,6 +39,31 @@ TEST(ResponseInfo, FieldsAreReadInsideThePickleOnly) {
         EXPECT_EQ(info.truncated, c.truncated) << c.what;
         EXPECT_EQ(info.responseTime, c.responseTime) << c.what;
     }
+}
+
+TEST(ResponseHead, HeadersAreFoundByNameWhateverTheirCaseSpacingOrSeparator) {
+    for (const char separator : {'\n', '\0'}) {
+        std::string text = "HTTP/1.1 206 Partial Content|Content-Type:  image/png \r|X:1|"
+                           "content-type: text/html|: nameless|no colon|Empty:||";
+        std::replace(text.begin(), text.end(), '|', separator);
+        auto head = formats::ParseResponseHead(text, separator);
+        ASSERT_TRUE(head) << int{separator};
+        EXPECT_EQ(head->status, 206);
+        EXPECT_EQ(head->count(), 4u); // the nameless line and the one without a colon left out
+        EXPECT_EQ(head->get("CONTENT-TYPE").value_or("?"), "image/png"); // the first, trimmed
+        EXPECT_EQ(head->get("x").value_or("?"), "1");
+        EXPECT_EQ(head->get("Empty").value_or("?"), "");
+        EXPECT_FALSE(head->get("Content"));
+        // Added after parsing, it is found too, and the parsed ones still are.
+        head->add("Content-Length", "42");
+        EXPECT_EQ(head->get("content-length").value_or("?"), "42");
+        EXPECT_EQ(head->get("x").value_or("?"), "1");
+        const formats::ResponseHead copy = *head; // (copies keep their own text)
+        head.reset();
+        EXPECT_EQ(copy.get("Content-Type").value_or("?"), "image/png");
+    }
+    EXPECT_FALSE(formats::ParseResponseHead("HTTP/1.1 OK\n", '\n'));
+    EXPECT_FALSE(formats::ParseResponseHead("Content-Type: image/png\n", '\n'));
 }
 
 } // namespace
