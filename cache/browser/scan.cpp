@@ -11,6 +11,7 @@
 #include "cache/formats/blockfile_layout.h"
 #include "platform/base/ascii.h"
 #include "platform/base/endian.h"
+#include "platform/base/paths.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -70,17 +71,6 @@ std::vector<std::string> ListNames(const platform::FileAccess& files, const fs::
             {folder.string(), "cannot be read (" + std::string(std::strerror(error)) + ")"});
     std::sort(names.begin(), names.end());
     return names;
-}
-
-// `name` in `folder`, as a path.
-std::string InFolder(const std::string& folder, const std::string& name) {
-    std::string path;
-    path.reserve(folder.size() + 1 + name.size());
-    path += folder;
-    if (!folder.empty() && folder.back() != '/')
-        path += '/';
-    path += name;
-    return path;
 }
 
 // Opens an entry file of the folder held open; when it cannot be opened, the reason is kept
@@ -214,7 +204,7 @@ void Keep(Verdict v, ParseError error, BrowserFile&& row, const std::string& pro
 void ReadFirefoxEntry(const platform::FileAccess& files, const OpenFolder& entries,
                       const std::string& name, Share& share) {
     ++share.stats.entries;
-    const std::string path = InFolder(entries.path(), name);
+    const std::string path = platform::JoinPath(entries.path(), name);
     ParsedEntry e;
     std::string openFailure;
     bool unproven = false;
@@ -493,7 +483,7 @@ void ReadChromiumEntry(const platform::FileAccess& files, const OpenFolder& fold
                        const std::unordered_map<std::uint64_t, std::int64_t>& lastUsed,
                        const std::string& name, Share& share) {
     ++share.stats.entries;
-    const std::string path = InFolder(folder.path(), name);
+    const std::string path = platform::JoinPath(folder.path(), name);
     ParsedEntry e;
     std::string openFailure;
     const std::string_view hash = std::string_view(name).substr(0, 16);
@@ -533,8 +523,9 @@ void ReadChromiumEntry(const platform::FileAccess& files, const OpenFolder& fold
             return got;
         };
         if (std::binary_search(names.begin(), names.end(), sparseName))
-            error = ReadEntryFile(files, folder, sparseName, InFolder(folder.path(), sparseName),
-                                  parse, e, openFailure);
+            error =
+                ReadEntryFile(files, folder, sparseName,
+                              platform::JoinPath(folder.path(), sparseName), parse, e, openFailure);
     }
     BrowserFile row;
     row.deleted = e.deleted;

@@ -1,10 +1,10 @@
 #include "cache/formats/firefox.h"
 #include "cache/formats/firefox_layout.h"
 #include "cache/formats/http.h"
+#include "platform/base/ascii.h"
 #include "platform/base/endian.h"
 
 #include <algorithm>
-#include <cstring>
 #include <optional>
 
 namespace formats {
@@ -88,11 +88,7 @@ ParseError ParseHeaderAndKey(std::string_view meta, FirefoxEntry& out, std::uint
 // where alt-data starts.
 ParseError ParseElements(std::size_t from, FirefoxEntry& out) {
     const std::string_view elements = std::string_view(out.metadata).substr(from);
-    std::size_t nuls = 0;
-    for (const char *p = elements.data(), *end = p + elements.size();
-         (p = static_cast<const char*>(std::memchr(p, '\0', static_cast<std::size_t>(end - p))));
-         ++p)
-        ++nuls;
+    const std::size_t nuls = platform::CountByte(elements, '\0');
     if (!elements.empty() && (elements.back() != '\0' || nuls % 2 != 0))
         return ParseError::Damaged;
     out.elements.reserve(nuls / 2);

@@ -3,7 +3,6 @@
 #include "platform/base/endian.h"
 
 #include <algorithm>
-#include <cstring>
 #include <limits>
 
 namespace formats {
@@ -57,13 +56,7 @@ std::optional<ResponseHead> ParseResponseHead(std::string_view text, char separa
     head.text_.assign(text);
     const std::string_view all(head.text_);
     text = all;
-    std::size_t lines = 0;
-    for (const char *p = text.data(), *end = p + text.size();
-         (p = static_cast<const char*>(
-              std::memchr(p, separator, static_cast<std::size_t>(end - p))));
-         ++p)
-        ++lines;
-    head.fields_.reserve(lines);
+    head.fields_.reserve(platform::CountByte(text, separator));
     bool first = true;
     while (!text.empty()) {
         std::size_t end = text.find(separator);

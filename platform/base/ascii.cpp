@@ -1,5 +1,7 @@
 #include "platform/base/ascii.h"
 
+#include <cstring>
+
 namespace platform {
 
 std::string AsciiLower(std::string_view text) {
@@ -41,6 +43,15 @@ std::string LowerHex(unsigned long long value, std::size_t width) {
     while (n > 0)
         text.push_back(digits[--n]);
     return text;
+}
+
+std::size_t CountByte(std::string_view text, char byte) noexcept {
+    std::size_t n = 0;
+    for (const char *p = text.data(), *end = p + text.size();
+         (p = static_cast<const char*>(std::memchr(p, byte, static_cast<std::size_t>(end - p))));
+         ++p)
+        ++n;
+    return n;
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) noexcept {

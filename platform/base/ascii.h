@@ -16,6 +16,10 @@ std::string AsciiLower(std::string_view text);
 
 bool EqualsNoCase(std::string_view a, std::string_view b) noexcept;
 
+// How many times `byte` occurs in `text` (memchr from one to the next: the separators a parse
+// counts before it reserves are few in kilobytes of text).
+std::size_t CountByte(std::string_view text, char byte) noexcept;
+
 // The value of a hexadecimal digit, -1 for any other character.
 constexpr int HexDigitValue(char c) noexcept {
     if (c >= '0' && c <= '9')

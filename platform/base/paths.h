@@ -14,7 +14,9 @@ inline constexpr std::string_view kPathSeparatorText{&kPathSeparator, 1};
 
 // folder + one separator + name; a folder that already ends in a separator gets none more.
 inline std::string JoinPath(std::string_view folder, std::string_view name) {
-    std::string out(folder);
+    std::string out;
+    out.reserve(folder.size() + 1 + name.size()); // one allocation: a scan joins one per entry
+    out.append(folder);
     if (out.empty() || out.back() != kPathSeparator)
         out.push_back(kPathSeparator);
     out.append(name);
