@@ -57,77 +57,71 @@ bool OpenFolder::open(ReadOnlyFile& file, const std::string& name) const {
 
 namespace {
 
-// A folder of a ListedOnce tree: the tree's own folder, listed once.
+// A folder of a ListedOnce tree: the tree's own folder, with the listing kept for it.
 class OnceListedFolder final : public platform::Folder {
   public:
-    explicit OnceListedFolder(std::shared_ptr<ListedOnce::Held> held) : held_(std::move(held)) {
-        path_ = held_->folder->path();
-        identity_ = held_->folder->identity();
-        deleted_ = held_->folder->deleted();
+    OnceListedFolder(std::unique_ptr<platform::Folder> own,
+                     std::shared_ptr<ListedOnce::Listing> listing)
+        : own_(std::move(own)), listing_(std::move(listing)) {
+        path_ = own_->path();
+        identity_ = own_->identity();
+        deleted_ = own_->deleted();
     }
     int list(std::vector<platform::FolderEntry>& entries) const override {
-        const ListedOnce::Held& held = listed();
-        entries.insert(entries.end(), held.entries.begin(), held.entries.end());
-        return held.listError;
+        const ListedOnce::Listing& kept = listed();
+        entries.insert(entries.end(), kept.entries.begin(), kept.entries.end());
+        return kept.listError;
     }
     int listStartingWith(std::string_view prefix,
                          std::vector<platform::FolderEntry>& entries) const override {
-        const ListedOnce::Held& held = listed();
-        for (const platform::FolderEntry& e : held.entries)
+        const ListedOnce::Listing& kept = listed();
+        for (const platform::FolderEntry& e : kept.entries)
             if (e.name.starts_with(prefix))
                 entries.push_back(e);
-        return held.listError;
+        return kept.listError;
     }
-    bool searchable() const override { return held_->folder->searchable(); }
-    const platform::Folder& own() const { return *held_->folder; }
+    bool searchable() const override { return own_->searchable(); }
+    const platform::Folder& own() const { return *own_; }
 
   private:
-    const ListedOnce::Held& listed() const {
-        std::call_once(held_->listed,
-                       [&] { held_->listError = held_->folder->list(held_->entries); });
-        return *held_;
+    const ListedOnce::Listing& listed() const {
+        std::call_once(listing_->listed,
+                       [&] { listing_->listError = own_->list(listing_->entries); });
+        return *listing_;
     }
-    std::shared_ptr<ListedOnce::Held> held_;
+    std::unique_ptr<platform::Folder> own_;
+    std::shared_ptr<ListedOnce::Listing> listing_;
 };
 
 } // namespace
 
-std::unique_ptr<platform::Folder>
-ListedOnce::held(const std::string& key,
-                 const std::function<std::unique_ptr<platform::Folder>(int&)>& open,
-                 int& error) const {
-    std::shared_ptr<Held> h;
-    {
-        const std::lock_guard locked(lock_);
-        auto& slot = folders_[key];
-        if (!slot) {
-            slot = std::make_shared<Held>();
-            slot->folder = open(slot->error);
-        }
-        h = slot;
-    }
-    if (!h->folder) {
-        error = h->error;
+std::unique_ptr<platform::Folder> ListedOnce::held(std::unique_ptr<platform::Folder> folder) const {
+    if (!folder)
         return nullptr;
+    const platform::FileIdentity& id = folder->identity();
+    std::shared_ptr<Listing> listing;
+    if (id.device == 0 && id.inode == 0) {
+        listing = std::make_shared<Listing>(); // a tree that cannot tell its folders apart
+    } else {
+        const std::lock_guard locked(lock_);
+        auto& slot = listings_[{id.device, id.inode}];
+        if (!slot)
+            slot = std::make_shared<Listing>();
+        listing = slot;
     }
-    return std::make_unique<OnceListedFolder>(std::move(h));
+    return std::make_unique<OnceListedFolder>(std::move(folder), std::move(listing));
 }
 
 std::unique_ptr<platform::Folder> ListedOnce::openFolder(const std::string& path,
                                                          int& error) const {
-    return held(
-        path, [&](int& e) { return tree_.openFolder(path, e); }, error);
+    return held(tree_.openFolder(path, error));
 }
 
 std::unique_ptr<platform::Folder>
 ListedOnce::openFolder(const platform::Folder& in, const std::string& name, int& error) const {
     const auto* once = dynamic_cast<const OnceListedFolder*>(&in);
-    if (!once)
-        return tree_.openFolder(in, name, error);
-    // (The key is one no path opened by name is written as: a name may be anything.)
-    return held(
-        in.path() + '\0' + name, [&](int& e) { return tree_.openFolder(once->own(), name, e); },
-        error);
+    return held(once ? tree_.openFolder(once->own(), name, error)
+                     : tree_.openFolder(in, name, error));
 }
 
 std::unique_ptr<platform::OpenFile>

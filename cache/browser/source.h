@@ -7,12 +7,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace browser::detail {
@@ -98,10 +98,13 @@ class OpenFolder {
     std::unique_ptr<platform::Folder> folder_;
 };
 
-// The same tree with each folder opened and listed once, for the moments while caches are
-// being found: the places looked at overlap (every known profile layout walks the home and
-// AppData/Local again), and a listing taken a moment ago is as good as a new one. Everything
-// else goes to the tree itself. Its folders belong to it and must not outlive it.
+// The same tree with each folder listed once, for the moments while caches are being found:
+// the places looked at overlap (every known profile layout walks the home and AppData/Local
+// again, and a known browser's folder is looked at before the walk reaches it), and a listing
+// taken a moment ago is as good as a new one. A listing is kept by the folder it lists (its
+// device and inode), however the folder was reached; the folder itself stays open only while
+// it is in use, so that a home of thousands of folders does not run out of descriptors.
+// Everything else goes to the tree itself.
 class ListedOnce final : public platform::FileAccess {
   public:
     explicit ListedOnce(const platform::FileAccess& tree) : tree_(tree) {}
@@ -125,22 +128,18 @@ class ListedOnce final : public platform::FileAccess {
         return tree_.openFileFollowingLinks(path, error);
     }
 
-    // A folder of the tree, held once, with its listing once taken.
-    struct Held {
-        std::unique_ptr<platform::Folder> folder;
-        int error = 0; // why it could not be opened
+    // A folder's listing, taken once.
+    struct Listing {
         std::once_flag listed;
         std::vector<platform::FolderEntry> entries;
         int listError = 0;
     };
 
   private:
-    std::unique_ptr<platform::Folder>
-    held(const std::string& key, const std::function<std::unique_ptr<platform::Folder>(int&)>& open,
-         int& error) const;
+    std::unique_ptr<platform::Folder> held(std::unique_ptr<platform::Folder> folder) const;
     const platform::FileAccess& tree_;
     mutable std::mutex lock_;
-    mutable std::map<std::string, std::shared_ptr<Held>> folders_;
+    mutable std::map<std::pair<std::uint64_t, std::uint64_t>, std::shared_ptr<Listing>> listings_;
 };
 
 // Regular file test without following a link.

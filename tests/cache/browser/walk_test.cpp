@@ -18,6 +18,8 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <string>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -214,6 +216,13 @@ TEST(Walk, AFolderIsListedOnceWhileCachesAreFound) {
     std::ofstream(t.path() / "home/b") << "b";
     EXPECT_EQ(names(*once.openFolder((t.path() / "home").string(), error)),
               (std::set<std::string>{"a", "sub"}));
+    // The same listing however the folder is reached: by name in its parent, through a link.
+    fs::create_directory_symlink(t.path() / "home", t.path() / "link");
+    const auto top = once.openFolder(t.path().string(), error);
+    ASSERT_TRUE(top);
+    EXPECT_EQ(names(*once.openFolder(*top, "home", error)), (std::set<std::string>{"a", "sub"}));
+    EXPECT_EQ(names(*once.openFolder((t.path() / "link").string(), error)),
+              (std::set<std::string>{"a", "sub"}));
     // Only the names that start with a prefix, kept or not, and in addition to what is there.
     const auto unkept = platform::HostFiles().openFolder((t.path() / "home").string(), error);
     ASSERT_TRUE(unkept);
@@ -233,6 +242,27 @@ TEST(Walk, AFolderIsListedOnceWhileCachesAreFound) {
     error = 0;
     EXPECT_FALSE(once.openFolder((t.path() / "home/missing").string(), error));
     EXPECT_EQ(error, ENOENT);
+}
+
+// Listings are kept, not folders: a home of more folders than a process may hold open at once
+// still has its caches found, whatever the limit of open files (often 1,024).
+TEST(Walk, AHomeOfMoreFoldersThanOpenFilesIsWalkedWhole) {
+    TempDir t;
+    const fs::path home = t.path() / "home";
+    for (int i = 0; i < 300; ++i)
+        fs::create_directories(home / ".config" / ("app" + std::to_string(i)) / "sub");
+    TinyCache(home / ".config/zz/Cache");
+    rlimit was{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &was), 0);
+    rlimit low = was;
+    low.rlim_cur = 200;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    const auto found = browser::ClassifyFolder(home.string());
+    const auto user = browser::FindUserCaches({home.string(), "", ""});
+    ::setrlimit(RLIMIT_NOFILE, &was);
+    EXPECT_EQ(ByPath(found.browserCaches).size(), 1u);
+    EXPECT_TRUE(found.skippedFolders.empty());
+    EXPECT_EQ(user.size(), 1u);
 }
 
 TEST(Walk, CountsAFolderItMayNotListAndGoesOn) {
