@@ -244,7 +244,7 @@ void ScanFirefox(const platform::FileAccess& files, const fs::path& cache2,
         n,
         [&](Share& share, unsigned i) {
             const auto [from, to] = ShareRange(names.size(), i, n);
-            share.rows.reserve(to - from);
+            ReserveRows(share, i, from, to, names.size());
             for (std::size_t k = from; k < to; ++k)
                 ReadFirefoxEntry(files, held, names[k], share);
         },
@@ -470,7 +470,7 @@ void ScanChromium(const platform::FileAccess& files, fs::path folder,
         n,
         [&](Share& share, unsigned i) {
             const auto [from, to] = ShareRange(entries.size(), i, n);
-            share.rows.reserve(to - from);
+            ReserveRows(share, i, from, to, entries.size());
             for (std::size_t k = from; k < to; ++k)
                 ReadChromiumEntry(files, held, names, lastUsed, *entries[k], share);
         },

@@ -29,6 +29,11 @@ unsigned SharesFor(std::size_t entries);
 // The range of `count` items that share `i` of `n` reads.
 std::pair<std::size_t, std::size_t> ShareRange(std::size_t count, unsigned i, unsigned n);
 
+// Room for the rows of share i of the entries [from, to) of `all`: the first share's for
+// every entry, so that the other shares' rows are added to it without moving any again (room
+// never used is never touched, so it costs no memory).
+void ReserveRows(Share& share, unsigned i, std::size_t from, std::size_t to, std::size_t all);
+
 // Adds a share's rows and counts after those of the shares before it.
 void Append(Share&& share, std::vector<BrowserFile>& rows, ScanStats& stats);
 

@@ -351,7 +351,7 @@ void ScanVersion(VersionFolder v, std::vector<BrowserFile>& rows, ScanStats& sta
         [&](Share& share, unsigned i) {
             RecordReader reader(v, share);
             const auto [from, to] = ShareRange(records.size(), i, n);
-            share.rows.reserve(to - from);
+            ReserveRows(share, i, from, to, records.size());
             for (std::size_t k = from; k < to; ++k)
                 reader.read(records[k]);
             readable[i] = reader.readable();
