@@ -52,7 +52,8 @@ std::vector<platform::FolderEntry> Entries(const fs::path& folder,
 // listing and one fstat on the host's files.
 class Walker {
   public:
-    Walker(int depth, const platform::FileAccess& files) : depth_(depth), files_(files) {}
+    Walker(int depth, const platform::FileAccess& files, const FolderIds& known)
+        : depth_(depth), files_(files), seen_(known) {}
 
     void walkPlace(const std::string& place) {
         // A place may be a link (~/.config kept elsewhere, snap's `current`); below it none is
@@ -89,7 +90,7 @@ class Walker {
     // `folder` is `depth` levels below its place.
     void visit(const platform::Folder& folder, const std::string& path, int depth) {
         const std::pair id(folder.identity().device, folder.identity().inode);
-        if (seen_.count(id) != 0) // a bind mount or overlapping places
+        if (seen_.count(id) != 0) // a bind mount, overlapping places, or a cache known already
             return;
         std::vector<platform::FolderEntry> entries;
         const int listError = folder.list(entries);
@@ -154,7 +155,7 @@ class Walker {
 
     int depth_;
     const platform::FileAccess& files_;
-    std::set<std::pair<std::uint64_t, std::uint64_t>> seen_;
+    FolderIds seen_;
 };
 
 void AddPlace(std::vector<DataPlace>& places, const fs::path& path,
@@ -339,7 +340,7 @@ class Finder {
     bool walk(std::vector<DataPlace> places) {
         std::erase_if(places, [&](const DataPlace& p) { return !admits(p.path); });
         WalkStats stats;
-        const auto found = WalkForCaches(places, kWalkDepth, &stats, files_);
+        const auto found = WalkForCaches(places, kWalkDepth, &stats, files_, ids_);
         bool any = false;
         for (const CacheFolder& f : found)
             any = add(f.kind, f.path) || any;
@@ -359,7 +360,7 @@ class Finder {
   private:
     const platform::FileAccess& files_;
     std::optional<NamedRoot> root_;
-    std::set<std::pair<std::uint64_t, std::uint64_t>> ids_;
+    FolderIds ids_;
     std::vector<DataPlace> places_;
 };
 
@@ -650,13 +651,8 @@ std::vector<fs::path> PathsNoCase(const fs::path& at, std::string_view slashed,
 
 namespace {
 
-// RecogniseCacheFolder for a folder nothing is known of.
-std::optional<CacheKind> RecogniseByFiles(const fs::path& p, const platform::FileAccess& files) {
-    if (EqualsNoCase(p.filename().string(), "cache2") &&
-        IsFolderNoFollow((p / "entries").string(), files))
-        return CacheKind::Firefox;
-    if (IsWebKitCache(p, files))
-        return CacheKind::WebKit;
+// The Chromium back-end whose `index` file is in `p`, if any.
+std::optional<CacheKind> RecogniseByIndex(const fs::path& p, const platform::FileAccess& files) {
     ReadOnlyFile index(files); // (refuses a link or anything but a regular file)
     if (!index.open((p / "index").string()))
         return std::nullopt;
@@ -676,6 +672,19 @@ std::optional<CacheKind> RecogniseByFiles(const fs::path& p, const platform::Fil
         (IsFolderNoFollow((p / "index-dir").string(), files) &&
          IsRegularFile((p / "index-dir/the-real-index").string(), files)))
         return CacheKind::Chromium;
+    return std::nullopt;
+}
+
+// RecogniseCacheFolder for a folder nothing is known of. The index before WebKit's Version
+// folders: a Chromium cache folder is told by it without listing its thousands of files.
+std::optional<CacheKind> RecogniseByFiles(const fs::path& p, const platform::FileAccess& files) {
+    if (EqualsNoCase(p.filename().string(), "cache2") &&
+        IsFolderNoFollow((p / "entries").string(), files))
+        return CacheKind::Firefox;
+    if (const auto kind = RecogniseByIndex(p, files))
+        return kind;
+    if (IsWebKitCache(p, files))
+        return CacheKind::WebKit;
     return std::nullopt;
 }
 
@@ -723,8 +732,9 @@ std::vector<DataPlace> MacDataPlaces(const std::string& home, const platform::Fi
 }
 
 std::vector<CacheFolder> WalkForCaches(const std::vector<DataPlace>& places, int depth,
-                                       WalkStats* stats, const platform::FileAccess& files) {
-    Walker walker(depth, files);
+                                       WalkStats* stats, const platform::FileAccess& files,
+                                       const FolderIds& known) {
+    Walker walker(depth, files, known);
     for (const DataPlace& place : places)
         walker.walkPlace(place.path);
     if (stats)

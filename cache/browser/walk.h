@@ -17,10 +17,13 @@
 #include "platform/base/file_access.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace browser {
@@ -106,9 +109,13 @@ struct WalkStats {
 // is read once however it is reached; a cache's own folders are not entered. Each folder
 // costs one open, its listing and one fstat; a name costs a stat only when the file system
 // does not give its type.
+// `known` are the folders (device, inode) already taken for caches, which the walk passes
+// over unlisted: a cache folder holds thousands of files.
+using FolderIds = std::set<std::pair<std::uint64_t, std::uint64_t>>;
 std::vector<CacheFolder> WalkForCaches(const std::vector<DataPlace>& places, int depth = kWalkDepth,
                                        WalkStats* stats = nullptr,
-                                       const platform::FileAccess& files = platform::HostFiles());
+                                       const platform::FileAccess& files = platform::HostFiles(),
+                                       const FolderIds& known = {});
 
 // The program and profile a cache belongs to as a user names them ("Discord", "Chrome
 // Default", "Slack (Flatpak), partition team-t7", "Thunderbird default-release"), from the

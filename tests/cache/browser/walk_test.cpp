@@ -20,6 +20,7 @@
 #include <set>
 #include <string>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -192,6 +193,13 @@ TEST(Walk, StopsAtItsDepthAndCountsWhatItCannotRead) {
     EXPECT_EQ(stats.skipped.back().path, (t.path() / "self").string());
     EXPECT_EQ(stats.skipped.back().reason, "cannot be read (Too many levels of symbolic links)");
     EXPECT_EQ(browser::WalkForCaches({{place.string(), "", ""}}, 6).size(), 0u);
+    // A folder already taken for a cache (at a known browser's folder) is passed over.
+    struct stat st {};
+    ASSERT_EQ(::stat((place / "1/2/3/4/5/6/seven").c_str(), &st), 0);
+    EXPECT_EQ(browser::WalkForCaches({{place.string(), "", ""}}, browser::kWalkDepth, &stats,
+                                     platform::HostFiles(), {{st.st_dev, st.st_ino}})
+                  .size(),
+              0u);
 }
 
 // While caches are being found, each folder is opened and listed once: a later look sees the
