@@ -462,8 +462,9 @@ void ScanChromium(const platform::FileAccess& files, fs::path folder,
             if (name.size() == 18 && name.ends_with("_0") &&
                 IsHex(std::string_view(name).substr(0, 16), false))
                 entries.push_back(&name);
-    std::sort(entries.begin(), entries.end(),
-              [](const std::string* a, const std::string* b) { return *a < *b; });
+    if (!deleted.empty()) // (the live names come sorted)
+        std::sort(entries.begin(), entries.end(),
+                  [](const std::string* a, const std::string* b) { return *a < *b; });
     const OpenFolder held(folder.string(), files); // entries are opened by name in it
     const unsigned n = SharesFor(entries.size());
     InShares(
