@@ -394,6 +394,12 @@ void ScanBlockfile(const platform::FileAccess& files, const fs::path& folder,
     InShares(
         n,
         [&](Share& share, unsigned i) {
+            // Every entry's record takes a 256-byte block of data_1, which holds 64,896 at
+            // most (a crafted one may claim more: no more room is made than for those).
+            const auto most =
+                static_cast<std::size_t>(std::min<std::uint64_t>(records / 256, 65536));
+            const auto [from, to] = ShareRange(most, i, n);
+            ReserveRows(share, i, from, to, most);
             BlockfileFolder held(folder.string(), files);
             reading.read(i, held, [&](BlockfileEntry& entry) { evaluate(entry, share); });
         },
