@@ -1,4 +1,5 @@
 #include "cache/browser/shares.h"
+#include "platform/base/process.h"
 
 #include <algorithm>
 #include <atomic>
@@ -38,7 +39,7 @@ void SetScanShares(unsigned shares) {
 
 unsigned SharesFor(std::size_t entries) {
     const unsigned forced = g_scanShares;
-    const unsigned cores = forced != 0 ? forced : std::thread::hardware_concurrency();
+    const unsigned cores = forced != 0 ? forced : platform::UsableCores();
     const std::size_t worth = forced != 0 ? entries : entries / kEntriesPerShare;
     return static_cast<unsigned>(
         std::clamp<std::size_t>(std::min<std::size_t>(worth, cores), 1, kMaxShares));

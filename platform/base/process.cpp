@@ -1,9 +1,12 @@
 #include "platform/base/process.h"
 #include "platform/base/paths.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <sched.h>
+#include <thread>
 #include <unistd.h>
 
 namespace platform {
@@ -47,6 +50,14 @@ std::string ReplaceWithProgramBeside(const std::string& name,
         error += "; " + other + ": " + std::strerror(errno);
     }
     return error;
+}
+
+unsigned UsableCores() {
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (::sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 0)
+        return static_cast<unsigned>(CPU_COUNT(&allowed));
+    return std::max(1u, std::thread::hardware_concurrency()); // (more than 1,024 cores)
 }
 
 } // namespace platform

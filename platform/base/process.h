@@ -1,5 +1,5 @@
-// Starting the window program from the command-line program, and what the latter needs
-// to know about its terminal.
+// Starting the window program from the command-line program, what the latter needs to know
+// about its terminal, and the cores this process may run on.
 #pragma once
 
 #include <string>
@@ -9,6 +9,10 @@ namespace platform {
 
 // True when standard error is a terminal (progress is shown only there).
 bool StandardErrorIsTerminal();
+
+// The cores this process may run on, at least 1: fewer than the machine has when it is bound
+// to some (taskset, a container's cpuset), where more threads than that only take turns.
+unsigned UsableCores();
 
 // Replaces this process with the program `name` that sits in the same folder as the running
 // one, or else in `otherFolder` (when not empty), passing `arguments`. Returns only on

@@ -5,6 +5,7 @@
 #include "cache/browser/browser.h"
 #include "cache/browser/decode.h"
 #include "cache/browser/entry.h"
+#include "cache/browser/shares.h"
 #include "cache/browser/source.h"
 #include "cache/formats/blockfile_layout.h"
 #include "cache_builder.h"
@@ -12,10 +13,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <sched.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 
@@ -644,6 +647,26 @@ TEST(EveryFormat, ABodyChromiumCompressedItselfIsWholeWhenItsFrameHoldsTheLength
         EXPECT_TRUE(Read(rows[0].body) == png);
         EXPECT_EQ(stats.partial, 1u);
     }
+}
+
+// One share per core the process may run on: bound to one (taskset, a container's cpuset), a
+// second thread would only take turns with the first.
+TEST(EveryFormat, ASharePerCoreTheProcessMayRunOn) {
+    cpu_set_t all;
+    ASSERT_EQ(::sched_getaffinity(0, sizeof all, &all), 0);
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
+        if (CPU_ISSET(cpu, &all)) {
+            CPU_SET(cpu, &one);
+            break;
+        }
+    ASSERT_EQ(::sched_setaffinity(0, sizeof one, &one), 0);
+    const unsigned bound = browser::detail::SharesFor(100000);
+    ::sched_setaffinity(0, sizeof all, &all);
+    EXPECT_EQ(bound, 1u);
+    EXPECT_EQ(browser::detail::SharesFor(100000),
+              std::min(4u, static_cast<unsigned>(CPU_COUNT(&all))));
 }
 
 TEST(EveryFormat, ReadingInSharesAtOnceGivesWhatOnePassGives) {
