@@ -24,7 +24,7 @@ constexpr std::size_t kEntriesPerShare = 512;
 // space's lock from the other threads' page faults. Growing it once, in large steps, first
 // leaves it grown (it only ever gives the pages back, never the mapping).
 void GrowThreadHeap() {
-    constexpr std::size_t kStep = 96 * 1024, kSteps = 24; // below the mmap threshold
+    constexpr std::size_t kStep = std::size_t{96} * 1024, kSteps = 24; // below the mmap threshold
     std::vector<std::unique_ptr<char[]>> blocks;
     blocks.reserve(kSteps);
     for (std::size_t i = 0; i < kSteps; ++i)
