@@ -8,6 +8,7 @@
 #include "cache/browser/shares.h"
 #include "cache/browser/sql_cache.h"
 #include "cache/browser/webkit_scan.h"
+#include "cache/formats/blockfile.h"
 #include "cache/formats/blockfile_layout.h"
 #include "platform/base/ascii.h"
 #include "platform/base/endian.h"
@@ -389,15 +390,23 @@ void ScanBlockfile(const platform::FileAccess& files, const fs::path& folder,
     const std::uint64_t records =
         recordFile.open((folder / "data_1").string()) ? recordFile.size() : 0;
     recordFile.close();
+    // Room for the rows, made once: as many as the index counts entries, and no more than
+    // data_1 holds records (a 256-byte block each, of the 65,536 an address can name). A
+    // count gone stale, or crafted, costs only the moves that make more room.
+    std::uint64_t counted = 0;
+    if (ReadOnlyFile indexFile(files); indexFile.open(index)) {
+        std::string head(blockfile::kIndexHeaderSize, '\0');
+        if (indexFile.readAt(0, head.data(), head.size()))
+            counted = static_cast<std::uint64_t>(
+                std::max(0, formats::ParseBlockfileIndexHeader(head).entryCount));
+    }
+    const auto most = static_cast<std::size_t>(
+        std::min({counted, records / 256, std::uint64_t{blockfile::kAddrStartBlockMask} + 1}));
     const unsigned n = SharesFor(records / 512);
     BlockfileReading reading(n);
     InShares(
         n,
         [&](Share& share, unsigned i) {
-            // Every entry's record takes a 256-byte block of data_1, which holds 64,896 at
-            // most (a crafted one may claim more: no more room is made than for those).
-            const auto most =
-                static_cast<std::size_t>(std::min<std::uint64_t>(records / 256, 65536));
             const auto [from, to] = ShareRange(most, i, n);
             ReserveRows(share, i, from, to, most);
             BlockfileFolder held(folder.string(), files);
