@@ -70,7 +70,17 @@ TEST_F(Discover, EachKindIsRecognisedFromItsOwnFiles) {
     fs::create_directories(p / "linked/index-dir");
     WriteFile(p / "linked/index-dir/the-real-index", "");
     fs::create_symlink(Fixture(kSimple) / "index", p / "linked/index");
+    // A Chromium cache is told by its index, even beside what looks like WebKit's folders;
+    // an `index` that is no Chromium one leaves a WebKit cache one.
+    for (const char* at : {"both", "webkit"}) {
+        fs::create_directories(p / at / "Version 16/Records");
+        WriteFile(p / at / "Version 16/salt", std::string(8, 's'));
+    }
+    TinyCache(p / "both");
+    WriteFile(p / "webkit/index", "a page");
     const std::pair<fs::path, std::optional<CacheKind>> cases[] = {
+        {p / "both", CacheKind::Chromium},
+        {p / "webkit", CacheKind::WebKit},
         {Fixture(kSimple), CacheKind::Chromium},
         {Fixture(kBlockfile), CacheKind::Blockfile},
         {Fixture(kSql), CacheKind::Sql},
