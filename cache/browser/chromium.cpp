@@ -14,16 +14,36 @@ void ParseChromiumResponseInfo(std::string_view info, ParsedEntry& out) {
     out.head = std::move(parsed.head);
 }
 
-std::unordered_map<std::uint64_t, std::int64_t> ReadSimpleIndexLastUsed(const Source& index) {
-    std::unordered_map<std::uint64_t, std::int64_t> times;
+LastUsedTimes::LastUsedTimes(std::vector<std::pair<std::uint64_t, std::int64_t>> byHash) {
+    std::stable_sort(byHash.begin(), byHash.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    times_.reserve(byHash.size());
+    for (const auto& t : byHash) {
+        if (!times_.empty() && times_.back().first == t.first)
+            times_.back().second = t.second;
+        else
+            times_.push_back(t);
+    }
+}
+
+std::optional<std::int64_t> LastUsedTimes::find(std::uint64_t hash) const {
+    const auto at = std::lower_bound(times_.begin(), times_.end(), hash,
+                                     [](const auto& t, std::uint64_t h) { return t.first < h; });
+    if (at == times_.end() || at->first != hash)
+        return std::nullopt;
+    return at->second;
+}
+
+LastUsedTimes ReadSimpleIndexLastUsed(const Source& index) {
     formats::SimpleIndex parsed;
     if (!formats::ParseSimpleIndex(index, parsed))
-        return times;
+        return {};
+    std::vector<std::pair<std::uint64_t, std::int64_t>> times;
     times.reserve(parsed.entries.size());
     for (const formats::SimpleIndexEntry& entry : parsed.entries)
         if (const auto t = platform::UnixSecondsFromMicrosSince1601(entry.lastUsed))
-            times[entry.hash] = *t;
-    return times;
+            times.emplace_back(entry.hash, *t);
+    return LastUsedTimes(std::move(times));
 }
 
 ParseError ParseChromiumEntry(const Source& file, const std::string& path, ParsedEntry& out) {

@@ -15,7 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace browser::detail {
@@ -106,7 +106,21 @@ void ParseChromiumResponseInfo(std::string_view info, ParsedEntry& out);
 // to 9) keeps, by entry hash (the entry file's name), in seconds since 1970. Chromium writes
 // the index only now and then, so it is a hint: an entry it does not name has no time, and
 // an index that is damaged, of another version or fails its CRC gives none at all.
-std::unordered_map<std::uint64_t, std::int64_t> ReadSimpleIndexLastUsed(const Source& index);
+class LastUsedTimes {
+  public:
+    LastUsedTimes() = default;
+    // Where a hash is given twice, the later time counts.
+    explicit LastUsedTimes(std::vector<std::pair<std::uint64_t, std::int64_t>> byHash);
+    std::optional<std::int64_t> find(std::uint64_t hash) const;
+    std::size_t size() const { return times_.size(); }
+    bool empty() const { return times_.empty(); }
+
+  private:
+    // Sorted by hash: one search of a flat array per entry file, where a node-based map
+    // missed the cache at every lookup.
+    std::vector<std::pair<std::uint64_t, std::int64_t>> times_;
+};
+LastUsedTimes ReadSimpleIndexLastUsed(const Source& index);
 // The ranges of a sparse file (<hash>_s) belonging to `key`, joined up from offset 0 for as
 // far as they reach without a gap. `reach` is where the joined ranges end.
 ParseError ParseChromiumSparse(const Source& file, const std::string& path, std::string_view key,

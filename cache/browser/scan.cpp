@@ -23,7 +23,6 @@
 #include <optional>
 #include <sys/stat.h>
 #include <system_error>
-#include <unordered_map>
 
 namespace browser {
 
@@ -449,8 +448,7 @@ void ScanBlockfile(const platform::FileAccess& files, const fs::path& folder,
 }
 
 void ReadChromiumEntry(const platform::FileAccess& files, const OpenFolder& folder,
-                       const std::vector<std::string>& names,
-                       const std::unordered_map<std::uint64_t, std::int64_t>& lastUsed,
+                       const std::vector<std::string>& names, const LastUsedTimes& lastUsed,
                        const std::string& name, Share& share);
 
 void ScanChromium(const platform::FileAccess& files, fs::path folder,
@@ -466,7 +464,7 @@ void ScanChromium(const platform::FileAccess& files, fs::path folder,
         deleted.clear();
         names = ListNames(files, folder, &stats, &deleted);
     }
-    std::unordered_map<std::uint64_t, std::int64_t> lastUsed;
+    LastUsedTimes lastUsed;
     if (ReadOnlyFile index(files); index.open((folder / "index-dir" / "the-real-index").string()))
         lastUsed = ReadSimpleIndexLastUsed(index);
     // Deleted entry files are read too, their own checks proving them (`names` stays the
@@ -495,8 +493,7 @@ void ScanChromium(const platform::FileAccess& files, fs::path folder,
 
 // One Simple Cache entry, `name` being its _0 file; `names` are the folder's live files.
 void ReadChromiumEntry(const platform::FileAccess& files, const OpenFolder& folder,
-                       const std::vector<std::string>& names,
-                       const std::unordered_map<std::uint64_t, std::int64_t>& lastUsed,
+                       const std::vector<std::string>& names, const LastUsedTimes& lastUsed,
                        const std::string& name, Share& share) {
     ++share.stats.entries;
     const std::string path = platform::JoinPath(folder.path(), name);
@@ -517,8 +514,8 @@ void ReadChromiumEntry(const platform::FileAccess& files, const OpenFolder& fold
         ++share.stats.deletedUnproven;
         return;
     }
-    if (const auto t = lastUsed.find(nameHash); t != lastUsed.end())
-        e.lastUsed = t->second;
+    if (const auto t = lastUsed.find(nameHash))
+        e.lastUsed = t;
     if (error == ParseError::None && e.storedSize == 0 && e.deleted) {
         // No body to prove: a range response's bytes would be in a sparse file, whose
         // ranges nothing proves.

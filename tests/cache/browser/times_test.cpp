@@ -128,6 +128,14 @@ TEST_F(CacheTimes, SimpleCacheGivesTheResponseTimeAndTheIndexsLastUsed) {
         EXPECT_TRUE(read(bad).empty()) << at;
     }
     EXPECT_TRUE(read(index.substr(0, 100)).empty()); // cut short
+
+    // An index naming a hash twice: the later record counts.
+    const browser::detail::LastUsedTimes times({{5, 1}, {3, 2}, {5, 3}, {9, 4}});
+    EXPECT_EQ(times.size(), 3u);
+    for (const auto& [hash, time] :
+         std::vector<std::pair<std::uint64_t, std::optional<std::int64_t>>>{
+             {3, 2}, {5, 3}, {9, 4}, {4, std::nullopt}, {0, std::nullopt}, {10, std::nullopt}})
+        EXPECT_EQ(times.find(hash), time) << hash;
 }
 
 TEST_F(CacheTimes, BlockfileGivesTheResponseTimeAndTheRankingsLastUsed) {
