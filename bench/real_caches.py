@@ -24,6 +24,7 @@ import http.server
 import os
 import random
 import shutil
+import struct
 import socketserver
 import subprocess
 import sys
@@ -56,7 +57,11 @@ def body(ext, size, rng):
         "jpg": b"\xff\xd8\xff\xe0\x00\x10JFIF\x00\x01",
         "webp": b"RIFF" + (size - 8).to_bytes(4, "little") + b"WEBPVP8 ",
         "gif": b"GIF89a\x10\x00\x10\x00",
-        "bmp": b"BM" + size.to_bytes(4, "little") + b"\x00\x00\x00\x00\x36\x00\x00\x00",
+        # The file header, then the 40-byte info header (32 pixels wide, 24 bits) that tells a
+        # bitmap from any file starting "BM".
+        "bmp": b"BM" + size.to_bytes(4, "little") + b"\x00\x00\x00\x00\x36\x00\x00\x00"
+        + struct.pack("<IiiHHIIiiII", 40, 32, max(1, (size - 54) // 96), 1, 24, 0, 0, 2835,
+                      2835, 0, 0),
         "mp4": b"\x00\x00\x00\x18ftypmp42\x00\x00\x00\x00mp42isom",
     }
     if ext == "svg":
@@ -106,6 +111,7 @@ class Site(http.server.SimpleHTTPRequestHandler):
 
     types = {}
     log = None
+    log_lock = threading.Lock()  # the server answers on many threads at once
 
     def do_GET(self):
         path = self.path.split("?")[0].lstrip("/") or "index.html"
@@ -128,8 +134,9 @@ class Site(http.server.SimpleHTTPRequestHandler):
         self.send_header("Content-Length", str(len(data)))
         self.end_headers()
         self.wfile.write(data)
-        if self.log:
-            self.log.write("%s\t%d\n" % (path, len(data)))
+        with self.log_lock:
+            if self.log:
+                self.log.write("%s\t%d\n" % (path, len(data)))
 
     def log_message(self, *args):
         pass
@@ -215,7 +222,8 @@ def main():
         with open(os.path.join(home, "served.tsv"), "w") as log:
             handler.log = log
             took = fill(home)
-            handler.log = None
+            with handler.log_lock:
+                handler.log = None
         with open(os.path.join(home, "served.tsv")) as log:
             served = sum(1 for _ in log)
         print("%-20s %5d responses served, %.0f s" % (name, served, took))
