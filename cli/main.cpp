@@ -14,6 +14,8 @@ int main(int argc, char* argv[]) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     const cli::CommandLine command = cli::ParseCommandLine(arguments);
     if (cli::WantsCommandLine(command)) {
+        // A listing keeps some hundreds of bytes per row, for thousands of rows.
+        platform::GrowHeapInHugePages();
         // Ctrl-C or a kill in the middle of --save leaves no temporary file behind.
         platform::RemoveTemporaryFilesOnSignal();
         // A failed step's report, like every other message, reaches the terminal escaped.

@@ -2,10 +2,15 @@
 #include "platform/base/paths.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <malloc.h>
 #include <sched.h>
+#include <sys/mman.h>
 #include <thread>
 #include <unistd.h>
 
@@ -58,6 +63,31 @@ unsigned UsableCores() {
     if (::sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 0)
         return static_cast<unsigned>(CPU_COUNT(&allowed));
     return std::max(1u, std::thread::hardware_concurrency()); // (more than 1,024 cores)
+}
+
+void GrowHeapInHugePages() {
+    constexpr std::size_t kAhead = std::size_t{8} << 20, kHugePage = std::size_t{2} << 20;
+    constexpr int kLargestFromHeap = 32 << 20; // glibc's own ceiling for that threshold
+    // (Setting the pad freezes the threshold for mappings of their own at its default, which
+    // glibc otherwise raises to the size of the first large block given back.)
+    if (::mallopt(M_TOP_PAD, static_cast<int>(kAhead)) == 0 ||
+        ::mallopt(M_MMAP_THRESHOLD, kLargestFromHeap) == 0)
+        return;
+    // Blocks below the threshold until the heap grows: by their size and the pad, at once.
+    constexpr std::size_t kBlock = std::size_t{64} << 10, kMostBlocks = 64;
+    const auto heapEnd = [] { return reinterpret_cast<std::uintptr_t>(::sbrk(0)); };
+    const std::uintptr_t before = heapEnd();
+    std::array<void*, kMostBlocks> blocks{};
+    std::size_t n = 0;
+    while (n < blocks.size() && heapEnd() == before)
+        blocks[n++] = std::malloc(kBlock);
+    for (std::size_t i = 0; i < n; ++i)
+        std::free(blocks[i]);
+    // Only whole huge pages that no block has touched yet: the new part, less its first one.
+    const std::uintptr_t from = (before + kHugePage - 1) & ~(kHugePage - 1);
+    const std::uintptr_t to = heapEnd() & ~(kHugePage - 1);
+    if (from < to)
+        ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
 }
 
 } // namespace platform
