@@ -438,6 +438,8 @@ void AddIniProfiles(const fs::path& folder, const fs::path& cache, Finder& out) 
 
 // Every profile of every Chromium-family browser below a cache root (~/.cache or the like).
 void AddChromiumRoot(const fs::path& root, Finder& out) {
+    if (!IsDirectory(root.string(), out.files()))
+        return; // (most homes lack most of these places: one look, not one per browser)
     for (std::string_view browserFolder : kChromiumFolders) {
         const fs::path b = root / browserFolder;
         if (!IsDirectory(b.string(), out.files()))

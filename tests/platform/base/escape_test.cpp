@@ -27,6 +27,15 @@ TEST(Escape, TsvFieldsCannotBreakALine) {
     };
     for (const auto& [raw, shown] : escaped)
         EXPECT_EQ(platform::TsvField(raw), shown) << shown;
+    // Every byte, at every place in a longer plain text, is escaped as it is alone.
+    const std::string plain = "https://example.com/a/long/path/";
+    for (int b = 0; b < 256; ++b) {
+        const std::string one(1, static_cast<char>(b));
+        for (std::size_t at = 0; at <= plain.size(); ++at)
+            EXPECT_EQ(platform::TsvField(plain.substr(0, at) + one + plain.substr(at)),
+                      plain.substr(0, at) + platform::TsvField(one) + plain.substr(at))
+                << b << " at " << at;
+    }
 }
 
 TEST(Escape, JsonStringsAreValidUtf8) {
