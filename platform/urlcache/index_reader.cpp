@@ -274,6 +274,17 @@ std::uint64_t FatToFileTime(std::uint32_t fat) {
 }
 
 IndexContents ReadIndex(std::span<const std::uint8_t> file) {
+    IndexContents kept;
+    IndexContents out = ReadIndex(
+        file, [&](std::size_t records) { kept.entries.reserve(records); },
+        [&](IndexEntry& entry) { kept.entries.push_back(std::move(entry)); });
+    out.entries = std::move(kept.entries);
+    return out;
+}
+
+IndexContents ReadIndex(std::span<const std::uint8_t> file,
+                        const std::function<void(std::size_t)>& expect,
+                        const std::function<void(IndexEntry&)>& take) {
     IndexContents out;
     out.header = ReadIndexHeader(file, out.warnings);
     out.format = out.header.format;
@@ -287,10 +298,10 @@ IndexContents ReadIndex(std::span<const std::uint8_t> file) {
 
     HashWalk walk = WalkHashTables(r, out.header, out.warnings);
     out.hashTables = std::move(walk.tables);
-    out.entries.reserve(walk.records.size());
+    expect(walk.records.size());
     for (const std::uint64_t offset : walk.records)
         if (auto entry = DecodeUrlRecord(r, offset, out.directories, out.warnings))
-            out.entries.push_back(std::move(*entry));
+            take(*entry);
     return out;
 }
 

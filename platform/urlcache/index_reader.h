@@ -12,6 +12,7 @@
 #include "platform/base/endian.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -111,6 +112,12 @@ std::optional<IndexEntry> DecodeUrlRecord(const LittleEndianReader& index, std::
 
 // All four in turn.
 IndexContents ReadIndex(std::span<const std::uint8_t> file);
+// The same, each entry handed to `take` as it is decoded rather than kept in `entries`
+// (which stays empty); `expect` is told first how many records the hash tables name, the
+// most there can be.
+IndexContents ReadIndex(std::span<const std::uint8_t> file,
+                        const std::function<void(std::size_t)>& expect,
+                        const std::function<void(IndexEntry&)>& take);
 
 // A FAT date (low half) and time (high half) as a FILETIME; 0 for 0 and for anything that
 // is no date (month 0 or past 12, day 0, a time past 23:59:58).

@@ -157,7 +157,6 @@ Entries loadEntries(FileStates& states, const UrlCacheSources* named) {
         states.push_back(state);
         if (bytes.empty())
             continue;
-        auto contents = urlcache::ReadIndex(bytes);
         // The container folder is a path of this file system (whatever bytes the user's
         // folders are named with), not ANSI text: it goes into the local file names
         // unchanged. Only the cache folder's name and the file name, both read from the
@@ -165,17 +164,21 @@ Entries loadEntries(FileStates& states, const UrlCacheSources* named) {
         const auto folder = std::make_shared<const std::string>(source.containerFolder);
         const auto prefix = std::make_shared<const std::string>(
             folder->empty() ? std::string() : *folder + kPathSeparator);
-        out.list.reserve(out.list.size() + contents.entries.size());
-        for (auto& e : contents.entries) {
-            Entry entry;
-            if (e.fileName && e.directory)
-                entry.localFile =
-                    *folder + kPathSeparator + *e.directory + kPathSeparator + *e.fileName;
-            entry.raw = std::move(e);
-            entry.folder = folder;
-            entry.prefix = prefix;
-            out.list.push_back(std::move(entry));
-        }
+        // Each entry is made where it is kept, not copied there from a list of its own.
+        urlcache::ReadIndex(
+            bytes, [&](std::size_t records) { out.list.reserve(out.list.size() + records); },
+            [&](urlcache::IndexEntry& e) {
+                Entry& entry = out.list.emplace_back();
+                if (e.fileName && e.directory) {
+                    std::string& local = entry.localFile.emplace();
+                    local.reserve(folder->size() + e.directory->size() + e.fileName->size() + 2);
+                    local.append(*folder).append(1, kPathSeparator);
+                    local.append(*e.directory).append(1, kPathSeparator).append(*e.fileName);
+                }
+                entry.raw = std::move(e);
+                entry.folder = folder;
+                entry.prefix = prefix;
+            });
     }
     return out;
 }
