@@ -239,16 +239,10 @@ void ScanFirefox(const platform::FileAccess& files, const fs::path& cache2,
     std::erase_if(names,
                   [](const std::string& name) { return name.size() != 40 || !IsHex(name, true); });
     const OpenFolder held(entries.string(), files); // entries are opened by name in it
-    const unsigned n = SharesFor(names.size());
-    InShares(
-        n,
-        [&](Share& share, unsigned i) {
-            const auto [from, to] = ShareRange(names.size(), i, n);
-            ReserveRows(share, i, from, to, names.size());
-            for (std::size_t k = from; k < to; ++k)
-                ReadFirefoxEntry(files, held, names[k], share);
-        },
-        rows, stats);
+    InChunks(
+        SharesFor(names.size()), names.size(),
+        [&](Share& share, std::size_t k) { ReadFirefoxEntry(files, held, names[k], share); }, rows,
+        stats);
 }
 
 // A blockfile cache, even one whose index is too damaged to be recognised as one: its block
@@ -479,14 +473,10 @@ void ScanChromium(const platform::FileAccess& files, fs::path folder,
         std::sort(entries.begin(), entries.end(),
                   [](const std::string* a, const std::string* b) { return *a < *b; });
     const OpenFolder held(folder.string(), files); // entries are opened by name in it
-    const unsigned n = SharesFor(entries.size());
-    InShares(
-        n,
-        [&](Share& share, unsigned i) {
-            const auto [from, to] = ShareRange(entries.size(), i, n);
-            ReserveRows(share, i, from, to, entries.size());
-            for (std::size_t k = from; k < to; ++k)
-                ReadChromiumEntry(files, held, names, lastUsed, *entries[k], share);
+    InChunks(
+        SharesFor(entries.size()), entries.size(),
+        [&](Share& share, std::size_t k) {
+            ReadChromiumEntry(files, held, names, lastUsed, *entries[k], share);
         },
         rows, stats);
 }

@@ -43,4 +43,11 @@ void Append(Share&& share, std::vector<BrowserFile>& rows, ScanStats& stats);
 void InShares(unsigned n, const std::function<void(Share&, unsigned)>& read,
               std::vector<BrowserFile>& rows, ScanStats& stats);
 
+// Runs read(share, k) for every k in [0, count), on n shares at once (n from SharesFor): each
+// takes the next chunk of items whenever it is done with one, so that a share slowed down, by
+// the scheduler or by page faults of its own, takes fewer. The rows and counts are then put
+// together in the order of k, as a single pass gives them.
+void InChunks(unsigned n, std::size_t count, const std::function<void(Share&, std::size_t)>& read,
+              std::vector<BrowserFile>& rows, ScanStats& stats);
+
 } // namespace browser::detail

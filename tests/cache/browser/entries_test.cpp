@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <functional>
@@ -21,6 +22,7 @@
 #include <sched.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <thread>
 
 namespace {
 
@@ -667,6 +669,42 @@ TEST(EveryFormat, ASharePerCoreTheProcessMayRunOn) {
     EXPECT_EQ(bound, 1u);
     EXPECT_EQ(browser::detail::SharesFor(100000),
               std::min(4u, static_cast<unsigned>(CPU_COUNT(&all))));
+}
+
+// Shares take chunks of the entries as they get to them: a slow one takes fewer, and what
+// they took is put back in the order of the entries.
+TEST(EveryFormat, ASlowShareTakesFewerChunksAndTheOrderStays) {
+    const auto slow = std::this_thread::get_id(); // the first share runs on this thread
+    std::vector<browser::BrowserFile> rows;
+    browser::ScanStats stats;
+    std::atomic<std::size_t> readHere{0};
+    browser::detail::InChunks(
+        3, 400,
+        [&](browser::detail::Share& share, std::size_t k) {
+            if (std::this_thread::get_id() == slow) {
+                ++readHere;
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            ++share.stats.entries;
+            if (k % 7 == 0)
+                share.stats.problems.push_back({std::to_string(k), "damaged"});
+            else if (k % 5 != 0) // (no row for these)
+                share.rows.emplace_back().url = std::to_string(k);
+        },
+        rows, stats);
+    std::string got, want;
+    for (const auto& row : rows)
+        got += row.url + " ";
+    for (const auto& problem : stats.problems)
+        got += problem.path + "! ";
+    for (std::size_t k = 0; k < 400; ++k)
+        if (k % 7 != 0 && k % 5 != 0)
+            want += std::to_string(k) + " ";
+    for (std::size_t k = 0; k < 400; k += 7)
+        want += std::to_string(k) + "! ";
+    EXPECT_EQ(got, want);
+    EXPECT_EQ(stats.entries, 400u);
+    EXPECT_LT(readHere, 134u); // fewer than the third dealing them out at first would give
 }
 
 TEST(EveryFormat, ReadingInSharesAtOnceGivesWhatOnePassGives) {
