@@ -11,8 +11,12 @@ namespace {
 
 std::string PercentDecode(std::string_view s) {
     std::string out;
+    const std::size_t first = s.find('%');
+    if (first == std::string_view::npos)
+        return std::string(s); // most names: nothing to decode
     out.reserve(s.size());
-    for (std::size_t i = 0; i < s.size(); ++i) {
+    out.append(s.substr(0, first));
+    for (std::size_t i = first; i < s.size(); ++i) {
         if (s[i] == '%' && i + 2 < s.size()) {
             const int hi = platform::HexDigitValue(s[i + 1]),
                       lo = platform::HexDigitValue(s[i + 2]);
@@ -70,11 +74,14 @@ std::string MakeFileName(std::string_view url, std::string_view extension,
 
     std::string stem;
     stem.reserve(decoded.size());
+    const auto plain = [](char c) { return c >= 0x20 && c < 0x7F && c != '/' && c != '\\'; };
     for (std::size_t i = 0; i < decoded.size();) {
-        const char c = decoded[i];
-        if (c >= 0x20 && c < 0x7F && c != '/' && c != '\\') {
-            stem.push_back(c); // plain ASCII, by far the most common
-            ++i;
+        if (plain(decoded[i])) { // plain ASCII, by far the most common: taken a run at a time
+            std::size_t end = i + 1;
+            while (end < decoded.size() && plain(decoded[end]))
+                ++end;
+            stem.append(decoded, i, end - i);
+            i = end;
             continue;
         }
         char32_t cp = 0;
