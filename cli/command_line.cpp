@@ -420,14 +420,14 @@ bool WantsCommandLine(const CommandLine& command) {
     return command.mode != CommandMode::Window || !command.error.empty();
 }
 
-int RunCommandLine(const CommandLine& command, CommandStreams streams) {
+int RunCommandLine(const CommandLine& command, CommandStreams streams, cache::FoundFileList* rows) {
     // The stored boxes are read from the user's settings file; nothing is ever written.
     platform::IniSettingsReader settings(platform::DefaultSettingsFolder());
-    return RunCommandLine(command, streams, settings);
+    return RunCommandLine(command, streams, settings, rows);
 }
 
 int RunCommandLine(const CommandLine& command, CommandStreams streams,
-                   platform::SettingsBackend& settings) {
+                   platform::SettingsBackend& settings, cache::FoundFileList* rows) {
     if (!command.error.empty()) {
         streams.err << "tamberlin: " << TsvField(command.error) << "\n"
                     << "Try 'tamberlin --help' for more information.\n";
@@ -456,7 +456,8 @@ int RunCommandLine(const CommandLine& command, CommandStreams streams,
         return kExitUsage;
 
     const CommandLineSwitches boxes = SwitchesFor(command, settings);
-    cache::FoundFileList list;
+    cache::FoundFileList ownList;
+    cache::FoundFileList& list = rows ? *rows : ownList;
     PrepareList(list);
     Progress progress(streams);
     const cache::RetrieveReport report = cache::RetrieveNamed(

@@ -16,6 +16,9 @@
 #include <string>
 #include <vector>
 
+namespace cache {
+class FoundFileList;
+}
 namespace platform {
 class SettingsBackend;
 }
@@ -55,11 +58,14 @@ struct CommandStreams {
 
 // Runs --list, --save, --help or --version (or reports a usage error) and returns the exit
 // status. Settings are read, never written.
-int RunCommandLine(const CommandLine& command, CommandStreams streams);
+// `rows`, when given (an empty list), is where the rows are kept, for the caller to let go
+// of: a list of its own otherwise, gone on return.
+int RunCommandLine(const CommandLine& command, CommandStreams streams,
+                   cache::FoundFileList* rows = nullptr);
 // The same with the stored file-type boxes read from `settings` (the other reads the
 // user's settings file).
 int RunCommandLine(const CommandLine& command, CommandStreams streams,
-                   platform::SettingsBackend& settings);
+                   platform::SettingsBackend& settings, cache::FoundFileList* rows = nullptr);
 
 std::string UsageText();
 std::string VersionText();

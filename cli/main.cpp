@@ -1,6 +1,7 @@
 // `tamberlin`: the command line, and the door to the window. The window program is a
 // separate executable beside this one, so that listing and saving from a script never load
 // the window libraries and run where there is no display.
+#include "cache/scan/found_file_list.h"
 #include "cli/command_line.h"
 #include "platform/base/escape.h"
 #include "platform/base/files.h"
@@ -24,8 +25,10 @@ int main(int argc, char* argv[]) {
         // Nothing here writes through C's stdio: the listing, thousands of lines, goes
         // through the stream's own buffer.
         std::ios::sync_with_stdio(false);
-        return cli::RunCommandLine(command,
-                                   {std::cout, std::cerr, platform::StandardErrorIsTerminal()});
+        // The rows, thousands of small blocks, are left for the exit to give back at once.
+        static auto* const rows = new cache::FoundFileList;
+        return cli::RunCommandLine(
+            command, {std::cout, std::cerr, platform::StandardErrorIsTerminal()}, rows);
     }
     const std::string error =
         platform::ReplaceWithProgramBeside("tamberlin-window", arguments, TAMBERLIN_WINDOW_FOLDER);
