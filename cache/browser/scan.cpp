@@ -12,6 +12,7 @@
 #include "cache/formats/blockfile_layout.h"
 #include "platform/base/ascii.h"
 #include "platform/base/endian.h"
+#include "platform/base/files.h"
 #include "platform/base/paths.h"
 
 #include <algorithm>
@@ -21,8 +22,10 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <sys/stat.h>
 #include <system_error>
+#include <thread>
 
 namespace browser {
 
@@ -275,11 +278,34 @@ struct ShardCopies {
     }
 };
 
+// A shard is read ahead up to this far: a cache's shards are some tens or hundreds of
+// megabytes, and a file far larger is no cache worth filling memory with.
+constexpr std::uint64_t kMostReadAhead = std::uint64_t{512} << 20;
+
 // `host`: the cache is in the host's files, where SQLite opens a shard by its path; any other
 // tree's shards are read from private copies.
 void ScanSql(const platform::FileAccess& files, bool host, const fs::path& folder,
              const SqlIndex& index, std::vector<BrowserFile>& rows, ScanStats& stats,
              ShardCopies& copies) {
+    // SQLite reads a shard through its tables' pages, here and there: read cold, that is
+    // many small waits on the disk. The shards are read ahead of it, in order, on a thread
+    // of their own, for as long as the scan runs.
+    std::optional<std::jthread> ahead;
+    if (host) {
+        try {
+            ahead.emplace([&folder, shards = index.shards](const std::stop_token& stop) {
+                try {
+                    for (unsigned shard = 0; shard < shards && !stop.stop_requested(); ++shard)
+                        platform::ReadAhead((folder / SqlShardName(shard)).string(), kMostReadAhead,
+                                            stop);
+                } catch (const std::exception&) {
+                    // (out of memory for a path: the scan reads without it)
+                }
+            });
+        } catch (const std::system_error&) {
+            // no thread to spare: the scan reads without it
+        }
+    }
     for (unsigned shard = 0; shard < index.shards; ++shard) {
         const std::string path = (folder / SqlShardName(shard)).string();
         std::string openPath = path;

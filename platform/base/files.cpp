@@ -12,6 +12,7 @@
 #include <pthread.h>
 #include <random>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #include <vector>
 
@@ -509,6 +510,33 @@ ReadOutcome ReadRegularFile(const std::string& path, std::size_t maxBytes) {
     r.status = ReadStatus::Read;
     r.bytes = std::move(buffer);
     return r;
+}
+
+void ReadAhead(const std::string& path, std::uint64_t limit, const std::stop_token& stop) {
+    // The kernel reads at most a few megabytes for one request: the file is asked for in parts
+    // of this size.
+    constexpr std::uint64_t kPart = std::uint64_t{8} << 20;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        const std::uint64_t end = std::min(static_cast<std::uint64_t>(st.st_size), limit);
+        for (std::uint64_t at = 0; at < end && !stop.stop_requested(); at += kPart) {
+            // A part whose first and last bytes are in memory is taken to be there whole:
+            // a cache read a moment ago costs two reads that never wait, not a walk of it.
+            const std::uint64_t last = std::min(at + kPart, end) - 1;
+            char byte = 0;
+            const auto inMemory = [&](std::uint64_t offset) {
+                iovec v{&byte, 1};
+                return ::preadv2(fd, &v, 1, static_cast<off_t>(offset), RWF_NOWAIT) == 1;
+            };
+            if (!inMemory(at) || !inMemory(last))
+                ::posix_fadvise(fd, static_cast<off_t>(at), static_cast<off_t>(last - at + 1),
+                                POSIX_FADV_WILLNEED);
+        }
+    }
+    ::close(fd);
 }
 
 CopyOutcome CopyFileReplacing(const std::string& source, const std::string& target) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <stop_token>
 #include <string>
 
 namespace platform {
@@ -28,6 +29,14 @@ struct ReadOutcome {
 // or a device is refused by what the descriptor is, before anything is read), and the
 // limit holds for what is actually read, whatever size the file claims.
 ReadOutcome ReadRegularFile(const std::string& path, std::size_t maxBytes);
+
+// Asks the kernel to read the regular file `path` into memory ahead of a reader that will
+// want much of it in no order (a database read through its indexes), a part at a time from
+// the start, up to `limit` bytes, until `stop` is requested. The parts go to the disk in
+// order, as one long read instead of many small ones; parts already in memory are passed
+// over. A link is not followed, and a file that cannot be opened is left alone. Returns once
+// the last part has been asked for.
+void ReadAhead(const std::string& path, std::uint64_t limit, const std::stop_token& stop);
 
 enum class CopyStatus { Copied, SameFile, Failed };
 struct CopyOutcome {

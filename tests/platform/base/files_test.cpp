@@ -347,12 +347,13 @@ TEST(ReadRegularFile, ReadsFilesUpToTheLimitAndRefusesEverythingElse) {
     EXPECT_FALSE(CanOpenExistingFile(d.str() + "/zero.jpg"));
 }
 
-TEST(ReadRegularFile, ANamedPipeIsRefusedWithoutWaitingForAWriter) {
+TEST(ReadRegularFile, ANamedPipeIsRefusedOrPassedOverWithoutWaitingForAWriter) {
     ScratchFolder d;
     const std::string fifo = d.str() + "/pipe.jpg";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const std::string target = d.str() + "/out.jpg";
     auto attempt = std::async(std::launch::async, [&] {
+        ReadAhead(fifo, 1 << 20, {}); // (nothing to read ahead, and no wait for a writer)
         return std::make_pair(ReadRegularFile(fifo, 1 << 20).status,
                               CopyFileReplacing(fifo, target).status);
     });
