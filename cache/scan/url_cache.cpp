@@ -158,6 +158,11 @@ void getIECache(FoundFileList& list, const FileTypeSwitches& boxes,
                     platform::FindFirstUrlCacheEntryA(nullptr, bufferHandle(), &entrySize, sources);
             });
             g.step(110, copyRecord);
+            // Room for a row per entry at once, not grown a doubling at a time: rows are large,
+            // and an index may hold 100,000 entries. (Not a step: nothing here can fail but
+            // the memory, which the next step's append would meet anyway.)
+            if (handle != 0)
+                list.reserve(list.count() + 1 + platform::UrlCacheEntriesLeft(handle));
             if (handle == 0) {
                 // The first entry was not copied (its step failed, or it grew between the
                 // probe and the fill): step past it as past any later one, rather than end

@@ -340,6 +340,14 @@ const std::string& UrlCacheFolderPrefix(std::uint32_t handle) {
     return prefix ? *prefix : kNone;
 }
 
+std::size_t UrlCacheEntriesLeft(std::uint32_t handle) {
+    const auto it = g_table.open.find(handle);
+    if (it == g_table.open.end())
+        return 0;
+    const std::size_t all = it->second.entries.list.size();
+    return it->second.next < all ? all - it->second.next : 0;
+}
+
 void SetUrlCacheCloseObserver(std::function<void(std::uint32_t)> observer) {
     g_closeObserver = std::move(observer);
 }

@@ -66,6 +66,10 @@ bool FindCloseUrlCache(std::uint32_t handle);
 // text stays as it is while the enumeration is open.
 const std::string& UrlCacheFolderPrefix(std::uint32_t handle);
 
+// How many entries the enumeration has still to give after the one last filled: the most
+// rows a walk may yet add, to make room for at once. 0 for an unknown handle.
+std::size_t UrlCacheEntriesLeft(std::uint32_t handle);
+
 // When no buffer can be had for an entry, the walk can still step past it: the first
 // opens an enumeration already past the first entry, the second advances one entry.
 // Both return 0/false when there is nothing to step over.
