@@ -70,6 +70,7 @@ TEST(UrlCacheEnumeration, ProbeThenFillAndTheRecordPointsInsideTheBuffer) {
     Buffer buf(static_cast<std::uint32_t>(needed));
     const std::uint32_t h = FindFirstUrlCacheEntryA(nullptr, buf.address, &size);
     ASSERT_NE(h, 0u);
+    EXPECT_EQ(UrlCacheEntriesLeft(h), 1u); // (the room a walk makes for its rows)
     INTERNET_CACHE_ENTRY_INFOA rec{};
     ReadMemory(buf.address, &rec, sizeof rec);
     EXPECT_EQ(rec.dwStructSize, 80u);
@@ -88,7 +89,9 @@ TEST(UrlCacheEnumeration, ProbeThenFillAndTheRecordPointsInsideTheBuffer) {
     FindNextUrlCacheEntryA(h, 0, &again);
     EXPECT_EQ(size, again);
     Buffer second(static_cast<std::uint32_t>(size));
+    EXPECT_EQ(UrlCacheEntriesLeft(h), 1u); // probes take nothing
     EXPECT_TRUE(FindNextUrlCacheEntryA(h, second.address, &size));
+    EXPECT_EQ(UrlCacheEntriesLeft(h), 0u);
     ReadMemory(second.address, &rec, sizeof rec);
     EXPECT_EQ(stringAt(rec.lpszSourceUrlName), "http://example.com/second.gif");
     // The end: size 0.
@@ -98,6 +101,7 @@ TEST(UrlCacheEnumeration, ProbeThenFillAndTheRecordPointsInsideTheBuffer) {
     EXPECT_TRUE(FindCloseUrlCache(h));
     EXPECT_FALSE(FindCloseUrlCache(h));
     EXPECT_FALSE(FindCloseUrlCache(0));
+    EXPECT_EQ(UrlCacheEntriesLeft(h), 0u); // closed
     size = 0;
     EXPECT_FALSE(FindNextUrlCacheEntryA(h, 0, &size)); // closed handle
     EXPECT_EQ(size, 0);
