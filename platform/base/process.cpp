@@ -6,9 +6,9 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <malloc.h>
+#include <memory>
 #include <sched.h>
 #include <sys/mman.h>
 #include <thread>
@@ -77,12 +77,12 @@ void GrowHeapInHugePages() {
     constexpr std::size_t kBlock = std::size_t{64} << 10, kMostBlocks = 64;
     const auto heapEnd = [] { return reinterpret_cast<std::uintptr_t>(::sbrk(0)); };
     const std::uintptr_t before = heapEnd();
-    std::array<void*, kMostBlocks> blocks{};
-    std::size_t n = 0;
-    while (n < blocks.size() && heapEnd() == before)
-        blocks[n++] = std::malloc(kBlock);
-    for (std::size_t i = 0; i < n; ++i)
-        std::free(blocks[i]);
+    {
+        // (Not zeroed: a block's pages are not touched, only its header.)
+        std::array<std::unique_ptr<char[]>, kMostBlocks> blocks;
+        for (std::size_t n = 0; n < blocks.size() && heapEnd() == before; ++n)
+            blocks[n].reset(new char[kBlock]);
+    } // all given back: the heap keeps its new end, the pad
     // Only whole huge pages that no block has touched yet: the new part, less its first one.
     const std::uintptr_t from = (before + kHugePage - 1) & ~(kHugePage - 1);
     const std::uintptr_t to = heapEnd() & ~(kHugePage - 1);
