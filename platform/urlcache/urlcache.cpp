@@ -16,13 +16,16 @@
 namespace platform {
 namespace {
 
+// What filling an entry's record needs of it: 208 bytes, where the reader's IndexEntry and
+// what went with it took 320 (an index of 100,000 entries is held whole while it is walked).
 struct Entry {
-    urlcache::IndexEntry raw;
-    std::optional<std::string> localFile; // ANSI bytes
-    // The folder the local file name is built from: file-system bytes, as the locator
-    // found them. Shared by every entry of one index.
-    std::shared_ptr<const std::string> folder;
-    // The folder and its separator, which every local file name starts with ("" for none).
+    std::string url, headers, extension;  // ANSI bytes as stored (headers unterminated)
+    std::optional<std::string> localFile; // ANSI bytes, but for the folder (`prefix`)
+    std::uint64_t lastModified = 0, lastAccess = 0, expiry = 0, lastSync = 0; // FILETIMEs
+    std::uint32_t sizeLow = 0, sizeHigh = 0, entryType = 0, useCount = 0, hitRate = 0,
+                  exemptDelta = 0;
+    // The folder and its separator, which every local file name starts with ("" for none):
+    // file-system bytes, as the locator found them. Shared by every entry of one index.
     std::shared_ptr<const std::string> prefix;
 };
 
@@ -161,9 +164,9 @@ Entries loadEntries(FileStates& states, const UrlCacheSources* named) {
         // folders are named with), not ANSI text: it goes into the local file names
         // unchanged. Only the cache folder's name and the file name, both read from the
         // index, are ANSI.
-        const auto folder = std::make_shared<const std::string>(source.containerFolder);
+        const std::string& folder = source.containerFolder;
         const auto prefix = std::make_shared<const std::string>(
-            folder->empty() ? std::string() : *folder + kPathSeparator);
+            folder.empty() ? std::string() : folder + kPathSeparator);
         // Each entry is made where it is kept, not copied there from a list of its own.
         urlcache::ReadIndex(
             bytes, [&](std::size_t records) { out.list.reserve(out.list.size() + records); },
@@ -171,12 +174,23 @@ Entries loadEntries(FileStates& states, const UrlCacheSources* named) {
                 Entry& entry = out.list.emplace_back();
                 if (e.fileName && e.directory) {
                     std::string& local = entry.localFile.emplace();
-                    local.reserve(folder->size() + e.directory->size() + e.fileName->size() + 2);
-                    local.append(*folder).append(1, kPathSeparator);
+                    local.reserve(folder.size() + e.directory->size() + e.fileName->size() + 2);
+                    local.append(folder).append(1, kPathSeparator);
                     local.append(*e.directory).append(1, kPathSeparator).append(*e.fileName);
                 }
-                entry.raw = std::move(e);
-                entry.folder = folder;
+                entry.url = std::move(e.url);
+                entry.headers = std::move(e.headers);
+                entry.extension = std::move(e.extension);
+                entry.lastModified = e.lastModified;
+                entry.lastAccess = e.lastAccess;
+                entry.expiry = e.expiry;
+                entry.lastSync = e.lastSync;
+                entry.sizeLow = e.sizeLow;
+                entry.sizeHigh = e.sizeHigh;
+                entry.entryType = e.entryType;
+                entry.useCount = e.useCount;
+                entry.hitRate = e.hitRate;
+                entry.exemptDelta = e.exemptDelta;
                 entry.prefix = prefix;
             });
     }
@@ -200,13 +214,13 @@ std::uint32_t align4(std::uint32_t v) {
 // Bytes an entry needs: record, URL, local name, headers, extension, each 4-aligned.
 std::uint32_t sizeNeeded(const Entry& e) {
     std::uint64_t n = sizeof(INTERNET_CACHE_ENTRY_INFOA);
-    n = align4(static_cast<std::uint32_t>(n + e.raw.url.size() + 1));
+    n = align4(static_cast<std::uint32_t>(n + e.url.size() + 1));
     if (e.localFile)
         n = align4(static_cast<std::uint32_t>(n + e.localFile->size() + 1));
-    if (!e.raw.headers.empty())
-        n = align4(static_cast<std::uint32_t>(n + e.raw.headers.size()));
-    if (!e.raw.extension.empty())
-        n = align4(static_cast<std::uint32_t>(n + e.raw.extension.size() + 1));
+    if (!e.headers.empty())
+        n = align4(static_cast<std::uint32_t>(n + e.headers.size()));
+    if (!e.extension.empty())
+        n = align4(static_cast<std::uint32_t>(n + e.extension.size() + 1));
     return static_cast<std::uint32_t>(n);
 }
 
@@ -234,16 +248,16 @@ bool probeOrFill(const Entry* e, Address buffer, std::int32_t* size) {
     bytes.assign(needed, 0);
     INTERNET_CACHE_ENTRY_INFOA rec{};
     rec.dwStructSize = sizeof(rec);
-    rec.CacheEntryType = e->raw.entryType;
-    rec.dwUseCount = e->raw.useCount;
-    rec.dwHitRate = e->raw.hitRate;
-    rec.dwSizeLow = e->raw.sizeLow;
-    rec.dwSizeHigh = e->raw.sizeHigh;
-    splitFileTime(e->raw.lastModified, rec.LastModifiedTime);
-    splitFileTime(e->raw.lastAccess, rec.LastAccessTime);
-    splitFileTime(e->raw.expiry, rec.ExpireTime);
-    splitFileTime(e->raw.lastSync, rec.LastSyncTime);
-    rec.dwExemptDelta = e->raw.exemptDelta;
+    rec.CacheEntryType = e->entryType;
+    rec.dwUseCount = e->useCount;
+    rec.dwHitRate = e->hitRate;
+    rec.dwSizeLow = e->sizeLow;
+    rec.dwSizeHigh = e->sizeHigh;
+    splitFileTime(e->lastModified, rec.LastModifiedTime);
+    splitFileTime(e->lastAccess, rec.LastAccessTime);
+    splitFileTime(e->expiry, rec.ExpireTime);
+    splitFileTime(e->lastSync, rec.LastSyncTime);
+    rec.dwExemptDelta = e->exemptDelta;
     std::uint32_t at = sizeof(rec);
     auto put = [&](const std::string& s, bool terminate) {
         std::memcpy(bytes.data() + at, s.data(), s.size());
@@ -251,15 +265,15 @@ bool probeOrFill(const Entry* e, Address buffer, std::int32_t* size) {
         at = align4(static_cast<std::uint32_t>(at + s.size() + (terminate ? 1 : 0)));
         return where;
     };
-    rec.lpszSourceUrlName = put(e->raw.url, true);
+    rec.lpszSourceUrlName = put(e->url, true);
     if (e->localFile)
         rec.lpszLocalFileName = put(*e->localFile, true);
-    if (!e->raw.headers.empty()) {
-        rec.dwHeaderInfoSize = static_cast<std::uint32_t>(e->raw.headers.size());
-        rec.lpHeaderInfo = put(e->raw.headers, false);
+    if (!e->headers.empty()) {
+        rec.dwHeaderInfoSize = static_cast<std::uint32_t>(e->headers.size());
+        rec.lpHeaderInfo = put(e->headers, false);
     }
-    if (!e->raw.extension.empty())
-        rec.lpszFileExtension = put(e->raw.extension, true);
+    if (!e->extension.empty())
+        rec.lpszFileExtension = put(e->extension, true);
     std::memcpy(bytes.data(), &rec, sizeof(rec));
     WriteMemory(buffer, bytes.data(), bytes.size());
     *size = static_cast<std::int32_t>(needed);
