@@ -57,6 +57,7 @@ ParseError ParseChromiumEntry(const Source& file, const std::string& path, Parse
     if (out.storedSize > 0)
         out.body.push_back(Segment(path, entry.bodyAt, out.storedSize));
     out.firstBytes = std::move(entry.firstBytes);
+    out.lastBytes = std::move(entry.lastBytes);
     return ParseError::None;
 }
 

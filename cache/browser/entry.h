@@ -24,10 +24,6 @@ namespace browser::detail {
 // every reader here uses them.
 using namespace ::formats;
 
-// A gzip member ends with its CRC-32 and ISIZE: the last bytes a reader keeps of an encoded
-// body, which may state its decoded size.
-constexpr std::size_t kGzipTrailerBytes = 8;
-
 // A zstd frame's magic number, which also marks a body Chromium compressed for its own storage.
 inline constexpr std::string_view kZstdMagic("\x28\xB5\x2F\xFD", 4);
 
@@ -73,7 +69,8 @@ template <typename Read> void ReadFirstBytes(ParsedEntry& e, std::uint64_t lengt
     }
 }
 template <typename Read> void ReadLastBytes(ParsedEntry& e, std::uint64_t length, Read read) {
-    if (!e.head || !e.head->get("Content-Encoding") || length < kGzipTrailerBytes)
+    if (!e.head || !e.head->get("Content-Encoding") || length < kGzipTrailerBytes ||
+        e.lastBytes.size() == kGzipTrailerBytes)
         return;
     std::string bytes(kGzipTrailerBytes, '\0');
     if (read(length - kGzipTrailerBytes, bytes.data(), bytes.size()))

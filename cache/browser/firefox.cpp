@@ -22,6 +22,7 @@ ParseError ParseFirefoxEntry(const Source& file, const std::string& path, Parsed
     if (entry.bodyEnd > 0)
         out.body.push_back(Segment(path, 0, entry.bodyEnd));
     out.firstBytes = std::move(entry.firstBytes);
+    out.lastBytes = std::move(entry.lastBytes);
     return ParseError::None;
 }
 

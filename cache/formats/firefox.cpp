@@ -13,8 +13,12 @@ using namespace firefox;
 
 namespace {
 
-// The tail read first: it holds the whole metadata of nearly every entry.
-constexpr std::size_t kTailRead = 4096;
+// A file up to kWholeRead bytes is read in one read. Of a larger one the tail is read first:
+// it holds the metadata, that is the key, the response head and, over HTTPS, the security
+// info, so the entries of one cache need much the same tail. A thread's tail read starts at
+// kMinTailRead and grows to the most any entry it read needed, up to kMaxTailRead; a larger
+// need costs one more read.
+constexpr std::size_t kWholeRead = 4096, kMinTailRead = 1024, kMaxTailRead = 16 * 1024;
 // Chunk hashes for a 4 GiB body, a long key and Firefox's 64 KiB of elements fit easily.
 constexpr std::uint64_t kMaxMetadata = 1024ull * 1024;
 
@@ -216,10 +220,12 @@ ParseError ParseFirefoxFile(const Source& file, FirefoxEntry& out) {
     if (size < kTrailerSize)
         return ParseError::Damaged;
     Tail tail;
-    const auto tailLen = static_cast<std::size_t>(std::min<std::uint64_t>(size, kTailRead));
-    tail.start = size - tailLen;
     // Read into a buffer kept from entry to entry of this thread.
     thread_local std::string tailBuffer;
+    thread_local std::size_t tailRead = kMinTailRead;
+    const auto tailLen = static_cast<std::size_t>(
+        std::min<std::uint64_t>(size, size <= kWholeRead ? kWholeRead : tailRead));
+    tail.start = size - tailLen;
     if (tailBuffer.size() < tailLen)
         tailBuffer.resize(tailLen);
     tail.bytes = std::string_view(tailBuffer).substr(0, tailLen);
@@ -230,6 +236,11 @@ ParseError ParseFirefoxFile(const Source& file, FirefoxEntry& out) {
     if (const ParseError e = ReadTrailer(tail, size, out, trailerSize); e != ParseError::None)
         return e;
     const std::uint64_t metaLen = size - trailerSize - out.metadataOffset;
+    // What this entry needed of the tail, with the body's last bytes, sets the next read.
+    if (const std::uint64_t needed = size - out.metadataOffset + kGzipTrailerBytes;
+        needed > tailRead)
+        tailRead = static_cast<std::size_t>(
+            std::min<std::uint64_t>((needed + 1023) / 1024 * 1024, kMaxTailRead));
     std::string meta;
     if (out.metadataOffset >= tail.start) {
         meta = tail.bytes.substr(static_cast<std::size_t>(out.metadataOffset - tail.start),
@@ -250,6 +261,10 @@ ParseError ParseFirefoxFile(const Source& file, FirefoxEntry& out) {
     if (tail.start == 0)
         out.firstBytes = tail.bytes.substr(
             0, static_cast<std::size_t>(std::min<std::uint64_t>(out.bodyEnd, 1024)));
+    if (out.bodyEnd >= kGzipTrailerBytes && out.bodyEnd - kGzipTrailerBytes >= tail.start)
+        out.lastBytes = tail.bytes.substr(
+            static_cast<std::size_t>(out.bodyEnd - kGzipTrailerBytes - tail.start),
+            kGzipTrailerBytes);
     return ParseError::None;
 }
 

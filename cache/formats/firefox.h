@@ -42,6 +42,8 @@ struct FirefoxEntry {
     std::uint64_t bodyEnd = 0; // where the response body ends: at the alt-data, else the data's end
     // The first stored bytes of the body (up to 1 KiB), when the whole file was read anyway.
     std::string firstBytes;
+    // Its last kGzipTrailerBytes, when read with the tail.
+    std::string lastBytes;
     std::string_view name(const FirefoxElement& e) const {
         return std::string_view(metadata).substr(e.nameAt, e.nameSize);
     }

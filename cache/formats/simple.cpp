@@ -17,9 +17,15 @@ using namespace simple;
 
 namespace {
 
-// The head and the tail are read first: they hold the key, stream 0 and both EOF records of
-// nearly every entry.
-constexpr std::size_t kEndRead = 4096;
+// A file up to kWholeRead bytes is read in one read. A larger one is read by its head (the
+// header, the key and the body's first bytes, as many as sniffing a text wants) and its tail
+// (stream 0 and both EOF records); copying out kilobytes of a photo nothing looks at costs
+// more than the reading itself.
+constexpr std::size_t kWholeRead = 4096, kHeadRead = 1536;
+// Stream 0 is the response headers and, over HTTPS, the certificate chain, so the entries of
+// one cache need much the same tail. A thread's tail read starts at kMinTailRead and grows to
+// the most any entry it read needed, up to kMaxTailRead; a larger need costs one more read.
+constexpr std::size_t kMinTailRead = 1024, kMaxTailRead = 16 * 1024;
 // Response info holds headers and a certificate chain; a few MiB is far beyond any real one.
 constexpr std::uint64_t kMaxStream0 = 4ull * 1024 * 1024;
 constexpr std::uint64_t kMaxKey = 1024ull * 1024;
@@ -126,9 +132,10 @@ ParseError ParseSimpleEntryFile(const Source& file, SimpleEntry& out) {
     const std::uint64_t size = file.size();
     if (size < kHeaderSize + 2 * kEofSize)
         return ParseError::Damaged;
-    const auto headLen = static_cast<std::size_t>(std::min<std::uint64_t>(size, kEndRead));
+    const std::size_t headLen = size <= kWholeRead ? static_cast<std::size_t>(size) : kHeadRead;
     // Both ends of the file are read into buffers kept from entry to entry of this thread.
     thread_local std::string head, tailBuffer;
+    thread_local std::size_t tailRead = kMinTailRead;
     head.resize(headLen);
     if (!file.readAt(0, head.data(), headLen))
         return ParseError::Damaged;
@@ -150,14 +157,15 @@ ParseError ParseSimpleEntryFile(const Source& file, SimpleEntry& out) {
     }
 
     // From the end: EOF record of stream 0, the optional key hash, stream 0, EOF of stream 1.
-    const std::size_t tailLen = headLen;
+    const bool whole = headLen == size;
+    const std::size_t tailLen = whole ? headLen : std::min<std::size_t>(tailRead, size);
     const std::uint64_t tailStart = size - tailLen;
-    if (tailStart != 0) {
+    if (!whole) {
         tailBuffer.resize(tailLen);
         if (!file.readAt(tailStart, tailBuffer.data(), tailLen))
             return ParseError::Damaged;
     }
-    const std::string& tail = tailStart == 0 ? head : tailBuffer;
+    const std::string& tail = whole ? head : tailBuffer;
     auto readRange = [&](std::uint64_t at, std::uint64_t len, char* into) {
         if (at >= tailStart) {
             if (len > tail.size() - (at - tailStart))
@@ -190,6 +198,14 @@ ParseError ParseSimpleEntryFile(const Source& file, SimpleEntry& out) {
 
     out.bodyAt = bodyAt;
     out.bodySize = eof1At - bodyAt;
+    // What this entry needed of the tail, with the body's last bytes, sets the next read.
+    const std::uint64_t needed = size - eof1At + kGzipTrailerBytes;
+    if (needed > tailRead)
+        tailRead = static_cast<std::size_t>(
+            std::min<std::uint64_t>((needed + 1023) / 1024 * 1024, kMaxTailRead));
+    if (out.bodySize >= kGzipTrailerBytes && eof1At - kGzipTrailerBytes >= tailStart)
+        out.lastBytes = tail.substr(
+            static_cast<std::size_t>(eof1At - kGzipTrailerBytes - tailStart), kGzipTrailerBytes);
     if (bodyAt < headLen)
         out.firstBytes = head.substr(static_cast<std::size_t>(bodyAt),
                                      static_cast<std::size_t>(std::min<std::uint64_t>(

@@ -39,6 +39,8 @@ struct SimpleEntry {
     std::string responseInfo; // stream 0
     // The first stored bytes of the body (up to 1 KiB), when read with the header anyway.
     std::string firstBytes;
+    // Its last kGzipTrailerBytes, when read with the tail.
+    std::string lastBytes;
 };
 ParseError ParseSimpleEntryFile(const Source& file, SimpleEntry& out);
 

@@ -29,4 +29,8 @@ class MemorySource final : public Source {
 // Why a record could not be parsed.
 enum class ParseError { None, Damaged, UnknownVersion, Encrypted };
 
+// A gzip member ends with its CRC-32 and ISIZE: the last bytes of a body a reader keeps when it
+// has them at hand, where an encoded body may state its decoded size.
+inline constexpr std::size_t kGzipTrailerBytes = 8;
+
 } // namespace formats

@@ -809,6 +809,62 @@ TEST_F(ChromiumEntries, StreamFilesOfEveryShapeAreRead) {
     EXPECT_EQ(Read(s->body), Png(4000));
 }
 
+// A file is read by its two ends, the tail's length learnt from the entries before it: every
+// mix of key, body and metadata around those lengths, in one share so that each entry follows
+// the others' needs, reads the same.
+TEST(FirefoxAndSimpleCache, EveryLengthOfKeyBodyAndMetadataIsReadFromTheFilesEnds) {
+    const std::string noisy = NoisyPng(40000);
+    const struct {
+        std::string body, coding;
+        std::uint64_t listed;
+    } bodies[] = {{Png(300), "", 300},
+                  {Png(5000), "", 5000},
+                  {Jpeg(100000), "", 100000},
+                  {Gzip(noisy), "gzip", noisy.size()},
+                  {Gzip(Png(3000)), "gzip", 3000}};
+    browser::detail::SetScanShares(1);
+    for (const auto kind : {browser::CacheKind::Firefox, browser::CacheKind::Chromium}) {
+        TempDir dir;
+        const fs::path folder = kind == browser::CacheKind::Firefox
+                                    ? MakeFirefoxCache(dir.path() / "cache2")
+                                    : dir.path() / "Cache_Data";
+        std::map<std::string, std::uint64_t> listed;
+        unsigned n = 0;
+        for (const std::size_t keyPad : {0, 1480, 5000})
+            for (const std::size_t headerPad : {0, 900, 3000, 20000})
+                for (std::size_t b = 0; b < std::size(bodies); ++b) {
+                    const std::string path = "/" + std::string(keyPad, 'k') +
+                                             std::to_string(headerPad) + "-" + std::to_string(b) +
+                                             ".png";
+                    std::vector<std::string> headers = {"Content-Type: image/png",
+                                                        "X-Pad: " + std::string(headerPad, 'p')};
+                    if (!bodies[b].coding.empty())
+                        headers.push_back("Content-Encoding: " + bodies[b].coding);
+                    listed["https://example.com" + path] = bodies[b].listed;
+                    if (kind == browser::CacheKind::Chromium) {
+                        WriteFile(folder / (ChromiumName(++n) + "_0"),
+                                  BuildChromiumEntry(Cr(path, bodies[b].body, headers)));
+                        continue;
+                    }
+                    std::string head = "HTTP/1.1 200 OK\r\n";
+                    for (const std::string& h : headers)
+                        head += h + "\r\n";
+                    PutFirefox(folder, FirefoxName(++n),
+                               BuildFirefoxEntry(Ff(path, bodies[b].body, head)));
+                }
+        browser::ScanStats stats;
+        const auto rows = browser::ScanCacheFolder({kind, folder.string()}, &stats);
+        EXPECT_EQ(stats.unreadable, 0u);
+        ASSERT_EQ(rows.size(), listed.size());
+        for (const auto& row : rows) {
+            const std::string what = row.url.substr(row.url.size() - 12);
+            EXPECT_EQ(row.size, listed[row.url]) << what;
+            EXPECT_EQ(Read(row.body).size(), row.size) << what;
+        }
+    }
+    browser::detail::SetScanShares(0);
+}
+
 TEST_F(ChromiumEntries, RangeResponsesAreRebuiltFromTheirSparseFile) {
     const std::string video = std::string("\0\0\0\x18"
                                           "ftypisom",
