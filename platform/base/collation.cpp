@@ -26,21 +26,29 @@ locale_t caseLocale() {
     return loc;
 }
 
-// Each wide character as four bytes, most significant first, so that bytes compare as the
-// characters do.
-std::string Bytes(const wchar_t* key, std::size_t n) {
-    std::string bytes(n * 4, '\0');
+} // namespace
+
+std::string WeightBytes(const wchar_t* weights, std::size_t n) {
+    std::string bytes;
+    bytes.reserve(n);
     for (std::size_t i = 0; i < n; ++i) {
-        const auto v = static_cast<std::uint32_t>(static_cast<std::int32_t>(key[i]));
-        bytes[4 * i] = static_cast<char>(v >> 24);
-        bytes[4 * i + 1] = static_cast<char>(v >> 16);
-        bytes[4 * i + 2] = static_cast<char>(v >> 8);
-        bytes[4 * i + 3] = static_cast<char>(v);
+        const auto v = static_cast<std::uint32_t>(static_cast<std::int32_t>(weights[i]));
+        if (v < 0x80) {
+            bytes.push_back(static_cast<char>(v));
+            continue;
+        }
+        // UTF-8's leads (0xC0, 0xE0 ... 0xFC), and 0xFE with six more bytes past 31 bits:
+        // a longer form always has the larger lead, so the order of values holds.
+        int more = 1;
+        while (more < 6 && v >= std::uint64_t{1} << (5 * more + 6))
+            ++more;
+        const auto wide = std::uint64_t{v};
+        bytes.push_back(static_cast<char>(((0xFFu << (7 - more)) & 0xFFu) | (wide >> (6 * more))));
+        for (int k = more - 1; k >= 0; --k)
+            bytes.push_back(static_cast<char>(0x80u | (wide >> (6 * k) & 0x3Fu)));
     }
     return bytes;
 }
-
-} // namespace
 
 std::string CollationKey(std::string_view utf8) {
     // Kept from call to call: a list is sorted by thousands of keys at once.
@@ -70,9 +78,9 @@ std::string CollationKey(std::string_view utf8) {
             key.resize(n + 1);
             n = wcsxfrm_l(key.data(), text.c_str(), key.size(), loc);
         }
-        return Bytes(key.data(), n);
+        return WeightBytes(key.data(), n);
     }
-    return Bytes(text.data(), text.size());
+    return WeightBytes(text.data(), text.size());
 }
 
 } // namespace platform

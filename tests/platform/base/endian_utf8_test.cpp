@@ -1,3 +1,4 @@
+#include "platform/base/collation.h"
 #include "platform/base/endian.h"
 #include "platform/base/paths.h"
 #include "platform/base/utf8.h"
@@ -93,4 +94,32 @@ TEST(Paths, JoinPutsExactlyOneSeparatorBetween) {
     EXPECT_EQ(JoinPath("/home/ann/", "Desktop"), "/home/ann/Desktop");
     EXPECT_EQ(JoinPath("/", "tmp"), "/tmp");
     EXPECT_EQ(JoinPath("", "x"), "/x");
+}
+
+// Sort keys: the bytes of two weight sequences compare as the sequences do, whatever the
+// values' lengths as written, and a name in ASCII keeps one byte a character.
+TEST(CollationKeys, BytesCompareAsTheWeightsDo) {
+    std::vector<std::uint32_t> edges = {0xFFFFFFFF}; // every power of two and the one below
+    for (int bit = 0; bit < 32; ++bit)
+        edges.insert(edges.end(), {(1u << bit) - 1, 1u << bit});
+    std::vector<std::vector<wchar_t>> sequences = {{}};
+    for (const std::uint32_t a : edges) {
+        sequences.push_back({static_cast<wchar_t>(a)});
+        for (const std::uint32_t b : {0u, 0x80u, 0xFFFFFFFFu})
+            sequences.push_back({static_cast<wchar_t>(a), static_cast<wchar_t>(b)});
+    }
+    const auto key = [](const std::vector<wchar_t>& s) { return WeightBytes(s.data(), s.size()); };
+    const auto weights = [](const std::vector<wchar_t>& s) {
+        std::vector<std::uint32_t> w;
+        for (const wchar_t c : s)
+            w.push_back(static_cast<std::uint32_t>(c));
+        return w;
+    };
+    for (const auto& a : sequences)
+        for (const auto& b : sequences)
+            EXPECT_EQ(key(a) < key(b), weights(a) < weights(b))
+                << std::hex << (a.empty() ? 0 : weights(a)[0]) << " vs "
+                << (b.empty() ? 0 : weights(b)[0]);
+    EXPECT_EQ(key({'a', 'b', '.', 'p', 'n', 'g'}), "ab.png");
+    EXPECT_EQ(key({0xE9}), "\xC3\xA9"); // é, as UTF-8 writes it
 }
