@@ -47,35 +47,50 @@ std::uint64_t ResourceHash(const BrowserFile& row) {
 } // namespace
 
 std::vector<BrowserFile> RemoveDuplicates(std::vector<BrowserFile> rows, ScanStats& stats) {
-    std::vector<std::pair<std::uint64_t, std::size_t>> keyed(rows.size());
+    // Rows of one resource have one size: only the URLs of rows that share their size with
+    // another are hashed, which spares reading every row's URL from memory again.
+    using Keyed = std::vector<std::pair<std::uint64_t, std::size_t>>;
+    Keyed keyed(rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i)
-        keyed[i] = {ResourceHash(rows[i]), i};
+        keyed[i] = {rows[i].size, i};
     std::sort(keyed.begin(), keyed.end());
+    // Calls f(from, to) for each run of equal keys longer than one.
+    const auto runs = [](Keyed::iterator from, Keyed::iterator end, auto f) {
+        while (from != end) {
+            auto to = from + 1;
+            while (to != end && to->first == from->first)
+                ++to;
+            if (to - from > 1)
+                f(from, to);
+            from = to;
+        }
+    };
     std::vector<bool> dropped(rows.size(), false);
     std::size_t drops = 0;
-    for (std::size_t from = 0; from < keyed.size();) {
-        std::size_t to = from + 1;
-        while (to < keyed.size() && keyed[to].first == keyed[from].first)
-            ++to;
-        // The run is in row order; rows of one resource keep the first of each body.
-        std::vector<std::pair<std::size_t, std::unordered_set<std::uint64_t>>> groups;
-        for (std::size_t k = from; to - from > 1 && k < to; ++k) {
-            const std::size_t i = keyed[k].second;
-            auto group = std::find_if(groups.begin(), groups.end(), [&](const auto& g) {
-                return SameResource(rows[g.first], rows[i]);
-            });
-            if (group == groups.end()) {
-                groups.emplace_back(i, std::unordered_set<std::uint64_t>{});
-                group = groups.end() - 1;
+    runs(keyed.begin(), keyed.end(), [&](Keyed::iterator sized, Keyed::iterator sizedEnd) {
+        for (auto k = sized; k != sizedEnd; ++k)
+            k->first = ResourceHash(rows[k->second]);
+        std::sort(sized, sizedEnd);
+        runs(sized, sizedEnd, [&](Keyed::iterator from, Keyed::iterator to) {
+            // The run is in row order; rows of one resource keep the first of each body.
+            std::vector<std::pair<std::size_t, std::unordered_set<std::uint64_t>>> groups;
+            for (auto k = from; k != to; ++k) {
+                const std::size_t i = k->second;
+                auto group = std::find_if(groups.begin(), groups.end(), [&](const auto& g) {
+                    return SameResource(rows[g.first], rows[i]);
+                });
+                if (group == groups.end()) {
+                    groups.emplace_back(i, std::unordered_set<std::uint64_t>{});
+                    group = groups.end() - 1;
+                }
+                const auto print = Fingerprint(rows[i].body);
+                if (print && !group->second.insert(*print).second) {
+                    dropped[i] = true;
+                    ++drops;
+                }
             }
-            const auto print = Fingerprint(rows[i].body);
-            if (print && !group->second.insert(*print).second) {
-                dropped[i] = true;
-                ++drops;
-            }
-        }
-        from = to;
-    }
+        });
+    });
     stats.duplicates += drops;
     if (drops == 0)
         return rows;
