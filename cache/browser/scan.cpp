@@ -194,12 +194,13 @@ ParseError ReadEntryFile(const platform::FileAccess& files, const OpenFolder& fo
 }
 
 // Counts an entry's verdict (naming `problemPath` if it could not be read) and keeps its row
-// when listed, with `entryPath` as the file it is in.
+// when listed, with `entryPath` as the file it is in. `entryPath` is moved from only after
+// `problemPath` was used, so the two may be one string.
 void Keep(Verdict v, ParseError error, BrowserFile&& row, const std::string& problemPath,
-          const std::string& openFailure, const std::string& entryPath, Share& share) {
+          const std::string& openFailure, std::string&& entryPath, Share& share) {
     Count(v, error, problemPath, openFailure, share.stats);
     if (v == Verdict::Listed) {
-        row.entryPath = entryPath;
+        row.entryPath = std::move(entryPath);
         share.rows.push_back(std::move(row));
     }
 }
@@ -207,7 +208,7 @@ void Keep(Verdict v, ParseError error, BrowserFile&& row, const std::string& pro
 void ReadFirefoxEntry(const platform::FileAccess& files, const OpenFolder& entries,
                       const std::string& name, Share& share) {
     ++share.stats.entries;
-    const std::string path = platform::JoinPath(entries.path(), name);
+    std::string path = platform::JoinPath(entries.path(), name);
     ParsedEntry e;
     std::string openFailure;
     bool unproven = false;
@@ -227,7 +228,7 @@ void ReadFirefoxEntry(const platform::FileAccess& files, const OpenFolder& entri
     row.deleted = e.deleted;
     const Verdict v = error == ParseError::None ? Evaluate(e, CacheKind::Firefox, name, row)
                                                 : Verdict::Unreadable;
-    Keep(v, error, std::move(row), path, openFailure, path, share);
+    Keep(v, error, std::move(row), path, openFailure, std::move(path), share);
 }
 
 void ScanFirefox(const platform::FileAccess& files, const fs::path& cache2,
@@ -342,7 +343,7 @@ void ScanSql(const platform::FileAccess& files, bool host, const fs::path& folde
                                       ? Evaluate(e, CacheKind::Sql, fallback, row)
                                       : Verdict::Unreadable;
                 Keep(v, error, std::move(row), path + " (resource " + std::to_string(resId) + ")",
-                     "", path, share);
+                     "", std::string(path), share);
             };
         };
         // A large shard is read in parts of its res_id range, each on a connection of its own
@@ -402,7 +403,7 @@ void ScanBlockfile(const platform::FileAccess& files, const fs::path& folder,
                               ? Evaluate(entry.parsed, CacheKind::Blockfile, fallback, row)
                               : Verdict::Unreadable;
         Keep(v, ParseError::None, std::move(row), index + " (entry " + fallback + ")", "",
-             entry.bodyFile, share);
+             std::string(entry.bodyFile), share);
     };
     // Every entry takes a record and a response info of 256 bytes or more in data_1.
     ReadOnlyFile recordFile(files);
@@ -512,7 +513,7 @@ void ReadChromiumEntry(const platform::FileAccess& files, const OpenFolder& fold
                        const std::vector<std::string>& names, const LastUsedTimes& lastUsed,
                        const std::string& name, Share& share) {
     ++share.stats.entries;
-    const std::string path = platform::JoinPath(folder.path(), name);
+    std::string path = platform::JoinPath(folder.path(), name);
     ParsedEntry e;
     std::string openFailure;
     const std::string_view hash = std::string_view(name).substr(0, 16);
@@ -560,7 +561,7 @@ void ReadChromiumEntry(const platform::FileAccess& files, const OpenFolder& fold
     row.deleted = e.deleted;
     const Verdict v = error == ParseError::None ? Evaluate(e, CacheKind::Chromium, hash, row)
                                                 : Verdict::Unreadable;
-    Keep(v, error, std::move(row), path, openFailure, path, share);
+    Keep(v, error, std::move(row), path, openFailure, std::move(path), share);
 }
 
 } // namespace

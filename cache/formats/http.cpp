@@ -45,7 +45,7 @@ void ResponseHead::add(std::string_view name, std::string_view value) {
 std::optional<std::string_view> ResponseHead::get(std::string_view name) const {
     const std::string_view text(text_);
     for (const Field& f : fields_)
-        if (EqualsNoCase(text.substr(f.nameAt, f.nameSize), name))
+        if (f.nameSize == name.size() && EqualsNoCase(text.substr(f.nameAt, f.nameSize), name))
             return text.substr(f.valueAt, f.valueSize);
     return std::nullopt;
 }
