@@ -18,7 +18,7 @@ namespace {
 // info, so the entries of one cache need much the same tail. A thread's tail read starts at
 // kMinTailRead and grows to the most any entry it read needed, up to kMaxTailRead; a larger
 // need costs one more read.
-constexpr std::size_t kWholeRead = 4096, kMinTailRead = 1024, kMaxTailRead = 16 * 1024;
+constexpr std::size_t kWholeRead = 4096, kMinTailRead = 1024, kMaxTailRead = 16384;
 // Chunk hashes for a 4 GiB body, a long key and Firefox's 64 KiB of elements fit easily.
 constexpr std::uint64_t kMaxMetadata = 1024ull * 1024;
 

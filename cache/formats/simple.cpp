@@ -25,7 +25,7 @@ constexpr std::size_t kWholeRead = 4096, kHeadRead = 1536;
 // Stream 0 is the response headers and, over HTTPS, the certificate chain, so the entries of
 // one cache need much the same tail. A thread's tail read starts at kMinTailRead and grows to
 // the most any entry it read needed, up to kMaxTailRead; a larger need costs one more read.
-constexpr std::size_t kMinTailRead = 1024, kMaxTailRead = 16 * 1024;
+constexpr std::size_t kMinTailRead = 1024, kMaxTailRead = 16384;
 // Response info holds headers and a certificate chain; a few MiB is far beyond any real one.
 constexpr std::uint64_t kMaxStream0 = 4ull * 1024 * 1024;
 constexpr std::uint64_t kMaxKey = 1024ull * 1024;

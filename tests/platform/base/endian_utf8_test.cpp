@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <initializer_list>
 #include <string>
@@ -110,9 +111,9 @@ TEST(CollationKeys, BytesCompareAsTheWeightsDo) {
     }
     const auto key = [](const std::vector<wchar_t>& s) { return WeightBytes(s.data(), s.size()); };
     const auto weights = [](const std::vector<wchar_t>& s) {
-        std::vector<std::uint32_t> w;
-        for (const wchar_t c : s)
-            w.push_back(static_cast<std::uint32_t>(c));
+        std::vector<std::uint32_t> w(s.size());
+        std::transform(s.begin(), s.end(), w.begin(),
+                       [](wchar_t c) { return static_cast<std::uint32_t>(c); });
         return w;
     };
     for (const auto& a : sequences)
