@@ -13,12 +13,6 @@ using namespace firefox;
 
 namespace {
 
-// A file up to kWholeRead bytes is read in one read. Of a larger one the tail is read first:
-// it holds the metadata, that is the key, the response head and, over HTTPS, the security
-// info, so the entries of one cache need much the same tail. A thread's tail read starts at
-// kMinTailRead and grows to the most any entry it read needed, up to kMaxTailRead; a larger
-// need costs one more read.
-constexpr std::size_t kWholeRead = 4096, kMinTailRead = 1024, kMaxTailRead = 16384;
 // Chunk hashes for a 4 GiB body, a long key and Firefox's 64 KiB of elements fit easily.
 constexpr std::uint64_t kMaxMetadata = 1024ull * 1024;
 
@@ -222,9 +216,9 @@ ParseError ParseFirefoxFile(const Source& file, FirefoxEntry& out) {
     Tail tail;
     // Read into a buffer kept from entry to entry of this thread.
     thread_local std::string tailBuffer;
-    thread_local std::size_t tailRead = kMinTailRead;
-    const auto tailLen = static_cast<std::size_t>(
-        std::min<std::uint64_t>(size, size <= kWholeRead ? kWholeRead : tailRead));
+    // The tail holds the whole metadata (key, elements) of nearly every entry.
+    thread_local TailRead tailRead;
+    const std::size_t tailLen = tailRead.length(size);
     tail.start = size - tailLen;
     if (tailBuffer.size() < tailLen)
         tailBuffer.resize(tailLen);
@@ -236,11 +230,7 @@ ParseError ParseFirefoxFile(const Source& file, FirefoxEntry& out) {
     if (const ParseError e = ReadTrailer(tail, size, out, trailerSize); e != ParseError::None)
         return e;
     const std::uint64_t metaLen = size - trailerSize - out.metadataOffset;
-    // What this entry needed of the tail, with the body's last bytes, sets the next read.
-    if (const std::uint64_t needed = size - out.metadataOffset + kGzipTrailerBytes;
-        needed > tailRead)
-        tailRead = static_cast<std::size_t>(
-            std::min<std::uint64_t>((needed + 1023) / 1024 * 1024, kMaxTailRead));
+    tailRead.needed(size - out.metadataOffset + kGzipTrailerBytes); // with the body's end
     std::string meta;
     if (out.metadataOffset >= tail.start) {
         meta = tail.bytes.substr(static_cast<std::size_t>(out.metadataOffset - tail.start),

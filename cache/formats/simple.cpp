@@ -17,15 +17,10 @@ using namespace simple;
 
 namespace {
 
-// A file up to kWholeRead bytes is read in one read. A larger one is read by its head (the
-// header, the key and the body's first bytes, as many as sniffing a text wants) and its tail
-// (stream 0 and both EOF records); copying out kilobytes of a photo nothing looks at costs
-// more than the reading itself.
-constexpr std::size_t kWholeRead = 4096, kHeadRead = 1536;
-// Stream 0 is the response headers and, over HTTPS, the certificate chain, so the entries of
-// one cache need much the same tail. A thread's tail read starts at kMinTailRead and grows to
-// the most any entry it read needed, up to kMaxTailRead; a larger need costs one more read.
-constexpr std::size_t kMinTailRead = 1024, kMaxTailRead = 16384;
+// A file too large to read whole is read by its head (the header, the key and the body's first
+// bytes, as many as sniffing a text wants) and its tail (stream 0 and both EOF records):
+// copying out kilobytes of a photo nothing looks at costs more than the reading itself.
+constexpr std::size_t kHeadRead = 1536;
 // Response info holds headers and a certificate chain; a few MiB is far beyond any real one.
 constexpr std::uint64_t kMaxStream0 = 4ull * 1024 * 1024;
 constexpr std::uint64_t kMaxKey = 1024ull * 1024;
@@ -132,10 +127,11 @@ ParseError ParseSimpleEntryFile(const Source& file, SimpleEntry& out) {
     const std::uint64_t size = file.size();
     if (size < kHeaderSize + 2 * kEofSize)
         return ParseError::Damaged;
-    const std::size_t headLen = size <= kWholeRead ? static_cast<std::size_t>(size) : kHeadRead;
+    const std::size_t headLen =
+        size <= TailRead::kWholeRead ? static_cast<std::size_t>(size) : kHeadRead;
     // Both ends of the file are read into buffers kept from entry to entry of this thread.
     thread_local std::string head, tailBuffer;
-    thread_local std::size_t tailRead = kMinTailRead;
+    thread_local TailRead tailRead;
     head.resize(headLen);
     if (!file.readAt(0, head.data(), headLen))
         return ParseError::Damaged;
@@ -158,7 +154,7 @@ ParseError ParseSimpleEntryFile(const Source& file, SimpleEntry& out) {
 
     // From the end: EOF record of stream 0, the optional key hash, stream 0, EOF of stream 1.
     const bool whole = headLen == size;
-    const std::size_t tailLen = whole ? headLen : std::min<std::size_t>(tailRead, size);
+    const std::size_t tailLen = tailRead.length(size);
     const std::uint64_t tailStart = size - tailLen;
     if (!whole) {
         tailBuffer.resize(tailLen);
@@ -198,11 +194,7 @@ ParseError ParseSimpleEntryFile(const Source& file, SimpleEntry& out) {
 
     out.bodyAt = bodyAt;
     out.bodySize = eof1At - bodyAt;
-    // What this entry needed of the tail, with the body's last bytes, sets the next read.
-    const std::uint64_t needed = size - eof1At + kGzipTrailerBytes;
-    if (needed > tailRead)
-        tailRead = static_cast<std::size_t>(
-            std::min<std::uint64_t>((needed + 1023) / 1024 * 1024, kMaxTailRead));
+    tailRead.needed(size - eof1At + kGzipTrailerBytes); // with the body's end
     if (out.bodySize >= kGzipTrailerBytes && eof1At - kGzipTrailerBytes >= tailStart)
         out.lastBytes = tail.substr(
             static_cast<std::size_t>(eof1At - kGzipTrailerBytes - tailStart), kGzipTrailerBytes);
